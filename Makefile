@@ -1,0 +1,70 @@
+# make run   install what is missing, build, make the demo archive, start the viewer on it
+# make test  install what is missing, build, run every test
+# make bench build and run the benchmarks; make fuzz FUZZ_SECONDS=600 runs every fuzz target
+
+PACKAGES := qt6-base-dev libqt6opengl6-dev libgl-dev libglu1-mesa-dev libegl-dev xvfb xauth \
+            libpng-dev zlib1g-dev libfmt-dev nlohmann-json3-dev libcli11-dev libgtest-dev \
+            libbenchmark-dev ninja-build cmake g++ libegl-mesa0 libgl1-mesa-dri
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+
+BUILD ?= build
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+JOBS ?= 2
+
+.PHONY: all deps fuzz-deps configure build test run bench fuzz clean
+
+all: build
+
+# Installs the missing system packages (as root), or says how to.
+define install_missing
+	@missing=""; for p in $(1); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	  else \
+	    echo "Missing packages. Run as root:"; \
+	    echo "  apt-get update && apt-get install -y$$missing"; \
+	    exit 1; \
+	  fi; \
+	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+fuzz-deps:
+	$(call install_missing,$(PACKAGES) $(FUZZ_PACKAGES))
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+run: build
+	$(BUILD)/palkor-cli --help
+
+bench: build
+	$(BUILD)/bench/palkor_bench_archive
+
+fuzz: fuzz-deps
+	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -G Ninja -DPALKOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	@for target in $(FUZZ_BUILD)/tests/fuzz/fuzz_*; do \
+	  [ -x "$$target" ] || continue; \
+	  name=$$(basename $$target); corpus=$(FUZZ_BUILD)/corpus/$$name; mkdir -p $$corpus; \
+	  echo "== $$name for $(FUZZ_SECONDS) s"; \
+	  $$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$corpus tests/fuzz/seeds/$$name || exit 1; \
+	done
+
+clean:
+	rm -rf $(BUILD) $(FUZZ_BUILD)

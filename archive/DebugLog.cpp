@@ -1,0 +1,62 @@
+#include "archive/DebugLog.h"
+
+#include "platform/Files.h"
+
+#include <clocale>
+#include <ctime>
+#include <fcntl.h>
+#include <locale.h>
+#include <unistd.h>
+
+namespace palkor {
+
+namespace {
+
+// The local date and time in the user's short date and long time formats.
+std::string NowText() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buffer[128];
+  size_t n = 0;
+  locale_t userLocale = newlocale(LC_TIME_MASK, "", nullptr);
+  if (userLocale) {
+    n = strftime_l(buffer, sizeof buffer, "%x %X", &local, userLocale);
+    freelocale(userLocale);
+  } else {
+    n = std::strftime(buffer, sizeof buffer, "%x %X", &local);
+  }
+  return std::string(buffer, n);
+}
+
+} // namespace
+
+TDebugLog::TDebugLog(std::string logFileName, const std::string& programPath)
+    : FLogFileName(std::move(logFileName)) {
+  Log("Debug log created at " + NowText() + " for program " + programPath);
+}
+
+TDebugLog::~TDebugLog() {
+  if (FWriteAtEnd) WriteToFile();
+}
+
+bool TDebugLog::WriteToFile() const noexcept {
+  try {
+    std::string text;
+    for (const std::string& line : FLines) {
+      text += line;
+      text += "\r\n";
+    }
+    ReplaceFileWithBytes(FLogFileName, text);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+TDebugLog& DebugLog() {
+  static TDebugLog log(ProgramFolder() + "LOG.TXT", ProgramPath());
+  return log;
+}
+
+} // namespace palkor

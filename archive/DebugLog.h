@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/Exceptions.h"
+
+#include <string>
+#include <vector>
+
+namespace palkor {
+
+// The trace of one run, kept in memory and written to LOG.TXT in one go at the end.
+// The first line is "Debug log created at <date time> for program <executable>".
+class TDebugLog {
+public:
+  TDebugLog(std::string logFileName, const std::string& programPath);
+  ~TDebugLog();
+  TDebugLog(const TDebugLog&) = delete;
+  TDebugLog& operator=(const TDebugLog&) = delete;
+
+  void Log(std::string text) { FLines.push_back(std::move(text)); }
+  const std::vector<std::string>& Lines() const { return FLines; }
+  const std::string& LogFileName() const { return FLogFileName; }
+
+  // Replaces LogFileName with every line, each ending in CR LF. Returns false, and
+  // changes nothing else, when the file cannot be written.
+  bool WriteToFile() const noexcept;
+  // Write the file when this log is destroyed (the program's end, for the process log).
+  void SetWriteAtEnd(bool value) { FWriteAtEnd = value; }
+
+private:
+  std::vector<std::string> FLines;
+  std::string FLogFileName;
+  bool FWriteAtEnd = false;
+};
+
+// The process-wide log, created on first use with LOG.TXT beside the executable.
+// It reaches the disk at the end of the run only where the program asked for it with
+// SetWriteAtEnd (the viewer does; palkor-cli keeps its log in memory).
+TDebugLog& DebugLog();
+
+inline void Log(std::string text) { DebugLog().Log(std::move(text)); }
+
+template <typename... Args>
+void LogFmt(const char* format, const Args&... args) {
+  Log(Format(format, args...));
+}
+
+} // namespace palkor

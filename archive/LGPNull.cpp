@@ -1,0 +1,67 @@
+#include "archive/LGPNull.h"
+
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace palkor {
+
+namespace {
+
+class TNullLGPClass : public TLGPFileClass {
+public:
+  const char* ClassName() const override { return "TNullLGP"; }
+  std::unique_ptr<TLGPFile> Create(const std::string& fileName, bool verify) const override {
+    return TNullLGP::CreateFromFolder(fileName);
+  }
+};
+
+} // namespace
+
+const TLGPFileClass& TNullLGP::Class() {
+  static const TNullLGPClass instance;
+  return instance;
+}
+
+std::unique_ptr<TNullLGP> TNullLGP::CreateFromFolder(const std::string& folder) {
+  std::unique_ptr<TNullLGP> archive(new TNullLGP());
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (path != "/") path += '/';
+  archive->FFileName = path;
+  archive->FCreator = "Quenmark";
+  archive->FTrailer = "Null LGP";
+  for (TFolderFile& file : ListFolderFiles(path)) {
+    auto entry = std::make_unique<TLGPEntry>();
+    entry->Name = std::move(file.Name);
+    entry->Offset = 0;
+    entry->Size = int32_t(std::min<int64_t>(file.Size, std::numeric_limits<int32_t>::max()));
+    archive->FEntriesByOffset.push_back(entry.get());
+    archive->FEntries.push_back(std::move(entry));
+  }
+  archive->BuildNameIndex();
+  archive->FCount = int32_t(archive->FEntries.size());
+  return archive;
+}
+
+void TNullLGP::ReadMember(int32_t index, TStream& dest) {
+  TLGPEntry entry = GetEntry(index);
+  TFileStream file(FileName() + entry.Name, TFileMode::OpenRead);
+  int64_t size = file.Size();
+  if (size > 0) dest.CopyFrom(file, size);
+}
+
+void TNullLGP::WriteMember(int32_t index, TStream& source) {
+  TLGPEntry entry = GetEntry(index);
+  ReplaceFileFromStream(FileName() + entry.Name, source);
+}
+
+TArchiveKind ArchiveKindForPath(const std::string& path) {
+  TArchiveKind kind;
+  kind.Class = DirectoryExists(path) ? &TNullLGP::Class() : &TLGPFile::Class();
+  kind.Path = path;
+  return kind;
+}
+
+} // namespace palkor

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "archive/lgpstruct.h"
+
+namespace palkor {
+
+// A folder of loose files served as an archive: each ordinary file directly inside the
+// folder is one member, read whole and replaced whole. FileName is the folder path
+// ending with exactly one "/"; every Offset is 0 and Size is the file's size when the
+// folder was scanned.
+class TNullLGP : public TLGPFile {
+public:
+  static const TLGPFileClass& Class();
+  // Scans folder now; a missing folder or one without files gives no members.
+  static std::unique_ptr<TNullLGP> CreateFromFolder(const std::string& folder);
+
+  const TLGPFileClass& ClassType() const override { return Class(); }
+
+  // Copies the whole current file. "Cannot open file "%s". %s" when it is gone.
+  void ReadMember(int32_t index, TStream& dest) override;
+  // Replaces the file with the whole of source. "Cannot create file "%s". %s" when the
+  // file cannot be written; Size keeps the scanned value.
+  void WriteMember(int32_t index, TStream& source) override;
+  void ReloadOffsets() override {}
+  void VerifyMembers() override {}
+
+protected:
+  TNullLGP() = default;
+};
+
+// A path that names an existing folder is a folder archive, anything else an LGP file.
+TArchiveKind ArchiveKindForPath(const std::string& path);
+
+} // namespace palkor

@@ -1,0 +1,272 @@
+// LGP archive layout (little-endian, offsets from the start of the file):
+//
+//   0    12  creator field: NUL bytes, then the creator text ("SQUARESOFT")
+//   12   4   member count, signed
+//   16   27 x count  table: 20-byte name (to its first NUL), signed 32-bit offset of the
+//            member header, 3 bytes we never interpret but preserve
+//   ...      bytes up to the members (the game's own lookup data): never read or changed
+//   member:  20-byte name, signed 32-bit data size N, N bytes of data
+//   trailer: whatever follows the member with the highest offset (the game's files end
+//            in a short text); read only by the verifying open, 255 bytes at most
+#include "archive/lgpstruct.h"
+
+#include "platform/StringList.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace palkor {
+
+namespace {
+
+std::string NameField(const uint8_t* field) {
+  size_t length = 0;
+  while (length < size_t(LGPNameSize) && field[length] != 0) ++length;
+  return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+class TLGPFileClassImpl : public TLGPFileClass {};
+
+// Reads one member header; checks the size against what the file holds.
+int32_t ReadMemberHeader(TStream& file, int32_t offset, uint8_t header[LGPMemberHeaderSize]) {
+  file.SetPosition(offset);
+  file.ReadBuffer(header, LGPMemberHeaderSize);
+  return GetI32LE(header + LGPNameSize);
+}
+
+// Steps 1-3 of verifying a member: the header must lie inside the stream; its name is
+// compared with the table's and its size recorded.
+bool VerifyEntry(TStream& stream, int64_t streamSize, TLGPEntry& entry) {
+  if (entry.Offset < 0 || int64_t(entry.Offset) + LGPMemberHeaderSize > streamSize) {
+    entry.Size = -2;
+    return false;
+  }
+  uint8_t header[LGPMemberHeaderSize];
+  entry.Size = ReadMemberHeader(stream, entry.Offset, header);
+  if (UpperCaseASCII(NameField(header)) != UpperCaseASCII(entry.Name)) entry.NameMismatch = true;
+  return true;
+}
+
+} // namespace
+
+const char* TLGPFileClass::ClassName() const { return "TLGPFile"; }
+
+std::unique_ptr<TLGPFile> TLGPFileClass::Create(const std::string& fileName, bool verify) const {
+  return TLGPFile::Create(fileName, verify);
+}
+
+std::unique_ptr<TLGPFile> TLGPFileClass::CreateFromStream(TStream& stream, bool verify) const {
+  return TLGPFile::CreateFromStream(stream, verify);
+}
+
+const TLGPFileClass& TLGPFile::Class() {
+  static const TLGPFileClassImpl instance;
+  return instance;
+}
+
+std::unique_ptr<TLGPFile> TLGPFile::Create(const std::string& fileName, bool verify) {
+  std::unique_ptr<TLGPFile> archive(new TLGPFile());
+  archive->Open(fileName, verify);
+  return archive;
+}
+
+std::unique_ptr<TLGPFile> TLGPFile::CreateFromStream(TStream& stream, bool verify) {
+  std::unique_ptr<TLGPFile> archive(new TLGPFile());
+  archive->LoadFromStream(stream, verify);
+  return archive;
+}
+
+TLGPFile::~TLGPFile() = default;
+
+void TLGPFile::Open(const std::string& fileName, bool verify) {
+  TFileStream file(fileName, TFileMode::OpenRead);
+  LoadFromStream(file, verify);
+  FFileName = fileName;
+}
+
+const TLGPEntry& TLGPFile::Entry(int32_t index) const {
+  CheckListIndex(index, int64_t(FEntries.size()));
+  return *FEntries[size_t(index)];
+}
+
+TLGPEntry TLGPFile::GetEntry(int32_t index) const { return Entry(index); }
+
+bool TLGPFile::GetEntryByName(const std::string& name, TLGPEntry& entry) const {
+  int32_t index = IndexOf(name);
+  if (index < 0) return false;
+  entry = Entry(index);
+  return true;
+}
+
+int32_t TLGPFile::IndexOf(const std::string& name) const {
+  std::string key = UpperCaseASCII(name);
+  // The index is sorted by (key, position): the first match is the lowest position.
+  auto it = std::lower_bound(FNameIndex.begin(), FNameIndex.end(), key,
+                             [](const auto& item, const std::string& k) { return item.first < k; });
+  if (it == FNameIndex.end() || it->first != key) return -1;
+  return it->second;
+}
+
+TLGPEntry TLGPFile::GetEntryByOffset(int32_t rank) const {
+  CheckListIndex(rank, int64_t(FEntriesByOffset.size()));
+  return *FEntriesByOffset[size_t(rank)];
+}
+
+std::unique_ptr<TMemoryStream> TLGPFile::ReadMemberToMemory(int32_t index) {
+  auto stream = std::make_unique<TMemoryStream>();
+  ReadMember(index, *stream);
+  return stream;
+}
+
+void TLGPFile::BuildNameIndex() {
+  FNameIndex.clear();
+  FNameIndex.reserve(FEntries.size());
+  for (size_t i = 0; i < FEntries.size(); ++i)
+    FNameIndex.emplace_back(UpperCaseASCII(FEntries[i]->Name), int32_t(i));
+  std::sort(FNameIndex.begin(), FNameIndex.end());
+}
+
+void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
+  FEntries.clear();
+  FEntriesByOffset.clear();
+  FNameIndex.clear();
+  FCount = 0;
+  FCreator.clear();
+  FTrailer.clear();
+
+  uint8_t header[LGPHeaderSize];
+  stream.ReadBuffer(header, LGPHeaderSize);
+  int32_t count = GetI32LE(header + 12);
+  if (count < 0) throw Exception(Format("Invalid archive: negative member count (%d)", count));
+
+  // The creator text runs from the first non-zero byte to the end of the field, NULs and all.
+  int first = 0;
+  while (first < 12 && header[first] == 0) ++first;
+  FCreator.assign(reinterpret_cast<const char*>(header) + first, size_t(12 - first));
+
+  // Copy the whole table in one read, after checking that the stream holds it.
+  int64_t tableBytes = int64_t(count) * LGPTableEntrySize;
+  int64_t position = stream.Position();
+  if (tableBytes > stream.Size() - position) throw EReadError();
+  std::vector<uint8_t> table(static_cast<size_t>(tableBytes));
+  stream.ReadBuffer(table.data(), tableBytes);
+
+  FEntries.reserve(size_t(count));
+  int32_t highestOffset = std::numeric_limits<int32_t>::min();
+  for (int32_t i = 0; i < count; ++i) {
+    const uint8_t* item = table.data() + size_t(i) * LGPTableEntrySize;
+    auto entry = std::make_unique<TLGPEntry>();
+    entry->Name = NameField(item);
+    entry->Offset = GetI32LE(item + LGPNameSize);
+    highestOffset = std::max(highestOffset, entry->Offset);
+    FEntries.push_back(std::move(entry));
+  }
+  FCount = count;
+
+  // Ascending offset; an entry lands before earlier table entries of the same offset (as
+  // inserting each new entry after the last one with a strictly smaller offset does).
+  FEntriesByOffset.reserve(FEntries.size());
+  for (auto& entry : FEntries) FEntriesByOffset.push_back(entry.get());
+  std::reverse(FEntriesByOffset.begin(), FEntriesByOffset.end());
+  std::stable_sort(FEntriesByOffset.begin(), FEntriesByOffset.end(),
+                   [](const TLGPEntry* a, const TLGPEntry* b) { return a->Offset < b->Offset; });
+
+  BuildNameIndex();
+
+  if (!verify) return;
+  int64_t streamSize = stream.Size();
+  for (auto& entry : FEntries) {
+    if (!VerifyEntry(stream, streamSize, *entry)) continue;
+    if (entry->Offset != highestOffset) continue;
+    // The trailer follows the data of the member with the highest offset.
+    int64_t trailerStart = int64_t(entry->Offset) + LGPMemberHeaderSize + entry->Size;
+    if (trailerStart < 0 || trailerStart >= streamSize) continue;
+    int64_t n = std::min<int64_t>(255 - int64_t(FTrailer.size()), streamSize - trailerStart);
+    if (n <= 0) continue;
+    stream.SetPosition(trailerStart);
+    FTrailer += stream.ReadBytes(n);
+  }
+}
+
+void TLGPFile::ReadMember(int32_t index, TStream& dest) {
+  const TLGPEntry& entry = Entry(index);
+  TFileStream file(FFileName, TFileMode::OpenRead);
+  uint8_t header[LGPMemberHeaderSize];
+  int32_t size = ReadMemberHeader(file, entry.Offset, header);
+  if (size < 0) throw Exception(Format("Invalid archive: member \"%s\" has a negative size (%d)",
+                                       entry.Name, size));
+  // A size beyond the end of the file fails before anything is copied.
+  if (size > file.Size() - file.Position()) throw EReadError();
+  if (size > 0) dest.CopyFrom(file, size);
+}
+
+void TLGPFile::WriteMember(int32_t index, TStream& source) {
+  CheckListIndex(index, int64_t(FEntries.size()));
+  TLGPEntry& entry = *FEntries[size_t(index)];
+  TFileStream file(FFileName, TFileMode::OpenReadWrite);
+
+  int64_t oldSize = file.Size();
+  int64_t newOffset = oldSize - int64_t(FTrailer.size());
+  int64_t sourceSize = source.Size();
+  if (newOffset < 0 || newOffset > std::numeric_limits<int32_t>::max() ||
+      sourceSize > std::numeric_limits<int32_t>::max() - LGPMemberHeaderSize)
+    throw Exception(Format("Archive \"%s\" cannot grow beyond 2 GB", FFileName));
+
+  int64_t tablePosition = LGPHeaderSize + int64_t(index) * LGPTableEntrySize;
+  uint8_t tableEntry[LGPTableEntrySize];
+  file.SetPosition(tablePosition);
+  file.ReadBuffer(tableEntry, LGPTableEntrySize);
+
+  // The new copy goes to the end of the file (over the remembered trailer, which follows
+  // it again) and reaches the disk before the table entry is pointed at it. A failure
+  // before that leaves the table on the old copy; the file is then cut back.
+  try {
+    uint8_t header[LGPMemberHeaderSize];
+    std::memcpy(header, tableEntry, LGPNameSize);
+    PutU32LE(header + LGPNameSize, uint32_t(int32_t(sourceSize)));
+    file.SetPosition(newOffset);
+    file.WriteBuffer(header, LGPMemberHeaderSize);
+    source.SetPosition(0);
+    if (sourceSize > 0) file.CopyFrom(source, sourceSize);
+    file.WriteBytes(FTrailer);
+    file.Flush();
+  } catch (...) {
+    try {
+      file.SetPosition(newOffset);
+      file.WriteBytes(FTrailer);
+      file.SetSize(oldSize);
+      file.Flush();
+    } catch (...) {
+      // The old members are intact whatever happens here; only the trailer may suffer.
+    }
+    throw;
+  }
+
+  PutU32LE(tableEntry + LGPNameSize, uint32_t(int32_t(newOffset)));
+  file.SetPosition(tablePosition);
+  file.WriteBuffer(tableEntry, LGPTableEntrySize);
+  file.Flush();
+
+  entry.Offset = int32_t(newOffset);
+  entry.Size = int32_t(sourceSize);
+}
+
+void TLGPFile::ReloadOffsets() {
+  TFileStream file(FFileName, TFileMode::OpenReadWrite);
+  file.SetPosition(LGPHeaderSize);
+  for (auto& entry : FEntries) {
+    uint8_t item[LGPTableEntrySize];
+    file.ReadBuffer(item, LGPTableEntrySize);
+    entry->Offset = GetI32LE(item + LGPNameSize);
+    entry->Size = -1;
+  }
+}
+
+void TLGPFile::VerifyMembers() {
+  TFileStream file(FFileName, TFileMode::OpenReadWrite);
+  int64_t size = file.Size();
+  for (auto& entry : FEntries) VerifyEntry(file, size, *entry);
+}
+
+} // namespace palkor

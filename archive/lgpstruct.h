@@ -1,0 +1,123 @@
+#pragma once
+
+#include "platform/Streams.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace palkor {
+
+// One member as listed.
+struct TLGPEntry {
+  std::string Name;
+  // Where the member's header begins in the file (0 for folder members).
+  int32_t Offset = 0;
+  // -1: not yet known (after an ordinary open); -2: the member header would run past
+  // the end of the file; otherwise the data size from the member header.
+  int32_t Size = -1;
+  // The verifying open found a different name in the member header.
+  bool NameMismatch = false;
+};
+
+class TLGPFile;
+
+// The class of an archive as a value, with its virtual constructors: the catalogue and
+// the model loaders keep it together with a path and reopen the archive from it.
+class TLGPFileClass {
+public:
+  virtual ~TLGPFileClass() = default;
+  virtual const char* ClassName() const;
+  // Opens the archive at fileName (a folder archive ignores verify).
+  virtual std::unique_ptr<TLGPFile> Create(const std::string& fileName, bool verify) const;
+  // Builds the table from an open stream that the caller owns and keeps open.
+  virtual std::unique_ptr<TLGPFile> CreateFromStream(TStream& stream, bool verify) const;
+};
+
+// A game archive: a 16-byte header (12-byte creator field, signed 32-bit member count),
+// a table of 27-byte entries, then the members, each a 24-byte header (20-byte name,
+// signed 32-bit size) and its data. The file is opened for each operation and closed
+// again, never held.
+//
+// Failures: "Cannot open file "%s". %s" when the file cannot be opened, "Stream read
+// error" when it ends inside the header, table, a member header or a member's data,
+// "List index out of bounds (%d)" for a position outside the table.
+class TLGPFile {
+public:
+  static const TLGPFileClass& Class();
+  // Opens the archive file fileName; reads only the header and the table unless verify.
+  static std::unique_ptr<TLGPFile> Create(const std::string& fileName, bool verify);
+  static std::unique_ptr<TLGPFile> CreateFromStream(TStream& stream, bool verify);
+
+  virtual ~TLGPFile();
+  TLGPFile(const TLGPFile&) = delete;
+  TLGPFile& operator=(const TLGPFile&) = delete;
+
+  virtual const TLGPFileClass& ClassType() const { return Class(); }
+
+  // A copy of the entry at table position index.
+  virtual TLGPEntry GetEntry(int32_t index) const;
+  // Fills entry from the member found by IndexOf; false (entry untouched) when not found.
+  virtual bool GetEntryByName(const std::string& name, TLGPEntry& entry) const;
+  // Table position of the member, found by name regardless of ASCII letter case; -1 when
+  // missing. Of several members with one name, the first in the table.
+  virtual int32_t IndexOf(const std::string& name) const;
+  // A copy of the entry at position rank in ascending offset order.
+  virtual TLGPEntry GetEntryByOffset(int32_t rank) const;
+  // A new memory stream holding the member's data; its position is at its end.
+  virtual std::unique_ptr<TMemoryStream> ReadMemberToMemory(int32_t index);
+  // Reads header and table from stream's position (the start of the archive).
+  virtual void LoadFromStream(TStream& stream, bool verify);
+  // Appends the member's data, sized by its member header, at dest's position.
+  virtual void ReadMember(int32_t index, TStream& dest);
+  // Replaces the member's data with the whole of source, keeping name and position.
+  virtual void WriteMember(int32_t index, TStream& source);
+  // Re-reads every entry's offset from the file's table; sizes become -1.
+  virtual void ReloadOffsets();
+  // Re-reads every member header: sizes and the name check.
+  virtual void VerifyMembers();
+
+  int32_t Count() const { return FCount; }
+  const std::string& FileName() const { return FFileName; }
+  const std::string& Creator() const { return FCreator; }
+  const std::string& Trailer() const { return FTrailer; }
+
+protected:
+  TLGPFile() = default;
+  // Opens fileName and reads it through LoadFromStream, then remembers fileName.
+  void Open(const std::string& fileName, bool verify);
+  // Rebuilds NameIndex from Entries, sorted for lookup.
+  void BuildNameIndex();
+
+  int32_t FCount = 0;
+  // Table order; owns the entries.
+  std::vector<std::unique_ptr<TLGPEntry>> FEntries;
+  // The same entries in ascending Offset order.
+  std::vector<TLGPEntry*> FEntriesByOffset;
+  // (upper-cased name, table position), sorted.
+  std::vector<std::pair<std::string, int32_t>> FNameIndex;
+  std::string FFileName;
+  std::string FCreator;
+  std::string FTrailer;
+
+private:
+  const TLGPEntry& Entry(int32_t index) const;
+};
+
+// Size of the archive header and of one table entry, and of a member header.
+constexpr int32_t LGPHeaderSize = 16;
+constexpr int32_t LGPTableEntrySize = 27;
+constexpr int32_t LGPMemberHeaderSize = 24;
+constexpr int32_t LGPNameSize = 20;
+
+// An archive's class together with its path: enough to open the archive again.
+struct TArchiveKind {
+  const TLGPFileClass* Class = &TLGPFile::Class();
+  std::string Path;
+
+  std::unique_ptr<TLGPFile> Open() const { return Class->Create(Path, false); }
+};
+
+} // namespace palkor

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "archive/lgpstruct.h"
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace palkor::cli {
+
+// Opens ARCHIVE: an existing folder as a folder archive, anything else as an LGP file.
+std::unique_ptr<TLGPFile> OpenArchive(const std::string& path, bool verify = false);
+
+// Table position of MEMBER in any letter case; "no member named MEMBER" when missing.
+int32_t FindMember(const TLGPFile& archive, const std::string& member);
+
+// One output record: the fields joined by TAB, ending in LF, on standard output.
+void PrintFields(std::initializer_list<std::string_view> fields);
+void PrintLine(std::string_view line);
+// Raw bytes to standard output; "Stream write error" when they cannot be written.
+void WriteStdout(std::string_view bytes);
+
+// The commands, each group adding its subcommands to the program.
+void AddArchiveCommands(CLI::App& app);
+
+} // namespace palkor::cli

@@ -1,0 +1,14 @@
+#include "platform/Exceptions.h"
+
+#include <cstring>
+
+namespace palkor {
+
+std::string SystemErrorText(int errorNumber) {
+  char buffer[256];
+  // GNU strerror_r may return a static string instead of filling the buffer.
+  const char* text = strerror_r(errorNumber, buffer, sizeof buffer);
+  return text;
+}
+
+} // namespace palkor

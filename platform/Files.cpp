@@ -1,0 +1,131 @@
+#include "platform/Files.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace palkor {
+
+std::vector<TFolderFile> ListFolderFiles(const std::string& folder) {
+  std::vector<TFolderFile> files;
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return files;
+  int dirHandle = ::dirfd(dir);
+  while (dirent* item = ::readdir(dir)) {
+    if (item->d_name[0] == '.') continue;
+    struct stat st;
+    if (::fstatat(dirHandle, item->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+    files.push_back({item->d_name, int64_t(st.st_size)});
+  }
+  ::closedir(dir);
+  return files;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ProgramPath() {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  return std::string(buffer, size_t(n));
+}
+
+std::string ProgramFolder() {
+  std::string path = ProgramPath();
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+namespace {
+
+// Writes everything to fd; false on failure.
+bool WriteAll(int fd, TStream& source) {
+  source.SetPosition(0);
+  std::vector<uint8_t> chunk(64 * 1024);
+  for (;;) {
+    int64_t n = source.Read(chunk.data(), int64_t(chunk.size()));
+    if (n <= 0) return source.Position() >= source.Size();
+    for (int64_t done = 0; done < n;) {
+      ssize_t w = ::write(fd, chunk.data() + done, size_t(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return false;
+      done += w;
+    }
+  }
+}
+
+} // namespace
+
+void ReplaceFileFromStream(const std::string& path, TStream& source) {
+  // Follow a link so that the link itself stays a link to the rewritten file.
+  std::string target = path;
+  if (char* real = ::realpath(path.c_str(), nullptr)) {
+    target = real;
+    std::free(real);
+  }
+
+  struct stat old;
+  bool exists = ::stat(target.c_str(), &old) == 0;
+  if (exists) {
+    // The same refusals as overwriting in place: a read-only file or a folder.
+    int probe = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (probe < 0) throw EFCreateError(path, SystemErrorText(errno));
+    ::close(probe);
+  }
+
+  size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string temp = folder + "." + base + ".palkor-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw EFCreateError(path, SystemErrorText(errno));
+
+  bool written = WriteAll(fd, source) && ::fsync(fd) == 0;
+  if (written) {
+    if (exists) {
+      ::fchmod(fd, old.st_mode & 07777);
+      if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        // Keeping the owner needs privileges; the contents are what matter.
+      }
+    } else {
+      mode_t mask = ::umask(0);
+      ::umask(mask);
+      ::fchmod(fd, 0666 & ~mask);
+    }
+  }
+  ::close(fd);
+  if (!written) {
+    ::unlink(temp.c_str());
+    throw EWriteError();
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    int error = errno;
+    ::unlink(temp.c_str());
+    throw EFCreateError(path, SystemErrorText(error));
+  }
+}
+
+void ReplaceFileWithBytes(const std::string& path, std::string_view bytes) {
+  TMemoryStream source(bytes);
+  ReplaceFileFromStream(path, source);
+}
+
+uint32_t GetTickCount() {
+  auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+} // namespace palkor

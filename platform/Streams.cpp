@@ -1,0 +1,267 @@
+#include "platform/Streams.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace palkor {
+
+int64_t TStream::Size() {
+  int64_t position = Seek(0, TSeekOrigin::Current);
+  int64_t size = Seek(0, TSeekOrigin::End);
+  Seek(position, TSeekOrigin::Beginning);
+  return size;
+}
+
+void TStream::ReadBuffer(void* buffer, int64_t count) {
+  if (count < 0) throw EReadError();
+  if (count != 0 && Read(buffer, count) != count) throw EReadError();
+}
+
+void TStream::WriteBuffer(const void* buffer, int64_t count) {
+  if (count < 0) throw EWriteError();
+  if (count != 0 && Write(buffer, count) != count) throw EWriteError();
+}
+
+std::string TStream::ReadBytes(int64_t count) {
+  if (count < 0) throw EReadError();
+  // Never allocate more than the stream can supply.
+  int64_t position = Position();
+  if (position < 0 || count > Size() - position) throw EReadError();
+  std::string bytes(size_t(count), '\0');
+  ReadBuffer(bytes.data(), count);
+  return bytes;
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  if (count < 0) throw EReadError();
+  constexpr int64_t ChunkSize = 64 * 1024;
+  std::vector<uint8_t> chunk(size_t(std::min(count, ChunkSize)));
+  for (int64_t left = count; left > 0;) {
+    int64_t n = std::min(left, ChunkSize);
+    source.ReadBuffer(chunk.data(), n);
+    WriteBuffer(chunk.data(), n);
+    left -= n;
+  }
+  return count;
+}
+
+uint8_t TStream::ReadU8() {
+  uint8_t b;
+  ReadBuffer(&b, 1);
+  return b;
+}
+
+uint16_t TStream::ReadU16LE() {
+  uint8_t b[2];
+  ReadBuffer(b, 2);
+  return GetU16LE(b);
+}
+
+uint32_t TStream::ReadU32LE() {
+  uint8_t b[4];
+  ReadBuffer(b, 4);
+  return GetU32LE(b);
+}
+
+float TStream::ReadF32LE() {
+  uint32_t bits = ReadU32LE();
+  float value;
+  std::memcpy(&value, &bits, 4);
+  return value;
+}
+
+void TStream::WriteU8(uint8_t value) { WriteBuffer(&value, 1); }
+
+void TStream::WriteU16LE(uint16_t value) {
+  uint8_t b[2] = {uint8_t(value), uint8_t(value >> 8)};
+  WriteBuffer(b, 2);
+}
+
+void TStream::WriteU32LE(uint32_t value) {
+  uint8_t b[4];
+  PutU32LE(b, value);
+  WriteBuffer(b, 4);
+}
+
+void TStream::WriteF32LE(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  WriteU32LE(bits);
+}
+
+// TMemoryStream
+
+int64_t TMemoryStream::Read(void* buffer, int64_t count) {
+  int64_t size = int64_t(FData.size());
+  if (count <= 0 || FPosition < 0 || FPosition >= size) return 0;
+  int64_t n = std::min(count, size - FPosition);
+  std::memcpy(buffer, FData.data() + FPosition, size_t(n));
+  FPosition += n;
+  return n;
+}
+
+int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
+  if (count <= 0 || FPosition < 0) return 0;
+  int64_t end = FPosition + count;
+  if (end > int64_t(FData.size())) FData.resize(size_t(end));
+  std::memcpy(FData.data() + FPosition, buffer, size_t(count));
+  FPosition = end;
+  return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+  switch (origin) {
+  case TSeekOrigin::Beginning: FPosition = offset; break;
+  case TSeekOrigin::Current: FPosition += offset; break;
+  case TSeekOrigin::End: FPosition = int64_t(FData.size()) + offset; break;
+  }
+  return FPosition;
+}
+
+void TMemoryStream::SetSize(int64_t newSize) {
+  if (newSize < 0) newSize = 0;
+  FData.resize(size_t(newSize));
+  if (FPosition > newSize) FPosition = newSize;
+}
+
+int64_t TMemoryStream::CopyFrom(TStream& source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  if (count < 0 || FPosition < 0) throw EReadError();
+  // Check what the source can supply before growing, then read straight into place.
+  int64_t sourcePosition = source.Position();
+  if (sourcePosition < 0 || count > source.Size() - sourcePosition) throw EReadError();
+  size_t oldSize = FData.size();
+  int64_t end = FPosition + count;
+  if (end > int64_t(oldSize)) FData.resize(size_t(end));
+  try {
+    source.ReadBuffer(FData.data() + FPosition, count);
+  } catch (...) {
+    FData.resize(oldSize);
+    throw;
+  }
+  FPosition = end;
+  return count;
+}
+
+void TMemoryStream::Clear() {
+  FData.clear();
+  FData.shrink_to_fit();
+  FPosition = 0;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& fileName) {
+  TFileStream file(fileName, TFileMode::OpenRead);
+  LoadFromStream(file);
+}
+
+void TMemoryStream::LoadFromStream(TStream& source) {
+  std::vector<uint8_t> old;
+  old.swap(FData);
+  FPosition = 0;
+  try {
+    CopyFrom(source, 0);
+  } catch (...) {
+    FData.swap(old);
+    throw;
+  }
+  FPosition = 0;
+}
+
+// TFileStream
+
+TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileName(fileName) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+  case TFileMode::OpenRead: flags |= O_RDONLY; break;
+  case TFileMode::OpenReadWrite: flags |= O_RDWR; break;
+  case TFileMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+  }
+  FHandle = ::open(fileName.c_str(), flags, 0666);
+  int error = errno;
+  if (FHandle >= 0) {
+    // A folder opens on this system but is not a file to read or write.
+    struct stat st;
+    if (::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(FHandle);
+      FHandle = -1;
+      error = EISDIR;
+    }
+  }
+  if (FHandle < 0) {
+    if (mode == TFileMode::Create) throw EFCreateError(fileName, SystemErrorText(error));
+    throw EFOpenError(fileName, SystemErrorText(error));
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+  if (count <= 0 || FPosition < 0) return 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::pread(FHandle, out + done, size_t(count - done), FPosition + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  FPosition += done;
+  return done;
+}
+
+int64_t TFileStream::Write(const void* buffer, int64_t count) {
+  if (count <= 0 || FPosition < 0) return 0;
+  auto* in = static_cast<const uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::pwrite(FHandle, in + done, size_t(count - done), FPosition + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  FPosition += done;
+  return done;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+  switch (origin) {
+  case TSeekOrigin::Beginning: FPosition = offset; break;
+  case TSeekOrigin::Current: FPosition += offset; break;
+  case TSeekOrigin::End: FPosition = Size() + offset; break;
+  }
+  return FPosition;
+}
+
+int64_t TFileStream::Size() {
+  struct stat st;
+  if (::fstat(FHandle, &st) != 0) return 0;
+  return int64_t(st.st_size);
+}
+
+void TFileStream::SetSize(int64_t newSize) {
+  if (newSize < 0 || ::ftruncate(FHandle, newSize) != 0) throw EWriteError();
+}
+
+void TFileStream::Flush() {
+  if (::fdatasync(FHandle) != 0 && errno != EINVAL && errno != EROFS) throw EWriteError();
+}
+
+std::string ReadFileBytes(const std::string& fileName) {
+  TFileStream file(fileName, TFileMode::OpenRead);
+  return file.ReadBytes(file.Size());
+}
+
+} // namespace palkor

@@ -1,0 +1,128 @@
+#pragma once
+
+#include "platform/Exceptions.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace palkor {
+
+enum class TSeekOrigin { Beginning, Current, End };
+
+// A seekable byte stream. Read and Write move what they can and return the count;
+// ReadBuffer and WriteBuffer move exactly n bytes or fail with "Stream read error" /
+// "Stream write error". Positions may be set anywhere; reading outside 0 .. Size
+// yields no bytes.
+class TStream {
+public:
+  virtual ~TStream() = default;
+
+  virtual int64_t Read(void* buffer, int64_t count) = 0;
+  virtual int64_t Write(const void* buffer, int64_t count) = 0;
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+  virtual void SetSize(int64_t newSize) {}
+
+  int64_t Position() { return Seek(0, TSeekOrigin::Current); }
+  void SetPosition(int64_t position) { Seek(position, TSeekOrigin::Beginning); }
+  // Found through Seek; leaves the position where it was.
+  virtual int64_t Size();
+
+  void ReadBuffer(void* buffer, int64_t count);
+  void WriteBuffer(const void* buffer, int64_t count);
+  void WriteBytes(std::string_view bytes) { WriteBuffer(bytes.data(), int64_t(bytes.size())); }
+  std::string ReadBytes(int64_t count);
+
+  // Copies count bytes from source's current position to this stream's position.
+  // count 0 copies the whole of source from its position 0. Returns the count copied.
+  virtual int64_t CopyFrom(TStream& source, int64_t count);
+
+  uint8_t ReadU8();
+  uint16_t ReadU16LE();
+  int16_t ReadI16LE() { return int16_t(ReadU16LE()); }
+  uint32_t ReadU32LE();
+  int32_t ReadI32LE() { return int32_t(ReadU32LE()); }
+  float ReadF32LE();
+
+  void WriteU8(uint8_t value);
+  void WriteU16LE(uint16_t value);
+  void WriteI16LE(int16_t value) { WriteU16LE(uint16_t(value)); }
+  void WriteU32LE(uint32_t value);
+  void WriteI32LE(int32_t value) { WriteU32LE(uint32_t(value)); }
+  void WriteF32LE(float value);
+};
+
+// Little-endian values assembled from bytes in a buffer the caller has checked.
+inline uint16_t GetU16LE(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t GetU32LE(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline int32_t GetI32LE(const uint8_t* p) { return int32_t(GetU32LE(p)); }
+inline void PutU32LE(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+// A growable stream in memory.
+class TMemoryStream : public TStream {
+public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string_view bytes) : FData(bytes.begin(), bytes.end()) {}
+
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t newSize) override;
+  int64_t Size() override { return int64_t(FData.size()); }
+  int64_t CopyFrom(TStream& source, int64_t count) override;
+
+  uint8_t* Memory() { return FData.data(); }
+  const uint8_t* Memory() const { return FData.data(); }
+  std::string_view View() const {
+    return {reinterpret_cast<const char*>(FData.data()), FData.size()};
+  }
+  void Clear();
+  // Replaces the contents with the whole file; the position ends at 0.
+  void LoadFromFile(const std::string& fileName);
+  void LoadFromStream(TStream& source);
+
+private:
+  std::vector<uint8_t> FData;
+  int64_t FPosition = 0;
+};
+
+enum class TFileMode { OpenRead, OpenReadWrite, Create };
+
+// A file opened by name. OpenRead and OpenReadWrite fail on a missing file with
+// "Cannot open file "%s". %s"; Create makes or empties the file and fails with
+// "Cannot create file "%s". %s". Other programs may read and write the file meanwhile.
+class TFileStream : public TStream {
+public:
+  TFileStream(const std::string& fileName, TFileMode mode);
+  ~TFileStream() override;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t newSize) override;
+  int64_t Size() override;
+
+  // Pushes what was written to the disk; "Stream write error" when the system refuses.
+  void Flush();
+  const std::string& FileName() const { return FFileName; }
+
+private:
+  std::string FFileName;
+  int FHandle = -1;
+  int64_t FPosition = 0;
+};
+
+// Whole-file helpers.
+std::string ReadFileBytes(const std::string& fileName);
+
+} // namespace palkor
