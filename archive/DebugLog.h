@@ -37,7 +37,9 @@ private:
 // SetWriteAtEnd (the viewer does; palkor-cli keeps its log in memory).
 TDebugLog& DebugLog();
 
-inline void Log(std::string text) { DebugLog().Log(std::move(text)); }
+inline void Log(std::string text) {
+  DebugLog().Log(std::move(text));
+}
 
 template <typename... Args>
 void LogFmt(const char* format, const Args&... args) {

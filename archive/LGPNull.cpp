@@ -27,7 +27,8 @@ const TLGPFileClass& TNullLGP::Class() {
 std::unique_ptr<TNullLGP> TNullLGP::CreateFromFolder(const std::string& folder) {
   std::unique_ptr<TNullLGP> archive(new TNullLGP());
   std::string path = folder;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
   if (path != "/") path += '/';
   archive->FFileName = path;
   archive->FCreator = "Quenmark";

@@ -15,9 +15,15 @@ int64_t TSubStream::Read(void* buffer, int64_t count) {
 
 int64_t TSubStream::Seek(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-  case TSeekOrigin::Beginning: FPosition = int32_t(offset); break;
-  case TSeekOrigin::Current: FPosition = int32_t(FPosition + offset); break;
-  case TSeekOrigin::End: FPosition = int32_t(FSize - offset); break;
+  case TSeekOrigin::Beginning:
+    FPosition = int32_t(offset);
+    break;
+  case TSeekOrigin::Current:
+    FPosition = int32_t(FPosition + offset);
+    break;
+  case TSeekOrigin::End:
+    FPosition = int32_t(FSize - offset);
+    break;
   }
   return FPosition;
 }

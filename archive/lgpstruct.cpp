@@ -22,7 +22,8 @@ namespace {
 
 std::string NameField(const uint8_t* field) {
   size_t length = 0;
-  while (length < size_t(LGPNameSize) && field[length] != 0) ++length;
+  while (length < size_t(LGPNameSize) && field[length] != 0)
+    ++length;
   return std::string(reinterpret_cast<const char*>(field), length);
 }
 
@@ -50,7 +51,9 @@ bool VerifyEntry(TStream& stream, int64_t streamSize, TLGPEntry& entry) {
 
 } // namespace
 
-const char* TLGPFileClass::ClassName() const { return "TLGPFile"; }
+const char* TLGPFileClass::ClassName() const {
+  return "TLGPFile";
+}
 
 std::unique_ptr<TLGPFile> TLGPFileClass::Create(const std::string& fileName, bool verify) const {
   return TLGPFile::Create(fileName, verify);
@@ -90,7 +93,9 @@ const TLGPEntry& TLGPFile::Entry(int32_t index) const {
   return *FEntries[size_t(index)];
 }
 
-TLGPEntry TLGPFile::GetEntry(int32_t index) const { return Entry(index); }
+TLGPEntry TLGPFile::GetEntry(int32_t index) const {
+  return Entry(index);
+}
 
 bool TLGPFile::GetEntryByName(const std::string& name, TLGPEntry& entry) const {
   int32_t index = IndexOf(name);
@@ -142,7 +147,8 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
 
   // The creator text runs from the first non-zero byte to the end of the field, NULs and all.
   int first = 0;
-  while (first < 12 && header[first] == 0) ++first;
+  while (first < 12 && header[first] == 0)
+    ++first;
   FCreator.assign(reinterpret_cast<const char*>(header) + first, size_t(12 - first));
 
   // Copy the whole table in one read, after checking that the stream holds it.
@@ -167,7 +173,8 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
   // Ascending offset; an entry lands before earlier table entries of the same offset (as
   // inserting each new entry after the last one with a strictly smaller offset does).
   FEntriesByOffset.reserve(FEntries.size());
-  for (auto& entry : FEntries) FEntriesByOffset.push_back(entry.get());
+  for (auto& entry : FEntries)
+    FEntriesByOffset.push_back(entry.get());
   std::reverse(FEntriesByOffset.begin(), FEntriesByOffset.end());
   std::stable_sort(FEntriesByOffset.begin(), FEntriesByOffset.end(),
                    [](const TLGPEntry* a, const TLGPEntry* b) { return a->Offset < b->Offset; });
@@ -194,8 +201,9 @@ void TLGPFile::ReadMember(int32_t index, TStream& dest) {
   TFileStream file(FFileName, TFileMode::OpenRead);
   uint8_t header[LGPMemberHeaderSize];
   int32_t size = ReadMemberHeader(file, entry.Offset, header);
-  if (size < 0) throw Exception(Format("Invalid archive: member \"%s\" has a negative size (%d)",
-                                       entry.Name, size));
+  if (size < 0)
+    throw Exception(
+        Format("Invalid archive: member \"%s\" has a negative size (%d)", entry.Name, size));
   // A size beyond the end of the file fails before anything is copied.
   if (size > file.Size() - file.Position()) throw EReadError();
   if (size > 0) dest.CopyFrom(file, size);
@@ -266,7 +274,8 @@ void TLGPFile::ReloadOffsets() {
 void TLGPFile::VerifyMembers() {
   TFileStream file(FFileName, TFileMode::OpenReadWrite);
   int64_t size = file.Size();
-  for (auto& entry : FEntries) VerifyEntry(file, size, *entry);
+  for (auto& entry : FEntries)
+    VerifyEntry(file, size, *entry);
 }
 
 } // namespace palkor

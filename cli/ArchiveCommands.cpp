@@ -53,19 +53,23 @@ void RunReplace(const TArchiveArgs& args) {
 void AddArchiveCommands(CLI::App& app) {
   auto args = std::make_shared<TArchiveArgs>();
 
-  CLI::App* members = app.add_subcommand("members", "List the members of an archive in table order");
+  CLI::App* members =
+      app.add_subcommand("members", "List the members of an archive in table order");
   members->add_option("ARCHIVE", args->Archive, "LGP file or folder")->required();
   members->add_flag("--verify", args->Verify,
                     "Open with verification: also print each member's size and name mismatch");
   members->callback([args] { RunMembers(*args); });
 
-  CLI::App* extract = app.add_subcommand("extract", "Write a member's data to a file or to standard output");
+  CLI::App* extract =
+      app.add_subcommand("extract", "Write a member's data to a file or to standard output");
   extract->add_option("ARCHIVE", args->Archive, "LGP file or folder")->required();
   extract->add_option("MEMBER", args->Member, "Member name, any letter case")->required();
-  extract->add_option("OUTFILE", args->File, "File to write (replaced); standard output when left out");
+  extract->add_option("OUTFILE", args->File,
+                      "File to write (replaced); standard output when left out");
   extract->callback([args] { RunExtract(*args); });
 
-  CLI::App* replace = app.add_subcommand("replace", "Replace a member's data with the whole of a file");
+  CLI::App* replace =
+      app.add_subcommand("replace", "Replace a member's data with the whole of a file");
   replace->add_option("ARCHIVE", args->Archive, "LGP file or folder")->required();
   replace->add_option("MEMBER", args->Member, "Member name, any letter case")->required();
   replace->add_option("FILE", args->File, "The new data")->required();

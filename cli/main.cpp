@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
-    return app.exit(e);  // --help, --version: to standard output
+    return app.exit(e); // --help, --version: to standard output
   } catch (const CLI::ParseError& e) {
     std::cerr << "palkor-cli: " << e.what() << "\n" << app.help();
     return 2;

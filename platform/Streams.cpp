@@ -78,7 +78,9 @@ float TStream::ReadF32LE() {
   return value;
 }
 
-void TStream::WriteU8(uint8_t value) { WriteBuffer(&value, 1); }
+void TStream::WriteU8(uint8_t value) {
+  WriteBuffer(&value, 1);
+}
 
 void TStream::WriteU16LE(uint16_t value) {
   uint8_t b[2] = {uint8_t(value), uint8_t(value >> 8)};
@@ -119,9 +121,15 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-  case TSeekOrigin::Beginning: FPosition = offset; break;
-  case TSeekOrigin::Current: FPosition += offset; break;
-  case TSeekOrigin::End: FPosition = int64_t(FData.size()) + offset; break;
+  case TSeekOrigin::Beginning:
+    FPosition = offset;
+    break;
+  case TSeekOrigin::Current:
+    FPosition += offset;
+    break;
+  case TSeekOrigin::End:
+    FPosition = int64_t(FData.size()) + offset;
+    break;
   }
   return FPosition;
 }
@@ -183,9 +191,15 @@ void TMemoryStream::LoadFromStream(TStream& source) {
 TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileName(fileName) {
   int flags = O_CLOEXEC;
   switch (mode) {
-  case TFileMode::OpenRead: flags |= O_RDONLY; break;
-  case TFileMode::OpenReadWrite: flags |= O_RDWR; break;
-  case TFileMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+  case TFileMode::OpenRead:
+    flags |= O_RDONLY;
+    break;
+  case TFileMode::OpenReadWrite:
+    flags |= O_RDWR;
+    break;
+  case TFileMode::Create:
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+    break;
   }
   FHandle = ::open(fileName.c_str(), flags, 0666);
   int error = errno;
@@ -238,9 +252,15 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-  case TSeekOrigin::Beginning: FPosition = offset; break;
-  case TSeekOrigin::Current: FPosition += offset; break;
-  case TSeekOrigin::End: FPosition = Size() + offset; break;
+  case TSeekOrigin::Beginning:
+    FPosition = offset;
+    break;
+  case TSeekOrigin::Current:
+    FPosition += offset;
+    break;
+  case TSeekOrigin::End:
+    FPosition = Size() + offset;
+    break;
   }
   return FPosition;
 }

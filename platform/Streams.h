@@ -54,11 +54,15 @@ public:
 };
 
 // Little-endian values assembled from bytes in a buffer the caller has checked.
-inline uint16_t GetU16LE(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint16_t GetU16LE(const uint8_t* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
 inline uint32_t GetU32LE(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
-inline int32_t GetI32LE(const uint8_t* p) { return int32_t(GetU32LE(p)); }
+inline int32_t GetI32LE(const uint8_t* p) {
+  return int32_t(GetU32LE(p));
+}
 inline void PutU32LE(uint8_t* p, uint32_t v) {
   p[0] = uint8_t(v);
   p[1] = uint8_t(v >> 8);

@@ -1,0 +1,133 @@
+#include "tests/cli/CliRunner.h"
+
+#include "fixtures/LGPWriter.h"
+#include "fixtures/TempDir.h"
+#include "platform/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+using palkor::testing::RunCli;
+
+namespace {
+
+class ArchiveCommands : public ::testing::Test {
+protected:
+  TTempDir Dir;
+  std::string Lgp = Dir.File("char.lgp");
+  std::string Folder = Dir.File("loose");
+  TLGPFixture Fixture;
+
+  void SetUp() override {
+    Fixture.Add("AAAA.HRC", "skeleton").Add("aaab.a", PatternBytes(300, 3)).Add("AAAC.P", "");
+    WriteFile(Lgp, BuildLGP(Fixture));
+    std::filesystem::create_directory(Folder);
+    WriteFile(Folder + "/ONLY.HRC", "loose skeleton");
+  }
+};
+
+} // namespace
+
+TEST_F(ArchiveCommands, MembersListsTheTableWithOrWithoutVerification) {
+  auto offsets = MemberOffsets(Fixture);
+  auto plain = RunCli({"members", Lgp});
+  EXPECT_EQ(plain.ExitCode, 0);
+  EXPECT_EQ(plain.Err, "");
+  EXPECT_EQ(plain.Out, fmt::format("0\t{}\tAAAA.HRC\n1\t{}\taaab.a\n2\t{}\tAAAC.P\n", offsets[0],
+                                   offsets[1], offsets[2]));
+  Fixture.Members[2].TableOffset = offsets[0];
+  WriteFile(Lgp, BuildLGP(Fixture));
+  auto verified = RunCli({"members", Lgp, "--verify"});
+  EXPECT_EQ(verified.ExitCode, 0);
+  EXPECT_EQ(verified.Out,
+            fmt::format("0\t{}\t8\t0\tAAAA.HRC\n1\t{}\t300\t0\taaab.a\n2\t{}\t8\t1\tAAAC.P\n",
+                        offsets[0], offsets[1], offsets[0]));
+  auto folder = RunCli({"members", Folder});
+  EXPECT_EQ(folder.Out, "0\t0\tONLY.HRC\n");
+  EXPECT_EQ(RunCli({"members", Folder, "--verify"}).Out, "0\t0\t14\t0\tONLY.HRC\n");
+}
+
+TEST_F(ArchiveCommands, ExtractWritesTheMemberToAFileOrStandardOutput) {
+  auto out = RunCli({"extract", Lgp, "AAAB.A"});
+  EXPECT_EQ(out.ExitCode, 0);
+  EXPECT_EQ(out.Out, Fixture.Members[1].Data);
+  std::string target = Dir.File("out.a");
+  WriteFile(target, std::string(1000, 'x')); // replaced, not overwritten in part
+  EXPECT_EQ(RunCli({"extract", Lgp, "aaaa.hrc", target}).ExitCode, 0);
+  EXPECT_EQ(ReadFileBytes(target), "skeleton");
+  EXPECT_EQ(RunCli({"extract", Lgp, "aaac.p"}).Out, "");
+  EXPECT_EQ(RunCli({"extract", Folder, "only.hrc"}).Out, "loose skeleton");
+}
+
+TEST_F(ArchiveCommands, ReplaceAppendsToAnArchiveAndRewritesAFolderFile) {
+  std::string data = Dir.File("new.a");
+  WriteFile(data, "replacement animation");
+  size_t before = ReadFileBytes(Lgp).size();
+  auto r = RunCli({"replace", Lgp, "AAAB.A", data});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, "");
+  EXPECT_EQ(ReadFileBytes(Lgp).size(), before + 24 + 21);
+  EXPECT_EQ(RunCli({"extract", Lgp, "aaab.a"}).Out, "replacement animation");
+  EXPECT_EQ(RunCli({"extract", Lgp, "AAAA.HRC"}).Out, "skeleton");
+  EXPECT_NE(RunCli({"members", Lgp}).Out.find("\n1\t" + std::to_string(before) + "\taaab.a\n"),
+            std::string::npos);
+
+  EXPECT_EQ(RunCli({"replace", Folder, "only.hrc", data}).ExitCode, 0);
+  EXPECT_EQ(ReadFileBytes(Folder + "/ONLY.HRC"), "replacement animation");
+}
+
+TEST_F(ArchiveCommands, FailuresPrintOneLineExitOneAndChangeNothing) {
+  std::string data = Dir.File("new.a");
+  WriteFile(data, "x");
+  TLGPFixture truncated = Fixture;
+  truncated.TruncateAt = 16 + 27 + 5;
+  std::string cut = Dir.File("cut.lgp");
+  WriteFile(cut, BuildLGP(truncated));
+  std::string outFile = Dir.File("never.bin");
+  std::string lgpBefore = ReadFileBytes(Lgp);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"members", cut}, "Stream read error"},
+      {{"extract", cut, "AAAA.HRC", outFile}, "Stream read error"},
+      {{"members", Dir.File("missing.lgp")},
+       "Cannot open file \"" + Dir.File("missing.lgp") + "\". No such file or directory"},
+      {{"extract", Lgp, "NOPE.A", outFile}, "no member named NOPE.A"},
+      {{"replace", Lgp, "NOPE.A", data}, "no member named NOPE.A"},
+      {{"replace", Lgp, "AAAB.A", Dir.File("missing.a")},
+       "Cannot open file \"" + Dir.File("missing.a") + "\". No such file or directory"},
+      {{"replace", Folder, "nope", data}, "no member named nope"},
+  };
+  for (const auto& [args, message] : cases) {
+    auto r = RunCli(args);
+    EXPECT_EQ(r.ExitCode, 1) << args[0];
+    EXPECT_EQ(r.Err, "palkor-cli: " + message + "\n");
+    EXPECT_EQ(r.Out, "");
+  }
+  EXPECT_FALSE(FileExists(outFile));
+  EXPECT_EQ(ReadFileBytes(Lgp), lgpBefore);
+  EXPECT_EQ(ListFolderFiles(Folder).size(), 1u);
+}
+
+TEST_F(ArchiveCommands, UsageHelpAndVersion) {
+  auto help = RunCli({"--help"});
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_NE(help.Out.find("members"), std::string::npos);
+  auto subHelp = RunCli({"extract", "--help"});
+  EXPECT_EQ(subHelp.ExitCode, 0);
+  EXPECT_NE(subHelp.Out.find("OUTFILE"), std::string::npos);
+  EXPECT_EQ(RunCli({"--version"}).Out.rfind("palkor-cli ", 0), 0u);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"members"},
+                                               {"frobnicate"},
+                                               {"extract", Lgp},
+                                               {"members", Lgp, "--bogus"},
+                                               {"replace", Lgp, "A", "B", "C"}}) {
+    auto r = RunCli(args);
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_EQ(r.Err.rfind("palkor-cli: ", 0), 0u);
+    EXPECT_NE(r.Err.find("Usage"), std::string::npos);
+    EXPECT_EQ(r.Out, "");
+  }
+}
