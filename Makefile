@@ -59,11 +59,13 @@ bench: build
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -G Ninja -DPALKOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	@mkdir -p $(FUZZ_BUILD)/seeds && $(FUZZ_BUILD)/tests/fuzz/palkor_fuzz_seeds $(FUZZ_BUILD)/seeds
 	@for target in $(FUZZ_BUILD)/tests/fuzz/fuzz_*; do \
 	  [ -x "$$target" ] || continue; \
 	  name=$$(basename $$target); corpus=$(FUZZ_BUILD)/corpus/$$name; mkdir -p $$corpus; \
 	  echo "== $$name for $(FUZZ_SECONDS) s"; \
-	  $$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$corpus tests/fuzz/seeds/$$name || exit 1; \
+	  $$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -rss_limit_mb=2048 \
+	    $$corpus $(FUZZ_BUILD)/seeds || exit 1; \
 	done
 
 clean:

@@ -27,20 +27,18 @@ const TLGPFileClass& TNullLGP::Class() {
 std::unique_ptr<TNullLGP> TNullLGP::CreateFromFolder(const std::string& folder) {
   std::unique_ptr<TNullLGP> archive(new TNullLGP());
   std::string path = folder;
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
   if (path != "/") path += '/';
   archive->FFileName = path;
   archive->FCreator = "Quenmark";
   archive->FTrailer = "Null LGP";
   for (TFolderFile& file : ListFolderFiles(path)) {
-    auto entry = std::make_unique<TLGPEntry>();
-    entry->Name = std::move(file.Name);
-    entry->Offset = 0;
-    entry->Size = int32_t(std::min<int64_t>(file.Size, std::numeric_limits<int32_t>::max()));
-    archive->FEntriesByOffset.push_back(entry.get());
-    archive->FEntries.push_back(std::move(entry));
+    TLGPEntry& entry = archive->FEntries.emplace_back();
+    entry.Name = std::move(file.Name);
+    entry.Offset = 0;
+    entry.Size = int32_t(std::min<int64_t>(file.Size, std::numeric_limits<int32_t>::max()));
   }
+  for (TLGPEntry& entry : archive->FEntries) archive->FEntriesByOffset.push_back(&entry);
   archive->BuildNameIndex();
   archive->FCount = int32_t(archive->FEntries.size());
   return archive;

@@ -22,8 +22,7 @@ namespace {
 
 std::string NameField(const uint8_t* field) {
   size_t length = 0;
-  while (length < size_t(LGPNameSize) && field[length] != 0)
-    ++length;
+  while (length < size_t(LGPNameSize) && field[length] != 0) ++length;
   return std::string(reinterpret_cast<const char*>(field), length);
 }
 
@@ -50,6 +49,57 @@ bool VerifyEntry(TStream& stream, int64_t streamSize, TLGPEntry& entry) {
 }
 
 } // namespace
+
+void TNameIndex::Clear() {
+  FKeys.clear();
+  FItems.clear();
+}
+
+void TNameIndex::Reserve(size_t count) {
+  FKeys.reserve(count * 12);
+  FItems.reserve(count);
+}
+
+TNameIndex::TProbe TNameIndex::MakeProbe(std::string_view upperName) {
+  uint8_t prefix[16] = {};
+  std::memcpy(prefix, upperName.data(), std::min<size_t>(16, upperName.size()));
+  uint64_t key[2] = {};
+  for (int i = 0; i < 16; ++i) key[i / 8] = (key[i / 8] << 8) | prefix[i];
+  return {key[0], key[1], upperName};
+}
+
+void TNameIndex::Add(std::string_view name, int32_t position) {
+  size_t start = FKeys.size();
+  FKeys += UpperCaseASCII(name);
+  TProbe probe = MakeProbe(std::string_view(FKeys).substr(start));
+  FItems.push_back({probe.Key0, probe.Key1, uint32_t(start), uint32_t(name.size()), position});
+}
+
+// Orders as comparing the whole texts byte by byte (unsigned) would: the zero padding
+// of the prefix only ties, and a tie is settled by the texts.
+int TNameIndex::Compare(const TItem& item, const TProbe& probe) const {
+  if (item.Key0 != probe.Key0) return item.Key0 < probe.Key0 ? -1 : 1;
+  if (item.Key1 != probe.Key1) return item.Key1 < probe.Key1 ? -1 : 1;
+  if (item.Length <= 16 && item.Length == probe.Text.size()) return 0;
+  return Text(item).compare(probe.Text);
+}
+
+void TNameIndex::Sort() {
+  std::sort(FItems.begin(), FItems.end(), [this](const TItem& a, const TItem& b) {
+    int c = Compare(a, {b.Key0, b.Key1, Text(b)});
+    return c != 0 ? c < 0 : a.Position < b.Position;
+  });
+}
+
+int32_t TNameIndex::Find(std::string_view name) const {
+  std::string upper = UpperCaseASCII(name);
+  TProbe probe = MakeProbe(upper);
+  auto it =
+      std::lower_bound(FItems.begin(), FItems.end(), probe,
+                       [this](const TItem& item, const TProbe& p) { return Compare(item, p) < 0; });
+  if (it == FItems.end() || Compare(*it, probe) != 0) return -1;
+  return it->Position;
+}
 
 const char* TLGPFileClass::ClassName() const {
   return "TLGPFile";
@@ -90,7 +140,7 @@ void TLGPFile::Open(const std::string& fileName, bool verify) {
 
 const TLGPEntry& TLGPFile::Entry(int32_t index) const {
   CheckListIndex(index, int64_t(FEntries.size()));
-  return *FEntries[size_t(index)];
+  return FEntries[size_t(index)];
 }
 
 TLGPEntry TLGPFile::GetEntry(int32_t index) const {
@@ -105,12 +155,7 @@ bool TLGPFile::GetEntryByName(const std::string& name, TLGPEntry& entry) const {
 }
 
 int32_t TLGPFile::IndexOf(const std::string& name) const {
-  std::string key = UpperCaseASCII(name);
-  // The index is sorted by (key, position): the first match is the lowest position.
-  auto it = std::lower_bound(FNameIndex.begin(), FNameIndex.end(), key,
-                             [](const auto& item, const std::string& k) { return item.first < k; });
-  if (it == FNameIndex.end() || it->first != key) return -1;
-  return it->second;
+  return FNameIndex.Find(name);
 }
 
 TLGPEntry TLGPFile::GetEntryByOffset(int32_t rank) const {
@@ -125,17 +170,16 @@ std::unique_ptr<TMemoryStream> TLGPFile::ReadMemberToMemory(int32_t index) {
 }
 
 void TLGPFile::BuildNameIndex() {
-  FNameIndex.clear();
-  FNameIndex.reserve(FEntries.size());
-  for (size_t i = 0; i < FEntries.size(); ++i)
-    FNameIndex.emplace_back(UpperCaseASCII(FEntries[i]->Name), int32_t(i));
-  std::sort(FNameIndex.begin(), FNameIndex.end());
+  FNameIndex.Clear();
+  FNameIndex.Reserve(FEntries.size());
+  for (size_t i = 0; i < FEntries.size(); ++i) FNameIndex.Add(FEntries[i].Name, int32_t(i));
+  FNameIndex.Sort();
 }
 
 void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
   FEntries.clear();
   FEntriesByOffset.clear();
-  FNameIndex.clear();
+  FNameIndex.Clear();
   FCount = 0;
   FCreator.clear();
   FTrailer.clear();
@@ -147,8 +191,7 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
 
   // The creator text runs from the first non-zero byte to the end of the field, NULs and all.
   int first = 0;
-  while (first < 12 && header[first] == 0)
-    ++first;
+  while (first < 12 && header[first] == 0) ++first;
   FCreator.assign(reinterpret_cast<const char*>(header) + first, size_t(12 - first));
 
   // Copy the whole table in one read, after checking that the stream holds it.
@@ -158,36 +201,39 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
   std::vector<uint8_t> table(static_cast<size_t>(tableBytes));
   stream.ReadBuffer(table.data(), tableBytes);
 
-  FEntries.reserve(size_t(count));
+  FEntries.resize(size_t(count));
   int32_t highestOffset = std::numeric_limits<int32_t>::min();
+  bool ascending = true;
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* item = table.data() + size_t(i) * LGPTableEntrySize;
-    auto entry = std::make_unique<TLGPEntry>();
-    entry->Name = NameField(item);
-    entry->Offset = GetI32LE(item + LGPNameSize);
-    highestOffset = std::max(highestOffset, entry->Offset);
-    FEntries.push_back(std::move(entry));
+    TLGPEntry& entry = FEntries[size_t(i)];
+    entry.Name = NameField(item);
+    entry.Offset = GetI32LE(item + LGPNameSize);
+    ascending = ascending && (i == 0 || entry.Offset > highestOffset);
+    highestOffset = std::max(highestOffset, entry.Offset);
   }
   FCount = count;
 
-  // Ascending offset; an entry lands before earlier table entries of the same offset (as
-  // inserting each new entry after the last one with a strictly smaller offset does).
+  // Ascending offset; an entry lands before earlier table entries of the same offset, as
+  // inserting each new entry just after the last one with a strictly smaller offset does.
+  // The game's tables are usually in offset order already.
   FEntriesByOffset.reserve(FEntries.size());
-  for (auto& entry : FEntries)
-    FEntriesByOffset.push_back(entry.get());
-  std::reverse(FEntriesByOffset.begin(), FEntriesByOffset.end());
-  std::stable_sort(FEntriesByOffset.begin(), FEntriesByOffset.end(),
-                   [](const TLGPEntry* a, const TLGPEntry* b) { return a->Offset < b->Offset; });
+  for (TLGPEntry& entry : FEntries) FEntriesByOffset.push_back(&entry);
+  if (!ascending) {
+    std::reverse(FEntriesByOffset.begin(), FEntriesByOffset.end());
+    std::stable_sort(FEntriesByOffset.begin(), FEntriesByOffset.end(),
+                     [](const TLGPEntry* a, const TLGPEntry* b) { return a->Offset < b->Offset; });
+  }
 
   BuildNameIndex();
 
   if (!verify) return;
   int64_t streamSize = stream.Size();
-  for (auto& entry : FEntries) {
-    if (!VerifyEntry(stream, streamSize, *entry)) continue;
-    if (entry->Offset != highestOffset) continue;
+  for (TLGPEntry& entry : FEntries) {
+    if (!VerifyEntry(stream, streamSize, entry)) continue;
+    if (entry.Offset != highestOffset) continue;
     // The trailer follows the data of the member with the highest offset.
-    int64_t trailerStart = int64_t(entry->Offset) + LGPMemberHeaderSize + entry->Size;
+    int64_t trailerStart = int64_t(entry.Offset) + LGPMemberHeaderSize + entry.Size;
     if (trailerStart < 0 || trailerStart >= streamSize) continue;
     int64_t n = std::min<int64_t>(255 - int64_t(FTrailer.size()), streamSize - trailerStart);
     if (n <= 0) continue;
@@ -211,7 +257,7 @@ void TLGPFile::ReadMember(int32_t index, TStream& dest) {
 
 void TLGPFile::WriteMember(int32_t index, TStream& source) {
   CheckListIndex(index, int64_t(FEntries.size()));
-  TLGPEntry& entry = *FEntries[size_t(index)];
+  TLGPEntry& entry = FEntries[size_t(index)];
   TFileStream file(FFileName, TFileMode::OpenReadWrite);
 
   int64_t oldSize = file.Size();
@@ -263,19 +309,18 @@ void TLGPFile::WriteMember(int32_t index, TStream& source) {
 void TLGPFile::ReloadOffsets() {
   TFileStream file(FFileName, TFileMode::OpenReadWrite);
   file.SetPosition(LGPHeaderSize);
-  for (auto& entry : FEntries) {
+  for (TLGPEntry& entry : FEntries) {
     uint8_t item[LGPTableEntrySize];
     file.ReadBuffer(item, LGPTableEntrySize);
-    entry->Offset = GetI32LE(item + LGPNameSize);
-    entry->Size = -1;
+    entry.Offset = GetI32LE(item + LGPNameSize);
+    entry.Size = -1;
   }
 }
 
 void TLGPFile::VerifyMembers() {
   TFileStream file(FFileName, TFileMode::OpenReadWrite);
   int64_t size = file.Size();
-  for (auto& entry : FEntries)
-    VerifyEntry(file, size, *entry);
+  for (TLGPEntry& entry : FEntries) VerifyEntry(file, size, entry);
 }
 
 } // namespace palkor

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,41 @@ struct TLGPEntry {
 };
 
 class TLGPFile;
+
+// The upper-cased member names (ASCII letters only) with their table positions, filled
+// unsorted, sorted once, and searched by halving. Duplicate names are all kept; a search
+// finds the lowest position of a name.
+class TNameIndex {
+public:
+  void Clear();
+  void Reserve(size_t count);
+  void Add(std::string_view name, int32_t position);
+  void Sort();
+  // The position stored with name (in any letter case), or -1.
+  int32_t Find(std::string_view name) const;
+  size_t Count() const { return FItems.size(); }
+
+private:
+  // The first 16 bytes of the key, big-endian and zero-padded, decide most comparisons
+  // without touching the text.
+  struct TItem {
+    uint64_t Key0, Key1;
+    uint32_t Start, Length; // the key text in FKeys
+    int32_t Position;
+  };
+  struct TProbe {
+    uint64_t Key0, Key1;
+    std::string_view Text;
+  };
+  static TProbe MakeProbe(std::string_view upperName);
+  int Compare(const TItem& item, const TProbe& probe) const;
+  std::string_view Text(const TItem& item) const {
+    return {FKeys.data() + item.Start, item.Length};
+  }
+
+  std::string FKeys;
+  std::vector<TItem> FItems;
+};
 
 // The class of an archive as a value, with its virtual constructors: the catalogue and
 // the model loaders keep it together with a path and reopen the archive from it.
@@ -92,12 +128,11 @@ protected:
   void BuildNameIndex();
 
   int32_t FCount = 0;
-  // Table order; owns the entries.
-  std::vector<std::unique_ptr<TLGPEntry>> FEntries;
+  // Table order; owns the entries. Filled once by the constructor, never resized after.
+  std::vector<TLGPEntry> FEntries;
   // The same entries in ascending Offset order.
   std::vector<TLGPEntry*> FEntriesByOffset;
-  // (upper-cased name, table position), sorted.
-  std::vector<std::pair<std::string, int32_t>> FNameIndex;
+  TNameIndex FNameIndex;
   std::string FFileName;
   std::string FCreator;
   std::string FTrailer;

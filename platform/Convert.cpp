@@ -18,8 +18,7 @@ bool IsDigit(char c) {
 
 bool TryStrToInt(std::string_view text, int32_t& value) {
   size_t p = 0;
-  while (p < text.size() && IsBlank(text[p]))
-    ++p;
+  while (p < text.size() && IsBlank(text[p])) ++p;
   bool negative = false;
   if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
   int base = 10;
@@ -56,30 +55,25 @@ int32_t StrToIntDef(std::string_view text, int32_t defaultValue) {
 
 bool TryStrToFloat(std::string_view text, double& value) {
   size_t begin = 0, end = text.size();
-  while (begin < end && IsBlank(text[begin]))
-    ++begin;
-  while (end > begin && IsBlank(text[end - 1]))
-    --end;
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
   std::string_view s = text.substr(begin, end - begin);
   // sign? digits [. digits] [(e|E) sign? digits], with at least one mantissa digit.
   size_t p = 0;
   bool negative = false;
   if (p < s.size() && (s[p] == '+' || s[p] == '-')) negative = s[p++] == '-';
   size_t mantissaStart = p, digits = 0;
-  while (p < s.size() && IsDigit(s[p]))
-    ++p, ++digits;
+  while (p < s.size() && IsDigit(s[p])) ++p, ++digits;
   if (p < s.size() && s[p] == '.') {
     ++p;
-    while (p < s.size() && IsDigit(s[p]))
-      ++p, ++digits;
+    while (p < s.size() && IsDigit(s[p])) ++p, ++digits;
   }
   if (digits == 0) return false;
   if (p < s.size() && (s[p] == 'e' || s[p] == 'E')) {
     ++p;
     if (p < s.size() && (s[p] == '+' || s[p] == '-')) ++p;
     size_t expStart = p;
-    while (p < s.size() && IsDigit(s[p]))
-      ++p;
+    while (p < s.size() && IsDigit(s[p])) ++p;
     if (p == expStart) return false;
   }
   if (p != s.size()) return false;

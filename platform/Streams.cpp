@@ -113,7 +113,7 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count) {
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   if (count <= 0 || FPosition < 0) return 0;
   int64_t end = FPosition + count;
-  if (end > int64_t(FData.size())) FData.resize(size_t(end));
+  GrowTo(end);
   std::memcpy(FData.data() + FPosition, buffer, size_t(count));
   FPosition = end;
   return count;
@@ -134,9 +134,21 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
   return FPosition;
 }
 
+// Makes the data at least size bytes long, for a write of the bytes from the position up
+// to size. A gap between the old end and the position reads as zeros.
+void TMemoryStream::GrowTo(int64_t size) {
+  size_t oldSize = FData.size();
+  if (size <= int64_t(oldSize)) return;
+  FData.resize(size_t(size));
+  if (FPosition > int64_t(oldSize))
+    std::memset(FData.data() + oldSize, 0, size_t(FPosition) - oldSize);
+}
+
 void TMemoryStream::SetSize(int64_t newSize) {
   if (newSize < 0) newSize = 0;
+  size_t oldSize = FData.size();
   FData.resize(size_t(newSize));
+  if (size_t(newSize) > oldSize) std::memset(FData.data() + oldSize, 0, size_t(newSize) - oldSize);
   if (FPosition > newSize) FPosition = newSize;
 }
 
@@ -151,7 +163,7 @@ int64_t TMemoryStream::CopyFrom(TStream& source, int64_t count) {
   if (sourcePosition < 0 || count > source.Size() - sourcePosition) throw EReadError();
   size_t oldSize = FData.size();
   int64_t end = FPosition + count;
-  if (end > int64_t(oldSize)) FData.resize(size_t(end));
+  GrowTo(end);
   try {
     source.ReadBuffer(FData.data() + FPosition, count);
   } catch (...) {
@@ -174,7 +186,7 @@ void TMemoryStream::LoadFromFile(const std::string& fileName) {
 }
 
 void TMemoryStream::LoadFromStream(TStream& source) {
-  std::vector<uint8_t> old;
+  decltype(FData) old;
   old.swap(FData);
   FPosition = 0;
   try {
@@ -206,10 +218,12 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
   if (FHandle >= 0) {
     // A folder opens on this system but is not a file to read or write.
     struct stat st;
-    if (::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(FHandle, &st) != 0 || S_ISDIR(st.st_mode)) {
+      error = S_ISDIR(st.st_mode) ? EISDIR : errno;
       ::close(FHandle);
       FHandle = -1;
-      error = EISDIR;
+    } else {
+      FSize = int64_t(st.st_size);
     }
   }
   if (FHandle < 0) {
@@ -247,6 +261,7 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
     done += n;
   }
   FPosition += done;
+  FSize = std::max(FSize, FPosition);
   return done;
 }
 
@@ -265,14 +280,9 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   return FPosition;
 }
 
-int64_t TFileStream::Size() {
-  struct stat st;
-  if (::fstat(FHandle, &st) != 0) return 0;
-  return int64_t(st.st_size);
-}
-
 void TFileStream::SetSize(int64_t newSize) {
   if (newSize < 0 || ::ftruncate(FHandle, newSize) != 0) throw EWriteError();
+  FSize = newSize;
 }
 
 void TFileStream::Flush() {

@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,25 @@ inline void PutU32LE(uint8_t* p, uint32_t v) {
   p[3] = uint8_t(v >> 24);
 }
 
+// An allocator that leaves new bytes uninitialised: a memory stream grows to receive
+// data that is copied in at once, so zero-filling first would only cost time.
+template <typename T>
+struct TUninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = TUninitialisedAllocator<U>;
+  };
+  using std::allocator<T>::allocator;
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
 // A growable stream in memory.
 class TMemoryStream : public TStream {
 public:
@@ -94,7 +114,9 @@ public:
   void LoadFromStream(TStream& source);
 
 private:
-  std::vector<uint8_t> FData;
+  void GrowTo(int64_t size);
+
+  std::vector<uint8_t, TUninitialisedAllocator<uint8_t>> FData;
   int64_t FPosition = 0;
 };
 
@@ -114,7 +136,9 @@ public:
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t newSize) override;
-  int64_t Size() override;
+  // The size when the file was opened, grown by what this stream wrote: changes other
+  // programs make meanwhile are not seen.
+  int64_t Size() override { return FSize; }
 
   // Pushes what was written to the disk; "Stream write error" when the system refuses.
   void Flush();
@@ -124,6 +148,7 @@ private:
   std::string FFileName;
   int FHandle = -1;
   int64_t FPosition = 0;
+  int64_t FSize = 0;
 };
 
 // Whole-file helpers.

@@ -10,8 +10,7 @@ char UpperASCII(char c) {
 
 std::string UpperCaseASCII(std::string_view text) {
   std::string result(text);
-  for (char& c : result)
-    c = UpperASCII(c);
+  for (char& c : result) c = UpperASCII(c);
   return result;
 }
 
@@ -72,8 +71,7 @@ void TStringList::SetText(std::string_view text) {
   size_t p = 0;
   while (p < text.size()) {
     size_t start = p;
-    while (p < text.size() && text[p] != '\r' && text[p] != '\n')
-      ++p;
+    while (p < text.size() && text[p] != '\r' && text[p] != '\n') ++p;
     FLines.emplace_back(text.substr(start, p - start));
     if (p < text.size() && text[p] == '\r') ++p;
     if (p < text.size() && text[p] == '\n') ++p;
