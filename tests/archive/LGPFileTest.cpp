@@ -93,6 +93,22 @@ TEST_F(LGPFileTest, NamesAreFoundInAnyLetterCase) {
   EXPECT_EQ(entry.Name, "AAAC.P");
 }
 
+TEST_F(LGPFileTest, LongNamesSharingAPrefixAreToldApart) {
+  TLGPFixture f;
+  const char* names[] = {"ABCDEFGHIJKLMNOPQ2", "ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOPQ1",
+                         "ABCDEFGHIJKLMNO", "ABCDEFGHIJKLMNOPQ"};
+  for (const char* name : names) f.Add(name, name);
+  auto archive = Open(f);
+  for (int32_t i = 0; i < 5; ++i) {
+    std::string lower = names[i];
+    for (char& c : lower) c = char(std::tolower(c));
+    EXPECT_EQ(archive->IndexOf(lower), i) << names[i];
+  }
+  EXPECT_EQ(archive->IndexOf("ABCDEFGHIJKLMNOPQ3"), -1);
+  EXPECT_EQ(archive->IndexOf("ABCDEFGHIJKLMN"), -1);
+  EXPECT_EQ(archive->IndexOf(std::string("ABCDEFGHIJKLMNO\0", 16)), -1);
+}
+
 TEST_F(LGPFileTest, DuplicateNamesFindTheFirstInTheTable) {
   TLGPFixture f;
   f.Add("B", "1").Add("DUP", "2").Add("A", "3").Add("dup", "4");
