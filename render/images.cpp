@@ -1,0 +1,138 @@
+// BMP layout written (little-endian):
+//
+//   0    2   "BM"
+//   2    4   file size
+//   6    4   reserved, 0
+//   10   4   offset of the pixels: 54
+//   14   4   info header size: 40
+//   18   4   width; 22  4  height (positive: rows stored bottom-up)
+//   26   2   planes: 1; 28  2  bits per pixel: 32
+//   30   4   compression: 0 (BI_RGB); 34  4  pixel bytes
+//   38   4   horizontal, 42  4  vertical resolution: 0 (unspecified)
+//   46   4   colours used, 50  4  colours important: 0
+//   54       pixels: 4 bytes each, blue, green, red, 0; the bottom row first
+//
+// PNG: written by libpng into memory, 8-bit samples, no interlacing.
+#include "render/images.h"
+
+#include "platform/Exceptions.h"
+#include "platform/Files.h"
+#include "platform/Streams.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <vector>
+
+namespace palkor {
+
+namespace {
+
+constexpr uint32_t BMPHeaderSize = 14 + 40;
+
+struct TPNGTarget {
+  std::string Bytes;
+  char Error[200] = {};
+};
+
+void AppendPNGData(png_structp png, png_bytep data, png_size_t length) {
+  auto* target = static_cast<TPNGTarget*>(png_get_io_ptr(png));
+  target->Bytes.append(reinterpret_cast<const char*>(data), length);
+}
+
+void FlushPNGData(png_structp) {}
+
+// libpng reports errors by longjmp; the text is kept for the exception thrown later.
+void PNGError(png_structp png, png_const_charp message) {
+  auto* target = static_cast<TPNGTarget*>(png_get_error_ptr(png));
+  std::snprintf(target->Error, sizeof target->Error, "%s", message);
+  png_longjmp(png, 1);
+}
+
+void PNGWarning(png_structp, png_const_charp) {}
+
+// Encodes into target; false with target.Error set when libpng fails. Nothing with a
+// destructor lives in this frame across setjmp.
+bool EncodePNG(TPNGTarget& target, int width, int height, int channels, png_bytep const* rows) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &target, PNGError, PNGWarning);
+  if (!png) {
+    std::snprintf(target.Error, sizeof target.Error, "out of memory");
+    return false;
+  }
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    if (!target.Error[0]) std::snprintf(target.Error, sizeof target.Error, "out of memory");
+    png_destroy_write_struct(&png, info ? &info : nullptr);
+    return false;
+  }
+  png_set_write_fn(png, &target, AppendPNGData, FlushPNGData);
+  png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8,
+               channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_write_image(png, const_cast<png_bytepp>(rows));
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+void PutU16LE(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+
+} // namespace
+
+void WritePNG(const std::string& path, int width, int height, const uint8_t* pixels, int channels) {
+  if (channels != 3 && channels != 4)
+    throw Exception(Format("Cannot write a PNG image of %d channels", channels));
+  // libpng refuses sides above 1000000 pixels.
+  if (width <= 0 || height <= 0 || width > 1000000 || height > 1000000)
+    throw Exception(Format("Cannot write an image of %dx%d pixels", width, height));
+
+  size_t rowBytes = size_t(width) * size_t(channels);
+  std::vector<png_bytep> rows(static_cast<size_t>(height));
+  for (int y = 0; y < height; ++y)
+    rows[size_t(y)] = const_cast<png_bytep>(pixels + size_t(y) * rowBytes);
+  TPNGTarget target;
+  if (!EncodePNG(target, width, height, channels, rows.data()))
+    throw Exception(Format("Cannot write a PNG image: %s", target.Error));
+  ReplaceFileWithBytes(path, target.Bytes);
+}
+
+void WriteBMP32(const std::string& path, int width, int height, const uint8_t* rgbPixels) {
+  // The file size is a 32-bit field.
+  if (width <= 0 || height <= 0 ||
+      int64_t(width) * height * 4 > int64_t(UINT32_MAX) - BMPHeaderSize)
+    throw Exception(Format("Cannot write an image of %dx%d pixels", width, height));
+  uint32_t pixelBytes = uint32_t(width) * uint32_t(height) * 4;
+
+  std::string file(BMPHeaderSize + size_t(pixelBytes), '\0');
+  auto* p = reinterpret_cast<uint8_t*>(file.data());
+  p[0] = 'B';
+  p[1] = 'M';
+  PutU32LE(p + 2, BMPHeaderSize + pixelBytes);
+  PutU32LE(p + 10, BMPHeaderSize);
+  PutU32LE(p + 14, 40);
+  PutU32LE(p + 18, uint32_t(width));
+  PutU32LE(p + 22, uint32_t(height));
+  PutU16LE(p + 26, 1);
+  PutU16LE(p + 28, 32);
+  PutU32LE(p + 30, 0);
+  PutU32LE(p + 34, pixelBytes);
+
+  uint8_t* out = p + BMPHeaderSize;
+  for (int y = height - 1; y >= 0; --y) {
+    const uint8_t* in = rgbPixels + size_t(y) * size_t(width) * 3;
+    for (int x = 0; x < width; ++x, in += 3, out += 4) {
+      out[0] = in[2];
+      out[1] = in[1];
+      out[2] = in[0];
+      out[3] = 0;
+    }
+  }
+  ReplaceFileWithBytes(path, file);
+}
+
+} // namespace palkor

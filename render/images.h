@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace palkor {
+
+// Both writers build the whole file in memory and then replace the file at path, so a
+// failure leaves any old file as it was and no partial file behind. They throw
+// Exception for a size that is not positive or too large for the format, and the
+// file layer's "Cannot create file "%s". %s" / "Stream write error".
+
+// A PNG file, 8 bits per sample, not interlaced: channels 3 gives RGB (colour type 2),
+// 4 gives RGBA (colour type 6). pixels: height rows of width x channels bytes, packed,
+// top row first.
+void WritePNG(const std::string& path, int width, int height, const uint8_t* pixels, int channels);
+
+// A 32-bit BI_RGB BMP file (rows bottom-up, bytes blue, green, red, 0) from packed RGB
+// pixels, 3 bytes each, top row first.
+void WriteBMP32(const std::string& path, int width, int height, const uint8_t* rgbPixels);
+
+} // namespace palkor
