@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/Streams.h"
+
+#include <GL/gl.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace palkor {
+
+// A decoded texture: Width x Height pixels of 4 bytes, red, green, blue, alpha in memory
+// order, the top row first, rows packed. An empty image has Width and Height 0.
+struct TTexImage {
+  int32_t Width = 0, Height = 0;
+  std::vector<uint8_t> Pixels;
+};
+
+// The offset of the palette or pixel data in every TEX file the program reads.
+constexpr int32_t TEXDataOffset = 236;
+
+// Decodes the TEX file that stream holds from offset 0, with its palette or pixels at
+// dataOffset; positions the stream itself. Throws "Stream read error" when the stream
+// is shorter than the header and the data it announces, and Exception "Invalid palette
+// count %d in TEX file" for a palette count that is negative or above 256. A width or
+// height of 0 or less gives an empty image. Nothing is allocated for pixels that the
+// stream does not hold.
+std::unique_ptr<TTexImage> LoadTEX(TStream& stream, int32_t dataOffset);
+
+// Uploads image as a new mipmapped 2D texture in the current GL context (the first row
+// at v = 0), leaves it bound to GL_TEXTURE_2D and returns its name. The texture filters
+// linearly between mipmap levels and repeats in S and T. An empty image gives a 1x1
+// opaque white texture. Throws Exception when the pixels do not match the size or the
+// mipmaps cannot be built; no texture is left behind then.
+GLuint MakeTexture(const TTexImage& image);
+
+} // namespace palkor
