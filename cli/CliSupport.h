@@ -24,5 +24,6 @@ void WriteStdout(std::string_view bytes);
 
 // The commands, each group adding its subcommands to the program.
 void AddArchiveCommands(CLI::App& app);
+void AddTexCommands(CLI::App& app);
 
 } // namespace palkor::cli
