@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -63,6 +64,12 @@ inline uint32_t GetU32LE(const uint8_t* p) {
 }
 inline int32_t GetI32LE(const uint8_t* p) {
   return int32_t(GetU32LE(p));
+}
+inline float GetF32LE(const uint8_t* p) {
+  uint32_t bits = GetU32LE(p);
+  float value;
+  std::memcpy(&value, &bits, 4);
+  return value;
 }
 inline void PutU32LE(uint8_t* p, uint32_t v) {
   p[0] = uint8_t(v);

@@ -1,0 +1,303 @@
+// Field model assembly from an archive.
+//
+// HRC skeleton (text; lines split at CR, LF or CR LF; "#" lines are comments):
+//   three header lines, then per bone: an empty line, the bone's name, its parent's
+//   name ("root" for the implicit root), its length, and a resource line
+//   "COUNT NAME NAME ...". Bone-list entry 0 is the root; the file's bones follow.
+// RSD resource (text, name=value lines, names in any case, first match):
+//   PLY=<p file>.PLY names member <p file>.P (the value without its last two characters)
+//   NTEX=<count>, TEX[n]=<texture>.TIM names member <texture>.TEX
+// A animation: 36-byte header, then frames of 24 + 12 x bones bytes; each frame holds
+//   two unused triples, then X, Y, Z degrees for bones 1 to B.
+#include "field/ff73d.h"
+
+#include "archive/DebugLog.h"
+#include "field/tex.h"
+#include "platform/Convert.h"
+#include "platform/StringList.h"
+#include "render/Matrix.h"
+
+#include <GL/glu.h>
+
+namespace palkor {
+
+int64_t AnimFrameSize(int32_t boneListCount) {
+  return 12 * (int64_t(boneListCount) + 1);
+}
+
+int32_t AnimFrameCount(int64_t animSize, int32_t boneListCount) {
+  if (animSize < AnimHeaderSize) return 0;
+  return int32_t((animSize - AnimHeaderSize) / AnimFrameSize(boneListCount));
+}
+
+void TFF7Parts::AddPart(std::unique_ptr<TFF7PPart> part) {
+  Blended = Blended || part->Blended;
+  Parts.push_back(std::move(part));
+}
+
+void TFF7Parts::SetRotation(float x, float y, float z) {
+  RotX = x;
+  RotY = y;
+  RotZ = z;
+}
+
+void TFF7Parts::DrawParts() const {
+  for (const auto& part : Parts) part->Draw();
+}
+
+namespace {
+
+// The member's data in a fresh stream at position 0. A missing name fails with the
+// archive's "List index out of bounds (-1)".
+std::unique_ptr<TMemoryStream> ReadNamedMember(TLGPFile& lgp, const std::string& name) {
+  auto stream = lgp.ReadMemberToMemory(lgp.IndexOf(name));
+  stream->SetPosition(0);
+  return stream;
+}
+
+bool IsCommentLine(const std::string& line) {
+  size_t p = 0;
+  while (p < line.size() && uint8_t(line[p]) <= ' ') ++p;
+  return p < line.size() && line[p] == '#';
+}
+
+// The lines of a skeleton, taken from the front; comment lines are passed over. Running
+// out is the string list's "List index out of bounds (0)".
+class THRCReader {
+public:
+  explicit THRCReader(TStringList& lines) : FLines(lines) {}
+  bool AtEnd() const { return FNext >= size_t(FLines.Count()); }
+  std::string NextLine() {
+    for (;;) {
+      if (AtEnd()) throw EListError(0);
+      const std::string& line = FLines.Strings(int32_t(FNext++));
+      if (!IsCommentLine(line)) return line;
+    }
+  }
+
+private:
+  TStringList& FLines;
+  size_t FNext = 0;
+};
+
+// The resource names of a resource line: the count before the first blank is dropped;
+// the rest splits at single blanks. A line without a blank is one name, unless it is a
+// bare count: a bone without parts has the line "0", which names no resource.
+std::vector<std::string> ResourceNames(std::string line) {
+  std::vector<std::string> names;
+  size_t blank = line.find(' ');
+  int32_t count;
+  if (blank != std::string::npos)
+    line.erase(0, blank + 1);
+  else if (TryStrToInt(line, count))
+    return names;
+  while (!line.empty()) {
+    blank = line.find(' ');
+    if (blank == std::string::npos) {
+      names.push_back(line);
+      break;
+    }
+    names.push_back(line.substr(0, blank));
+    line = line.substr(blank + 1, 255);
+  }
+  return names;
+}
+
+// One resource: its RSD, the P part it names and the part's textures.
+std::unique_ptr<TFF7PPart> LoadResource(TLGPFile& lgp, const std::string& resource) {
+  TStringList rsd;
+  std::string rsdName = resource + ".rsd";
+  rsd.LoadFromStream(*ReadNamedMember(lgp, rsdName));
+
+  std::string ply = rsd.Values("PLY");
+  std::string pName = ply.size() >= 2 ? ply.substr(0, ply.size() - 2) : std::string();
+  auto part = TFF7PPart::CreateFromStream(*ReadNamedMember(lgp, pName));
+
+  int32_t textureCount = StrToIntDef(rsd.Values("NTEX"), 0);
+  for (int32_t n = 0; n < textureCount; ++n) {
+    std::string value = rsd.Values(Format("TEX[%d]", n));
+    // An entry below the count without a file name would shift every later texture.
+    if (value.size() < 2)
+      throw Exception(Format("Invalid resource %s: TEX[%d] names no texture", rsdName, n));
+    value.replace(value.size() - 2, 2, "EX");
+    auto image = LoadTEX(*ReadNamedMember(lgp, value), 236);
+    part->Textures.push_back(MakeTexture(*image));
+    part->Blended = true;
+  }
+  return part;
+}
+
+TMatrix4 CurrentModelview() {
+  TMatrix4 m;
+  glGetFloatv(GL_MODELVIEW_MATRIX, m.M);
+  return m;
+}
+
+GLUquadric* SphereQuadric() {
+  static GLUquadric* quadric = gluNewQuadric();
+  return quadric;
+}
+
+} // namespace
+
+TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::string& animName) {
+  Log("TFF7Model.Create");
+  LGPClass = &lgp.ClassType();
+  LGPFileName = lgp.FileName();
+  HRCName = hrcName;
+  AnimName = animName;
+
+  Log("TFF7Model.Create: Get Anims");
+  lgp.ReadMember(lgp.IndexOf(animName), AnimData);
+
+  int32_t hrcIndex = lgp.IndexOf(hrcName);
+  Log("TFF7Model.Create: Get HRC");
+  TStringList hrcLines;
+  {
+    TMemoryStream scratch;
+    lgp.ReadMember(hrcIndex, scratch);
+    scratch.SetPosition(0);
+    hrcLines.LoadFromStream(scratch);
+  }
+
+  auto root = std::make_unique<TFF7Parts>();
+  root->Name = "root";
+  Bones.push_back(std::move(root));
+
+  THRCReader hrc(hrcLines);
+  for (int i = 0; i < 3; ++i) hrc.NextLine();
+  Log("TFF7Model.Create: Scan HRC");
+  while (!hrc.AtEnd()) {
+    if (!hrc.NextLine().empty()) throw Exception("HRC fail");
+    Bones.push_back(std::make_unique<TFF7Parts>());
+    TFF7Parts& bone = *Bones.back();
+    bone.Name = hrc.NextLine();
+    Log("TFF7Model.Create: Part " + bone.Name);
+    // The first entry of that name, searching from the root. A bone that would be its
+    // own parent stays unparented: it would otherwise hang from itself without end.
+    std::string parentName = hrc.NextLine();
+    for (size_t j = 0; j + 1 < Bones.size(); ++j)
+      if (Bones[j]->Name == parentName) {
+        bone.Parent = int32_t(j);
+        break;
+      }
+    bone.Length = float(StrToFloat(hrc.NextLine()));
+    for (const std::string& resource : ResourceNames(hrc.NextLine()))
+      bone.AddPart(LoadResource(lgp, resource));
+  }
+  Log("TFF7Model.Create: HRC scan complete");
+
+  FChildren.resize(Bones.size());
+  for (size_t i = 0; i < Bones.size(); ++i)
+    if (Bones[i]->Parent >= 0) FChildren[size_t(Bones[i]->Parent)].push_back(int32_t(i));
+
+  FrameCount = AnimFrameCount(AnimData.Size(), BoneCount());
+  SetFrame(0);
+  FirstBone = 0;
+  LastBone = BoneCount() - 1;
+  ShowBones = false;
+  ShowBodies = true;
+  SelectedBone = -1;
+  Log("TFF7Model.Create: Finished");
+}
+
+int64_t TFF7Model::RotationAddress(int32_t entry, int32_t frame) const {
+  return 48 + 12 * int64_t(entry) + int64_t(frame) * AnimFrameSize(BoneCount());
+}
+
+void TFF7Model::SetFrame(int32_t frame) {
+  CurrentFrame = frame;
+  for (int32_t j = 1; j < BoneCount(); ++j) {
+    AnimData.SetPosition(RotationAddress(j, frame));
+    float x = AnimData.ReadF32LE();
+    float y = AnimData.ReadF32LE();
+    float z = AnimData.ReadF32LE();
+    Bones[size_t(j)]->SetRotation(x, y, z);
+  }
+}
+
+void TFF7Model::GetSelectedRotation(TVec3& rot) const {
+  if (SelectedBone < 1 || SelectedBone >= BoneCount()) return;
+  const TFF7Parts& bone = *Bones[size_t(SelectedBone)];
+  rot = {bone.RotX, bone.RotY, bone.RotZ};
+}
+
+void TFF7Model::SetSelectedRotation(const TVec3& rot) {
+  // No bone selected: nothing to write. The write stays inside the animation: growing
+  // it would change the member's length when it is saved.
+  if (SelectedBone < 0 || SelectedBone >= BoneCount()) return;
+  int64_t address = RotationAddress(SelectedBone, CurrentFrame);
+  if (address < 0 || address + 12 > AnimData.Size()) throw EWriteError();
+  AnimData.SetPosition(address);
+  AnimData.WriteF32LE(rot.X);
+  AnimData.WriteF32LE(rot.Y);
+  AnimData.WriteF32LE(rot.Z);
+  SetFrame(CurrentFrame);
+}
+
+TFF7Parts& TFF7Model::GetBone(int32_t index) {
+  CheckListIndex(index, BoneCount());
+  return *Bones[size_t(index)];
+}
+
+const TFF7Parts& TFF7Model::GetBone(int32_t index) const {
+  CheckListIndex(index, BoneCount());
+  return *Bones[size_t(index)];
+}
+
+void TFF7Model::Draw() const {
+  DrawBone(0, 0);
+  DrawBone(0, 1);
+}
+
+// Depth first in list order, as a recursion over the children would go. The transforms
+// are composed here rather than on GL's matrix stack, whose depth is small (32 on some
+// drivers) next to the length of a bone chain.
+void TFF7Model::DrawBone(int32_t index, int pass) const {
+  if (index < 0 || index >= BoneCount()) return;
+  const TMatrix4 saved = CurrentModelview();
+  struct TPending {
+    int32_t Bone;
+    TMatrix4 Parent;
+  };
+  std::vector<TPending> pending{{index, saved}};
+  while (!pending.empty()) {
+    TPending item = pending.back();
+    pending.pop_back();
+    const TFF7Parts& bone = *Bones[size_t(item.Bone)];
+    TMatrix4 m = item.Parent * TMatrix4::Rotation(-bone.RotY, 0, 1, 0) *
+                 TMatrix4::Rotation(bone.RotX, 1, 0, 0) * TMatrix4::Rotation(-bone.RotZ, 0, 0, 1);
+    glLoadMatrixf(m.M);
+    if (FirstBone <= item.Bone && item.Bone <= LastBone && ShowBodies &&
+        bone.Blended == (pass == 1))
+      bone.DrawParts();
+    if (ShowBones) {
+      bool selected = item.Bone == SelectedBone;
+      glLineWidth(4);
+      glBegin(GL_LINES);
+      if (selected)
+        glColor3f(0, 1, 0);
+      else
+        glColor3f(0, 0, 1);
+      glVertex3f(0, 0, 0);
+      glColor3f(1, 1, 1);
+      glVertex3f(0, 0, bone.Length);
+      glEnd();
+      if (selected) glColor3f(1, 0, 0);
+      gluSphere(SphereQuadric(), 1, 8, 8);
+      glLineWidth(1);
+    }
+    TMatrix4 childBase = m * TMatrix4::Translation(0, 0, bone.Length);
+    const std::vector<int32_t>& children = FChildren[size_t(item.Bone)];
+    for (auto child = children.rbegin(); child != children.rend(); ++child)
+      pending.push_back({*child, childBase});
+  }
+  glLoadMatrixf(saved.M);
+}
+
+void TFF7Model::SaveAnimation() {
+  std::unique_ptr<TLGPFile> lgp = LGPClass->Create(LGPFileName, false);
+  lgp->WriteMember(lgp->IndexOf(AnimName), AnimData);
+}
+
+} // namespace palkor
