@@ -1,4 +1,4 @@
-# make run   install what is missing, build, make the demo archive, start the viewer on it
+# make run   install what is missing, build, make the demo archive, start the program on it
 # make test  install what is missing, build, run every test
 # make bench build and run the benchmarks; make fuzz FUZZ_SECONDS=600 runs every fuzz target
 
@@ -12,7 +12,9 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: all deps fuzz-deps configure build test run bench fuzz clean
+DEMO ?= demo
+
+.PHONY: all deps fuzz-deps configure build test run demo bench fuzz clean
 
 all: build
 
@@ -50,7 +52,11 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
-run: build
+# The demo archive and its filter file, made by our own generator.
+demo: build
+	$(BUILD)/palkor-demo $(DEMO)
+
+run: demo
 	$(BUILD)/palkor-cli --help
 
 bench: build
@@ -69,4 +75,4 @@ fuzz: fuzz-deps
 	done
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(DEMO)

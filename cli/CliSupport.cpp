@@ -2,6 +2,9 @@
 
 #include "archive/LGPNull.h"
 
+#include "render/offscreen.h"
+
+#include <charconv>
 #include <cstdio>
 
 namespace palkor::cli {
@@ -37,6 +40,18 @@ void PrintFields(std::initializer_list<std::string_view> fields) {
     first = false;
   }
   PrintLine(line);
+}
+
+std::string FloatText(float value) {
+  char buffer[32];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+TOffscreenContext& HeadlessContext() {
+  static TOffscreenContext context(1, 1);
+  context.MakeCurrent();
+  return context;
 }
 
 } // namespace palkor::cli

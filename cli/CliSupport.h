@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/lgpstruct.h"
+#include "render/offscreen.h"
 
 #include <CLI/CLI.hpp>
 
@@ -22,8 +23,15 @@ void PrintLine(std::string_view line);
 // Raw bytes to standard output; "Stream write error" when they cannot be written.
 void WriteStdout(std::string_view bytes);
 
+// A float in the shortest form that reads back to the same value, with ".".
+std::string FloatText(float value);
+
+// A GL context for commands that load textures or draw; made on first use.
+TOffscreenContext& HeadlessContext();
+
 // The commands, each group adding its subcommands to the program.
 void AddArchiveCommands(CLI::App& app);
 void AddTexCommands(CLI::App& app);
+void AddFieldCommands(CLI::App& app);
 
 } // namespace palkor::cli

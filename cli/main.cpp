@@ -6,13 +6,13 @@
 
 int main(int argc, char** argv) {
   using namespace palkor;
-  CLI::App app{"palkor-cli: list, extract and replace archive members of the game's model "
-               "archives without a display",
+  CLI::App app{"palkor-cli: the viewer's work on the game's model archives, without a display",
                "palkor-cli"};
   app.set_version_flag("--version", std::string("palkor-cli ") + PALKOR_VERSION);
   app.require_subcommand(1);
   cli::AddArchiveCommands(app);
   cli::AddTexCommands(app);
+  cli::AddFieldCommands(app);
 
   try {
     app.parse(argc, argv);
