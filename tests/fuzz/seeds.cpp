@@ -1,27 +1,43 @@
-// Writes small valid and faulty archives into a folder, as a starting corpus.
+// palkor_fuzz_seeds FOLDER: writes a starting corpus for each fuzz target into
+// FOLDER/<target>/: valid files and a few faulty ones, all made by our own writers.
+#include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
+#include "tests/fuzz/FuzzSupport.h"
 
+#include <filesystem>
 #include <string>
 
 using namespace palkor::fixtures;
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  std::string folder = argv[1];
+  const std::string root = argv[1];
+  auto seed = [&](const std::string& target, const std::string& name, const std::string& bytes) {
+    std::filesystem::create_directories(root + "/" + target);
+    WriteFile(root + "/" + target + "/" + name, bytes);
+  };
+
   TLGPFixture plain;
   plain.Add("AAAA.HRC", "skeleton").Add("AAAB.RSD", "resource").Add("AAAC.P", PatternBytes(64, 1));
-  WriteFile(folder + "/plain.lgp", BuildLGP(plain));
-
+  seed("fuzz_lgp", "plain.lgp", BuildLGP(plain));
   TLGPFixture odd = plain;
   odd.Members[1].TableOffset = MemberOffsets(odd)[0];
   odd.Members[2].HeaderSize = 1 << 20;
   odd.Gap = std::string(40, '\x01');
-  WriteFile(folder + "/odd.lgp", BuildLGP(odd));
-
+  seed("fuzz_lgp", "odd.lgp", BuildLGP(odd));
   TLGPFixture cut = plain;
   cut.TruncateAt = 100;
-  WriteFile(folder + "/cut.lgp", BuildLGP(cut));
+  seed("fuzz_lgp", "cut.lgp", BuildLGP(cut));
+  seed("fuzz_lgp", "empty.lgp", BuildLGP(TLGPFixture()));
 
-  WriteFile(folder + "/empty.lgp", BuildLGP(TLGPFixture()));
+  const palkor::fuzzing::TModelMembers m = palkor::fuzzing::DefaultModel();
+  seed("fuzz_hrc", "model.hrc", m.HRC);
+  seed("fuzz_rsd", "model.rsd", m.RSD);
+  seed("fuzz_ppart", "model.p", m.P);
+  seed("fuzz_tex", "model.tex", m.TEX);
+  seed("fuzz_anim", "model.a", m.A);
+  TLGPFixture model;
+  model.Add("M.HRC", m.HRC).Add("R.RSD", m.RSD).Add("P.P", m.P).Add("T.TEX", m.TEX).Add("M.A", m.A);
+  seed("fuzz_model", "model.lgp", BuildLGP(model));
   return 0;
 }

@@ -1,0 +1,78 @@
+#include "tests/fuzz/FuzzSupport.h"
+
+#include "field/ff73d.h"
+#include "fixtures/FieldWriters.h"
+#include "fixtures/LGPWriter.h"
+#include "fixtures/TexWriter.h"
+#include "render/offscreen.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace palkor::fuzzing {
+
+using namespace palkor::fixtures;
+
+std::string ScratchPath(const char* name) {
+  return "/dev/shm/palkor-fuzz-" + std::to_string(::getpid()) + "-" + name;
+}
+
+void EnsureGL() {
+  static TOffscreenContext context(16, 16);
+  context.MakeCurrent();
+}
+
+TModelMembers DefaultModel() {
+  TModelMembers m;
+  m.HRC = ":HEADER_BLOCK 2\r\n:SKELETON m\r\n:BONES 2\r\n\r\nhip\r\nroot\r\n2.5\r\n1 R\r\n"
+          "# comment\r\n\r\narm\r\nhip\r\n3\r\n2 R R\r\n";
+  m.RSD = "@RSD940102\r\nPLY=P.PLY\r\nNTEX=1\r\nTEX[0]=T.TIM\r\n";
+  TPFixture p;
+  p.AddBox(0, 0, 0, 2, 2, 2, {255, 255, 255, 255}, 0);
+  p.AddBox(3, 0, 0, 1, 1, 1, {255, 0, 0, 128});
+  m.P = BuildP(p);
+  TTexFixture t;
+  t.Width = t.Height = 4;
+  t.ColourKey = 1;
+  t.Palette = {{0, 0, 0, 0}, {255, 0, 0, 255}, {0, 255, 0, 255}};
+  t.Indices = {0, 1, 2, 1, 1, 2, 1, 0, 2, 2, 1, 1, 0, 0, 2, 1};
+  m.TEX = BuildTEX(t);
+  m.A = BuildAnimation(2, {{{0, 90, 0}, {10, 0, 0}}, {{5, 5, 5}, {-10, 0, 0}}, {{0, 0, 0}}});
+  return m;
+}
+
+void ExerciseModel(const TModelMembers& members) {
+  EnsureGL();
+  TLGPFixture lgp;
+  lgp.Add("M.HRC", members.HRC).Add("R.RSD", members.RSD).Add("P.P", members.P);
+  lgp.Add("T.TEX", members.TEX).Add("M.A", members.A);
+  const std::string path = ScratchPath("model.lgp");
+  if (FILE* f = std::fopen(path.c_str(), "wb")) {
+    std::string bytes = BuildLGP(lgp);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
+  try {
+    auto archive = TLGPFile::Create(path, false);
+    TFF7Model model(*archive, "m.hrc", "m.a");
+    model.ShowBones = true;
+    ShowCrosshairs = true;
+    for (int32_t frame = 0; frame < model.FrameCount && frame < 64; ++frame) {
+      model.SetFrame(frame);
+      model.SelectedBone = frame % model.BoneCount();
+      TVec3 rotation;
+      model.GetSelectedRotation(rotation);
+      model.SetSelectedRotation({rotation.X + 1, rotation.Y, rotation.Z});
+      model.Draw();
+    }
+    for (auto& bone : model.Bones)
+      for (auto& part : bone->Parts) {
+        part->DisplayGroup = 2;
+        part->Draw();
+      }
+  } catch (const Exception&) {
+  }
+  ShowCrosshairs = false;
+}
+
+} // namespace palkor::fuzzing

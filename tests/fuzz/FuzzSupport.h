@@ -1,0 +1,30 @@
+#pragma once
+
+// Shared by the fuzz targets: a small valid field model whose members a target swaps
+// for fuzzed bytes, built into an archive file and loaded, posed and drawn as the
+// viewer would.
+#include <cstdint>
+#include <string>
+
+namespace palkor::fuzzing {
+
+struct TModelMembers {
+  std::string HRC, RSD, P, TEX, A;
+};
+
+// Members M.HRC (two bones on resource R), R.RSD (P.PLY, one texture T.TIM), P.P (a
+// textured box and a plain one), T.TEX (4 x 4 palette image), M.A (three frames).
+TModelMembers DefaultModel();
+
+// Writes the members into an archive file of this process and builds the model from
+// it in a small offscreen context; then poses every frame (up to 64) and draws it with
+// bones and crosshairs. Errors with a message are expected and swallowed.
+void ExerciseModel(const TModelMembers& members);
+
+// A file path of this process, in memory-backed /dev/shm.
+std::string ScratchPath(const char* name);
+
+// Makes the offscreen context current (created on first use).
+void EnsureGL();
+
+} // namespace palkor::fuzzing

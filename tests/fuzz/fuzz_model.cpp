@@ -1,0 +1,27 @@
+// A whole archive from the fuzzer, from which the model M.HRC with animation M.A is
+// built, posed and drawn.
+#include "field/ff73d.h"
+#include "tests/fuzz/FuzzSupport.h"
+
+#include <cstdio>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace palkor;
+  fuzzing::EnsureGL();
+  static const std::string path = fuzzing::ScratchPath("archive.lgp");
+  if (FILE* f = std::fopen(path.c_str(), "wb")) {
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+  }
+  try {
+    auto archive = TLGPFile::Create(path, false);
+    TFF7Model model(*archive, "M.HRC", "M.A");
+    model.ShowBones = true;
+    for (int32_t frame = 0; frame < model.FrameCount && frame < 16; ++frame) {
+      model.SetFrame(frame);
+      model.Draw();
+    }
+  } catch (const Exception&) {
+  }
+  return 0;
+}

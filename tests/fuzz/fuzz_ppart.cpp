@@ -1,0 +1,10 @@
+// P part bytes from the fuzzer, loaded and drawn on every bone of a valid model.
+#include "tests/fuzz/FuzzSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const palkor::fuzzing::TModelMembers base = palkor::fuzzing::DefaultModel();
+  palkor::fuzzing::TModelMembers m = base;
+  m.P.assign(reinterpret_cast<const char*>(data), size);
+  palkor::fuzzing::ExerciseModel(m);
+  return 0;
+}
