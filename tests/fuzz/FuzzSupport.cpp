@@ -7,6 +7,7 @@
 #include "render/offscreen.h"
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace palkor::fuzzing {
@@ -17,9 +18,16 @@ std::string ScratchPath(const char* name) {
   return "/dev/shm/palkor-fuzz-" + std::to_string(::getpid()) + "-" + name;
 }
 
+// Models leave their textures in the context, as in the viewer; a fresh context now and
+// then frees them, so that a long run does not grow without end.
 void EnsureGL() {
-  static TOffscreenContext context(16, 16);
-  context.MakeCurrent();
+  static std::unique_ptr<TOffscreenContext> context;
+  static int uses = 0;
+  if (!context || ++uses % 2000 == 0) {
+    context.reset();
+    context = std::make_unique<TOffscreenContext>(16, 16);
+  }
+  context->MakeCurrent();
 }
 
 TModelMembers DefaultModel() {
