@@ -33,5 +33,6 @@ TOffscreenContext& HeadlessContext();
 void AddArchiveCommands(CLI::App& app);
 void AddTexCommands(CLI::App& app);
 void AddFieldCommands(CLI::App& app);
+void AddBattleCommands(CLI::App& app);
 
 } // namespace palkor::cli

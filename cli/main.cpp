@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   cli::AddArchiveCommands(app);
   cli::AddTexCommands(app);
   cli::AddFieldCommands(app);
+  cli::AddBattleCommands(app);
 
   try {
     app.parse(argc, argv);

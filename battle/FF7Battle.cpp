@@ -1,0 +1,326 @@
+// Battle model members (little-endian):
+//
+// skeleton "aa": 12 bytes unread, bone count (signed 32-bit) at 12, 36 bytes unread,
+//   then from 52 one 12-byte record per bone: parent (-1 for the root), length (float),
+//   part flag (1: the next part member belongs to this bone)
+// animations "da": record count (signed 32-bit), then per record: rotation count n,
+//   frame count m, block size S (all signed 32-bit) and S bytes of block. A block of at
+//   least 11 bytes holds 4 unread bytes, the shift s (8-bit), 6 unread bytes and the bit
+//   stream: frame 0 as n triples of (12 - s)-bit values shifted left by s, then per
+//   later frame three offset deltas and n triples of rotation deltas. Bits are taken
+//   most significant first.
+#include "battle/FF7Battle.h"
+
+#include "archive/DebugLog.h"
+#include "archive/Tarnstream.h"
+#include "field/tex.h"
+#include "platform/StringList.h"
+#include "render/Matrix.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace palkor {
+
+float BattleAngle(int32_t value) {
+  return float(value * 360) / 4096.0f;
+}
+
+// TBitReader
+
+uint8_t TBitReader::NextByte() {
+  if (FChunkPosition == FChunkLength) {
+    FChunkLength = int32_t(FStream.Read(FChunk, sizeof FChunk));
+    FChunkPosition = 0;
+    if (FChunkLength <= 0) {
+      FChunkLength = 0;
+      throw EReadError();
+    }
+  }
+  return FChunk[FChunkPosition++];
+}
+
+int32_t TBitReader::ReadBit() {
+  if (FBitsLeft == 0) {
+    FCurrentByte = NextByte();
+    FBitsLeft = 8;
+  }
+  int32_t bit = FCurrentByte >> 7;
+  FCurrentByte = uint8_t(FCurrentByte << 1);
+  --FBitsLeft;
+  return bit;
+}
+
+int32_t TBitReader::ReadBits(int32_t count, bool isSigned) {
+  if (count <= 0) return 0;
+  uint32_t value = 0;
+  // Whole runs of the current byte at a time; the same bits as one ReadBit each.
+  for (int32_t left = count; left > 0;) {
+    if (FBitsLeft == 0) {
+      FCurrentByte = NextByte();
+      FBitsLeft = 8;
+    }
+    int32_t take = std::min(left, FBitsLeft);
+    value = (value << take) | uint32_t(FCurrentByte >> (8 - take));
+    FCurrentByte = uint8_t(FCurrentByte << take);
+    FBitsLeft -= take;
+    left -= take;
+  }
+  if (isSigned && count < 32 && (value >> (count - 1)) & 1) value |= ~0u << count;
+  return int32_t(value);
+}
+
+int16_t TBitReader::ReadOffsetDelta() {
+  if (ReadBits(1, true) == 0) return int16_t(ReadBits(7, true));
+  return int16_t(ReadBits(16, true));
+}
+
+int16_t TBitReader::ReadRotationDelta(int32_t shift, bool& raw) {
+  raw = false;
+  if (ReadBits(1, true) == 0) return 0;
+  int32_t type = ReadBits(3, false);
+  int32_t value;
+  if (type == 0) {
+    value = -1;
+  } else if (type <= 6) {
+    value = ReadBits(type, true);
+    value += value >= 0 ? (1 << (type - 1)) : -(1 << (type - 1));
+  } else {
+    value = ReadBits(12 - shift, true);
+    raw = true;
+  }
+  // 16-bit arithmetic: the shift is at most 12 (larger shifts are never decoded).
+  return int16_t(uint16_t(uint32_t(value) << shift));
+}
+
+// TBattleAnims
+
+namespace {
+
+int16_t Wrap4096(int32_t value) {
+  value %= 4096;
+  return int16_t(value < 0 ? value + 4096 : value);
+}
+
+} // namespace
+
+TBattleAnims::TBattleAnims(TStream& stream) {
+  int32_t recordCount = stream.ReadI32LE();
+  for (int32_t i = 0; i < recordCount; ++i) {
+    int32_t rotationCount = stream.ReadI32LE();
+    int32_t frameCount = stream.ReadI32LE();
+    int32_t blockSize = stream.ReadI32LE();
+    if (blockSize < 11) {
+      stream.Seek(blockSize, TSeekOrigin::Current);
+      continue;
+    }
+    int64_t blockStart = stream.Position();
+    uint8_t head[11];
+    stream.ReadBuffer(head, 11);
+    int32_t shift = head[4];
+
+    // The bit stream ends with the block or, when the block claims more than the member
+    // holds, with the member: reading further fails with "Stream read error".
+    int64_t streamStart = blockStart + 11;
+    int64_t bits =
+        std::min<int64_t>(blockSize - 11, std::max<int64_t>(stream.Size() - streamStart, 0));
+    // Records that cannot be decoded into their own count of frames are passed over:
+    // no frames, a negative rotation count, a shift that leaves no bits for a value, or
+    // more rotations than the stream has bits (only zero-bit values could fill them).
+    bool decodable = frameCount >= 1 && rotationCount >= 0 && shift <= 12 &&
+                     int64_t(rotationCount) <= std::max<int64_t>(bits * 8, 1);
+    if (decodable) {
+      TSubStream window(stream, int32_t(streamStart), int32_t(bits));
+      TBitReader reader(window);
+      TBattleAnim anim;
+      anim.RotationCount = rotationCount;
+      TBattleFrame first;
+      first.Rotations.resize(size_t(rotationCount));
+      for (TBattleRotation& r : first.Rotations)
+        for (int16_t* value : {&r.X, &r.Y, &r.Z})
+          *value = int16_t(uint16_t(uint32_t(reader.ReadBits(12 - shift, false)) << shift));
+      anim.Frames.push_back(std::move(first));
+      for (int32_t f = 1; f < frameCount; ++f) {
+        if (i == 14) LogFmt("OS %d %d", i, f);
+        const TBattleFrame& previous = anim.Frames.back();
+        TBattleFrame frame;
+        frame.OffsetX = previous.OffsetX + reader.ReadOffsetDelta();
+        frame.OffsetY = previous.OffsetY + reader.ReadOffsetDelta();
+        frame.OffsetZ = previous.OffsetZ + reader.ReadOffsetDelta();
+        frame.Rotations.resize(size_t(rotationCount));
+        for (int32_t r = 0; r < rotationCount; ++r) {
+          const TBattleRotation& before = previous.Rotations[size_t(r)];
+          TBattleRotation& now = frame.Rotations[size_t(r)];
+          const int16_t* from[3] = {&before.X, &before.Y, &before.Z};
+          int16_t* to[3] = {&now.X, &now.Y, &now.Z};
+          for (int c = 0; c < 3; ++c) {
+            bool raw;
+            int16_t delta = reader.ReadRotationDelta(shift, raw);
+            *to[c] = Wrap4096(int16_t(*from[c] + delta));
+            if (raw) LogFmt("Oh noes! %d/%d/%d/%d/%d", i, f, r, c, shift);
+          }
+        }
+        anim.Frames.push_back(std::move(frame));
+      }
+      Anims.push_back(std::move(anim));
+    }
+    stream.SetPosition(blockStart + blockSize);
+  }
+}
+
+// TBattleModel
+
+void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code) {
+  TMemberList list;
+  for (char first = 'a'; first <= 'z'; ++first)
+    for (char second = 'a'; second <= 'z'; ++second) {
+      std::string suffix{first, second};
+      int32_t index = archive.IndexOf(code + suffix);
+      if (index < 0) continue;
+      auto data = archive.ReadMemberToMemory(index);
+      data->SetPosition(0);
+      list.emplace_back(suffix, std::move(data));
+    }
+  std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
+    return UpperCaseASCII(a.first) < UpperCaseASCII(b.first);
+  });
+  LoadFromList(list);
+}
+
+void TBattleModel::LoadFromList(TMemberList& list) {
+  auto entry = [&](size_t k) -> auto& {
+    CheckListIndex(int64_t(k), int64_t(list.size()));
+    return list[k];
+  };
+  auto discard = [&](size_t k) {
+    entry(k);
+    list.erase(list.begin() + long(k));
+  };
+
+  if (list.empty() || list[0].first != "aa") throw Exception("ARRRGH! aa reality failure!");
+  if (list.size() < 2 || list[1].first != "ab") throw Exception("ARRRGH! ab reality failure!");
+  discard(1);
+
+  while (entry(1).first != "am") {
+    auto image = LoadTEX(*entry(1).second, TEXDataOffset);
+    Textures.push_back(MakeTexture(*image));
+    discard(1);
+  }
+
+  TMemoryStream& skeleton = *list[0].second;
+  skeleton.SetPosition(12);
+  int32_t boneCount = skeleton.ReadI32LE();
+  if (boneCount < 0) throw Exception(Format("Invalid battle skeleton: bone count %d", boneCount));
+  if (52 + int64_t(boneCount) * 12 > skeleton.Size()) throw EReadError();
+  skeleton.SetPosition(52);
+  std::vector<TBattleBone> bones(static_cast<size_t>(boneCount));
+  std::vector<std::unique_ptr<TFF7PPart>> parts(static_cast<size_t>(boneCount));
+  int64_t polyTotal = 0;
+  for (int32_t b = 0; b < boneCount; ++b) {
+    bones[size_t(b)].Parent = skeleton.ReadI32LE();
+    bones[size_t(b)].Length = skeleton.ReadF32LE();
+    if (skeleton.ReadI32LE() != 1) continue;
+    // Part members run from "am" up to the animations.
+    if (list.size() < 2 || list[1].first >= "da")
+      throw Exception("Invalid battle model: more bones with parts than part members");
+    auto part = TFF7PPart::CreateFromStream(*list[1].second);
+    polyTotal += part->PolyTotal();
+    part->Textures = Textures;
+    parts[size_t(b)] = std::move(part);
+    discard(1);
+  }
+  discard(0);
+  while (entry(0).first != "da") discard(0);
+  auto anims = std::make_unique<TBattleAnims>(*entry(0).second);
+  discard(0);
+
+  Bones = std::move(bones);
+  Parts = std::move(parts);
+  BoneCount = boneCount;
+  PolyTotal = int32_t(std::clamp<int64_t>(polyTotal, 0, std::numeric_limits<int32_t>::max()));
+  Anims = std::move(anims);
+}
+
+int32_t TBattleModel::FrameCount() {
+  int32_t count = AnimCount();
+  if (count == 0) return 0;
+  AnimIndex %= count;
+  if (AnimIndex < 0) AnimIndex += count;
+  return int32_t(Anims->Anims[size_t(AnimIndex)].Frames.size());
+}
+
+const TBattleFrame* TBattleModel::CurrentFrame() {
+  int32_t frames = FrameCount();
+  if (frames == 0) return nullptr;
+  Frame %= frames;
+  if (Frame < 0) Frame += frames;
+  return &Anims->Anims[size_t(AnimIndex)].Frames[size_t(Frame)];
+}
+
+namespace {
+
+// Turns by a rotation triple: about Y, then X, then Z.
+TMatrix4 Turn(const TBattleRotation& r) {
+  return TMatrix4::Rotation(BattleAngle(r.Y), 0, 1, 0) *
+         TMatrix4::Rotation(BattleAngle(r.X), 1, 0, 0) *
+         TMatrix4::Rotation(BattleAngle(r.Z), 0, 0, 1);
+}
+
+} // namespace
+
+// Without animations, or where a frame has fewer rotations than the skeleton, bones are
+// drawn unturned: the rest pose.
+void TBattleModel::Draw() {
+  glScalef(-1, 1, 1);
+  const TBattleFrame* frame = CurrentFrame();
+  if (frame) {
+    glTranslatef(float(frame->OffsetX), -float(frame->OffsetY), float(frame->OffsetZ));
+    if (!frame->Rotations.empty()) {
+      const TBattleRotation& root = frame->Rotations[0];
+      glRotatef(BattleAngle(root.Y), 0, 1, 0);
+      glRotatef(BattleAngle(root.X), 1, 0, 0);
+      glRotatef(BattleAngle(root.Z), 0, 0, 1);
+    }
+  }
+  for (int32_t b = 0; b < BoneCount; ++b)
+    if (Bones[size_t(b)].Parent == -1) DrawFrom(b, frame);
+}
+
+void TBattleModel::DrawBone(int32_t bone) {
+  DrawFrom(bone, CurrentFrame());
+}
+
+// Depth first, children in index order, with the transforms composed here rather than
+// on GL's shallow matrix stack. Only bones whose parents lead to the root are reached,
+// so parents outside the skeleton or in a cycle are never drawn.
+void TBattleModel::DrawFrom(int32_t bone, const TBattleFrame* frame) {
+  if (bone < 0 || bone >= BoneCount) return;
+  TMatrix4 saved;
+  glGetFloatv(GL_MODELVIEW_MATRIX, saved.M);
+  std::vector<std::vector<int32_t>> children(static_cast<size_t>(BoneCount));
+  for (int32_t b = 0; b < BoneCount; ++b) {
+    int32_t parent = Bones[size_t(b)].Parent;
+    if (parent >= 0 && parent < BoneCount) children[size_t(parent)].push_back(b);
+  }
+  struct TPending {
+    int32_t Bone;
+    TMatrix4 Parent;
+  };
+  std::vector<TPending> pending{{bone, saved}};
+  while (!pending.empty()) {
+    TPending item = pending.back();
+    pending.pop_back();
+    TMatrix4 m = item.Parent;
+    size_t entry = size_t(item.Bone) + 1;
+    if (frame && entry < frame->Rotations.size()) m = m * Turn(frame->Rotations[entry]);
+    glLoadMatrixf(m.M);
+    if (const auto& part = Parts[size_t(item.Bone)]) part->Draw();
+    TMatrix4 childBase = m * TMatrix4::Translation(0, 0, -Bones[size_t(item.Bone)].Length);
+    const std::vector<int32_t>& below = children[size_t(item.Bone)];
+    for (auto child = below.rbegin(); child != below.rend(); ++child)
+      pending.push_back({*child, childBase});
+  }
+  glLoadMatrixf(saved.M);
+}
+
+} // namespace palkor

@@ -1,0 +1,206 @@
+#include "battle/FF7Battle.h"
+
+#include "archive/DebugLog.h"
+#include "fixtures/BattleWriters.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+
+namespace {
+
+// A reader over the bits written as text ("1 001 0"; blanks are ignored).
+struct TBits {
+  explicit TBits(const std::string& text) {
+    TBitWriter writer;
+    for (char c : text)
+      if (c == '0' || c == '1') writer.Write(c == '1', 1);
+    Stream = std::make_unique<TMemoryStream>(writer.Bytes());
+    Reader = std::make_unique<TBitReader>(*Stream);
+  }
+  std::unique_ptr<TMemoryStream> Stream;
+  std::unique_ptr<TBitReader> Reader;
+};
+
+TBattleFrame Frame(int32_t ox, int32_t oy, int32_t oz, std::vector<TBattleRotation> rotations) {
+  TBattleFrame f;
+  f.OffsetX = ox;
+  f.OffsetY = oy;
+  f.OffsetZ = oz;
+  f.Rotations = std::move(rotations);
+  return f;
+}
+
+TBattleAnims Decode(const std::string& member) {
+  TMemoryStream stream(member);
+  return TBattleAnims(stream);
+}
+
+void ExpectSameFrames(const std::vector<TBattleFrame>& a, const std::vector<TBattleFrame>& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t f = 0; f < a.size(); ++f) {
+    EXPECT_EQ(a[f].OffsetX, b[f].OffsetX) << "frame " << f;
+    EXPECT_EQ(a[f].OffsetY, b[f].OffsetY) << "frame " << f;
+    EXPECT_EQ(a[f].OffsetZ, b[f].OffsetZ) << "frame " << f;
+    ASSERT_EQ(a[f].Rotations.size(), b[f].Rotations.size());
+    for (size_t r = 0; r < a[f].Rotations.size(); ++r) {
+      EXPECT_EQ(a[f].Rotations[r].X, b[f].Rotations[r].X) << f << "/" << r;
+      EXPECT_EQ(a[f].Rotations[r].Y, b[f].Rotations[r].Y) << f << "/" << r;
+      EXPECT_EQ(a[f].Rotations[r].Z, b[f].Rotations[r].Z) << f << "/" << r;
+    }
+  }
+}
+
+} // namespace
+
+TEST(BitReader, TakesBitsMostSignificantFirst) {
+  TMemoryStream stream(std::string("\xA5\x0F", 2));
+  TBitReader reader(stream);
+  std::string bits;
+  for (int i = 0; i < 16; ++i) bits += char('0' + reader.ReadBit());
+  EXPECT_EQ(bits, "1010010100001111");
+  EXPECT_THROW(reader.ReadBit(), EReadError);
+
+  EXPECT_EQ(TBits("1110").Reader->ReadBits(4, true), -2);
+  EXPECT_EQ(TBits("1110").Reader->ReadBits(4, false), 14);
+  EXPECT_EQ(TBits("1").Reader->ReadBits(1, true), -1);
+  EXPECT_EQ(TBits("").Reader->ReadBits(0, true), 0);
+  EXPECT_EQ(TBits("").Reader->ReadBits(-3, false), 0);
+  // Reads that straddle bytes take the same bits as single reads would.
+  TBits mixed("101 1100110011 0110");
+  EXPECT_EQ(mixed.Reader->ReadBits(3, false), 5);
+  EXPECT_EQ(mixed.Reader->ReadBits(10, false), 0x333);
+  EXPECT_EQ(mixed.Reader->ReadBits(4, true), 6);
+}
+
+TEST(BitReader, DeltaCodes) {
+  const struct {
+    const char* Bits;
+    int32_t Shift;
+    int16_t Value;
+    bool Raw;
+  } rotations[] = {
+      {"0", 0, 0, false},
+      {"1 000", 0, -1, false},
+      {"1 001 0", 0, 1, false},
+      {"1 001 1", 0, -2, false},
+      {"1 010 10", 0, -4, false},
+      {"1 010 01", 0, 3, false},
+      {"1 110 011111", 0, 63, false},
+      {"1 110 100000", 0, -64, false},
+      {"1 110 011111", 2, 252, false},
+      {"1 000", 3, -8, false},
+      {"1 111 100000000000", 0, -2048, true},
+      {"1 111 0111111111", 2, 2044, true},
+  };
+  for (const auto& c : rotations) {
+    bool raw = !c.Raw;
+    EXPECT_EQ(TBits(c.Bits).Reader->ReadRotationDelta(c.Shift, raw), c.Value) << c.Bits;
+    EXPECT_EQ(raw, c.Raw) << c.Bits;
+  }
+  EXPECT_EQ(TBits("0 1111111").Reader->ReadOffsetDelta(), -1);
+  EXPECT_EQ(TBits("0 0111111").Reader->ReadOffsetDelta(), 63);
+  EXPECT_EQ(TBits("1 0000000100000000").Reader->ReadOffsetDelta(), 256);
+  EXPECT_EQ(TBits("1 1000000000000000").Reader->ReadOffsetDelta(), -32768);
+}
+
+TEST(BattleAnims, EncoderAndDecoderAreExactInverses) {
+  std::mt19937 random(7);
+  for (int32_t shift : {0, 1, 4, 12}) {
+    TBattleAnimFixture anim;
+    anim.Shift = shift;
+    const int32_t step = 1 << shift;
+    std::vector<TBattleRotation> rotations(5);
+    int32_t ox = 0, oy = 0, oz = 0;
+    for (int f = 0; f < 40; ++f) {
+      if (f > 0) {
+        // Small changes, large ones (16-bit offsets, raw rotations) and wrap-arounds.
+        auto change = [&](int32_t big) {
+          return int32_t(random() % 3 == 0 ? int32_t(random() % (2 * big)) - big
+                                           : int32_t(random() % 120) - 60);
+        };
+        ox += change(30000);
+        oy += change(500);
+        oz -= 70;
+        for (auto& r : rotations)
+          for (int16_t* v : {&r.X, &r.Y, &r.Z})
+            *v = int16_t((((*v + change(2000) * step) % 4096) + 4096) % 4096 / step * step);
+      }
+      anim.Frames.push_back(Frame(f ? ox : 0, f ? oy : 0, f ? oz : 0, rotations));
+    }
+    anim.Raw = {{3, 0}, {3, 14}, {7, 5}};
+    anim.LongOffsets = {2, 9};
+    TBattleAnims decoded = Decode(BuildBattleAnimations({EncodeBattleAnimation(anim)}));
+    ASSERT_EQ(decoded.Anims.size(), 1u);
+    EXPECT_EQ(decoded.Anims[0].RotationCount, 5);
+    ExpectSameFrames(decoded.Anims[0].Frames, anim.Frames);
+  }
+}
+
+TEST(BattleAnims, RotationsWrapIntoATurn) {
+  TBattleAnimFixture anim;
+  anim.Frames = {Frame(0, 0, 0, {{4090, 3, 0}}), Frame(1, -2, 3, {{4, 4095, 0}})};
+  TBattleAnims decoded = Decode(BuildBattleAnimations({EncodeBattleAnimation(anim)}));
+  const TBattleRotation& r = decoded.Anims[0].Frames[1].Rotations[0];
+  EXPECT_EQ(r.X, 4);    // 4090 + 10
+  EXPECT_EQ(r.Y, 4095); // 3 - 4
+  // Shift 4: frame 0 is read as 8-bit values, multiples of 16.
+  anim.Shift = 4;
+  anim.Frames = {Frame(0, 0, 0, {{4080, 16, 2048}})};
+  decoded = Decode(BuildBattleAnimations({EncodeBattleAnimation(anim)}));
+  EXPECT_EQ(decoded.Anims[0].Frames[0].Rotations[0].X, 4080);
+  EXPECT_EQ(decoded.Anims[0].Frames[0].Rotations[0].Z, 2048);
+}
+
+TEST(BattleAnims, ShortAndUndecodableRecordsArePassedOver) {
+  TBattleAnimFixture good;
+  good.Frames = {Frame(0, 0, 0, {{1, 2, 3}}), Frame(5, 5, 5, {{2, 3, 4}})};
+  std::string tiny = EncodeBattleAnimation(TBattleAnimFixture());
+  tiny.resize(12);
+  tiny.replace(8, 4, std::string("\x05\0\0\0", 4));
+  tiny += "12345"; // S = 5: skipped by 5 bytes
+  TBattleAnimFixture noFrames = good, negative = good, bigShift = good;
+  noFrames.FrameCountOverride = 0;
+  negative.RotationCountOverride = -1;
+  bigShift.Shift = 13;
+  bigShift.Frames = {Frame(0, 0, 0, {{0, 0, 0}})};
+  TBattleAnimFixture huge = good;
+  huge.RotationCountOverride = 0x7fffffff;
+  huge.Shift = 12;
+  huge.FrameCountOverride = 1;
+  std::string member = BuildBattleAnimations(
+      {tiny, EncodeBattleAnimation(noFrames), EncodeBattleAnimation(negative),
+       EncodeBattleAnimation(bigShift), EncodeBattleAnimation(huge), EncodeBattleAnimation(good)});
+  TMemoryStream stream(member + "after");
+  TBattleAnims decoded(stream);
+  ASSERT_EQ(decoded.Anims.size(), 1u); // the good record takes index 0
+  ExpectSameFrames(decoded.Anims[0].Frames, good.Frames);
+  EXPECT_EQ(stream.Position(), int64_t(member.size()));
+}
+
+TEST(BattleAnims, ShortMembersFailAndRawDeltasAreLogged) {
+  TBattleAnimFixture anim;
+  anim.Frames = {Frame(0, 0, 0, {{0, 0, 0}}), Frame(0, 0, 0, {{8, 0, 0}}),
+                 Frame(0, 0, 0, {{16, 0, 0}})};
+  anim.TruncateBits = 8;
+  EXPECT_THROW(Decode(BuildBattleAnimations({EncodeBattleAnimation(anim)})), EReadError);
+  std::string cut = BuildBattleAnimations({EncodeBattleAnimation(TBattleAnimFixture())});
+  EXPECT_THROW(Decode(cut.substr(0, 10)), EReadError);
+  EXPECT_THROW(Decode(BuildBattleAnimations({EncodeBattleAnimation(anim), "12"})), EReadError);
+
+  // Records are counted, skipped ones included, for the log lines.
+  anim.TruncateBits = 0;
+  anim.Raw = {{2, 1}};
+  std::vector<std::string> records(15, EncodeBattleAnimation(TBattleAnimFixture()));
+  for (std::string& r : records) r.replace(8, 4, std::string("\0\0\0\0", 4)), r.resize(12);
+  records[14] = EncodeBattleAnimation(anim);
+  size_t before = DebugLog().Lines().size();
+  TBattleAnims decoded = Decode(BuildBattleAnimations(records));
+  ASSERT_EQ(decoded.Anims.size(), 1u);
+  std::vector<std::string> lines(DebugLog().Lines().begin() + long(before),
+                                 DebugLog().Lines().end());
+  EXPECT_EQ(lines, (std::vector<std::string>{"OS 14 1", "OS 14 2", "Oh noes! 14/2/0/1/0"}));
+}

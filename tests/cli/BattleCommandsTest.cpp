@@ -1,0 +1,82 @@
+#include "tests/cli/CliRunner.h"
+
+#include "fixtures/BattleWriters.h"
+#include "fixtures/Demo.h"
+#include "fixtures/FieldWriters.h"
+#include "fixtures/LGPWriter.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TexWriter.h"
+
+#include <gtest/gtest.h>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+using palkor::testing::RunCli;
+
+namespace {
+
+class BattleCommand : public ::testing::Test {
+protected:
+  TTempDir Dir;
+  std::string Lgp = Dir.File("battle.lgp");
+
+  void SetUp() override {
+    TLGPFixture lgp;
+    TPFixture part;
+    part.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
+    TTexFixture tex;
+    tex.Width = tex.Height = 1;
+    tex.Palette = {{1, 2, 3, 255}};
+    tex.Indices = {0};
+    TBattleAnimFixture anim;
+    anim.Frames = {{0, 0, 0, {{1024, 0, 4095}, {0, 2048, 7}}},
+                   {-3, 100, 5, {{1030, 4000, 1}, {0, 2048, 7}}}};
+    lgp.Add("xyaa", BuildBattleSkeleton({{-1, 2.5f, true}, {0, 0.5f, false}}));
+    lgp.Add("xyab", "").Add("xyac", BuildTEX(tex)).Add("xyam", BuildP(part));
+    lgp.Add("xyda", BuildBattleAnimations({EncodeBattleAnimation(anim)}));
+    lgp.Add("zzaa", BuildBattleSkeleton({})).Add("zzab", "").Add("zzam", "");
+    lgp.Add("zzda", BuildBattleAnimations({"\x01\0\0\0"}));
+    WriteFile(Lgp, BuildLGP(lgp));
+  }
+};
+
+} // namespace
+
+TEST_F(BattleCommand, PrintsTheSkeletonTexturesAndAnimations) {
+  const std::string summary = "bones\t2\nbone\t0\t-1\t2.5\t1\nbone\t1\t0\t0.5\t0\n"
+                              "textures\t1\npolytotal\t12\nanims\t1\n";
+  auto r = RunCli({"battle", Lgp, "XY"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, summary + "anim\t0\t2\t2\n");
+  auto frames = RunCli({"battle", Lgp, "xy", "--frames"});
+  EXPECT_EQ(frames.ExitCode, 0) << frames.Err;
+  EXPECT_EQ(frames.Out, summary + "anim\t0\t2\t2\n"
+                                  "frame\t0\t0\t0\t0\t1024 0 4095 0 2048 7\n"
+                                  "frame\t1\t-3\t100\t5\t1030 4000 1 0 2048 7\n");
+}
+
+TEST_F(BattleCommand, ShowsTheDemoGolem) {
+  std::string demo = Dir.File("demo-battle.lgp");
+  WriteFile(demo, BuildLGP(BuildDemoBattleArchive()));
+  auto r = RunCli({"battle", demo, "rt"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_NE(r.Out.find("bones\t10\n"), std::string::npos);
+  EXPECT_NE(r.Out.find("textures\t2\n"), std::string::npos);
+  EXPECT_NE(r.Out.find("anims\t2\n"), std::string::npos);
+}
+
+TEST_F(BattleCommand, BrokenModelsFailWithOneLine) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"battle", Lgp, "qq"}, "ARRRGH! aa reality failure!"},
+      {{"battle", Lgp, "zz"}, "Stream read error"},
+      {{"battle", Dir.File("none.lgp"), "xy"},
+       "Cannot open file \"" + Dir.File("none.lgp") + "\". No such file or directory"},
+  };
+  for (const auto& [args, message] : cases) {
+    auto r = RunCli(args);
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "palkor-cli: " + message + "\n");
+    EXPECT_EQ(r.Out, "");
+  }
+  EXPECT_EQ(RunCli({"battle", Lgp, "xya"}).ExitCode, 2);
+}
