@@ -64,6 +64,7 @@ run: demo
 bench: build
 	$(BUILD)/bench/palkor_bench_archive
 	$(BUILD)/bench/palkor_bench_field
+	$(BUILD)/bench/palkor_bench_battle
 
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -G Ninja -DPALKOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -17,7 +17,10 @@
 #include "platform/StringList.h"
 #include "render/Matrix.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
+#include <array>
 #include <limits>
 
 namespace palkor {
@@ -28,78 +31,70 @@ float BattleAngle(int32_t value) {
 
 // TBitReader
 
-uint8_t TBitReader::NextByte() {
-  if (FChunkPosition == FChunkLength) {
-    FChunkLength = int32_t(FStream.Read(FChunk, sizeof FChunk));
-    FChunkPosition = 0;
-    if (FChunkLength <= 0) {
-      FChunkLength = 0;
-      throw EReadError();
+void TBitReader::FillChunk() {
+  FChunkLength = int32_t(FStream.Read(FChunk, sizeof FChunk));
+  FChunkPosition = 0;
+  if (FChunkLength <= 0) {
+    FChunkLength = 0;
+    throw EReadError();
+  }
+}
+
+void TBitReader::TopUp(int32_t count) {
+  while (FBitCount < count) {
+    if (FChunkPosition == FChunkLength) {
+      int64_t n = FStream.Read(FChunk, sizeof FChunk);
+      if (n <= 0) return;
+      FChunkLength = int32_t(n);
+      FChunkPosition = 0;
     }
+    FBits |= uint64_t(FChunk[FChunkPosition++]) << (56 - FBitCount);
+    FBitCount += 8;
   }
-  return FChunk[FChunkPosition++];
 }
 
-int32_t TBitReader::ReadBit() {
-  if (FBitsLeft == 0) {
-    FCurrentByte = NextByte();
-    FBitsLeft = 8;
-  }
-  int32_t bit = FCurrentByte >> 7;
-  FCurrentByte = uint8_t(FCurrentByte << 1);
-  --FBitsLeft;
-  return bit;
+const TBitReader::TRotationCode* TBitReader::RotationCodes() {
+  static const auto table = [] {
+    std::array<TRotationCode, 1024> codes{};
+    for (uint32_t prefix = 0; prefix < 1024; ++prefix) {
+      auto bits = [&](int from, int count) {
+        return (prefix >> (10 - from - count)) & ((1u << count) - 1);
+      };
+      if (bits(0, 1) == 0) {
+        codes[prefix] = {1, 0};
+        continue;
+      }
+      uint32_t type = bits(1, 3);
+      if (type == 0) {
+        codes[prefix] = {4, -1};
+      } else if (type <= 6) {
+        int32_t value = int32_t(bits(4, int(type)));
+        if (value >> (type - 1)) value -= 1 << type; // sign of a type-bit value
+        value += value >= 0 ? (1 << (type - 1)) : -(1 << (type - 1));
+        codes[prefix] = {uint8_t(4 + type), int8_t(value)};
+      }
+    }
+    return codes;
+  }();
+  return table.data();
 }
 
-int32_t TBitReader::ReadBits(int32_t count, bool isSigned) {
-  if (count <= 0) return 0;
+// More than 32 bits: only the last 32 are kept, as doubling a 32-bit value would.
+int32_t TBitReader::ReadLongBits(int32_t count, bool isSigned) {
   uint32_t value = 0;
-  // Whole runs of the current byte at a time; the same bits as one ReadBit each.
-  for (int32_t left = count; left > 0;) {
-    if (FBitsLeft == 0) {
-      FCurrentByte = NextByte();
-      FBitsLeft = 8;
-    }
-    int32_t take = std::min(left, FBitsLeft);
-    value = (value << take) | uint32_t(FCurrentByte >> (8 - take));
-    FCurrentByte = uint8_t(FCurrentByte << take);
-    FBitsLeft -= take;
-    left -= take;
-  }
-  if (isSigned && count < 32 && (value >> (count - 1)) & 1) value |= ~0u << count;
+  for (; count > 16; count -= 16) value = (value << 16) | uint32_t(ReadBits(16, false));
+  value = (value << count) | uint32_t(ReadBits(count, false));
   return int32_t(value);
-}
-
-int16_t TBitReader::ReadOffsetDelta() {
-  if (ReadBits(1, true) == 0) return int16_t(ReadBits(7, true));
-  return int16_t(ReadBits(16, true));
-}
-
-int16_t TBitReader::ReadRotationDelta(int32_t shift, bool& raw) {
-  raw = false;
-  if (ReadBits(1, true) == 0) return 0;
-  int32_t type = ReadBits(3, false);
-  int32_t value;
-  if (type == 0) {
-    value = -1;
-  } else if (type <= 6) {
-    value = ReadBits(type, true);
-    value += value >= 0 ? (1 << (type - 1)) : -(1 << (type - 1));
-  } else {
-    value = ReadBits(12 - shift, true);
-    raw = true;
-  }
-  // 16-bit arithmetic: the shift is at most 12 (larger shifts are never decoded).
-  return int16_t(uint16_t(uint32_t(value) << shift));
 }
 
 // TBattleAnims
 
 namespace {
 
+// A 16-bit sum brought into 0 .. 4095, a whole turn added or taken away as often as
+// needed.
 int16_t Wrap4096(int32_t value) {
-  value %= 4096;
-  return int16_t(value < 0 ? value + 4096 : value);
+  return int16_t(int16_t(value) & 4095);
 }
 
 } // namespace
@@ -134,6 +129,8 @@ TBattleAnims::TBattleAnims(TStream& stream) {
       TBitReader reader(window);
       TBattleAnim anim;
       anim.RotationCount = rotationCount;
+      // Every later frame takes at least 24 bits (its three offset deltas).
+      anim.Frames.reserve(size_t(std::min<int64_t>(frameCount, bits * 8 / 24 + 1)));
       TBattleFrame first;
       first.Rotations.resize(size_t(rotationCount));
       for (TBattleRotation& r : first.Rotations)
@@ -141,24 +138,23 @@ TBattleAnims::TBattleAnims(TStream& stream) {
           *value = int16_t(uint16_t(uint32_t(reader.ReadBits(12 - shift, false)) << shift));
       anim.Frames.push_back(std::move(first));
       for (int32_t f = 1; f < frameCount; ++f) {
-        if (i == 14) LogFmt("OS %d %d", i, f);
+        if (i == 14) Log(fmt::format("OS {} {}", i, f));
         const TBattleFrame& previous = anim.Frames.back();
         TBattleFrame frame;
         frame.OffsetX = previous.OffsetX + reader.ReadOffsetDelta();
         frame.OffsetY = previous.OffsetY + reader.ReadOffsetDelta();
         frame.OffsetZ = previous.OffsetZ + reader.ReadOffsetDelta();
         frame.Rotations.resize(size_t(rotationCount));
+        const TBattleRotation* before = previous.Rotations.data();
+        TBattleRotation* now = frame.Rotations.data();
         for (int32_t r = 0; r < rotationCount; ++r) {
-          const TBattleRotation& before = previous.Rotations[size_t(r)];
-          TBattleRotation& now = frame.Rotations[size_t(r)];
-          const int16_t* from[3] = {&before.X, &before.Y, &before.Z};
-          int16_t* to[3] = {&now.X, &now.Y, &now.Z};
-          for (int c = 0; c < 3; ++c) {
-            bool raw;
-            int16_t delta = reader.ReadRotationDelta(shift, raw);
-            *to[c] = Wrap4096(int16_t(*from[c] + delta));
-            if (raw) LogFmt("Oh noes! %d/%d/%d/%d/%d", i, f, r, c, shift);
-          }
+          bool raw;
+          now[r].X = Wrap4096(before[r].X + reader.ReadRotationDelta(shift, raw));
+          if (raw) Log(fmt::format("Oh noes! {}/{}/{}/{}/{}", i, f, r, 0, shift));
+          now[r].Y = Wrap4096(before[r].Y + reader.ReadRotationDelta(shift, raw));
+          if (raw) Log(fmt::format("Oh noes! {}/{}/{}/{}/{}", i, f, r, 1, shift));
+          now[r].Z = Wrap4096(before[r].Z + reader.ReadRotationDelta(shift, raw));
+          if (raw) Log(fmt::format("Oh noes! {}/{}/{}/{}/{}", i, f, r, 2, shift));
         }
         anim.Frames.push_back(std::move(frame));
       }

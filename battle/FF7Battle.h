@@ -15,26 +15,86 @@
 namespace palkor {
 
 // Reads bits most significant first from the bytes of a stream, in stream order.
-// Running out of bytes fails with "Stream read error".
+// Running out of bytes fails with "Stream read error"; a byte is taken from the stream
+// only when one of its bits is needed.
 class TBitReader {
 public:
   explicit TBitReader(TStream& stream) : FStream(stream) {}
 
-  int32_t ReadBit();
+  int32_t ReadBit() { return ReadBits(1, false); }
   // count bits, the first read the most significant; with isSigned the top bit is
   // extended. count <= 0 reads nothing and gives 0.
-  int32_t ReadBits(int32_t count, bool isSigned);
-  // A rotation change in units of 2^shift; raw is set for an uncompressed value.
-  int16_t ReadRotationDelta(int32_t shift, bool& raw);
+  inline int32_t ReadBits(int32_t count, bool isSigned) {
+    if (count <= 0) return 0;
+    if (count > 32) return ReadLongBits(count, isSigned);
+    while (FBitCount < count) {
+      FBits |= uint64_t(NextByte()) << (56 - FBitCount);
+      FBitCount += 8;
+    }
+    uint32_t value = uint32_t(FBits >> (64 - count));
+    FBits <<= count;
+    FBitCount -= count;
+    if (isSigned && count < 32 && ((value >> (count - 1)) & 1)) value |= ~0u << count;
+    return int32_t(value);
+  }
+  // A rotation change in units of 2^shift (shift 0 to 12); raw is set for an
+  // uncompressed value. Type 0 is -1; types 1 to 6 hold 2^(t-1) .. 2^t - 1 upwards and
+  // 2^(t-1) + 1 .. 2^t downwards; type 7 a raw (12 - shift)-bit value.
+  int16_t ReadRotationDelta(int32_t shift, bool& raw) {
+    raw = false;
+    // Every code but the raw one is at most 10 bits long: look it up whole.
+    if (FBitCount < 10) TopUp(10);
+    if (FBitCount >= 10) {
+      const TRotationCode& code = RotationCodes()[FBits >> 54];
+      if (code.Length != 0) {
+        FBits <<= code.Length;
+        FBitCount -= code.Length;
+        return int16_t(uint16_t(uint32_t(code.Value) << shift));
+      }
+    }
+    if (ReadBits(1, true) == 0) return 0;
+    int32_t type = ReadBits(3, false);
+    int32_t value;
+    if (type == 0) {
+      value = -1;
+    } else if (type <= 6) {
+      value = ReadBits(type, true);
+      value += value >= 0 ? (1 << (type - 1)) : -(1 << (type - 1));
+    } else {
+      value = ReadBits(12 - shift, true);
+      raw = true;
+    }
+    // On 16 bits, as the format's arithmetic is.
+    return int16_t(uint16_t(uint32_t(value) << shift));
+  }
   // A root offset change: 7 or 16 signed bits behind a 1-bit flag.
-  int16_t ReadOffsetDelta();
+  int16_t ReadOffsetDelta() {
+    if (ReadBits(1, true) == 0) return int16_t(ReadBits(7, true));
+    return int16_t(ReadBits(16, true));
+  }
 
 private:
-  uint8_t NextByte();
+  // A rotation code by its first 10 bits: its length and value, or length 0 for the
+  // raw code, which is read bit field by bit field.
+  struct TRotationCode {
+    uint8_t Length;
+    int8_t Value;
+  };
+  static const TRotationCode* RotationCodes();
+  // Fetches bytes until count bits are at hand or the stream has no more; never fails.
+  void TopUp(int32_t count);
+
+  uint8_t NextByte() {
+    if (FChunkPosition == FChunkLength) FillChunk();
+    return FChunk[FChunkPosition++];
+  }
+  void FillChunk();
+  int32_t ReadLongBits(int32_t count, bool isSigned);
 
   TStream& FStream;
-  uint8_t FCurrentByte = 0;
-  int32_t FBitsLeft = 0;
+  // Bits fetched but not yet read, the next one in the top bit.
+  uint64_t FBits = 0;
+  int32_t FBitCount = 0;
   // Bytes fetched from the stream ahead of use, so that it is not called per byte.
   uint8_t FChunk[4096];
   int32_t FChunkPosition = 0;

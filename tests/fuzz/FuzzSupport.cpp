@@ -1,6 +1,8 @@
 #include "tests/fuzz/FuzzSupport.h"
 
+#include "battle/FF7Battle.h"
 #include "field/ff73d.h"
+#include "fixtures/BattleWriters.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TexWriter.h"
@@ -81,6 +83,44 @@ void ExerciseModel(const TModelMembers& members) {
   } catch (const Exception&) {
   }
   ShowCrosshairs = false;
+}
+
+TBattleMembers DefaultBattle() {
+  const TModelMembers field = DefaultModel();
+  TBattleAnimFixture idle, swing;
+  idle.Frames = {{0, 0, 0, {{1024, 0, 0}, {0, 8, 0}, {2048, 0, 0}, {0, 0, 0}}},
+                 {5, -3, 200, {{1030, 4090, 0}, {0, 8, 0}, {2000, 0, 0}, {0, 0, 0}}}};
+  swing.Shift = 2;
+  swing.Frames = {{0, 0, 0, {{0, 0, 0}, {4, 8, 12}, {0, 0, 0}, {0, 0, 0}}},
+                  {0, 0, 0, {{400, 0, 0}, {4, 8, 12}, {3000, 0, 0}, {0, 0, 0}}}};
+  swing.Raw = {{1, 6}};
+  return {
+      {"aa", BuildBattleSkeleton({{-1, 10, true}, {0, 5, false}, {1, 3, true}})},
+      {"ab", ""},
+      {"ac", field.TEX},
+      {"am", field.P},
+      {"an", field.P},
+      {"da", BuildBattleAnimations({EncodeBattleAnimation(idle), EncodeBattleAnimation(swing)})}};
+}
+
+void ExerciseBattle(const TBattleMembers& members) {
+  EnsureGL();
+  TBattleModel::TMemberList list;
+  for (const auto& [suffix, bytes] : members)
+    list.emplace_back(suffix, std::make_unique<TMemoryStream>(bytes));
+  try {
+    TBattleModel model;
+    model.LoadFromList(list);
+    for (int32_t a = 0; a < std::max(model.AnimCount(), 1); ++a) {
+      model.AnimIndex = a;
+      for (int32_t f = 0; f < std::min(model.FrameCount() + 1, 64); ++f) {
+        model.Frame = f;
+        glLoadIdentity();
+        model.Draw();
+      }
+    }
+  } catch (const Exception&) {
+  }
 }
 
 } // namespace palkor::fuzzing

@@ -5,6 +5,8 @@
 // viewer would.
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace palkor::fuzzing {
 
@@ -20,6 +22,15 @@ TModelMembers DefaultModel();
 // it in a small offscreen context; then poses every frame (up to 64) and draws it with
 // bones and crosshairs. Errors with a message are expected and swallowed.
 void ExerciseModel(const TModelMembers& members);
+
+// A battle model's members by suffix: aa (three bones, two with parts), ab, ac (a
+// texture), am and an (parts), da (two animations).
+using TBattleMembers = std::vector<std::pair<std::string, std::string>>;
+TBattleMembers DefaultBattle();
+
+// Builds the battle model from the members in a small offscreen context, then draws
+// every frame (up to 64) of every animation. Errors with a message are swallowed.
+void ExerciseBattle(const TBattleMembers& members);
 
 // A file path of this process, in memory-backed /dev/shm.
 std::string ScratchPath(const char* name);

@@ -39,5 +39,12 @@ int main(int argc, char** argv) {
   TLGPFixture model;
   model.Add("M.HRC", m.HRC).Add("R.RSD", m.RSD).Add("P.P", m.P).Add("T.TEX", m.TEX).Add("M.A", m.A);
   seed("fuzz_model", "model.lgp", BuildLGP(model));
+
+  const palkor::fuzzing::TBattleMembers battle = palkor::fuzzing::DefaultBattle();
+  seed("fuzz_battle_skeleton", "battle.aa", battle.front().second);
+  seed("fuzz_battle_anims", "battle.da", battle.back().second);
+  std::string joined;
+  for (const auto& [suffix, bytes] : battle) joined += (joined.empty() ? "" : "\x7F|\x7F") + bytes;
+  seed("fuzz_battle_model", "battle.members", joined);
   return 0;
 }
