@@ -3,9 +3,12 @@
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
 
+#include "tests/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 using namespace palkor;
+using palkor::testing::ErrorOf;
 using namespace palkor::fixtures;
 
 namespace {
@@ -28,15 +31,6 @@ TLGPFixture ThreeMembers() {
   TLGPFixture f;
   f.Add("AAAA.HRC", "skeleton").Add("aaab.rsd", "resource").Add("AAAC.P", PatternBytes(1000, 1));
   return f;
-}
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no error)";
 }
 
 } // namespace
@@ -146,8 +140,7 @@ TEST_F(LGPFileTest, EntriesByOffsetAscendWithEqualOffsetsInReverseTableOrder) {
   f.Members[4].TableOffset = offsets[0];
   auto archive = Open(f);
   std::string order;
-  for (int32_t r = 0; r < 5; ++r)
-    order += archive->GetEntryByOffset(r).Name;
+  for (int32_t r = 0; r < 5; ++r) order += archive->GetEntryByOffset(r).Name;
   EXPECT_EQ(order, "ECBDA");
   EXPECT_EQ(ErrorOf([&] { archive->GetEntryByOffset(5); }), "List index out of bounds (5)");
 }

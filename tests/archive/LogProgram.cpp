@@ -3,7 +3,6 @@
 
 int main(int argc, char** argv) {
   palkor::DebugLog().SetWriteAtEnd(true);
-  for (int i = 1; i < argc; ++i)
-    palkor::Log(argv[i]);
+  for (int i = 1; i < argc; ++i) palkor::Log(argv[i]);
   return 0;
 }

@@ -20,14 +20,6 @@ std::string PartWithPolys(int boxes) {
   return BuildP(p);
 }
 
-std::string Texture(uint8_t red) {
-  TTexFixture t;
-  t.Width = t.Height = 1;
-  t.Palette = {{0, 0, red, 255}};
-  t.Indices = {0};
-  return BuildTEX(t);
-}
-
 std::string Animations(int count, int frames, int rotations) {
   std::vector<std::string> records;
   for (int a = 0; a < count; ++a) {
@@ -63,8 +55,8 @@ protected:
 TEST_F(BattleModelTest, MembersAreTakenInSuffixOrder) {
   Add("aa", BuildBattleSkeleton({{-1, 10, true}, {0, 5, false}, {0, 7, true}}));
   Add("ab", "never read");
-  Add("ac", Texture(200));
-  Add("ad", Texture(100));
+  Add("ac", BuildOneColourTEX(200, 0, 0));
+  Add("ad", BuildOneColourTEX(100, 0, 0));
   Add("am", PartWithPolys(1));
   Add("an", PartWithPolys(2));
   Add("ao", PartWithPolys(3)); // more part members than bones need: ignored
@@ -140,7 +132,7 @@ TEST(BattleModelArchive, GathersTheModelsMembersByCodeInAnyCase) {
   TTempDir dir;
   TLGPFixture lgp;
   lgp.Add("rtda", Animations(2, 3, 2)).Add("RTAM", PartWithPolys(2)).Add("rtab", "");
-  lgp.Add("rtac", Texture(9)).Add("rtaa", BuildBattleSkeleton({{-1, 4, true}}));
+  lgp.Add("rtac", BuildOneColourTEX(9, 0, 0)).Add("rtaa", BuildBattleSkeleton({{-1, 4, true}}));
   lgp.Add("xxaa", BuildBattleSkeleton({})).Add("rtzz", "ignored, after da");
   WriteFile(dir.File("battle.lgp"), BuildLGP(lgp));
   auto archive = TLGPFile::Create(dir.File("battle.lgp"), false);

@@ -24,15 +24,11 @@ protected:
     TLGPFixture lgp;
     TPFixture part;
     part.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
-    TTexFixture tex;
-    tex.Width = tex.Height = 1;
-    tex.Palette = {{1, 2, 3, 255}};
-    tex.Indices = {0};
     TBattleAnimFixture anim;
     anim.Frames = {{0, 0, 0, {{1024, 0, 4095}, {0, 2048, 7}}},
                    {-3, 100, 5, {{1030, 4000, 1}, {0, 2048, 7}}}};
     lgp.Add("xyaa", BuildBattleSkeleton({{-1, 2.5f, true}, {0, 0.5f, false}}));
-    lgp.Add("xyab", "").Add("xyac", BuildTEX(tex)).Add("xyam", BuildP(part));
+    lgp.Add("xyab", "").Add("xyac", BuildOneColourTEX(3, 2, 1)).Add("xyam", BuildP(part));
     lgp.Add("xyda", BuildBattleAnimations({EncodeBattleAnimation(anim)}));
     lgp.Add("zzaa", BuildBattleSkeleton({})).Add("zzab", "").Add("zzam", "");
     lgp.Add("zzda", BuildBattleAnimations({"\x01\0\0\0"}));

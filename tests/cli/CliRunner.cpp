@@ -18,8 +18,7 @@ TCliResult RunCli(const std::vector<std::string>& args) {
   std::vector<std::string> argv{PALKOR_CLI};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
-  for (auto& a : argv)
-    cargv.push_back(a.data());
+  for (auto& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;

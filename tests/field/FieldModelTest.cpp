@@ -26,14 +26,6 @@ std::string SmallP() {
   return BuildP(p);
 }
 
-std::string SmallTEX(uint8_t red) {
-  TTexFixture t;
-  t.Width = t.Height = 1;
-  t.Palette = {{0, 0, red, 255}};
-  t.Indices = {0};
-  return BuildTEX(t);
-}
-
 class FieldModelTest : public ::testing::Test {
 protected:
   TOffscreenContext Context{4, 4}; // textures are made while loading
@@ -166,7 +158,9 @@ TEST_F(FieldModelTest, MalformedModelsFailWithOneMessage) {
 }
 
 TEST_F(FieldModelTest, ResourcesNameTheirPartAndTexturesByKey) {
-  Lgp.Add("A.P", SmallP()).Add("RED.TEX", SmallTEX(200)).Add("BLUE.TEX", SmallTEX(10));
+  Lgp.Add("A.P", SmallP())
+      .Add("RED.TEX", BuildOneColourTEX(200, 0, 0))
+      .Add("BLUE.TEX", BuildOneColourTEX(10, 0, 0));
   const struct {
     std::string Rsd;
     size_t Textures;

@@ -3,12 +3,15 @@
 #include "fixtures/TexWriter.h"
 #include "render/offscreen.h"
 
+#include "tests/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <functional>
 
 using namespace palkor;
+using palkor::testing::ErrorOf;
 using namespace palkor::fixtures;
 
 namespace {
@@ -18,15 +21,6 @@ using TPixels = std::vector<uint8_t>;
 std::unique_ptr<TTexImage> Load(const TTexFixture& fixture, int32_t dataOffset = 236) {
   TMemoryStream stream(BuildTEX(fixture));
   return LoadTEX(stream, dataOffset);
-}
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no error)";
 }
 
 // A 2x2 palette image: indices 0 1 in the top row, 2 3 in the bottom row.
@@ -99,7 +93,7 @@ TEST(LoadTEX, ZeroOrNegativeSidesGiveAnEmptyImage) {
                                                {4, -3}, {-1, -1}, {INT_MIN, INT_MIN}};
   for (auto [width, height] : sides) {
     for (bool palette : {true, false}) {
-      SCOPED_TRACE(testing::Message() << width << "x" << height << (palette ? " palette" : ""));
+      SCOPED_TRACE(::testing::Message() << width << "x" << height << (palette ? " palette" : ""));
       TTexFixture f;
       f.Width = width;
       f.Height = height;

@@ -21,8 +21,7 @@ TEST(Convert, IntegersAcceptDecimalAndHexAndRejectTheRest) {
       {"2147483647", 2147483647},
       {"-2147483648", -2147483647 - 1},
   };
-  for (auto [text, value] : good)
-    EXPECT_EQ(StrToInt(text), value) << text;
+  for (auto [text, value] : good) EXPECT_EQ(StrToInt(text), value) << text;
   for (const char* bad : {"", " ", "12 ", "1.5", "abc", "--1", "2147483648", "$", "0x"}) {
     int32_t v;
     EXPECT_FALSE(TryStrToInt(bad, v)) << bad;
@@ -45,8 +44,7 @@ TEST(Convert, FloatsUseADotWhateverTheLocale) {
       {"1.5", 1.5}, {"-0.25", -0.25}, {" 3 ", 3},         {".5", 0.5},
       {"5.", 5},    {"1e3", 1000},    {"-2.5E-1", -0.25}, {"+7", 7},
   };
-  for (auto [text, value] : good)
-    EXPECT_DOUBLE_EQ(StrToFloat(text), value) << text;
+  for (auto [text, value] : good) EXPECT_DOUBLE_EQ(StrToFloat(text), value) << text;
   for (const char* bad : {"", ".", "1,5", "e5", "1e", "nan", "inf", "1.5x", "--1", "1e999"}) {
     double v;
     EXPECT_FALSE(TryStrToFloat(bad, v)) << bad;

@@ -7,26 +7,20 @@
 #include "platform/Files.h"
 #include "platform/Streams.h"
 
+#include "tests/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 
 using namespace palkor;
+using palkor::testing::ErrorOf;
 using namespace palkor::fixtures;
 
 namespace {
 
 using TPixels = std::vector<uint8_t>;
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no error)";
-}
 
 uint32_t U32At(const std::string& bytes, size_t offset) {
   return GetU32LE(reinterpret_cast<const uint8_t*>(bytes.data() + offset));

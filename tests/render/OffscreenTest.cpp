@@ -2,13 +2,16 @@
 
 #include "platform/Exceptions.h"
 
+#include "tests/TestSupport.h"
 #include <EGL/egl.h>
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 
 using namespace palkor;
+using palkor::testing::ErrorOf;
 
 namespace {
 
@@ -32,15 +35,6 @@ void Quad(float x0, float y0, float x1, float y1, float z = 0) {
   glVertex3f(x1, y1, z);
   glVertex3f(x0, y1, z);
   glEnd();
-}
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no error)";
 }
 
 } // namespace
