@@ -15,7 +15,7 @@
 #include "archive/Tarnstream.h"
 #include "field/tex.h"
 #include "platform/StringList.h"
-#include "render/Matrix.h"
+#include "render/Skeleton.h"
 
 #include <fmt/format.h>
 
@@ -230,6 +230,9 @@ void TBattleModel::LoadFromList(TMemberList& list) {
   auto anims = std::make_unique<TBattleAnims>(*entry(0).second);
   discard(0);
 
+  std::vector<int32_t> parents;
+  for (const TBattleBone& b : bones) parents.push_back(b.Parent);
+  FChildren = ChildrenOf(parents);
   Bones = std::move(bones);
   Parts = std::move(parts);
   BoneCount = boneCount;
@@ -286,37 +289,19 @@ void TBattleModel::DrawBone(int32_t bone) {
   DrawFrom(bone, CurrentFrame());
 }
 
-// Depth first, children in index order, with the transforms composed here rather than
-// on GL's shallow matrix stack. Only bones whose parents lead to the root are reached,
-// so parents outside the skeleton or in a cycle are never drawn.
+// Only bones whose parents lead to the root are reached, so parents outside the
+// skeleton or in a cycle are never drawn.
 void TBattleModel::DrawFrom(int32_t bone, const TBattleFrame* frame) {
-  if (bone < 0 || bone >= BoneCount) return;
-  TMatrix4 saved;
-  glGetFloatv(GL_MODELVIEW_MATRIX, saved.M);
-  std::vector<std::vector<int32_t>> children(static_cast<size_t>(BoneCount));
-  for (int32_t b = 0; b < BoneCount; ++b) {
-    int32_t parent = Bones[size_t(b)].Parent;
-    if (parent >= 0 && parent < BoneCount) children[size_t(parent)].push_back(b);
-  }
-  struct TPending {
-    int32_t Bone;
-    TMatrix4 Parent;
+  auto turn = [&](int32_t b) {
+    size_t entry = size_t(b) + 1;
+    return frame && entry < frame->Rotations.size() ? Turn(frame->Rotations[entry])
+                                                    : TMatrix4::Identity();
   };
-  std::vector<TPending> pending{{bone, saved}};
-  while (!pending.empty()) {
-    TPending item = pending.back();
-    pending.pop_back();
-    TMatrix4 m = item.Parent;
-    size_t entry = size_t(item.Bone) + 1;
-    if (frame && entry < frame->Rotations.size()) m = m * Turn(frame->Rotations[entry]);
-    glLoadMatrixf(m.M);
-    if (const auto& part = Parts[size_t(item.Bone)]) part->Draw();
-    TMatrix4 childBase = m * TMatrix4::Translation(0, 0, -Bones[size_t(item.Bone)].Length);
-    const std::vector<int32_t>& below = children[size_t(item.Bone)];
-    for (auto child = below.rbegin(); child != below.rend(); ++child)
-      pending.push_back({*child, childBase});
-  }
-  glLoadMatrixf(saved.M);
+  auto reach = [&](int32_t b) { return -Bones[size_t(b)].Length; };
+  auto draw = [&](int32_t b) {
+    if (const auto& part = Parts[size_t(b)]) part->Draw();
+  };
+  DrawSkeleton(bone, FChildren, turn, reach, draw);
 }
 
 } // namespace palkor

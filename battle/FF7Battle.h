@@ -166,6 +166,9 @@ private:
   // The frame to draw, with AnimIndex and Frame brought into range; none without frames.
   const TBattleFrame* CurrentFrame();
   void DrawFrom(int32_t bone, const TBattleFrame* frame);
+
+  // Children of each bone in index order, found once at load.
+  std::vector<std::vector<int32_t>> FChildren;
 };
 
 // Degrees of a battle rotation value: value x 360 / 4096.

@@ -15,7 +15,7 @@
 #include "field/tex.h"
 #include "platform/Convert.h"
 #include "platform/StringList.h"
-#include "render/Matrix.h"
+#include "render/Skeleton.h"
 
 #include <GL/glu.h>
 
@@ -127,12 +127,6 @@ std::unique_ptr<TFF7PPart> LoadResource(TLGPFile& lgp, const std::string& resour
   return part;
 }
 
-TMatrix4 CurrentModelview() {
-  TMatrix4 m;
-  glGetFloatv(GL_MODELVIEW_MATRIX, m.M);
-  return m;
-}
-
 GLUquadric* SphereQuadric() {
   static GLUquadric* quadric = gluNewQuadric();
   return quadric;
@@ -187,9 +181,9 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
   }
   Log("TFF7Model.Create: HRC scan complete");
 
-  FChildren.resize(Bones.size());
-  for (size_t i = 0; i < Bones.size(); ++i)
-    if (Bones[i]->Parent >= 0) FChildren[size_t(Bones[i]->Parent)].push_back(int32_t(i));
+  std::vector<int32_t> parents;
+  for (const auto& bone : Bones) parents.push_back(bone->Parent);
+  FChildren = ChildrenOf(parents);
 
   FrameCount = AnimFrameCount(AnimData.Size(), BoneCount());
   SetFrame(0);
@@ -250,49 +244,34 @@ void TFF7Model::Draw() const {
   DrawBone(0, 1);
 }
 
-// Depth first in list order, as a recursion over the children would go. The transforms
-// are composed here rather than on GL's matrix stack, whose depth is small (32 on some
-// drivers) next to the length of a bone chain.
 void TFF7Model::DrawBone(int32_t index, int pass) const {
-  if (index < 0 || index >= BoneCount()) return;
-  const TMatrix4 saved = CurrentModelview();
-  struct TPending {
-    int32_t Bone;
-    TMatrix4 Parent;
+  auto turn = [&](int32_t b) {
+    const TFF7Parts& bone = *Bones[size_t(b)];
+    return TMatrix4::Rotation(-bone.RotY, 0, 1, 0) * TMatrix4::Rotation(bone.RotX, 1, 0, 0) *
+           TMatrix4::Rotation(-bone.RotZ, 0, 0, 1);
   };
-  std::vector<TPending> pending{{index, saved}};
-  while (!pending.empty()) {
-    TPending item = pending.back();
-    pending.pop_back();
-    const TFF7Parts& bone = *Bones[size_t(item.Bone)];
-    TMatrix4 m = item.Parent * TMatrix4::Rotation(-bone.RotY, 0, 1, 0) *
-                 TMatrix4::Rotation(bone.RotX, 1, 0, 0) * TMatrix4::Rotation(-bone.RotZ, 0, 0, 1);
-    glLoadMatrixf(m.M);
-    if (FirstBone <= item.Bone && item.Bone <= LastBone && ShowBodies &&
-        bone.Blended == (pass == 1))
+  auto reach = [&](int32_t b) { return Bones[size_t(b)]->Length; };
+  auto draw = [&](int32_t b) {
+    const TFF7Parts& bone = *Bones[size_t(b)];
+    if (FirstBone <= b && b <= LastBone && ShowBodies && bone.Blended == (pass == 1))
       bone.DrawParts();
-    if (ShowBones) {
-      bool selected = item.Bone == SelectedBone;
-      glLineWidth(4);
-      glBegin(GL_LINES);
-      if (selected)
-        glColor3f(0, 1, 0);
-      else
-        glColor3f(0, 0, 1);
-      glVertex3f(0, 0, 0);
-      glColor3f(1, 1, 1);
-      glVertex3f(0, 0, bone.Length);
-      glEnd();
-      if (selected) glColor3f(1, 0, 0);
-      gluSphere(SphereQuadric(), 1, 8, 8);
-      glLineWidth(1);
-    }
-    TMatrix4 childBase = m * TMatrix4::Translation(0, 0, bone.Length);
-    const std::vector<int32_t>& children = FChildren[size_t(item.Bone)];
-    for (auto child = children.rbegin(); child != children.rend(); ++child)
-      pending.push_back({*child, childBase});
-  }
-  glLoadMatrixf(saved.M);
+    if (!ShowBones) return;
+    bool selected = b == SelectedBone;
+    glLineWidth(4);
+    glBegin(GL_LINES);
+    if (selected)
+      glColor3f(0, 1, 0);
+    else
+      glColor3f(0, 0, 1);
+    glVertex3f(0, 0, 0);
+    glColor3f(1, 1, 1);
+    glVertex3f(0, 0, bone.Length);
+    glEnd();
+    if (selected) glColor3f(1, 0, 0);
+    gluSphere(SphereQuadric(), 1, 8, 8);
+    glLineWidth(1);
+  };
+  DrawSkeleton(index, FChildren, turn, reach, draw);
 }
 
 void TFF7Model::SaveAnimation() {
