@@ -233,3 +233,18 @@ TEST_F(SkeletonDraw, TheSelectedBoneLineIsGreenAndItsJointRed) {
   model->Draw();
   EXPECT_EQ(At(0.2f, 0.2f), White);
 }
+
+TEST_F(SkeletonDraw, AChainLongerThanGLsMatrixStackIsDrawnWhole) {
+  // 60 bones in a line along screen -X, 0.25 apart; only the last carries a box.
+  std::vector<TModelBoneFixture> bones;
+  for (int b = 0; b < 60; ++b)
+    bones.push_back({"b" + std::to_string(b), b ? "b" + std::to_string(b - 1) : "root", 0.25f, {}});
+  bones.back().Parts.push_back(Box(0, 0, 0, {0, 255, 0, 255}));
+  std::vector<std::array<float, 3>> rotations(60, {0, 0, 0});
+  rotations[0] = {0, 90, 0};
+  Build(bones, rotations)->Draw();
+  EXPECT_EQ(At(-14.75f, 0), Green);
+  GLint depth = 0;
+  glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);
+  EXPECT_EQ(depth, 1);
+}
