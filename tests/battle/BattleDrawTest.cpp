@@ -124,4 +124,12 @@ TEST_F(BattleDraw, ChildrenHangAlongMinusZOfTheirParent) {
   model->Draw();
   EXPECT_EQ(At(0, 9), Green);
   EXPECT_EQ(At(0, 0), Black);
+
+  // A frame with rotations for the root only: the bone is drawn unturned.
+  glLoadIdentity();
+  glClear(GL_COLOR_BUFFER_BIT);
+  Refresh();
+  auto partial = Build({{-1, 0, {-8, 0, 0}, {255, 0, 0, 255}}}, Pose({{0, 0, 0}}));
+  partial->Draw();
+  EXPECT_EQ(At(-8, 0), Red);
 }
