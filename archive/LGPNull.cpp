@@ -44,11 +44,32 @@ std::unique_ptr<TNullLGP> TNullLGP::CreateFromFolder(const std::string& folder) 
   return archive;
 }
 
+namespace {
+
+class TNullLGPMemberReader : public TLGPMemberReader {
+public:
+  explicit TNullLGPMemberReader(const TNullLGP& archive) : FArchive(archive) {}
+
+  void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
+    TLGPEntry entry = FArchive.GetEntry(index);
+    TFileStream file(FArchive.FileName() + entry.Name, TFileMode::OpenRead);
+    int64_t size = maxBytes < 0 ? file.Size() : std::min(file.Size(), maxBytes);
+    if (size > 0) dest.CopyFrom(file, size);
+  }
+
+private:
+  const TNullLGP& FArchive;
+};
+
+} // namespace
+
+std::unique_ptr<TLGPMemberReader> TNullLGP::OpenMemberReader() {
+  return std::make_unique<TNullLGPMemberReader>(*this);
+}
+
 void TNullLGP::ReadMember(int32_t index, TStream& dest) {
-  TLGPEntry entry = GetEntry(index);
-  TFileStream file(FileName() + entry.Name, TFileMode::OpenRead);
-  int64_t size = file.Size();
-  if (size > 0) dest.CopyFrom(file, size);
+  CheckListIndex(index, Count());
+  OpenMemberReader()->Read(index, dest);
 }
 
 void TNullLGP::WriteMember(int32_t index, TStream& source) {

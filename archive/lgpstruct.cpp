@@ -242,17 +242,51 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
   }
 }
 
+namespace {
+
+// Member reads on one open archive file. The header and the start of the data come in
+// one read, so that a small member costs a single call to the system.
+class TLGPFileMemberReader : public TLGPMemberReader {
+public:
+  TLGPFileMemberReader(const TLGPFile& archive, const std::string& fileName)
+      : FArchive(archive), FFile(fileName, TFileMode::OpenRead) {}
+
+  void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
+    const TLGPEntry entry = FArchive.GetEntry(index);
+    FFile.SetPosition(entry.Offset);
+    int64_t got = FFile.Read(FBuffer, sizeof FBuffer);
+    if (got < LGPMemberHeaderSize) throw EReadError();
+    int32_t size = GetI32LE(FBuffer + LGPNameSize);
+    if (size < 0)
+      throw Exception(
+          Format("Invalid archive: member \"%s\" has a negative size (%d)", entry.Name, size));
+    // A size beyond the end of the file fails before anything is copied.
+    int64_t dataStart = int64_t(entry.Offset) + LGPMemberHeaderSize;
+    if (size > FFile.Size() - dataStart) throw EReadError();
+    int64_t want = maxBytes < 0 ? size : std::min<int64_t>(size, maxBytes);
+    int64_t buffered = std::min(want, got - LGPMemberHeaderSize);
+    dest.WriteBuffer(FBuffer + LGPMemberHeaderSize, buffered);
+    if (want > buffered) {
+      FFile.SetPosition(dataStart + buffered);
+      dest.CopyFrom(FFile, want - buffered);
+    }
+  }
+
+private:
+  const TLGPFile& FArchive;
+  TFileStream FFile;
+  uint8_t FBuffer[4096];
+};
+
+} // namespace
+
+std::unique_ptr<TLGPMemberReader> TLGPFile::OpenMemberReader() {
+  return std::make_unique<TLGPFileMemberReader>(*this, FFileName);
+}
+
 void TLGPFile::ReadMember(int32_t index, TStream& dest) {
-  const TLGPEntry& entry = Entry(index);
-  TFileStream file(FFileName, TFileMode::OpenRead);
-  uint8_t header[LGPMemberHeaderSize];
-  int32_t size = ReadMemberHeader(file, entry.Offset, header);
-  if (size < 0)
-    throw Exception(
-        Format("Invalid archive: member \"%s\" has a negative size (%d)", entry.Name, size));
-  // A size beyond the end of the file fails before anything is copied.
-  if (size > file.Size() - file.Position()) throw EReadError();
-  if (size > 0) dest.CopyFrom(file, size);
+  CheckListIndex(index, int64_t(FEntries.size()));
+  OpenMemberReader()->Read(index, dest);
 }
 
 void TLGPFile::WriteMember(int32_t index, TStream& source) {

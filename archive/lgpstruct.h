@@ -25,6 +25,16 @@ struct TLGPEntry {
 
 class TLGPFile;
 
+// Reads members one after another through a single opening of the archive, for a pass
+// over many of them; the archive is closed again when the reader goes.
+class TLGPMemberReader {
+public:
+  virtual ~TLGPMemberReader() = default;
+  // Appends the member's data, or only its first maxBytes when maxBytes is not negative,
+  // at dest's position; fails as ReadMember does.
+  virtual void Read(int32_t index, TStream& dest, int64_t maxBytes = -1) = 0;
+};
+
 // The upper-cased member names (ASCII letters only) with their table positions, filled
 // unsorted, sorted once, and searched by halving. Duplicate names are all kept; a search
 // finds the lowest position of a name.
@@ -108,6 +118,8 @@ public:
   virtual void LoadFromStream(TStream& stream, bool verify);
   // Appends the member's data, sized by its member header, at dest's position.
   virtual void ReadMember(int32_t index, TStream& dest);
+  // Opens the archive for reading many members in one pass ("Cannot open file "%s". %s").
+  virtual std::unique_ptr<TLGPMemberReader> OpenMemberReader();
   // Replaces the member's data with the whole of source, keeping name and position.
   virtual void WriteMember(int32_t index, TStream& source);
   // Re-reads every entry's offset from the file's table; sizes become -1.
