@@ -31,6 +31,16 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool FindOrdinaryFile(const std::string& path, int64_t& size) {
+  size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  struct stat st;
+  if (name.empty() || name[0] == '.' || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  size = int64_t(st.st_size);
+  return true;
+}
+
 bool DirectoryExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

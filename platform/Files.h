@@ -19,6 +19,9 @@ struct TFolderFile {
 std::vector<TFolderFile> ListFolderFiles(const std::string& folder);
 
 bool FileExists(const std::string& path);
+// A search for path as an ordinary file: not a folder, not hidden (a name starting
+// with "."). Gives its size when found.
+bool FindOrdinaryFile(const std::string& path, int64_t& size);
 bool DirectoryExists(const std::string& path);
 
 // The path of the running executable, and its folder ending with "/".

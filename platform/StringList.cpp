@@ -64,12 +64,12 @@ std::string TStringList::Values(std::string_view name) const {
   return line.substr(line.find('=') + 1);
 }
 
-void TStringList::SetText(std::string_view text) {
+void TStringList::SetText(std::string_view text, int32_t maxLines) {
   FLines.clear();
   size_t nul = text.find('\0');
   if (nul != std::string_view::npos) text = text.substr(0, nul);
   size_t p = 0;
-  while (p < text.size()) {
+  while (p < text.size() && (maxLines <= 0 || Count() < maxLines)) {
     size_t start = p;
     while (p < text.size() && text[p] != '\r' && text[p] != '\n') ++p;
     FLines.emplace_back(text.substr(start, p - start));

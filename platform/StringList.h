@@ -36,7 +36,8 @@ public:
   // Value of the first line whose name matches, ignoring case; empty when there is none.
   std::string Values(std::string_view name) const;
 
-  void SetText(std::string_view text);
+  // maxLines > 0 keeps only that many lines from the start of the text.
+  void SetText(std::string_view text, int32_t maxLines = 0);
   // Every line followed by CR LF.
   std::string Text() const;
   // Reads from the stream's position to its end.

@@ -1,0 +1,249 @@
+#include "app/catalogue.h"
+
+#include "archive/LGPNull.h"
+#include "fixtures/FieldWriters.h"
+#include "fixtures/LGPWriter.h"
+#include "fixtures/TempDir.h"
+#include "platform/Files.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+using palkor::testing::ErrorOf;
+
+namespace {
+
+std::string HRC(const std::string& line2, const std::string& line3) {
+  return ":HEADER_BLOCK 2\r\n" + line2 + "\r\n" + line3 + "\r\n\r\nhip\r\nroot\r\n1\r\n0\r\n";
+}
+
+std::string Anim(int32_t bones) {
+  TAFixture a;
+  a.HeaderBoneCount = bones;
+  return BuildA(a);
+}
+
+struct TRecorder : TCatalogueListener {
+  std::vector<std::string> Texts;
+  int Repaints = 0;
+  int32_t Width = 100;
+  std::vector<bool> Updating;
+  void StatusText(const std::string& text) override { Texts.push_back(text); }
+  int32_t ProgressPanelWidth() const override { return Width; }
+  void RepaintProgress() override { ++Repaints; }
+  void ModelListUpdating(bool updating) override { Updating.push_back(updating); }
+};
+
+class CatalogueTest : public ::testing::Test {
+protected:
+  TTempDir Dir;
+  TCatalogue Catalogue;
+
+  void Analyse(const TLGPFixture& lgp, const std::string& fileName = "char.lgp",
+               TCatalogueListener* listener = nullptr) {
+    std::string path = Dir.File(fileName);
+    WriteFile(path, BuildLGP(lgp));
+    auto archive = TLGPFile::Create(path, false);
+    Catalogue.ArchivePath = path;
+    Catalogue.AnalyseArchive(*archive, listener);
+  }
+  static TLGPFixture Field() {
+    TLGPFixture lgp;
+    lgp.Add("aaaa.hrc", HRC(":SKELETON aaaa", ":BONES 21"));
+    lgp.Add("AAAB.P", "part, ignored");
+    lgp.Add("ABCD.A", Anim(21));
+    lgp.Add("BBBB.HRC", HRC(":SKEL", ":BONES x"));                // short name, bad count
+    lgp.Add("CCCC.HRC", HRC(":SKELETON cccc", ":BONES"));         // no blank: left out
+    lgp.Add("DDDD.HRC", ":HEADER_BLOCK 2\r\n:SKELETON dddd\r\n"); // two lines: left out
+    lgp.Add("EFGH.a", Anim(21));
+    lgp.Add("SHRT.A", std::string(11, '\0')); // no bone count: left out
+    lgp.Add("XXXX.A", Anim(3));
+    lgp.Add("EEEE.HRC", HRC(":SKELETON a-very-long-skeleton-name-beyond-thirty", ":BONES 3"));
+    return lgp;
+  }
+};
+
+} // namespace
+
+TEST_F(CatalogueTest, FieldArchivesListSkeletonsAndAnimationsInArchiveOrder) {
+  TRecorder recorder;
+  Analyse(Field(), "char.lgp", &recorder);
+  ASSERT_EQ(Catalogue.ModelList.size(), 3u);
+  EXPECT_EQ(Catalogue.ModelList[0].Name, "aaaa.hrc");
+  EXPECT_EQ(Catalogue.ModelList[0].Tag, 0x00150000u);
+  EXPECT_EQ(Catalogue.ModelList[1].Tag, 0xFFFF0003u); // unreadable count: 65535 bones
+  EXPECT_EQ(Catalogue.ModelList[2].Name, "EEEE.HRC");
+  EXPECT_EQ(Catalogue.ModelItems, (std::vector<std::string>{"aaaa.hrc - aaaa", "BBBB.HRC - ",
+                                                            "EEEE.HRC - a-very-long-skeleton"}));
+  ASSERT_EQ(Catalogue.AnimList.size(), 3u);
+  EXPECT_EQ(Catalogue.AnimList[0].Name, "ABCD.A");
+  EXPECT_EQ(Catalogue.AnimList[0].Tag, 0x00150002u);
+  EXPECT_EQ(Catalogue.AnimList[1].Name, "EFGH.a");
+  EXPECT_EQ(Catalogue.AnimList[2].Tag, 0x00030008u);
+  EXPECT_EQ(recorder.Texts,
+            (std::vector<std::string>{"Opening LGP...", "Analysing...", "Complete!"}));
+  EXPECT_EQ(recorder.Updating, (std::vector<bool>{true, false}));
+  // 10 members on 100 pixels: a repaint for every member.
+  EXPECT_EQ(recorder.Repaints, 10);
+  EXPECT_EQ(Catalogue.ProgressTotal, 10);
+  EXPECT_EQ(Catalogue.ProgressPosition, 9);
+}
+
+TEST_F(CatalogueTest, TheProgressBarRoundsHalvesToEvenAndRepaintsOnlyWhenItGrows) {
+  const struct {
+    int32_t Width, Position, Total, Expected;
+  } cases[] = {{100, 1, 8, 12}, {100, 3, 8, 38}, {10, 1, 4, 2},  {10, 3, 4, 8}, {10, 1, 20, 0},
+               {10, 3, 20, 2},  {0, 5, 9, 0},    {300, 0, 1, 0}, {7, 1, 0, 0}};
+  for (const auto& c : cases)
+    EXPECT_EQ(TCatalogue::ProgressWidth(c.Width, c.Position, c.Total), c.Expected)
+        << c.Width << " " << c.Position << "/" << c.Total;
+  TRecorder narrow;
+  narrow.Width = 2;
+  Analyse(Field(), "char.lgp", &narrow);
+  EXPECT_EQ(narrow.Repaints, 3); // widths 0, 1 and 2 out of ten members
+}
+
+TEST_F(CatalogueTest, TheBattleArchiveListsModelsByTheirSkeletons) {
+  TLGPFixture lgp;
+  for (const char* name : {"ogaa", "ofaa", "rraa", "rsaa", "rtab", "pqaa", "x.hrc", "a"})
+    lgp.Add(name, "");
+  Analyse(lgp, "BATTLE.LGP");
+  EXPECT_EQ(Catalogue.ModelItems, (std::vector<std::string>{"[Battle] OFAA", "[Battle] RSAA"}));
+  EXPECT_TRUE(Catalogue.ModelList.empty());
+  EXPECT_TRUE(Catalogue.AnimList.empty());
+  // The same archive under another name is a field archive.
+  Analyse(lgp, "copy.lgp");
+  EXPECT_TRUE(Catalogue.ModelItems.empty());
+}
+
+TEST_F(CatalogueTest, AFolderIsAFieldArchive) {
+  std::string folder = Dir.File("battle.lgp"); // even when named like the battle archive
+  std::filesystem::create_directory(folder);
+  WriteFile(folder + "/KNIG.HRC", HRC(":SKELETON knig", ":BONES 2"));
+  WriteFile(folder + "/ogaa", "");
+  auto archive = TNullLGP::CreateFromFolder(folder);
+  Catalogue.AnalyseArchive(*archive);
+  EXPECT_EQ(Catalogue.ModelItems, (std::vector<std::string>{"KNIG.HRC - knig"}));
+}
+
+TEST_F(CatalogueTest, AnUnreadableArchiveLeavesNoHalfCatalogue) {
+  TLGPFixture lgp = Field();
+  lgp.Members[6].HeaderSize = 1 << 30; // EFGH.a runs past the end
+  Catalogue.ModelList.push_back({"OLD.HRC", 0});
+  EXPECT_EQ(ErrorOf([&] { Analyse(lgp); }), "Stream read error");
+  EXPECT_TRUE(Catalogue.ModelList.empty());
+  EXPECT_TRUE(Catalogue.ModelItems.empty());
+  EXPECT_TRUE(Catalogue.AnimList.empty());
+}
+
+TEST_F(CatalogueTest, AnimationsMatchByBoneCountNarrowedByTheFilter) {
+  TLGPFixture lgp = Field();
+  lgp.Add("IJKL.A", Anim(21)).Add("MNOP.A", Anim(21)).Add("QRST.A", Anim(21));
+  Analyse(lgp);
+  EXPECT_EQ(Catalogue.AnimationsFor(0, false),
+            (std::vector<std::string>{"ABCD.A", "EFGH.a", "IJKL.A", "MNOP.A", "QRST.A"}));
+  EXPECT_TRUE(Catalogue.AnimationsFor(0, true).empty()); // filter on, no entry: nothing
+  Catalogue.FilterList.SetText("AAAAAnims=abcd,efgh,\r\naaaaAnims2=QRST,\r\nAAAAAnims3=mnop\r\n"
+                               "AAAANames=First,Second,Lost\r\nEEEENames=One,\r\n");
+  // "mnop" has no comma after it, so it matches nothing; prefixes match in any case.
+  EXPECT_EQ(Catalogue.AnimationsFor(0, true),
+            (std::vector<std::string>{"ABCD.A", "EFGH.a", "QRST.A"}));
+  EXPECT_EQ(Catalogue.AnimationsFor(2, false), (std::vector<std::string>{"XXXX.A"}));
+  EXPECT_EQ(Catalogue.NamesFor(0), (std::vector<std::string>{"First", "Second"}));
+  EXPECT_TRUE(Catalogue.NamesFor(1).empty());
+  EXPECT_EQ(Catalogue.DetailsFor(2),
+            (std::vector<std::string>{"Number of bones: 3", "", "Names:", "  One"}));
+  EXPECT_EQ(Catalogue.DetailsFor(1)[0], "Number of bones: 65535");
+  EXPECT_EQ(Catalogue.IndexOfModel("AAAA.HRC"), 0);
+  EXPECT_EQ(Catalogue.IndexOfModel("none.hrc"), -1);
+  EXPECT_EQ(ErrorOf([&] { Catalogue.AnimationsFor(3, false); }), "List index out of bounds (3)");
+}
+
+TEST_F(CatalogueTest, TheCacheRestoresTheSameCatalogue) {
+  Analyse(Field());
+  std::string cache = Dir.File("palkor.cache");
+  Catalogue.SaveCatalogueCache(cache);
+  std::string text = ReadFileBytes(cache);
+  int64_t size = int64_t(ReadFileBytes(Catalogue.ArchivePath).size());
+  EXPECT_EQ(text.substr(0, text.find("\r\n")), Format("%.8X", size) + Catalogue.ArchivePath);
+  EXPECT_NE(text.find("\r\n00000003\r\n00150000aaaa.hrc - aaaa\r\nFFFF0003BBBB.HRC - \r\n"),
+            std::string::npos);
+
+  TCatalogue restored;
+  restored.LoadCatalogueCache(cache);
+  EXPECT_EQ(restored.ArchivePath, Catalogue.ArchivePath);
+  EXPECT_EQ(restored.ModelItems, Catalogue.ModelItems);
+  ASSERT_EQ(restored.ModelList.size(), 3u);
+  ASSERT_EQ(restored.AnimList.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(restored.ModelList[i].Name, Catalogue.ModelList[i].Name);
+    EXPECT_EQ(restored.ModelList[i].Tag, Catalogue.ModelList[i].Tag);
+    EXPECT_EQ(restored.AnimList[i].Name, Catalogue.AnimList[i].Name);
+    EXPECT_EQ(restored.AnimList[i].Tag, Catalogue.AnimList[i].Tag);
+    EXPECT_EQ(restored.AnimationsFor(int32_t(i), false),
+              Catalogue.AnimationsFor(int32_t(i), false));
+  }
+}
+
+TEST_F(CatalogueTest, TheCacheIsWrittenOnlyForAnArchiveFileWithModelsAndAnimations) {
+  std::string cache = Dir.File("palkor.cache");
+  WriteFile(cache, "older cache");
+  TLGPFixture noAnims;
+  noAnims.Add("AAAA.HRC", HRC(":SKELETON a", ":BONES 1"));
+  Analyse(noAnims);
+  Catalogue.SaveCatalogueCache(cache);
+  Analyse(Field());
+  Catalogue.ArchivePath = Dir.Path() + "/"; // a folder
+  Catalogue.SaveCatalogueCache(cache);
+  Catalogue.ArchivePath = Dir.File(".hidden.lgp");
+  WriteFile(Catalogue.ArchivePath, "x");
+  Catalogue.SaveCatalogueCache(cache);
+  EXPECT_EQ(ReadFileBytes(cache), "older cache");
+}
+
+TEST_F(CatalogueTest, ACacheOfAnotherArchiveOrADamagedOneLoadsNothing) {
+  Analyse(Field());
+  std::string cache = Dir.File("palkor.cache");
+  Catalogue.SaveCatalogueCache(cache);
+  // The archive grew: the mismatch message, no entries, the recorded path kept.
+  std::string archive = ReadFileBytes(Catalogue.ArchivePath);
+  WriteFile(Catalogue.ArchivePath, archive + "more");
+  TCatalogue grown;
+  EXPECT_EQ(ErrorOf([&] { grown.LoadCatalogueCache(cache); }),
+            "Cache record/filesize mismatch - ignoring cache");
+  EXPECT_EQ(grown.ArchivePath, Catalogue.ArchivePath);
+  EXPECT_TRUE(grown.ModelList.empty());
+  // The archive gone: nothing loaded, no message.
+  std::filesystem::remove(Catalogue.ArchivePath);
+  TCatalogue gone;
+  gone.LoadCatalogueCache(cache);
+  EXPECT_EQ(gone.ArchivePath, Catalogue.ArchivePath);
+  EXPECT_TRUE(gone.ModelList.empty());
+
+  const std::pair<std::string, std::string> damaged[] = {
+      {"0000000G/x\r\n", "'$0000000G' is not a valid integer value"},
+      {"", "List index out of bounds (0)"},
+  };
+  for (const auto& [text, message] : damaged) {
+    WriteFile(cache, text);
+    TCatalogue c;
+    EXPECT_EQ(ErrorOf([&] { c.LoadCatalogueCache(cache); }), message);
+  }
+  // A path longer than 255 characters is cut when read back; too few entry lines stop
+  // the load with the entries read so far kept.
+  WriteFile(Catalogue.ArchivePath, archive);
+  std::string longPath(300, 'p');
+  WriteFile(cache, Format("%.8X", int64_t(archive.size())) + Catalogue.ArchivePath +
+                       "\r\n00000002\r\n00150000AAAA.HRC - a\r\n");
+  TCatalogue cut;
+  EXPECT_EQ(ErrorOf([&] { cut.LoadCatalogueCache(cache); }), "List index out of bounds (3)");
+  EXPECT_EQ(cut.ModelList.size(), 1u);
+  WriteFile(cache, "00000000" + longPath + "\r\n");
+  TCatalogue longOne;
+  longOne.LoadCatalogueCache(cache);
+  EXPECT_EQ(longOne.ArchivePath, longPath.substr(0, 255));
+}
