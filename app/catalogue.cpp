@@ -89,7 +89,7 @@ void TCatalogue::Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueLis
       out.RepaintProgress();
       ProgressDrawn = drawn;
     }
-    const std::string name = archive.GetEntry(i).Name;
+    const std::string& name = archive.EntryAt(i).Name;
     if (battle) {
       std::string upper = UpperCaseASCII(name);
       if (upper.size() >= 4 && upper.compare(2, 2, "AA") == 0 && (upper < "OGAA" || upper > "RRAA"))

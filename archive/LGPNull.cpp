@@ -39,7 +39,7 @@ std::unique_ptr<TNullLGP> TNullLGP::CreateFromFolder(const std::string& folder) 
     entry.Size = int32_t(std::min<int64_t>(file.Size, std::numeric_limits<int32_t>::max()));
   }
   for (TLGPEntry& entry : archive->FEntries) archive->FEntriesByOffset.push_back(&entry);
-  archive->BuildNameIndex();
+  archive->InvalidateNameIndex();
   archive->FCount = int32_t(archive->FEntries.size());
   return archive;
 }

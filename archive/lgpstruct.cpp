@@ -63,9 +63,10 @@ void TNameIndex::Reserve(size_t count) {
 TNameIndex::TProbe TNameIndex::MakeProbe(std::string_view upperName) {
   uint8_t prefix[16] = {};
   std::memcpy(prefix, upperName.data(), std::min<size_t>(16, upperName.size()));
-  uint64_t key[2] = {};
-  for (int i = 0; i < 16; ++i) key[i / 8] = (key[i / 8] << 8) | prefix[i];
-  return {key[0], key[1], upperName};
+  uint64_t key[2];
+  std::memcpy(key, prefix, 16);
+  // Big-endian, so that comparing the numbers compares the bytes in order.
+  return {__builtin_bswap64(key[0]), __builtin_bswap64(key[1]), upperName};
 }
 
 void TNameIndex::Add(std::string_view name, int32_t position) {
@@ -138,23 +139,30 @@ void TLGPFile::Open(const std::string& fileName, bool verify) {
   FFileName = fileName;
 }
 
-const TLGPEntry& TLGPFile::Entry(int32_t index) const {
+const TLGPEntry& TLGPFile::EntryAt(int32_t index) const {
   CheckListIndex(index, int64_t(FEntries.size()));
   return FEntries[size_t(index)];
 }
 
 TLGPEntry TLGPFile::GetEntry(int32_t index) const {
-  return Entry(index);
+  return EntryAt(index);
 }
 
 bool TLGPFile::GetEntryByName(const std::string& name, TLGPEntry& entry) const {
   int32_t index = IndexOf(name);
   if (index < 0) return false;
-  entry = Entry(index);
+  entry = EntryAt(index);
   return true;
 }
 
 int32_t TLGPFile::IndexOf(const std::string& name) const {
+  if (!FNameIndexSorted) {
+    FNameIndex.Clear();
+    FNameIndex.Reserve(FEntries.size());
+    for (size_t i = 0; i < FEntries.size(); ++i) FNameIndex.Add(FEntries[i].Name, int32_t(i));
+    FNameIndex.Sort();
+    FNameIndexSorted = true;
+  }
   return FNameIndex.Find(name);
 }
 
@@ -169,11 +177,9 @@ std::unique_ptr<TMemoryStream> TLGPFile::ReadMemberToMemory(int32_t index) {
   return stream;
 }
 
-void TLGPFile::BuildNameIndex() {
+void TLGPFile::InvalidateNameIndex() {
   FNameIndex.Clear();
-  FNameIndex.Reserve(FEntries.size());
-  for (size_t i = 0; i < FEntries.size(); ++i) FNameIndex.Add(FEntries[i].Name, int32_t(i));
-  FNameIndex.Sort();
+  FNameIndexSorted = false;
 }
 
 void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
@@ -225,7 +231,7 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
                      [](const TLGPEntry* a, const TLGPEntry* b) { return a->Offset < b->Offset; });
   }
 
-  BuildNameIndex();
+  InvalidateNameIndex();
 
   if (!verify) return;
   int64_t streamSize = stream.Size();
@@ -252,20 +258,30 @@ public:
       : FArchive(archive), FFile(fileName, TFileMode::OpenRead) {}
 
   void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
-    const TLGPEntry entry = FArchive.GetEntry(index);
-    FFile.SetPosition(entry.Offset);
-    int64_t got = FFile.Read(FBuffer, sizeof FBuffer);
-    if (got < LGPMemberHeaderSize) throw EReadError();
-    int32_t size = GetI32LE(FBuffer + LGPNameSize);
+    const TLGPEntry& entry = FArchive.EntryAt(index);
+    const int64_t offset = entry.Offset;
+    // Members that lie close together come from one read of the file: the header and
+    // the start of the data of the next small member are often in the window already.
+    if (offset < FWindowStart || offset + LGPMemberHeaderSize > FWindowStart + FWindowLength) {
+      FFile.SetPosition(offset);
+      FWindowStart = offset;
+      FWindowLength = FFile.Read(FWindow, sizeof FWindow);
+      if (FWindowLength < LGPMemberHeaderSize) {
+        FWindowLength = 0;
+        throw EReadError();
+      }
+    }
+    const uint8_t* header = FWindow + (offset - FWindowStart);
+    int32_t size = GetI32LE(header + LGPNameSize);
     if (size < 0)
       throw Exception(
           Format("Invalid archive: member \"%s\" has a negative size (%d)", entry.Name, size));
     // A size beyond the end of the file fails before anything is copied.
-    int64_t dataStart = int64_t(entry.Offset) + LGPMemberHeaderSize;
+    const int64_t dataStart = offset + LGPMemberHeaderSize;
     if (size > FFile.Size() - dataStart) throw EReadError();
-    int64_t want = maxBytes < 0 ? size : std::min<int64_t>(size, maxBytes);
-    int64_t buffered = std::min(want, got - LGPMemberHeaderSize);
-    dest.WriteBuffer(FBuffer + LGPMemberHeaderSize, buffered);
+    const int64_t want = maxBytes < 0 ? size : std::min<int64_t>(size, maxBytes);
+    const int64_t buffered = std::min(want, FWindowStart + FWindowLength - dataStart);
+    dest.WriteBuffer(header + LGPMemberHeaderSize, buffered);
     if (want > buffered) {
       FFile.SetPosition(dataStart + buffered);
       dest.CopyFrom(FFile, want - buffered);
@@ -275,7 +291,9 @@ public:
 private:
   const TLGPFile& FArchive;
   TFileStream FFile;
-  uint8_t FBuffer[4096];
+  int64_t FWindowStart = -1;
+  int64_t FWindowLength = 0;
+  uint8_t FWindow[4096];
 };
 
 } // namespace

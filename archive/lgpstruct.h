@@ -136,21 +136,24 @@ protected:
   TLGPFile() = default;
   // Opens fileName and reads it through LoadFromStream, then remembers fileName.
   void Open(const std::string& fileName, bool verify);
-  // Rebuilds NameIndex from Entries, sorted for lookup.
-  void BuildNameIndex();
+  // Drops NameIndex; it is rebuilt from Entries and sorted once, on the first lookup by
+  // name (a pass over the table, such as the catalogue's, needs none).
+  void InvalidateNameIndex();
 
   int32_t FCount = 0;
   // Table order; owns the entries. Filled once by the constructor, never resized after.
   std::vector<TLGPEntry> FEntries;
   // The same entries in ascending Offset order.
   std::vector<TLGPEntry*> FEntriesByOffset;
-  TNameIndex FNameIndex;
+  mutable TNameIndex FNameIndex;
+  mutable bool FNameIndexSorted = false;
   std::string FFileName;
   std::string FCreator;
   std::string FTrailer;
 
-private:
-  const TLGPEntry& Entry(int32_t index) const;
+public:
+  // The entry at table position index, without a copy ("List index out of bounds").
+  const TLGPEntry& EntryAt(int32_t index) const;
 };
 
 // Size of the archive header and of one table entry, and of a member header.

@@ -42,9 +42,10 @@ const std::string& ArchiveOf(int members, size_t memberSize) {
 
 void BM_Open10000Members(benchmark::State& state) {
   const std::string& path = ArchiveOf(10000, 16);
+  // The name index is sorted on the first lookup: one lookup is part of the open.
   for (auto _ : state) {
     auto archive = TLGPFile::Create(path, false);
-    benchmark::DoNotOptimize(archive->Count());
+    benchmark::DoNotOptimize(archive->IndexOf("AAAA.HRC"));
   }
 }
 BENCHMARK(BM_Open10000Members)->Unit(benchmark::kMillisecond);

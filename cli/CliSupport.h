@@ -34,5 +34,6 @@ void AddArchiveCommands(CLI::App& app);
 void AddTexCommands(CLI::App& app);
 void AddFieldCommands(CLI::App& app);
 void AddBattleCommands(CLI::App& app);
+void AddCatalogueCommands(CLI::App& app);
 
 } // namespace palkor::cli

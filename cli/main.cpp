@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   cli::AddTexCommands(app);
   cli::AddFieldCommands(app);
   cli::AddBattleCommands(app);
+  cli::AddCatalogueCommands(app);
 
   try {
     app.parse(argc, argv);
