@@ -31,52 +31,52 @@ float BattleAngle(int32_t value) {
 
 // TBitReader
 
-void TBitReader::FillChunk() {
-  FChunkLength = int32_t(FStream.Read(FChunk, sizeof FChunk));
+bool TBitReader::FillChunk() {
+  int64_t n = FStream.Read(FChunk, sizeof FChunk);
   FChunkPosition = 0;
-  if (FChunkLength <= 0) {
-    FChunkLength = 0;
-    throw EReadError();
-  }
+  FChunkLength = n > 0 ? int32_t(n) : 0;
+  return FChunkLength > 0;
 }
 
-void TBitReader::TopUp(int32_t count) {
-  while (FBitCount < count) {
-    if (FChunkPosition == FChunkLength) {
-      int64_t n = FStream.Read(FChunk, sizeof FChunk);
-      if (n <= 0) return;
-      FChunkLength = int32_t(n);
-      FChunkPosition = 0;
+std::array<TBitReader::TRotationCode, 1024> TBitReader::MakeRotationCodes() {
+  std::array<TRotationCode, 1024> codes{};
+  for (uint32_t prefix = 0; prefix < 1024; ++prefix) {
+    auto bits = [&](int from, int count) {
+      return (prefix >> (10 - from - count)) & ((1u << count) - 1);
+    };
+    if (bits(0, 1) == 0) {
+      codes[prefix] = {1, 0};
+    } else if (uint32_t type = bits(1, 3); type == 0) {
+      codes[prefix] = {4, -1};
+    } else if (type <= 6) {
+      int32_t value = int32_t(bits(4, int(type)));
+      if (value >> (type - 1)) value -= 1 << type; // sign of a type-bit value
+      value += value >= 0 ? (1 << (type - 1)) : -(1 << (type - 1));
+      codes[prefix] = {uint8_t(4 + type), int8_t(value)};
     }
-    FBits |= uint64_t(FChunk[FChunkPosition++]) << (56 - FBitCount);
-    FBitCount += 8;
   }
+  return codes;
 }
 
-const TBitReader::TRotationCode* TBitReader::RotationCodes() {
-  static const auto table = [] {
-    std::array<TRotationCode, 1024> codes{};
-    for (uint32_t prefix = 0; prefix < 1024; ++prefix) {
-      auto bits = [&](int from, int count) {
-        return (prefix >> (10 - from - count)) & ((1u << count) - 1);
-      };
-      if (bits(0, 1) == 0) {
-        codes[prefix] = {1, 0};
-        continue;
-      }
-      uint32_t type = bits(1, 3);
-      if (type == 0) {
-        codes[prefix] = {4, -1};
-      } else if (type <= 6) {
-        int32_t value = int32_t(bits(4, int(type)));
-        if (value >> (type - 1)) value -= 1 << type; // sign of a type-bit value
-        value += value >= 0 ? (1 << (type - 1)) : -(1 << (type - 1));
-        codes[prefix] = {uint8_t(4 + type), int8_t(value)};
-      }
-    }
-    return codes;
-  }();
-  return table.data();
+const std::array<TBitReader::TRotationCode, 1024> TBitReader::FRotationCodes =
+    TBitReader::MakeRotationCodes();
+
+int16_t TBitReader::ReadRotationDeltaByFields(int32_t shift, bool& raw) {
+  raw = false;
+  if (ReadBits(1, true) == 0) return 0;
+  int32_t type = ReadBits(3, false);
+  int32_t value;
+  if (type == 0) {
+    value = -1;
+  } else if (type <= 6) {
+    value = ReadBits(type, true);
+    value += value >= 0 ? (1 << (type - 1)) : -(1 << (type - 1));
+  } else {
+    value = ReadBits(12 - shift, true);
+    raw = true;
+  }
+  // On 16 bits, as the format's arithmetic is.
+  return int16_t(uint16_t(uint32_t(value) << shift));
 }
 
 // More than 32 bits: only the last 32 are kept, as doubling a 32-bit value would.
@@ -131,7 +131,7 @@ TBattleAnims::TBattleAnims(TStream& stream) {
       anim.RotationCount = rotationCount;
       // Every later frame takes at least 24 bits (its three offset deltas).
       anim.Frames.reserve(size_t(std::min<int64_t>(frameCount, bits * 8 / 24 + 1)));
-      TBattleFrame first;
+      TBattleFrame first{0, 0, 0, std::pmr::vector<TBattleRotation>(FPool.get())};
       first.Rotations.resize(size_t(rotationCount));
       for (TBattleRotation& r : first.Rotations)
         for (int16_t* value : {&r.X, &r.Y, &r.Z})
@@ -140,7 +140,7 @@ TBattleAnims::TBattleAnims(TStream& stream) {
       for (int32_t f = 1; f < frameCount; ++f) {
         if (i == 14) Log(fmt::format("OS {} {}", i, f));
         const TBattleFrame& previous = anim.Frames.back();
-        TBattleFrame frame;
+        TBattleFrame frame{0, 0, 0, std::pmr::vector<TBattleRotation>(FPool.get())};
         frame.OffsetX = previous.OffsetX + reader.ReadOffsetDelta();
         frame.OffsetY = previous.OffsetY + reader.ReadOffsetDelta();
         frame.OffsetZ = previous.OffsetZ + reader.ReadOffsetDelta();

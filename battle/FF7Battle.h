@@ -6,8 +6,10 @@
 
 #include <GL/gl.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,9 +29,9 @@ public:
   inline int32_t ReadBits(int32_t count, bool isSigned) {
     if (count <= 0) return 0;
     if (count > 32) return ReadLongBits(count, isSigned);
-    while (FBitCount < count) {
-      FBits |= uint64_t(NextByte()) << (56 - FBitCount);
-      FBitCount += 8;
+    if (FBitCount < count) {
+      Refill();
+      if (FBitCount < count) throw EReadError();
     }
     uint32_t value = uint32_t(FBits >> (64 - count));
     FBits <<= count;
@@ -41,31 +43,18 @@ public:
   // uncompressed value. Type 0 is -1; types 1 to 6 hold 2^(t-1) .. 2^t - 1 upwards and
   // 2^(t-1) + 1 .. 2^t downwards; type 7 a raw (12 - shift)-bit value.
   int16_t ReadRotationDelta(int32_t shift, bool& raw) {
-    raw = false;
     // Every code but the raw one is at most 10 bits long: look it up whole.
-    if (FBitCount < 10) TopUp(10);
+    if (FBitCount < 10) Refill();
     if (FBitCount >= 10) {
       const TRotationCode& code = RotationCodes()[FBits >> 54];
       if (code.Length != 0) {
         FBits <<= code.Length;
         FBitCount -= code.Length;
+        raw = false;
         return int16_t(uint16_t(uint32_t(code.Value) << shift));
       }
     }
-    if (ReadBits(1, true) == 0) return 0;
-    int32_t type = ReadBits(3, false);
-    int32_t value;
-    if (type == 0) {
-      value = -1;
-    } else if (type <= 6) {
-      value = ReadBits(type, true);
-      value += value >= 0 ? (1 << (type - 1)) : -(1 << (type - 1));
-    } else {
-      value = ReadBits(12 - shift, true);
-      raw = true;
-    }
-    // On 16 bits, as the format's arithmetic is.
-    return int16_t(uint16_t(uint32_t(value) << shift));
+    return ReadRotationDeltaByFields(shift, raw);
   }
   // A root offset change: 7 or 16 signed bits behind a 1-bit flag.
   int16_t ReadOffsetDelta() {
@@ -80,15 +69,22 @@ private:
     uint8_t Length;
     int8_t Value;
   };
-  static const TRotationCode* RotationCodes();
-  // Fetches bytes until count bits are at hand or the stream has no more; never fails.
-  void TopUp(int32_t count);
-
-  uint8_t NextByte() {
-    if (FChunkPosition == FChunkLength) FillChunk();
-    return FChunk[FChunkPosition++];
+  static const TRotationCode* RotationCodes() { return FRotationCodes.data(); }
+  static std::array<TRotationCode, 1024> MakeRotationCodes();
+  static const std::array<TRotationCode, 1024> FRotationCodes;
+  // The code read field by field: the raw code, and any code at the end of the stream.
+  int16_t ReadRotationDeltaByFields(int32_t shift, bool& raw);
+  // Fetches whole bytes until at least 57 bits are at hand or the stream has no more;
+  // never fails: running out is found by the read that needs the missing bits.
+  void Refill() {
+    while (FBitCount <= 56) {
+      if (FChunkPosition == FChunkLength && !FillChunk()) return;
+      FBits |= uint64_t(FChunk[FChunkPosition++]) << (56 - FBitCount);
+      FBitCount += 8;
+    }
   }
-  void FillChunk();
+  // The next bytes of the stream into the chunk; false at its end.
+  bool FillChunk();
   int32_t ReadLongBits(int32_t count, bool isSigned);
 
   TStream& FStream;
@@ -108,7 +104,9 @@ struct TBattleRotation {
 
 struct TBattleFrame {
   int32_t OffsetX = 0, OffsetY = 0, OffsetZ = 0;
-  std::vector<TBattleRotation> Rotations; // entry 0 the root, then one per bone
+  // Entry 0 the root, then one per bone. Decoded frames take their arrays from their
+  // animations' memory pool; a copy of a frame has its own.
+  std::pmr::vector<TBattleRotation> Rotations;
 };
 
 struct TBattleAnim {
@@ -118,10 +116,18 @@ struct TBattleAnim {
 
 // The animations of a battle model, decoded at once from its "da" member.
 class TBattleAnims {
+  // Every decoded frame's rotations, allocated in blocks and freed together: a member
+  // holds hundreds of thousands of small frames. Declared first, so it goes last.
+  std::unique_ptr<std::pmr::monotonic_buffer_resource> FPool =
+      std::make_unique<std::pmr::monotonic_buffer_resource>();
+
 public:
   // Decodes from the stream's position to the end of the last record and leaves the
   // stream after it. "Stream read error" when the member ends early.
   explicit TBattleAnims(TStream& stream);
+  TBattleAnims(TBattleAnims&&) = default;
+  // Assigning would free the pool under the frames it replaces.
+  TBattleAnims& operator=(TBattleAnims&&) = delete;
   std::vector<TBattleAnim> Anims;
 };
 

@@ -30,7 +30,7 @@ TBattleFrame Frame(int32_t ox, int32_t oy, int32_t oz, std::vector<TBattleRotati
   f.OffsetX = ox;
   f.OffsetY = oy;
   f.OffsetZ = oz;
-  f.Rotations = std::move(rotations);
+  f.Rotations.assign(rotations.begin(), rotations.end());
   return f;
 }
 
@@ -150,9 +150,9 @@ TEST(BattleAnims, RotationsWrapIntoATurn) {
   // Shift 4: frame 0 is read as 8-bit values, multiples of 16.
   anim.Shift = 4;
   anim.Frames = {Frame(0, 0, 0, {{4080, 16, 2048}})};
-  decoded = Decode(BuildBattleAnimations({EncodeBattleAnimation(anim)}));
-  EXPECT_EQ(decoded.Anims[0].Frames[0].Rotations[0].X, 4080);
-  EXPECT_EQ(decoded.Anims[0].Frames[0].Rotations[0].Z, 2048);
+  TBattleAnims shifted = Decode(BuildBattleAnimations({EncodeBattleAnimation(anim)}));
+  EXPECT_EQ(shifted.Anims[0].Frames[0].Rotations[0].X, 4080);
+  EXPECT_EQ(shifted.Anims[0].Frames[0].Rotations[0].Z, 2048);
 }
 
 TEST(BattleAnims, ShortAndUndecodableRecordsArePassedOver) {

@@ -61,7 +61,7 @@ protected:
     TBattleFrame f;
     f.OffsetX = ox;
     f.OffsetY = oy;
-    f.Rotations = std::move(rotations);
+    f.Rotations.assign(rotations.begin(), rotations.end());
     return f;
   }
 };

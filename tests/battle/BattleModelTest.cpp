@@ -25,7 +25,7 @@ std::string Animations(int count, int frames, int rotations) {
   for (int a = 0; a < count; ++a) {
     TBattleAnimFixture anim;
     for (int f = 0; f < frames + a; ++f)
-      anim.Frames.push_back({0, 0, 0, std::vector<TBattleRotation>(size_t(rotations))});
+      anim.Frames.push_back({0, 0, 0, std::pmr::vector<TBattleRotation>(size_t(rotations))});
     records.push_back(EncodeBattleAnimation(anim));
   }
   return BuildBattleAnimations(records);
