@@ -105,6 +105,11 @@ TBattleAnims::TBattleAnims(TStream& stream) {
     int32_t rotationCount = stream.ReadI32LE();
     int32_t frameCount = stream.ReadI32LE();
     int32_t blockSize = stream.ReadI32LE();
+    // A negative size would step back over the record and read it again, as often as
+    // the record count says: such a member is refused.
+    if (blockSize < 0)
+      throw Exception(
+          Format("Invalid battle animation: record %d has block size %d", i, blockSize));
     if (blockSize < 11) {
       stream.Seek(blockSize, TSeekOrigin::Current);
       continue;

@@ -190,6 +190,15 @@ TEST(BattleAnims, ShortMembersFailAndRawDeltasAreLogged) {
   std::string cut = BuildBattleAnimations({EncodeBattleAnimation(TBattleAnimFixture())});
   EXPECT_THROW(Decode(cut.substr(0, 10)), EReadError);
   EXPECT_THROW(Decode(BuildBattleAnimations({EncodeBattleAnimation(anim), "12"})), EReadError);
+  // A negative block size would read the same record again and again.
+  TBattleAnimFixture backwards;
+  backwards.BlockSizeOverride = -12;
+  try {
+    Decode(BuildBattleAnimations(std::vector<std::string>(1000, EncodeBattleAnimation(backwards))));
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Invalid battle animation: record 0 has block size -12");
+  }
 
   // Records are counted, skipped ones included, for the log lines.
   anim.TruncateBits = 0;
