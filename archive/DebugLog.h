@@ -2,6 +2,7 @@
 
 #include "platform/Exceptions.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ public:
   TDebugLog& operator=(const TDebugLog&) = delete;
 
   void Log(std::string text) { FLines.push_back(std::move(text)); }
+  // Forgets every line after the header (for long-running tools that log without end).
+  void ClearLines() { FLines.resize(std::min<size_t>(FLines.size(), 1)); }
   const std::vector<std::string>& Lines() const { return FLines; }
   const std::string& LogFileName() const { return FLogFileName; }
 

@@ -24,6 +24,8 @@ TEST(DebugLog, KeepsLinesInMemoryAndWritesThemWithCrLf) {
   EXPECT_FALSE(FileExists(dir.File("LOG.TXT"))); // nothing on disk before the end
   ASSERT_TRUE(log.WriteToFile());
   EXPECT_EQ(ReadFileBytes(dir.File("LOG.TXT")), log.Lines()[0] + "\r\nLoadModel begin\r\n\r\n");
+  log.ClearLines();
+  EXPECT_EQ(log.Lines().size(), 1u); // the header stays
 }
 
 TEST(DebugLog, LogFmtFormatsLikePrintf) {

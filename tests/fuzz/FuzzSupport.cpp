@@ -1,5 +1,6 @@
 #include "tests/fuzz/FuzzSupport.h"
 
+#include "archive/DebugLog.h"
 #include "battle/FF7Battle.h"
 #include "field/ff73d.h"
 #include "fixtures/BattleWriters.h"
@@ -23,6 +24,8 @@ std::string ScratchPath(const char* name) {
 // Models leave their textures in the context, as in the viewer; a fresh context now and
 // then frees them, so that a long run does not grow without end.
 void EnsureGL() {
+  // The loaders log what they find; a fuzzer would keep every line of millions of runs.
+  DebugLog().ClearLines();
   static std::unique_ptr<TOffscreenContext> context;
   static int uses = 0;
   if (!context || ++uses % 2000 == 0) {
