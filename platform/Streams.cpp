@@ -16,6 +16,18 @@ int64_t TStream::Size() {
   return size;
 }
 
+int64_t TStream::SeekTarget(int64_t position, int64_t size, int64_t offset, TSeekOrigin origin) {
+  switch (origin) {
+  case TSeekOrigin::Beginning:
+    return offset;
+  case TSeekOrigin::Current:
+    return position + offset;
+  case TSeekOrigin::End:
+    return size + offset;
+  }
+  return position;
+}
+
 void TStream::ReadBuffer(void* buffer, int64_t count) {
   if (count < 0) throw EReadError();
   if (count != 0 && Read(buffer, count) != count) throw EReadError();
@@ -120,17 +132,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  switch (origin) {
-  case TSeekOrigin::Beginning:
-    FPosition = offset;
-    break;
-  case TSeekOrigin::Current:
-    FPosition += offset;
-    break;
-  case TSeekOrigin::End:
-    FPosition = int64_t(FData.size()) + offset;
-    break;
-  }
+  FPosition = SeekTarget(FPosition, int64_t(FData.size()), offset, origin);
   return FPosition;
 }
 
@@ -266,17 +268,7 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  switch (origin) {
-  case TSeekOrigin::Beginning:
-    FPosition = offset;
-    break;
-  case TSeekOrigin::Current:
-    FPosition += offset;
-    break;
-  case TSeekOrigin::End:
-    FPosition = Size() + offset;
-    break;
-  }
+  FPosition = SeekTarget(FPosition, FSize, offset, origin);
   return FPosition;
 }
 

@@ -53,6 +53,10 @@ public:
   void WriteU32LE(uint32_t value);
   void WriteI32LE(int32_t value) { WriteU32LE(uint32_t(value)); }
   void WriteF32LE(float value);
+
+protected:
+  // The position a seek arrives at from position in a stream of size bytes.
+  static int64_t SeekTarget(int64_t position, int64_t size, int64_t offset, TSeekOrigin origin);
 };
 
 // Little-endian values assembled from bytes in a buffer the caller has checked.

@@ -99,12 +99,7 @@ TEST_F(ArchiveCommands, FailuresPrintOneLineExitOneAndChangeNothing) {
        "Cannot open file \"" + Dir.File("missing.a") + "\". No such file or directory"},
       {{"replace", Folder, "nope", data}, "no member named nope"},
   };
-  for (const auto& [args, message] : cases) {
-    auto r = RunCli(args);
-    EXPECT_EQ(r.ExitCode, 1) << args[0];
-    EXPECT_EQ(r.Err, "palkor-cli: " + message + "\n");
-    EXPECT_EQ(r.Out, "");
-  }
+  palkor::testing::ExpectFailures({std::begin(cases), std::end(cases)});
   EXPECT_FALSE(FileExists(outFile));
   EXPECT_EQ(ReadFileBytes(Lgp), lgpBefore);
   EXPECT_EQ(ListFolderFiles(Folder).size(), 1u);

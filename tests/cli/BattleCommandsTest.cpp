@@ -68,11 +68,6 @@ TEST_F(BattleCommand, BrokenModelsFailWithOneLine) {
       {{"battle", Dir.File("none.lgp"), "xy"},
        "Cannot open file \"" + Dir.File("none.lgp") + "\". No such file or directory"},
   };
-  for (const auto& [args, message] : cases) {
-    auto r = RunCli(args);
-    EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(r.Err, "palkor-cli: " + message + "\n");
-    EXPECT_EQ(r.Out, "");
-  }
+  palkor::testing::ExpectFailures({std::begin(cases), std::end(cases)});
   EXPECT_EQ(RunCli({"battle", Lgp, "xya"}).ExitCode, 2);
 }

@@ -76,10 +76,5 @@ TEST_F(CatalogueCommands, UnknownModelsAndMissingFilesFailWithOneLine) {
       {{"catalogue", Dir.File("none.lgp")},
        "Cannot open file \"" + Dir.File("none.lgp") + "\". No such file or directory"},
   };
-  for (const auto& [args, message] : cases) {
-    auto r = RunCli(args);
-    EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(r.Err, "palkor-cli: " + message + "\n");
-    EXPECT_EQ(r.Out, "");
-  }
+  palkor::testing::ExpectFailures({std::begin(cases), std::end(cases)});
 }

@@ -3,6 +3,8 @@
 #include "fixtures/TempDir.h"
 #include "platform/Streams.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -40,6 +42,15 @@ TCliResult RunCli(const std::vector<std::string>& args) {
   result.Out = ReadFileBytes(outPath);
   result.Err = ReadFileBytes(errPath);
   return result;
+}
+
+void ExpectFailures(const std::vector<std::pair<std::vector<std::string>, std::string>>& cases) {
+  for (const auto& [args, message] : cases) {
+    TCliResult r = RunCli(args);
+    EXPECT_EQ(r.ExitCode, 1) << message;
+    EXPECT_EQ(r.Err, "palkor-cli: " + message + "\n");
+    EXPECT_EQ(r.Out, "");
+  }
 }
 
 } // namespace palkor::testing

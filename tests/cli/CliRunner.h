@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace palkor::testing {
@@ -13,5 +14,9 @@ struct TCliResult {
 
 // Runs the built palkor-cli with args and collects what it printed.
 TCliResult RunCli(const std::vector<std::string>& args);
+
+// Runs each case and expects it to fail with exit 1, nothing on standard output and the
+// one line "palkor-cli: MESSAGE" on standard error.
+void ExpectFailures(const std::vector<std::pair<std::vector<std::string>, std::string>>& cases);
 
 } // namespace palkor::testing

@@ -82,12 +82,7 @@ TEST_F(PoseCommand, BadModelsAndFramesFailWithOneLine) {
       {{"pose", Dir.File("missing.lgp"), "skel.hrc", "walk.a"},
        "Cannot open file \"" + Dir.File("missing.lgp") + "\". No such file or directory"},
   };
-  for (const auto& [args, message] : cases) {
-    auto r = RunCli(args);
-    EXPECT_EQ(r.ExitCode, 1) << message;
-    EXPECT_EQ(r.Err, "palkor-cli: " + message + "\n");
-    EXPECT_EQ(r.Out, "");
-  }
+  palkor::testing::ExpectFailures({std::begin(cases), std::end(cases)});
   auto negative = RunCli({"pose", Lgp, "skel.hrc", "walk.a", "--frame", "-1"});
   EXPECT_EQ(negative.ExitCode, 2);
 }
