@@ -66,6 +66,7 @@ bench: build
 	$(BUILD)/bench/palkor_bench_field
 	$(BUILD)/bench/palkor_bench_battle
 	$(BUILD)/bench/palkor_bench_catalogue
+	$(BUILD)/bench/palkor_bench_scene
 
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -G Ninja -DPALKOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo

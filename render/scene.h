@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+namespace palkor {
+
+class TFF7Model;
+class TBattleModel;
+
+// What the viewer's picture depends on: the background, the model's turn, the zoom,
+// the Reflections option, and the model shown (at most one of the two).
+struct TSceneState {
+  uint32_t BackColour = 0x338000;                // 0x00BBGGRR
+  int32_t RotateX = 0, RotateY = 0, RotateZ = 0; // whole degrees
+  int32_t Zoom = 30;                             // distance of the eye from the target
+  bool Reflections = false;
+  TFF7Model* FieldModel = nullptr;
+  TBattleModel* BattleModel = nullptr;
+};
+
+// The viewer's GL state, set once when its context is made: a 90 degree perspective,
+// depth test, dithering, smooth shading, no lighting.
+void SetupScene();
+// Viewport and perspective for a client area; a height of 0 changes nothing.
+void ResizeScene(int32_t width, int32_t height);
+// Draws one whole frame into the current context: clear, camera, and the model with
+// the floor and its mirror image when Reflections is on (field models only). Needs
+// depth and 8 stencil bits.
+void PaintScene(const TSceneState& state);
+
+// The frame clock: one frame every 80 ms of tick, shifted by offset, over frameCount
+// frames; 0 when there are no frames.
+int32_t ClockFrame(uint32_t tick, int32_t offset, int32_t frameCount);
+// The offset that makes the clock show frame 1 next, for playing an animation once.
+int32_t QuickAnimationOffset(uint32_t tick, int32_t frameCount);
+
+} // namespace palkor
