@@ -58,8 +58,10 @@ test: build
 demo: build
 	$(BUILD)/palkor-demo $(DEMO)
 
+# The viewer on the demo archive, with the demo's filter file beside the program.
 run: demo
-	$(BUILD)/palkor-cli --help
+	@[ -f $(BUILD)/palkor.filter ] || cp $(DEMO)/palkor.filter $(BUILD)/palkor.filter
+	$(BUILD)/palkor $(DEMO)/char.lgp
 
 bench: build
 	$(BUILD)/bench/palkor_bench_archive

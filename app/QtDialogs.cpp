@@ -1,0 +1,107 @@
+#include "app/QtDialogs.h"
+
+#include "platform/StringList.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace palkor {
+
+namespace {
+
+QString Text(const std::string& text) {
+  return QString::fromLatin1(QByteArray::fromStdString(text));
+}
+std::string Bytes(const QString& text) {
+  return text.toLatin1().toStdString();
+}
+std::string FileName(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+std::string LowerASCII(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return text;
+}
+
+} // namespace
+
+std::string QtFileFilter(const std::string& filter) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t bar; (bar = filter.find('|', start)) != std::string::npos; start = bar + 1)
+    parts.push_back(filter.substr(start, bar - start));
+  parts.push_back(filter.substr(start));
+  std::string result;
+  for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+    std::string patterns;
+    size_t from = 0;
+    const std::string& list = parts[i + 1];
+    while (from <= list.size()) {
+      size_t semicolon = list.find(';', from);
+      std::string pattern =
+          list.substr(from, semicolon == std::string::npos ? std::string::npos : semicolon - from);
+      if (!pattern.empty()) {
+        patterns += (patterns.empty() ? "" : " ") + pattern;
+        if (LowerASCII(pattern) != pattern) patterns += " " + LowerASCII(pattern);
+      }
+      if (semicolon == std::string::npos) break;
+      from = semicolon + 1;
+    }
+    result += (result.empty() ? "" : ";;") + parts[i] + " (" + patterns + ")";
+  }
+  return result;
+}
+
+bool TQtDialogs::Confirm(const std::string& text, bool withCancel) {
+  auto buttons = QMessageBox::Yes | QMessageBox::No;
+  if (withCancel) buttons |= QMessageBox::Cancel;
+  return QMessageBox::question(FParent, QApplication::applicationDisplayName(), Text(text),
+                               buttons) == QMessageBox::Yes;
+}
+
+void TQtDialogs::ShowError(const std::string& text) {
+  QMessageBox::critical(FParent, QApplication::applicationDisplayName(), Text(text));
+}
+
+bool TQtDialogs::InputBox(const std::string& caption, const std::string& prompt,
+                          std::string& value) {
+  bool ok = false;
+  QString answer = QInputDialog::getText(FParent, Text(caption), Text(prompt), QLineEdit::Normal,
+                                         Text(value), &ok);
+  if (ok) value = Bytes(answer);
+  return ok;
+}
+
+bool TQtDialogs::ChooseColour(uint32_t& colour) {
+  QColor chosen = QColorDialog::getColor(Qt::white, FParent);
+  if (!chosen.isValid()) return false;
+  colour = uint32_t(chosen.red()) | uint32_t(chosen.green()) << 8 | uint32_t(chosen.blue()) << 16;
+  return true;
+}
+
+bool TQtDialogs::OpenFile(const std::string& filter, const std::string& defaultExtension,
+                          std::string& fileName) {
+  QFileDialog dialog(FParent);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilter(Text(QtFileFilter(filter)));
+  dialog.setDefaultSuffix(Text(defaultExtension));
+  dialog.setDirectory(QDir::currentPath());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  fileName = FileName(dialog.selectedFiles().front());
+  return true;
+}
+
+bool TQtDialogs::ChooseFolder(const std::string& start, std::string& folder) {
+  QString chosen =
+      QFileDialog::getExistingDirectory(FParent, QString(), QFile::decodeName(start.c_str()));
+  if (chosen.isEmpty()) return false;
+  folder = FileName(chosen);
+  return true;
+}
+
+} // namespace palkor

@@ -1,0 +1,566 @@
+// The main window. Settings live in "quenmark.ini" (section "Palkor": Left, Top, Width,
+// Height, WS, Filter, BackColour; one section per toolbar for its place).
+#include "app/pakmain.h"
+
+#include "archive/LGPNull.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/Registry.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include <GL/gl.h>
+
+#include <clocale>
+#include <unistd.h>
+
+namespace palkor {
+
+namespace {
+
+QString Text(const std::string& text) {
+  return QString::fromLatin1(QByteArray::fromStdString(text));
+}
+std::string Bytes(const QString& text) {
+  return text.toLatin1().toStdString();
+}
+
+// Everything up to the extension of the program's path, for its ".filter" and ".cache".
+std::string ProgramPathWithExtension(const std::string& extension) {
+  std::string path = ProgramPath();
+  size_t slash = path.rfind('/'), dot = path.rfind('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.erase(dot);
+  return path + extension;
+}
+
+// The viewer's window in the work area: closing it only minimises it.
+class TViewerSubWindow : public QMdiSubWindow {
+public:
+  using QMdiSubWindow::QMdiSubWindow;
+
+protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();
+    showMinimized();
+  }
+};
+
+const char* AreaName(Qt::ToolBarArea area) {
+  switch (area) {
+  case Qt::TopToolBarArea:
+    return "Top";
+  case Qt::BottomToolBarArea:
+    return "Bottom";
+  case Qt::LeftToolBarArea:
+    return "Left";
+  case Qt::RightToolBarArea:
+    return "Right";
+  default:
+    return "";
+  }
+}
+
+Qt::ToolBarArea AreaOf(const QString& name, Qt::ToolBarArea fallback) {
+  if (name == "Top") return Qt::TopToolBarArea;
+  if (name == "Bottom") return Qt::BottomToolBarArea;
+  if (name == "Left") return Qt::LeftToolBarArea;
+  if (name == "Right") return Qt::RightToolBarArea;
+  return fallback;
+}
+
+} // namespace
+
+TPalkorPaths TPalkorPaths::Default() {
+  TPalkorPaths paths;
+  paths.Settings =
+      QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                        "/quenmark.ini")
+          .toStdString();
+  paths.Filter = ProgramPathWithExtension(".filter");
+  paths.Cache = ProgramPathWithExtension(".cache");
+  return paths;
+}
+
+TProgressPanel::TProgressPanel(const TCatalogue& catalogue, QWidget* parent)
+    : QWidget(parent), FCatalogue(catalogue) {}
+
+void TProgressPanel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  int filled =
+      TCatalogue::ProgressWidth(width(), FCatalogue.ProgressPosition, FCatalogue.ProgressTotal);
+  painter.fillRect(0, 0, filled, height(), palette().highlight());
+}
+
+void TfrmPalkorMain::Guard(const std::function<void()>& command) {
+  TfrmViewer::Guard(command);
+}
+
+TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
+    : QMainWindow(parent), FPaths(std::move(paths)) {
+  setWindowTitle("Quenmark: Palkor");
+  QFont font("Verdana", 8);
+  setFont(font);
+  resize(640, 452);
+
+  Workspace = new QMdiArea(this);
+  setCentralWidget(Workspace);
+  frmViewer = new TfrmViewer(*this);
+  auto* sub = new TViewerSubWindow();
+  sub->setWidget(frmViewer);
+  sub->setWindowTitle("Model viewer");
+  Workspace->addSubWindow(sub);
+  sub->resize(572, 452);
+  sub->show();
+
+  CreateActions();
+  CreateMenus();
+  CreateToolbars();
+  CreateStatusBar();
+
+  Catalogue.ProgressPosition = 0;
+  Catalogue.ProgressTotal = 1;
+  Catalogue.LoadFilterFile(FPaths.Filter);
+  LoadToolbarLayout(tbPalkorModels, Qt::TopToolBarArea);
+  LoadToolbarLayout(tbPalkorDisplayOpts, Qt::BottomToolBarArea);
+  LoadToolbarLayout(tbPalkorDetails, Qt::TopToolBarArea);
+  LoadSettings();
+  FindGameFolder();
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+TfrmPalkorMain::~TfrmPalkorMain() {
+  SaveOnExit();
+}
+
+void TfrmPalkorMain::CreateActions() {
+  auto option = [&](const char* caption, const std::function<void(bool)>& handler) {
+    auto* action = new QAction(caption, this);
+    action->setCheckable(true);
+    connect(action, &QAction::toggled, this, [handler](bool on) { Guard([&] { handler(on); }); });
+    return action;
+  };
+  aAnimation = option("Animation", [this](bool) { frmViewer->update(); });
+  aCrosshairs = option("Crosshairs", [this](bool on) {
+    ShowCrosshairs = on;
+    frmViewer->update();
+  });
+  aWireframe = option("Wireframe", [this](bool on) { SetWireframe(on); });
+  aReflections = option("Reflections", [this](bool) { frmViewer->update(); });
+  aBones = option("Bones", [this](bool on) {
+    if (frmViewer->FieldModel) frmViewer->FieldModel->ShowBones = on;
+    frmViewer->update();
+  });
+  aBodies = option("Bodies", [this](bool on) {
+    if (frmViewer->FieldModel) frmViewer->FieldModel->ShowBodies = on;
+    frmViewer->update();
+  });
+  aLighting = option("Lighting", [this](bool on) { SetLighting(on); });
+  aEditable = option("Editable", [this](bool on) { frmViewer->SetEditable(on); });
+
+  auto command = [&](const char* caption, const std::function<void()>& handler) {
+    auto* action = new QAction(caption, this);
+    connect(action, &QAction::triggered, this, [handler] { Guard(handler); });
+    return action;
+  };
+  mnuOpenLGP = command("&Open LGP...", [this] {
+    std::string fileName;
+    if (Dialogs().OpenFile("FF7 Model Archives|CHAR.LGP;WORLD*.LGP;BATTLE.LGP|All FF7 "
+                           "Archives|*.LGP|All files|*.*",
+                           "lgp", fileName))
+      OpenLGP(fileName);
+  });
+  mnuOpenFolder = command("Open &Folder...", [this] {
+    std::string folder;
+    if (Dialogs().ChooseFolder(Catalogue.ArchivePath, folder)) OpenFolder(folder);
+  });
+  mnuTexturiser = command("Texturiser Tool", [] {});
+  mnuTexturiser->setEnabled(false); // the Texturiser comes with a later version
+  mnuRenderAnimation = command("Render Animation", [] {});
+  mnuRenderAnimation->setEnabled(false); // so does frame output
+  mnuSaveChanges = command("&Save changes", [this] { frmViewer->ReleaseModel(); });
+  mnuExit = command("E&xit", [this] { close(); });
+  mnuSetBackground = command("Set Background", [this] { SetBackground(); });
+  mnuAbout = command("&About", [this] { ShowAbout(); });
+}
+
+void TfrmPalkorMain::CreateMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction(mnuOpenLGP);
+  file->addAction(mnuOpenFolder);
+  file->addSeparator();
+  file->addAction(mnuTexturiser);
+  file->addAction(mnuRenderAnimation);
+  file->addAction(mnuSaveChanges);
+  file->addSeparator();
+  file->addAction(mnuExit);
+  QMenu* options = menuBar()->addMenu("&Options");
+  for (QAction* a :
+       {aAnimation, aCrosshairs, aWireframe, aReflections, aBones, aBodies, aLighting, aEditable})
+    options->addAction(a);
+  options->addSeparator();
+  QMenu* toolbars = options->addMenu("&Toolbars");
+  mnuToolbarModels = toolbars->addAction("&Models/Anims");
+  mnuToolbarDisplayOpts = toolbars->addAction("Display &Options");
+  mnuToolbarDetails = toolbars->addAction("&Details");
+  options->addAction(mnuSetBackground);
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->addAction(mnuAbout);
+}
+
+void TfrmPalkorMain::CreateToolbars() {
+  tbPalkorModels = new QToolBar("Models/Animations", this);
+  tbPalkorModels->setObjectName("tbPalkorModels");
+  cmbModels = new QComboBox(tbPalkorModels);
+  cmbModels->setObjectName("cmbModels");
+  cmbModels->setFixedWidth(200);
+  cmbModels->setToolTip("List of models in the current archive");
+  cmbAnims = new QComboBox(tbPalkorModels);
+  cmbAnims->setObjectName("cmbAnims");
+  cmbAnims->setMinimumWidth(120);
+  cmbAnims->setToolTip("List of animations applicable to this model");
+  tbPalkorModels->addWidget(cmbModels);
+  tbPalkorModels->addWidget(cmbAnims);
+
+  tbPalkorDisplayOpts = new QToolBar("Display Options", this);
+  tbPalkorDisplayOpts->setObjectName("tbPalkorDisplayOpts");
+  for (QAction* a :
+       {aAnimation, aCrosshairs, aWireframe, aReflections, aBones, aBodies, aLighting, aEditable}) {
+    auto* box = new QCheckBox(a->text(), tbPalkorDisplayOpts);
+    box->setObjectName("chk" + a->text());
+    connect(box, &QCheckBox::toggled, a, &QAction::setChecked);
+    connect(a, &QAction::toggled, box, &QCheckBox::setChecked);
+    tbPalkorDisplayOpts->addWidget(box);
+  }
+
+  tbPalkorDetails = new QToolBar("Model details", this);
+  tbPalkorDetails->setObjectName("tbPalkorDetails");
+  chkFilter = new QCheckBox("Filter anims", tbPalkorDetails);
+  chkFilter->setObjectName("chkFilter");
+  chkFilter->setToolTip("Display only anims associated with model");
+  cmbDetails = new QComboBox(tbPalkorDetails);
+  cmbDetails->setObjectName("cmbDetails");
+  cmbDetails->setMinimumWidth(150);
+  cmbDetails->setToolTip("Details of current model");
+  tbPalkorDetails->addWidget(chkFilter);
+  tbPalkorDetails->addWidget(cmbDetails);
+
+  for (QToolBar* toolbar : {tbPalkorModels, tbPalkorDisplayOpts, tbPalkorDetails}) {
+    toolbar->setMovable(true);
+    toolbar->setFloatable(true);
+    toolbar->setAllowedAreas(Qt::AllToolBarAreas);
+  }
+  // The Toolbars menu's check marks follow the toolbars, however they were hidden.
+  for (auto [item, toolbar] : {std::pair{mnuToolbarModels, tbPalkorModels},
+                               {mnuToolbarDisplayOpts, tbPalkorDisplayOpts},
+                               {mnuToolbarDetails, tbPalkorDetails}}) {
+    item->setCheckable(true);
+    item->setChecked(true);
+    connect(item, &QAction::triggered, toolbar, &QToolBar::setVisible);
+    connect(toolbar, &QToolBar::visibilityChanged, item, &QAction::setChecked);
+  }
+
+  connect(cmbModels, &QComboBox::currentIndexChanged, this,
+          [this](int index) { Guard([&] { ModelChosen(index); }); });
+  connect(cmbAnims, &QComboBox::currentIndexChanged, this,
+          [this] { Guard([&] { AnimationChosen(); }); });
+  connect(cmbDetails, &QComboBox::currentIndexChanged, this,
+          [this] { Guard([&] { AnimationChosen(); }); });
+}
+
+void TfrmPalkorMain::CreateStatusBar() {
+  pStatus = new QLabel(this);
+  pStatus->setFixedWidth(200);
+  pStatus->setAlignment(Qt::AlignCenter);
+  pProgress = new TProgressPanel(Catalogue, this);
+  pEmpty = new QLabel(this);
+  pEmpty->setFixedWidth(50);
+  statusBar()->addWidget(pStatus);
+  statusBar()->addWidget(pProgress);
+  statusBar()->addWidget(pEmpty);
+  statusBar()->installEventFilter(this);
+}
+
+bool TfrmPalkorMain::eventFilter(QObject* watched, QEvent* event) {
+  // The progress panel takes what the status bar's width leaves.
+  if (watched == statusBar() && event->type() == QEvent::Resize)
+    pProgress->setFixedWidth(std::max(0, statusBar()->width() - pStatus->width() - 75));
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmPalkorMain::LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea) {
+  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
+  ini.beginGroup(toolbar->objectName());
+  // A toolbar left floating comes back docked where it last was: the toolkit has no way
+  // to float one on its own. For the same reason "Model details" starts docked at the top
+  // beside the model lists rather than floating.
+  QString docked = ini.value("DockedTo").toString();
+  Qt::ToolBarArea area =
+      AreaOf(docked.isEmpty() ? ini.value("LastDock").toString() : docked, defaultArea);
+  if (ini.value("DockRow", 0).toInt() > 0) addToolBarBreak(area);
+  addToolBar(area, toolbar);
+  toolbar->setVisible(ini.value("Visible", 1).toInt() != 0);
+  ini.endGroup();
+}
+
+void TfrmPalkorMain::SaveToolbarLayout(QToolBar* toolbar) {
+  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
+  ini.beginGroup(toolbar->objectName());
+  Qt::ToolBarArea area = toolBarArea(toolbar);
+  bool floating = toolbar->isFloating();
+  ini.setValue("Rev", 1);
+  ini.setValue("Visible", toolbar->isVisibleTo(this) ? 1 : 0);
+  ini.setValue("DockedTo", floating ? QString() : QString(AreaName(area)));
+  ini.setValue("LastDock", AreaName(area));
+  ini.setValue("DockRow", toolBarBreak(toolbar) ? 1 : 0);
+  bool vertical = area == Qt::LeftToolBarArea || area == Qt::RightToolBarArea;
+  ini.setValue("DockPos", vertical ? toolbar->y() : toolbar->x());
+  ini.setValue("FloatLeft", toolbar->x());
+  ini.setValue("FloatTop", toolbar->y());
+  ini.endGroup();
+}
+
+void TfrmPalkorMain::LoadSettings() {
+  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
+  ini.beginGroup("Palkor");
+  move(ini.value("Left", x()).toInt(), ini.value("Top", y()).toInt());
+  resize(ini.value("Width", width()).toInt(), ini.value("Height", height()).toInt());
+  switch (ini.value("WS", 0).toInt()) {
+  case 1:
+    setWindowState(Qt::WindowMinimized);
+    break;
+  case 2:
+    setWindowState(Qt::WindowMaximized);
+    break;
+  default:
+    break;
+  }
+  chkFilter->setChecked(ini.value("Filter", 0).toInt() != 0);
+  FBackColour = uint32_t(ini.value("BackColour", 3375104).toLongLong());
+  ini.endGroup();
+}
+
+void TfrmPalkorMain::SaveSettings() {
+  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
+  ini.beginGroup("Palkor");
+  QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+  ini.setValue("Left", normal.x());
+  ini.setValue("Top", normal.y());
+  ini.setValue("Width", normal.width());
+  ini.setValue("Height", normal.height());
+  ini.setValue("WS", isMinimized() ? 1 : isMaximized() ? 2 : 0);
+  ini.setValue("Filter", chkFilter->isChecked() ? 1 : 0);
+  ini.setValue("BackColour", qlonglong(FBackColour));
+  ini.endGroup();
+}
+
+// The game's field data folder (AppPath followed by "data\field") becomes the current
+// folder, where File > Open starts. Without it, or when it is not there, the start
+// folder stays.
+void TfrmPalkorMain::FindGameFolder() {
+  std::string appPath = ReadGameAppPath();
+  if (appPath.empty()) return;
+  std::string folder = WindowsPathToLocal(appPath + "data\\field", WinePrefix());
+  if (!folder.empty() && DirectoryExists(folder)) (void)::chdir(folder.c_str());
+}
+
+void TfrmPalkorMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!FShown) {
+    FShown = true;
+    Guard([this] { FirstShow(); });
+  }
+}
+
+void TfrmPalkorMain::FirstShow() {
+  if (!isMaximized() && !isMinimized()) {
+    QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+    move(screen.center() - rect().center());
+  }
+  if (!FileExists(FPaths.Cache)) return;
+  StatusText("Loading cache...");
+  try {
+    Catalogue.LoadCatalogueCache(FPaths.Cache);
+  } catch (...) {
+    FillModelList();
+    throw;
+  }
+  FillModelList();
+  StatusText("Complete!");
+}
+
+void TfrmPalkorMain::closeEvent(QCloseEvent* event) {
+  SaveOnExit();
+  QMainWindow::closeEvent(event);
+}
+
+void TfrmPalkorMain::SaveOnExit() {
+  if (FSaved) return;
+  FSaved = true;
+  Guard([this] {
+    for (QToolBar* toolbar : {tbPalkorModels, tbPalkorDisplayOpts, tbPalkorDetails})
+      SaveToolbarLayout(toolbar);
+    SaveSettings();
+    Catalogue.SaveCatalogueCache(FPaths.Cache);
+  });
+}
+
+void TfrmPalkorMain::StatusText(const std::string& text) {
+  pStatus->setText(Text(text));
+  pStatus->repaint();
+}
+
+void TfrmPalkorMain::ModelListUpdating(bool updating) {
+  cmbModels->setUpdatesEnabled(!updating);
+}
+
+void TfrmPalkorMain::FillModelList() {
+  QSignalBlocker block(cmbModels);
+  cmbModels->clear();
+  for (const std::string& item : Catalogue.ModelItems) cmbModels->addItem(Text(item));
+  cmbModels->setCurrentIndex(-1);
+}
+
+void TfrmPalkorMain::OpenLGP(const std::string& fileName) {
+  Catalogue.ArchivePath = fileName;
+  auto archive = TLGPFile::Create(fileName, false);
+  try {
+    Catalogue.AnalyseArchive(*archive, this);
+  } catch (...) {
+    FillModelList();
+    throw;
+  }
+  FillModelList();
+}
+
+void TfrmPalkorMain::OpenFolder(const std::string& folder) {
+  Catalogue.ArchivePath = folder.empty() || folder.back() != '/' ? folder + "/" : folder;
+  auto archive = TNullLGP::CreateFromFolder(Catalogue.ArchivePath);
+  Catalogue.AnalyseArchive(*archive, this);
+  FillModelList();
+}
+
+void TfrmPalkorMain::OpenArchive(const std::string& path) {
+  Guard([&] {
+    if (DirectoryExists(path))
+      OpenFolder(path);
+    else
+      OpenLGP(path);
+  });
+}
+
+void TfrmPalkorMain::ModelChosen(int index) {
+  QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails);
+  cmbAnims->clear();
+  if (index < 0) return;
+  const std::string item = Bytes(cmbModels->itemText(index));
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  if (item.rfind("[Battle]", 0) == 0) {
+    frmViewer->LoadBattleModel(*kind.Class, kind.Path, item.substr(9, 2));
+    cmbAnims->clear();
+    for (int32_t a = 0; a < frmViewer->BattleModel->AnimCount(); ++a)
+      cmbAnims->addItem(QString("Animation %1").arg(a + 1));
+    cmbAnims->setCurrentIndex(-1);
+    frmViewer->SelectBattleAnimation(0);
+    cmbDetails->clear();
+    cmbDetails->addItem(Text(item));
+    cmbDetails->addItem(QString("Total # Polygons: %1").arg(frmViewer->BattleModel->PolyTotal));
+    cmbDetails->setCurrentIndex(-1);
+    return;
+  }
+  if (index >= int(Catalogue.ModelList.size())) return;
+  frmViewer->DropBattleModel();
+  for (const std::string& name : Catalogue.AnimationsFor(index, chkFilter->isChecked()))
+    cmbAnims->addItem(Text(name));
+  cmbAnims->setCurrentIndex(-1);
+  cmbDetails->clear();
+  for (const std::string& line : Catalogue.DetailsFor(index)) cmbDetails->addItem(Text(line));
+  cmbDetails->setCurrentIndex(-1);
+}
+
+void TfrmPalkorMain::AnimationChosen() {
+  int model = cmbModels->currentIndex(), anim = cmbAnims->currentIndex();
+  if (model < 0 || anim < 0) return;
+  if (frmViewer->BattleModel) {
+    frmViewer->SelectBattleAnimation(anim);
+    return;
+  }
+  if (model >= int(Catalogue.ModelList.size())) return;
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  frmViewer->LoadModel(*kind.Class, kind.Path, Catalogue.ModelList[size_t(model)].Name,
+                       Bytes(cmbAnims->itemText(anim)));
+}
+
+void TfrmPalkorMain::FieldModelLoaded(bool showBones, bool showBodies) {
+  aBones->setChecked(showBones);
+  aBodies->setChecked(showBodies);
+}
+
+void TfrmPalkorMain::SetWireframe(bool on) {
+  frmViewer->MakeCurrent();
+  glPolygonMode(GL_FRONT_AND_BACK, on ? GL_LINE : GL_FILL);
+  frmViewer->update();
+}
+
+// Light 0 sits 5 units to the right of the eye: it is placed while the model-view
+// matrix holds the identity.
+void TfrmPalkorMain::SetLighting(bool on) {
+  frmViewer->MakeCurrent();
+  if (on) {
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    glEnable(GL_COLOR_MATERIAL);
+    const GLfloat position[4] = {5.0f, 0.0f, 0.0f, 1.0f};
+    const GLfloat direction[3] = {-1.0f, 0.0f, 0.0f};
+    const GLfloat ambient[4] = {0.5f, 0.5f, 0.5f, 1.0f};
+    glLightfv(GL_LIGHT0, GL_POSITION, position);
+    glLightf(GL_LIGHT0, GL_CONSTANT_ATTENUATION, 1.0f);
+    glLightf(GL_LIGHT0, GL_LINEAR_ATTENUATION, 0.03125f);
+    glLightfv(GL_LIGHT0, GL_SPOT_DIRECTION, direction);
+    glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
+    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
+  } else {
+    glDisable(GL_LIGHTING);
+  }
+  frmViewer->update();
+}
+
+void TfrmPalkorMain::SetBackground() {
+  uint32_t colour = 0;
+  if (!Dialogs().ChooseColour(colour)) return;
+  FBackColour = colour & 0xFFFFFF;
+  frmViewer->update();
+}
+
+void TfrmPalkorMain::ShowAbout() {
+  QDialog about(this);
+  about.setWindowTitle("About Palkor");
+  auto* layout = new QVBoxLayout(&about);
+  auto* title = new QLabel("<h2>Palkor</h2>", &about);
+  layout->addWidget(title);
+  layout->addWidget(new QLabel(QString("Version %1").arg(PALKOR_VERSION), &about));
+  layout->addWidget(new QLabel("A viewer and light editor for the 3D character models of the\n"
+                               "PC release of Final Fantasy VII.\n\nQuenmark",
+                               &about));
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
+  connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
+  layout->addWidget(buttons);
+  about.exec();
+}
+
+} // namespace palkor

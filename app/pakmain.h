@@ -1,0 +1,117 @@
+#pragma once
+
+#include "app/catalogue.h"
+#include "render/viewerform.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QToolBar>
+
+#include <functional>
+#include <string>
+
+namespace palkor {
+
+// Where the main window keeps what lasts between runs.
+struct TPalkorPaths {
+  std::string Settings; // "quenmark.ini"
+  std::string Filter;   // the program's path with the extension ".filter"
+  std::string Cache;    // the program's path with the extension ".cache"
+  // The user's configuration folder for the settings, the program's own path for the rest.
+  static TPalkorPaths Default();
+};
+
+// The status bar's progress panel: filled from the left as far as the analysis has got.
+class TProgressPanel : public QWidget {
+  Q_OBJECT
+public:
+  explicit TProgressPanel(const TCatalogue& catalogue, QWidget* parent = nullptr);
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+
+private:
+  const TCatalogue& FCatalogue;
+};
+
+// The main window: menus, the three toolbars, the status bar, the eight display
+// switches, the settings file, the catalogue and the one model viewer.
+class TfrmPalkorMain : public QMainWindow, public TViewerHost, public TCatalogueListener {
+  Q_OBJECT
+public:
+  explicit TfrmPalkorMain(TPalkorPaths paths = TPalkorPaths::Default(), QWidget* parent = nullptr);
+  ~TfrmPalkorMain() override;
+
+  // File > "&Open LGP..." and "Open &Folder..." with the answer already known.
+  void OpenLGP(const std::string& fileName);
+  void OpenFolder(const std::string& folder);
+  // Opens an archive file or folder as File > Open would (the command-line argument).
+  void OpenArchive(const std::string& path);
+  // Writes the toolbar layout, the settings and the catalogue cache (once, at exit).
+  void SaveOnExit();
+
+  // TViewerHost
+  bool AnimationOn() const override { return aAnimation->isChecked(); }
+  void SetAnimationOn(bool on) override { aAnimation->setChecked(on); }
+  bool ReflectionsOn() const override { return aReflections->isChecked(); }
+  uint32_t BackColour() const override { return FBackColour; }
+  void FieldModelLoaded(bool showBones, bool showBodies) override;
+
+  // TCatalogueListener
+  void StatusText(const std::string& text) override;
+  int32_t ProgressPanelWidth() const override { return pProgress->width(); }
+  void RepaintProgress() override { pProgress->repaint(); }
+  void ModelListUpdating(bool updating) override;
+
+  // Runs a command, showing its failure in an error box; the program goes on.
+  static void Guard(const std::function<void()>& command);
+
+  TCatalogue Catalogue;
+  uint32_t FBackColour = 0x338000;
+  TfrmViewer* frmViewer;
+  QMdiArea* Workspace;
+  QAction *aAnimation, *aCrosshairs, *aWireframe, *aReflections, *aBones, *aBodies, *aLighting,
+      *aEditable;
+  QAction *mnuOpenLGP, *mnuOpenFolder, *mnuTexturiser, *mnuRenderAnimation, *mnuSaveChanges,
+      *mnuExit, *mnuSetBackground, *mnuAbout;
+  QAction *mnuToolbarModels, *mnuToolbarDisplayOpts, *mnuToolbarDetails;
+  QToolBar *tbPalkorModels, *tbPalkorDisplayOpts, *tbPalkorDetails;
+  QComboBox *cmbModels, *cmbAnims, *cmbDetails;
+  QCheckBox* chkFilter;
+  QLabel *pStatus, *pEmpty;
+  TProgressPanel* pProgress;
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolbars();
+  void CreateStatusBar();
+  void LoadSettings();
+  void SaveSettings();
+  void LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea);
+  void SaveToolbarLayout(QToolBar* toolbar);
+  void FindGameFolder();
+  void FirstShow();
+  void FillModelList();
+  void ModelChosen(int index);
+  void AnimationChosen();
+  void SetLighting(bool on);
+  void SetWireframe(bool on);
+  void SetBackground();
+  void ShowAbout();
+
+  TPalkorPaths FPaths;
+  bool FShown = false;
+  bool FSaved = false;
+};
+
+} // namespace palkor

@@ -1,0 +1,33 @@
+#include "platform/Dialogs.h"
+
+#include "platform/Exceptions.h"
+
+namespace palkor {
+
+namespace {
+
+// Until a program sets its own, every question is refused and errors go nowhere.
+class TNoDialogs : public TDialogs {
+public:
+  bool Confirm(const std::string&, bool) override { return false; }
+  void ShowError(const std::string&) override {}
+  bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
+  bool ChooseColour(uint32_t&) override { return false; }
+  bool OpenFile(const std::string&, const std::string&, std::string&) override { return false; }
+  bool ChooseFolder(const std::string&, std::string&) override { return false; }
+};
+
+TDialogs* Current = nullptr;
+
+} // namespace
+
+TDialogs& Dialogs() {
+  static TNoDialogs none;
+  return Current ? *Current : none;
+}
+
+void SetDialogs(TDialogs* dialogs) {
+  Current = dialogs;
+}
+
+} // namespace palkor

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace palkor {
+
+// The questions and choices the program puts to the user. The viewer provides them with
+// its toolkit; tests answer from a script.
+class TDialogs {
+public:
+  virtual ~TDialogs() = default;
+  // A question with the buttons Yes and No (and Cancel, which answers as No); true for Yes.
+  virtual bool Confirm(const std::string& text, bool withCancel = false) = 0;
+  // An error message box.
+  virtual void ShowError(const std::string& text) = 0;
+  // A line of text; false when cancelled.
+  virtual bool InputBox(const std::string& caption, const std::string& prompt,
+                        std::string& value) = 0;
+  // A colour (0x00BBGGRR); false when cancelled.
+  virtual bool ChooseColour(uint32_t& colour) = 0;
+  // An existing file; filter is "description|patterns|description|patterns...".
+  virtual bool OpenFile(const std::string& filter, const std::string& defaultExtension,
+                        std::string& fileName) = 0;
+  // A folder, starting at start; false when cancelled.
+  virtual bool ChooseFolder(const std::string& start, std::string& folder) = 0;
+};
+
+// The dialogs in use; set once by the program (or a test) before any window asks.
+TDialogs& Dialogs();
+void SetDialogs(TDialogs* dialogs);
+
+} // namespace palkor

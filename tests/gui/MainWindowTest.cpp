@@ -1,0 +1,250 @@
+// The main window and the viewer driven as a user would, on Xvfb with real GL.
+#include "app/pakmain.h"
+#include "fixtures/Demo.h"
+#include "fixtures/LGPWriter.h"
+#include "fixtures/TempDir.h"
+#include "platform/Files.h"
+#include "tests/gui/ScriptedDialogs.h"
+
+#include <QCheckBox>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+
+namespace {
+
+bool IsBackground(QColor c) {
+  return std::abs(c.red()) <= 2 && std::abs(c.green() - 128) <= 2 && std::abs(c.blue() - 51) <= 2;
+}
+
+// The share of the picture's pixels that are not the default background.
+double Drawn(const QImage& image) {
+  int count = 0;
+  for (int y = 0; y < image.height(); y += 4)
+    for (int x = 0; x < image.width(); x += 4) count += !IsBackground(image.pixelColor(x, y));
+  return double(count) / ((image.width() / 4) * (image.height() / 4));
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+  TTempDir* Dir = nullptr;
+  testing::TScriptedDialogs* Script = nullptr;
+
+  TPalkorPaths Paths() const {
+    TPalkorPaths paths;
+    paths.Settings = Dir->File("quenmark.ini");
+    paths.Filter = Dir->File("palkor.filter");
+    paths.Cache = Dir->File("palkor.cache");
+    return paths;
+  }
+  std::string Demo(const char* name) const { return Dir->File(name); }
+
+  std::unique_ptr<TfrmPalkorMain> Start() {
+    auto main = std::make_unique<TfrmPalkorMain>(Paths());
+    main->show();
+    if (!QTest::qWaitForWindowExposed(main.get())) qWarning("the main window was not exposed");
+    return main;
+  }
+  static QImage Picture(TfrmPalkorMain& main) {
+    QApplication::processEvents();
+    return main.frmViewer->grabFramebuffer();
+  }
+
+private slots:
+  void init() {
+    Dir = new TTempDir();
+    Script = new testing::TScriptedDialogs();
+    SetDialogs(Script);
+    WriteFile(Dir->File("char.lgp"), BuildLGP(BuildDemoFieldArchive()));
+    WriteFile(Dir->File("battle.lgp"), BuildLGP(BuildDemoBattleArchive()));
+    WriteFile(Dir->File("palkor.filter"), DemoFilterText());
+  }
+  void cleanup() {
+    SetDialogs(nullptr);
+    delete Script;
+    delete Dir;
+  }
+
+  void aFirstRunUsesTheDefaultsAndWritesEverySettingAtExit() {
+    {
+      auto main = Start();
+      QCOMPARE(main->windowTitle(), QString("Quenmark: Palkor"));
+      QCOMPARE(main->size(), QSize(640, 452));
+      QVERIFY(!main->chkFilter->isChecked());
+      QCOMPARE(main->BackColour(), 0x338000u);
+      QVERIFY(IsBackground(Picture(*main).pixelColor(300, 200)));
+      main->close();
+    }
+    QSettings ini(QString::fromStdString(Paths().Settings), QSettings::IniFormat);
+    ini.beginGroup("Palkor");
+    QCOMPARE(ini.childKeys().size(), 7);
+    QCOMPARE(ini.value("Width").toInt(), 640);
+    QCOMPARE(ini.value("Height").toInt(), 452);
+    QCOMPARE(ini.value("WS").toInt(), 0);
+    QCOMPARE(ini.value("Filter").toInt(), 0);
+    QCOMPARE(ini.value("BackColour").toInt(), 3375104);
+    ini.endGroup();
+    QVERIFY(ini.childGroups().contains("tbPalkorModels"));
+    QVERIFY(ini.childGroups().contains("tbPalkorDetails"));
+  }
+
+  void storedSettingsAreAppliedAndTheStateAtExitWritten() {
+    {
+      QSettings ini(QString::fromStdString(Paths().Settings), QSettings::IniFormat);
+      ini.setValue("Palkor/WS", 2);
+      ini.setValue("Palkor/Filter", 1);
+      ini.setValue("Palkor/BackColour", 255);
+    }
+    {
+      auto main = Start();
+      QVERIFY(main->isMaximized());
+      QVERIFY(main->chkFilter->isChecked());
+      QColor red = Picture(*main).pixelColor(300, 200);
+      QCOMPARE(red, QColor(255, 0, 0));
+      main->showNormal();
+      QTest::qWait(50);
+      main->close();
+    }
+    QSettings ini(QString::fromStdString(Paths().Settings), QSettings::IniFormat);
+    QCOMPARE(ini.value("Palkor/WS").toInt(), 0);
+    QCOMPARE(ini.value("Palkor/BackColour").toInt(), 255);
+  }
+
+  void eachOptionSwitchHasThreeMirrors() {
+    auto main = Start();
+    QList<QAction*> actions{main->aAnimation,   main->aCrosshairs, main->aWireframe,
+                            main->aReflections, main->aBones,      main->aBodies,
+                            main->aLighting,    main->aEditable};
+    for (QAction* action : actions) {
+      auto* box = main->tbPalkorDisplayOpts->findChild<QCheckBox*>("chk" + action->text());
+      QVERIFY2(box, qPrintable(action->text()));
+      QVERIFY(!action->isChecked() && !box->isChecked());
+      box->click();
+      QVERIFY(action->isChecked());
+      action->trigger(); // as the Options menu item does
+      QVERIFY(!box->isChecked());
+    }
+    main->aEditable->setChecked(true);
+    QVERIFY(main->frmViewer->lstParts->isVisible() && main->frmViewer->pRotate->isVisible());
+    main->aCrosshairs->setChecked(true);
+    QVERIFY(ShowCrosshairs);
+    main->aCrosshairs->setChecked(false);
+    // The Toolbars menu's marks follow the toolbars.
+    main->mnuToolbarDetails->trigger();
+    QVERIFY(!main->tbPalkorDetails->isVisible());
+    QVERIFY(!main->mnuToolbarDetails->isChecked());
+    main->tbPalkorDetails->show();
+    QVERIFY(main->mnuToolbarDetails->isChecked());
+  }
+
+  void theDemoArchiveIsListedAndAFieldModelShown() {
+    auto main = Start();
+    Script->FileAnswers.push_back(Demo("char.lgp"));
+    main->mnuOpenLGP->trigger();
+    QCOMPARE(main->cmbModels->count(), 2);
+    QCOMPARE(main->cmbModels->itemText(0), QString("KNIG.HRC - KNIG"));
+    QCOMPARE(main->pStatus->text(), QString("Complete!"));
+    QCOMPARE(main->Catalogue.ProgressPosition, main->Catalogue.ProgressTotal - 1);
+    QVERIFY(Script->Errors.empty());
+
+    main->cmbModels->setCurrentIndex(0);
+    QCOMPARE(main->cmbAnims->count(), 2);
+    QCOMPARE(main->cmbDetails->itemText(0), QString("Number of bones: 11"));
+    QVERIFY(!main->frmViewer->FieldModel); // nothing loaded before an animation is chosen
+    main->cmbAnims->setCurrentIndex(1);
+    QVERIFY(main->frmViewer->FieldModel);
+    QCOMPARE(QString::fromStdString(main->frmViewer->FieldModel->AnimName), QString("KNWV.A"));
+    QCOMPARE(main->frmViewer->lstParts->count(), 12);
+    QCOMPARE(main->frmViewer->lstParts->item(2)->text(), QString("  spine"));
+    QCOMPARE(main->frmViewer->trkEnd->value(), 11);
+    QCOMPARE(main->frmViewer->trkFrame->maximum(), 23);
+    QVERIFY(main->aBodies->isChecked() && !main->aBones->isChecked());
+    QImage picture = Picture(*main);
+    QVERIFY2(Drawn(picture) > 0.02, "the knight should cover part of the picture");
+    picture.save(QString::fromStdString(Dir->File("knight.png")));
+    if (const char* shot = std::getenv("PALKOR_SCREENSHOT")) main->grab().save(shot);
+
+    // Reflections: a floor under the field model.
+    double without = Drawn(picture);
+    main->aReflections->setChecked(true);
+    QVERIFY(Drawn(Picture(*main)) > without + 0.05);
+    QVERIFY(Script->Errors.empty());
+  }
+
+  void aBattleEntryListsItsAnimationsAndPolygonTotal() {
+    auto main = Start();
+    main->OpenLGP(Demo("battle.lgp"));
+    QCOMPARE(main->cmbModels->count(), 1);
+    main->aReflections->setChecked(true);
+    main->cmbModels->setCurrentIndex(0);
+    QVERIFY(main->frmViewer->BattleModel);
+    QCOMPARE(main->cmbAnims->count(), 2);
+    QCOMPARE(main->cmbAnims->itemText(1), QString("Animation 2"));
+    QCOMPARE(main->cmbAnims->currentIndex(), -1);
+    QCOMPARE(main->cmbDetails->itemText(0), QString("[Battle] RTAA"));
+    QCOMPARE(main->cmbDetails->itemText(1), QString("Total # Polygons: 168"));
+    QCOMPARE(main->frmViewer->trkFrame->maximum(), 16);
+    QImage picture = Picture(*main);
+    QVERIFY(Drawn(picture) > 0.02);
+    // No floor for battle models: the corners below the model stay background.
+    QVERIFY(IsBackground(picture.pixelColor(20, picture.height() - 10)));
+    main->cmbAnims->setCurrentIndex(1);
+    QCOMPARE(main->frmViewer->BattleModel->AnimIndex, 1);
+    QCOMPARE(main->frmViewer->trkFrame->maximum(), 20);
+  }
+
+  void quickAnimationStopsOnFrame0() {
+    auto main = Start();
+    main->OpenLGP(Demo("char.lgp"));
+    main->cmbModels->setCurrentIndex(1);
+    main->cmbAnims->setCurrentIndex(0);
+    QVERIFY(main->frmViewer->FieldModel);
+    main->frmViewer->btnQuickAnim->click();
+    QVERIFY(main->aAnimation->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(!main->aAnimation->isChecked(), 5000);
+    QCOMPARE(main->frmViewer->FieldModel->CurrentFrame, 0);
+    QCOMPARE(main->frmViewer->trkFrame->value(), 0);
+  }
+
+  void theCacheRestoresTheSameListsAtTheNextStart() {
+    QStringList items;
+    {
+      auto main = Start();
+      main->OpenLGP(Demo("char.lgp"));
+      for (int i = 0; i < main->cmbModels->count(); ++i) items << main->cmbModels->itemText(i);
+      main->close();
+    }
+    QVERIFY(FileExists(Paths().Cache));
+    auto again = Start();
+    QStringList restored;
+    for (int i = 0; i < again->cmbModels->count(); ++i) restored << again->cmbModels->itemText(i);
+    QCOMPARE(restored, items);
+    QCOMPARE(again->pStatus->text(), QString("Complete!"));
+    again->cmbModels->setCurrentIndex(0);
+    QCOMPARE(again->cmbAnims->count(), 2);
+  }
+
+  void aBrokenArchiveGivesAnErrorBox() {
+    auto main = Start();
+    TLGPFixture broken = BuildDemoFieldArchive();
+    broken.TruncateAt = 5000;
+    WriteFile(Dir->File("broken.lgp"), BuildLGP(broken));
+    Script->FileAnswers.push_back(Dir->File("broken.lgp"));
+    main->mnuOpenLGP->trigger();
+    QCOMPARE(Script->Errors.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(Script->Errors[0]), QString("Stream read error"));
+    QCOMPARE(main->cmbModels->count(), 0);
+    // The program goes on.
+    main->OpenLGP(Demo("char.lgp"));
+    QCOMPARE(main->cmbModels->count(), 2);
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/Dialogs.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace palkor::testing {
+
+// Dialog answers given in advance; every question and error is recorded.
+class TScriptedDialogs : public TDialogs {
+public:
+  std::deque<bool> ConfirmAnswers;
+  std::deque<std::string> FileAnswers;   // OpenFile; "" cancels
+  std::deque<std::string> FolderAnswers; // ChooseFolder; "" cancels
+  std::deque<uint32_t> ColourAnswers;
+  std::vector<std::string> Questions, Errors;
+
+  bool Confirm(const std::string& text, bool) override {
+    Questions.push_back(text);
+    bool answer = !ConfirmAnswers.empty() && ConfirmAnswers.front();
+    if (!ConfirmAnswers.empty()) ConfirmAnswers.pop_front();
+    return answer;
+  }
+  void ShowError(const std::string& text) override { Errors.push_back(text); }
+  bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
+  bool ChooseColour(uint32_t& colour) override { return Take(ColourAnswers, colour); }
+  bool OpenFile(const std::string&, const std::string&, std::string& fileName) override {
+    return Take(FileAnswers, fileName) && !fileName.empty();
+  }
+  bool ChooseFolder(const std::string&, std::string& folder) override {
+    return Take(FolderAnswers, folder) && !folder.empty();
+  }
+
+private:
+  template <typename T>
+  static bool Take(std::deque<T>& answers, T& value) {
+    if (answers.empty()) return false;
+    value = answers.front();
+    answers.pop_front();
+    return true;
+  }
+};
+
+} // namespace palkor::testing
