@@ -230,6 +230,35 @@ private slots:
     QCOMPARE(again->cmbAnims->count(), 2);
   }
 
+  void wireframeBackgroundAndLightingChangeThePicture() {
+    auto main = Start();
+    main->OpenLGP(Demo("char.lgp"));
+    main->cmbModels->setCurrentIndex(0);
+    main->cmbAnims->setCurrentIndex(0);
+    double filled = Drawn(Picture(*main));
+    main->aWireframe->setChecked(true);
+    double lines = Drawn(Picture(*main));
+    QVERIFY2(lines < filled * 0.8, qPrintable(QString("%1 vs %2").arg(lines).arg(filled)));
+    main->aWireframe->setChecked(false);
+    QImage plain = Picture(*main);
+    main->aLighting->setChecked(true);
+    QVERIFY(Picture(*main) != plain);
+    main->aLighting->setChecked(false);
+    Script->ColourAnswers.push_back(0x0000FF); // pure red
+    main->mnuSetBackground->trigger();
+    QCOMPARE(main->BackColour(), 255u);
+    QCOMPARE(Picture(*main).pixelColor(5, 300), QColor(255, 0, 0));
+    // Bones shown through the switch reach the model; a new model brings its own flags.
+    main->aBones->setChecked(true);
+    QVERIFY(main->frmViewer->FieldModel->ShowBones);
+    main->cmbAnims->setCurrentIndex(1);
+    QVERIFY(!main->aBones->isChecked());
+    // File > Save changes without edits asks nothing and empties the viewer.
+    main->mnuSaveChanges->trigger();
+    QVERIFY(!main->frmViewer->FieldModel);
+    QVERIFY(Script->Questions.empty());
+  }
+
   void aBrokenArchiveGivesAnErrorBox() {
     auto main = Start();
     TLGPFixture broken = BuildDemoFieldArchive();
