@@ -259,6 +259,26 @@ private slots:
     QVERIFY(Script->Questions.empty());
   }
 
+  void anAnimationSavedOnReloadIsReadBackAsSaved() {
+    auto main = Start();
+    main->OpenLGP(Demo("char.lgp"));
+    main->cmbModels->setCurrentIndex(0);
+    main->cmbAnims->setCurrentIndex(0);
+    TFF7Model& model = *main->frmViewer->FieldModel;
+    model.SelectedBone = 3;
+    model.SetSelectedRotation({12.5f, 0, 0});
+    main->frmViewer->Modified = true;
+    // Choosing the same animation again: asked, saved, then read from the archive.
+    Script->ConfirmAnswers.push_back(true);
+    main->cmbDetails->setCurrentIndex(0);
+    QCOMPARE(Script->Questions.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(Script->Questions[0]),
+             QString("Model animations have changed! Update LGP?"));
+    QVERIFY(main->frmViewer->FieldModel);
+    QCOMPARE(main->frmViewer->FieldModel->GetBone(3).RotX, 12.5f);
+    QVERIFY(!main->frmViewer->Modified);
+  }
+
   void aBrokenArchiveGivesAnErrorBox() {
     auto main = Start();
     TLGPFixture broken = BuildDemoFieldArchive();
