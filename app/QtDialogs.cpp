@@ -57,11 +57,18 @@ std::string QtFileFilter(const std::string& filter) {
   return result;
 }
 
-bool TQtDialogs::Confirm(const std::string& text, bool withCancel) {
+TDialogs::TAnswer TQtDialogs::Ask(const std::string& text, bool withCancel) {
   auto buttons = QMessageBox::Yes | QMessageBox::No;
   if (withCancel) buttons |= QMessageBox::Cancel;
-  return QMessageBox::question(FParent, QApplication::applicationDisplayName(), Text(text),
-                               buttons) == QMessageBox::Yes;
+  switch (
+      QMessageBox::question(FParent, QApplication::applicationDisplayName(), Text(text), buttons)) {
+  case QMessageBox::Yes:
+    return TAnswer::Yes;
+  case QMessageBox::No:
+    return TAnswer::No;
+  default:
+    return withCancel ? TAnswer::Cancel : TAnswer::No;
+  }
 }
 
 void TQtDialogs::ShowError(const std::string& text) {

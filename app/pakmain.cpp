@@ -6,6 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
+#include "render/scene.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -119,6 +120,7 @@ TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
   Workspace = new QMdiArea(this);
   setCentralWidget(Workspace);
   frmViewer = new TfrmViewer(*this);
+  frmPakMove = new TfrmPakMove(this);
   auto* sub = new TViewerSubWindow();
   sub->setWidget(frmViewer);
   sub->setWindowTitle("Model viewer");
@@ -403,6 +405,14 @@ void TfrmPalkorMain::FirstShow() {
 }
 
 void TfrmPalkorMain::closeEvent(QCloseEvent* event) {
+  // Edits are not lost without the user saying so: Cancel, or a save that fails, keeps
+  // the program running.
+  bool released = false;
+  Guard([&] { released = frmViewer->ReleaseModel(); });
+  if (!released) {
+    event->ignore();
+    return;
+  }
   SaveOnExit();
   QMainWindow::closeEvent(event);
 }
@@ -464,12 +474,20 @@ void TfrmPalkorMain::OpenArchive(const std::string& path) {
 
 void TfrmPalkorMain::ModelChosen(int index) {
   QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails);
-  cmbAnims->clear();
-  if (index < 0) return;
+  if (index < 0) {
+    cmbAnims->clear();
+    return;
+  }
   const std::string item = Bytes(cmbModels->itemText(index));
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   if (item.rfind("[Battle]", 0) == 0) {
-    frmViewer->LoadBattleModel(*kind.Class, kind.Path, item.substr(9, 2));
+    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, item.substr(9, 2))) {
+      // The edited field model stays: so does the list that goes with it.
+      QSignalBlocker blockModels(cmbModels);
+      cmbModels->setCurrentIndex(FShownModelIndex);
+      return;
+    }
+    FShownModelIndex = index;
     cmbAnims->clear();
     for (int32_t a = 0; a < frmViewer->BattleModel->AnimCount(); ++a)
       cmbAnims->addItem(QString("Animation %1").arg(a + 1));
@@ -481,7 +499,9 @@ void TfrmPalkorMain::ModelChosen(int index) {
     cmbDetails->setCurrentIndex(-1);
     return;
   }
+  cmbAnims->clear();
   if (index >= int(Catalogue.ModelList.size())) return;
+  FShownModelIndex = index;
   frmViewer->DropBattleModel();
   for (const std::string& name : Catalogue.AnimationsFor(index, chkFilter->isChecked()))
     cmbAnims->addItem(Text(name));
@@ -491,17 +511,86 @@ void TfrmPalkorMain::ModelChosen(int index) {
   cmbDetails->setCurrentIndex(-1);
 }
 
-void TfrmPalkorMain::AnimationChosen() {
+bool TfrmPalkorMain::AnimationChosen() {
   int model = cmbModels->currentIndex(), anim = cmbAnims->currentIndex();
-  if (model < 0 || anim < 0) return;
+  if (model < 0 || anim < 0) return true;
   if (frmViewer->BattleModel) {
     frmViewer->SelectBattleAnimation(anim);
-    return;
+    return true;
   }
-  if (model >= int(Catalogue.ModelList.size())) return;
+  if (model >= int(Catalogue.ModelList.size())) return true;
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
-  frmViewer->LoadModel(*kind.Class, kind.Path, Catalogue.ModelList[size_t(model)].Name,
-                       Bytes(cmbAnims->itemText(anim)));
+  if (frmViewer->LoadModel(*kind.Class, kind.Path, Catalogue.ModelList[size_t(model)].Name,
+                           Bytes(cmbAnims->itemText(anim))))
+    return true;
+  // Kept: the list shows the animation still loaded, if it is in it.
+  QSignalBlocker block(cmbAnims);
+  cmbAnims->setCurrentIndex(
+      frmViewer->FieldModel ? cmbAnims->findText(Text(frmViewer->FieldModel->AnimName)) : -1);
+  return false;
+}
+
+namespace {
+
+// Frames taken from the viewer's own drawing.
+class TViewerFrames : public TFrameTarget {
+public:
+  explicit TViewerFrames(TfrmViewer& viewer) : FViewer(viewer) {}
+  void SetView(int32_t x, int32_t y, int32_t z) override {
+    FViewer.TrkX->setValue(x);
+    FViewer.TrkY->setValue(y);
+    FViewer.TrkZ->setValue(z);
+  }
+  void ShowFrame(int32_t frame) override { FViewer.trkFrame->setValue(frame); }
+  std::vector<uint8_t> Capture(int32_t& width, int32_t& height) override {
+    int w = 0, h = 0;
+    std::vector<uint8_t> pixels = FViewer.CapturePixels(w, h);
+    width = w;
+    height = h;
+    return pixels;
+  }
+
+private:
+  TfrmViewer& FViewer;
+};
+
+} // namespace
+
+void TfrmPalkorMain::RenderAnimation(bool showDialog) {
+  if (cmbModels->currentIndex() < 0) throw Exception("No model selected");
+  if (showDialog && frmPakMove->exec() != QDialog::Accepted) return;
+  // The panels are not part of the picture; they come back as the switches say however
+  // the run ends.
+  frmViewer->pControls->hide();
+  frmViewer->SetEditable(false);
+  struct TPanelsBack {
+    TfrmPalkorMain& Main;
+    ~TPanelsBack() {
+      Main.frmViewer->pControls->show();
+      Main.frmViewer->SetEditable(Main.aEditable->isChecked());
+    }
+  } panelsBack{*this};
+  QApplication::processEvents();
+  aAnimation->setChecked(false);
+
+  const TFrameOutputOptions options = frmPakMove->Options();
+  const std::string model = FrameModelPart(Bytes(cmbModels->currentText()));
+  const bool all = frmPakMove->AllAnimations();
+  TViewerFrames target(*frmViewer);
+  for (int a = 0; a < cmbAnims->count(); ++a) {
+    if (all) {
+      {
+        QSignalBlocker block(cmbAnims);
+        cmbAnims->setCurrentIndex(a);
+      }
+      if (!AnimationChosen()) return; // the user kept an edited model
+    }
+    const bool battle = frmViewer->BattleModel != nullptr;
+    const std::string anim =
+        FrameAnimPart(Bytes(cmbAnims->currentText()), battle, cmbAnims->currentIndex());
+    RenderAnimationFrames(target, options, model, anim, frmViewer->trkFrame->maximum());
+    if (!all) break;
+  }
 }
 
 void TfrmPalkorMain::FieldModelLoaded(bool showBones, bool showBodies) {
@@ -511,32 +600,13 @@ void TfrmPalkorMain::FieldModelLoaded(bool showBones, bool showBodies) {
 
 void TfrmPalkorMain::SetWireframe(bool on) {
   frmViewer->MakeCurrent();
-  glPolygonMode(GL_FRONT_AND_BACK, on ? GL_LINE : GL_FILL);
+  palkor::SetWireframe(on);
   frmViewer->update();
 }
 
-// Light 0 sits 5 units to the right of the eye: it is placed while the model-view
-// matrix holds the identity.
 void TfrmPalkorMain::SetLighting(bool on) {
   frmViewer->MakeCurrent();
-  if (on) {
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glEnable(GL_LIGHTING);
-    glEnable(GL_LIGHT0);
-    glEnable(GL_COLOR_MATERIAL);
-    const GLfloat position[4] = {5.0f, 0.0f, 0.0f, 1.0f};
-    const GLfloat direction[3] = {-1.0f, 0.0f, 0.0f};
-    const GLfloat ambient[4] = {0.5f, 0.5f, 0.5f, 1.0f};
-    glLightfv(GL_LIGHT0, GL_POSITION, position);
-    glLightf(GL_LIGHT0, GL_CONSTANT_ATTENUATION, 1.0f);
-    glLightf(GL_LIGHT0, GL_LINEAR_ATTENUATION, 0.03125f);
-    glLightfv(GL_LIGHT0, GL_SPOT_DIRECTION, direction);
-    glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
-    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
-  } else {
-    glDisable(GL_LIGHTING);
-  }
+  palkor::SetLighting(on);
   frmViewer->update();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/catalogue.h"
+#include "app/pakmove.h"
 #include "render/viewerform.h"
 
 #include <QAction>
@@ -73,6 +74,9 @@ public:
   TCatalogue Catalogue;
   uint32_t FBackColour = 0x338000;
   TfrmViewer* frmViewer;
+  TfrmPakMove* frmPakMove;
+  // File > Render Animation; showDialog false takes the dialog's settings as they are.
+  void RenderAnimation(bool showDialog = true);
   QMdiArea* Workspace;
   QAction *aAnimation, *aCrosshairs, *aWireframe, *aReflections, *aBones, *aBodies, *aLighting,
       *aEditable;
@@ -103,7 +107,8 @@ private:
   void FirstShow();
   void FillModelList();
   void ModelChosen(int index);
-  void AnimationChosen();
+  // False when the user kept an edited model instead.
+  bool AnimationChosen();
   void SetLighting(bool on);
   void SetWireframe(bool on);
   void SetBackground();
@@ -111,6 +116,7 @@ private:
 
   TPalkorPaths FPaths;
   bool FShown = false;
+  int FShownModelIndex = -1; // the model list entry whose animations are listed
   bool FSaved = false;
 };
 

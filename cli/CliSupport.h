@@ -35,5 +35,6 @@ void AddTexCommands(CLI::App& app);
 void AddFieldCommands(CLI::App& app);
 void AddBattleCommands(CLI::App& app);
 void AddCatalogueCommands(CLI::App& app);
+void AddRenderCommands(CLI::App& app);
 
 } // namespace palkor::cli

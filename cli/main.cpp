@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   cli::AddFieldCommands(app);
   cli::AddBattleCommands(app);
   cli::AddCatalogueCommands(app);
+  cli::AddRenderCommands(app);
 
   try {
     app.parse(argc, argv);

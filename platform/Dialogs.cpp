@@ -9,7 +9,7 @@ namespace {
 // Until a program sets its own, every question is refused and errors go nowhere.
 class TNoDialogs : public TDialogs {
 public:
-  bool Confirm(const std::string&, bool) override { return false; }
+  TAnswer Ask(const std::string&, bool) override { return TAnswer::No; }
   void ShowError(const std::string&) override {}
   bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
   bool ChooseColour(uint32_t&) override { return false; }

@@ -10,8 +10,11 @@ namespace palkor {
 class TDialogs {
 public:
   virtual ~TDialogs() = default;
-  // A question with the buttons Yes and No (and Cancel, which answers as No); true for Yes.
-  virtual bool Confirm(const std::string& text, bool withCancel = false) = 0;
+  enum class TAnswer { Yes, No, Cancel };
+  // A question with the buttons Yes and No, and Cancel when withCancel.
+  virtual TAnswer Ask(const std::string& text, bool withCancel) = 0;
+  // A Yes/No question; true for Yes.
+  bool Confirm(const std::string& text) { return Ask(text, false) == TAnswer::Yes; }
   // An error message box.
   virtual void ShowError(const std::string& text) = 0;
   // A line of text; false when cancelled.

@@ -127,6 +127,33 @@ void PaintScene(const TSceneState& state) {
   }
 }
 
+void SetWireframe(bool on) {
+  glPolygonMode(GL_FRONT_AND_BACK, on ? GL_LINE : GL_FILL);
+}
+
+// Light 0 is placed while the model-view matrix holds the identity, so it sits in eye
+// space whatever the camera and the model's turn.
+void SetLighting(bool on) {
+  if (!on) {
+    glDisable(GL_LIGHTING);
+    return;
+  }
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT0);
+  glEnable(GL_COLOR_MATERIAL);
+  const GLfloat position[4] = {5.0f, 0.0f, 0.0f, 1.0f};
+  const GLfloat direction[3] = {-1.0f, 0.0f, 0.0f};
+  const GLfloat ambient[4] = {0.5f, 0.5f, 0.5f, 1.0f};
+  glLightfv(GL_LIGHT0, GL_POSITION, position);
+  glLightf(GL_LIGHT0, GL_CONSTANT_ATTENUATION, 1.0f);
+  glLightf(GL_LIGHT0, GL_LINEAR_ATTENUATION, 0.03125f);
+  glLightfv(GL_LIGHT0, GL_SPOT_DIRECTION, direction);
+  glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
+}
+
 int32_t ClockFrame(uint32_t tick, int32_t offset, int32_t frameCount) {
   if (frameCount <= 0) return 0;
   int64_t f = (int64_t(tick / 80) + offset) % frameCount;

@@ -28,6 +28,11 @@ void ResizeScene(int32_t width, int32_t height);
 // depth and 8 stencil bits.
 void PaintScene(const TSceneState& state);
 
+// The Wireframe and Lighting switches, applied to the current context: polygons drawn as
+// lines or filled; light 0 five units right of the eye with colour tracking, or no light.
+void SetWireframe(bool on);
+void SetLighting(bool on);
+
 // The frame clock: one frame every 80 ms of tick, shifted by offset, over frameCount
 // frames; 0 when there are no frames.
 int32_t ClockFrame(uint32_t tick, int32_t offset, int32_t frameCount);

@@ -12,6 +12,7 @@
 
 #include <GL/gl.h>
 
+#include <cstring>
 #include <set>
 
 namespace palkor {
@@ -122,6 +123,15 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
   connect(trkFrame, &QSlider::valueChanged, this,
           [this](int position) { Guard([&] { trkFrameChange(position); }); });
   connect(btnQuickAnim, &QPushButton::clicked, this, [this] { QuickAnimation(); });
+  connect(lstParts, &QListWidget::currentRowChanged, this,
+          [this](int row) { Guard([&] { lstPartsClick(row); }); });
+  int tag = 0;
+  for (QSlider* slider : {trkRX, trkRY, trkRZ}) {
+    connect(slider, &QSlider::valueChanged, this,
+            [this, tag](int position) { Guard([&] { trkRZChange(tag, position); }); });
+    ++tag;
+  }
+  connect(btnCopy, &QPushButton::clicked, this, [this] { Guard([&] { btnCopyClick(); }); });
 
   Timer1 = new QTimer(this);
   Timer1->setInterval(20);
@@ -222,14 +232,24 @@ void TfrmViewer::trkFrameChange(int position) {
   update();
 }
 
-void TfrmViewer::ReleaseModel() {
-  if (!FieldModel) return;
-  if (Modified && Dialogs().Confirm("Model animations have changed! Update LGP?", true))
-    FieldModel->SaveAnimation();
+bool TfrmViewer::ReleaseModel() {
+  if (!FieldModel) return true;
+  if (Modified) {
+    switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
+    case TDialogs::TAnswer::Cancel:
+      return false;
+    case TDialogs::TAnswer::Yes:
+      FieldModel->SaveAnimation();
+      break;
+    case TDialogs::TAnswer::No:
+      break;
+    }
+  }
   MakeCurrent();
   FieldModel.reset();
   Modified = false;
   update();
+  return true;
 }
 
 void TfrmViewer::DropBattleModel() {
@@ -238,11 +258,11 @@ void TfrmViewer::DropBattleModel() {
   update();
 }
 
-void TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
+bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
                            const std::string& hrcName, const std::string& animName) {
   Log("LoadModel begin");
   // The previous model goes first, so that an animation it saves is read back as saved.
-  ReleaseModel();
+  if (!ReleaseModel()) return false;
   DropBattleModel();
   std::unique_ptr<TLGPFile> archive = archiveClass.Create(path, false);
   Log("LoadModel: Load parts");
@@ -266,6 +286,7 @@ void TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
   Log("LoadModel done");
   Timer1->setInterval(80);
   update();
+  return true;
 }
 
 void TfrmViewer::FillPartsList(int32_t bone, const std::string& prefix) {
@@ -286,12 +307,11 @@ void TfrmViewer::FillPartsList(int32_t bone, const std::string& prefix) {
   }
 }
 
-void TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
+bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
                                  const std::string& code) {
+  if (!ReleaseModel()) return false;
   DropBattleModel();
   MakeCurrent();
-  FieldModel.reset();
-  Modified = false;
   std::unique_ptr<TLGPFile> archive = archiveClass.Create(path, false);
   auto model = std::make_unique<TBattleModel>();
   model->LoadFromArchive(*archive, code);
@@ -300,6 +320,7 @@ void TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::s
   BattleModel = std::move(model);
   FPaintFailed = false;
   update();
+  return true;
 }
 
 void TfrmViewer::SelectBattleAnimation(int32_t index) {
@@ -313,6 +334,66 @@ void TfrmViewer::SelectBattleAnimation(int32_t index) {
 void TfrmViewer::SetEditable(bool on) {
   lstParts->setVisible(on);
   pRotate->setVisible(on);
+}
+
+void TfrmViewer::lstPartsClick(int row) {
+  if (!FieldModel || row < 0 || row >= FieldModel->BoneCount()) return;
+  FieldModel->SelectedBone = row;
+  // Loading the trackbars is not an edit: they show the angles truncated toward zero,
+  // and the root (which has no rotation of its own) leaves them as they are.
+  TVec3 rotation{float(trkRX->value()), float(trkRY->value()), float(trkRZ->value())};
+  FieldModel->GetSelectedRotation(rotation);
+  QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
+  trkRX->setValue(int(rotation.X));
+  trkRY->setValue(int(rotation.Y));
+  trkRZ->setValue(int(rotation.Z));
+  update();
+}
+
+void TfrmViewer::trkRZChange(int tag, int position) {
+  if (!FieldModel || FieldModel->SelectedBone < 1 ||
+      FieldModel->SelectedBone >= FieldModel->BoneCount())
+    return;
+  TVec3 rotation;
+  FieldModel->GetSelectedRotation(rotation);
+  (tag == 0 ? rotation.X : tag == 1 ? rotation.Y : rotation.Z) = float(position);
+  FieldModel->SetSelectedRotation(rotation);
+  Modified = true;
+  update();
+}
+
+void TfrmViewer::btnCopyClick() {
+  if (!FieldModel) return;
+  if (!Dialogs().Confirm(
+          "WARNING! This will propagate the current bone rotations to every other "
+          "frame. IE: Every frame will become a copy of THIS one. SURE to continue?"))
+    return;
+  std::vector<TVec3> pose;
+  for (int32_t j = 1; j < FieldModel->BoneCount(); ++j) {
+    const TFF7Parts& bone = FieldModel->GetBone(j);
+    pose.push_back({bone.RotX, bone.RotY, bone.RotZ});
+  }
+  for (int32_t f = 0; f < FieldModel->FrameCount; ++f) {
+    FieldModel->SetFrame(f);
+    for (int32_t j = 1; j < FieldModel->BoneCount(); ++j) {
+      FieldModel->SelectedBone = j;
+      FieldModel->SetSelectedRotation(pose[size_t(j - 1)]);
+    }
+  }
+  Modified = true;
+  FieldModel->SetFrame(trkFrame->value());
+  update();
+}
+
+std::vector<uint8_t> TfrmViewer::CapturePixels(int& width, int& height) {
+  QImage image = grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+  width = image.width();
+  height = image.height();
+  std::vector<uint8_t> pixels(size_t(width) * size_t(height) * 3);
+  for (int y = 0; y < height; ++y)
+    std::memcpy(pixels.data() + size_t(y) * size_t(width) * 3, image.constScanLine(y),
+                size_t(width) * 3);
+  return pixels;
 }
 
 void TfrmViewer::QuickAnimation() {

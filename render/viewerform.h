@@ -45,14 +45,17 @@ public:
   ~TfrmViewer() override;
 
   // Loads a field model from the archive of class at path; the previous field model is
-  // released first (offering to save its edits), then the archive is opened.
-  void LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
+  // released first (offering to save its edits), then the archive is opened. False, and
+  // nothing changed, when the user cancels the question about the edits.
+  bool LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
                  const std::string& hrcName, const std::string& animName);
   // Offers to save edited animations ("Model animations have changed! Update LGP?") and
-  // lets the field model go. If saving fails the model stays and the error goes on.
-  void ReleaseModel();
-  // Loads a battle model by its two-letter code; the field model goes without asking.
-  void LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
+  // lets the field model go: Yes saves, No discards. Cancel keeps the model and its edits
+  // and returns false. If saving fails the model stays and the error goes on.
+  bool ReleaseModel();
+  // Loads a battle model by its two-letter code; an edited field model is asked about
+  // first (false when cancelled, nothing changed).
+  bool LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
                        const std::string& code);
   void SelectBattleAnimation(int32_t index);
   // Drops the battle model, if any.
@@ -63,6 +66,13 @@ public:
   void SetEditable(bool on);
   // Quick Animation: plays the shown model's animation once, from frame 1 to frame 0.
   void QuickAnimation();
+  // Pose editing: choosing a bone loads the rotation trackbars from it; moving one writes
+  // that component into the current frame; "Cpy" copies the pose to every frame.
+  void lstPartsClick(int row);
+  void trkRZChange(int tag, int position);
+  void btnCopyClick();
+  // The picture as the viewer draws it now: its framebuffer as top-down RGB.
+  std::vector<uint8_t> CapturePixels(int& width, int& height);
   // The scene as it would be painted now.
   TSceneState SceneState() const;
 

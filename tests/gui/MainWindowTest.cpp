@@ -269,7 +269,7 @@ private slots:
     model.SetSelectedRotation({12.5f, 0, 0});
     main->frmViewer->Modified = true;
     // Choosing the same animation again: asked, saved, then read from the archive.
-    Script->ConfirmAnswers.push_back(true);
+    Script->Answers.push_back(TDialogs::TAnswer::Yes);
     main->cmbDetails->setCurrentIndex(0);
     QCOMPARE(Script->Questions.size(), size_t(1));
     QCOMPARE(QString::fromStdString(Script->Questions[0]),

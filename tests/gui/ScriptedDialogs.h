@@ -11,16 +11,16 @@ namespace palkor::testing {
 // Dialog answers given in advance; every question and error is recorded.
 class TScriptedDialogs : public TDialogs {
 public:
-  std::deque<bool> ConfirmAnswers;
+  std::deque<TAnswer> Answers;  // Ask; none left: No
   std::deque<std::string> FileAnswers;   // OpenFile; "" cancels
   std::deque<std::string> FolderAnswers; // ChooseFolder; "" cancels
   std::deque<uint32_t> ColourAnswers;
   std::vector<std::string> Questions, Errors;
 
-  bool Confirm(const std::string& text, bool) override {
+  TAnswer Ask(const std::string& text, bool) override {
     Questions.push_back(text);
-    bool answer = !ConfirmAnswers.empty() && ConfirmAnswers.front();
-    if (!ConfirmAnswers.empty()) ConfirmAnswers.pop_front();
+    TAnswer answer = TAnswer::No;
+    Take(Answers, answer);
     return answer;
   }
   void ShowError(const std::string& text) override { Errors.push_back(text); }

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace palkor {
+
+// The model part of frame file names: a model list entry up to its first ".hrc" (in any
+// letter case; "AAAA.HRC - aaaa" gives "AAAA"), or the whole entry ("[Battle] XYAA").
+std::string FrameModelPart(const std::string& modelEntry);
+// The animation part: the first four characters of a field animation's name; for a
+// battle model "A" and the 1-based animation number in three digits (its list entries
+// all begin alike, so their files would overwrite each other).
+std::string FrameAnimPart(const std::string& animEntry, bool battle, int32_t animIndex);
+// "%sPK_%s_%s_%.4d.png" or ".bmp".
+std::string FrameFileName(const std::string& prefix, const std::string& model,
+                          const std::string& anim, int32_t frameNumber, bool png);
+
+struct TFrameOutputOptions {
+  std::string Prefix;                   // put in front of every file name as it stands
+  int32_t Repeat = 1;                   // passes over each animation, 1 to 50
+  int32_t IncX = 0, IncY = 0, IncZ = 0; // degrees added to the view before each frame
+  bool Png = false;
+};
+
+// What is rendered: the viewer, or a headless scene drawn the same way.
+class TFrameTarget {
+public:
+  virtual ~TFrameTarget() = default;
+  virtual void SetView(int32_t rotateX, int32_t rotateY, int32_t rotateZ) = 0;
+  virtual void ShowFrame(int32_t frame) = 0;
+  // The picture: packed RGB, top row first.
+  virtual std::vector<uint8_t> Capture(int32_t& width, int32_t& height) = 0;
+};
+
+// One animation: Repeat passes over frames 0 to lastFrame, the view reset to 0 and then
+// turned by the increments before every frame (so the first image is already turned),
+// each image written under the next number from 0000. An existing file is replaced; a
+// file that cannot be written stops the run with its error. afterFrame is called after
+// each image. Returns the number of images written.
+int32_t RenderAnimationFrames(TFrameTarget& target, const TFrameOutputOptions& options,
+                              const std::string& modelPart, const std::string& animPart,
+                              int32_t lastFrame, const std::function<void()>& afterFrame = {});
+
+} // namespace palkor
