@@ -1,0 +1,83 @@
+#include "app/frameoutput.h"
+
+#include "fixtures/PNGReader.h"
+#include "fixtures/TempDir.h"
+#include "platform/Files.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+
+TEST(FrameOutput, FileNamesFromTheListEntries) {
+  EXPECT_EQ(FrameModelPart("AAAA.HRC - aaaa"), "AAAA");
+  EXPECT_EQ(FrameModelPart("knig.hrc - x.hrc"), "knig");
+  EXPECT_EQ(FrameModelPart("[Battle] XYAA"), "[Battle] XYAA");
+  EXPECT_EQ(FrameAnimPart("ABCD.A", false, 7), "ABCD");
+  EXPECT_EQ(FrameAnimPart("AB", false, 0), "AB");
+  EXPECT_EQ(FrameAnimPart("Animation 2", true, 1), "A002");
+  EXPECT_EQ(FrameFileName("/out/", "AAAA", "ABCD", 29, false), "/out/PK_AAAA_ABCD_0029.bmp");
+  EXPECT_EQ(FrameFileName("/out", "AAAA", "ABCD", 0, true), "/outPK_AAAA_ABCD_0000.png");
+  EXPECT_EQ(FrameFileName("", "M", "A", 12345, true), "PK_M_A_12345.png");
+}
+
+namespace {
+
+// A 2 x 1 picture whose pixels record the view and frame it was taken at.
+struct TRecordingTarget : TFrameTarget {
+  int32_t X = -1, Y = -1, Z = -1, Frame = -1;
+  std::vector<std::array<int32_t, 4>> Shots;
+  void SetView(int32_t x, int32_t y, int32_t z) override { X = x, Y = y, Z = z; }
+  void ShowFrame(int32_t frame) override { Frame = frame; }
+  std::vector<uint8_t> Capture(int32_t& width, int32_t& height) override {
+    Shots.push_back({X, Y, Z, Frame});
+    width = 2;
+    height = 1;
+    return {uint8_t(X / 2), uint8_t(Y / 2), uint8_t(Z / 2), uint8_t(Frame), 0, 0};
+  }
+};
+
+} // namespace
+
+TEST(FrameOutput, PassesRepeatAndTurnTheViewBeforeEachFrame) {
+  TTempDir dir;
+  TRecordingTarget target;
+  TFrameOutputOptions options;
+  options.Prefix = dir.Path() + "/";
+  options.Repeat = 2;
+  options.IncX = 10;
+  options.IncZ = 350;
+  EXPECT_EQ(RenderAnimationFrames(target, options, "AAAA", "ABCD", 35), 72);
+  ASSERT_EQ(target.Shots.size(), 72u);
+  EXPECT_EQ(target.Shots[0], (std::array<int32_t, 4>{10, 0, 350, 0}));  // already turned
+  EXPECT_EQ(target.Shots[35], (std::array<int32_t, 4>{0, 0, 0, 35}));   // a full circle
+  EXPECT_EQ(target.Shots[36], (std::array<int32_t, 4>{10, 0, 350, 0})); // the second pass
+  EXPECT_TRUE(FileExists(dir.File("PK_AAAA_ABCD_0071.bmp")));
+  EXPECT_FALSE(FileExists(dir.File("PK_AAAA_ABCD_0072.bmp")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 72);
+  TBMPFile bmp = ReadBMPFile(dir.File("PK_AAAA_ABCD_0001.bmp"));
+  EXPECT_EQ(bmp.Width, 2);
+  EXPECT_EQ(bmp.RGB[0], 10);   // X 20 / 2
+  EXPECT_EQ(bmp.RGB[2], 170);  // Z 340 / 2
+
+  options.Png = true;
+  options.Repeat = 1;
+  RenderAnimationFrames(target, options, "AAAA", "ABCD", 0);
+  TPNGFile png = ReadPNGFile(dir.File("PK_AAAA_ABCD_0000.png"));
+  EXPECT_EQ(png.ColourType, 2);
+}
+
+TEST(FrameOutput, AFileThatCannotBeWrittenStopsTheRunAndKeepsTheImagesBefore) {
+  TTempDir dir;
+  std::filesystem::create_directory(dir.File("PK_M_A_0002.bmp"));  // a folder in the way
+  TRecordingTarget target;
+  TFrameOutputOptions options;
+  options.Prefix = dir.Path() + "/";
+  EXPECT_EQ(palkor::testing::ErrorOf([&] { RenderAnimationFrames(target, options, "M", "A", 9); }),
+            "Cannot create file \"" + dir.File("PK_M_A_0002.bmp") + "\". Is a directory");
+  EXPECT_TRUE(FileExists(dir.File("PK_M_A_0001.bmp")));
+  EXPECT_EQ(target.Shots.size(), 3u);
+}
