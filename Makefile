@@ -69,6 +69,7 @@ bench: build
 	$(BUILD)/bench/palkor_bench_battle
 	$(BUILD)/bench/palkor_bench_catalogue
 	$(BUILD)/bench/palkor_bench_scene
+	$(BUILD)/bench/palkor_bench_render
 
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -G Ninja -DPALKOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -1,5 +1,7 @@
 #include "app/frameoutput.h"
 
+#include "battle/FF7Battle.h"
+#include "field/ff73d.h"
 #include "platform/Exceptions.h"
 #include "platform/StringList.h"
 #include "render/images.h"
@@ -23,6 +25,26 @@ std::string FrameFileName(const std::string& prefix, const std::string& model,
                           const std::string& anim, int32_t frameNumber, bool png) {
   return Format(png ? "%sPK_%s_%s_%.4d.png" : "%sPK_%s_%s_%.4d.bmp", prefix, model, anim,
                 frameNumber);
+}
+
+void TSceneFrameTarget::SetView(int32_t rotateX, int32_t rotateY, int32_t rotateZ) {
+  FState.RotateX = rotateX;
+  FState.RotateY = rotateY;
+  FState.RotateZ = rotateZ;
+}
+
+void TSceneFrameTarget::ShowFrame(int32_t frame) {
+  if (FState.FieldModel)
+    FState.FieldModel->SetFrame(frame);
+  else if (FState.BattleModel)
+    FState.BattleModel->Frame = frame;
+}
+
+std::vector<uint8_t> TSceneFrameTarget::Capture(int32_t& width, int32_t& height) {
+  PaintScene(FState);
+  width = FContext.Width();
+  height = FContext.Height();
+  return FContext.ReadPixelsRGB();
 }
 
 int32_t RenderAnimationFrames(TFrameTarget& target, const TFrameOutputOptions& options,

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "render/offscreen.h"
+#include "render/scene.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,6 +36,21 @@ public:
   virtual void ShowFrame(int32_t frame) = 0;
   // The picture: packed RGB, top row first.
   virtual std::vector<uint8_t> Capture(int32_t& width, int32_t& height) = 0;
+};
+
+// The viewer drawn headless: the scene state the trackbars would hold, painted into an
+// offscreen buffer (made current by its owner) and read back.
+class TSceneFrameTarget : public TFrameTarget {
+public:
+  TSceneFrameTarget(TSceneState& state, TOffscreenContext& context)
+      : FState(state), FContext(context) {}
+  void SetView(int32_t rotateX, int32_t rotateY, int32_t rotateZ) override;
+  void ShowFrame(int32_t frame) override;
+  std::vector<uint8_t> Capture(int32_t& width, int32_t& height) override;
+
+private:
+  TSceneState& FState;
+  TOffscreenContext& FContext;
 };
 
 // One animation: Repeat passes over frames 0 to lastFrame, the view reset to 0 and then

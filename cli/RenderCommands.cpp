@@ -26,34 +26,6 @@ struct TRenderArgs {
   uint32_t BackColour = 0x338000;
 };
 
-// The headless viewer: the scene state the trackbars would hold, drawn into an
-// offscreen buffer of the requested size.
-class TSceneFrames : public TFrameTarget {
-public:
-  TSceneFrames(TSceneState& state, TOffscreenContext& context) : FState(state), FContext(context) {}
-  void SetView(int32_t x, int32_t y, int32_t z) override {
-    FState.RotateX = x;
-    FState.RotateY = y;
-    FState.RotateZ = z;
-  }
-  void ShowFrame(int32_t frame) override {
-    if (FState.FieldModel)
-      FState.FieldModel->SetFrame(frame);
-    else if (FState.BattleModel)
-      FState.BattleModel->Frame = frame;
-  }
-  std::vector<uint8_t> Capture(int32_t& width, int32_t& height) override {
-    PaintScene(FState);
-    width = FContext.Width();
-    height = FContext.Height();
-    return FContext.ReadPixelsRGB();
-  }
-
-private:
-  TSceneState& FState;
-  TOffscreenContext& FContext;
-};
-
 // A bar on standard error while it is a terminal.
 class TProgressBar {
 public:
@@ -156,7 +128,7 @@ void RunRender(TRenderArgs& args) {
   options.IncY = args.IncY;
   options.IncZ = args.IncZ;
   options.Png = args.Png;
-  TSceneFrames target(state, context);
+  TSceneFrameTarget target(state, context);
   // The total for the bar is known once each model is loaded; count passes as they come.
   std::unique_ptr<TProgressBar> bar;
   for (TPass& pass : passes) {

@@ -199,10 +199,21 @@ void TfrmViewer::Playback() {
     QSignalBlocker block(trkFrame);
     trkFrame->setValue(frame);
   }
-  if (QuickAnimRunning && frame == 0) {
+  // A paint can come a little late and miss frame 0 of the clock; a frame lower than the
+  // last one shown means the animation has come round, and it stops on frame 0 all the same.
+  if (QuickAnimRunning && (frame == 0 || frame < FLastQuickFrame)) {
+    if (frame != 0) {
+      if (FieldModel)
+        FieldModel->SetFrame(0);
+      else
+        BattleModel->Frame = 0;
+      QSignalBlocker block(trkFrame);
+      trkFrame->setValue(0);
+    }
     QuickAnimRunning = false;
     FHost.SetAnimationOn(false);
   }
+  FLastQuickFrame = frame;
 }
 
 void TfrmViewer::paintGL() {
@@ -402,6 +413,7 @@ void TfrmViewer::QuickAnimation() {
                                  : -1;
   if (frames < 0) return;
   QuickAnimRunning = true;
+  FLastQuickFrame = 0;
   FrameOffset = QuickAnimationOffset(GetTickCount(), frames);
   FHost.SetAnimationOn(true);
   update();

@@ -105,7 +105,8 @@ private:
   void SetFrameSlider(int maximum, int position);
 
   TViewerHost& FHost;
-  bool FPaintFailed = false; // a failing paint reports once, not on every tick
+  bool FPaintFailed = false;   // a failing paint reports once, not on every tick
+  int32_t FLastQuickFrame = 0; // the frame a Quick Animation showed last
 };
 
 } // namespace palkor

@@ -60,8 +60,8 @@ TEST(FrameOutput, PassesRepeatAndTurnTheViewBeforeEachFrame) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 72);
   TBMPFile bmp = ReadBMPFile(dir.File("PK_AAAA_ABCD_0001.bmp"));
   EXPECT_EQ(bmp.Width, 2);
-  EXPECT_EQ(bmp.RGB[0], 10);   // X 20 / 2
-  EXPECT_EQ(bmp.RGB[2], 170);  // Z 340 / 2
+  EXPECT_EQ(bmp.RGB[0], 10);  // X 20 / 2
+  EXPECT_EQ(bmp.RGB[2], 170); // Z 340 / 2
 
   options.Png = true;
   options.Repeat = 1;
@@ -72,7 +72,7 @@ TEST(FrameOutput, PassesRepeatAndTurnTheViewBeforeEachFrame) {
 
 TEST(FrameOutput, AFileThatCannotBeWrittenStopsTheRunAndKeepsTheImagesBefore) {
   TTempDir dir;
-  std::filesystem::create_directory(dir.File("PK_M_A_0002.bmp"));  // a folder in the way
+  std::filesystem::create_directory(dir.File("PK_M_A_0002.bmp")); // a folder in the way
   TRecordingTarget target;
   TFrameOutputOptions options;
   options.Prefix = dir.Path() + "/";

@@ -1,15 +1,20 @@
 // The main window and the viewer driven as a user would, on Xvfb with real GL.
 #include "app/pakmain.h"
+#include "archive/LGPNull.h"
 #include "fixtures/Demo.h"
 #include "fixtures/LGPWriter.h"
+#include "fixtures/PNGReader.h"
 #include "fixtures/TempDir.h"
 #include "platform/Files.h"
+#include "tests/cli/CliRunner.h"
 #include "tests/gui/ScriptedDialogs.h"
 
 #include <QCheckBox>
+
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <filesystem>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -277,6 +282,194 @@ private slots:
     QVERIFY(main->frmViewer->FieldModel);
     QCOMPARE(main->frmViewer->FieldModel->GetBone(3).RotX, 12.5f);
     QVERIFY(!main->frmViewer->Modified);
+  }
+
+  // The knight, walking, shown at frame 2 with the editing panels on.
+  std::unique_ptr<TfrmPalkorMain> EditKnight(const std::string& archive) {
+    auto main = Start();
+    main->OpenArchive(archive);
+    main->cmbModels->setCurrentIndex(main->cmbModels->findText("KNIG.HRC - KNIG"));
+    main->cmbAnims->setCurrentIndex(main->cmbAnims->findText("KNWA.A"));
+    main->aEditable->setChecked(true);
+    main->frmViewer->trkFrame->setValue(2);
+    return main;
+  }
+  static std::string Member(const std::string& archive, const std::string& name) {
+    auto lgp = ArchiveKindForPath(archive).Open();
+    return std::string(lgp->ReadMemberToMemory(lgp->IndexOf(name))->View());
+  }
+
+  void editingABoneChangesOnlyItsTripleAndSavingWritesTheMember() {
+    const std::string archive = Demo("char.lgp");
+    const std::string before = Member(archive, "KNWA.A");
+    const int64_t size = int64_t(ReadFileBytes(archive).size());
+    auto main = EditKnight(archive);
+    TfrmViewer& viewer = *main->frmViewer;
+    // Nothing is written with no bone, or the root, selected.
+    viewer.trkRY->setValue(33);
+    viewer.lstParts->setCurrentRow(0);
+    viewer.trkRX->setValue(44);
+    QVERIFY(!viewer.Modified);
+    // Choosing a bone loads the trackbars (truncated) and writes nothing.
+    viewer.lstParts->setCurrentRow(8); // l_thigh, 90 - swing degrees about X
+    QCOMPARE(viewer.trkRX->value(), int(viewer.FieldModel->GetBone(8).RotX));
+    QVERIFY(!viewer.Modified);
+    viewer.trkRY->setValue(90);
+    QVERIFY(viewer.Modified);
+    QCOMPARE(viewer.FieldModel->GetBone(8).RotY, 90.0f);
+    std::string edited(viewer.FieldModel->AnimData.View());
+    const int64_t triple = 48 + 12 * 8 + 2 * AnimFrameSize(12);
+    for (size_t i = 0; i < edited.size(); ++i)
+      if (int64_t(i) < triple + 4 || int64_t(i) >= triple + 8) QCOMPARE(edited[i], before[i]);
+    QVERIFY(edited.substr(size_t(triple) + 4, 4) != before.substr(size_t(triple) + 4, 4));
+
+    Script->Answers.push_back(TDialogs::TAnswer::Yes);
+    main->mnuSaveChanges->trigger();
+    QVERIFY(!viewer.FieldModel);
+    QCOMPARE(Member(archive, "KNWA.A"), edited);
+    QCOMPARE(int64_t(ReadFileBytes(archive).size()), size + 24 + int64_t(before.size()));
+  }
+
+  void copyingThePoseMakesEveryFrameTheSame() {
+    auto main = EditKnight(Demo("char.lgp"));
+    TfrmViewer& viewer = *main->frmViewer;
+    const std::string before(viewer.FieldModel->AnimData.View());
+    Script->Answers.push_back(TDialogs::TAnswer::No);
+    viewer.btnCopy->click();
+    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), before);
+    QVERIFY(!viewer.Modified);
+    Script->Answers.push_back(TDialogs::TAnswer::Yes);
+    viewer.btnCopy->click();
+    QVERIFY(viewer.Modified);
+    QCOMPARE(viewer.FieldModel->SelectedBone, 11);
+    const std::string after(viewer.FieldModel->AnimData.View());
+    const int64_t frame = AnimFrameSize(12);
+    const std::string pose = after.substr(size_t(36 + 2 * frame + 24), size_t(frame - 24));
+    QCOMPARE(pose, before.substr(size_t(36 + 2 * frame + 24), size_t(frame - 24)));
+    for (int f = 0; f < viewer.FieldModel->FrameCount; ++f) {
+      QCOMPARE(after.substr(size_t(36 + f * frame + 24), size_t(frame - 24)), pose);
+      QCOMPARE(after.substr(size_t(36 + f * frame), 24), before.substr(size_t(36 + f * frame), 24));
+    }
+  }
+
+  void noDiscardsCancelKeepsAndAFailedSaveKeepsTheEdits() {
+    auto main = EditKnight(Demo("char.lgp"));
+    TfrmViewer& viewer = *main->frmViewer;
+    viewer.lstParts->setCurrentRow(3);
+    viewer.trkRZ->setValue(45);
+    // Cancel: the edited walk stays, and so does the list's choice.
+    Script->Answers.push_back(TDialogs::TAnswer::Cancel);
+    main->cmbAnims->setCurrentIndex(1);
+    QCOMPARE(QString::fromStdString(viewer.FieldModel->AnimName), QString("KNWA.A"));
+    QVERIFY(viewer.Modified);
+    QCOMPARE(main->cmbAnims->currentIndex(), 0);
+    // Cancel before a battle model too, and before the program ends.
+    Script->Answers.push_back(TDialogs::TAnswer::Cancel);
+    main->OpenArchive(Demo("battle.lgp"));
+    main->cmbModels->setCurrentIndex(0);
+    QVERIFY(!main->frmViewer->BattleModel && viewer.Modified);
+    main->OpenArchive(Demo("char.lgp"));
+    main->cmbModels->setCurrentIndex(0);
+    QCOMPARE(main->cmbAnims->count(), 2);
+    Script->Answers.push_back(TDialogs::TAnswer::Cancel);
+    QVERIFY(!main->close());
+    QVERIFY(viewer.Modified);
+    // A save that fails keeps the model and its edits.
+    std::rename(Demo("char.lgp").c_str(), Demo("moved.lgp").c_str());
+    Script->Answers.push_back(TDialogs::TAnswer::Yes);
+    main->mnuSaveChanges->trigger();
+    QCOMPARE(Script->Errors.size(), size_t(1));
+    QVERIFY(viewer.FieldModel && viewer.Modified);
+    std::rename(Demo("moved.lgp").c_str(), Demo("char.lgp").c_str());
+    // No: the edits go, the other animation comes.
+    const std::string before = Member(Demo("char.lgp"), "KNWA.A");
+    Script->Answers.push_back(TDialogs::TAnswer::No);
+    main->cmbAnims->setCurrentIndex(1);
+    QCOMPARE(QString::fromStdString(viewer.FieldModel->AnimName), QString("KNWV.A"));
+    QVERIFY(!viewer.Modified);
+    QCOMPARE(Member(Demo("char.lgp"), "KNWA.A"), before);
+    QCOMPARE(Script->Questions.size(), size_t(5));
+  }
+
+  void aFolderModelIsSavedIntoItsFile() {
+    std::string folder = Dir->File("loose");
+    std::filesystem::create_directory(folder);
+    auto archive = TLGPFile::Create(Demo("char.lgp"), false);
+    for (int32_t i = 0; i < archive->Count(); ++i)
+      WriteFile(folder + "/" + archive->GetEntry(i).Name,
+                std::string(archive->ReadMemberToMemory(i)->View()));
+    auto main = EditKnight(folder);
+    main->frmViewer->lstParts->setCurrentRow(2);
+    main->frmViewer->trkRX->setValue(10);
+    std::string edited(main->frmViewer->FieldModel->AnimData.View());
+    QVERIFY(main->frmViewer->Modified);
+    Script->Answers.push_back(TDialogs::TAnswer::Yes);
+    QVERIFY(main->close());
+    QCOMPARE(Script->Questions.size(), size_t(1));
+    QCOMPARE(ReadFileBytes(folder + "/KNWA.A").size(), edited.size());
+    QCOMPARE(ReadFileBytes(folder + "/KNWA.A"), edited);
+  }
+
+  void renderAnimationWritesTheViewersPicturesAsTheCommandLineDoes() {
+    auto main = Start();
+    main->resize(900, 700);
+    main->OpenArchive(Demo("char.lgp"));
+    main->cmbModels->setCurrentIndex(0);
+    main->cmbAnims->setCurrentIndex(1);
+    main->frmViewer->setFixedSize(320, 240);
+    QApplication::processEvents();
+    std::string out = Dir->File("frames");
+    std::filesystem::create_directory(out);
+    main->frmPakMove->eOutput->setText(QString::fromStdString(out + "/"));
+    main->frmPakMove->trkY->setValue(30);
+    main->aAnimation->setChecked(true);
+    main->RenderAnimation(false);
+    QVERIFY(!main->aAnimation->isChecked());
+    QVERIFY(main->frmViewer->pControls->isVisible());
+    QVERIFY(!main->frmViewer->lstParts->isVisible());
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(out))
+      files.push_back(entry.path().filename().string());
+    QCOMPARE(files.size(), size_t(24));
+    QVERIFY(FileExists(out + "/PK_KNIG_KNWV_0023.bmp"));
+    TBMPFile gui = ReadBMPFile(out + "/PK_KNIG_KNWV_0007.bmp");
+    QCOMPARE(gui.Width, 320);
+    QCOMPARE(gui.Height, 240);
+    QCOMPARE(int(gui.BitsPerPixel), 32);
+
+    std::string cli = Dir->File("cli");
+    std::filesystem::create_directory(cli);
+    auto r = palkor::testing::RunCli({"render", Demo("char.lgp"), "knig.hrc", "knwv.a", "--out",
+                                      cli + "/", "--size", "320x240", "--inc", "0,30,0"});
+    QCOMPARE(r.ExitCode, 0);
+    for (const char* frame : {"0000", "0007", "0023"}) {
+      std::string name = std::string("/PK_KNIG_KNWV_") + frame + ".bmp";
+      QVERIFY2(ReadBMPFile(out + name).RGB == ReadBMPFile(cli + name).RGB, frame);
+    }
+
+    // A file that cannot be written stops the run; the panels come back all the same.
+    main->aEditable->setChecked(true);
+    main->frmPakMove->eOutput->setText(QString::fromStdString(Dir->File("none") + "/"));
+    main->mnuRenderAnimation->setEnabled(true);
+    bool failed = false;
+    try {
+      main->RenderAnimation(false);
+    } catch (const Exception&) {
+      failed = true;
+    }
+    QVERIFY(failed);
+    QVERIFY(main->frmViewer->pControls->isVisible() && main->frmViewer->lstParts->isVisible());
+  }
+
+  void renderAnimationWithoutAModelSaysSo() {
+    auto main = Start();
+    bool said = false;
+    try {
+      main->RenderAnimation(false);
+    } catch (const Exception& e) {
+      said = std::string(e.what()) == "No model selected";
+    }
+    QVERIFY(said);
   }
 
   void aBrokenArchiveGivesAnErrorBox() {
