@@ -447,6 +447,21 @@ private slots:
       QVERIFY2(ReadBMPFile(out + name).RGB == ReadBMPFile(cli + name).RGB, frame);
     }
 
+    QCOMPARE(main->frmPakMove->lY->text(), QString("30"));
+    // Every animation in the list, each numbered from 0000, in PNG.
+    std::string all = Dir->File("all");
+    std::filesystem::create_directory(all);
+    main->frmPakMove->eOutput->setText(QString::fromStdString(all + "/"));
+    main->frmPakMove->chkAll->setChecked(true);
+    main->frmPakMove->chkPng->setChecked(true);
+    main->RenderAnimation(false);
+    QVERIFY(FileExists(all + "/PK_KNIG_KNWA_0023.png") &&
+            FileExists(all + "/PK_KNIG_KNWV_0023.png"));
+    QCOMPARE(std::distance(std::filesystem::directory_iterator(all), {}), 48L);
+    QCOMPARE(ReadPNGFile(all + "/PK_KNIG_KNWA_0000.png").ColourType, 2);
+    main->frmPakMove->chkAll->setChecked(false);
+    main->frmPakMove->chkPng->setChecked(false);
+
     // A file that cannot be written stops the run; the panels come back all the same.
     main->aEditable->setChecked(true);
     main->frmPakMove->eOutput->setText(QString::fromStdString(Dir->File("none") + "/"));
