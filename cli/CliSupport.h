@@ -36,5 +36,6 @@ void AddFieldCommands(CLI::App& app);
 void AddBattleCommands(CLI::App& app);
 void AddCatalogueCommands(CLI::App& app);
 void AddRenderCommands(CLI::App& app);
+void AddTexturiseCommands(CLI::App& app);
 
 } // namespace palkor::cli

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   cli::AddBattleCommands(app);
   cli::AddCatalogueCommands(app);
   cli::AddRenderCommands(app);
+  cli::AddTexturiseCommands(app);
 
   try {
     app.parse(argc, argv);
