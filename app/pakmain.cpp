@@ -121,6 +121,7 @@ TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
   setCentralWidget(Workspace);
   frmViewer = new TfrmViewer(*this);
   frmPakMove = new TfrmPakMove(this);
+  frmTex = new TfrmTex(this);
   auto* sub = new TViewerSubWindow();
   sub->setWidget(frmViewer);
   sub->setWindowTitle("Model viewer");
@@ -189,10 +190,8 @@ void TfrmPalkorMain::CreateActions() {
     std::string folder;
     if (Dialogs().ChooseFolder(Catalogue.ArchivePath, folder)) OpenFolder(folder);
   });
-  mnuTexturiser = command("Texturiser Tool", [] {});
-  mnuTexturiser->setEnabled(false); // the Texturiser comes with a later version
-  mnuRenderAnimation = command("Render Animation", [] {});
-  mnuRenderAnimation->setEnabled(false); // so does frame output
+  mnuTexturiser = command("Texturiser Tool", [this] { frmTex->exec(); });
+  mnuRenderAnimation = command("Render Animation", [this] { RenderAnimation(); });
   mnuSaveChanges = command("&Save changes", [this] { frmViewer->ReleaseModel(); });
   mnuExit = command("E&xit", [this] { close(); });
   mnuSetBackground = command("Set Background", [this] { SetBackground(); });

@@ -3,6 +3,7 @@
 #include "app/catalogue.h"
 #include "app/pakmove.h"
 #include "render/viewerform.h"
+#include "texturiser/hacker.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -75,6 +76,7 @@ public:
   uint32_t FBackColour = 0x338000;
   TfrmViewer* frmViewer;
   TfrmPakMove* frmPakMove;
+  TfrmTex* frmTex;
   // File > Render Animation; showDialog false takes the dialog's settings as they are.
   void RenderAnimation(bool showDialog = true);
   QMdiArea* Workspace;

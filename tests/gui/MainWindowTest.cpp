@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 
 using namespace palkor;
@@ -465,7 +466,6 @@ private slots:
     // A file that cannot be written stops the run; the panels come back all the same.
     main->aEditable->setChecked(true);
     main->frmPakMove->eOutput->setText(QString::fromStdString(Dir->File("none") + "/"));
-    main->mnuRenderAnimation->setEnabled(true);
     bool failed = false;
     try {
       main->RenderAnimation(false);
@@ -474,6 +474,57 @@ private slots:
     }
     QVERIFY(failed);
     QVERIFY(main->frmViewer->pControls->isVisible() && main->frmViewer->lstParts->isVisible());
+  }
+
+  void theMenusOpenTheOutputDialogAndTheTexturiser() {
+    auto main = Start();
+    main->OpenArchive(Demo("char.lgp"));
+    main->cmbModels->setCurrentIndex(main->cmbModels->findText("KNIG.HRC - KNIG"));
+    main->cmbAnims->setCurrentIndex(0);
+    std::string out = Dir->File("menu");
+    std::filesystem::create_directory(out);
+    main->frmPakMove->eOutput->setText(QString::fromStdString(out + "/"));
+    QTimer::singleShot(0, main->frmPakMove, [&] { main->frmPakMove->BitBtn1->click(); });
+    main->mnuRenderAnimation->trigger();
+    QCOMPARE(std::distance(std::filesystem::directory_iterator(out), {}), 24L);
+    QTimer::singleShot(0, main->frmPakMove, [&] { main->frmPakMove->BitBtn2->click(); });
+    main->mnuRenderAnimation->trigger(); // Cancel writes nothing more
+    QCOMPARE(std::distance(std::filesystem::directory_iterator(out), {}), 24L);
+
+    // The Texturiser: the spine's part (a textured box) with its RSD's texture.
+    auto archive = TLGPFile::Create(Demo("char.lgp"), false);
+    for (const char* name : {"KNAB.P", "KNAB.RSD", "KNAC.TEX"})
+      WriteFile(Dir->File(name),
+                std::string(archive->ReadMemberToMemory(archive->IndexOf(name))->View()));
+    Script->FileAnswers = {Dir->File("KNAB.P"), Dir->File("KNAB.RSD")};
+    QImage picture;
+    TfrmTex& tex = *main->frmTex;
+    QTimer::singleShot(0, &tex, [&] {
+      tex.bOpenP->click();
+      tex.bLoadRSD->click();
+      tex.trkZoom->setValue(15);
+      QApplication::processEvents();
+      picture = tex.View->grabFramebuffer();
+      tex.accept();
+    });
+    main->mnuTexturiser->trigger();
+    QVERIFY(Script->Errors.empty());
+    QCOMPARE(tex.lbGroups->count(), 1);
+    QCOMPARE(tex.lbVerts->item(0)->text(), QString("Vert 1 - 0.00/1.00"));
+    QCOMPARE(tex.EditPart.Textures.size(), size_t(1));
+    int blue = 0, black = 0;
+    for (int y = 0; y < picture.height(); y += 3)
+      for (int x = 0; x < picture.width(); x += 3) {
+        QColor c = picture.pixelColor(x, y);
+        blue += c.blue() > c.red() + 60;
+        black += c == Qt::black;
+      }
+    QVERIFY2(blue > 50 && black > 50,
+             qPrintable(QString("%1 blue, %2 black").arg(blue).arg(black)));
+    // It keeps its state for the next opening.
+    QTimer::singleShot(0, &tex, [&] { tex.reject(); });
+    main->mnuTexturiser->trigger();
+    QCOMPARE(tex.lbGroups->count(), 1);
   }
 
   void renderAnimationWithoutAModelSaysSo() {
