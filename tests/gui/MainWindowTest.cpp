@@ -499,6 +499,13 @@ private slots:
     Script->FileAnswers = {Dir->File("KNAB.P"), Dir->File("KNAB.RSD")};
     QImage picture;
     TfrmTex& tex = *main->frmTex;
+    bool refused = false;
+    try {
+      tex.SaveP(); // before any Open P
+    } catch (const Exception& e) {
+      refused = std::string(e.what()) == "No P file is open: use Open P first";
+    }
+    QVERIFY(refused);
     QTimer::singleShot(0, &tex, [&] {
       tex.bOpenP->click();
       tex.bLoadRSD->click();
@@ -521,6 +528,24 @@ private slots:
       }
     QVERIFY2(blue > 50 && black > 50,
              qPrintable(QString("%1 blue, %2 black").arg(blue).arg(black)));
+    // A coordinate edit converts both answers before it writes; cancelled boxes give 0.0.
+    const std::string before = tex.PData.Bytes();
+    Script->InputAnswers = {"0.5", "x"};
+    tex.lbVerts->setCurrentRow(2);
+    TfrmTex::Guard([&] { tex.SetTexCoord(2); });
+    QCOMPARE(Script->Errors.back(), std::string("'x' is not a valid floating point value"));
+    QVERIFY(tex.PData.Bytes() == before);
+    Script->InputAnswers = {"0.5", "0.25"};
+    tex.SetTexCoord(2);
+    QCOMPARE(tex.lbVerts->item(2)->text(), QString("Vert 3 - 0.50/0.25"));
+    tex.SetTexCoord(3);
+    QCOMPARE(tex.lbVerts->item(3)->text(), QString("Vert 4 - 0.00/0.00"));
+    Script->Answers.push_back(TDialogs::TAnswer::No);
+    tex.lbGroups->setCurrentRow(0);
+    tex.mTextureOn->trigger();
+    QCOMPARE(tex.EditPart.Groups[0].PrimType, 3);
+    tex.SaveP();
+    QCOMPARE(ReadFileBytes(Dir->File("KNAB.P")), tex.PData.Bytes());
     // It keeps its state for the next opening.
     QTimer::singleShot(0, &tex, [&] { tex.reject(); });
     main->mnuTexturiser->trigger();

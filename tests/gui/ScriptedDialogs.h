@@ -11,10 +11,11 @@ namespace palkor::testing {
 // Dialog answers given in advance; every question and error is recorded.
 class TScriptedDialogs : public TDialogs {
 public:
-  std::deque<TAnswer> Answers;  // Ask; none left: No
+  std::deque<TAnswer> Answers;           // Ask; none left: No
   std::deque<std::string> FileAnswers;   // OpenFile; "" cancels
   std::deque<std::string> FolderAnswers; // ChooseFolder; "" cancels
   std::deque<uint32_t> ColourAnswers;
+  std::deque<std::string> InputAnswers; // InputBox; none left: cancelled
   std::vector<std::string> Questions, Errors;
 
   TAnswer Ask(const std::string& text, bool) override {
@@ -24,7 +25,9 @@ public:
     return answer;
   }
   void ShowError(const std::string& text) override { Errors.push_back(text); }
-  bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
+  bool InputBox(const std::string&, const std::string&, std::string& value) override {
+    return Take(InputAnswers, value);
+  }
   bool ChooseColour(uint32_t& colour) override { return Take(ColourAnswers, colour); }
   bool OpenFile(const std::string&, const std::string&, std::string& fileName) override {
     return Take(FileAnswers, fileName) && !fileName.empty();
