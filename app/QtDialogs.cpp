@@ -1,5 +1,7 @@
 #include "app/QtDialogs.h"
 
+#include "render/QtText.h"
+
 #include "platform/StringList.h"
 
 #include <QApplication>
@@ -11,16 +13,6 @@
 namespace palkor {
 
 namespace {
-
-QString Text(const std::string& text) {
-  return QString::fromLatin1(QByteArray::fromStdString(text));
-}
-std::string Bytes(const QString& text) {
-  return text.toLatin1().toStdString();
-}
-std::string FileName(const QString& path) {
-  return QFile::encodeName(path).toStdString();
-}
 
 std::string LowerASCII(std::string text) {
   for (char& c : text)

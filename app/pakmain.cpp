@@ -2,6 +2,8 @@
 // Height, WS, Filter, BackColour; one section per toolbar for its place).
 #include "app/pakmain.h"
 
+#include "render/QtText.h"
+
 #include "archive/LGPNull.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -32,13 +34,6 @@
 namespace palkor {
 
 namespace {
-
-QString Text(const std::string& text) {
-  return QString::fromLatin1(QByteArray::fromStdString(text));
-}
-std::string Bytes(const QString& text) {
-  return text.toLatin1().toStdString();
-}
 
 // Everything up to the extension of the program's path, for its ".filter" and ".cache".
 std::string ProgramPathWithExtension(const std::string& extension) {
@@ -106,10 +101,6 @@ void TProgressPanel::paintEvent(QPaintEvent*) {
   painter.fillRect(0, 0, filled, height(), palette().highlight());
 }
 
-void TfrmPalkorMain::Guard(const std::function<void()>& command) {
-  TfrmViewer::Guard(command);
-}
-
 TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
     : QMainWindow(parent), FPaths(std::move(paths)) {
   setWindowTitle("Quenmark: Palkor");
@@ -153,7 +144,7 @@ void TfrmPalkorMain::CreateActions() {
   auto option = [&](const char* caption, const std::function<void(bool)>& handler) {
     auto* action = new QAction(caption, this);
     action->setCheckable(true);
-    connect(action, &QAction::toggled, this, [handler](bool on) { Guard([&] { handler(on); }); });
+    connect(action, &QAction::toggled, this, [handler](bool on) { Guarded([&] { handler(on); }); });
     return action;
   };
   aAnimation = option("Animation", [this](bool) { frmViewer->update(); });
@@ -176,7 +167,7 @@ void TfrmPalkorMain::CreateActions() {
 
   auto command = [&](const char* caption, const std::function<void()>& handler) {
     auto* action = new QAction(caption, this);
-    connect(action, &QAction::triggered, this, [handler] { Guard(handler); });
+    connect(action, &QAction::triggered, this, [handler] { Guarded(handler); });
     return action;
   };
   mnuOpenLGP = command("&Open LGP...", [this] {
@@ -275,11 +266,11 @@ void TfrmPalkorMain::CreateToolbars() {
   }
 
   connect(cmbModels, &QComboBox::currentIndexChanged, this,
-          [this](int index) { Guard([&] { ModelChosen(index); }); });
+          [this](int index) { Guarded([&] { ModelChosen(index); }); });
   connect(cmbAnims, &QComboBox::currentIndexChanged, this,
-          [this] { Guard([&] { AnimationChosen(); }); });
+          [this] { Guarded([&] { AnimationChosen(); }); });
   connect(cmbDetails, &QComboBox::currentIndexChanged, this,
-          [this] { Guard([&] { AnimationChosen(); }); });
+          [this] { Guarded([&] { AnimationChosen(); }); });
 }
 
 void TfrmPalkorMain::CreateStatusBar() {
@@ -382,7 +373,7 @@ void TfrmPalkorMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!FShown) {
     FShown = true;
-    Guard([this] { FirstShow(); });
+    Guarded([this] { FirstShow(); });
   }
 }
 
@@ -407,7 +398,7 @@ void TfrmPalkorMain::closeEvent(QCloseEvent* event) {
   // Edits are not lost without the user saying so: Cancel, or a save that fails, keeps
   // the program running.
   bool released = false;
-  Guard([&] { released = frmViewer->ReleaseModel(); });
+  Guarded([&] { released = frmViewer->ReleaseModel(); });
   if (!released) {
     event->ignore();
     return;
@@ -419,7 +410,7 @@ void TfrmPalkorMain::closeEvent(QCloseEvent* event) {
 void TfrmPalkorMain::SaveOnExit() {
   if (FSaved) return;
   FSaved = true;
-  Guard([this] {
+  Guarded([this] {
     for (QToolBar* toolbar : {tbPalkorModels, tbPalkorDisplayOpts, tbPalkorDetails})
       SaveToolbarLayout(toolbar);
     SaveSettings();
@@ -463,7 +454,7 @@ void TfrmPalkorMain::OpenFolder(const std::string& folder) {
 }
 
 void TfrmPalkorMain::OpenArchive(const std::string& path) {
-  Guard([&] {
+  Guarded([&] {
     if (DirectoryExists(path))
       OpenFolder(path);
     else

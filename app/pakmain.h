@@ -69,9 +69,6 @@ public:
   void RepaintProgress() override { pProgress->repaint(); }
   void ModelListUpdating(bool updating) override;
 
-  // Runs a command, showing its failure in an error box; the program goes on.
-  static void Guard(const std::function<void()>& command);
-
   TCatalogue Catalogue;
   uint32_t FBackColour = 0x338000;
   TfrmViewer* frmViewer;

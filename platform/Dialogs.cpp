@@ -30,4 +30,12 @@ void SetDialogs(TDialogs* dialogs) {
   Current = dialogs;
 }
 
+void Guarded(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const std::exception& e) {
+    Dialogs().ShowError(e.what());
+  }
+}
+
 } // namespace palkor

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace palkor {
@@ -28,6 +29,9 @@ public:
   // A folder, starting at start; false when cancelled.
   virtual bool ChooseFolder(const std::string& start, std::string& folder) = 0;
 };
+
+// Runs a command, showing its failure in an error box: the program goes on.
+void Guarded(const std::function<void()>& command);
 
 // The dialogs in use; set once by the program (or a test) before any window asks.
 TDialogs& Dialogs();

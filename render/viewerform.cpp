@@ -1,5 +1,7 @@
 #include "render/viewerform.h"
 
+#include "render/QtText.h"
+
 #include "archive/DebugLog.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -36,14 +38,6 @@ QSlider* Trackbar(Qt::Orientation orientation, int maximum, int position, int ti
 }
 
 } // namespace
-
-void TfrmViewer::Guard(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    Dialogs().ShowError(e.what());
-  }
-}
 
 TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FHost(host) {
   setWindowTitle("Model viewer");
@@ -121,17 +115,17 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
     update();
   });
   connect(trkFrame, &QSlider::valueChanged, this,
-          [this](int position) { Guard([&] { trkFrameChange(position); }); });
+          [this](int position) { Guarded([&] { trkFrameChange(position); }); });
   connect(btnQuickAnim, &QPushButton::clicked, this, [this] { QuickAnimation(); });
   connect(lstParts, &QListWidget::currentRowChanged, this,
-          [this](int row) { Guard([&] { lstPartsClick(row); }); });
+          [this](int row) { Guarded([&] { lstPartsClick(row); }); });
   int tag = 0;
   for (QSlider* slider : {trkRX, trkRY, trkRZ}) {
     connect(slider, &QSlider::valueChanged, this,
-            [this, tag](int position) { Guard([&] { trkRZChange(tag, position); }); });
+            [this, tag](int position) { Guarded([&] { trkRZChange(tag, position); }); });
     ++tag;
   }
-  connect(btnCopy, &QPushButton::clicked, this, [this] { Guard([&] { btnCopyClick(); }); });
+  connect(btnCopy, &QPushButton::clicked, this, [this] { Guarded([&] { btnCopyClick(); }); });
 
   Timer1 = new QTimer(this);
   Timer1->setInterval(20);
@@ -310,8 +304,7 @@ void TfrmViewer::FillPartsList(int32_t bone, const std::string& prefix) {
     auto [b, indent] = pending.back();
     pending.pop_back();
     if (!listed.insert(b).second) continue;
-    lstParts->addItem(
-        QString::fromLatin1(QByteArray::fromStdString(indent + FieldModel->GetBone(b).Name)));
+    lstParts->addItem(Text(indent + FieldModel->GetBone(b).Name));
     for (int32_t j = FieldModel->BoneCount() - 1; j >= 0; --j)
       if (FieldModel->GetBone(j).Parent == b && !listed.count(j))
         pending.push_back({j, indent + " "});

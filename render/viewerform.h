@@ -89,9 +89,6 @@ public:
   QPushButton* btnCopy;
   QTimer* Timer1;
 
-  // Runs a handler, showing any failure in an error box (the program goes on).
-  static void Guard(const std::function<void()>& handler);
-
 protected:
   void initializeGL() override;
   void resizeGL(int width, int height) override;

@@ -1,5 +1,7 @@
 #include "texturiser/hacker.h"
 
+#include "render/QtText.h"
+
 #include "field/tex.h"
 #include "platform/Convert.h"
 #include "platform/Dialogs.h"
@@ -18,10 +20,6 @@
 namespace palkor {
 
 namespace {
-
-QString Text(const std::string& text) {
-  return QString::fromLatin1(QByteArray::fromStdString(text));
-}
 
 QSlider* Trackbar(int maximum, int position, int tick, QWidget* parent) {
   auto* slider = new QSlider(Qt::Horizontal, parent);
@@ -57,14 +55,6 @@ std::string FindInFolder(const std::string& folder, const std::string& name) {
 }
 
 } // namespace
-
-void TfrmTex::Guard(const std::function<void()>& command) {
-  try {
-    command();
-  } catch (const std::exception& e) {
-    Dialogs().ShowError(e.what());
-  }
-}
 
 TTexView::TTexView(TfrmTex& owner, QWidget* parent) : TCGForm(parent), FOwner(owner) {
   InitGL();
@@ -169,30 +159,32 @@ TfrmTex::TfrmTex(QWidget* parent) : QDialog(parent) {
     connect(list, &QWidget::customContextMenuRequested, this,
             [this, list](const QPoint& at) { popGroups->popup(list->mapToGlobal(at)); });
   }
-  connect(mDisplayThis, &QAction::triggered, this, [this] { Guard([&] { DisplayGroup(true); }); });
-  connect(mDisplayAll, &QAction::triggered, this, [this] { Guard([&] { DisplayGroup(false); }); });
-  connect(mTextureOn, &QAction::triggered, this, [this] { Guard([&] { TextureOn(true); }); });
-  connect(mTextureOff, &QAction::triggered, this, [this] { Guard([&] { TextureOn(false); }); });
+  connect(mDisplayThis, &QAction::triggered, this,
+          [this] { Guarded([&] { DisplayGroup(true); }); });
+  connect(mDisplayAll, &QAction::triggered, this,
+          [this] { Guarded([&] { DisplayGroup(false); }); });
+  connect(mTextureOn, &QAction::triggered, this, [this] { Guarded([&] { TextureOn(true); }); });
+  connect(mTextureOff, &QAction::triggered, this, [this] { Guarded([&] { TextureOn(false); }); });
 
   connect(bOpenP, &QPushButton::clicked, this, [this] {
-    Guard([&] {
+    Guarded([&] {
       std::string fileName;
       if (Dialogs().OpenFile("P files|*.P|All files|*.*", "P", fileName)) OpenP(fileName);
     });
   });
-  connect(bSaveP, &QPushButton::clicked, this, [this] { Guard([&] { SaveP(); }); });
-  connect(bAddTexData, &QPushButton::clicked, this, [this] { Guard([&] { AddTexData(); }); });
+  connect(bSaveP, &QPushButton::clicked, this, [this] { Guarded([&] { SaveP(); }); });
+  connect(bAddTexData, &QPushButton::clicked, this, [this] { Guarded([&] { AddTexData(); }); });
   connect(bLoadRSD, &QPushButton::clicked, this, [this] {
-    Guard([&] {
+    Guarded([&] {
       std::string fileName;
       if (Dialogs().OpenFile("RSD File|*.RSD|All files|*.*", "RSD", fileName)) LoadRSD(fileName);
     });
   });
   connect(lbVerts, &QListWidget::itemDoubleClicked, this,
-          [this] { Guard([&] { SetTexCoord(lbVerts->currentRow()); }); });
+          [this] { Guarded([&] { SetTexCoord(lbVerts->currentRow()); }); });
   connect(lbVerts, &QListWidget::currentRowChanged, View, [this] { View->update(); });
   connect(chkWire, &QCheckBox::toggled, this,
-          [this](bool on) { Guard([&] { SetWireframe(on); }); });
+          [this](bool on) { Guarded([&] { SetWireframe(on); }); });
   // The picture changes only through these; each asks for a repaint.
   for (QSlider* slider : {TrkX, TrkY, TrkZ, trkZoom})
     connect(slider, &QSlider::valueChanged, View, [this] { View->update(); });

@@ -65,8 +65,6 @@ public:
   QMenu* popGroups;
   QAction *mDisplayThis, *mDisplayAll, *mTextureOn, *mTextureOff;
   TTexView* View;
-
-  static void Guard(const std::function<void()>& command);
 };
 
 } // namespace palkor

@@ -532,7 +532,7 @@ private slots:
     const std::string before = tex.PData.Bytes();
     Script->InputAnswers = {"0.5", "x"};
     tex.lbVerts->setCurrentRow(2);
-    TfrmTex::Guard([&] { tex.SetTexCoord(2); });
+    Guarded([&] { tex.SetTexCoord(2); });
     QCOMPARE(Script->Errors.back(), std::string("'x' is not a valid floating point value"));
     QVERIFY(tex.PData.Bytes() == before);
     Script->InputAnswers = {"0.5", "0.25"};
