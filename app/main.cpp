@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include <clocale>
 
@@ -35,13 +36,16 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
   TQtDialogs dialogs;
   SetDialogs(&dialogs);
+  // The argument is taken from the folder the program was started in: the main window
+  // moves to the game's folder when it finds one.
+  QStringList arguments = QApplication::arguments();
+  QString archive = arguments.size() > 1 ? QFileInfo(arguments[1]).absoluteFilePath() : QString();
   int result;
   {
     TfrmPalkorMain main;
     dialogs.SetParent(&main);
     main.show();
-    QStringList arguments = QApplication::arguments();
-    if (arguments.size() > 1) main.OpenArchive(QFile::encodeName(arguments[1]).toStdString());
+    if (!archive.isEmpty()) main.OpenArchive(QFile::encodeName(archive).toStdString());
     result = app.exec();
     SetDialogs(nullptr);
   }
