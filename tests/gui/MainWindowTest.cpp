@@ -10,6 +10,7 @@
 #include "tests/gui/ScriptedDialogs.h"
 
 #include <QCheckBox>
+#include <QDir>
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -120,6 +121,32 @@ private slots:
     QSettings ini(QString::fromStdString(Paths().Settings), QSettings::IniFormat);
     QCOMPARE(ini.value("Palkor/WS").toInt(), 0);
     QCOMPARE(ini.value("Palkor/BackColour").toInt(), 255);
+  }
+
+  void theGameFolderFromWinesRegistryBecomesTheCurrentFolder() {
+    const QString start = QDir::currentPath();
+    std::string prefix = Dir->File("wine");
+    std::filesystem::create_directories(prefix + "/drive_c/FF7/data/field");
+    std::filesystem::create_directories(prefix + "/dosdevices");
+    std::filesystem::create_directory_symlink("../drive_c", prefix + "/dosdevices/c:");
+    WriteFile(prefix + "/system.reg", "WINE REGISTRY Version 2\n\n"
+                                      "[Software\\\\Square Soft, Inc.\\\\Final Fantasy VII] 1\n"
+                                      "\"AppPath\"=\"C:\\\\FF7\\\\\"\n");
+    qputenv("WINEPREFIX", QByteArray::fromStdString(prefix));
+    {
+      TfrmPalkorMain main(Paths());
+      QCOMPARE(QDir::current().canonicalPath(),
+               QDir(QString::fromStdString(prefix + "/drive_c/FF7/data/field")).canonicalPath());
+    }
+    // Without its data\field folder the start folder stays.
+    QDir::setCurrent(start);
+    std::filesystem::remove_all(prefix + "/drive_c/FF7/data");
+    {
+      TfrmPalkorMain main(Paths());
+      QCOMPARE(QDir::currentPath(), start);
+    }
+    qunsetenv("WINEPREFIX");
+    QDir::setCurrent(start);
   }
 
   void eachOptionSwitchHasThreeMirrors() {
