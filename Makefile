@@ -6,7 +6,8 @@
 
 PACKAGES := qt6-base-dev libqt6opengl6-dev libgl-dev libglu1-mesa-dev libegl-dev xvfb xauth \
             libpng-dev zlib1g-dev libfmt-dev nlohmann-json3-dev libcli11-dev libgtest-dev \
-            libbenchmark-dev ninja-build cmake g++ libegl-mesa0 libgl1-mesa-dri
+            libbenchmark-dev ninja-build cmake g++ libegl-mesa0 libgl1-mesa-dri \
+            libtinygltf-dev
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 BUILD ?= build

@@ -4,7 +4,7 @@
 #include "field/ff73d.h"
 #include "platform/Exceptions.h"
 #include "platform/StringList.h"
-#include "render/images.h"
+#include "platform/images.h"
 
 namespace palkor {
 

@@ -8,6 +8,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
+#include "render/modeldraw.h"
 #include "render/scene.h"
 
 #include <QApplication>

@@ -14,8 +14,8 @@
 #include "archive/DebugLog.h"
 #include "archive/Tarnstream.h"
 #include "field/tex.h"
+#include "geometry/Conventions.h"
 #include "platform/StringList.h"
-#include "render/Skeleton.h"
 
 #include <fmt/format.h>
 
@@ -203,8 +203,7 @@ void TBattleModel::LoadFromList(TMemberList& list) {
   discard(1);
 
   while (entry(1).first != "am") {
-    auto image = LoadTEX(*entry(1).second, TEXDataOffset);
-    Textures.push_back(MakeTexture(*image));
+    Textures.push_back(LoadTEX(*entry(1).second, TEXDataOffset));
     discard(1);
   }
 
@@ -263,50 +262,45 @@ const TBattleFrame* TBattleModel::CurrentFrame() {
 
 namespace {
 
-// Turns by a rotation triple: about Y, then X, then Z.
-TMatrix4 Turn(const TBattleRotation& r) {
-  return TMatrix4::Rotation(BattleAngle(r.Y), 0, 1, 0) *
-         TMatrix4::Rotation(BattleAngle(r.X), 1, 0, 0) *
-         TMatrix4::Rotation(BattleAngle(r.Z), 0, 0, 1);
+TVec3 Degrees(const TBattleRotation& r) {
+  return {BattleAngle(r.X), BattleAngle(r.Y), BattleAngle(r.Z)};
 }
 
 } // namespace
 
-// Without animations, or where a frame has fewer rotations than the skeleton, bones are
-// drawn unturned: the rest pose.
-void TBattleModel::Draw() {
-  glScalef(-1, 1, 1);
-  const TBattleFrame* frame = CurrentFrame();
-  if (frame) {
-    glTranslatef(float(frame->OffsetX), -float(frame->OffsetY), float(frame->OffsetZ));
-    if (!frame->Rotations.empty()) {
-      const TBattleRotation& root = frame->Rotations[0];
-      glRotatef(BattleAngle(root.Y), 0, 1, 0);
-      glRotatef(BattleAngle(root.X), 1, 0, 0);
-      glRotatef(BattleAngle(root.Z), 0, 0, 1);
-    }
-  }
-  for (int32_t b = 0; b < BoneCount; ++b)
-    if (Bones[size_t(b)].Parent == -1) DrawFrom(b, frame);
+TMatrix4 TBattleModel::RootMove(const TBattleFrame* frame) {
+  if (!frame) return TMatrix4::Identity();
+  TVec3 offset{float(frame->OffsetX), float(frame->OffsetY), float(frame->OffsetZ)};
+  TVec3 turn;
+  if (!frame->Rotations.empty()) turn = Degrees(frame->Rotations[0]);
+  return BattleRootMove(offset, turn);
 }
 
-void TBattleModel::DrawBone(int32_t bone) {
-  DrawFrom(bone, CurrentFrame());
+TMatrix4 TBattleModel::BoneTurn(const TBattleFrame* frame, int32_t bone) {
+  size_t entry = size_t(bone) + 1;
+  return frame && entry < frame->Rotations.size() ? BattleBoneTurn(Degrees(frame->Rotations[entry]))
+                                                  : TMatrix4::Identity();
+}
+
+std::vector<TPosedJoint> TBattleModel::PoseJoints(const TBattleFrame* frame,
+                                                  const TMatrix4& base) const {
+  TMatrix4 root = base * BattleMirror() * RootMove(frame);
+  std::vector<TPosedJoint> joints;
+  for (int32_t b = 0; b < BoneCount; ++b)
+    if (Bones[size_t(b)].Parent == -1) {
+      std::vector<TPosedJoint> below = PoseFrom(b, frame, root);
+      joints.insert(joints.end(), below.begin(), below.end());
+    }
+  return joints;
 }
 
 // Only bones whose parents lead to the root are reached, so parents outside the
 // skeleton or in a cycle are never drawn.
-void TBattleModel::DrawFrom(int32_t bone, const TBattleFrame* frame) {
-  auto turn = [&](int32_t b) {
-    size_t entry = size_t(b) + 1;
-    return frame && entry < frame->Rotations.size() ? Turn(frame->Rotations[entry])
-                                                    : TMatrix4::Identity();
-  };
-  auto reach = [&](int32_t b) { return -Bones[size_t(b)].Length; };
-  auto draw = [&](int32_t b) {
-    if (const auto& part = Parts[size_t(b)]) part->Draw();
-  };
-  DrawSkeleton(bone, FChildren, turn, reach, draw);
+std::vector<TPosedJoint> TBattleModel::PoseFrom(int32_t bone, const TBattleFrame* frame,
+                                                const TMatrix4& base) const {
+  return ComposeSkeleton(
+      bone, FChildren, base, [&](int32_t b) { return BoneTurn(frame, b); },
+      [&](int32_t b) { return BattleBoneReach(Bones[size_t(b)].Length); });
 }
 
 } // namespace palkor

@@ -2,9 +2,8 @@
 
 #include "archive/lgpstruct.h"
 #include "field/ff73d.h"
+#include "geometry/Skeleton.h"
 #include "platform/Streams.h"
-
-#include <GL/gl.h>
 
 #include <array>
 #include <cstdint>
@@ -145,18 +144,30 @@ public:
 
   // Reads the members code + "aa" .. code + "zz" that the archive holds, and builds.
   void LoadFromArchive(TLGPFile& archive, const std::string& code);
-  // Builds from (suffix, data) entries sorted by suffix. Textures are made in the
-  // current rendering context.
+  // Builds from (suffix, data) entries sorted by suffix, with the textures decoded.
   void LoadFromList(TMemberList& list);
 
   // Frames of the current animation (AnimIndex is first brought into range); 0 when the
   // model has no animations.
   int32_t FrameCount();
   int32_t AnimCount() const { return Anims ? int32_t(Anims->Anims.size()) : 0; }
-  // Draws posed at Frame of AnimIndex, mirrored in X, at the current transform.
-  void Draw();
-  // Draws bone and everything hanging from it, posed by frame, at the current transform.
-  void DrawBone(int32_t bone);
+  // The frame to draw, with AnimIndex and Frame first brought into range; none without
+  // frames.
+  const TBattleFrame* CurrentFrame();
+  // The bones as drawn at frame (the rest pose for none), from base: base times the
+  // mirror in X is the root's place, the root moves by the frame's offsets and turns by
+  // its rotation, and bones without a parent hang from it. Bones whose parents do not
+  // lead to the root are not listed. Where a frame has fewer rotations than the
+  // skeleton, the bones without one are unturned.
+  std::vector<TPosedJoint> PoseJoints(const TBattleFrame* frame, const TMatrix4& base) const;
+  // Bone and everything hanging from it, posed by frame, from base (bone's parent
+  // joint).
+  std::vector<TPosedJoint> PoseFrom(int32_t bone, const TBattleFrame* frame,
+                                    const TMatrix4& base) const;
+  // The root's move inside the mirror at frame, and a bone's turn (entry bone + 1).
+  static TMatrix4 RootMove(const TBattleFrame* frame);
+  static TMatrix4 BoneTurn(const TBattleFrame* frame, int32_t bone);
+  const std::vector<std::vector<int32_t>>& Children() const { return FChildren; }
 
   std::vector<std::unique_ptr<TFF7PPart>> Parts; // one per bone, or none
   std::unique_ptr<TBattleAnims> Anims;
@@ -165,14 +176,10 @@ public:
   int32_t AnimIndex = 0;
   int32_t Frame = 0;
   int32_t PolyTotal = 0;
-  // Texture names in member order; every part lists them all.
-  std::vector<GLuint> Textures;
+  // Decoded textures in member order; every part lists them all.
+  std::vector<std::shared_ptr<const TTexImage>> Textures;
 
 private:
-  // The frame to draw, with AnimIndex and Frame brought into range; none without frames.
-  const TBattleFrame* CurrentFrame();
-  void DrawFrom(int32_t bone, const TBattleFrame* frame);
-
   // Children of each bone in index order, found once at load.
   std::vector<std::vector<int32_t>> FChildren;
 };

@@ -4,7 +4,7 @@
 #include "field/ff73d.h"
 #include "fixtures/Demo.h"
 #include "fixtures/TempDir.h"
-#include "render/images.h"
+#include "platform/images.h"
 
 #include <benchmark/benchmark.h>
 

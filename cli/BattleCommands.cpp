@@ -16,7 +16,6 @@ struct TBattleArgs {
 };
 
 void RunBattle(const TBattleArgs& args) {
-  HeadlessContext(); // the model's textures are made in it
   TBattleModel model;
   {
     auto archive = OpenArchive(args.Archive);

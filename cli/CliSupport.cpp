@@ -2,8 +2,6 @@
 
 #include "archive/LGPNull.h"
 
-#include "render/offscreen.h"
-
 #include <charconv>
 #include <cstdio>
 
@@ -46,12 +44,6 @@ std::string FloatText(float value) {
   char buffer[32];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
   return std::string(buffer, result.ptr);
-}
-
-TOffscreenContext& HeadlessContext() {
-  static TOffscreenContext context(1, 1);
-  context.MakeCurrent();
-  return context;
 }
 
 } // namespace palkor::cli

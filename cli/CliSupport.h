@@ -1,7 +1,6 @@
 #pragma once
 
 #include "archive/lgpstruct.h"
-#include "render/offscreen.h"
 
 #include <CLI/CLI.hpp>
 
@@ -25,9 +24,6 @@ void WriteStdout(std::string_view bytes);
 
 // A float in the shortest form that reads back to the same value, with ".".
 std::string FloatText(float value);
-
-// A GL context for commands that load textures or draw; made on first use.
-TOffscreenContext& HeadlessContext();
 
 // The commands, each group adding its subcommands to the program.
 void AddArchiveCommands(CLI::App& app);

@@ -17,7 +17,6 @@ struct TPoseArgs {
 };
 
 void RunPose(const TPoseArgs& args) {
-  HeadlessContext(); // the model's textures are made in it
   auto archive = OpenArchive(args.Archive);
   TFF7Model model(*archive, args.HRC, args.Anim);
   archive.reset();

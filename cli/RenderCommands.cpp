@@ -6,7 +6,10 @@
 #include "battle/FF7Battle.h"
 #include "field/ff73d.h"
 #include "platform/Convert.h"
+#include "render/modeldraw.h"
+#include "render/offscreen.h"
 #include "render/scene.h"
+#include "render/textures.h"
 
 #include <cstdio>
 #include <memory>
@@ -64,6 +67,8 @@ void RunRender(TRenderArgs& args) {
   state.BackColour = args.BackColour;
   state.Zoom = args.Zoom;
   state.Reflections = args.Reflections;
+  TTextureSet textures;
+  state.Textures = &textures;
   std::unique_ptr<TFF7Model> field;
   std::unique_ptr<TBattleModel> battle;
   std::string modelPart;
@@ -74,6 +79,7 @@ void RunRender(TRenderArgs& args) {
   if (isBattle) {
     battle = std::make_unique<TBattleModel>();
     battle->LoadFromArchive(*archive, args.Model);
+    textures.Add(*battle);
     state.BattleModel = battle.get();
     modelPart = FrameModelPart("[Battle] " + UpperCaseASCII(args.Model) + "AA");
     std::vector<int32_t> indexes;
@@ -113,7 +119,9 @@ void RunRender(TRenderArgs& args) {
       passes.push_back({FrameAnimPart(anim, false, 0),
                         [&, anim, hrc] {
                           state.FieldModel = nullptr;
+                          textures.Clear();
                           field = std::make_unique<TFF7Model>(*archive, hrc, anim);
+                          textures.Add(*field);
                           field->ShowBones = args.Bones;
                           field->ShowBodies = !args.NoBodies;
                           state.FieldModel = field.get();

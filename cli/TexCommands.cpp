@@ -2,7 +2,7 @@
 #include "cli/CliSupport.h"
 
 #include "field/tex.h"
-#include "render/images.h"
+#include "platform/images.h"
 
 #include <memory>
 

@@ -1,24 +1,20 @@
 #pragma once
 
 #include "archive/lgpstruct.h"
+#include "field/tex.h"
+#include "geometry/Matrix.h"
+#include "geometry/Skeleton.h"
 #include "platform/Streams.h"
-
-#include <GL/gl.h>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace palkor {
-
-// Draw three axis lines through every part's origin (the Crosshairs option).
-extern bool ShowCrosshairs;
-
-struct TVec3 {
-  float X = 0, Y = 0, Z = 0;
-};
 
 struct TTexCoord {
   float U = 0, V = 0;
@@ -51,7 +47,7 @@ struct TPGroup {
   bool Textured() const { return (PrimType == 2 || PrimType == 3) && TexFlag == 1; }
 };
 
-// A polygon part read from a P file and drawn in immediate mode.
+// A polygon part read from a P file, with the decoded textures its resource names.
 class TFF7PPart {
 public:
   TFF7PPart() = default;
@@ -60,9 +56,6 @@ public:
   static std::unique_ptr<TFF7PPart> CreateFromStream(TStream& stream);
   void LoadFromStream(TStream& stream);
   void Clear();
-  // Draws at the current GL transform: plain groups in a first pass, textured groups in
-  // a second. Needs a current rendering context.
-  void Draw() const;
 
   int32_t VertexCount() const { return int32_t(Vertices.size()); }
   int32_t ColourCount() const { return int32_t(Colours.size()); }
@@ -85,20 +78,30 @@ public:
   bool Blended = false;
   // 0 draws every group; n draws only group n (from 1).
   int32_t DisplayGroup = 0;
-  // GL texture names, in the order the groups' TexIndex counts them. Not owned: they
-  // live as long as the rendering context.
-  std::vector<GLuint> Textures;
-
-private:
-  void DrawPass(int pass) const;
+  // Decoded textures, in the order the groups' TexIndex counts them. Parts that name
+  // the same texture member share its image.
+  std::vector<std::shared_ptr<const TTexImage>> Textures;
 };
+
+// How the viewer draws a part, without drawing: pass 0 draws the groups with TexFlag 0,
+// pass 1 those with TexFlag 1 (a part is drawn pass 0 then pass 1). group(g) is called
+// for every group whose drawing state the pass sets, in group order; a textured group
+// whose texture the part lacks ends the pass right after. polygon(g, vertices, uvs) is
+// called for each polygon the pass draws, with its vertex indices into Vertices and
+// Colours and its texture-coordinate indices into TexCoords (which may lie outside;
+// such a coordinate is not sent). Polygons outside the part's list, and polygons with a
+// vertex index outside Vertices or Colours, are skipped whole. With DisplayGroup set,
+// only that group's polygons are drawn.
+using TIndexTriple = std::array<int64_t, 3>;
+void WalkPartPass(
+    const TFF7PPart& part, int pass, const std::function<void(size_t)>& group,
+    const std::function<void(size_t, const TIndexTriple&, const TIndexTriple&)>& polygon);
 
 // One bone of a field model, with the parts that hang on it.
 class TFF7Parts {
 public:
   void AddPart(std::unique_ptr<TFF7PPart> part);
   void SetRotation(float x, float y, float z);
-  void DrawParts() const;
 
   std::vector<std::unique_ptr<TFF7PPart>> Parts;
   float RotX = 0, RotY = 0, RotZ = 0; // degrees, from the current frame
@@ -113,9 +116,10 @@ public:
 class TFF7Model {
 public:
   // Builds the model from the members hrcName and animName of an open archive (the
-  // caller keeps and frees it). Textures are made in the current rendering context.
-  // Throws on any fault: "HRC fail", "List index out of bounds (%d)" (a missing member
-  // is -1), "Stream read error", "'%s' is not a valid floating point value".
+  // caller keeps and frees it), with its textures decoded. An empty animName builds the
+  // model without an animation: FrameCount 0, every bone at rotation 0. Throws on any
+  // fault: "HRC fail", "List index out of bounds (%d)" (a missing member is -1),
+  // "Stream read error", "'%s' is not a valid floating point value".
   TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::string& animName);
 
   // Poses every bone from frame; "Stream read error" outside the animation.
@@ -124,13 +128,21 @@ public:
   void GetSelectedRotation(TVec3& rot) const;
   // Writes rot into the animation for the selected bone at the current frame, and poses.
   void SetSelectedRotation(const TVec3& rot);
+  // Bone-list entry bone's rotation at frame, as stored; "Stream read error" outside
+  // the animation. The root's is the frame's second leading triple, never drawn.
+  TVec3 GetRotation(int32_t bone, int32_t frame) const;
+  // Writes rotation into the animation for entry bone at frame, and poses the current
+  // frame again. "Stream write error" outside the animation (it never grows).
+  void SetRotation(int32_t bone, int32_t frame, const TVec3& rotation);
   int32_t BoneCount() const { return int32_t(Bones.size()); }
   TFF7Parts& GetBone(int32_t index);
   const TFF7Parts& GetBone(int32_t index) const;
-  // The whole skeleton from the root: opaque bones first, then translucent ones.
-  void Draw() const;
-  // Bone index and everything hanging from it, at the current GL transform.
-  void DrawBone(int32_t index, int pass) const;
+  // Bone and everything hanging from it, posed at the current frame from base (the
+  // root's joint is base itself: the root never turns), in drawing order.
+  std::vector<TPosedJoint> PoseFrom(int32_t bone, const TMatrix4& base) const;
+  // The turn of a bone as posed now, and the distance from its joint to its children's.
+  TMatrix4 BoneTurn(int32_t bone) const;
+  const std::vector<std::vector<int32_t>>& Children() const { return FChildren; }
   // Writes AnimData back over the member AnimName in the archive it came from.
   void SaveAnimation();
 
@@ -161,5 +173,7 @@ private:
 constexpr int64_t AnimHeaderSize = 36;
 int64_t AnimFrameSize(int32_t boneListCount);
 int32_t AnimFrameCount(int64_t animSize, int32_t boneListCount);
+// Entry's rotation at frame in the bytes of an A file; "Stream read error" outside them.
+TVec3 AnimRotation(std::string_view anim, int32_t boneListCount, int32_t entry, int32_t frame);
 
 } // namespace palkor

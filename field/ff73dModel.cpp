@@ -13,11 +13,11 @@
 
 #include "archive/DebugLog.h"
 #include "field/tex.h"
+#include "geometry/Conventions.h"
 #include "platform/Convert.h"
 #include "platform/StringList.h"
-#include "render/Skeleton.h"
 
-#include <GL/glu.h>
+#include <map>
 
 namespace palkor {
 
@@ -30,6 +30,22 @@ int32_t AnimFrameCount(int64_t animSize, int32_t boneListCount) {
   return int32_t((animSize - AnimHeaderSize) / AnimFrameSize(boneListCount));
 }
 
+namespace {
+
+// Byte position of bone entry j's rotation at frame in an A file.
+int64_t RotationAddressIn(int32_t boneListCount, int32_t entry, int32_t frame) {
+  return 48 + 12 * int64_t(entry) + int64_t(frame) * AnimFrameSize(boneListCount);
+}
+
+} // namespace
+
+TVec3 AnimRotation(std::string_view anim, int32_t boneListCount, int32_t entry, int32_t frame) {
+  int64_t address = RotationAddressIn(boneListCount, entry, frame);
+  if (address < 0 || address + 12 > int64_t(anim.size())) throw EReadError();
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(anim.data()) + address;
+  return {GetF32LE(p), GetF32LE(p + 4), GetF32LE(p + 8)};
+}
+
 void TFF7Parts::AddPart(std::unique_ptr<TFF7PPart> part) {
   Blended = Blended || part->Blended;
   Parts.push_back(std::move(part));
@@ -39,10 +55,6 @@ void TFF7Parts::SetRotation(float x, float y, float z) {
   RotX = x;
   RotY = y;
   RotZ = z;
-}
-
-void TFF7Parts::DrawParts() const {
-  for (const auto& part : Parts) part->Draw();
 }
 
 namespace {
@@ -103,8 +115,13 @@ std::vector<std::string> ResourceNames(std::string line) {
   return names;
 }
 
+// Decoded textures by member name in upper case, so that parts naming one member share
+// its image.
+using TTextureCache = std::map<std::string, std::shared_ptr<const TTexImage>>;
+
 // One resource: its RSD, the P part it names and the part's textures.
-std::unique_ptr<TFF7PPart> LoadResource(TLGPFile& lgp, const std::string& resource) {
+std::unique_ptr<TFF7PPart> LoadResource(TLGPFile& lgp, const std::string& resource,
+                                        TTextureCache& textures) {
   TStringList rsd;
   std::string rsdName = resource + ".rsd";
   rsd.LoadFromStream(*ReadNamedMember(lgp, rsdName));
@@ -120,16 +137,12 @@ std::unique_ptr<TFF7PPart> LoadResource(TLGPFile& lgp, const std::string& resour
     if (value.size() < 2)
       throw Exception(Format("Invalid resource %s: TEX[%d] names no texture", rsdName, n));
     value.replace(value.size() - 2, 2, "EX");
-    auto image = LoadTEX(*ReadNamedMember(lgp, value), 236);
-    part->Textures.push_back(MakeTexture(*image));
+    std::shared_ptr<const TTexImage>& image = textures[UpperCaseASCII(value)];
+    if (!image) image = LoadTEX(*ReadNamedMember(lgp, value), TEXDataOffset);
+    part->Textures.push_back(image);
     part->Blended = true;
   }
   return part;
-}
-
-GLUquadric* SphereQuadric() {
-  static GLUquadric* quadric = gluNewQuadric();
-  return quadric;
 }
 
 } // namespace
@@ -142,7 +155,7 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
   AnimName = animName;
 
   Log("TFF7Model.Create: Get Anims");
-  lgp.ReadMember(lgp.IndexOf(animName), AnimData);
+  if (!animName.empty()) lgp.ReadMember(lgp.IndexOf(animName), AnimData);
 
   int32_t hrcIndex = lgp.IndexOf(hrcName);
   Log("TFF7Model.Create: Get HRC");
@@ -158,6 +171,7 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
   root->Name = "root";
   Bones.push_back(std::move(root));
 
+  TTextureCache textures;
   THRCReader hrc(hrcLines);
   for (int i = 0; i < 3; ++i) hrc.NextLine();
   Log("TFF7Model.Create: Scan HRC");
@@ -177,7 +191,7 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
       }
     bone.Length = float(StrToFloat(hrc.NextLine()));
     for (const std::string& resource : ResourceNames(hrc.NextLine()))
-      bone.AddPart(LoadResource(lgp, resource));
+      bone.AddPart(LoadResource(lgp, resource, textures));
   }
   Log("TFF7Model.Create: HRC scan complete");
 
@@ -186,7 +200,7 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
   FChildren = ChildrenOf(parents);
 
   FrameCount = AnimFrameCount(AnimData.Size(), BoneCount());
-  SetFrame(0);
+  if (!animName.empty()) SetFrame(0);
   FirstBone = 0;
   LastBone = BoneCount() - 1;
   ShowBones = false;
@@ -196,18 +210,19 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
 }
 
 int64_t TFF7Model::RotationAddress(int32_t entry, int32_t frame) const {
-  return 48 + 12 * int64_t(entry) + int64_t(frame) * AnimFrameSize(BoneCount());
+  return RotationAddressIn(BoneCount(), entry, frame);
 }
 
 void TFF7Model::SetFrame(int32_t frame) {
   CurrentFrame = frame;
   for (int32_t j = 1; j < BoneCount(); ++j) {
-    AnimData.SetPosition(RotationAddress(j, frame));
-    float x = AnimData.ReadF32LE();
-    float y = AnimData.ReadF32LE();
-    float z = AnimData.ReadF32LE();
-    Bones[size_t(j)]->SetRotation(x, y, z);
+    TVec3 rot = GetRotation(j, frame);
+    Bones[size_t(j)]->SetRotation(rot.X, rot.Y, rot.Z);
   }
+}
+
+TVec3 TFF7Model::GetRotation(int32_t bone, int32_t frame) const {
+  return AnimRotation(AnimData.View(), BoneCount(), bone, frame);
 }
 
 void TFF7Model::GetSelectedRotation(TVec3& rot) const {
@@ -217,15 +232,21 @@ void TFF7Model::GetSelectedRotation(TVec3& rot) const {
 }
 
 void TFF7Model::SetSelectedRotation(const TVec3& rot) {
-  // No bone selected: nothing to write. The write stays inside the animation: growing
-  // it would change the member's length when it is saved.
+  // No bone selected: nothing to write.
   if (SelectedBone < 0 || SelectedBone >= BoneCount()) return;
-  int64_t address = RotationAddress(SelectedBone, CurrentFrame);
-  if (address < 0 || address + 12 > AnimData.Size()) throw EWriteError();
+  SetRotation(SelectedBone, CurrentFrame, rot);
+}
+
+void TFF7Model::SetRotation(int32_t bone, int32_t frame, const TVec3& rotation) {
+  // The write stays inside the animation: growing it would change the member's length
+  // when it is saved.
+  int64_t address = RotationAddress(bone, frame);
+  if (bone < 0 || bone >= BoneCount() || address < 0 || address + 12 > AnimData.Size())
+    throw EWriteError();
   AnimData.SetPosition(address);
-  AnimData.WriteF32LE(rot.X);
-  AnimData.WriteF32LE(rot.Y);
-  AnimData.WriteF32LE(rot.Z);
+  AnimData.WriteF32LE(rotation.X);
+  AnimData.WriteF32LE(rotation.Y);
+  AnimData.WriteF32LE(rotation.Z);
   SetFrame(CurrentFrame);
 }
 
@@ -239,39 +260,15 @@ const TFF7Parts& TFF7Model::GetBone(int32_t index) const {
   return *Bones[size_t(index)];
 }
 
-void TFF7Model::Draw() const {
-  DrawBone(0, 0);
-  DrawBone(0, 1);
+TMatrix4 TFF7Model::BoneTurn(int32_t bone) const {
+  const TFF7Parts& b = *Bones[size_t(bone)];
+  return FieldBoneTurn({b.RotX, b.RotY, b.RotZ});
 }
 
-void TFF7Model::DrawBone(int32_t index, int pass) const {
-  auto turn = [&](int32_t b) {
-    const TFF7Parts& bone = *Bones[size_t(b)];
-    return TMatrix4::Rotation(-bone.RotY, 0, 1, 0) * TMatrix4::Rotation(bone.RotX, 1, 0, 0) *
-           TMatrix4::Rotation(-bone.RotZ, 0, 0, 1);
-  };
-  auto reach = [&](int32_t b) { return Bones[size_t(b)]->Length; };
-  auto draw = [&](int32_t b) {
-    const TFF7Parts& bone = *Bones[size_t(b)];
-    if (FirstBone <= b && b <= LastBone && ShowBodies && bone.Blended == (pass == 1))
-      bone.DrawParts();
-    if (!ShowBones) return;
-    bool selected = b == SelectedBone;
-    glLineWidth(4);
-    glBegin(GL_LINES);
-    if (selected)
-      glColor3f(0, 1, 0);
-    else
-      glColor3f(0, 0, 1);
-    glVertex3f(0, 0, 0);
-    glColor3f(1, 1, 1);
-    glVertex3f(0, 0, bone.Length);
-    glEnd();
-    if (selected) glColor3f(1, 0, 0);
-    gluSphere(SphereQuadric(), 1, 8, 8);
-    glLineWidth(1);
-  };
-  DrawSkeleton(index, FChildren, turn, reach, draw);
+std::vector<TPosedJoint> TFF7Model::PoseFrom(int32_t bone, const TMatrix4& base) const {
+  return ComposeSkeleton(
+      bone, FChildren, base, [&](int32_t b) { return BoneTurn(b); },
+      [&](int32_t b) { return FieldBoneReach(Bones[size_t(b)]->Length); });
 }
 
 void TFF7Model::SaveAnimation() {

@@ -12,13 +12,13 @@
 //     unused, texture-coordinate base, texture flag, texture index
 #include "field/ff73d.h"
 
+#include "geometry/Conventions.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 namespace palkor {
-
-bool ShowCrosshairs = false;
 
 namespace {
 
@@ -73,7 +73,7 @@ void TFF7PPart::LoadFromStream(TStream& stream) {
   Vertices.resize(size_t(v));
   for (TVec3& vertex : Vertices) {
     TVec3 file = ReadVec3(q);
-    vertex = {-file.X, -file.Y, -file.Z};
+    vertex = FieldVertex(file.X, file.Y, file.Z);
     q += 12;
   }
   Normals.resize(size_t(n));
@@ -128,72 +128,33 @@ int32_t TFF7PPart::PolyTotal() const {
                                      std::numeric_limits<int32_t>::max()));
 }
 
-void TFF7PPart::Draw() const {
-  if (ShowCrosshairs) {
-    glBegin(GL_LINES);
-    glVertex3f(-25, 0, 0);
-    glVertex3f(25, 0, 0);
-    glVertex3f(0, -25, 0);
-    glVertex3f(0, 25, 0);
-    glVertex3f(0, 0, -25);
-    glVertex3f(0, 0, 25);
-    glEnd();
-  }
-  DrawPass(0);
-  DrawPass(1);
-}
+void WalkPartPass(
+    const TFF7PPart& part, int pass, const std::function<void(size_t)>& group,
+    const std::function<void(size_t, const TIndexTriple&, const TIndexTriple&)>& polygon) {
+  const int64_t vertexCount = int64_t(part.Vertices.size());
+  const int64_t colourCount = int64_t(part.Colours.size());
+  const int64_t polyCount = int64_t(part.Polys.size());
+  for (size_t g = 0; g < part.Groups.size(); ++g) {
+    const TPGroup& grp = part.Groups[g];
+    group(g);
+    if (grp.Textured() && uint32_t(grp.TexIndex) >= part.Textures.size()) return;
+    if (part.DisplayGroup != 0 && part.DisplayGroup != int32_t(g + 1)) continue;
+    if (grp.TexFlag != pass) continue;
 
-// Pass 0 emits the triangles of groups with TexFlag 0, pass 1 those with TexFlag 1; the
-// GL state of every group is set in both passes, in group order. A textured group whose
-// texture is missing ends the pass. Indices outside the part's arrays are invalid
-// input: a polygon that would read outside them is skipped, and a texture coordinate
-// outside them is not sent.
-void TFF7PPart::DrawPass(int pass) const {
-  const int64_t vertexCount = int64_t(Vertices.size());
-  const int64_t colourCount = int64_t(Colours.size());
-  const int64_t texCoordCount = int64_t(TexCoords.size());
-  const int64_t polyCount = int64_t(Polys.size());
-  for (size_t g = 0; g < Groups.size(); ++g) {
-    const TPGroup& group = Groups[g];
-    if (group.Textured()) {
-      glEnable(GL_BLEND);
-      glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-      glEnable(GL_TEXTURE_2D);
-      glDepthFunc(GL_LEQUAL);
-      if (uint32_t(group.TexIndex) >= Textures.size()) return;
-      glBindTexture(GL_TEXTURE_2D, Textures[size_t(group.TexIndex)]);
-    } else {
-      glDisable(GL_TEXTURE_2D);
-      glDisable(GL_BLEND);
-    }
-    if (DisplayGroup != 0 && DisplayGroup != int32_t(g + 1)) continue;
-
-    const bool emit = group.TexFlag == pass;
-    const int64_t first = std::max<int64_t>(group.FirstPoly, 0);
-    const int64_t last = std::min<int64_t>(int64_t(group.FirstPoly) + group.NumPolys, polyCount);
-    glBegin(GL_TRIANGLES);
+    const int64_t first = std::max<int64_t>(grp.FirstPoly, 0);
+    const int64_t last = std::min<int64_t>(int64_t(grp.FirstPoly) + grp.NumPolys, polyCount);
     for (int64_t p = first; p < last; ++p) {
-      const TPPoly& poly = Polys[size_t(p)];
+      const TPPoly& poly = part.Polys[size_t(p)];
+      TIndexTriple vertices, uvs;
       bool inside = true;
-      for (uint16_t i : poly.Vertices) {
-        int64_t vertex = int64_t(group.VertBase) + i;
-        inside = inside && vertex >= 0 && vertex < colourCount && (!emit || vertex < vertexCount);
+      for (size_t k = 0; k < 3; ++k) {
+        vertices[k] = int64_t(grp.VertBase) + poly.Vertices[k];
+        uvs[k] = int64_t(grp.TexBase) + poly.Vertices[k];
+        inside =
+            inside && vertices[k] >= 0 && vertices[k] < colourCount && vertices[k] < vertexCount;
       }
-      if (!inside) continue;
-      for (uint16_t i : poly.Vertices) {
-        int64_t vertex = int64_t(group.VertBase) + i;
-        const TRGBA& colour = Colours[size_t(vertex)];
-        glColor4ub(colour.R, colour.G, colour.B, colour.A);
-        int64_t uv = int64_t(group.TexBase) + i;
-        if (uv >= 0 && uv < texCoordCount)
-          glTexCoord2f(TexCoords[size_t(uv)].U, TexCoords[size_t(uv)].V);
-        if (emit) {
-          const TVec3& position = Vertices[size_t(vertex)];
-          glVertex3f(position.X, position.Y, position.Z);
-        }
-      }
+      if (inside) polygon(g, vertices, uvs);
     }
-    glEnd();
   }
 }
 

@@ -2,8 +2,6 @@
 
 #include "platform/Streams.h"
 
-#include <GL/gl.h>
-
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -27,12 +25,5 @@ constexpr int32_t TEXDataOffset = 236;
 // height of 0 or less gives an empty image. Nothing is allocated for pixels that the
 // stream does not hold.
 std::unique_ptr<TTexImage> LoadTEX(TStream& stream, int32_t dataOffset);
-
-// Uploads image as a new mipmapped 2D texture in the current GL context (the first row
-// at v = 0), leaves it bound to GL_TEXTURE_2D and returns its name. The texture filters
-// linearly between mipmap levels and repeats in S and T. An empty image gives a 1x1
-// opaque white texture. Throws Exception when the pixels do not match the size or the
-// mipmaps cannot be built; no texture is left behind then.
-GLuint MakeTexture(const TTexImage& image);
 
 } // namespace palkor

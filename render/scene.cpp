@@ -2,6 +2,8 @@
 
 #include "battle/FF7Battle.h"
 #include "field/ff73d.h"
+#include "geometry/Conventions.h"
+#include "render/modeldraw.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -43,13 +45,18 @@ void FloorQuad() {
   glEnd();
 }
 
+const TTextureSet& TexturesOf(const TSceneState& state) {
+  static const TTextureSet none;
+  return state.Textures ? *state.Textures : none;
+}
+
 // The field model turns about the world origin at floor level, lifted inside the turn.
-void DrawFieldModel(const TSceneState& state) {
+void DrawPlacedFieldModel(const TSceneState& state) {
   glRotatef(float(state.RotateY), 0, 1, 0);
   glRotatef(float(state.RotateX), 1, 0, 0);
   glRotatef(float(state.RotateZ), 0, 0, 1);
-  glTranslatef(0, 15, 0);
-  state.FieldModel->Draw();
+  glTranslatef(0, ViewerLift, 0);
+  DrawFieldModel(*state.FieldModel, TexturesOf(state));
 }
 
 void DrawWithReflection(const TSceneState& state) {
@@ -71,7 +78,7 @@ void DrawWithReflection(const TSceneState& state) {
   glClipPlane(GL_CLIP_PLANE0, below);
   glPushMatrix();
   glScalef(1, -1, 1);
-  DrawFieldModel(state);
+  DrawPlacedFieldModel(state);
   glPopMatrix();
   glDisable(GL_CLIP_PLANE0);
   glDisable(GL_STENCIL_TEST);
@@ -87,7 +94,7 @@ void DrawWithReflection(const TSceneState& state) {
   glEnable(GL_CLIP_PLANE0);
   glClipPlane(GL_CLIP_PLANE0, above);
   glPushMatrix();
-  DrawFieldModel(state);
+  DrawPlacedFieldModel(state);
   glPopMatrix();
   glDisable(GL_CLIP_PLANE0);
 }
@@ -107,12 +114,12 @@ void PaintScene(const TSceneState& state) {
 
   if (state.BattleModel) {
     glPushMatrix();
-    glTranslatef(0, 15, 0);
-    glScalef(0.04f, 0.04f, 0.04f);
+    glTranslatef(0, ViewerLift, 0);
+    glScalef(BattleViewerScale, BattleViewerScale, BattleViewerScale);
     glRotatef(float(state.RotateY), 0, 1, 0);
     glRotatef(float(state.RotateX), 1, 0, 0);
     glRotatef(float(state.RotateZ), 0, 0, 1);
-    state.BattleModel->Draw();
+    DrawBattleModel(*state.BattleModel, TexturesOf(state));
     glPopMatrix();
   }
   if (state.FieldModel) {
@@ -121,7 +128,7 @@ void PaintScene(const TSceneState& state) {
     } else {
       glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
       glPushMatrix();
-      DrawFieldModel(state);
+      DrawPlacedFieldModel(state);
       glPopMatrix();
     }
   }

@@ -6,6 +6,7 @@ namespace palkor {
 
 class TFF7Model;
 class TBattleModel;
+class TTextureSet;
 
 // What the viewer's picture depends on: the background, the model's turn, the zoom,
 // the Reflections option, and the model shown (at most one of the two).
@@ -16,6 +17,8 @@ struct TSceneState {
   bool Reflections = false;
   TFF7Model* FieldModel = nullptr;
   TBattleModel* BattleModel = nullptr;
+  // The shown model's textures in the context painted; none draws untextured.
+  const TTextureSet* Textures = nullptr;
 };
 
 // The viewer's GL state, set once when its context is made: a 90 degree perspective,

@@ -138,6 +138,7 @@ TfrmViewer::~TfrmViewer() {
   MakeCurrent();
   FieldModel.reset();
   BattleModel.reset();
+  Textures.Clear();
   ReleaseGL();
 }
 
@@ -166,6 +167,7 @@ TSceneState TfrmViewer::SceneState() const {
   state.Reflections = FHost.ReflectionsOn();
   state.FieldModel = FieldModel.get();
   state.BattleModel = BattleModel.get();
+  state.Textures = &Textures;
   return state;
 }
 
@@ -252,6 +254,7 @@ bool TfrmViewer::ReleaseModel() {
   }
   MakeCurrent();
   FieldModel.reset();
+  if (!BattleModel) Textures.Clear();
   Modified = false;
   update();
   return true;
@@ -260,6 +263,7 @@ bool TfrmViewer::ReleaseModel() {
 void TfrmViewer::DropBattleModel() {
   MakeCurrent();
   BattleModel.reset();
+  if (!FieldModel) Textures.Clear();
   update();
 }
 
@@ -272,7 +276,11 @@ bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
   std::unique_ptr<TLGPFile> archive = archiveClass.Create(path, false);
   Log("LoadModel: Load parts");
   MakeCurrent();
-  FieldModel = std::make_unique<TFF7Model>(*archive, hrcName, animName);
+  {
+    auto model = std::make_unique<TFF7Model>(*archive, hrcName, animName);
+    Textures.Add(*model);
+    FieldModel = std::move(model);
+  }
   FPaintFailed = false;
   {
     QSignalBlocker blockStart(trkStart), blockEnd(trkEnd);
@@ -319,6 +327,7 @@ bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::s
   std::unique_ptr<TLGPFile> archive = archiveClass.Create(path, false);
   auto model = std::make_unique<TBattleModel>();
   model->LoadFromArchive(*archive, code);
+  Textures.Add(*model);
   SetFrameSlider(model->FrameCount(), 0);
   Timer1->setInterval(80);
   BattleModel = std::move(model);

@@ -5,6 +5,7 @@
 #include "field/ff73d.h"
 #include "render/CgWindow.h"
 #include "render/scene.h"
+#include "render/textures.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -78,6 +79,8 @@ public:
 
   std::unique_ptr<TFF7Model> FieldModel;
   std::unique_ptr<TBattleModel> BattleModel;
+  // The shown model's textures, in this window's context.
+  TTextureSet Textures;
   bool Modified = false;
 
   QWidget* pControls;

@@ -7,6 +7,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/StringList.h"
+#include "render/modeldraw.h"
 #include "render/scene.h"
 
 #include <QGridLayout>
@@ -101,7 +102,7 @@ void TTexView::paintGL() {
     glVertex3f(v.X + 50, v.Y, v.Z);
     glEnd();
   }
-  FOwner.EditPart.Draw();
+  DrawPart(FOwner.EditPart, FOwner.EditTextures);
 }
 
 TfrmTex::TfrmTex(QWidget* parent) : QDialog(parent) {
@@ -192,6 +193,7 @@ TfrmTex::TfrmTex(QWidget* parent) : QDialog(parent) {
 
 TfrmTex::~TfrmTex() {
   View->MakeCurrent();
+  EditTextures.Clear();
   View->ReleaseGL();
 }
 
@@ -260,6 +262,7 @@ void TfrmTex::DisplayGroup(bool selectedOnly) {
 void TfrmTex::LoadRSD(const std::string& fileName) {
   View->MakeCurrent();
   EditPart.Textures.clear();
+  EditTextures.Clear();
   TStringList rsd;
   rsd.LoadFromFile(fileName);
   int32_t count = StrToInt(rsd.Values("NTEX"));
@@ -268,8 +271,9 @@ void TfrmTex::LoadRSD(const std::string& fileName) {
     std::string name = WithTEXExtension(rsd.Values(Format("TEX[%d]", i)));
     TMemoryStream data;
     data.LoadFromFile(FindInFolder(folder, name));
-    auto image = LoadTEX(data, TEXDataOffset);
-    EditPart.Textures.push_back(MakeTexture(*image));
+    std::shared_ptr<const TTexImage> image = LoadTEX(data, TEXDataOffset);
+    EditTextures.Add(image);
+    EditPart.Textures.push_back(image);
     EditPart.Blended = true;
   }
   View->update();

@@ -2,6 +2,7 @@
 
 #include "field/ff73d.h"
 #include "render/CgWindow.h"
+#include "render/textures.h"
 #include "texturiser/pedit.h"
 
 #include <QCheckBox>
@@ -57,6 +58,8 @@ public:
 
   TPFileImage PData;
   TFF7PPart EditPart;
+  // The textures Load RSD made, in the view's context.
+  TTextureSet EditTextures;
   std::string PFileName; // the file Open P chose
   QPushButton *bOpenP, *bSaveP, *bAddTexData, *bLoadRSD;
   QListWidget *lbGroups, *lbVerts;

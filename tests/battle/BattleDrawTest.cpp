@@ -1,6 +1,7 @@
 // Battle models drawn on real GL and read back. The view looks down -Z at -16 .. 16;
 // a file vertex (x, y, z) is held at (-x, -y, -z), and the model is mirrored in X.
 #include "battle/FF7Battle.h"
+#include "render/modeldraw.h"
 
 #include "fixtures/BattleWriters.h"
 #include "fixtures/FieldWriters.h"
@@ -24,6 +25,7 @@ struct TBoneSpec {
 
 class BattleDraw : public GLTest {
 protected:
+  TTextureSet NoTextures;
   // A model of these bones, posed by one frame.
   std::unique_ptr<TBattleModel> Build(const std::vector<TBoneSpec>& bones,
                                       const TBattleFrame& frame) {
@@ -73,7 +75,7 @@ constexpr float None = std::numeric_limits<float>::quiet_NaN();
 TEST_F(BattleDraw, TheModelIsMirroredInXAndItsYOffsetNegated) {
   // The file's x = -8 is held at +8 and mirrored back to the left.
   auto model = Build({{-1, 0, {-8, 0, 0}, {255, 0, 0, 255}}}, Pose({{}, {}}));
-  model->Draw();
+  DrawBattleModel(*model, NoTextures);
   EXPECT_EQ(At(-8, 0), Red);
   EXPECT_EQ(At(8, 0), Black);
 
@@ -81,7 +83,7 @@ TEST_F(BattleDraw, TheModelIsMirroredInXAndItsYOffsetNegated) {
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
   auto lowered = Build({{-1, 0, {0, 0, 0}, {0, 255, 0, 255}}}, Pose({{}, {}}, 6, 10));
-  lowered->Draw();
+  DrawBattleModel(*lowered, NoTextures);
   EXPECT_EQ(At(-6, -10), Green); // x mirrored too
   EXPECT_EQ(At(0, 0), Black);
 }
@@ -106,7 +108,7 @@ TEST_F(BattleDraw, RotationsTurnAboutYThenXThenZAt4096ATurn) {
     glClear(GL_COLOR_BUFFER_BIT);
     Refresh();
     auto model = Build({{-1, 0, c.Marker, {255, 0, 0, 255}}}, Pose({c.Root, c.Bone}));
-    model->Draw();
+    DrawBattleModel(*model, NoTextures);
     EXPECT_EQ(At(c.X, c.Y), Red) << c.Root.X << "/" << c.Root.Y << "/" << c.Root.Z << " bone "
                                  << c.Bone.X;
   }
@@ -121,7 +123,7 @@ TEST_F(BattleDraw, ChildrenHangAlongMinusZOfTheirParent) {
                       {7, 0, {0, 0, 0}, {255, 0, 0, 255}},
                       {3, 0, {0, 0, 0}, {255, 0, 0, 255}}},
                      Pose({{}, {1024, 0, 0}, {}}));
-  model->Draw();
+  DrawBattleModel(*model, NoTextures);
   EXPECT_EQ(At(0, 9), Green);
   EXPECT_EQ(At(0, 0), Black);
 
@@ -130,6 +132,6 @@ TEST_F(BattleDraw, ChildrenHangAlongMinusZOfTheirParent) {
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
   auto partial = Build({{-1, 0, {-8, 0, 0}, {255, 0, 0, 255}}}, Pose({{0, 0, 0}}));
-  partial->Draw();
+  DrawBattleModel(*partial, NoTextures);
   EXPECT_EQ(At(-8, 0), Red);
 }

@@ -2,6 +2,7 @@
 // -Z at -16 .. 16; a file vertex (x, y, z) is drawn at (-x, -y, -z).
 #include "field/ff73d.h"
 #include "field/tex.h"
+#include "render/modeldraw.h"
 
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
@@ -33,16 +34,23 @@ std::unique_ptr<TFF7PPart> PartOf(const TPFixture& f) {
   return TFF7PPart::CreateFromStream(stream);
 }
 
-GLuint WhiteTexture() {
-  TTexImage image;
-  image.Width = image.Height = 2;
-  image.Pixels.assign(16, 255);
-  return MakeTexture(image);
+std::shared_ptr<const TTexImage> WhiteTexture() {
+  auto image = std::make_shared<TTexImage>();
+  image->Width = image->Height = 2;
+  image->Pixels.assign(16, 255);
+  return image;
 }
 
 } // namespace
 
-class PartDraw : public GLTest {};
+class PartDraw : public GLTest {
+protected:
+  TTextureSet Textures;
+  void AddWhiteTexture(TFF7PPart& part) {
+    part.Textures.push_back(WhiteTexture());
+    Textures.Add(part);
+  }
+};
 
 TEST_F(PartDraw, PlainGroupsDrawFirstAndAMissingTextureEndsThePass) {
   TPFixture f;
@@ -52,16 +60,16 @@ TEST_F(PartDraw, PlainGroupsDrawFirstAndAMissingTextureEndsThePass) {
   auto part = PartOf(f);
 
   // No texture 0: each pass ends at group 2, so group 3 never draws.
-  part->Draw();
+  DrawPart(*part, Textures);
   EXPECT_EQ(At(-8, 0), Red);
   EXPECT_EQ(At(0, 0), Black);
   EXPECT_EQ(At(8, 0), Black);
 
   // With the texture, everything draws; the textured group in the second pass.
-  part->Textures.push_back(WhiteTexture());
+  AddWhiteTexture(*part);
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
-  part->Draw();
+  DrawPart(*part, Textures);
   EXPECT_EQ(At(-8, 0), Red);
   EXPECT_TRUE(Near(At(0, 0), White, 2)) << ::testing::PrintToString(At(0, 0));
   EXPECT_EQ(At(8, 0), Green);
@@ -70,7 +78,7 @@ TEST_F(PartDraw, PlainGroupsDrawFirstAndAMissingTextureEndsThePass) {
 TEST_F(PartDraw, ColoursAreDrawnRedGreenBlueFromTheFilesBlueGreenRed) {
   TPFixture f;
   AddSquare(f, 0, 0, {200, 100, 50, 255});
-  PartOf(f)->Draw();
+  DrawPart(*PartOf(f), Textures);
   EXPECT_TRUE(Near(At(0, 0), {200, 100, 50}, 1)) << ::testing::PrintToString(At(0, 0));
 }
 
@@ -80,9 +88,9 @@ TEST_F(PartDraw, DisplayGroupDrawsOnlyThatGroup) {
   AddSquare(f, 0, 0, {255, 255, 255, 255}, 0);
   AddSquare(f, -8, 0, {0, 255, 0, 255});
   auto part = PartOf(f);
-  part->Textures.push_back(WhiteTexture());
+  AddWhiteTexture(*part);
   part->DisplayGroup = 3;
-  part->Draw();
+  DrawPart(*part, Textures);
   EXPECT_EQ(At(-8, 0), Black);
   EXPECT_EQ(At(0, 0), Black);
   EXPECT_EQ(At(8, 0), Green);
@@ -95,10 +103,10 @@ TEST_F(PartDraw, ATextureFlagOnAPlainTypeDrawsInTheSecondPassWithoutTexture) {
   TPFixture f;
   AddSquare(f, 0, 0, {0, 0, 255, 128}, 0, 1); // type 1, TexFlag 1, half transparent
   auto part = PartOf(f);
-  part->Textures.push_back(WhiteTexture());
+  AddWhiteTexture(*part);
   glEnable(GL_BLEND); // left on by earlier drawing: the plain group turns it off
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  part->Draw();
+  DrawPart(*part, Textures);
   EXPECT_EQ(At(0, 0), (TColour{0, 0, 255}));
 }
 
@@ -109,7 +117,7 @@ TEST_F(PartDraw, IndicesOutsideThePartAreSkipped) {
   f.Groups[0].VertBase = 60000; // every vertex out of range
   f.Groups[1].NumPolys = 1000;  // runs past the polygons
   auto part = PartOf(f);
-  part->Draw();
+  DrawPart(*part, Textures);
   EXPECT_EQ(At(-8, 0), Black);
   EXPECT_EQ(At(8, 0), Green);
 }
@@ -119,7 +127,7 @@ TEST_F(PartDraw, CrosshairsAreDrawnThroughThePartsOrigin) {
   glColor3f(1, 1, 0);
   glTranslatef(0.25f, 0.25f, 0); // puts the one-pixel lines on pixel centres
   ShowCrosshairs = true;
-  part->Draw();
+  DrawPart(*part, Textures);
   ShowCrosshairs = false;
   EXPECT_EQ(At(10.25f, 0.25f), (TColour{255, 255, 0}));
   EXPECT_EQ(At(0.25f, -10.25f), (TColour{255, 255, 0}));
@@ -130,6 +138,7 @@ TEST_F(PartDraw, CrosshairsAreDrawnThroughThePartsOrigin) {
 class SkeletonDraw : public GLTest {
 protected:
   TTempDir Dir;
+  TTextureSet Textures;
 
   // A model whose bones each carry one small box, posed by one frame of rotations.
   std::unique_ptr<TFF7Model> Build(std::vector<TModelBoneFixture> bones,
@@ -169,14 +178,14 @@ TEST_F(SkeletonDraw, RotationsTurnAboutZThenXThenY) {
     Refresh();
     TModelBoneFixture bone{"b1", "root", 0, {Box(0, 0, -10, {255, 0, 0, 255})}};
     auto model = Build({bone}, {c.Rotation});
-    model->Draw();
+    DrawFieldModel(*model, Textures);
     EXPECT_EQ(At(c.X, c.Y), Red) << c.Rotation[0] << " " << c.Rotation[1];
   }
   // About Z, negated: a marker on the bone's +X turns to -Y for a rotation of +90.
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
   TModelBoneFixture bone{"b1", "root", 0, {Box(-10, 0, 0, {255, 0, 0, 255})}};
-  Build({bone}, {{0, 0, 90}})->Draw();
+  DrawFieldModel(*Build({bone}, {{0, 0, 90}}), Textures);
   EXPECT_EQ(At(0, -10), Red);
   EXPECT_EQ(At(0, 10), Black);
 }
@@ -188,7 +197,7 @@ TEST_F(SkeletonDraw, ChildrenHangAtTheEndOfTheirParent) {
                       {"lost", "nobody", 0, {Box(0, 0, 0, {255, 0, 0, 255})}}},
                      {{0, 90, 0}, {0, 0, 0}, {0, 0, 0}});
   EXPECT_EQ(model->GetBone(3).Parent, -1);
-  model->Draw();
+  DrawFieldModel(*model, Textures);
   EXPECT_EQ(At(-10, 0), Green);
   EXPECT_EQ(At(0, 0), Black); // the unparented bone is never drawn
 }
@@ -199,14 +208,14 @@ TEST_F(SkeletonDraw, FirstAndLastBoneLimitTheBodiesButNotTheBones) {
                       {"c", "root", 0, {Box(-8, 0, 0, {255, 0, 0, 255})}}},
                      {});
   model->FirstBone = model->LastBone = 2;
-  model->Draw();
+  DrawFieldModel(*model, Textures);
   EXPECT_EQ(At(-8, 0), Black);
   EXPECT_EQ(At(0, 0), Green);
   EXPECT_EQ(At(8, 0), Black);
   model->ShowBodies = false;
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
-  model->Draw();
+  DrawFieldModel(*model, Textures);
   EXPECT_EQ(At(0, 0), Black);
 }
 
@@ -216,7 +225,7 @@ TEST_F(SkeletonDraw, TheSelectedBoneLineIsGreenAndItsJointRed) {
       Build({{"left", "root", 12, {}}, {"right", "root", 12, {}}}, {{0, 90, 0}, {0, -90, 0}});
   model->ShowBones = true;
   model->SelectedBone = 2;
-  model->Draw();
+  DrawFieldModel(*model, Textures);
   // Near the joint a line is still close to its start colour, and white at its end.
   TColour selectedLine = At(3, 0), otherLine = At(-3, 0);
   EXPECT_TRUE(selectedLine[1] > 200 && selectedLine[0] < 120 && selectedLine[2] < 120)
@@ -230,7 +239,7 @@ TEST_F(SkeletonDraw, TheSelectedBoneLineIsGreenAndItsJointRed) {
   model->SelectedBone = -1;
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
-  model->Draw();
+  DrawFieldModel(*model, Textures);
   EXPECT_EQ(At(0.2f, 0.2f), White);
 }
 
@@ -242,7 +251,7 @@ TEST_F(SkeletonDraw, AChainLongerThanGLsMatrixStackIsDrawnWhole) {
   bones.back().Parts.push_back(Box(0, 0, 0, {0, 255, 0, 255}));
   std::vector<std::array<float, 3>> rotations(60, {0, 0, 0});
   rotations[0] = {0, 90, 0};
-  Build(bones, rotations)->Draw();
+  DrawFieldModel(*Build(bones, rotations), Textures);
   EXPECT_EQ(At(-14.75f, 0), Green);
   GLint depth = 0;
   glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);

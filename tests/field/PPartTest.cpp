@@ -84,7 +84,7 @@ TEST(PPart, AnyTranslucentColourMakesThePartBlended) {
   TMemoryStream translucent(BuildP(f)), opaque(BuildP(TwoGroups()));
   TFF7PPart part;
   part.LoadFromStream(translucent);
-  part.Textures.push_back(7);
+  part.Textures.push_back(std::make_shared<TTexImage>());
   part.LoadFromStream(opaque);
   EXPECT_FALSE(part.Blended);
   EXPECT_TRUE(part.Textures.empty());

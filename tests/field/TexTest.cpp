@@ -1,4 +1,5 @@
 #include "field/tex.h"
+#include "render/textures.h"
 
 #include "fixtures/TexWriter.h"
 #include "render/offscreen.h"

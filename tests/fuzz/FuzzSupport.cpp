@@ -1,4 +1,5 @@
 #include "tests/fuzz/FuzzSupport.h"
+#include "render/modeldraw.h"
 
 #include "archive/DebugLog.h"
 #include "battle/FF7Battle.h"
@@ -68,6 +69,8 @@ void ExerciseModel(const TModelMembers& members) {
   try {
     auto archive = TLGPFile::Create(path, false);
     TFF7Model model(*archive, "m.hrc", "m.a");
+    TTextureSet textures;
+    textures.Add(model);
     model.ShowBones = true;
     ShowCrosshairs = true;
     for (int32_t frame = 0; frame < model.FrameCount && frame < 64; ++frame) {
@@ -76,12 +79,12 @@ void ExerciseModel(const TModelMembers& members) {
       TVec3 rotation;
       model.GetSelectedRotation(rotation);
       model.SetSelectedRotation({rotation.X + 1, rotation.Y, rotation.Z});
-      model.Draw();
+      DrawFieldModel(model, textures);
     }
     for (auto& bone : model.Bones)
       for (auto& part : bone->Parts) {
         part->DisplayGroup = 2;
-        part->Draw();
+        DrawPart(*part, textures);
       }
   } catch (const Exception&) {
   }
@@ -114,12 +117,14 @@ void ExerciseBattle(const TBattleMembers& members) {
   try {
     TBattleModel model;
     model.LoadFromList(list);
+    TTextureSet textures;
+    textures.Add(model);
     for (int32_t a = 0; a < std::max(model.AnimCount(), 1); ++a) {
       model.AnimIndex = a;
       for (int32_t f = 0; f < std::min(model.FrameCount() + 1, 64); ++f) {
         model.Frame = f;
         glLoadIdentity();
-        model.Draw();
+        DrawBattleModel(model, textures);
       }
     }
   } catch (const Exception&) {

@@ -1,6 +1,7 @@
 // A whole archive from the fuzzer, from which the model M.HRC with animation M.A is
 // built, posed and drawn.
 #include "field/ff73d.h"
+#include "render/modeldraw.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <cstdio>
@@ -16,10 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     auto archive = TLGPFile::Create(path, false);
     TFF7Model model(*archive, "M.HRC", "M.A");
+    TTextureSet textures;
+    textures.Add(model);
     model.ShowBones = true;
     for (int32_t frame = 0; frame < model.FrameCount && frame < 16; ++frame) {
       model.SetFrame(frame);
-      model.Draw();
+      DrawFieldModel(model, textures);
     }
   } catch (const Exception&) {
   }

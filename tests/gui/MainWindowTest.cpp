@@ -1,4 +1,5 @@
 // The main window and the viewer driven as a user would, on Xvfb with real GL.
+#include "render/modeldraw.h"
 #include "app/pakmain.h"
 #include "archive/LGPNull.h"
 #include "fixtures/Demo.h"

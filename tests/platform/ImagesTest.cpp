@@ -1,4 +1,4 @@
-#include "render/images.h"
+#include "platform/images.h"
 
 #include "fixtures/LGPWriter.h"
 #include "fixtures/PNGReader.h"

@@ -13,7 +13,7 @@
 //   54       pixels: 4 bytes each, blue, green, red, 0; the bottom row first
 //
 // PNG: written by libpng into memory, 8-bit samples, no interlacing.
-#include "render/images.h"
+#include "platform/images.h"
 
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
@@ -54,7 +54,7 @@ void PNGWarning(png_structp, png_const_charp) {}
 
 // Encodes into target; false with target.Error set when libpng fails. Nothing with a
 // destructor lives in this frame across setjmp.
-bool EncodePNG(TPNGTarget& target, int width, int height, int channels, png_bytep const* rows) {
+bool EncodePNGInto(TPNGTarget& target, int width, int height, int channels, png_bytep const* rows) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &target, PNGError, PNGWarning);
   if (!png) {
     std::snprintf(target.Error, sizeof target.Error, "out of memory");
@@ -84,7 +84,7 @@ void PutU16LE(uint8_t* p, uint16_t v) {
 
 } // namespace
 
-void WritePNG(const std::string& path, int width, int height, const uint8_t* pixels, int channels) {
+std::string EncodePNG(int width, int height, const uint8_t* pixels, int channels) {
   if (channels != 3 && channels != 4)
     throw Exception(Format("Cannot write a PNG image of %d channels", channels));
   // libpng refuses sides above 1000000 pixels.
@@ -96,9 +96,13 @@ void WritePNG(const std::string& path, int width, int height, const uint8_t* pix
   for (int y = 0; y < height; ++y)
     rows[size_t(y)] = const_cast<png_bytep>(pixels + size_t(y) * rowBytes);
   TPNGTarget target;
-  if (!EncodePNG(target, width, height, channels, rows.data()))
+  if (!EncodePNGInto(target, width, height, channels, rows.data()))
     throw Exception(Format("Cannot write a PNG image: %s", target.Error));
-  ReplaceFileWithBytes(path, target.Bytes);
+  return std::move(target.Bytes);
+}
+
+void WritePNG(const std::string& path, int width, int height, const uint8_t* pixels, int channels) {
+  ReplaceFileWithBytes(path, EncodePNG(width, height, pixels, channels));
 }
 
 void WriteBMP32(const std::string& path, int width, int height, const uint8_t* rgbPixels) {

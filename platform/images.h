@@ -14,6 +14,8 @@ namespace palkor {
 // 4 gives RGBA (colour type 6). pixels: height rows of width x channels bytes, packed,
 // top row first.
 void WritePNG(const std::string& path, int width, int height, const uint8_t* pixels, int channels);
+// The bytes of that PNG file.
+std::string EncodePNG(int width, int height, const uint8_t* pixels, int channels);
 
 // A 32-bit BI_RGB BMP file (rows bottom-up, bytes blue, green, red, 0) from packed RGB
 // pixels, 3 bytes each, top row first.

@@ -1,0 +1,41 @@
+#pragma once
+
+// How the game's models are placed in the viewer's world, in one place for drawing and
+// exporting alike. The viewer's world is right-handed with +Y up; the eye looks along
+// -Z at the model's front.
+
+#include "geometry/Matrix.h"
+
+namespace palkor {
+
+// Field models. A P file's vertex is negated on load (the files hold the model upside
+// down and facing away). A bone turns about -Y, then X, then -Z by its rotation in
+// degrees; its children's joints lie at (0, 0, length) from its joint.
+inline TVec3 FieldVertex(float x, float y, float z) {
+  return {-x, -y, -z};
+}
+TMatrix4 FieldBoneTurn(const TVec3& degrees);
+inline float FieldBoneReach(float length) {
+  return length;
+}
+
+// Battle models. The whole model is mirrored in X; the root moves by the frame's
+// offsets with Y negated and turns by the frame's root rotation. A bone turns about Y,
+// then X, then Z; its children's joints lie at (0, 0, -length). Angles are in degrees.
+TMatrix4 BattleMirror();
+TMatrix4 BattleBoneTurn(const TVec3& degrees);
+inline float BattleBoneReach(float length) {
+  return -length;
+}
+// The root's transform inside the mirror: offsets and root rotation.
+TMatrix4 BattleRootMove(const TVec3& offset, const TVec3& degrees);
+
+// The viewer lifts every model by this much above its floor (y = 0) and draws battle
+// models at this scale.
+constexpr float ViewerLift = 15.0f;
+constexpr float BattleViewerScale = 0.04f;
+
+// m seen in a mirror in X: Mirror * m * Mirror. A mirrored turn is again a turn.
+TMatrix4 MirroredInX(const TMatrix4& m);
+
+} // namespace palkor

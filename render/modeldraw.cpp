@@ -1,0 +1,121 @@
+#include "render/modeldraw.h"
+
+#include "battle/FF7Battle.h"
+#include "field/ff73d.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+namespace palkor {
+
+bool ShowCrosshairs = false;
+
+namespace {
+
+void DrawPartPass(const TFF7PPart& part, int pass, const TTextureSet& textures) {
+  bool inBegin = false;
+  auto end = [&] {
+    if (inBegin) glEnd();
+    inBegin = false;
+  };
+  auto group = [&](size_t g) {
+    end();
+    const TPGroup& grp = part.Groups[g];
+    if (grp.Textured()) {
+      glEnable(GL_BLEND);
+      glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+      glEnable(GL_TEXTURE_2D);
+      glDepthFunc(GL_LEQUAL);
+      if (uint32_t(grp.TexIndex) < part.Textures.size())
+        glBindTexture(GL_TEXTURE_2D, textures.Name(part.Textures[size_t(grp.TexIndex)].get()));
+    } else {
+      glDisable(GL_TEXTURE_2D);
+      glDisable(GL_BLEND);
+    }
+  };
+  const int64_t texCoordCount = int64_t(part.TexCoords.size());
+  auto polygon = [&](size_t, const TIndexTriple& vertices, const TIndexTriple& uvs) {
+    if (!inBegin) glBegin(GL_TRIANGLES);
+    inBegin = true;
+    for (size_t k = 0; k < 3; ++k) {
+      const TRGBA& colour = part.Colours[size_t(vertices[k])];
+      glColor4ub(colour.R, colour.G, colour.B, colour.A);
+      if (uvs[k] >= 0 && uvs[k] < texCoordCount)
+        glTexCoord2f(part.TexCoords[size_t(uvs[k])].U, part.TexCoords[size_t(uvs[k])].V);
+      const TVec3& position = part.Vertices[size_t(vertices[k])];
+      glVertex3f(position.X, position.Y, position.Z);
+    }
+  };
+  WalkPartPass(part, pass, group, polygon);
+  end();
+}
+
+GLUquadric* SphereQuadric() {
+  static GLUquadric* quadric = gluNewQuadric();
+  return quadric;
+}
+
+} // namespace
+
+void DrawPart(const TFF7PPart& part, const TTextureSet& textures) {
+  if (ShowCrosshairs) {
+    glBegin(GL_LINES);
+    glVertex3f(-25, 0, 0);
+    glVertex3f(25, 0, 0);
+    glVertex3f(0, -25, 0);
+    glVertex3f(0, 25, 0);
+    glVertex3f(0, 0, -25);
+    glVertex3f(0, 0, 25);
+    glEnd();
+  }
+  DrawPartPass(part, 0, textures);
+  DrawPartPass(part, 1, textures);
+}
+
+void DrawFieldModel(const TFF7Model& model, const TTextureSet& textures) {
+  DrawFieldBone(model, 0, 0, textures);
+  DrawFieldBone(model, 0, 1, textures);
+}
+
+void DrawFieldBone(const TFF7Model& model, int32_t index, int pass, const TTextureSet& textures) {
+  TMatrix4 saved;
+  glGetFloatv(GL_MODELVIEW_MATRIX, saved.M);
+  for (const TPosedJoint& joint : model.PoseFrom(index, saved)) {
+    const int32_t b = joint.Bone;
+    const TFF7Parts& bone = *model.Bones[size_t(b)];
+    glLoadMatrixf(joint.Joint.M);
+    if (model.FirstBone <= b && b <= model.LastBone && model.ShowBodies &&
+        bone.Blended == (pass == 1))
+      for (const auto& part : bone.Parts) DrawPart(*part, textures);
+    if (!model.ShowBones) continue;
+    bool selected = b == model.SelectedBone;
+    glLineWidth(4);
+    glBegin(GL_LINES);
+    if (selected)
+      glColor3f(0, 1, 0);
+    else
+      glColor3f(0, 0, 1);
+    glVertex3f(0, 0, 0);
+    glColor3f(1, 1, 1);
+    glVertex3f(0, 0, bone.Length);
+    glEnd();
+    if (selected) glColor3f(1, 0, 0);
+    gluSphere(SphereQuadric(), 1, 8, 8);
+    glLineWidth(1);
+  }
+  glLoadMatrixf(saved.M);
+}
+
+// Without animations, or where a frame has fewer rotations than the skeleton, bones are
+// drawn unturned: the rest pose.
+void DrawBattleModel(TBattleModel& model, const TTextureSet& textures) {
+  TMatrix4 saved;
+  glGetFloatv(GL_MODELVIEW_MATRIX, saved.M);
+  for (const TPosedJoint& joint : model.PoseJoints(model.CurrentFrame(), saved)) {
+    glLoadMatrixf(joint.Joint.M);
+    if (const auto& part = model.Parts[size_t(joint.Bone)]) DrawPart(*part, textures);
+  }
+  glLoadMatrixf(saved.M);
+}
+
+} // namespace palkor
