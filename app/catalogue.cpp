@@ -57,6 +57,7 @@ void TCatalogue::AnalyseArchive(TLGPFile& archive, TCatalogueListener* listener)
   std::unique_ptr<TLGPMemberReader> reader = archive.OpenMemberReader();
   out.ModelListUpdating(true);
   ModelItems.clear();
+  BattleCodes.clear();
   out.StatusText("Analysing...");
   ProgressDrawn = -1;
 
@@ -73,6 +74,7 @@ void TCatalogue::AnalyseArchive(TLGPFile& archive, TCatalogueListener* listener)
     ModelList.clear();
     AnimList.clear();
     ModelItems.clear();
+    BattleCodes.clear();
     throw;
   }
   out.StatusText("Complete!");
@@ -92,8 +94,11 @@ void TCatalogue::Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueLis
     const std::string& name = archive.EntryAt(i).Name;
     if (battle) {
       std::string upper = UpperCaseASCII(name);
-      if (upper.size() >= 4 && upper.compare(2, 2, "AA") == 0 && (upper < "OGAA" || upper > "RRAA"))
+      if (upper.size() >= 4 && upper.compare(2, 2, "AA") == 0 &&
+          (upper < "OGAA" || upper > "RRAA")) {
         ModelItems.push_back("[Battle] " + upper);
+        BattleCodes.push_back(upper.substr(0, 2));
+      }
       continue;
     }
     const std::string extension = ExtensionOf(name);

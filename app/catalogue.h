@@ -75,6 +75,8 @@ public:
   // The model list's display texts: "NAME - skeleton" for field models, parallel to
   // ModelList; "[Battle] NAME" items for the battle archive, with ModelList empty.
   std::vector<std::string> ModelItems;
+  // The battle archive's model codes in upper case, parallel to ModelItems.
+  std::vector<std::string> BattleCodes;
   TStringList FilterList;
   int32_t ProgressPosition = 0;
   int32_t ProgressTotal = 1;

@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,16 @@ public:
   TDebugLog(const TDebugLog&) = delete;
   TDebugLog& operator=(const TDebugLog&) = delete;
 
-  void Log(std::string text) { FLines.push_back(std::move(text)); }
+  // Safe to call from several threads at once (models are built on worker threads).
+  void Log(std::string text) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    FLines.push_back(std::move(text));
+  }
   // Forgets every line after the header (for long-running tools that log without end).
-  void ClearLines() { FLines.resize(std::min<size_t>(FLines.size(), 1)); }
+  void ClearLines() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    FLines.resize(std::min<size_t>(FLines.size(), 1));
+  }
   const std::vector<std::string>& Lines() const { return FLines; }
   const std::string& LogFileName() const { return FLogFileName; }
 
@@ -30,6 +38,7 @@ public:
   void SetWriteAtEnd(bool value) { FWriteAtEnd = value; }
 
 private:
+  std::mutex FMutex;
   std::vector<std::string> FLines;
   std::string FLogFileName;
   bool FWriteAtEnd = false;

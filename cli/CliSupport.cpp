@@ -2,8 +2,10 @@
 
 #include "archive/LGPNull.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <unistd.h>
 
 namespace palkor::cli {
 
@@ -44,6 +46,26 @@ std::string FloatText(float value) {
   char buffer[32];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
   return std::string(buffer, result.ptr);
+}
+
+TProgressBar::TProgressBar(int32_t total) : FTotal(std::max(total, 1)), FShow(::isatty(2)) {}
+
+TProgressBar::~TProgressBar() {
+  if (FShow) std::fputs("\n", stderr);
+}
+
+void TProgressBar::Show(int32_t done) {
+  FDone = done;
+  if (!FShow) return;
+  int filled = int(40LL * std::clamp(FDone, 0, FTotal) / FTotal);
+  std::fprintf(stderr, "\r[%s%s] %d/%d", std::string(size_t(filled), '#').c_str(),
+               std::string(size_t(40 - filled), ' ').c_str(), FDone, FTotal);
+}
+
+void TProgressBar::Message(const std::string& line) {
+  if (FShow) std::fputs("\r\033[K", stderr);
+  std::fprintf(stderr, "%s\n", line.c_str());
+  if (FShow) Show(FDone);
 }
 
 } // namespace palkor::cli

@@ -25,6 +25,24 @@ void WriteStdout(std::string_view bytes);
 // A float in the shortest form that reads back to the same value, with ".".
 std::string FloatText(float value);
 
+// Ends a command with exit status 1 when it has already said what went wrong.
+struct TQuietFailure {};
+
+// A bar on standard error while it is a terminal.
+class TProgressBar {
+public:
+  explicit TProgressBar(int32_t total);
+  ~TProgressBar();
+  void Step() { Show(FDone + 1); }
+  void Show(int32_t done);
+  // A line on standard error, above the bar when one is shown.
+  void Message(const std::string& line);
+
+private:
+  int32_t FTotal, FDone = 0;
+  bool FShow;
+};
+
 // The commands, each group adding its subcommands to the program.
 void AddArchiveCommands(CLI::App& app);
 void AddTexCommands(CLI::App& app);
@@ -33,5 +51,6 @@ void AddBattleCommands(CLI::App& app);
 void AddCatalogueCommands(CLI::App& app);
 void AddRenderCommands(CLI::App& app);
 void AddTexturiseCommands(CLI::App& app);
+void AddExportCommands(CLI::App& app);
 
 } // namespace palkor::cli

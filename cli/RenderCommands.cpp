@@ -29,26 +29,6 @@ struct TRenderArgs {
   uint32_t BackColour = 0x338000;
 };
 
-// A bar on standard error while it is a terminal.
-class TProgressBar {
-public:
-  explicit TProgressBar(int32_t total) : FTotal(std::max(total, 1)), FShow(::isatty(2)) {}
-  ~TProgressBar() {
-    if (FShow) std::fputs("\n", stderr);
-  }
-  void Step() {
-    if (!FShow) return;
-    ++FDone;
-    int filled = int(40LL * FDone / FTotal);
-    std::fprintf(stderr, "\r[%s%s] %d/%d", std::string(size_t(filled), '#').c_str(),
-                 std::string(size_t(40 - filled), ' ').c_str(), FDone, FTotal);
-  }
-
-private:
-  int32_t FTotal, FDone = 0;
-  bool FShow;
-};
-
 struct TPass {
   std::string AnimPart;
   std::function<void()> Select; // makes the animation current

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
   cli::AddCatalogueCommands(app);
   cli::AddRenderCommands(app);
   cli::AddTexturiseCommands(app);
+  cli::AddExportCommands(app);
 
   try {
     app.parse(argc, argv);
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     std::cerr << "palkor-cli: " << e.what() << "\n" << app.help();
     return 2;
+  } catch (const cli::TQuietFailure&) {
+    std::fflush(stdout);
+    return 1;
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::cerr << "palkor-cli: " << e.what() << "\n";

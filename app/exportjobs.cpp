@@ -1,0 +1,211 @@
+#include "app/exportjobs.h"
+
+#include "battle/FF7Battle.h"
+#include "field/ff73d.h"
+#include "platform/Convert.h"
+#include "platform/Exceptions.h"
+#include "platform/StringList.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+
+namespace palkor {
+
+bool IsBattleModelName(const std::string& model) {
+  return model.size() == 2 && model.find('.') == std::string::npos;
+}
+
+namespace {
+
+std::string WithoutExtension(const std::string& name) {
+  size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// The folder and the folders above it, as mkdir -p makes them.
+void MakeFolders(const std::string& folder) {
+  for (size_t slash = 1; slash != std::string::npos;) {
+    slash = folder.find('/', slash);
+    std::string part = folder.substr(0, slash);
+    if (slash != std::string::npos) ++slash;
+    if (part.empty() || part == ".") continue;
+    struct stat info;
+    if (::stat(part.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
+    if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+      throw Exception(Format("Cannot create folder \"%s\". %s", folder, std::strerror(errno)));
+  }
+  struct stat info;
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    throw Exception(Format("Cannot create folder \"%s\". %s", folder, std::strerror(ENOTDIR)));
+}
+
+} // namespace
+
+TExportItem ResolveExportItem(const TLGPFile& archive, const TCatalogue& catalogue,
+                              const std::string& model, const std::vector<std::string>& anims,
+                              bool filterAnims) {
+  TExportItem item;
+  if (IsBattleModelName(model)) {
+    item.Battle = true;
+    item.Member = UpperCaseASCII(model);
+    item.Name = item.Member;
+    item.Anims = anims;
+    item.AllAnims = anims.empty();
+    return item;
+  }
+  int32_t k = catalogue.IndexOfModel(model);
+  if (k < 0) throw Exception("no model named " + model);
+  item.Member = catalogue.ModelList[size_t(k)].Name;
+  item.Name = WithoutExtension(item.Member);
+  if (anims.empty()) {
+    item.Anims = catalogue.AnimationsFor(k, filterAnims);
+  } else {
+    for (const std::string& anim : anims) {
+      int32_t index = archive.IndexOf(anim);
+      if (index < 0) throw Exception("no animation named " + anim);
+      item.Anims.push_back(archive.GetEntry(index).Name);
+    }
+  }
+  return item;
+}
+
+std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue& catalogue,
+                                       bool filterAnims) {
+  std::vector<TExportItem> items;
+  std::set<std::string> seen;
+  for (const std::string& code : catalogue.BattleCodes)
+    if (seen.insert(code).second)
+      items.push_back(ResolveExportItem(archive, catalogue, code, {}, false));
+  for (size_t k = 0; k < catalogue.ModelList.size(); ++k) {
+    const std::string& name = catalogue.ModelList[k].Name;
+    if (!seen.insert(UpperCaseASCII(name)).second) continue;
+    TExportItem item;
+    item.Member = name;
+    item.Name = WithoutExtension(name);
+    item.Anims = catalogue.AnimationsFor(int32_t(k), filterAnims);
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options) {
+  if (item.Battle) {
+    TBattleModel model;
+    model.LoadFromArchive(archive, item.Member);
+    std::vector<int32_t> indexes;
+    if (item.AllAnims) {
+      for (int32_t a = 0; a < model.AnimCount(); ++a) indexes.push_back(a);
+    } else {
+      for (const std::string& anim : item.Anims) {
+        int32_t number = 0;
+        if (!TryStrToInt(anim, number) || number < 1 || number > model.AnimCount())
+          throw Exception(Format("no animation %s: the model has %d", anim, model.AnimCount()));
+        indexes.push_back(number - 1);
+      }
+    }
+    return ExportBattleModel(model, item.Name, indexes, options);
+  }
+  // The model is built with the first animation, as the viewer builds it; the others
+  // are read as they are.
+  TFF7Model model(archive, item.Member, item.Anims.empty() ? std::string() : item.Anims[0]);
+  std::vector<TFieldAnimation> anims;
+  for (size_t a = 0; a < item.Anims.size(); ++a) {
+    if (a == 0) {
+      anims.push_back({item.Anims[0], std::string(model.AnimData.View())});
+      continue;
+    }
+    TMemoryStream data;
+    archive.ReadMember(archive.IndexOf(item.Anims[a]), data);
+    anims.push_back({item.Anims[a], std::string(data.View())});
+  }
+  return ExportFieldModel(model, item.Name, anims, options);
+}
+
+void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
+                      const std::string& path) {
+  WriteGltfFile(ExportItem(archive, item, options), path);
+}
+
+TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExportItem>& items,
+                             const std::string& folder, const TGltfOptions& options, int32_t jobs,
+                             const std::function<bool(const TExportAllProgress&)>& progress) {
+  MakeFolders(folder);
+  const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+
+  std::mutex lock;
+  std::condition_variable changed;
+  TExportAllProgress state;
+  state.Total = int32_t(items.size());
+  size_t next = 0;
+  bool stopping = false;
+  int32_t running = 0;
+
+  auto worker = [&] {
+    // Each thread reads the archive through its own opening.
+    std::unique_ptr<TLGPFile> reader;
+    std::string openError;
+    try {
+      reader = archive.Open();
+    } catch (const std::exception& e) {
+      openError = e.what();
+    }
+    for (;;) {
+      size_t index;
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        if (stopping || next >= items.size()) break;
+        index = next++;
+        ++running;
+      }
+      const TExportItem& item = items[index];
+      std::string error = openError;
+      if (error.empty()) {
+        try {
+          ExportItemToFile(*reader, item, options, prefix + item.Name + ".glb");
+        } catch (const std::bad_alloc&) {
+          error = "Out of memory: the model is too large to export";
+        } catch (const std::exception& e) {
+          error = e.what();
+        }
+      }
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        --running;
+        ++state.Done;
+        if (!error.empty()) state.Failures.emplace_back(item.Name, error);
+      }
+      changed.notify_all();
+    }
+  };
+
+  const int32_t threads = std::max(1, std::min<int32_t>(jobs, int32_t(items.size())));
+  std::vector<std::thread> pool;
+  for (int32_t t = 0; t < threads; ++t) pool.emplace_back(worker);
+
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+      const bool finished = (stopping || next >= items.size()) && running == 0;
+      const TExportAllProgress now = state;
+      guard.unlock();
+      const bool goOn = !progress || progress(now);
+      guard.lock();
+      if (!goOn) stopping = true;
+      if (finished) break;
+      changed.wait_for(guard, std::chrono::milliseconds(100),
+                       [&] { return state.Done != now.Done; });
+    }
+  }
+  for (std::thread& t : pool) t.join();
+  return state;
+}
+
+} // namespace palkor

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "app/catalogue.h"
+#include "archive/lgpstruct.h"
+#include "export/gltf.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace palkor {
+
+// A model name names a battle model when it is a two-letter code: two characters and
+// no ".". Anything else is a field model's HRC member name.
+bool IsBattleModelName(const std::string& model);
+
+// One model to export and the animations to export with it.
+struct TExportItem {
+  bool Battle = false;
+  // The HRC member name (field) or the code in upper case (battle).
+  std::string Member;
+  // The file name without extension: the HRC name without its extension, or the code.
+  std::string Name;
+  // A members' names as the archive spells them (field), or 1-based numbers (battle).
+  std::vector<std::string> Anims;
+  // Battle models: every animation, whatever their number.
+  bool AllAnims = false;
+};
+
+// The item for MODEL with the animations asked for, or, when anims is empty, the ones
+// offered: those AnimationsFor gives the field model (filterAnims as "Filter anims"),
+// or every animation of a battle model. Names are matched in any letter case; "no model
+// named MODEL" for a field model the catalogue lacks, "no animation named ANIM" for an
+// animation the archive lacks.
+TExportItem ResolveExportItem(const TLGPFile& archive, const TCatalogue& catalogue,
+                              const std::string& model, const std::vector<std::string>& anims,
+                              bool filterAnims);
+
+// Builds the item's model from the archive and its glTF document. Fails with the
+// model's own errors, and "no animation %s: the model has %d" for a battle animation
+// number outside the model.
+TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options);
+
+// ExportItem written to path, whole or not at all.
+void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
+                      const std::string& path);
+
+// Every model of the catalogue, each once in catalogue order, with its offered
+// animations: its field models, or its battle models.
+std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue& catalogue,
+                                       bool filterAnims);
+
+struct TExportAllProgress {
+  int32_t Done = 0, Total = 0;
+  // Failures so far: the item's name and the message.
+  std::vector<std::pair<std::string, std::string>> Failures;
+};
+
+// Exports items into folder as NAME.glb, jobs models at a time on threads, each thread
+// with its own reading of the archive; a model that fails does not stop the others.
+// progress is called on the calling thread after each model and at least every 100 ms
+// while models are under way; returning false stops the run once the models under way
+// are done (nothing is left half written). Creates folder when missing ("Cannot create
+// folder "%s". %s"). Returns the final progress.
+TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExportItem>& items,
+                             const std::string& folder, const TGltfOptions& options, int32_t jobs,
+                             const std::function<bool(const TExportAllProgress&)>& progress);
+
+} // namespace palkor

@@ -1,0 +1,112 @@
+// export and export-all: models as glTF 2.0 files.
+#include "cli/CliSupport.h"
+
+#include "app/catalogue.h"
+#include "app/exportjobs.h"
+#include "archive/LGPNull.h"
+#include "platform/Convert.h"
+
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+namespace palkor::cli {
+
+namespace {
+
+struct TExportArgs {
+  std::string Archive, Model, Out, Filter;
+  std::vector<std::string> Anims;
+  int32_t Fps = 30;
+  int32_t Jobs = 0;
+};
+
+// The archive's catalogue with the filter file loaded when one is given.
+TCatalogue Analyse(TLGPFile& archive, const TExportArgs& args) {
+  TCatalogue catalogue;
+  catalogue.ArchivePath = args.Archive;
+  catalogue.AnalyseArchive(archive);
+  if (!args.Filter.empty()) catalogue.FilterList.LoadFromFile(args.Filter);
+  return catalogue;
+}
+
+void RunExport(const TExportArgs& args) {
+  auto archive = OpenArchive(args.Archive);
+  // Battle models need no catalogue; field models are found through it.
+  TCatalogue catalogue;
+  if (!IsBattleModelName(args.Model)) catalogue = Analyse(*archive, args);
+  TExportItem item =
+      ResolveExportItem(*archive, catalogue, args.Model, args.Anims, !args.Filter.empty());
+  TGltfOptions options;
+  options.Fps = args.Fps;
+  ExportItemToFile(*archive, item, options, args.Out);
+}
+
+void RunExportAll(const TExportArgs& args) {
+  TArchiveKind kind = ArchiveKindForPath(args.Archive);
+  std::vector<TExportItem> items;
+  {
+    auto archive = kind.Open();
+    TCatalogue catalogue = Analyse(*archive, args);
+    items = ExportItemsOf(*archive, catalogue, !args.Filter.empty());
+  }
+  TGltfOptions options;
+  options.Fps = args.Fps;
+  int32_t jobs =
+      args.Jobs > 0 ? args.Jobs : int32_t(std::max(1u, std::thread::hardware_concurrency()));
+  TProgressBar bar(int32_t(items.size()));
+  size_t shown = 0;
+  TExportAllProgress result =
+      ExportAll(kind, items, args.Out, options, jobs, [&](const TExportAllProgress& progress) {
+        for (; shown < progress.Failures.size(); ++shown)
+          bar.Message("palkor-cli: " + progress.Failures[shown].first + ": " +
+                      progress.Failures[shown].second);
+        bar.Show(progress.Done);
+        return true;
+      });
+  PrintLine(Format("exported %d of %d models", result.Done - int32_t(result.Failures.size()),
+                   result.Total));
+  if (!result.Failures.empty()) {
+    std::fflush(stdout);
+    throw TQuietFailure();
+  }
+}
+
+} // namespace
+
+void AddExportCommands(CLI::App& app) {
+  auto args = std::make_shared<TExportArgs>();
+  CLI::App* exportCommand = app.add_subcommand("export", "Write a model as a glTF 2.0 file");
+  exportCommand->add_option("ARCHIVE", args->Archive, "LGP file or folder")->required();
+  exportCommand
+      ->add_option("MODEL", args->Model, "HRC member name (field) or two-letter code (battle)")
+      ->required();
+  exportCommand->add_option("OUT", args->Out, "Output file: .glb binary, otherwise .gltf JSON")
+      ->required();
+  exportCommand
+      ->add_option("--anim", args->Anims,
+                   "An animation to export, in order: A member name (field) or 1-based "
+                   "number (battle); default every animation offered")
+      ->take_last()
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  exportCommand->add_option("--filter", args->Filter,
+                            "Filter file: the animations it names for the model");
+  exportCommand->add_option("--fps", args->Fps, "Frames per second, 1 to 1000 (default 30)")
+      ->check(CLI::Range(1, 1000));
+  exportCommand->callback([args] { RunExport(*args); });
+
+  auto allArgs = std::make_shared<TExportArgs>();
+  CLI::App* all = app.add_subcommand("export-all", "Write every model as OUTDIR/NAME.glb");
+  all->add_option("ARCHIVE", allArgs->Archive, "LGP file or folder")->required();
+  all->add_option("OUTDIR", allArgs->Out, "Output folder, made when missing")->required();
+  all->add_option("--filter", allArgs->Filter,
+                  "Filter file: the animations it names for each model");
+  all->add_option("--fps", allArgs->Fps, "Frames per second, 1 to 1000 (default 30)")
+      ->check(CLI::Range(1, 1000));
+  all->add_option("--jobs", allArgs->Jobs,
+                  "Models exported at a time, 1 to 256 (default: the number of processors)")
+      ->check(CLI::Range(1, 256));
+  all->callback([allArgs] { RunExportAll(*allArgs); });
+}
+
+} // namespace palkor::cli

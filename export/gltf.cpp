@@ -1,0 +1,587 @@
+// glTF 2.0 export of field and battle models.
+//
+// Document layout (the same for every model):
+//   scene 0: node 0, the model's name, carrying the unit scale and the viewer's lift
+//              (battle models also the viewer's battle scale), with the skeleton below:
+//            nodes 1 .. J, one per joint, the skeleton's parents (a bone the viewer
+//              never reaches hangs from node 0); a joint's origin is where its parts
+//              are drawn, its own transform is frame 0 of the first animation
+//            node J + 1, the mesh (a scene root without a transform, as glTF wants
+//              skinned meshes)
+//   skin 0: joints 1 .. J, inverse bind matrices of the bind pose (every rotation 0)
+//   mesh 0: one primitive per material, three unshared vertices a triangle, each bound
+//           to its joint with weight 1: POSITION, COLOR_0 (linear RGBA floats),
+//           TEXCOORD_0 (textured primitives), JOINTS_0, WEIGHTS_0
+//   materials: unlit (KHR_materials_unlit), double-sided, as the viewer draws without
+//              lighting and culling; textured ones take their TEX image as a PNG
+//   animations: one per game animation, frame k at k / fps s, linear; a rotation key for
+//               every joint at every frame, and translation keys for a battle root
+//
+// Battle models are mirrored in X by the viewer. A mirror cannot be a node transform
+// without turning the faces inside out in most programs, so it is applied to the data:
+// vertices are mirrored, every joint transform M * T * M is used in place of T, and each
+// triangle's winding is reversed. The result is the same picture.
+#include "export/gltf.h"
+
+#include "battle/FF7Battle.h"
+#include "field/ff73d.h"
+#include "geometry/Conventions.h"
+#include "geometry/Skeleton.h"
+#include "platform/Exceptions.h"
+#include "platform/Files.h"
+#include "platform/StringList.h"
+#include "platform/images.h"
+
+#include <tiny_gltf.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <sstream>
+
+namespace palkor {
+
+struct TGltfDocument::TImpl {
+  tinygltf::Model Model;
+  // The PNG file of each image: placed in the buffer or in a data URI when written.
+  std::vector<std::string> ImageFiles;
+};
+
+TGltfDocument::TGltfDocument() : Impl(std::make_unique<TImpl>()) {}
+TGltfDocument::TGltfDocument(TGltfDocument&&) noexcept = default;
+TGltfDocument& TGltfDocument::operator=(TGltfDocument&&) noexcept = default;
+TGltfDocument::~TGltfDocument() = default;
+
+namespace {
+
+// The model as a skin: what both kinds of model become before they are written.
+struct TJoint {
+  std::string Name;
+  int32_t Parent = -1; // a joint index; -1 hangs from the node above the skeleton
+  TMatrix4 BindLocal = TMatrix4::Identity();
+};
+
+struct TVertex {
+  TVec3 Position; // in its joint's space
+  TRGBA Colour;
+  TTexCoord UV;
+  int32_t Joint = 0;
+};
+
+enum class TAlpha { Opaque, Mask, Blend };
+
+struct TPrimitiveKey {
+  int32_t Image = -1; // -1: untextured
+  TAlpha Alpha = TAlpha::Opaque;
+  bool operator<(const TPrimitiveKey& b) const {
+    return std::tie(Image, Alpha) < std::tie(b.Image, b.Alpha);
+  }
+};
+
+struct TTrack {
+  std::string Name;
+  int32_t Frames = 0;
+  // Frame-major: the local transform of joint j at frame f is Locals[f * J + j].
+  std::vector<TMatrix4> Locals;
+  // Joints whose translation moves during the animation.
+  std::vector<int32_t> Moving;
+};
+
+struct TSkinnedModel {
+  std::string Name;
+  float Scale = 1;
+  std::vector<TJoint> Joints;
+  std::vector<std::shared_ptr<const TTexImage>> Images;
+  std::map<TPrimitiveKey, std::vector<TVertex>> Primitives;
+  std::vector<TTrack> Tracks;
+  bool ReverseWinding = false;
+
+  int32_t ImageIndex(const std::shared_ptr<const TTexImage>& image) {
+    auto found = std::find(Images.begin(), Images.end(), image);
+    if (found != Images.end()) return int32_t(found - Images.begin());
+    Images.push_back(image);
+    return int32_t(Images.size() - 1);
+  }
+};
+
+// The triangles the viewer draws of part, bound to joint, into model. transform maps a
+// part vertex into the joint's space as exported.
+void AddPart(TSkinnedModel& model, const TFF7PPart& part, int32_t joint,
+             const TMatrix4& transform) {
+  const int64_t texCoordCount = int64_t(part.TexCoords.size());
+  for (int pass = 0; pass < 2; ++pass) {
+    TPrimitiveKey key;
+    auto group = [&](size_t g) {
+      const TPGroup& grp = part.Groups[g];
+      key = {};
+      if (!grp.Textured() || uint32_t(grp.TexIndex) >= part.Textures.size()) return;
+      const auto& image = part.Textures[size_t(grp.TexIndex)];
+      key.Image = model.ImageIndex(image);
+      // Texture alpha is all or nothing (a colour key); translucent vertex colours
+      // blend. Both are drawn blended by the viewer.
+      bool keyed = false;
+      for (size_t i = 3; i < image->Pixels.size() && !keyed; i += 4) keyed = image->Pixels[i] < 255;
+      key.Alpha = keyed ? TAlpha::Mask : TAlpha::Opaque;
+    };
+    auto polygon = [&](size_t g, const TIndexTriple& vertices, const TIndexTriple& uvs) {
+      TPrimitiveKey polyKey = key;
+      if (polyKey.Image >= 0)
+        for (int64_t v : vertices)
+          if (part.Colours[size_t(v)].A < 255) polyKey.Alpha = TAlpha::Blend;
+      std::vector<TVertex>& out = model.Primitives[polyKey];
+      for (size_t k = 0; k < 3; ++k) {
+        TVertex vertex;
+        vertex.Position = transform.TransformPoint(part.Vertices[size_t(vertices[k])]);
+        vertex.Colour = part.Colours[size_t(vertices[k])];
+        if (polyKey.Image >= 0 && uvs[k] >= 0 && uvs[k] < texCoordCount)
+          vertex.UV = part.TexCoords[size_t(uvs[k])];
+        vertex.Joint = joint;
+        out.push_back(vertex);
+      }
+    };
+    WalkPartPass(part, pass, group, polygon);
+  }
+}
+
+// Blend primitives that share an image with opaque or masked ones take them all in:
+// one material per image and alpha mode would otherwise split a surface arbitrarily.
+void MergeBlendedPrimitives(TSkinnedModel& model) {
+  for (auto& [key, vertices] : model.Primitives) {
+    if (key.Alpha != TAlpha::Blend) continue;
+    for (TAlpha other : {TAlpha::Opaque, TAlpha::Mask}) {
+      auto found = model.Primitives.find({key.Image, other});
+      if (found == model.Primitives.end()) continue;
+      vertices.insert(vertices.end(), found->second.begin(), found->second.end());
+      model.Primitives.erase(found);
+    }
+  }
+}
+
+// Which joints the viewer reaches from the skeleton's start; the others hang from the
+// node above the skeleton, unconnected.
+void DetachUnreached(TSkinnedModel& model, const std::vector<TPosedJoint>& reached) {
+  std::vector<bool> seen(model.Joints.size(), false);
+  for (const TPosedJoint& joint : reached) seen[size_t(joint.Bone)] = true;
+  for (size_t j = 0; j < model.Joints.size(); ++j)
+    if (!seen[j]) {
+      model.Joints[j].Parent = -1;
+      model.Joints[j].BindLocal = TMatrix4::Identity();
+    }
+}
+
+std::string Base64(std::string_view bytes) {
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t n = uint32_t(uint8_t(bytes[i])) << 16;
+    if (i + 1 < bytes.size()) n |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+    if (i + 2 < bytes.size()) n |= uint8_t(bytes[i + 2]);
+    text += digits[(n >> 18) & 63];
+    text += digits[(n >> 12) & 63];
+    text += i + 1 < bytes.size() ? digits[(n >> 6) & 63] : '=';
+    text += i + 2 < bytes.size() ? digits[n & 63] : '=';
+  }
+  return text;
+}
+
+float Linear(uint8_t value) {
+  double c = value / 255.0;
+  return float(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+}
+
+// Appends binary data to the one buffer, each view starting on a 4-byte boundary.
+class TBufferWriter {
+public:
+  explicit TBufferWriter(tinygltf::Model& model, bool newBuffer = true) : FModel(model) {
+    if (newBuffer) FModel.buffers.emplace_back();
+  }
+
+  int32_t View(const void* data, size_t size, int32_t target = 0) {
+    std::vector<unsigned char>& bytes = FModel.buffers[0].data;
+    while (bytes.size() % 4) bytes.push_back(0);
+    tinygltf::BufferView view;
+    view.buffer = 0;
+    view.byteOffset = bytes.size();
+    view.byteLength = size;
+    view.target = target;
+    const auto* p = static_cast<const unsigned char*>(data);
+    bytes.insert(bytes.end(), p, p + size);
+    FModel.bufferViews.push_back(view);
+    return int32_t(FModel.bufferViews.size() - 1);
+  }
+
+  int32_t Accessor(const std::vector<float>& values, int type, int components, int32_t target = 0,
+                   bool withBounds = false) {
+    tinygltf::Accessor accessor;
+    accessor.bufferView = View(values.data(), values.size() * sizeof(float), target);
+    accessor.componentType = TINYGLTF_COMPONENT_TYPE_FLOAT;
+    accessor.type = type;
+    accessor.count = values.size() / size_t(components);
+    if (withBounds) {
+      accessor.minValues.assign(size_t(components), std::numeric_limits<double>::max());
+      accessor.maxValues.assign(size_t(components), std::numeric_limits<double>::lowest());
+      for (size_t i = 0; i < values.size(); ++i) {
+        size_t c = i % size_t(components);
+        accessor.minValues[c] = std::min(accessor.minValues[c], double(values[i]));
+        accessor.maxValues[c] = std::max(accessor.maxValues[c], double(values[i]));
+      }
+    }
+    FModel.accessors.push_back(accessor);
+    return int32_t(FModel.accessors.size() - 1);
+  }
+
+  int32_t JointAccessor(const std::vector<uint16_t>& joints, bool small) {
+    tinygltf::Accessor accessor;
+    if (small) {
+      std::vector<uint8_t> bytes(joints.begin(), joints.end());
+      accessor.bufferView = View(bytes.data(), bytes.size(), TINYGLTF_TARGET_ARRAY_BUFFER);
+      accessor.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE;
+    } else {
+      accessor.bufferView =
+          View(joints.data(), joints.size() * sizeof(uint16_t), TINYGLTF_TARGET_ARRAY_BUFFER);
+      accessor.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
+    }
+    accessor.type = TINYGLTF_TYPE_VEC4;
+    accessor.count = joints.size() / 4;
+    FModel.accessors.push_back(accessor);
+    return int32_t(FModel.accessors.size() - 1);
+  }
+
+private:
+  tinygltf::Model& FModel;
+};
+
+std::vector<double> TranslationOf(const TMatrix4& m) {
+  return {m.M[12], m.M[13], m.M[14]};
+}
+
+std::vector<double> RotationOf(const TMatrix4& m) {
+  TQuat q = m.RotationPart();
+  return {q.X, q.Y, q.Z, q.W};
+}
+
+void PutNodeTransform(tinygltf::Node& node, const TMatrix4& local) {
+  std::vector<double> t = TranslationOf(local), r = RotationOf(local);
+  if (t != std::vector<double>{0, 0, 0}) node.translation = t;
+  if (r != std::vector<double>{0, 0, 0, 1}) node.rotation = r;
+}
+
+TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
+  if (options.Fps < 1) throw Exception(Format("Invalid frame rate %d", options.Fps));
+  TGltfDocument document;
+  tinygltf::Model& gltf = document.Impl->Model;
+  gltf.asset.version = "2.0";
+  gltf.asset.generator = std::string("Palkor ") + PALKOR_VERSION;
+  TBufferWriter buffer(gltf);
+  const size_t jointCount = model.Joints.size();
+
+  // Node 0 above the skeleton, then the joints.
+  tinygltf::Node top;
+  top.name = model.Name;
+  top.translation = {0, double(ViewerLift * GltfMetresPerUnit), 0};
+  top.scale = {model.Scale, model.Scale, model.Scale};
+  const TMatrix4 topMatrix = TMatrix4::Translation(0, ViewerLift * GltfMetresPerUnit, 0) *
+                             TMatrix4::Scale(model.Scale, model.Scale, model.Scale);
+  gltf.nodes.push_back(top);
+  const TTrack* first = model.Tracks.empty() ? nullptr : &model.Tracks[0];
+  for (size_t j = 0; j < jointCount; ++j) {
+    tinygltf::Node node;
+    node.name = model.Joints[j].Name;
+    PutNodeTransform(node, first ? first->Locals[j] : model.Joints[j].BindLocal);
+    gltf.nodes.push_back(node);
+  }
+  for (size_t j = 0; j < jointCount; ++j) {
+    int32_t parent = model.Joints[j].Parent;
+    gltf.nodes[size_t(parent + 1)].children.push_back(int(j + 1));
+  }
+
+  // Bind pose world transforms, parents first: parents form a forest below node 0.
+  std::vector<TMatrix4> bindWorld(jointCount, TMatrix4::Identity());
+  {
+    std::vector<int32_t> pending;
+    for (int child : gltf.nodes[0].children) pending.push_back(child - 1);
+    for (int32_t& j : pending) bindWorld[size_t(j)] = topMatrix * model.Joints[size_t(j)].BindLocal;
+    while (!pending.empty()) {
+      int32_t j = pending.back();
+      pending.pop_back();
+      for (int child : gltf.nodes[size_t(j + 1)].children) {
+        bindWorld[size_t(child - 1)] =
+            bindWorld[size_t(j)] * model.Joints[size_t(child - 1)].BindLocal;
+        pending.push_back(child - 1);
+      }
+    }
+  }
+
+  gltf.scenes.emplace_back();
+  gltf.scenes[0].nodes.push_back(0);
+  gltf.defaultScene = 0;
+
+  // The images and their textures, as PNG files in the buffer (binary) or data URIs.
+  tinygltf::Sampler sampler;
+  sampler.magFilter = TINYGLTF_TEXTURE_FILTER_LINEAR;
+  sampler.minFilter = TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
+  sampler.wrapS = sampler.wrapT = TINYGLTF_TEXTURE_WRAP_REPEAT;
+  if (!model.Images.empty()) gltf.samplers.push_back(sampler);
+  for (size_t i = 0; i < model.Images.size(); ++i) {
+    const TTexImage& image = *model.Images[i];
+    // An empty image is drawn as opaque white, as the viewer's texture for it.
+    static const uint8_t white[4] = {255, 255, 255, 255};
+    bool empty = image.Width <= 0 || image.Height <= 0;
+    std::string png = empty ? EncodePNG(1, 1, white, 4)
+                            : EncodePNG(image.Width, image.Height, image.Pixels.data(), 4);
+    tinygltf::Image entry;
+    entry.name = "texture" + std::to_string(i);
+    entry.mimeType = "image/png";
+    gltf.images.push_back(entry);
+    document.Impl->ImageFiles.push_back(std::move(png));
+    tinygltf::Texture texture;
+    texture.sampler = 0;
+    texture.source = int(i);
+    gltf.textures.push_back(texture);
+  }
+
+  // The mesh, when the viewer draws anything of the model.
+  MergeBlendedPrimitives(model);
+  if (!model.Primitives.empty() && jointCount > 0) {
+    tinygltf::Mesh mesh;
+    mesh.name = model.Name;
+    const bool smallJoints = jointCount <= 256;
+    for (auto& [key, vertices] : model.Primitives) {
+      if (model.ReverseWinding)
+        for (size_t v = 0; v + 2 < vertices.size(); v += 3)
+          std::swap(vertices[v + 1], vertices[v + 2]);
+      std::vector<float> positions, colours, uvs, weights;
+      std::vector<uint16_t> joints;
+      for (const TVertex& vertex : vertices) {
+        TVec3 p = bindWorld[size_t(vertex.Joint)].TransformPoint(vertex.Position);
+        positions.insert(positions.end(), {p.X, p.Y, p.Z});
+        colours.insert(colours.end(), {Linear(vertex.Colour.R), Linear(vertex.Colour.G),
+                                       Linear(vertex.Colour.B), vertex.Colour.A / 255.0f});
+        uvs.insert(uvs.end(), {vertex.UV.U, vertex.UV.V});
+        joints.insert(joints.end(), {uint16_t(vertex.Joint), 0, 0, 0});
+        weights.insert(weights.end(), {1, 0, 0, 0});
+      }
+      tinygltf::Primitive primitive;
+      primitive.mode = TINYGLTF_MODE_TRIANGLES;
+      primitive.attributes["POSITION"] =
+          buffer.Accessor(positions, TINYGLTF_TYPE_VEC3, 3, TINYGLTF_TARGET_ARRAY_BUFFER, true);
+      primitive.attributes["COLOR_0"] =
+          buffer.Accessor(colours, TINYGLTF_TYPE_VEC4, 4, TINYGLTF_TARGET_ARRAY_BUFFER);
+      if (key.Image >= 0)
+        primitive.attributes["TEXCOORD_0"] =
+            buffer.Accessor(uvs, TINYGLTF_TYPE_VEC2, 2, TINYGLTF_TARGET_ARRAY_BUFFER);
+      primitive.attributes["JOINTS_0"] = buffer.JointAccessor(joints, smallJoints);
+      primitive.attributes["WEIGHTS_0"] =
+          buffer.Accessor(weights, TINYGLTF_TYPE_VEC4, 4, TINYGLTF_TARGET_ARRAY_BUFFER);
+
+      tinygltf::Material material;
+      material.name = key.Image >= 0 ? "texture" + std::to_string(key.Image) : "colours";
+      material.doubleSided = true;
+      material.pbrMetallicRoughness.metallicFactor = 0;
+      material.pbrMetallicRoughness.roughnessFactor = 1;
+      if (key.Image >= 0) material.pbrMetallicRoughness.baseColorTexture.index = key.Image;
+      material.alphaMode = key.Alpha == TAlpha::Blend  ? "BLEND"
+                           : key.Alpha == TAlpha::Mask ? "MASK"
+                                                       : "OPAQUE";
+      material.extensions["KHR_materials_unlit"] = tinygltf::Value(tinygltf::Value::Object());
+      gltf.materials.push_back(material);
+      primitive.material = int(gltf.materials.size() - 1);
+      mesh.primitives.push_back(primitive);
+    }
+    gltf.meshes.push_back(mesh);
+    gltf.extensionsUsed.push_back("KHR_materials_unlit");
+
+    tinygltf::Skin skin;
+    skin.name = model.Name;
+    skin.skeleton = 0;
+    std::vector<float> inverse;
+    for (size_t j = 0; j < jointCount; ++j) {
+      skin.joints.push_back(int(j + 1));
+      TMatrix4 m = bindWorld[j].AffineInverse();
+      m.M[3] = m.M[7] = m.M[11] = 0; // exactly affine, as glTF requires
+      m.M[15] = 1;
+      inverse.insert(inverse.end(), m.M, m.M + 16);
+    }
+    skin.inverseBindMatrices = buffer.Accessor(inverse, TINYGLTF_TYPE_MAT4, 16);
+    gltf.skins.push_back(skin);
+
+    tinygltf::Node meshNode;
+    meshNode.name = model.Name + " mesh";
+    meshNode.mesh = 0;
+    meshNode.skin = 0;
+    gltf.nodes.push_back(meshNode);
+    gltf.scenes[0].nodes.push_back(int(gltf.nodes.size() - 1));
+  }
+
+  // The animations.
+  for (const TTrack& track : model.Tracks) {
+    tinygltf::Animation animation;
+    animation.name = track.Name;
+    std::vector<float> times;
+    for (int32_t f = 0; f < track.Frames; ++f) times.push_back(float(f) / float(options.Fps));
+    int32_t input = buffer.Accessor(times, TINYGLTF_TYPE_SCALAR, 1, 0, true);
+    auto channel = [&](size_t joint, const std::string& path, int32_t output) {
+      tinygltf::AnimationSampler sampler;
+      sampler.input = input;
+      sampler.output = output;
+      sampler.interpolation = "LINEAR";
+      animation.samplers.push_back(sampler);
+      tinygltf::AnimationChannel c;
+      c.sampler = int(animation.samplers.size() - 1);
+      c.target_node = int(joint + 1);
+      c.target_path = path;
+      animation.channels.push_back(c);
+    };
+    for (size_t j = 0; j < jointCount; ++j) {
+      std::vector<float> rotations;
+      TQuat previous;
+      for (int32_t f = 0; f < track.Frames; ++f) {
+        TQuat q = track.Locals[size_t(f) * jointCount + j].RotationPart();
+        // The nearer of the two quaternions of a turn, so that keys interpolate the
+        // short way.
+        if (f > 0 && q.Dot(previous) < 0) q = q.Negated();
+        rotations.insert(rotations.end(), {q.X, q.Y, q.Z, q.W});
+        previous = q;
+      }
+      channel(j, "rotation", buffer.Accessor(rotations, TINYGLTF_TYPE_VEC4, 4));
+    }
+    for (int32_t j : track.Moving) {
+      std::vector<float> translations;
+      for (int32_t f = 0; f < track.Frames; ++f) {
+        TVec3 t = track.Locals[size_t(f) * jointCount + size_t(j)].Translation();
+        translations.insert(translations.end(), {t.X, t.Y, t.Z});
+      }
+      channel(size_t(j), "translation", buffer.Accessor(translations, TINYGLTF_TYPE_VEC3, 3));
+    }
+    gltf.animations.push_back(animation);
+  }
+  return document;
+}
+
+} // namespace
+
+TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
+                               const std::vector<TFieldAnimation>& anims,
+                               const TGltfOptions& options) {
+  TSkinnedModel skin;
+  skin.Name = name;
+  skin.Scale = GltfMetresPerUnit;
+  const int32_t bones = model.BoneCount();
+  auto reachOfParent = [&](int32_t b) {
+    int32_t parent = model.Bones[size_t(b)]->Parent;
+    return parent >= 0 && parent < bones ? FieldBoneReach(model.Bones[size_t(parent)]->Length)
+                                         : 0.0f;
+  };
+  for (int32_t b = 0; b < bones; ++b) {
+    TJoint joint;
+    joint.Name = model.Bones[size_t(b)]->Name;
+    joint.Parent = model.Bones[size_t(b)]->Parent;
+    joint.BindLocal = TMatrix4::Translation(0, 0, reachOfParent(b));
+    skin.Joints.push_back(joint);
+  }
+  // The bones the viewer draws: everything reached from the root.
+  std::vector<TPosedJoint> reached = model.PoseFrom(0, TMatrix4::Identity());
+  DetachUnreached(skin, reached);
+  for (const TPosedJoint& joint : reached)
+    for (const auto& part : model.Bones[size_t(joint.Bone)]->Parts)
+      AddPart(skin, *part, joint.Bone, TMatrix4::Identity());
+
+  for (const TFieldAnimation& anim : anims) {
+    TTrack track;
+    track.Name = anim.Name;
+    track.Frames = AnimFrameCount(int64_t(anim.Data.size()), bones);
+    if (track.Frames < 1) throw EReadError();
+    for (int32_t f = 0; f < track.Frames; ++f)
+      for (int32_t b = 0; b < bones; ++b) {
+        // The root never turns: its entry is one of the frame's leading triples.
+        TMatrix4 turn =
+            b == 0 ? TMatrix4::Identity() : FieldBoneTurn(AnimRotation(anim.Data, bones, b, f));
+        track.Locals.push_back(skin.Joints[size_t(b)].BindLocal * turn);
+      }
+    skin.Tracks.push_back(std::move(track));
+  }
+  return Write(skin, options);
+}
+
+TGltfDocument ExportBattleModel(const TBattleModel& model, const std::string& name,
+                                const std::vector<int32_t>& anims, const TGltfOptions& options) {
+  TSkinnedModel skin;
+  skin.Name = name;
+  skin.Scale = GltfMetresPerUnit * BattleViewerScale;
+  skin.ReverseWinding = true;
+  const int32_t bones = model.BoneCount;
+  // Joint 0 is the root; bone b is joint b + 1.
+  skin.Joints.push_back({"root", -1, TMatrix4::Identity()});
+  for (int32_t b = 0; b < bones; ++b) {
+    int32_t parent = model.Bones[size_t(b)].Parent;
+    TJoint joint;
+    joint.Name = "bone" + std::to_string(b);
+    joint.Parent = parent + 1;
+    if (parent >= 0 && parent < bones)
+      joint.BindLocal =
+          TMatrix4::Translation(0, 0, BattleBoneReach(model.Bones[size_t(parent)].Length));
+    skin.Joints.push_back(joint);
+  }
+  // What the viewer reaches: the root, and the bones below it.
+  std::vector<TPosedJoint> reached{{0, TMatrix4::Identity()}};
+  for (const TPosedJoint& joint : model.PoseJoints(nullptr, TMatrix4::Identity()))
+    reached.push_back({joint.Bone + 1, joint.Joint});
+  DetachUnreached(skin, reached);
+  for (size_t k = 1; k < reached.size(); ++k) {
+    int32_t b = reached[k].Bone - 1;
+    if (const auto& part = model.Parts[size_t(b)]) AddPart(skin, *part, b + 1, BattleMirror());
+  }
+
+  const int32_t animCount = model.AnimCount();
+  for (int32_t index : anims) {
+    if (index < 0 || index >= animCount)
+      throw Exception(Format("no animation %d: the model has %d", index + 1, animCount));
+    const TBattleAnim& anim = model.Anims->Anims[size_t(index)];
+    TTrack track;
+    track.Name = Format("Animation %d", index + 1);
+    track.Frames = int32_t(anim.Frames.size());
+    track.Moving = {0};
+    for (const TBattleFrame& frame : anim.Frames) {
+      track.Locals.push_back(MirroredInX(TBattleModel::RootMove(&frame)));
+      for (int32_t b = 0; b < bones; ++b)
+        track.Locals.push_back(skin.Joints[size_t(b + 1)].BindLocal *
+                               MirroredInX(TBattleModel::BoneTurn(&frame, b)));
+    }
+    skin.Tracks.push_back(std::move(track));
+  }
+  return Write(skin, options);
+}
+
+std::string TGltfDocument::Bytes(bool binary) const {
+  tinygltf::Model model = Impl->Model;
+  for (size_t i = 0; i < model.images.size(); ++i) {
+    const std::string& png = Impl->ImageFiles[i];
+    if (binary) {
+      // In the binary chunk, after everything else.
+      model.images[i].bufferView = TBufferWriter(model, false).View(png.data(), png.size());
+    } else {
+      // A data URI of its own, beside the buffer's.
+      model.images[i].uri = "data:image/png;base64," + Base64(png);
+    }
+  }
+  tinygltf::TinyGLTF writer;
+  // The images are already PNG files: nothing is to be encoded again.
+  writer.SetImageWriter(nullptr, nullptr);
+  std::ostringstream out;
+  if (!writer.WriteGltfSceneToStream(&model, out, false, binary))
+    throw Exception("Cannot write the glTF document");
+  return out.str();
+}
+
+bool IsBinaryGltfPath(const std::string& path) {
+  return path.size() >= 4 && SameTextASCII(std::string_view(path).substr(path.size() - 4), ".glb");
+}
+
+void WriteGltfFile(const TGltfDocument& document, const std::string& path) {
+  ReplaceFileWithBytes(path, document.Bytes(IsBinaryGltfPath(path)));
+}
+
+} // namespace palkor
