@@ -96,42 +96,55 @@ std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue
   return items;
 }
 
-TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options) {
+TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
+                         const TShownModels& shown) {
   if (item.Battle) {
-    TBattleModel model;
-    model.LoadFromArchive(archive, item.Member);
+    std::unique_ptr<TBattleModel> loaded;
+    const TBattleModel* model = shown.Battle;
+    if (!model) {
+      loaded = std::make_unique<TBattleModel>();
+      loaded->LoadFromArchive(archive, item.Member);
+      model = loaded.get();
+    }
     std::vector<int32_t> indexes;
     if (item.AllAnims) {
-      for (int32_t a = 0; a < model.AnimCount(); ++a) indexes.push_back(a);
+      for (int32_t a = 0; a < model->AnimCount(); ++a) indexes.push_back(a);
     } else {
       for (const std::string& anim : item.Anims) {
         int32_t number = 0;
-        if (!TryStrToInt(anim, number) || number < 1 || number > model.AnimCount())
-          throw Exception(Format("no animation %s: the model has %d", anim, model.AnimCount()));
+        if (!TryStrToInt(anim, number) || number < 1 || number > model->AnimCount())
+          throw Exception(Format("no animation %s: the model has %d", anim, model->AnimCount()));
         indexes.push_back(number - 1);
       }
     }
-    return ExportBattleModel(model, item.Name, indexes, options);
+    return ExportBattleModel(*model, item.Name, indexes, options);
   }
   // The model is built with the first animation, as the viewer builds it; the others
   // are read as they are.
-  TFF7Model model(archive, item.Member, item.Anims.empty() ? std::string() : item.Anims[0]);
+  std::unique_ptr<TFF7Model> loaded;
+  const TFF7Model* model = shown.Field;
+  if (!model || !SameTextASCII(model->HRCName, item.Member)) {
+    loaded = std::make_unique<TFF7Model>(archive, item.Member,
+                                         item.Anims.empty() ? std::string() : item.Anims[0]);
+    model = loaded.get();
+  }
   std::vector<TFieldAnimation> anims;
-  for (size_t a = 0; a < item.Anims.size(); ++a) {
-    if (a == 0) {
-      anims.push_back({item.Anims[0], std::string(model.AnimData.View())});
+  for (const std::string& name : item.Anims) {
+    if (!model->AnimName.empty() && SameTextASCII(name, model->AnimName)) {
+      anims.push_back({name, std::string(model->AnimData.View())});
       continue;
     }
     TMemoryStream data;
-    archive.ReadMember(archive.IndexOf(item.Anims[a]), data);
-    anims.push_back({item.Anims[a], std::string(data.View())});
+    int32_t index = archive.IndexOf(name);
+    archive.ReadMember(index, data);
+    anims.push_back({name, std::string(data.View())});
   }
-  return ExportFieldModel(model, item.Name, anims, options);
+  return ExportFieldModel(*model, item.Name, anims, options);
 }
 
 void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
-                      const std::string& path) {
-  WriteGltfFile(ExportItem(archive, item, options), path);
+                      const std::string& path, const TShownModels& shown) {
+  WriteGltfFile(ExportItem(archive, item, options, shown), path);
 }
 
 TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExportItem>& items,

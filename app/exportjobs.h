@@ -37,14 +37,24 @@ TExportItem ResolveExportItem(const TLGPFile& archive, const TCatalogue& catalog
                               const std::string& model, const std::vector<std::string>& anims,
                               bool filterAnims);
 
-// Builds the item's model from the archive and its glTF document. Fails with the
-// model's own errors, and "no animation %s: the model has %d" for a battle animation
-// number outside the model.
-TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options);
+// The models on show in the viewer, if any: exporting the shown model takes it as it is
+// shown, with the edits of its animation, rather than building it again.
+struct TShownModels {
+  const TFF7Model* Field = nullptr;
+  const TBattleModel* Battle = nullptr;
+};
+
+// Builds the item's model from the archive (or takes the shown one: a field model whose
+// HRC name is the item's, the battle model for a battle item) and its glTF document. The
+// shown field model's own animation is taken from memory, the others from the archive.
+// Fails with the model's own errors, and "no animation %s: the model has %d" for a
+// battle animation number outside the model.
+TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
+                         const TShownModels& shown = {});
 
 // ExportItem written to path, whole or not at all.
 void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
-                      const std::string& path);
+                      const std::string& path, const TShownModels& shown = {});
 
 // Every model of the catalogue, each once in catalogue order, with its offered
 // animations: its field models, or its battle models.
