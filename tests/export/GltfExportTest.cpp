@@ -1,0 +1,357 @@
+// glTF export read back as another program reads it: the skinned vertices at every key
+// against where the viewer's own transforms put them, and the document's content.
+#include "export/gltf.h"
+
+#include "app/exportjobs.h"
+#include "battle/FF7Battle.h"
+#include "field/ff73d.h"
+#include "fixtures/BattleWriters.h"
+#include "fixtures/Demo.h"
+#include "fixtures/FieldWriters.h"
+#include "fixtures/LGPWriter.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TexWriter.h"
+#include "geometry/Conventions.h"
+#include "platform/Exceptions.h"
+#include "platform/Files.h"
+#include "tests/TestSupport.h"
+#include "tests/export/GltfReading.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+using namespace palkor::testing;
+
+namespace {
+
+float Distance(const TVec3& a, const TVec3& b) {
+  return std::sqrt((a.X - b.X) * (a.X - b.X) + (a.Y - b.Y) * (a.Y - b.Y) +
+                   (a.Z - b.Z) * (a.Z - b.Z));
+}
+
+TVec3 Scaled(const TVec3& v, float s) {
+  return {v.X * s, v.Y * s, v.Z * s};
+}
+
+// Where the viewer draws a bone's part vertices: the joint transform it loads, in the
+// viewer's world, for every vertex of every part of the bone.
+using TViewerPose = std::vector<std::vector<TVec3>>; // [bone][vertex]
+
+template <typename TParts>
+TViewerPose ViewerPose(const std::vector<TPosedJoint>& joints, size_t bones, TParts partsOf) {
+  TViewerPose pose(bones);
+  for (const TPosedJoint& joint : joints)
+    for (const TFF7PPart* part : partsOf(joint.Bone))
+      for (const TVec3& v : part->Vertices)
+        pose[size_t(joint.Bone)].push_back(joint.Joint.TransformPoint(v));
+  return pose;
+}
+
+// Checks that the file's skinned vertices are the viewer's, scaled to metres, at every
+// frame of every animation. Each exported vertex is paired at frame 0 with the nearest
+// viewer vertex of its bone; the pairs must then agree at every later frame. nodeOfBone
+// maps a bone to the node that is its joint.
+void ExpectSameMotion(const tinygltf::Model& gltf, const std::vector<TViewerPose>& frames,
+                      int animation, const std::function<int(size_t)>& nodeOfBone) {
+  const float tolerance = 2e-4f;                // metres
+  std::vector<std::pair<size_t, size_t>> pairs; // (bone, vertex) per exported vertex
+  for (size_t f = 0; f < frames.size(); ++f) {
+    std::vector<TSkinnedVertex> skinned =
+        SkinnedVertices(gltf, NodeWorlds(gltf, animation, int(f)));
+    ASSERT_FALSE(skinned.empty());
+    for (size_t i = 0; i < skinned.size(); ++i) {
+      if (f == 0) {
+        std::pair<size_t, size_t> best{0, 0};
+        float bestDistance = INFINITY;
+        for (size_t b = 0; b < frames[0].size(); ++b) {
+          if (nodeOfBone(b) != skinned[i].Node) continue;
+          for (size_t v = 0; v < frames[0][b].size(); ++v) {
+            float d = Distance(skinned[i].Position, Scaled(frames[0][b][v], GltfMetresPerUnit));
+            if (d < bestDistance) bestDistance = d, best = {b, v};
+          }
+        }
+        ASSERT_LT(bestDistance, tolerance) << "vertex " << i << " at frame 0";
+        pairs.push_back(best);
+      }
+      const TVec3 expected = Scaled(frames[f][pairs[i].first][pairs[i].second], GltfMetresPerUnit);
+      ASSERT_LT(Distance(skinned[i].Position, expected), tolerance)
+          << "animation " << animation << " frame " << f << " vertex " << i;
+    }
+  }
+}
+
+class GltfExport : public ::testing::Test {
+protected:
+  TTempDir Dir;
+
+  std::unique_ptr<TLGPFile> Archive(const TLGPFixture& lgp, const std::string& name = "char.lgp") {
+    std::string path = Dir.File(name);
+    WriteFile(path, BuildLGP(lgp));
+    return TLGPFile::Create(path, false);
+  }
+
+  static std::vector<TFieldAnimation> Anims(TLGPFile& archive,
+                                            const std::vector<std::string>& names) {
+    std::vector<TFieldAnimation> anims;
+    for (const std::string& name : names) {
+      TMemoryStream data;
+      archive.ReadMember(archive.IndexOf(name), data);
+      anims.push_back({name, std::string(data.View())});
+    }
+    return anims;
+  }
+
+  static tinygltf::Model ReadBack(const TGltfDocument& document, bool binary = true) {
+    return LoadGltf(document.Bytes(binary), binary);
+  }
+};
+
+std::vector<const TFF7PPart*> PartsOf(const TFF7Model& model, int32_t bone) {
+  std::vector<const TFF7PPart*> parts;
+  for (const auto& part : model.Bones[size_t(bone)]->Parts) parts.push_back(part.get());
+  return parts;
+}
+
+} // namespace
+
+TEST_F(GltfExport, AFieldModelMovesAsTheViewerDrawsItAtEveryFrame) {
+  auto archive = Archive(BuildDemoFieldArchive());
+  const std::vector<std::string> names{"KNWA.A", "KNWV.A"};
+  TFF7Model model(*archive, "KNIG.HRC", names[0]);
+  tinygltf::Model gltf = ReadBack(ExportFieldModel(model, "KNIG", Anims(*archive, names), {}));
+  ASSERT_EQ(gltf.animations.size(), 2u);
+
+  const TMatrix4 lift = TMatrix4::Translation(0, ViewerLift, 0);
+  for (size_t a = 0; a < names.size(); ++a) {
+    TFF7Model shown(*archive, "KNIG.HRC", names[a]);
+    std::vector<TViewerPose> frames;
+    for (int32_t f = 0; f < shown.FrameCount; ++f) {
+      shown.SetFrame(f);
+      frames.push_back(ViewerPose(shown.PoseFrom(0, lift), size_t(shown.BoneCount()),
+                                  [&](int32_t b) { return PartsOf(shown, b); }));
+    }
+    ExpectSameMotion(gltf, frames, int(a),
+                     [&](size_t b) { return NodeNamed(gltf, shown.Bones[b]->Name); });
+  }
+}
+
+TEST_F(GltfExport, ABattleModelMovesAsTheViewerDrawsItMirrorAndOffsetsIncluded) {
+  auto archive = Archive(BuildDemoBattleArchive(), "battle.lgp");
+  TBattleModel model;
+  model.LoadFromArchive(*archive, "RT");
+  ASSERT_EQ(model.AnimCount(), 2);
+  tinygltf::Model gltf = ReadBack(ExportBattleModel(model, "RT", {0, 1}, {}), false);
+
+  // The viewer lifts battle models and draws them at its battle scale.
+  const TMatrix4 place = TMatrix4::Translation(0, ViewerLift, 0) *
+                         TMatrix4::Scale(BattleViewerScale, BattleViewerScale, BattleViewerScale);
+  bool moved = false;
+  for (int a = 0; a < 2; ++a) {
+    std::vector<TViewerPose> frames;
+    for (const TBattleFrame& frame : model.Anims->Anims[size_t(a)].Frames) {
+      moved = moved || frame.OffsetY != 0 || frame.OffsetZ != 0;
+      frames.push_back(
+          ViewerPose(model.PoseJoints(&frame, place), size_t(model.BoneCount), [&](int32_t b) {
+            std::vector<const TFF7PPart*> parts;
+            if (model.Parts[size_t(b)]) parts.push_back(model.Parts[size_t(b)].get());
+            return parts;
+          }));
+    }
+    ExpectSameMotion(gltf, frames, a,
+                     [&](size_t b) { return NodeNamed(gltf, "bone" + std::to_string(b)); });
+  }
+  EXPECT_TRUE(moved); // the demo's offsets are not all 0, so they were compared too
+}
+
+TEST_F(GltfExport, NodesSkinAndAnimationsAreNamedAndTimedAsTheGameHasThem) {
+  auto archive = Archive(BuildDemoFieldArchive());
+  TFF7Model model(*archive, "KNIG.HRC", "KNWV.A");
+  TGltfOptions options;
+  options.Fps = 24;
+  tinygltf::Model gltf =
+      ReadBack(ExportFieldModel(model, "KNIG", Anims(*archive, {"KNWV.A", "KNWA.A"}), options));
+
+  // One node per bone entry, named as the bone, parented as the skeleton; one skin.
+  ASSERT_EQ(gltf.skins.size(), 1u);
+  const tinygltf::Skin& skin = gltf.skins[0];
+  ASSERT_EQ(skin.joints.size(), size_t(model.BoneCount()));
+  EXPECT_EQ(gltf.nodes[size_t(skin.joints[0])].name, "root");
+  for (int32_t b = 1; b < model.BoneCount(); ++b) {
+    const tinygltf::Node& node = gltf.nodes[size_t(skin.joints[size_t(b)])];
+    EXPECT_EQ(node.name, model.Bones[size_t(b)]->Name);
+    const tinygltf::Node& parent =
+        gltf.nodes[size_t(skin.joints[size_t(model.Bones[size_t(b)]->Parent)])];
+    EXPECT_NE(std::find(parent.children.begin(), parent.children.end(), skin.joints[size_t(b)]),
+              parent.children.end())
+        << node.name;
+  }
+
+  // Animations in the order given, named as the members; frame k at k / fps.
+  ASSERT_EQ(gltf.animations.size(), 2u);
+  EXPECT_EQ(gltf.animations[0].name, "KNWV.A");
+  EXPECT_EQ(gltf.animations[1].name, "KNWA.A");
+  const tinygltf::Animation& wave = gltf.animations[0];
+  EXPECT_EQ(wave.channels.size(), size_t(model.BoneCount())); // a rotation for every joint
+  std::vector<float> times = AccessorFloats(gltf, wave.samplers[0].input);
+  ASSERT_EQ(times.size(), size_t(model.FrameCount));
+  for (size_t k = 0; k < times.size(); ++k) EXPECT_FLOAT_EQ(times[k], float(k) / 24);
+
+  // The nodes' own transforms are frame 0 of the first animation.
+  std::vector<TMatrix4> own = NodeWorlds(gltf, -1, 0), first = NodeWorlds(gltf, 0, 0);
+  for (size_t n = 0; n < own.size(); ++n)
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(own[n].M[i], first[n].M[i], 1e-5) << n;
+
+  // The inverse bind matrices undo the bind pose: every rotation 0.
+  tinygltf::Model bind = gltf;
+  for (int joint : skin.joints) bind.nodes[size_t(joint)].rotation.clear();
+  std::vector<TMatrix4> bindWorlds = NodeWorlds(bind, -1, 0);
+  std::vector<float> inverse = AccessorFloats(gltf, skin.inverseBindMatrices);
+  for (size_t j = 0; j < skin.joints.size(); ++j) {
+    TMatrix4 ibm;
+    std::copy(&inverse[j * 16], &inverse[j * 16] + 16, ibm.M);
+    TMatrix4 product = bindWorlds[size_t(skin.joints[j])] * ibm;
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(product.M[i], TMatrix4::Identity().M[i], 1e-5);
+  }
+}
+
+TEST_F(GltfExport, ABattleRootCarriesTheOffsetsAndTheBonesAreNumbered) {
+  auto archive = Archive(BuildDemoBattleArchive(), "battle.lgp");
+  TBattleModel model;
+  model.LoadFromArchive(*archive, "RT");
+  tinygltf::Model gltf = ReadBack(ExportBattleModel(model, "RT", {1}, {}));
+  const int root = NodeNamed(gltf, "root");
+  ASSERT_GE(root, 0);
+  for (int32_t b = 0; b < model.BoneCount; ++b) {
+    int node = NodeNamed(gltf, "bone" + std::to_string(b));
+    ASSERT_GE(node, 0);
+    int parent = model.Bones[size_t(b)].Parent;
+    const tinygltf::Node& above =
+        gltf.nodes[size_t(parent < 0 ? root : NodeNamed(gltf, "bone" + std::to_string(parent)))];
+    EXPECT_NE(std::find(above.children.begin(), above.children.end(), node), above.children.end());
+  }
+  ASSERT_EQ(gltf.animations.size(), 1u);
+  EXPECT_EQ(gltf.animations[0].name, "Animation 2");
+  int translations = 0;
+  for (const auto& channel : gltf.animations[0].channels)
+    if (channel.target_path == "translation") {
+      ++translations;
+      EXPECT_EQ(channel.target_node, root);
+    }
+  EXPECT_EQ(translations, 1);
+
+  EXPECT_EQ(ErrorOf([&] { ExportBattleModel(model, "RT", {2}, {}); }),
+            "no animation 3: the model has 2");
+}
+
+TEST_F(GltfExport, OneTrianglePerPolygonTheViewerDrawsAndMaterialsAsItDrawsThem) {
+  // Bone "body": a plain box, a colour-keyed textured box, a box with a translucent
+  // vertex colour on that texture, a box on a texture the part lacks (which ends each
+  // pass: the box after it is not drawn either), and that box. Bone "lost" hangs from a
+  // bone that does not exist: the viewer never draws it.
+  TTexFixture keyed;
+  keyed.Width = keyed.Height = 2;
+  keyed.ColourKey = 1;
+  keyed.Palette = {{0, 0, 0, 0}, {0, 0, 255, 0}};
+  keyed.Indices = {0, 1, 1, 1};
+  TModelPartFixture part;
+  part.Textures = {BuildTEX(keyed)};
+  part.P.AddBox(0, 0, 0, 2, 2, 2, {200, 100, 50, 255});
+  part.P.AddBox(4, 0, 0, 2, 2, 2, {255, 255, 255, 255}, 0);
+  part.P.AddBox(8, 0, 0, 2, 2, 2, {255, 255, 255, 128}, 0);
+  part.P.AddBox(12, 0, 0, 2, 2, 2, {255, 255, 255, 255}, 1);
+  part.P.AddBox(16, 0, 0, 2, 2, 2, {0, 255, 0, 255});
+  part.P.Groups[1].TexFlag = part.P.Groups[2].TexFlag = part.P.Groups[3].TexFlag = 1;
+  TModelPartFixture lostPart;
+  lostPart.P.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
+  TLGPFixture lgp;
+  std::string hrc =
+      AddFieldModel(lgp, "TEST", {{"body", "root", 5, {part}}, {"lost", "nobody", 5, {lostPart}}});
+  auto archive = Archive(lgp);
+  TFF7Model model(*archive, hrc, "");
+  EXPECT_EQ(model.FrameCount, 0);
+  tinygltf::Model gltf = ReadBack(ExportFieldModel(model, "TEST", {}, {}));
+
+  // No animations: the nodes stand in the bind pose.
+  EXPECT_TRUE(gltf.animations.empty());
+  ASSERT_EQ(gltf.meshes.size(), 1u);
+  std::map<std::string, size_t> triangles; // by alpha mode
+  for (const tinygltf::Primitive& primitive : gltf.meshes[0].primitives) {
+    const tinygltf::Material& material = gltf.materials.at(size_t(primitive.material));
+    EXPECT_TRUE(material.doubleSided);
+    EXPECT_TRUE(material.extensions.count("KHR_materials_unlit"));
+    triangles[material.alphaMode] +=
+        AccessorFloats(gltf, primitive.attributes.at("POSITION")).size() / 9;
+    bool textured = material.pbrMetallicRoughness.baseColorTexture.index >= 0;
+    EXPECT_EQ(primitive.attributes.count("TEXCOORD_0"), size_t(textured ? 1 : 0));
+    if (material.alphaMode == "OPAQUE") {
+      // Colours linear: the file's 200, 100, 50 as sRGB.
+      std::vector<float> colours = AccessorFloats(gltf, primitive.attributes.at("COLOR_0"));
+      EXPECT_NEAR(colours[0], std::pow((200 / 255.0 + 0.055) / 1.055, 2.4), 1e-5);
+      EXPECT_FLOAT_EQ(colours[3], 1);
+    }
+  }
+  // 12 plain; 12 colour-keyed and 12 translucent on the same image, all blended as one.
+  EXPECT_EQ(triangles["OPAQUE"], 12u);
+  EXPECT_EQ(triangles["BLEND"], 24u);
+  EXPECT_EQ(triangles.count("MASK"), 0u);
+
+  // The image is the decoded TEX file as PNG, alpha as decoded.
+  ASSERT_EQ(gltf.images.size(), 1u);
+  const tinygltf::Image& image = gltf.images[0];
+  EXPECT_EQ(image.mimeType, "image/png");
+  ASSERT_EQ(image.width, 2);
+  EXPECT_EQ(image.image[3], 0); // index 0, colour-keyed
+  EXPECT_EQ(std::vector<unsigned char>(image.image.begin() + 4, image.image.begin() + 8),
+            (std::vector<unsigned char>{255, 0, 0, 255}));
+
+  // The unreached bone has its node, but nothing of it is drawn.
+  int lost = NodeNamed(gltf, "lost");
+  ASSERT_GE(lost, 0);
+  for (const TSkinnedVertex& v : SkinnedVertices(gltf, NodeWorlds(gltf, -1, 0)))
+    EXPECT_NE(v.Node, lost);
+}
+
+TEST_F(GltfExport, AnAnimationShorterThanAFrameIsAReadError) {
+  auto archive = Archive(BuildDemoFieldArchive());
+  TFF7Model model(*archive, "KNIG.HRC", "KNWA.A");
+  EXPECT_EQ(ErrorOf([&] {
+              ExportFieldModel(model, "KNIG", {{"CUT.A", "short"}}, {});
+            }),
+            "Stream read error");
+}
+
+TEST_F(GltfExport, ExportAllGoesOnPastAFailingModelAndStopsWhenAsked) {
+  TLGPFixture lgp = BuildDemoFieldArchive();
+  // A third model whose part is cut short.
+  TModelPartFixture part;
+  part.P.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
+  std::string hrc = AddFieldModel(lgp, "BRKN", {{"b", "root", 1, {part}}});
+  for (auto& member : lgp.Members)
+    if (member.Name == "BRAA.P") member.Data.resize(100);
+  auto archive = Archive(lgp);
+  TCatalogue catalogue;
+  catalogue.AnalyseArchive(*archive);
+  std::vector<TExportItem> items = ExportItemsOf(*archive, catalogue, false);
+  ASSERT_EQ(items.size(), 3u);
+
+  TArchiveKind kind{&TLGPFile::Class(), Dir.File("char.lgp")};
+  TExportAllProgress result = ExportAll(kind, items, Dir.File("out/models"), {}, 2, {});
+  EXPECT_EQ(result.Done, 3);
+  ASSERT_EQ(result.Failures.size(), 1u);
+  EXPECT_EQ(result.Failures[0], (std::pair<std::string, std::string>{"BRKN", "Stream read error"}));
+  EXPECT_TRUE(FileExists(Dir.File("out/models/KNIG.glb")));
+  EXPECT_TRUE(FileExists(Dir.File("out/models/HOUN.glb")));
+  EXPECT_FALSE(FileExists(Dir.File("out/models/BRKN.glb")));
+
+  // Stopped at the first report: the one job ends the model it may have begun, and
+  // starts no other; only whole files are left.
+  result = ExportAll(kind, items, Dir.File("stopped"), {}, 1,
+                     [](const TExportAllProgress&) { return false; });
+  EXPECT_LE(result.Done, 1);
+  std::vector<TFolderFile> files = ListFolderFiles(Dir.File("stopped"));
+  EXPECT_EQ(files.size(), size_t(result.Done));
+  for (const TFolderFile& file : files) EXPECT_EQ(file.Name, "KNIG.glb");
+}
