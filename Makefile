@@ -8,6 +8,8 @@ PACKAGES := qt6-base-dev libqt6opengl6-dev libgl-dev libglu1-mesa-dev libegl-dev
             libpng-dev zlib1g-dev libfmt-dev nlohmann-json3-dev libcli11-dev libgtest-dev \
             libbenchmark-dev ninja-build cmake g++ libegl-mesa0 libgl1-mesa-dri \
             libtinygltf-dev
+# Real programs the tests check exported files with.
+TEST_PACKAGES := blender python3-numpy
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 BUILD ?= build
@@ -17,7 +19,11 @@ JOBS ?= 2
 
 DEMO ?= demo
 
-.PHONY: all deps fuzz-deps configure build test run demo bench fuzz clean
+# The Khronos glTF Validator, from the npm registry, kept out of the build folder.
+VALIDATOR_VERSION := 2.0.0-dev.3.10
+VALIDATOR := .cache/npm/node_modules/gltf-validator
+
+.PHONY: all deps test-deps node-deps fuzz-deps configure build test run demo bench fuzz clean
 
 all: build
 
@@ -44,6 +50,17 @@ deps:
 fuzz-deps:
 	$(call install_missing,$(PACKAGES) $(FUZZ_PACKAGES))
 
+# Node.js and npm come from Debian unless the machine has them already.
+test-deps: deps
+	$(call install_missing,$(TEST_PACKAGES))
+	@command -v node > /dev/null || $(MAKE) --no-print-directory NODE_PACKAGES=nodejs node-deps
+	@command -v npm > /dev/null || $(MAKE) --no-print-directory NODE_PACKAGES=npm node-deps
+	@[ -f $(VALIDATOR)/package.json ] || \
+	  npm install --prefix .cache/npm --no-audit --no-fund --silent gltf-validator@$(VALIDATOR_VERSION)
+
+node-deps:
+	$(call install_missing,$(NODE_PACKAGES))
+
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -52,7 +69,7 @@ configure: deps $(BUILD)/build.ninja
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-test: build
+test: build test-deps
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 # The demo archive and its filter file, made by our own generator.

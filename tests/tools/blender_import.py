@@ -7,8 +7,7 @@ import sys
 import numpy
 
 # Debian's Blender 3.4 importer still uses numpy.bool, which numpy 1.24 no longer has.
-if not hasattr(numpy, "bool"):
-    numpy.bool = bool
+numpy.bool = bool
 
 import bpy
 

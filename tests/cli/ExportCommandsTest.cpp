@@ -1,0 +1,176 @@
+#include "tests/cli/CliRunner.h"
+
+#include "fixtures/Demo.h"
+#include "fixtures/FieldWriters.h"
+#include "fixtures/LGPWriter.h"
+#include "fixtures/TempDir.h"
+#include "platform/Files.h"
+
+#include <gtest/gtest.h>
+#include <tiny_gltf.h>
+
+#include <filesystem>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+using palkor::testing::ExpectFailures;
+using palkor::testing::RunCli;
+
+namespace {
+
+class ExportCommand : public ::testing::Test {
+protected:
+  TTempDir Dir;
+  std::string Char = Dir.File("char.lgp"), Battle = Dir.File("battle.lgp");
+
+  void SetUp() override {
+    WriteFile(Char, BuildLGP(BuildDemoFieldArchive()));
+    WriteFile(Battle, BuildLGP(BuildDemoBattleArchive()));
+    WriteFile(Dir.File("only.filter"), "KNIGAnims=KNWV,\r\n");
+  }
+
+  static tinygltf::Model Load(const std::string& path) {
+    tinygltf::TinyGLTF loader;
+    tinygltf::Model model;
+    std::string error, warning;
+    bool ok = IsGlb(path) ? loader.LoadBinaryFromFile(&model, &error, &warning, path)
+                          : loader.LoadASCIIFromFile(&model, &error, &warning, path);
+    EXPECT_TRUE(ok) << error;
+    return model;
+  }
+  static bool IsGlb(const std::string& path) { return ReadFileBytes(path).substr(0, 4) == "glTF"; }
+  static std::vector<std::string> AnimationNames(const tinygltf::Model& model) {
+    std::vector<std::string> names;
+    for (const auto& a : model.animations) names.push_back(a.name);
+    return names;
+  }
+  std::vector<std::string> Files(const std::string& folder) const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+} // namespace
+
+TEST_F(ExportCommand, WritesTheModelWithItsOfferedOrChosenAnimations) {
+  struct Case {
+    std::vector<std::string> Extra;
+    std::vector<std::string> Animations;
+  };
+  const Case cases[] = {
+      {{}, {"KNWA.A", "KNWV.A"}},                                       // every offered animation
+      {{"--filter", Dir.File("only.filter")}, {"KNWV.A"}},              // those the filter names
+      {{"--anim", "knwv.a", "--anim", "KNWA.A"}, {"KNWV.A", "KNWA.A"}}, // in the order given
+  };
+  for (const Case& c : cases) {
+    std::string out = Dir.File("knight.GLB");
+    std::vector<std::string> args{"export", Char, "knig.hrc", out};
+    args.insert(args.end(), c.Extra.begin(), c.Extra.end());
+    auto r = RunCli(args);
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "");
+    ASSERT_TRUE(IsGlb(out)); // ".GLB" in any case is binary
+    tinygltf::Model model = Load(out);
+    EXPECT_EQ(AnimationNames(model), c.Animations);
+    EXPECT_EQ(model.nodes.at(size_t(model.skins.at(0).joints.at(0))).name, "root");
+  }
+}
+
+TEST_F(ExportCommand, AnyOtherNameIsJSONWithEverythingEmbedded) {
+  std::string out = Dir.File("golem.gltf");
+  auto r = RunCli({"export", Battle, "rt", out, "--anim", "2", "--fps", "10"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  std::string text = ReadFileBytes(out);
+  EXPECT_EQ(text.front(), '{');
+  tinygltf::Model model = Load(out);
+  EXPECT_EQ(AnimationNames(model), std::vector<std::string>{"Animation 2"});
+  ASSERT_EQ(model.buffers.size(), 1u);
+  EXPECT_EQ(model.buffers[0].uri.rfind("data:application/octet-stream;base64,", 0), 0u);
+  ASSERT_EQ(model.images.size(), 2u); // the golem's two textures, each a data URI
+  for (const auto& image : model.images) EXPECT_GT(image.width, 0);
+  size_t uris = 0;
+  for (size_t at = 0; (at = text.find("\"data:image/png;base64,", at)) != std::string::npos; ++at)
+    ++uris;
+  EXPECT_EQ(uris, 2u);
+  // Frame 1 at 1 / 10 s.
+  const auto& input = model.accessors.at(size_t(model.animations[0].samplers[0].input));
+  EXPECT_FLOAT_EQ(float(input.maxValues.at(0)), float(input.count - 1) / 10);
+  EXPECT_EQ(model.nodes.at(size_t(model.skins.at(0).joints.at(1))).name, "bone0");
+}
+
+TEST_F(ExportCommand, FailuresWriteNoFile) {
+  // A model whose part member is cut short.
+  TLGPFixture broken = BuildDemoFieldArchive();
+  TModelPartFixture part;
+  part.P.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
+  AddFieldModel(broken, "BRKN", {{"b", "root", 1, {part}}});
+  for (auto& member : broken.Members)
+    if (member.Name == "BRAA.P") member.Data.resize(100);
+  const std::string brokenPath = Dir.File("broken.lgp");
+  WriteFile(brokenPath, BuildLGP(broken));
+
+  const std::string out = Dir.File("out.glb");
+  const std::string missingFolder = Dir.File("no/such/folder/out.glb");
+  ExpectFailures({
+      {{"export", Char, "nobody.hrc", out}, "no model named nobody.hrc"},
+      {{"export", Char, "knig.hrc", out, "--anim", "nope.a"}, "no animation named nope.a"},
+      {{"export", Battle, "rt", out, "--anim", "3"}, "no animation 3: the model has 2"},
+      {{"export", Battle, "zz", out}, "ARRRGH! aa reality failure!"},
+      {{"export", brokenPath, "brkn.hrc", out}, "Stream read error"},
+  });
+  EXPECT_FALSE(FileExists(out));
+
+  auto r = RunCli({"export", Char, "knig.hrc", missingFolder});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err.rfind("palkor-cli: Cannot create file \"" + missingFolder + "\".", 0), 0u)
+      << r.Err;
+  EXPECT_FALSE(FileExists(missingFolder));
+
+  // An existing file is replaced whole or kept: a failing export leaves it as it was.
+  WriteFile(out, "old");
+  EXPECT_EQ(RunCli({"export", Char, "knig.hrc", out, "--anim", "nope.a"}).ExitCode, 1);
+  EXPECT_EQ(ReadFileBytes(out), "old");
+
+  for (const char* fps : {"0", "1001", "x"})
+    EXPECT_EQ(RunCli({"export", Char, "knig.hrc", out, "--fps", fps}).ExitCode, 2) << fps;
+}
+
+TEST_F(ExportCommand, ExportAllWritesEveryModelAndGoesOnPastFailures) {
+  std::string folder = Dir.File("models/field"); // made, parents and all
+  auto r = RunCli({"export-all", Char, folder, "--jobs", "2"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, "exported 2 of 2 models\n");
+  EXPECT_EQ(r.Err, "");
+  EXPECT_EQ(Files(folder), (std::vector<std::string>{"HOUN.glb", "KNIG.glb"}));
+  EXPECT_EQ(AnimationNames(Load(folder + "/KNIG.glb")),
+            (std::vector<std::string>{"KNWA.A", "KNWV.A"}));
+
+  r = RunCli({"export-all", Battle, Dir.File("models/battle")});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, "exported 1 of 1 models\n");
+  EXPECT_EQ(Files(Dir.File("models/battle")), std::vector<std::string>{"RT.glb"});
+
+  TLGPFixture broken = BuildDemoFieldArchive();
+  TModelPartFixture part;
+  part.P.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
+  AddFieldModel(broken, "BRKN", {{"b", "root", 1, {part}}});
+  for (auto& member : broken.Members)
+    if (member.Name == "BRAA.P") member.Data.resize(100);
+  WriteFile(Dir.File("broken.lgp"), BuildLGP(broken));
+  r = RunCli({"export-all", Dir.File("broken.lgp"), Dir.File("models/broken"), "--jobs", "1"});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Out, "exported 2 of 3 models\n");
+  EXPECT_EQ(r.Err, "palkor-cli: BRKN: Stream read error\n");
+  EXPECT_EQ(Files(Dir.File("models/broken")), (std::vector<std::string>{"HOUN.glb", "KNIG.glb"}));
+
+  // A folder that cannot be made.
+  WriteFile(Dir.File("plain"), "a file");
+  r = RunCli({"export-all", Char, Dir.File("plain/sub")});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err.rfind("palkor-cli: Cannot create folder", 0), 0u) << r.Err;
+  EXPECT_EQ(RunCli({"export-all", Char, folder, "--jobs", "0"}).ExitCode, 2);
+}

@@ -1,0 +1,54 @@
+#!/bin/sh
+# Exported glTF files checked by real programs: the Khronos glTF Validator and Blender.
+#   interop.sh validator PALKOR_CLI PALKOR_DEMO VALIDATOR_FOLDER
+#   interop.sh blender PALKOR_CLI PALKOR_DEMO
+set -eu
+mode=$1 cli=$2 demo=$3
+tools=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$demo" "$work" > /dev/null
+
+case $mode in
+validator)
+  validator=$4
+  if [ ! -f "$validator/package.json" ]; then
+    echo "The glTF Validator is not installed at $validator: make test installs it." >&2
+    exit 1
+  fi
+  "$cli" export "$work/char.lgp" KNIG.HRC "$work/knig.glb"
+  "$cli" export "$work/char.lgp" houn.hrc "$work/houn.gltf"
+  "$cli" export "$work/char.lgp" knig.hrc "$work/knig-still.glb" --anim KNWV.A --fps 12
+  "$cli" export "$work/battle.lgp" rt "$work/rt.glb"
+  "$cli" export "$work/battle.lgp" rt "$work/rt.gltf" --anim 2
+  "$cli" export-all "$work/char.lgp" "$work/all" > /dev/null
+  node "$tools/validate_gltf.js" "$validator" "$work"/*.glb "$work"/*.gltf "$work"/all/*.glb
+  ;;
+blender)
+  if ! command -v blender > /dev/null; then
+    echo "Blender is not installed: make test installs it." >&2
+    exit 1
+  fi
+  "$cli" export "$work/char.lgp" KNIG.HRC "$work/knig.glb"
+  blender -b --factory-startup --python "$tools/blender_import.py" -- "$work/knig.glb" \
+    > "$work/blender.txt" 2>&1 || { cat "$work/blender.txt"; exit 1; }
+  grep -P '^[a-z]+\t' "$work/blender.txt"
+  # An armature with one bone per skeleton bone entry, one action per animation, a mesh
+  # bound to every bone, and the knight's textures.
+  expect() {
+    grep -qxP "$1" "$work/blender.txt" || { echo "expected a line: $1" >&2; exit 1; }
+  }
+  expect 'import\tok'
+  expect 'armatures\t1'
+  expect 'bones\t12'
+  expect 'bonenames\thead,hip,l_arm,l_fore,l_shin,l_thigh,r_arm,r_fore,r_shin,r_thigh,root,spine'
+  expect 'actions\tKNWA\.A[^,]*,KNWV\.A[^,]*'
+  expect 'meshes\t1'
+  expect 'vertexgroups\t12'
+  expect 'images\t2'
+  ;;
+*)
+  echo "interop.sh: unknown check $mode" >&2
+  exit 2
+  ;;
+esac
