@@ -88,6 +88,7 @@ bench: build
 	$(BUILD)/bench/palkor_bench_catalogue
 	$(BUILD)/bench/palkor_bench_scene
 	$(BUILD)/bench/palkor_bench_render
+	$(BUILD)/bench/palkor_bench_export
 
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -G Ninja -DPALKOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo

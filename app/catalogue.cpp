@@ -137,9 +137,15 @@ std::vector<std::string> TCatalogue::AnimationsFor(int32_t k, bool filterAnims) 
   std::vector<std::string> names;
   for (const TCatalogueEntry& anim : AnimList) {
     if (anim.BoneCount() != model.BoneCount()) continue;
-    if (filterAnims &&
-        prefixes.find(UpperCaseASCII(anim.Name.substr(0, 4)) + ",") == std::string::npos)
-      continue;
+    if (filterAnims) {
+      // The name's first four characters in upper case and a comma, made on the stack:
+      // this runs for every animation of every model in an export of them all.
+      char key[5];
+      size_t length = std::min<size_t>(anim.Name.size(), 4);
+      for (size_t i = 0; i < length; ++i) key[i] = UpperASCII(anim.Name[i]);
+      key[length] = ',';
+      if (prefixes.find(std::string_view(key, length + 1)) == std::string::npos) continue;
+    }
     names.push_back(anim.Name);
   }
   return names;

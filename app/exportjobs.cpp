@@ -129,15 +129,14 @@ TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltf
     model = loaded.get();
   }
   std::vector<TFieldAnimation> anims;
+  std::vector<std::unique_ptr<TMemoryStream>> read; // the bytes the animations view
   for (const std::string& name : item.Anims) {
     if (!model->AnimName.empty() && SameTextASCII(name, model->AnimName)) {
-      anims.push_back({name, std::string(model->AnimData.View())});
+      anims.push_back({name, model->AnimData.View()});
       continue;
     }
-    TMemoryStream data;
-    int32_t index = archive.IndexOf(name);
-    archive.ReadMember(index, data);
-    anims.push_back({name, std::string(data.View())});
+    read.push_back(archive.ReadMemberToMemory(archive.IndexOf(name)));
+    anims.push_back({name, read.back()->View()});
   }
   return ExportFieldModel(*model, item.Name, anims, options);
 }

@@ -35,6 +35,7 @@
 #include <tiny_gltf.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -45,8 +46,9 @@ namespace palkor {
 
 struct TGltfDocument::TImpl {
   tinygltf::Model Model;
-  // The PNG file of each image: placed in the buffer or in a data URI when written.
-  std::vector<std::string> ImageFiles;
+  // The images' PNG files come last in the buffer, from this view on; a JSON file takes
+  // them out into data URIs of their own.
+  size_t FirstImageView = 0;
 };
 
 TGltfDocument::TGltfDocument() : Impl(std::make_unique<TImpl>()) {}
@@ -80,11 +82,21 @@ struct TPrimitiveKey {
   }
 };
 
+// A joint's local transform: a turn, then a move.
+struct TKey {
+  TVec3 Translation;
+  TQuat Rotation;
+};
+
+TKey KeyOf(const TMatrix4& m) {
+  return {m.Translation(), m.RotationPart()};
+}
+
 struct TTrack {
   std::string Name;
   int32_t Frames = 0;
-  // Frame-major: the local transform of joint j at frame f is Locals[f * J + j].
-  std::vector<TMatrix4> Locals;
+  // Frame-major: the local transform of joint j at frame f is Keys[f * J + j].
+  std::vector<TKey> Keys;
   // Joints whose translation moves during the animation.
   std::vector<int32_t> Moving;
 };
@@ -98,10 +110,16 @@ struct TSkinnedModel {
   std::vector<TTrack> Tracks;
   bool ReverseWinding = false;
 
+  // Per image: some texel is transparent (texture alpha is all or nothing: a colour key).
+  std::vector<bool> Keyed;
+
   int32_t ImageIndex(const std::shared_ptr<const TTexImage>& image) {
     auto found = std::find(Images.begin(), Images.end(), image);
     if (found != Images.end()) return int32_t(found - Images.begin());
     Images.push_back(image);
+    bool keyed = false;
+    for (size_t i = 3; i < image->Pixels.size() && !keyed; i += 4) keyed = image->Pixels[i] < 255;
+    Keyed.push_back(keyed);
     return int32_t(Images.size() - 1);
   }
 };
@@ -117,13 +135,10 @@ void AddPart(TSkinnedModel& model, const TFF7PPart& part, int32_t joint,
       const TPGroup& grp = part.Groups[g];
       key = {};
       if (!grp.Textured() || uint32_t(grp.TexIndex) >= part.Textures.size()) return;
-      const auto& image = part.Textures[size_t(grp.TexIndex)];
-      key.Image = model.ImageIndex(image);
-      // Texture alpha is all or nothing (a colour key); translucent vertex colours
-      // blend. Both are drawn blended by the viewer.
-      bool keyed = false;
-      for (size_t i = 3; i < image->Pixels.size() && !keyed; i += 4) keyed = image->Pixels[i] < 255;
-      key.Alpha = keyed ? TAlpha::Mask : TAlpha::Opaque;
+      // A colour key masks; translucent vertex colours blend (below). The viewer draws
+      // both blended.
+      key.Image = model.ImageIndex(part.Textures[size_t(grp.TexIndex)]);
+      key.Alpha = model.Keyed[size_t(key.Image)] ? TAlpha::Mask : TAlpha::Opaque;
     };
     auto polygon = [&](size_t g, const TIndexTriple& vertices, const TIndexTriple& uvs) {
       TPrimitiveKey polyKey = key;
@@ -187,9 +202,17 @@ std::string Base64(std::string_view bytes) {
   return text;
 }
 
+// An sRGB colour byte as the linear value glTF vertex colours hold.
 float Linear(uint8_t value) {
-  double c = value / 255.0;
-  return float(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+  static const std::array<float, 256> table = [] {
+    std::array<float, 256> t{};
+    for (int i = 0; i < 256; ++i) {
+      double c = i / 255.0;
+      t[size_t(i)] = float(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+    }
+    return t;
+  }();
+  return table[value];
 }
 
 // Appends binary data to the one buffer, each view starting on a 4-byte boundary.
@@ -254,17 +277,9 @@ private:
   tinygltf::Model& FModel;
 };
 
-std::vector<double> TranslationOf(const TMatrix4& m) {
-  return {m.M[12], m.M[13], m.M[14]};
-}
-
-std::vector<double> RotationOf(const TMatrix4& m) {
-  TQuat q = m.RotationPart();
-  return {q.X, q.Y, q.Z, q.W};
-}
-
-void PutNodeTransform(tinygltf::Node& node, const TMatrix4& local) {
-  std::vector<double> t = TranslationOf(local), r = RotationOf(local);
+void PutNodeTransform(tinygltf::Node& node, const TKey& local) {
+  std::vector<double> t{local.Translation.X, local.Translation.Y, local.Translation.Z};
+  std::vector<double> r{local.Rotation.X, local.Rotation.Y, local.Rotation.Z, local.Rotation.W};
   if (t != std::vector<double>{0, 0, 0}) node.translation = t;
   if (r != std::vector<double>{0, 0, 0, 1}) node.rotation = r;
 }
@@ -290,7 +305,7 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
   for (size_t j = 0; j < jointCount; ++j) {
     tinygltf::Node node;
     node.name = model.Joints[j].Name;
-    PutNodeTransform(node, first ? first->Locals[j] : model.Joints[j].BindLocal);
+    PutNodeTransform(node, first ? first->Keys[j] : KeyOf(model.Joints[j].BindLocal));
     gltf.nodes.push_back(node);
   }
   for (size_t j = 0; j < jointCount; ++j) {
@@ -319,7 +334,8 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
   gltf.scenes[0].nodes.push_back(0);
   gltf.defaultScene = 0;
 
-  // The images and their textures, as PNG files in the buffer (binary) or data URIs.
+  // The images and their textures; their PNG files go in the buffer after everything else.
+  std::vector<std::string> images;
   tinygltf::Sampler sampler;
   sampler.magFilter = TINYGLTF_TEXTURE_FILTER_LINEAR;
   sampler.minFilter = TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
@@ -336,7 +352,7 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
     entry.name = "texture" + std::to_string(i);
     entry.mimeType = "image/png";
     gltf.images.push_back(entry);
-    document.Impl->ImageFiles.push_back(std::move(png));
+    images.push_back(std::move(png));
     tinygltf::Texture texture;
     texture.sampler = 0;
     texture.source = int(i);
@@ -439,7 +455,7 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
       std::vector<float> rotations;
       TQuat previous;
       for (int32_t f = 0; f < track.Frames; ++f) {
-        TQuat q = track.Locals[size_t(f) * jointCount + j].RotationPart();
+        TQuat q = track.Keys[size_t(f) * jointCount + j].Rotation;
         // The nearer of the two quaternions of a turn, so that keys interpolate the
         // short way.
         if (f > 0 && q.Dot(previous) < 0) q = q.Negated();
@@ -451,13 +467,17 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
     for (int32_t j : track.Moving) {
       std::vector<float> translations;
       for (int32_t f = 0; f < track.Frames; ++f) {
-        TVec3 t = track.Locals[size_t(f) * jointCount + size_t(j)].Translation();
+        TVec3 t = track.Keys[size_t(f) * jointCount + size_t(j)].Translation;
         translations.insert(translations.end(), {t.X, t.Y, t.Z});
       }
       channel(size_t(j), "translation", buffer.Accessor(translations, TINYGLTF_TYPE_VEC3, 3));
     }
     gltf.animations.push_back(animation);
   }
+
+  document.Impl->FirstImageView = gltf.bufferViews.size();
+  for (size_t i = 0; i < images.size(); ++i)
+    gltf.images[i].bufferView = buffer.View(images[i].data(), images[i].size());
   return document;
 }
 
@@ -497,9 +517,8 @@ TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
     for (int32_t f = 0; f < track.Frames; ++f)
       for (int32_t b = 0; b < bones; ++b) {
         // The root never turns: its entry is one of the frame's leading triples.
-        TMatrix4 turn =
-            b == 0 ? TMatrix4::Identity() : FieldBoneTurn(AnimRotation(anim.Data, bones, b, f));
-        track.Locals.push_back(skin.Joints[size_t(b)].BindLocal * turn);
+        TQuat turn = b == 0 ? TQuat{} : FieldBoneTurnQuat(AnimRotation(anim.Data, bones, b, f));
+        track.Keys.push_back({skin.Joints[size_t(b)].BindLocal.Translation(), turn});
       }
     skin.Tracks.push_back(std::move(track));
   }
@@ -545,10 +564,10 @@ TGltfDocument ExportBattleModel(const TBattleModel& model, const std::string& na
     track.Frames = int32_t(anim.Frames.size());
     track.Moving = {0};
     for (const TBattleFrame& frame : anim.Frames) {
-      track.Locals.push_back(MirroredInX(TBattleModel::RootMove(&frame)));
+      track.Keys.push_back(KeyOf(MirroredInX(TBattleModel::RootMove(&frame))));
       for (int32_t b = 0; b < bones; ++b)
-        track.Locals.push_back(skin.Joints[size_t(b + 1)].BindLocal *
-                               MirroredInX(TBattleModel::BoneTurn(&frame, b)));
+        track.Keys.push_back(KeyOf(skin.Joints[size_t(b + 1)].BindLocal *
+                                   MirroredInX(TBattleModel::BoneTurn(&frame, b))));
     }
     skin.Tracks.push_back(std::move(track));
   }
@@ -556,23 +575,32 @@ TGltfDocument ExportBattleModel(const TBattleModel& model, const std::string& na
 }
 
 std::string TGltfDocument::Bytes(bool binary) const {
-  tinygltf::Model model = Impl->Model;
-  for (size_t i = 0; i < model.images.size(); ++i) {
-    const std::string& png = Impl->ImageFiles[i];
-    if (binary) {
-      // In the binary chunk, after everything else.
-      model.images[i].bufferView = TBufferWriter(model, false).View(png.data(), png.size());
-    } else {
-      // A data URI of its own, beside the buffer's.
-      model.images[i].uri = "data:image/png;base64," + Base64(png);
-    }
-  }
   tinygltf::TinyGLTF writer;
-  // The images are already PNG files: nothing is to be encoded again.
+  // The images are PNG files already: nothing is to be encoded again.
   writer.SetImageWriter(nullptr, nullptr);
   std::ostringstream out;
-  if (!writer.WriteGltfSceneToStream(&model, out, false, binary))
-    throw Exception("Cannot write the glTF document");
+  bool written;
+  if (binary) {
+    written = writer.WriteGltfSceneToStream(&Impl->Model, out, false, true);
+  } else {
+    // Each image becomes a data URI of its own, beside the buffer's.
+    tinygltf::Model model = Impl->Model;
+    const size_t first = Impl->FirstImageView;
+    const std::vector<unsigned char>& data = Impl->Model.buffers[0].data;
+    for (tinygltf::Image& image : model.images) {
+      const tinygltf::BufferView& view = model.bufferViews[size_t(image.bufferView)];
+      image.uri =
+          "data:image/png;base64," +
+          Base64({reinterpret_cast<const char*>(data.data()) + view.byteOffset, view.byteLength});
+      image.bufferView = -1;
+    }
+    if (first < model.bufferViews.size()) {
+      model.buffers[0].data.resize(model.bufferViews[first].byteOffset);
+      model.bufferViews.resize(first);
+    }
+    written = writer.WriteGltfSceneToStream(&model, out, false, false);
+  }
+  if (!written) throw Exception("Cannot write the glTF document");
   return out.str();
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace palkor {
@@ -17,10 +18,10 @@ class TBattleModel;
 constexpr float GltfMetresPerUnit = 0.05f;
 
 // A field animation to export: the A member's name as the archive spells it, and its
-// bytes.
+// bytes (the caller's, read while exporting).
 struct TFieldAnimation {
   std::string Name;
-  std::string Data;
+  std::string_view Data;
 };
 
 struct TGltfOptions {

@@ -7,6 +7,11 @@ TMatrix4 FieldBoneTurn(const TVec3& degrees) {
          TMatrix4::Rotation(-degrees.Z, 0, 0, 1);
 }
 
+TQuat FieldBoneTurnQuat(const TVec3& degrees) {
+  return TQuat::AxisAngle(-degrees.Y, 0, 1, 0) * TQuat::AxisAngle(degrees.X, 1, 0, 0) *
+         TQuat::AxisAngle(-degrees.Z, 0, 0, 1);
+}
+
 TMatrix4 BattleMirror() {
   return TMatrix4::Scale(-1, 1, 1);
 }

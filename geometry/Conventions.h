@@ -15,6 +15,8 @@ inline TVec3 FieldVertex(float x, float y, float z) {
   return {-x, -y, -z};
 }
 TMatrix4 FieldBoneTurn(const TVec3& degrees);
+// The same turn as a quaternion.
+TQuat FieldBoneTurnQuat(const TVec3& degrees);
 inline float FieldBoneReach(float length) {
   return length;
 }

@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include <functional>
+
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -77,9 +79,38 @@ bool WriteAll(int fd, TStream& source) {
   }
 }
 
-} // namespace
+bool WriteAll(int fd, std::string_view bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    done += size_t(w);
+  }
+  return true;
+}
 
-void ReplaceFileFromStream(const std::string& path, TStream& source) {
+// The process's file mode creation mask, read without changing it: setting it to learn
+// it would let files that other threads create meanwhile take the wrong mode.
+mode_t CurrentUmask() {
+  static const mode_t mask = [] {
+    if (FILE* status = std::fopen("/proc/self/status", "r")) {
+      char line[256];
+      unsigned value = 0;
+      bool found = false;
+      while (!found && std::fgets(line, sizeof line, status))
+        found = std::sscanf(line, "Umask: %o", &value) == 1;
+      std::fclose(status);
+      if (found) return mode_t(value);
+    }
+    mode_t old = ::umask(022);
+    ::umask(old);
+    return old;
+  }();
+  return mask;
+}
+
+// Replaces the file at path with what write puts into the file descriptor it is given.
+void ReplaceFileWith(const std::string& path, const std::function<bool(int)>& write) {
   // Follow a link so that the link itself stays a link to the rewritten file.
   std::string target = path;
   if (char* real = ::realpath(path.c_str(), nullptr)) {
@@ -103,7 +134,7 @@ void ReplaceFileFromStream(const std::string& path, TStream& source) {
   int fd = ::mkstemp(temp.data());
   if (fd < 0) throw EFCreateError(path, SystemErrorText(errno));
 
-  bool written = WriteAll(fd, source) && ::fsync(fd) == 0;
+  bool written = write(fd) && ::fsync(fd) == 0;
   if (written) {
     if (exists) {
       ::fchmod(fd, old.st_mode & 07777);
@@ -111,9 +142,7 @@ void ReplaceFileFromStream(const std::string& path, TStream& source) {
         // Keeping the owner needs privileges; the contents are what matter.
       }
     } else {
-      mode_t mask = ::umask(0);
-      ::umask(mask);
-      ::fchmod(fd, 0666 & ~mask);
+      ::fchmod(fd, 0666 & ~CurrentUmask());
     }
   }
   ::close(fd);
@@ -128,9 +157,14 @@ void ReplaceFileFromStream(const std::string& path, TStream& source) {
   }
 }
 
+} // namespace
+
+void ReplaceFileFromStream(const std::string& path, TStream& source) {
+  ReplaceFileWith(path, [&](int fd) { return WriteAll(fd, source); });
+}
+
 void ReplaceFileWithBytes(const std::string& path, std::string_view bytes) {
-  TMemoryStream source(bytes);
-  ReplaceFileFromStream(path, source);
+  ReplaceFileWith(path, [&](int fd) { return WriteAll(fd, bytes); });
 }
 
 uint32_t GetTickCount() {

@@ -2,12 +2,6 @@
 
 namespace palkor {
 
-namespace {
-char UpperASCII(char c) {
-  return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-} // namespace
-
 std::string UpperCaseASCII(std::string_view text) {
   std::string result(text);
   for (char& c : result) c = UpperASCII(c);

@@ -9,6 +9,9 @@
 namespace palkor {
 
 // Upper-cases ASCII letters only; every other byte stays as it is.
+inline char UpperASCII(char c) {
+  return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 std::string UpperCaseASCII(std::string_view text);
 // True when a and b are equal ignoring the letter case of ASCII letters.
 bool SameTextASCII(std::string_view a, std::string_view b);

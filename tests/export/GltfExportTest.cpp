@@ -93,13 +93,14 @@ protected:
     return TLGPFile::Create(path, false);
   }
 
-  static std::vector<TFieldAnimation> Anims(TLGPFile& archive,
-                                            const std::vector<std::string>& names) {
+  // The animations' bytes, kept while the test runs.
+  std::vector<std::unique_ptr<TMemoryStream>> AnimBytes;
+
+  std::vector<TFieldAnimation> Anims(TLGPFile& archive, const std::vector<std::string>& names) {
     std::vector<TFieldAnimation> anims;
     for (const std::string& name : names) {
-      TMemoryStream data;
-      archive.ReadMember(archive.IndexOf(name), data);
-      anims.push_back({name, std::string(data.View())});
+      AnimBytes.push_back(archive.ReadMemberToMemory(archive.IndexOf(name)));
+      anims.push_back({name, AnimBytes.back()->View()});
     }
     return anims;
   }
