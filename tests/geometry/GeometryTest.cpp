@@ -30,3 +30,33 @@ TEST(Geometry, QuaternionsTurnAsTheMatricesDo) {
     ExpectNear(TMatrix4::FromQuat((TMatrix4::Scale(3, 3, 3) * m).RotationPart()), m);
   }
 }
+
+TEST(Geometry, InversesAndMirrors) {
+  const TMatrix4 m = TMatrix4::Translation(3, -4, 5) * BattleBoneTurn({30, 60, -90}) *
+                     TMatrix4::Scale(0.5f, 0.5f, 0.5f);
+  ExpectNear(m * m.AffineInverse(), TMatrix4::Identity());
+  ExpectNear(m.AffineInverse() * m, TMatrix4::Identity());
+  // Nothing to invert: the identity rather than infinities.
+  ExpectNear(TMatrix4::Scale(0, 1, 1).AffineInverse(), TMatrix4::Identity());
+  ExpectNear(MirroredInX(m), BattleMirror() * m * BattleMirror());
+}
+
+TEST(Geometry, SkeletonsComposeDepthFirstAndListEachBoneOnce) {
+  // 0 -> 1 -> 2, 0 -> 3; 4 names a parent outside; 5 and 6 are each other's parent.
+  auto children = ChildrenOf({-1, 0, 1, 0, 9, 6, 5});
+  auto turn = [](int32_t b) { return TMatrix4::Rotation(b == 1 ? 90.0f : 0.0f, 0, 1, 0); };
+  auto reach = [](int32_t) { return 10.0f; };
+  std::vector<TPosedJoint> joints =
+      ComposeSkeleton(0, children, TMatrix4::Translation(0, 1, 0), turn, reach);
+  std::vector<int32_t> order;
+  for (const TPosedJoint& j : joints) order.push_back(j.Bone);
+  EXPECT_EQ(order, (std::vector<int32_t>{0, 1, 2, 3}));
+  // Bone 2 hangs 10 along bone 1's turned Z: +X.
+  TVec3 at = joints[2].Joint.Translation();
+  EXPECT_NEAR(at.X, 10, 1e-5);
+  EXPECT_NEAR(at.Y, 1, 1e-5);
+  EXPECT_NEAR(at.Z, 10, 1e-5);
+  // Started inside a cycle, each bone comes once and the walk ends.
+  EXPECT_EQ(ComposeSkeleton(5, children, TMatrix4::Identity(), turn, reach).size(), 2u);
+  EXPECT_TRUE(ComposeSkeleton(7, children, TMatrix4::Identity(), turn, reach).empty());
+}
