@@ -9,7 +9,6 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TexWriter.h"
 #include "platform/Files.h"
-#include "render/offscreen.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +27,6 @@ std::string SmallP() {
 
 class FieldModelTest : public ::testing::Test {
 protected:
-  TOffscreenContext Context{4, 4}; // textures are made while loading
   TTempDir Dir;
   TLGPFixture Lgp;
   std::string Path = Dir.File("char.lgp");
@@ -291,4 +289,47 @@ TEST_F(FieldModelTest, AFolderModelSavesIntoItsFile) {
   model.SetSelectedRotation({45, 0, 0});
   model.SaveAnimation();
   EXPECT_EQ(ReadFileBytes(folder + "/ANIM.A"), std::string(model.AnimData.View()));
+}
+
+TEST_F(FieldModelTest, RotationsAreReadAndWrittenByBoneAndFrame) {
+  AddSkeleton(Skeleton("\r\na\r\nroot\r\n1\r\n0\r\n\r\nb\r\na\r\n1\r\n0\r\n"));
+  AddAnimation(2, 4);
+  auto model = Build();
+  const std::string original(model->AnimData.View());
+  EXPECT_EQ(model->GetRotation(2, 3).X, 301);
+  model->SetFrame(1);
+  model->SetRotation(2, 1, {1, 2, 3}); // the frame on show: posed again
+  EXPECT_EQ(model->GetBone(2).RotZ, 3);
+  model->SetRotation(1, 3, {4, 5, 6}); // another frame: the pose stays
+  EXPECT_EQ(model->GetBone(1).RotX, 100);
+  EXPECT_EQ(model->GetRotation(1, 3).Z, 6);
+  const std::string edited(model->AnimData.View());
+  // Outside the animation nothing is written and the member never grows.
+  EXPECT_THROW(model->SetRotation(2, 4, {}), EWriteError);
+  EXPECT_THROW(model->SetRotation(3, 0, {}), EWriteError);
+  EXPECT_THROW(model->SetRotation(-1, 0, {}), EWriteError);
+  EXPECT_THROW(model->GetRotation(1, 4), EReadError);
+  EXPECT_EQ(model->AnimData.View(), edited);
+  // Exactly the two triples changed.
+  size_t changed = 0;
+  for (size_t i = 0; i < edited.size(); ++i) changed += edited[i] != original[i];
+  EXPECT_LE(changed, 24u);
+}
+
+TEST_F(FieldModelTest, AModelWithoutAnAnimationStandsInTheRestPose) {
+  Lgp.Add("RED.TEX", BuildOneColourTEX(200, 0, 0));
+  Lgp.Add("T.RSD", "PLY=PART.PLY\r\nNTEX=1\r\nTEX[0]=red.TIM\r\n");
+  // Two bones whose resources name the same texture member in other letter cases.
+  Lgp.Add("U.RSD", "PLY=PART.PLY\r\nNTEX=1\r\nTEX[0]=RED.TIM\r\n");
+  AddSkeleton(Skeleton("\r\na\r\nroot\r\n1\r\n1 T\r\n\r\nb\r\na\r\n1\r\n1 U\r\n"));
+  WriteFile(Path, BuildLGP(Lgp));
+  auto archive = TLGPFile::Create(Path, false);
+  TFF7Model model(*archive, "SKEL.HRC", "");
+  EXPECT_EQ(model.FrameCount, 0);
+  EXPECT_EQ(model.AnimData.Size(), 0);
+  EXPECT_EQ(model.GetBone(2).RotX, 0);
+  EXPECT_THROW(model.GetRotation(1, 0), EReadError);
+  // One decoded image for both parts.
+  EXPECT_EQ(model.GetBone(1).Parts.at(0)->Textures.at(0),
+            model.GetBone(2).Parts.at(0)->Textures.at(0));
 }
