@@ -286,6 +286,10 @@ void PutNodeTransform(tinygltf::Node& node, const TKey& local) {
 
 TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
   if (options.Fps < 1) throw Exception(Format("Invalid frame rate %d", options.Fps));
+  // A vertex names its joint in 16 bits at most.
+  if (model.Joints.size() > 65536)
+    throw Exception(Format("Cannot export %d bones: a glTF skin holds at most 65536",
+                           int64_t(model.Joints.size())));
   TGltfDocument document;
   tinygltf::Model& gltf = document.Impl->Model;
   gltf.asset.version = "2.0";

@@ -103,13 +103,7 @@ TEST_F(ExportCommand, AnyOtherNameIsJSONWithEverythingEmbedded) {
 }
 
 TEST_F(ExportCommand, FailuresWriteNoFile) {
-  // A model whose part member is cut short.
-  TLGPFixture broken = BuildDemoFieldArchive();
-  TModelPartFixture part;
-  part.P.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
-  AddFieldModel(broken, "BRKN", {{"b", "root", 1, {part}}});
-  for (auto& member : broken.Members)
-    if (member.Name == "BRAA.P") member.Data.resize(100);
+  TLGPFixture broken = BuildBrokenDemoFieldArchive(); // BRKN.HRC fails to load
   const std::string brokenPath = Dir.File("broken.lgp");
   WriteFile(brokenPath, BuildLGP(broken));
 
@@ -154,12 +148,7 @@ TEST_F(ExportCommand, ExportAllWritesEveryModelAndGoesOnPastFailures) {
   EXPECT_EQ(r.Out, "exported 1 of 1 models\n");
   EXPECT_EQ(Files(Dir.File("models/battle")), std::vector<std::string>{"RT.glb"});
 
-  TLGPFixture broken = BuildDemoFieldArchive();
-  TModelPartFixture part;
-  part.P.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
-  AddFieldModel(broken, "BRKN", {{"b", "root", 1, {part}}});
-  for (auto& member : broken.Members)
-    if (member.Name == "BRAA.P") member.Data.resize(100);
+  TLGPFixture broken = BuildBrokenDemoFieldArchive(); // BRKN.HRC fails to load
   WriteFile(Dir.File("broken.lgp"), BuildLGP(broken));
   r = RunCli({"export-all", Dir.File("broken.lgp"), Dir.File("models/broken"), "--jobs", "1"});
   EXPECT_EQ(r.ExitCode, 1);

@@ -325,14 +325,7 @@ TEST_F(GltfExport, AnAnimationShorterThanAFrameIsAReadError) {
 }
 
 TEST_F(GltfExport, ExportAllGoesOnPastAFailingModelAndStopsWhenAsked) {
-  TLGPFixture lgp = BuildDemoFieldArchive();
-  // A third model whose part is cut short.
-  TModelPartFixture part;
-  part.P.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
-  std::string hrc = AddFieldModel(lgp, "BRKN", {{"b", "root", 1, {part}}});
-  for (auto& member : lgp.Members)
-    if (member.Name == "BRAA.P") member.Data.resize(100);
-  auto archive = Archive(lgp);
+  auto archive = Archive(BuildBrokenDemoFieldArchive()); // BRKN.HRC fails to load
   TCatalogue catalogue;
   catalogue.AnalyseArchive(*archive);
   std::vector<TExportItem> items = ExportItemsOf(*archive, catalogue, false);

@@ -1,13 +1,14 @@
 #include "tests/fuzz/FuzzSupport.h"
-#include "render/modeldraw.h"
 
 #include "archive/DebugLog.h"
 #include "battle/FF7Battle.h"
+#include "export/gltf.h"
 #include "field/ff73d.h"
 #include "fixtures/BattleWriters.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TexWriter.h"
+#include "render/modeldraw.h"
 #include "render/offscreen.h"
 
 #include <cstdio>
@@ -69,6 +70,13 @@ void ExerciseModel(const TModelMembers& members) {
   try {
     auto archive = TLGPFile::Create(path, false);
     TFF7Model model(*archive, "m.hrc", "m.a");
+    // Exported as it was read, in both kinds of file.
+    try {
+      TGltfDocument document = ExportFieldModel(model, "M", {{"M.A", model.AnimData.View()}}, {});
+      document.Bytes(true);
+      document.Bytes(false);
+    } catch (const Exception&) {
+    }
     TTextureSet textures;
     textures.Add(model);
     model.ShowBones = true;
@@ -117,6 +125,12 @@ void ExerciseBattle(const TBattleMembers& members) {
   try {
     TBattleModel model;
     model.LoadFromList(list);
+    try {
+      std::vector<int32_t> anims;
+      for (int32_t a = 0; a < model.AnimCount(); ++a) anims.push_back(a);
+      ExportBattleModel(model, "M", anims, {}).Bytes(true);
+    } catch (const Exception&) {
+    }
     TTextureSet textures;
     textures.Add(model);
     for (int32_t a = 0; a < std::max(model.AnimCount(), 1); ++a) {
