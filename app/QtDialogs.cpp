@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -49,6 +50,17 @@ std::string QtFileFilter(const std::string& filter) {
   return result;
 }
 
+std::string FilterExtension(const std::string& qtFilter) {
+  size_t open = qtFilter.find('(');
+  if (open == std::string::npos || qtFilter.compare(open + 1, 2, "*.") != 0) return "";
+  size_t start = open + 3;
+  size_t end = qtFilter.find_first_of(" )", start);
+  std::string extension =
+      qtFilter.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  if (extension.find_first_of("*?[]") != std::string::npos) return "";
+  return extension;
+}
+
 TDialogs::TAnswer TQtDialogs::Ask(const std::string& text, bool withCancel) {
   auto buttons = QMessageBox::Yes | QMessageBox::No;
   if (withCancel) buttons |= QMessageBox::Cancel;
@@ -65,6 +77,10 @@ TDialogs::TAnswer TQtDialogs::Ask(const std::string& text, bool withCancel) {
 
 void TQtDialogs::ShowError(const std::string& text) {
   QMessageBox::critical(FParent, QApplication::applicationDisplayName(), Text(text));
+}
+
+void TQtDialogs::ShowMessage(const std::string& text) {
+  QMessageBox::information(FParent, QApplication::applicationDisplayName(), Text(text));
 }
 
 bool TQtDialogs::InputBox(const std::string& caption, const std::string& prompt,
@@ -90,6 +106,30 @@ bool TQtDialogs::OpenFile(const std::string& filter, const std::string& defaultE
   dialog.setNameFilter(Text(QtFileFilter(filter)));
   dialog.setDefaultSuffix(Text(defaultExtension));
   dialog.setDirectory(QDir::currentPath());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  fileName = FileName(dialog.selectedFiles().front());
+  return true;
+}
+
+bool TQtDialogs::SaveFile(const std::string& filter, const std::string& defaultExtension,
+                          std::string& fileName) {
+  QFileDialog dialog(FParent);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilter(Text(QtFileFilter(filter)));
+  dialog.setDefaultSuffix(Text(defaultExtension));
+  // A name typed without extension takes the chosen filter's.
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& chosen) {
+    std::string extension = FilterExtension(Bytes(chosen));
+    dialog.setDefaultSuffix(Text(extension.empty() ? defaultExtension : extension));
+  });
+  if (fileName.empty()) {
+    dialog.setDirectory(QDir::currentPath());
+  } else {
+    QFileInfo suggestion(QFile::decodeName(fileName.c_str()));
+    dialog.setDirectory(suggestion.absolutePath());
+    dialog.selectFile(suggestion.fileName());
+  }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   fileName = FileName(dialog.selectedFiles().front());
   return true;

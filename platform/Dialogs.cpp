@@ -11,9 +11,11 @@ class TNoDialogs : public TDialogs {
 public:
   TAnswer Ask(const std::string&, bool) override { return TAnswer::No; }
   void ShowError(const std::string&) override {}
+  void ShowMessage(const std::string&) override {}
   bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
   bool ChooseColour(uint32_t&) override { return false; }
   bool OpenFile(const std::string&, const std::string&, std::string&) override { return false; }
+  bool SaveFile(const std::string&, const std::string&, std::string&) override { return false; }
   bool ChooseFolder(const std::string&, std::string&) override { return false; }
 };
 

@@ -18,6 +18,8 @@ public:
   bool Confirm(const std::string& text) { return Ask(text, false) == TAnswer::Yes; }
   // An error message box.
   virtual void ShowError(const std::string& text) = 0;
+  // An information message box.
+  virtual void ShowMessage(const std::string& text) = 0;
   // A line of text; false when cancelled.
   virtual bool InputBox(const std::string& caption, const std::string& prompt,
                         std::string& value) = 0;
@@ -25,6 +27,12 @@ public:
   virtual bool ChooseColour(uint32_t& colour) = 0;
   // An existing file; filter is "description|patterns|description|patterns...".
   virtual bool OpenFile(const std::string& filter, const std::string& defaultExtension,
+                        std::string& fileName) = 0;
+  // A file to write, filter as OpenFile's; fileName comes in as the suggestion (its
+  // folder is where the choice starts) and goes out as the choice, ending in
+  // "." defaultExtension when typed without one. Choosing an existing file asks there
+  // whether to replace it. False when cancelled.
+  virtual bool SaveFile(const std::string& filter, const std::string& defaultExtension,
                         std::string& fileName) = 0;
   // A folder, starting at start; false when cancelled.
   virtual bool ChooseFolder(const std::string& start, std::string& folder) = 0;

@@ -13,10 +13,12 @@ class TScriptedDialogs : public TDialogs {
 public:
   std::deque<TAnswer> Answers;           // Ask; none left: No
   std::deque<std::string> FileAnswers;   // OpenFile; "" cancels
+  std::deque<std::string> SaveAnswers;   // SaveFile; "" cancels
   std::deque<std::string> FolderAnswers; // ChooseFolder; "" cancels
   std::deque<uint32_t> ColourAnswers;
   std::deque<std::string> InputAnswers; // InputBox; none left: cancelled
-  std::vector<std::string> Questions, Errors;
+  std::vector<std::string> Questions, Errors, Messages;
+  std::vector<std::string> SaveSuggestions; // the names SaveFile was offered
 
   TAnswer Ask(const std::string& text, bool) override {
     Questions.push_back(text);
@@ -25,12 +27,20 @@ public:
     return answer;
   }
   void ShowError(const std::string& text) override { Errors.push_back(text); }
+  void ShowMessage(const std::string& text) override { Messages.push_back(text); }
   bool InputBox(const std::string&, const std::string&, std::string& value) override {
     return Take(InputAnswers, value);
   }
   bool ChooseColour(uint32_t& colour) override { return Take(ColourAnswers, colour); }
   bool OpenFile(const std::string&, const std::string&, std::string& fileName) override {
     return Take(FileAnswers, fileName) && !fileName.empty();
+  }
+  bool SaveFile(const std::string&, const std::string&, std::string& fileName) override {
+    SaveSuggestions.push_back(fileName);
+    std::string answer;
+    if (!Take(SaveAnswers, answer) || answer.empty()) return false;
+    fileName = answer;
+    return true;
   }
   bool ChooseFolder(const std::string&, std::string& folder) override {
     return Take(FolderAnswers, folder) && !folder.empty();
