@@ -113,6 +113,7 @@ TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
   setCentralWidget(Workspace);
   frmViewer = new TfrmViewer(*this);
   frmPakMove = new TfrmPakMove(this);
+  frmExport = new TfrmExport(this);
   frmTex = new TfrmTex(this);
   auto* sub = new TViewerSubWindow();
   sub->setWidget(frmViewer);
@@ -184,6 +185,8 @@ void TfrmPalkorMain::CreateActions() {
   });
   mnuTexturiser = command("Texturiser Tool", [this] { frmTex->exec(); });
   mnuRenderAnimation = command("Render Animation", [this] { RenderAnimation(); });
+  mnuExportGltf = command("Export glTF...", [this] { ExportGltf(); });
+  mnuExportAll = command("Export All Models...", [this] { ExportAllModels(); });
   mnuSaveChanges = command("&Save changes", [this] { frmViewer->ReleaseModel(); });
   mnuExit = command("E&xit", [this] { close(); });
   mnuSetBackground = command("Set Background", [this] { SetBackground(); });
@@ -197,6 +200,8 @@ void TfrmPalkorMain::CreateMenus() {
   file->addSeparator();
   file->addAction(mnuTexturiser);
   file->addAction(mnuRenderAnimation);
+  file->addAction(mnuExportGltf);
+  file->addAction(mnuExportAll);
   file->addAction(mnuSaveChanges);
   file->addSeparator();
   file->addAction(mnuExit);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/catalogue.h"
+#include "app/exportdialog.h"
 #include "app/pakmove.h"
 #include "render/viewerform.h"
 #include "texturiser/hacker.h"
@@ -73,14 +74,19 @@ public:
   uint32_t FBackColour = 0x338000;
   TfrmViewer* frmViewer;
   TfrmPakMove* frmPakMove;
+  TfrmExport* frmExport;
   TfrmTex* frmTex;
   // File > Render Animation; showDialog false takes the dialog's settings as they are.
   void RenderAnimation(bool showDialog = true);
+  // File > Export glTF: the model on show, as shown, into one file.
+  void ExportGltf();
+  // File > Export All Models: every model of the catalogue into a folder.
+  void ExportAllModels();
   QMdiArea* Workspace;
   QAction *aAnimation, *aCrosshairs, *aWireframe, *aReflections, *aBones, *aBodies, *aLighting,
       *aEditable;
-  QAction *mnuOpenLGP, *mnuOpenFolder, *mnuTexturiser, *mnuRenderAnimation, *mnuSaveChanges,
-      *mnuExit, *mnuSetBackground, *mnuAbout;
+  QAction *mnuOpenLGP, *mnuOpenFolder, *mnuTexturiser, *mnuRenderAnimation, *mnuExportGltf,
+      *mnuExportAll, *mnuSaveChanges, *mnuExit, *mnuSetBackground, *mnuAbout;
   QAction *mnuToolbarModels, *mnuToolbarDisplayOpts, *mnuToolbarDetails;
   QToolBar *tbPalkorModels, *tbPalkorDisplayOpts, *tbPalkorDetails;
   QComboBox *cmbModels, *cmbAnims, *cmbDetails;
@@ -112,6 +118,10 @@ private:
   void SetWireframe(bool on);
   void SetBackground();
   void ShowAbout();
+  // The model on show for export, its name for ResolveExportItem (HRC name or battle
+  // code) and its current animation (A member name or 1-based number; "" for none).
+  // "No model selected" unless the viewer shows the model chosen in the list.
+  TShownModels ShownForExport(std::string& model, std::string& current) const;
 
   TPalkorPaths FPaths;
   bool FShown = false;

@@ -1,0 +1,95 @@
+#include "app/exportdialog.h"
+
+#include "render/QtText.h"
+
+#include "platform/Dialogs.h"
+#include "platform/Exceptions.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace palkor {
+
+TfrmExport::TfrmExport(QWidget* parent) : QDialog(parent) {
+  setWindowTitle("Export glTF");
+  auto* layout = new QVBoxLayout(this);
+
+  auto* anims = new QGroupBox("Animations", this);
+  auto* animsLayout = new QVBoxLayout(anims);
+  rbAll = new QRadioButton(anims);
+  rbCurrent = new QRadioButton(anims);
+  rbAll->setChecked(true);
+  animsLayout->addWidget(rbAll);
+  animsLayout->addWidget(rbCurrent);
+  layout->addWidget(anims);
+
+  auto* file = new QHBoxLayout();
+  file->addWidget(new QLabel("File:", this));
+  eFileName = new QLineEdit(this);
+  eFileName->setMinimumWidth(320);
+  file->addWidget(eFileName, 1);
+  btnBrowse = new QPushButton("...", this);
+  btnBrowse->setFixedWidth(30);
+  file->addWidget(btnBrowse);
+  layout->addLayout(file);
+  connect(btnBrowse, &QPushButton::clicked, this, [this] {
+    Guarded([this] {
+      std::string name = FileName();
+      if (!Dialogs().SaveFile("glTF binary|*.glb|glTF|*.gltf", "glb", name)) return;
+      FAsked = QFile::decodeName(name.c_str());
+      eFileName->setText(FAsked);
+    });
+  });
+
+  auto* buttons = new QHBoxLayout();
+  btnOK = new QPushButton("OK", this);
+  btnCancel = new QPushButton("Cancel", this);
+  btnOK->setDefault(true);
+  buttons->addStretch();
+  buttons->addWidget(btnOK);
+  buttons->addWidget(btnCancel);
+  layout->addLayout(buttons);
+  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  // Nothing to write to without a name.
+  connect(eFileName, &QLineEdit::textChanged, this,
+          [this](const QString& text) { btnOK->setEnabled(!text.trimmed().isEmpty()); });
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TfrmExport::Prepare(bool battle, int32_t offered, const std::string& current,
+                         const std::string& fileName) {
+  rbAll->setText(QString(battle ? "Every animation of the model (%1)"
+                                : "Every animation offered for the model (%1)")
+                     .arg(offered));
+  rbCurrent->setText("Only the current animation (" + Text(current) + ")");
+  rbCurrent->setEnabled(!current.empty());
+  if (current.empty()) rbAll->setChecked(true);
+  FAsked.clear();
+  eFileName->setText(QFile::decodeName(fileName.c_str()));
+  btnOK->setEnabled(!eFileName->text().trimmed().isEmpty());
+}
+
+std::string TfrmExport::FileName() const {
+  return palkor::FileName(eFileName->text());
+}
+
+bool TfrmExport::ReplaceAsked() const {
+  return !FAsked.isEmpty() && eFileName->text() == FAsked;
+}
+
+std::string ExportAllSummary(const TExportAllProgress& result, const std::string& folder) {
+  constexpr size_t Listed = 20;
+  std::string text = Format("Exported %d of %d models to %s.",
+                            result.Done - int32_t(result.Failures.size()), result.Total, folder);
+  for (size_t k = 0; k < result.Failures.size() && k < Listed; ++k)
+    text += "\n" + result.Failures[k].first + ": " + result.Failures[k].second;
+  if (result.Failures.size() > Listed)
+    text += Format("\n... and %d more", int32_t(result.Failures.size() - Listed));
+  return text;
+}
+
+} // namespace palkor

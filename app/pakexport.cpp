@@ -1,0 +1,142 @@
+// File > Export glTF and Export All Models: the main window's side of the export jobs
+// that palkor-cli export and export-all run too.
+#include "app/pakmain.h"
+
+#include "render/QtText.h"
+
+#include "archive/LGPNull.h"
+#include "platform/Dialogs.h"
+#include "platform/Exceptions.h"
+#include "platform/Files.h"
+#include "platform/StringList.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QProgressDialog>
+#include <QThread>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace palkor {
+
+namespace {
+
+// Both paths name one existing file or folder.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error);
+}
+
+// The folder holding an archive file, or a folder archive itself; absolute, no "/" at
+// the end.
+std::string ArchiveFolder(const TArchiveKind& kind) {
+  QFileInfo info(QFile::decodeName(kind.Path.c_str()));
+  return FileName(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+}
+
+// A name typed without extension is written as binary glTF, as the save dialog names it.
+std::string WithGltfExtension(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ".glb";
+  return path;
+}
+
+struct TWaitCursor {
+  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+} // namespace
+
+TShownModels TfrmPalkorMain::ShownForExport(std::string& model, std::string& current) const {
+  // A battle model is shown as soon as it is chosen in the list, a field model once one
+  // of its animations is. The viewer may still show a model of an archive opened before,
+  // or the one before the list's choice: those are not the list's model.
+  const int index = cmbModels->currentIndex();
+  TShownModels shown;
+  if (index < 0) throw Exception("No model selected");
+  if (frmViewer->BattleModel && index == FShownModelIndex &&
+      size_t(index) < Catalogue.BattleCodes.size()) {
+    shown.Battle = frmViewer->BattleModel.get();
+    model = Catalogue.BattleCodes[size_t(index)];
+    const int32_t count = shown.Battle->AnimCount();
+    current = count > 0 ? std::to_string(std::clamp(shown.Battle->AnimIndex, 0, count - 1) + 1)
+                        : std::string();
+    return shown;
+  }
+  const TFF7Model* field = frmViewer->FieldModel.get();
+  const std::string archive = ArchiveKindForPath(Catalogue.ArchivePath).Path;
+  if (field && size_t(index) < Catalogue.ModelList.size() &&
+      SameTextASCII(field->HRCName, Catalogue.ModelList[size_t(index)].Name) &&
+      (field->LGPFileName == archive || SameFile(field->LGPFileName, archive))) {
+    shown.Field = field;
+    model = Catalogue.ModelList[size_t(index)].Name;
+    current = field->AnimName;
+    return shown;
+  }
+  throw Exception("No model selected");
+}
+
+void TfrmPalkorMain::ExportGltf() {
+  std::string model, current;
+  ShownForExport(model, current);
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  const bool battle = IsBattleModelName(model);
+  const bool filter = chkFilter->isChecked();
+  std::unique_ptr<TLGPFile> archive = kind.Open();
+  const TExportItem offered = ResolveExportItem(*archive, Catalogue, model, {}, filter);
+  frmExport->Prepare(battle,
+                     battle ? frmViewer->BattleModel->AnimCount() : int32_t(offered.Anims.size()),
+                     battle && !current.empty() ? "Animation " + current : current,
+                     ArchiveFolder(kind) + "/" + offered.Name + ".glb");
+  if (frmExport->exec() != QDialog::Accepted) return;
+
+  const std::string path = WithGltfExtension(frmExport->FileName());
+  if (SameFile(path, kind.Path))
+    throw Exception(Format("Cannot export over the archive \"%s\"", kind.Path));
+  if (FileExists(path) && (path != frmExport->FileName() || !frmExport->ReplaceAsked()) &&
+      !Dialogs().Confirm(Format("%s already exists.\nDo you want to replace it?", path)))
+    return;
+  // Taken again after the dialog: the shown model is exported as it is now, edits and all.
+  const TShownModels shown = ShownForExport(model, current);
+  const TExportItem item = frmExport->OnlyCurrent()
+                               ? ResolveExportItem(*archive, Catalogue, model, {current}, filter)
+                               : offered;
+  {
+    TWaitCursor wait;
+    ExportItemToFile(*archive, item, TGltfOptions(), path, shown);
+  }
+  StatusText("Exported " + FileName(QFileInfo(QFile::decodeName(path.c_str())).fileName()));
+}
+
+void TfrmPalkorMain::ExportAllModels() {
+  if (Catalogue.ModelItems.empty()) throw Exception("No archive open");
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  std::string folder;
+  if (!Dialogs().ChooseFolder(ArchiveFolder(kind), folder)) return;
+  std::vector<TExportItem> items;
+  {
+    std::unique_ptr<TLGPFile> archive = kind.Open();
+    items = ExportItemsOf(*archive, Catalogue, chkFilter->isChecked());
+  }
+  QProgressDialog progress("Exporting models...", "Cancel", 0, int(items.size()), this);
+  progress.setWindowTitle("Export All Models");
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(0);
+  progress.setAutoReset(false);
+  progress.setAutoClose(false);
+  progress.setValue(0);
+  const int32_t jobs = std::max(1, QThread::idealThreadCount());
+  const TExportAllProgress result =
+      ExportAll(kind, items, folder, TGltfOptions(), jobs, [&](const TExportAllProgress& now) {
+        progress.setValue(now.Done);
+        QApplication::processEvents();
+        return !progress.wasCanceled();
+      });
+  progress.close();
+  Dialogs().ShowMessage(ExportAllSummary(result, folder));
+}
+
+} // namespace palkor
