@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 using namespace palkor;
 using palkor::fixtures::TTempDir;
@@ -26,6 +27,19 @@ TEST(DebugLog, KeepsLinesInMemoryAndWritesThemWithCrLf) {
   EXPECT_EQ(ReadFileBytes(dir.File("LOG.TXT")), log.Lines()[0] + "\r\nLoadModel begin\r\n\r\n");
   log.ClearLines();
   EXPECT_EQ(log.Lines().size(), 1u); // the header stays
+}
+
+TEST(DebugLog, TakesLinesFromSeveralThreadsAtOnce) {
+  TTempDir dir;
+  TDebugLog log(dir.File("LOG.TXT"), "palkor");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&log, t] {
+      for (int i = 0; i < 5000; ++i) log.Log("thread " + std::to_string(t));
+    });
+  for (std::thread& t : threads) t.join();
+  ASSERT_EQ(log.Lines().size(), 1u + 4 * 5000);
+  for (size_t i = 1; i < log.Lines().size(); ++i) ASSERT_EQ(log.Lines()[i].rfind("thread ", 0), 0u);
 }
 
 TEST(DebugLog, LogFmtFormatsLikePrintf) {
