@@ -482,6 +482,8 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
   document.Impl->FirstImageView = gltf.bufferViews.size();
   for (size_t i = 0; i < images.size(); ++i)
     gltf.images[i].bufferView = buffer.View(images[i].data(), images[i].size());
+  // Nothing drawn and nothing moving: only nodes, and no buffer (glTF has no empty ones).
+  if (gltf.bufferViews.empty()) gltf.buffers.clear();
   return document;
 }
 
@@ -542,7 +544,8 @@ TGltfDocument ExportBattleModel(const TBattleModel& model, const std::string& na
     int32_t parent = model.Bones[size_t(b)].Parent;
     TJoint joint;
     joint.Name = "bone" + std::to_string(b);
-    joint.Parent = parent + 1;
+    // A parent outside the skeleton is never reached; its bone is detached below.
+    joint.Parent = parent >= -1 && parent < bones ? parent + 1 : -1;
     if (parent >= 0 && parent < bones)
       joint.BindLocal =
           TMatrix4::Translation(0, 0, BattleBoneReach(model.Bones[size_t(parent)].Length));

@@ -247,6 +247,28 @@ TEST_F(GltfExport, ABattleRootCarriesTheOffsetsAndTheBonesAreNumbered) {
             "no animation 3: the model has 2");
 }
 
+TEST_F(GltfExport, BattleBonesTheViewerNeverReachesHangApart) {
+  // Bone 1 names the largest parent a file can hold, bones 2 and 3 each other; bone 0
+  // hangs from the root. The skeleton has no parts: no mesh, no skin, only the nodes.
+  TBattleModel::TMemberList list;
+  list.emplace_back("aa",
+                    std::make_unique<TMemoryStream>(BuildBattleSkeleton(
+                        {{-1, 1, false}, {2147483647, 1, false}, {3, 1, false}, {2, 1, false}})));
+  list.emplace_back("ab", std::make_unique<TMemoryStream>(""));
+  list.emplace_back("am", std::make_unique<TMemoryStream>(""));
+  list.emplace_back("da", std::make_unique<TMemoryStream>(BuildBattleAnimations({})));
+  TBattleModel model;
+  model.LoadFromList(list);
+  tinygltf::Model gltf = ReadBack(ExportBattleModel(model, "ZZ", {}, {}));
+  EXPECT_TRUE(gltf.meshes.empty());
+  EXPECT_TRUE(gltf.skins.empty());
+  const std::vector<int>& top = gltf.nodes.at(0).children;
+  for (const char* name : {"root", "bone1", "bone2", "bone3"})
+    EXPECT_NE(std::find(top.begin(), top.end(), NodeNamed(gltf, name)), top.end()) << name;
+  const std::vector<int>& root = gltf.nodes.at(size_t(NodeNamed(gltf, "root"))).children;
+  EXPECT_EQ(root, std::vector<int>{NodeNamed(gltf, "bone0")});
+}
+
 TEST_F(GltfExport, OneTrianglePerPolygonTheViewerDrawsAndMaterialsAsItDrawsThem) {
   // Bone "body": a plain box, a colour-keyed textured box, a box with a translucent
   // vertex colour on that texture, a box on a texture the part lacks (which ends each
