@@ -54,16 +54,20 @@ void RunExportAll(const TExportArgs& args) {
   options.Fps = args.Fps;
   int32_t jobs =
       args.Jobs > 0 ? args.Jobs : int32_t(std::max(1u, std::thread::hardware_concurrency()));
-  TProgressBar bar(int32_t(items.size()));
-  size_t shown = 0;
-  TExportAllProgress result =
-      ExportAll(kind, items, args.Out, options, jobs, [&](const TExportAllProgress& progress) {
-        for (; shown < progress.Failures.size(); ++shown)
-          bar.Message("palkor-cli: " + progress.Failures[shown].first + ": " +
-                      progress.Failures[shown].second);
-        bar.Show(progress.Done);
-        return true;
-      });
+  TExportAllProgress result;
+  {
+    // The bar ends its line before the summary.
+    TProgressBar bar(int32_t(items.size()));
+    size_t shown = 0;
+    result =
+        ExportAll(kind, items, args.Out, options, jobs, [&](const TExportAllProgress& progress) {
+          for (; shown < progress.Failures.size(); ++shown)
+            bar.Message("palkor-cli: " + progress.Failures[shown].first + ": " +
+                        progress.Failures[shown].second);
+          bar.Show(progress.Done);
+          return true;
+        });
+  }
   PrintLine(Format("exported %d of %d models", result.Done - int32_t(result.Failures.size()),
                    result.Total));
   if (!result.Failures.empty()) {
