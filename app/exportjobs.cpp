@@ -143,7 +143,11 @@ TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltf
 
 void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
                       const std::string& path, const TShownModels& shown) {
-  WriteGltfFile(ExportItem(archive, item, options, shown), path);
+  try {
+    WriteGltfFile(ExportItem(archive, item, options, shown), path);
+  } catch (const std::bad_alloc&) {
+    throw Exception("Out of memory: the model is too large to export");
+  }
 }
 
 TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExportItem>& items,
@@ -182,8 +186,6 @@ TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExp
       if (error.empty()) {
         try {
           ExportItemToFile(*reader, item, options, prefix + item.Name + ".glb");
-        } catch (const std::bad_alloc&) {
-          error = "Out of memory: the model is too large to export";
         } catch (const std::exception& e) {
           error = e.what();
         }

@@ -52,7 +52,8 @@ struct TShownModels {
 TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
                          const TShownModels& shown = {});
 
-// ExportItem written to path, whole or not at all.
+// ExportItem written to path, whole or not at all. Running out of memory fails with
+// "Out of memory: the model is too large to export".
 void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
                       const std::string& path, const TShownModels& shown = {});
 
