@@ -27,6 +27,7 @@
 #include "field/ff73d.h"
 #include "geometry/Conventions.h"
 #include "geometry/Skeleton.h"
+#include "platform/Convert.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
 #include "platform/StringList.h"
@@ -215,6 +216,14 @@ float Linear(uint8_t value) {
   return table[value];
 }
 
+// JSON has no NaN or infinity, and a value written as null would make the file invalid:
+// a model holding such a value (a damaged part or animation) is refused.
+void CheckFinite(const float* values, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (!std::isfinite(values[i]))
+      throw Exception("Cannot export the model: it holds a value that is not a finite number");
+}
+
 // Appends binary data to the one buffer, each view starting on a 4-byte boundary.
 class TBufferWriter {
 public:
@@ -238,6 +247,7 @@ public:
 
   int32_t Accessor(const std::vector<float>& values, int type, int components, int32_t target = 0,
                    bool withBounds = false) {
+    CheckFinite(values.data(), values.size());
     tinygltf::Accessor accessor;
     accessor.bufferView = View(values.data(), values.size() * sizeof(float), target);
     accessor.componentType = TINYGLTF_COMPONENT_TYPE_FLOAT;
@@ -278,6 +288,10 @@ private:
 };
 
 void PutNodeTransform(tinygltf::Node& node, const TKey& local) {
+  const float values[7] = {local.Translation.X, local.Translation.Y, local.Translation.Z,
+                           local.Rotation.X,    local.Rotation.Y,    local.Rotation.Z,
+                           local.Rotation.W};
+  CheckFinite(values, 7);
   std::vector<double> t{local.Translation.X, local.Translation.Y, local.Translation.Z};
   std::vector<double> r{local.Rotation.X, local.Rotation.Y, local.Rotation.Z, local.Rotation.W};
   if (t != std::vector<double>{0, 0, 0}) node.translation = t;
@@ -493,7 +507,7 @@ TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
                                const std::vector<TFieldAnimation>& anims,
                                const TGltfOptions& options) {
   TSkinnedModel skin;
-  skin.Name = name;
+  skin.Name = Latin1ToUTF8(name);
   skin.Scale = GltfMetresPerUnit;
   const int32_t bones = model.BoneCount();
   auto reachOfParent = [&](int32_t b) {
@@ -503,7 +517,7 @@ TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
   };
   for (int32_t b = 0; b < bones; ++b) {
     TJoint joint;
-    joint.Name = model.Bones[size_t(b)]->Name;
+    joint.Name = Latin1ToUTF8(model.Bones[size_t(b)]->Name);
     joint.Parent = model.Bones[size_t(b)]->Parent;
     joint.BindLocal = TMatrix4::Translation(0, 0, reachOfParent(b));
     skin.Joints.push_back(joint);
@@ -517,7 +531,7 @@ TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
 
   for (const TFieldAnimation& anim : anims) {
     TTrack track;
-    track.Name = anim.Name;
+    track.Name = Latin1ToUTF8(anim.Name);
     track.Frames = AnimFrameCount(int64_t(anim.Data.size()), bones);
     if (track.Frames < 1) throw EReadError();
     for (int32_t f = 0; f < track.Frames; ++f)
@@ -534,7 +548,7 @@ TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
 TGltfDocument ExportBattleModel(const TBattleModel& model, const std::string& name,
                                 const std::vector<int32_t>& anims, const TGltfOptions& options) {
   TSkinnedModel skin;
-  skin.Name = name;
+  skin.Name = Latin1ToUTF8(name);
   skin.Scale = GltfMetresPerUnit * BattleViewerScale;
   skin.ReverseWinding = true;
   const int32_t bones = model.BoneCount;

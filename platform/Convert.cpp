@@ -96,4 +96,19 @@ std::string IntToStr(int64_t value) {
   return std::to_string(value);
 }
 
+std::string Latin1ToUTF8(std::string_view text) {
+  std::string utf8;
+  utf8.reserve(text.size());
+  for (char c : text) {
+    uint8_t byte = uint8_t(c);
+    if (byte < 0x80) {
+      utf8 += c;
+    } else {
+      utf8 += char(0xC0 | (byte >> 6));
+      utf8 += char(0x80 | (byte & 0x3F));
+    }
+  }
+  return utf8;
+}
+
 } // namespace palkor

@@ -18,4 +18,8 @@ bool TryStrToFloat(std::string_view text, double& value);
 
 std::string IntToStr(int64_t value);
 
+// Text of the game's files (bytes of an 8-bit code page, read as Latin-1, as the viewer
+// shows them) in UTF-8, for formats that require it.
+std::string Latin1ToUTF8(std::string_view text);
+
 } // namespace palkor

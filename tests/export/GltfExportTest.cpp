@@ -371,3 +371,34 @@ TEST_F(GltfExport, ExportAllGoesOnPastAFailingModelAndStopsWhenAsked) {
   EXPECT_EQ(files.size(), size_t(result.Done));
   for (const TFolderFile& file : files) EXPECT_EQ(file.Name, "KNIG.glb");
 }
+
+TEST_F(GltfExport, NamesBecomeUTF8AndValuesJSONCannotHoldAreRefused) {
+  // The game's text is bytes of an 8-bit code page, shown as Latin-1.
+  TModelPartFixture part;
+  part.P.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
+  TLGPFixture lgp;
+  std::string hrc = AddFieldModel(lgp, "TEST", {{"b\xE9te", "root", 1, {part}}});
+  lgp.Add("\xC9LAN.A", BuildAnimation(1, {{{0, 45, 0}}}));
+  auto archive = Archive(lgp);
+  TFF7Model model(*archive, hrc, "\xC9LAN.A");
+  tinygltf::Model gltf =
+      ReadBack(ExportFieldModel(model, "TEST", Anims(*archive, {"\xC9LAN.A"}), {}), false);
+  EXPECT_GE(NodeNamed(gltf, "b\xC3\xA9te"), 0);
+  EXPECT_EQ(gltf.animations.at(0).name, "\xC3\x89LAN.A");
+
+  // A vertex or an angle that is not a number: one message, no document.
+  TLGPFixture bad;
+  TModelPartFixture nan = part;
+  nan.P.Vertices[3][1] = std::numeric_limits<float>::quiet_NaN();
+  hrc = AddFieldModel(bad, "NANS", {{"b", "root", 1, {nan}}});
+  bad.Add("NANS.A", BuildAnimation(1, {{{0, 0, 0}}}));
+  bad.Add("INFS.A", BuildAnimation(1, {{{0, std::numeric_limits<float>::infinity(), 0}}}));
+  auto badArchive = Archive(bad, "bad.lgp");
+  TFF7Model badModel(*badArchive, hrc, "NANS.A");
+  const std::string refused =
+      "Cannot export the model: it holds a value that is not a finite number";
+  EXPECT_EQ(ErrorOf([&] { ExportFieldModel(badModel, "NANS", {}, {}); }), refused);
+  TFF7Model turned(*archive, "TEST.HRC", "");
+  EXPECT_EQ(ErrorOf([&] { ExportFieldModel(turned, "TEST", Anims(*badArchive, {"INFS.A"}), {}); }),
+            refused);
+}
