@@ -266,6 +266,24 @@ public:
     return int32_t(FModel.accessors.size() - 1);
   }
 
+  // The floats as a view of their own, refused when one is not finite.
+  int32_t View(const std::vector<float>& values, int32_t target) {
+    CheckFinite(values.data(), values.size());
+    return View(values.data(), values.size() * sizeof(float), target);
+  }
+
+  // An accessor of count float elements of type at byteOffset in view.
+  int32_t AccessorAt(int32_t view, size_t byteOffset, size_t count, int type) {
+    tinygltf::Accessor accessor;
+    accessor.bufferView = view;
+    accessor.byteOffset = byteOffset;
+    accessor.componentType = TINYGLTF_COMPONENT_TYPE_FLOAT;
+    accessor.type = type;
+    accessor.count = count;
+    FModel.accessors.push_back(accessor);
+    return int32_t(FModel.accessors.size() - 1);
+  }
+
   int32_t JointAccessor(const std::vector<uint16_t>& joints, bool small) {
     tinygltf::Accessor accessor;
     if (small) {
@@ -387,16 +405,20 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
       if (model.ReverseWinding)
         for (size_t v = 0; v + 2 < vertices.size(); v += 3)
           std::swap(vertices[v + 1], vertices[v + 2]);
-      std::vector<float> positions, colours, uvs, weights;
-      std::vector<uint16_t> joints;
-      for (const TVertex& vertex : vertices) {
+      const size_t n = vertices.size();
+      std::vector<float> positions(n * 3), colours(n * 4), uvs(n * 2), weights(n * 4, 0.0f);
+      std::vector<uint16_t> joints(n * 4, 0);
+      for (size_t v = 0; v < n; ++v) {
+        const TVertex& vertex = vertices[v];
         TVec3 p = bindWorld[size_t(vertex.Joint)].TransformPoint(vertex.Position);
-        positions.insert(positions.end(), {p.X, p.Y, p.Z});
-        colours.insert(colours.end(), {Linear(vertex.Colour.R), Linear(vertex.Colour.G),
-                                       Linear(vertex.Colour.B), vertex.Colour.A / 255.0f});
-        uvs.insert(uvs.end(), {vertex.UV.U, vertex.UV.V});
-        joints.insert(joints.end(), {uint16_t(vertex.Joint), 0, 0, 0});
-        weights.insert(weights.end(), {1, 0, 0, 0});
+        float* position = &positions[v * 3];
+        position[0] = p.X, position[1] = p.Y, position[2] = p.Z;
+        float* colour = &colours[v * 4];
+        colour[0] = Linear(vertex.Colour.R), colour[1] = Linear(vertex.Colour.G);
+        colour[2] = Linear(vertex.Colour.B), colour[3] = vertex.Colour.A / 255.0f;
+        uvs[v * 2] = vertex.UV.U, uvs[v * 2 + 1] = vertex.UV.V;
+        joints[v * 4] = uint16_t(vertex.Joint);
+        weights[v * 4] = 1;
       }
       tinygltf::Primitive primitive;
       primitive.mode = TINYGLTF_MODE_TRIANGLES;
@@ -469,27 +491,40 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
       c.target_path = path;
       animation.channels.push_back(c);
     };
+    // Every output of the animation in one view, with an accessor for each channel.
+    struct TOutput {
+      size_t Joint;
+      const char* Path;
+      size_t Offset;
+      int Type;
+    };
+    std::vector<float> values;
+    std::vector<TOutput> outputs;
+    values.reserve(size_t(track.Frames) * (jointCount * 4 + track.Moving.size() * 3));
     for (size_t j = 0; j < jointCount; ++j) {
-      std::vector<float> rotations;
+      outputs.push_back({j, "rotation", values.size(), TINYGLTF_TYPE_VEC4});
       TQuat previous;
       for (int32_t f = 0; f < track.Frames; ++f) {
         TQuat q = track.Keys[size_t(f) * jointCount + j].Rotation;
         // The nearer of the two quaternions of a turn, so that keys interpolate the
         // short way.
         if (f > 0 && q.Dot(previous) < 0) q = q.Negated();
-        rotations.insert(rotations.end(), {q.X, q.Y, q.Z, q.W});
+        values.insert(values.end(), {q.X, q.Y, q.Z, q.W});
         previous = q;
       }
-      channel(j, "rotation", buffer.Accessor(rotations, TINYGLTF_TYPE_VEC4, 4));
     }
     for (int32_t j : track.Moving) {
-      std::vector<float> translations;
+      outputs.push_back({size_t(j), "translation", values.size(), TINYGLTF_TYPE_VEC3});
       for (int32_t f = 0; f < track.Frames; ++f) {
         TVec3 t = track.Keys[size_t(f) * jointCount + size_t(j)].Translation;
-        translations.insert(translations.end(), {t.X, t.Y, t.Z});
+        values.insert(values.end(), {t.X, t.Y, t.Z});
       }
-      channel(size_t(j), "translation", buffer.Accessor(translations, TINYGLTF_TYPE_VEC3, 3));
     }
+    int32_t view = buffer.View(values, 0);
+    for (const TOutput& output : outputs)
+      channel(output.Joint, output.Path,
+              buffer.AccessorAt(view, output.Offset * sizeof(float), size_t(track.Frames),
+                                output.Type));
     gltf.animations.push_back(animation);
   }
 
