@@ -133,8 +133,7 @@ private slots:
     Dir = new TTempDir();
     Script = new testing::TScriptedDialogs();
     SetDialogs(Script);
-    WriteFile(Dir->File("char.lgp"), BuildLGP(BuildDemoFieldArchive()));
-    WriteFile(Dir->File("battle.lgp"), BuildLGP(BuildDemoBattleArchive()));
+    WriteDemoFiles(Dir->Path());
     // The knight's filter offers only the wave.
     WriteFile(Dir->File("palkor.filter"), "KNIGAnims=KNWV,\r\n");
   }

@@ -1,5 +1,4 @@
 // The main window and the viewer driven as a user would, on Xvfb with real GL.
-#include "render/modeldraw.h"
 #include "app/pakmain.h"
 #include "archive/LGPNull.h"
 #include "fixtures/Demo.h"
@@ -7,6 +6,7 @@
 #include "fixtures/PNGReader.h"
 #include "fixtures/TempDir.h"
 #include "platform/Files.h"
+#include "render/modeldraw.h"
 #include "tests/cli/CliRunner.h"
 #include "tests/gui/ScriptedDialogs.h"
 
@@ -69,9 +69,7 @@ private slots:
     Dir = new TTempDir();
     Script = new testing::TScriptedDialogs();
     SetDialogs(Script);
-    WriteFile(Dir->File("char.lgp"), BuildLGP(BuildDemoFieldArchive()));
-    WriteFile(Dir->File("battle.lgp"), BuildLGP(BuildDemoBattleArchive()));
-    WriteFile(Dir->File("palkor.filter"), DemoFilterText());
+    WriteDemoFiles(Dir->Path());
   }
   void cleanup() {
     SetDialogs(nullptr);
