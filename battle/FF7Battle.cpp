@@ -115,6 +115,7 @@ TBattleAnims::TBattleAnims(TStream& stream) {
       continue;
     }
     int64_t blockStart = stream.Position();
+    int64_t recordStart = blockStart - 12;
     uint8_t head[11];
     stream.ReadBuffer(head, 11);
     int32_t shift = head[4];
@@ -134,6 +135,8 @@ TBattleAnims::TBattleAnims(TStream& stream) {
       TBitReader reader(window);
       TBattleAnim anim;
       anim.RotationCount = rotationCount;
+      anim.RecordStart = recordStart;
+      anim.RecordEnd = std::min<int64_t>(blockStart + blockSize, stream.Size());
       // Every later frame takes at least 24 bits (its three offset deltas).
       anim.Frames.reserve(size_t(std::min<int64_t>(frameCount, bits * 8 / 24 + 1)));
       TBattleFrame first{0, 0, 0, std::pmr::vector<TBattleRotation>(FPool.get())};

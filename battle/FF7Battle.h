@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <memory_resource>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -111,6 +112,9 @@ struct TBattleFrame {
 struct TBattleAnim {
   int32_t RotationCount = 0;
   std::vector<TBattleFrame> Frames;
+  // Where its record lies in the stream it was decoded from: from the record's header
+  // to the end of its block (or of the stream, for a block that claims more).
+  int64_t RecordStart = 0, RecordEnd = 0;
 };
 
 // The animations of a battle model, decoded at once from its "da" member.
@@ -129,6 +133,44 @@ public:
   TBattleAnims& operator=(TBattleAnims&&) = delete;
   std::vector<TBattleAnim> Anims;
 };
+
+// Writes bits most significant first: the inverse of TBitReader.
+class TBitWriter {
+public:
+  void Write(uint32_t value, int count);
+  const std::string& Bytes() const { return FBytes; }
+  size_t BitCount() const { return FBits; }
+
+private:
+  std::string FBytes;
+  size_t FBits = 0;
+};
+
+// Choices an encoding leaves open; tests force the longer codes with them.
+struct TBattleEncodeOptions {
+  // Rotation changes written as raw codes: (frame, value index within the frame).
+  std::set<std::pair<int32_t, int32_t>> Raw;
+  // Frames whose offset changes are written as 16-bit values whatever their size.
+  std::set<int32_t> LongOffsets;
+};
+
+// The largest shift (0 to 12) at which every rotation value of frames is a whole number
+// of units, so that encoding at it keeps every value.
+int32_t BattleShiftFor(const std::vector<TBattleFrame>& frames);
+
+// The bit stream of an animation as the decoder reads it: frame 0 absolute, each later
+// frame as offset and rotation changes in the shortest code that holds them. Every frame
+// has the same number of rotations, values in 0 .. 4095 and multiples of 2^shift, frame
+// 0 has no offsets, and offsets change by at most 32767 a frame; otherwise Exception
+// "Cannot encode the battle animation: %s".
+std::string EncodeBattleStream(const std::vector<TBattleFrame>& frames, int32_t shift,
+                               const TBattleEncodeOptions& options = {});
+// A whole record: rotation count, frame count, block size, and the block (4 bytes, the
+// shift, 6 bytes, the stream).
+std::string BattleRecord(int32_t rotationCount, int32_t frameCount, int32_t shift,
+                         const std::string& stream);
+// The frames encoded as a record at the shift that keeps their values.
+std::string EncodeBattleRecord(const std::vector<TBattleFrame>& frames);
 
 struct TBattleBone {
   int32_t Parent = -1; // -1 hangs from the model's root

@@ -170,7 +170,7 @@ TEST(BattleAnims, ShortAndUndecodableRecordsArePassedOver) {
   TBattleAnimFixture huge = good;
   huge.RotationCountOverride = 0x7fffffff;
   huge.Shift = 12;
-  huge.FrameCountOverride = 1;
+  huge.Frames = {Frame(0, 0, 0, {{0, 0, 0}})};
   std::string member = BuildBattleAnimations(
       {tiny, EncodeBattleAnimation(noFrames), EncodeBattleAnimation(negative),
        EncodeBattleAnimation(bigShift), EncodeBattleAnimation(huge), EncodeBattleAnimation(good)});
@@ -212,4 +212,50 @@ TEST(BattleAnims, ShortMembersFailAndRawDeltasAreLogged) {
   std::vector<std::string> lines(DebugLog().Lines().begin() + long(before),
                                  DebugLog().Lines().end());
   EXPECT_EQ(lines, (std::vector<std::string>{"OS 14 1", "OS 14 2", "Oh noes! 14/2/0/1/0"}));
+}
+
+TEST(BattleAnims, RecordsAreEncodedAtTheShiftThatKeepsTheirValuesAndFoundAgainByPosition) {
+  const struct {
+    std::vector<TBattleFrame> Frames;
+    int32_t Shift;
+  } cases[] = {
+      {{Frame(0, 0, 0, {{1024, 2048, 0}, {512, 0, 3072}}),
+        Frame(-40, 7, 30000, {{1536, 0, 4032}, {0, 0, 0}})},
+       6},
+      {{Frame(0, 0, 0, {{1, 0, 0}}), Frame(3, 0, 0, {{4095, 0, 0}})}, 0},
+      {{Frame(0, 0, 0, {{0, 0, 0}})}, 12},
+  };
+  std::vector<std::string> records;
+  for (const auto& c : cases) {
+    EXPECT_EQ(BattleShiftFor(c.Frames), c.Shift);
+    records.push_back(EncodeBattleRecord(c.Frames));
+    EXPECT_EQ(records.back()[16], char(c.Shift)); // the shift byte of the block
+  }
+  const std::string member = BuildBattleAnimations(records);
+  TBattleAnims decoded = Decode(member);
+  ASSERT_EQ(decoded.Anims.size(), 3u);
+  int64_t at = 4;
+  for (size_t a = 0; a < 3; ++a) {
+    ExpectSameFrames(decoded.Anims[a].Frames, cases[a].Frames);
+    EXPECT_EQ(decoded.Anims[a].RecordStart, at);
+    at += int64_t(records[a].size());
+    EXPECT_EQ(decoded.Anims[a].RecordEnd, at);
+  }
+
+  // What the form cannot hold is refused, not written wrong.
+  auto error = [](std::vector<TBattleFrame> frames) {
+    try {
+      EncodeBattleRecord(frames);
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+    return std::string("(no error)");
+  };
+  EXPECT_EQ(error({Frame(1, 0, 0, {{0, 0, 0}})}),
+            "Cannot encode the battle animation: frame 0 has offsets");
+  EXPECT_EQ(error({Frame(0, 0, 0, {{0, 0, 0}}), Frame(0, 40000, 0, {{0, 0, 0}})}),
+            "Cannot encode the battle animation: the offsets change by 40000 at frame 1");
+  EXPECT_EQ(error({Frame(0, 0, 0, {{0, 0, 0}}), Frame(0, 0, 0, {})}),
+            "Cannot encode the battle animation: frame 1 has 0 rotations, frame 0 1");
+  EXPECT_EQ(error({}), "Cannot encode the battle animation: it has no frames");
 }
