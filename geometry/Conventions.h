@@ -37,6 +37,13 @@ TMatrix4 BattleRootMove(const TVec3& offset, const TVec3& degrees);
 constexpr float ViewerLift = 15.0f;
 constexpr float BattleViewerScale = 0.04f;
 
+// The angles of a turn, inverse to the turns above: every turn has two triples (one
+// where it is about X by +-90 degrees, then only a sum or difference of the other two is
+// fixed); the one returned is the one nearest to near, each angle within 180 degrees of
+// near's, so that a sequence of turns gives angles without needless jumps.
+TVec3 FieldBoneAngles(const TMatrix4& turn, const TVec3& near);
+TVec3 BattleBoneAngles(const TMatrix4& turn, const TVec3& near);
+
 // m seen in a mirror in X: Mirror * m * Mirror. A mirrored turn is again a turn.
 TMatrix4 MirroredInX(const TMatrix4& m);
 

@@ -60,3 +60,27 @@ TEST(Geometry, SkeletonsComposeDepthFirstAndListEachBoneOnce) {
   EXPECT_EQ(ComposeSkeleton(5, children, TMatrix4::Identity(), turn, reach).size(), 2u);
   EXPECT_TRUE(ComposeSkeleton(7, children, TMatrix4::Identity(), turn, reach).empty());
 }
+
+TEST(Geometry, AnglesComeBackFromTheirTurnsNearestToWhatWasAsked) {
+  for (const TVec3& r : Turns) {
+    SCOPED_TRACE(::testing::Message() << r.X << " " << r.Y << " " << r.Z);
+    // Asked near themselves, the angles come back as they were (within float error).
+    using TTurn = TMatrix4 (*)(const TVec3&);
+    using TAngles = TVec3 (*)(const TMatrix4&, const TVec3&);
+    for (auto [turn, angles] : {std::pair<TTurn, TAngles>{FieldBoneTurn, FieldBoneAngles},
+                                std::pair<TTurn, TAngles>{BattleBoneTurn, BattleBoneAngles}}) {
+      TVec3 back = angles(turn(r), r);
+      EXPECT_NEAR(back.X, r.X, 2e-3);
+      EXPECT_NEAR(back.Y, r.Y, 2e-3);
+      EXPECT_NEAR(back.Z, r.Z, 2e-3);
+      // Asked near nothing in particular: another triple, but the same turn.
+      ExpectNear(turn(angles(turn(r), {})), turn(r), 2e-5f);
+    }
+  }
+  // Of the two triples, the one nearer: (170, 0, 0) is also (10, 180, 180).
+  TVec3 flipped = BattleBoneAngles(BattleBoneTurn({170, 0, 0}), {0, 170, 170});
+  EXPECT_NEAR(flipped.X, 10, 1e-3);
+  EXPECT_NEAR(flipped.Y, 180, 1e-3);
+  // A turn of 350 degrees asked near 0 is -10: no jump of a whole turn.
+  EXPECT_NEAR(FieldBoneAngles(FieldBoneTurn({0, 350, 0}), {}).Y, -10, 1e-3);
+}
