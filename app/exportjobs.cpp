@@ -150,6 +150,40 @@ void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOpt
   }
 }
 
+int32_t ChooseGltfAnimation(const TGltfAnimationFile& file, const std::string& from) {
+  if (!from.empty()) return file.AnimationNamed(from);
+  if (file.AnimationNames().empty()) throw Exception(Format("no animations in %s", file.Path()));
+  return 0;
+}
+
+void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
+                                const std::string& model, const std::string& file,
+                                const std::string& anim, const std::string& from, int32_t fps) {
+  if (IsBattleModelName(model)) {
+    TBattleModel battle;
+    battle.LoadFromArchive(archive, UpperCaseASCII(model));
+    int32_t number = 0;
+    if (!TryStrToInt(anim, number) || number < 1 || number > battle.AnimCount())
+      throw Exception(Format("no animation %s: the model has %d", anim, battle.AnimCount()));
+    TGltfAnimationFile gltf(file);
+    battle.SetAnimation(number - 1, ImportBattleAnimation(battle, number - 1, gltf,
+                                                          ChooseGltfAnimation(gltf, from), fps));
+    battle.SaveAnimations();
+    return;
+  }
+  int32_t k = catalogue.IndexOfModel(model);
+  if (k < 0) throw Exception("no model named " + model);
+  int32_t index = archive.IndexOf(anim);
+  if (index < 0) throw Exception("no animation named " + anim);
+  TFF7Model field(archive, catalogue.ModelList[size_t(k)].Name, archive.GetEntry(index).Name);
+  TGltfAnimationFile gltf(file);
+  std::string bytes = ImportFieldAnimation(field, field.AnimData.View(), gltf,
+                                           ChooseGltfAnimation(gltf, from), fps);
+  field.AnimData.Clear();
+  field.AnimData.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+  field.SaveAnimation();
+}
+
 TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExportItem>& items,
                              const std::string& folder, const TGltfOptions& options, int32_t jobs,
                              const std::function<bool(const TExportAllProgress&)>& progress) {

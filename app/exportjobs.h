@@ -3,6 +3,7 @@
 #include "app/catalogue.h"
 #include "archive/lgpstruct.h"
 #include "export/gltf.h"
+#include "export/gltfimport.h"
 
 #include <cstdint>
 #include <functional>
@@ -61,6 +62,18 @@ void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOpt
 // animations: its field models, or its battle models.
 std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue& catalogue,
                                        bool filterAnims);
+
+// Reads animation from (its name; empty: the file's first) of the glTF file at k / fps and
+// writes it into the model's animation anim: a field model's existing A member (any
+// letter case; "no animation named ANIM"), or a battle model's animation by its 1-based
+// number ("no animation %s: the model has %d"). The member is replaced as saving does;
+// any failure leaves the archive as it was.
+void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
+                                const std::string& model, const std::string& file,
+                                const std::string& anim, const std::string& from, int32_t fps);
+
+// The animation of file named from, or its first; "no animations in %s".
+int32_t ChooseGltfAnimation(const TGltfAnimationFile& file, const std::string& from);
 
 struct TExportAllProgress {
   int32_t Done = 0, Total = 0;

@@ -175,6 +175,9 @@ TBattleAnims::TBattleAnims(TStream& stream) {
 // TBattleModel
 
 void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code) {
+  LGPFileName = archive.FileName();
+  LGPClass = &archive.ClassType();
+  Code = code;
   TMemberList list;
   for (char first = 'a'; first <= 'z'; ++first)
     for (char second = 'a'; second <= 'z'; ++second) {

@@ -11,6 +11,7 @@
 #include <memory_resource>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -171,6 +172,10 @@ std::string BattleRecord(int32_t rotationCount, int32_t frameCount, int32_t shif
                          const std::string& stream);
 // The frames encoded as a record at the shift that keeps their values.
 std::string EncodeBattleRecord(const std::vector<TBattleFrame>& frames);
+// The animations member with the record of anim (decoded from it) replaced by record;
+// every other byte as it was.
+std::string ReplaceBattleRecord(std::string_view member, const TBattleAnim& anim,
+                                const std::string& record);
 
 struct TBattleBone {
   int32_t Parent = -1; // -1 hangs from the model's root
@@ -184,7 +189,8 @@ class TBattleModel {
 public:
   using TMemberList = std::vector<std::pair<std::string, std::unique_ptr<TMemoryStream>>>;
 
-  // Reads the members code + "aa" .. code + "zz" that the archive holds, and builds.
+  // Reads the members code + "aa" .. code + "zz" that the archive holds, and builds;
+  // remembers the archive and the code for saving.
   void LoadFromArchive(TLGPFile& archive, const std::string& code);
   // Builds from (suffix, data) entries sorted by suffix, with the textures decoded.
   void LoadFromList(TMemberList& list);
@@ -211,6 +217,15 @@ public:
   static TMatrix4 BoneTurn(const TBattleFrame* frame, int32_t bone);
   const std::vector<std::vector<int32_t>>& Children() const { return FChildren; }
 
+  // Replaces the frames of animation index in memory and marks it modified. Every frame
+  // needs the same number of rotations.
+  void SetAnimation(int32_t index, std::vector<TBattleFrame> frames);
+  // Writes the modified animations into the archive's animations member, each record
+  // encoded anew and every other byte as it was, as saving a field animation does; the
+  // animations are then as read back. Nothing is written when none is modified.
+  void SaveAnimations();
+  bool Modified() const { return !FModifiedAnims.empty(); }
+
   std::vector<std::unique_ptr<TFF7PPart>> Parts; // one per bone, or none
   std::unique_ptr<TBattleAnims> Anims;
   std::vector<TBattleBone> Bones;
@@ -220,10 +235,15 @@ public:
   int32_t PolyTotal = 0;
   // Decoded textures in member order; every part lists them all.
   std::vector<std::shared_ptr<const TTexImage>> Textures;
+  // Where the model was read from (LoadFromArchive).
+  std::string LGPFileName;
+  const TLGPFileClass* LGPClass = nullptr;
+  std::string Code;
 
 private:
   // Children of each bone in index order, found once at load.
   std::vector<std::vector<int32_t>> FChildren;
+  std::set<int32_t> FModifiedAnims;
 };
 
 // Degrees of a battle rotation value: value x 360 / 4096.

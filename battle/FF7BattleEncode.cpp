@@ -136,4 +136,44 @@ std::string EncodeBattleRecord(const std::vector<TBattleFrame>& frames) {
   return BattleRecord(int32_t(frames[0].Rotations.size()), int32_t(frames.size()), shift, stream);
 }
 
+std::string ReplaceBattleRecord(std::string_view member, const TBattleAnim& anim,
+                                const std::string& record) {
+  if (anim.RecordStart < 0 || anim.RecordStart > anim.RecordEnd ||
+      anim.RecordEnd > int64_t(member.size()))
+    throw EReadError();
+  std::string out(member.substr(0, size_t(anim.RecordStart)));
+  out += record;
+  out += member.substr(size_t(anim.RecordEnd));
+  return out;
+}
+
+void TBattleModel::SetAnimation(int32_t index, std::vector<TBattleFrame> frames) {
+  CheckListIndex(index, AnimCount());
+  if (frames.empty()) throw Exception("Cannot encode the battle animation: it has no frames");
+  TBattleAnim& anim = Anims->Anims[size_t(index)];
+  anim.RotationCount = int32_t(frames[0].Rotations.size());
+  anim.Frames = std::move(frames);
+  FModifiedAnims.insert(index);
+}
+
+void TBattleModel::SaveAnimations() {
+  if (FModifiedAnims.empty()) return;
+  if (!LGPClass) throw Exception("The battle model was not read from an archive");
+  std::unique_ptr<TLGPFile> archive = LGPClass->Create(LGPFileName, false);
+  const int32_t index = archive->IndexOf(Code + "da");
+  std::string member(archive->ReadMemberToMemory(index)->View());
+  // From the last record back, so that the positions of those before stay right.
+  for (auto a = FModifiedAnims.rbegin(); a != FModifiedAnims.rend(); ++a) {
+    const TBattleAnim& anim = Anims->Anims[size_t(*a)];
+    member = ReplaceBattleRecord(member, anim, EncodeBattleRecord(anim.Frames));
+  }
+  // Decoded again before anything is written: the new member must read as it is meant to.
+  TMemoryStream data(member);
+  auto saved = std::make_unique<TBattleAnims>(data);
+  if (saved->Anims.size() != Anims->Anims.size()) throw EReadError();
+  archive->WriteMember(index, data);
+  Anims = std::move(saved);
+  FModifiedAnims.clear();
+}
+
 } // namespace palkor

@@ -15,7 +15,7 @@ namespace palkor::cli {
 namespace {
 
 struct TExportArgs {
-  std::string Archive, Model, Out, Filter;
+  std::string Archive, Model, Out, Filter, File, Anim, From;
   std::vector<std::string> Anims;
   int32_t Fps = 30;
   int32_t Jobs = 0;
@@ -76,6 +76,14 @@ void RunExportAll(const TExportArgs& args) {
   }
 }
 
+void RunImportAnim(const TExportArgs& args) {
+  auto archive = OpenArchive(args.Archive);
+  TCatalogue catalogue;
+  if (!IsBattleModelName(args.Model)) catalogue = Analyse(*archive, args);
+  ImportAnimationIntoArchive(*archive, catalogue, args.Model, args.File, args.Anim, args.From,
+                             args.Fps);
+}
+
 } // namespace
 
 void AddExportCommands(CLI::App& app) {
@@ -111,6 +119,25 @@ void AddExportCommands(CLI::App& app) {
                   "Models exported at a time, 1 to 256 (default: the number of processors)")
       ->check(CLI::Range(1, 256));
   all->callback([allArgs] { RunExportAll(*allArgs); });
-}
+
+  auto importArgs = std::make_shared<TExportArgs>();
+  CLI::App* import =
+      app.add_subcommand("import-anim", "Read an animation back from a glTF file into the archive");
+  import->add_option("ARCHIVE", importArgs->Archive, "LGP file or folder")->required();
+  import
+      ->add_option("MODEL", importArgs->Model,
+                   "HRC member name (field) or two-letter code (battle)")
+      ->required();
+  import->add_option("FILE", importArgs->File, "glTF file (.glb or .gltf)")->required();
+  import
+      ->add_option("ANIM", importArgs->Anim,
+                   "The animation replaced: A member name (field) or 1-based number (battle)")
+      ->required();
+  import->add_option("--from", importArgs->From, "The file's animation (default: its first)");
+  import->add_option("--fps", importArgs->Fps, "Frames per second, 1 to 1000 (default 30)")
+      ->check(CLI::Range(1, 1000));
+  import->callback([importArgs] { RunImportAnim(*importArgs);
+});
+} // namespace palkor::cli
 
 } // namespace palkor::cli

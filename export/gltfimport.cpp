@@ -1,0 +1,503 @@
+// Animations read back from glTF 2.0 files.
+//
+// A bone's turn is read from the skin, not from its node: the joint's world matrix times
+// its inverse bind matrix (S) is what the joint does to the vertices bound to it, whatever
+// axes the joint node was given. With W the world matrix of the node above the skeleton
+// (the model's axes and units), K = W^-1 S W is that in the model's own space, where the
+// bind pose has every bone unturned; a bone's turn relative to its parent is then
+// K(parent)^-1 K(bone), whose rotation is the bone's turn and whose translation, for the
+// root, is its move.
+#include "export/gltfimport.h"
+
+#include "battle/FF7Battle.h"
+#include "field/ff73d.h"
+#include "geometry/Conventions.h"
+#include "platform/Convert.h"
+#include "platform/Exceptions.h"
+#include "platform/Streams.h"
+
+#include <tiny_gltf.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+namespace palkor {
+
+struct TGltfAnimationFile::TImpl {
+  tinygltf::Model Model;
+  std::vector<int32_t> Parents; // of every node, -1 for scene roots
+};
+
+namespace {
+
+// Images are not needed to read animations: they are neither decoded nor checked.
+bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int,
+               const unsigned char*, int, void*) {
+  return true;
+}
+
+[[noreturn]] void Invalid(const std::string& path, const std::string& why) {
+  throw Exception(Format("Invalid glTF file \"%s\": %s", path, why));
+}
+
+// An accessor's float values, checked against the bytes that are there. Normalised
+// integer components are read as glTF defines them.
+std::vector<float> ReadFloats(const tinygltf::Model& model, int index, const std::string& path) {
+  if (index < 0 || size_t(index) >= model.accessors.size())
+    Invalid(path, Format("no accessor %d", index));
+  const tinygltf::Accessor& accessor = model.accessors[size_t(index)];
+  const int components = tinygltf::GetNumComponentsInType(uint32_t(accessor.type));
+  const int size = tinygltf::GetComponentSizeInBytes(uint32_t(accessor.componentType));
+  if (components <= 0 || size <= 0) Invalid(path, Format("accessor %d has no known type", index));
+  std::vector<float> values(accessor.count * size_t(components), 0.0f);
+  if (accessor.bufferView < 0) return values; // all zeros, as glTF defines it
+  if (size_t(accessor.bufferView) >= model.bufferViews.size())
+    Invalid(path, Format("accessor %d names no buffer view", index));
+  const tinygltf::BufferView& view = model.bufferViews[size_t(accessor.bufferView)];
+  if (view.buffer < 0 || size_t(view.buffer) >= model.buffers.size())
+    Invalid(path, Format("buffer view %d names no buffer", accessor.bufferView));
+  const std::vector<unsigned char>& data = model.buffers[size_t(view.buffer)].data;
+  const size_t element = size_t(components * size);
+  const size_t stride = view.byteStride ? view.byteStride : element;
+  if (accessor.count > 0) {
+    const size_t last = accessor.byteOffset + (accessor.count - 1) * stride + element;
+    if (view.byteOffset > data.size() || view.byteLength > data.size() - view.byteOffset ||
+        last > view.byteLength || last < element)
+      Invalid(path, Format("accessor %d lies outside its buffer", index));
+  }
+  for (size_t i = 0; i < accessor.count; ++i) {
+    const unsigned char* p = data.data() + view.byteOffset + accessor.byteOffset + i * stride;
+    for (int c = 0; c < components; ++c, p += size) {
+      float v = 0;
+      switch (accessor.componentType) {
+      case TINYGLTF_COMPONENT_TYPE_FLOAT:
+        std::memcpy(&v, p, 4);
+        break;
+      case TINYGLTF_COMPONENT_TYPE_BYTE:
+        v = accessor.normalized ? std::max(int8_t(*p) / 127.0f, -1.0f) : float(int8_t(*p));
+        break;
+      case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE:
+        v = accessor.normalized ? *p / 255.0f : float(*p);
+        break;
+      case TINYGLTF_COMPONENT_TYPE_SHORT: {
+        int16_t s;
+        std::memcpy(&s, p, 2);
+        v = accessor.normalized ? std::max(s / 32767.0f, -1.0f) : float(s);
+        break;
+      }
+      case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
+        uint16_t s;
+        std::memcpy(&s, p, 2);
+        v = accessor.normalized ? s / 65535.0f : float(s);
+        break;
+      }
+      default:
+        Invalid(path,
+                Format("accessor %d has components of type %d", index, accessor.componentType));
+      }
+      values[i * size_t(components) + size_t(c)] = v;
+    }
+  }
+  return values;
+}
+
+TQuat Normalised(TQuat q) {
+  float length = std::sqrt(q.Dot(q));
+  if (!(length > 0)) return {};
+  return {q.X / length, q.Y / length, q.Z / length, q.W / length};
+}
+
+TQuat Slerp(TQuat a, TQuat b, float u) {
+  double dot = a.Dot(b);
+  if (dot < 0) {
+    b = b.Negated();
+    dot = -dot;
+  }
+  double wa = 1 - u, wb = u;
+  if (dot < 0.9995) {
+    double angle = std::acos(std::min(dot, 1.0)), s = std::sin(angle);
+    wa = std::sin((1 - u) * angle) / s;
+    wb = std::sin(u * angle) / s;
+  }
+  return Normalised({float(wa * a.X + wb * b.X), float(wa * a.Y + wb * b.Y),
+                     float(wa * a.Z + wb * b.Z), float(wa * a.W + wb * b.W)});
+}
+
+// One animated property of one node.
+struct TChannel {
+  int32_t Node;
+  std::string Path; // translation, rotation or scale
+  std::string Interpolation;
+  std::vector<float> Times, Values;
+  int Width; // floats a value
+
+  // The value at time t: the first key's before it, the last key's after it.
+  std::vector<float> At(double t) const {
+    const bool cubic = Interpolation == "CUBICSPLINE";
+    // A cubic key holds an in-tangent, the value and an out-tangent.
+    auto value = [&](size_t key, int part) {
+      const float* v = &Values[(cubic ? key * 3 + size_t(part) : key) * size_t(Width)];
+      return std::vector<float>(v, v + Width);
+    };
+    const size_t n = Times.size();
+    if (t <= Times.front() || n == 1) return value(0, 1);
+    if (t >= Times.back()) return value(n - 1, 1);
+    size_t i = size_t(std::upper_bound(Times.begin(), Times.end(), float(t)) - Times.begin()) - 1;
+    i = std::min(i, n - 2);
+    const double span = double(Times[i + 1]) - Times[i];
+    const float u = span > 0 ? float((t - Times[i]) / span) : 0.0f;
+    if (Interpolation == "STEP") return value(i, 1);
+    std::vector<float> a = value(i, 1), b = value(i + 1, 1), r(static_cast<size_t>(Width), 0.0f);
+    if (cubic) {
+      std::vector<float> out = value(i, 2), in = value(i + 1, 0);
+      const float u2 = u * u, u3 = u2 * u, d = float(span);
+      for (size_t c = 0; c < size_t(Width); ++c)
+        r[c] = (2 * u3 - 3 * u2 + 1) * a[c] + (u3 - 2 * u2 + u) * d * out[c] +
+               (-2 * u3 + 3 * u2) * b[c] + (u3 - u2) * d * in[c];
+      if (Path == "rotation") {
+        TQuat q = Normalised({r[0], r[1], r[2], r[3]});
+        r = {q.X, q.Y, q.Z, q.W};
+      }
+      return r;
+    }
+    if (Path == "rotation") {
+      TQuat q = Slerp({a[0], a[1], a[2], a[3]}, {b[0], b[1], b[2], b[3]}, u);
+      return {q.X, q.Y, q.Z, q.W};
+    }
+    for (size_t c = 0; c < size_t(Width); ++c) r[c] = a[c] + (b[c] - a[c]) * u;
+    return r;
+  }
+};
+
+std::vector<TChannel> ChannelsOf(const tinygltf::Model& model, int32_t animation,
+                                 const std::string& path) {
+  const tinygltf::Animation& a = model.animations.at(size_t(animation));
+  std::vector<TChannel> channels;
+  for (const tinygltf::AnimationChannel& c : a.channels) {
+    if (c.target_node < 0 || size_t(c.target_node) >= model.nodes.size()) continue;
+    if (c.target_path != "translation" && c.target_path != "rotation" && c.target_path != "scale")
+      continue; // morph weights move no joint
+    if (c.sampler < 0 || size_t(c.sampler) >= a.samplers.size())
+      Invalid(path, Format("animation %d names no sampler %d", animation, c.sampler));
+    const tinygltf::AnimationSampler& s = a.samplers[size_t(c.sampler)];
+    TChannel channel;
+    channel.Node = c.target_node;
+    channel.Path = c.target_path;
+    channel.Interpolation = s.interpolation.empty() ? "LINEAR" : s.interpolation;
+    channel.Width = c.target_path == "rotation" ? 4 : 3;
+    channel.Times = ReadFloats(model, s.input, path);
+    channel.Values = ReadFloats(model, s.output, path);
+    const size_t keys = channel.Times.size() * (channel.Interpolation == "CUBICSPLINE" ? 3 : 1);
+    if (channel.Times.empty() || channel.Values.size() < keys * size_t(channel.Width))
+      Invalid(path, Format("animation %d has a sampler with too few values", animation));
+    for (float t : channel.Times)
+      if (!std::isfinite(t)) Invalid(path, Format("animation %d has a key at no time", animation));
+    channels.push_back(std::move(channel));
+  }
+  return channels;
+}
+
+TMatrix4 NodeMatrix(const tinygltf::Node& node, const std::vector<double>& t,
+                    const std::vector<double>& r, const std::vector<double>& s) {
+  if (node.matrix.size() == 16) {
+    TMatrix4 m;
+    for (int i = 0; i < 16; ++i) m.M[i] = float(node.matrix[size_t(i)]);
+    return m;
+  }
+  TMatrix4 m = TMatrix4::Identity();
+  if (t.size() == 3) m = TMatrix4::Translation(float(t[0]), float(t[1]), float(t[2]));
+  if (r.size() == 4)
+    m = m * TMatrix4::FromQuat(Normalised({float(r[0]), float(r[1]), float(r[2]), float(r[3])}));
+  if (s.size() == 3) m = m * TMatrix4::Scale(float(s[0]), float(s[1]), float(s[2]));
+  return m;
+}
+
+} // namespace
+
+TGltfAnimationFile::TGltfAnimationFile(const std::string& path)
+    : FPath(path), Impl(std::make_unique<TImpl>()) {
+  const std::string bytes = ReadFileBytes(path);
+  tinygltf::TinyGLTF loader;
+  loader.SetImageLoader(SkipImage, nullptr);
+  std::string error, warning;
+  bool ok;
+  if (bytes.compare(0, 4, "glTF") == 0) {
+    ok = loader.LoadBinaryFromMemory(&Impl->Model, &error, &warning,
+                                     reinterpret_cast<const unsigned char*>(bytes.data()),
+                                     static_cast<unsigned int>(bytes.size()));
+  } else {
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    ok = loader.LoadASCIIFromString(&Impl->Model, &error, &warning, bytes.data(),
+                                    static_cast<unsigned int>(bytes.size()), folder);
+  }
+  if (!ok) {
+    while (!error.empty() && (error.back() == '\n' || error.back() == '\r')) error.pop_back();
+    for (char& c : error)
+      if (c == '\n' || c == '\r') c = ' ';
+    throw Exception(Format("Cannot read glTF file \"%s\": %s", path,
+                           error.empty() ? std::string("not a glTF file") : error));
+  }
+  const tinygltf::Model& model = Impl->Model;
+  Impl->Parents.assign(model.nodes.size(), -1);
+  for (size_t n = 0; n < model.nodes.size(); ++n)
+    for (int child : model.nodes[n].children) {
+      if (child < 0 || size_t(child) >= model.nodes.size() || Impl->Parents[size_t(child)] != -1 ||
+          size_t(child) == n)
+        Invalid(path, Format("node %d is not a tree's", child));
+      Impl->Parents[size_t(child)] = int32_t(n);
+    }
+  // A node may not be its own ancestor.
+  for (size_t n = 0; n < model.nodes.size(); ++n) {
+    size_t steps = 0;
+    for (int32_t p = Impl->Parents[n]; p >= 0; p = Impl->Parents[size_t(p)])
+      if (++steps > model.nodes.size()) Invalid(path, "its nodes form a cycle");
+  }
+}
+
+TGltfAnimationFile::~TGltfAnimationFile() = default;
+
+std::vector<std::string> TGltfAnimationFile::AnimationNames() const {
+  std::vector<std::string> names;
+  for (const tinygltf::Animation& a : Impl->Model.animations) names.push_back(a.name);
+  return names;
+}
+
+int32_t TGltfAnimationFile::AnimationNamed(const std::string& name) const {
+  const auto& animations = Impl->Model.animations;
+  for (size_t a = 0; a < animations.size(); ++a)
+    if (animations[a].name == name) return int32_t(a);
+  throw Exception(Format("no animation named %s in %s", name, FPath));
+}
+
+int32_t TGltfAnimationFile::FrameCount(int32_t animation, int32_t fps) const {
+  if (animation < 0 || size_t(animation) >= Impl->Model.animations.size())
+    throw Exception(Format("no animation %d in %s", animation + 1, FPath));
+  if (fps < 1) throw Exception(Format("Invalid frame rate %d", fps));
+  double last = 0;
+  for (const TChannel& c : ChannelsOf(Impl->Model, animation, FPath))
+    last = std::max(last, double(c.Times.back()));
+  // Keys written at k / fps in single precision may lie a hair before it.
+  const double frames = std::floor(last * fps + 1e-3) + 1;
+  if (frames > 1e6) throw Exception(Format("%s: animation %d is too long", FPath, animation + 1));
+  return int32_t(frames);
+}
+
+std::vector<std::vector<TMatrix4>>
+TGltfAnimationFile::SkeletonPoses(int32_t animation, int32_t fps,
+                                  const std::vector<std::string>& names,
+                                  const std::vector<int32_t>& parents) const {
+  const tinygltf::Model& model = Impl->Model;
+  const int32_t frames = FrameCount(animation, fps);
+  const std::vector<TChannel> channels = ChannelsOf(model, animation, FPath);
+
+  // Each bone's joint, and its inverse bind matrix: the first skin with a joint so named.
+  std::vector<int32_t> joints;
+  std::vector<TMatrix4> inverseBinds;
+  for (const std::string& name : names) {
+    int32_t found = -1;
+    TMatrix4 inverse = TMatrix4::Identity();
+    for (const tinygltf::Skin& skin : model.skins) {
+      for (size_t j = 0; j < skin.joints.size() && found < 0; ++j) {
+        int node = skin.joints[j];
+        if (node < 0 || size_t(node) >= model.nodes.size() ||
+            model.nodes[size_t(node)].name != name)
+          continue;
+        found = node;
+        if (skin.inverseBindMatrices >= 0) {
+          std::vector<float> all = ReadFloats(model, skin.inverseBindMatrices, FPath);
+          if (all.size() < (j + 1) * 16) Invalid(FPath, "a skin has too few inverse bind matrices");
+          std::copy(&all[j * 16], &all[j * 16] + 16, inverse.M);
+        }
+      }
+      if (found >= 0) break;
+    }
+    if (found < 0) throw Exception(Format("no joint named %s in %s", name, FPath));
+    joints.push_back(found);
+    inverseBinds.push_back(inverse);
+  }
+
+  std::vector<std::vector<TMatrix4>> poses;
+  const size_t nodeCount = model.nodes.size();
+  for (int32_t k = 0; k < frames; ++k) {
+    const double t = double(k) / fps;
+    // The nodes' local transforms at t.
+    std::vector<std::vector<double>> T(nodeCount), R(nodeCount), S(nodeCount);
+    for (size_t n = 0; n < nodeCount; ++n) {
+      T[n] = model.nodes[n].translation;
+      R[n] = model.nodes[n].rotation;
+      S[n] = model.nodes[n].scale;
+    }
+    for (const TChannel& c : channels) {
+      std::vector<float> v = c.At(t);
+      std::vector<double> value(v.begin(), v.end());
+      (c.Path == "translation" ? T : c.Path == "rotation" ? R : S)[size_t(c.Node)] = value;
+    }
+    std::vector<TMatrix4> worlds(nodeCount);
+    std::vector<bool> done(nodeCount, false);
+    auto world = [&](int32_t node) {
+      // Ancestors first, without recursion.
+      std::vector<int32_t> chain;
+      for (int32_t n = node; n >= 0 && !done[size_t(n)]; n = Impl->Parents[size_t(n)])
+        chain.push_back(n);
+      for (auto n = chain.rbegin(); n != chain.rend(); ++n) {
+        int32_t parent = Impl->Parents[size_t(*n)];
+        TMatrix4 local =
+            NodeMatrix(model.nodes[size_t(*n)], T[size_t(*n)], R[size_t(*n)], S[size_t(*n)]);
+        worlds[size_t(*n)] = parent >= 0 ? worlds[size_t(parent)] * local : local;
+        done[size_t(*n)] = true;
+      }
+      return worlds[size_t(node)];
+    };
+
+    // The model's space: that of the node above the skeleton's root joint.
+    const int32_t above = Impl->Parents[size_t(joints[0])];
+    const TMatrix4 w = above >= 0 ? world(above) : TMatrix4::Identity();
+    const TMatrix4 wInverse = w.AffineInverse();
+    std::vector<TMatrix4> skinning(names.size());
+    for (size_t b = 0; b < names.size(); ++b)
+      skinning[b] = wInverse * world(joints[b]) * inverseBinds[b] * w;
+    std::vector<TMatrix4> pose(names.size());
+    for (size_t b = 0; b < names.size(); ++b) {
+      int32_t parent = parents[b];
+      pose[b] = parent >= 0 && size_t(parent) < names.size()
+                    ? skinning[size_t(parent)].AffineInverse() * skinning[b]
+                    : skinning[b];
+    }
+    poses.push_back(std::move(pose));
+  }
+  return poses;
+}
+
+namespace {
+
+bool SameTurn(const TMatrix4& a, const TMatrix4& b, float tolerance) {
+  for (int i = 0; i < 12; ++i)
+    if (i % 4 != 3 && std::abs(a.M[i] - b.M[i]) > tolerance) return false;
+  return true;
+}
+
+void AppendF32LE(std::string& out, float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  for (int i = 0; i < 4; ++i) out += char((bits >> (8 * i)) & 0xFF);
+}
+
+} // namespace
+
+std::string ImportFieldAnimation(const TFF7Model& model, std::string_view old,
+                                 const TGltfAnimationFile& file, int32_t animation, int32_t fps) {
+  const int32_t bones = model.BoneCount();
+  std::vector<std::string> names;
+  std::vector<int32_t> parents;
+  for (const auto& bone : model.Bones) {
+    names.push_back(Latin1ToUTF8(bone->Name));
+    parents.push_back(bone->Parent);
+  }
+  const std::vector<std::vector<TMatrix4>> poses =
+      file.SkeletonPoses(animation, fps, names, parents);
+
+  const int32_t oldFrames = AnimFrameCount(int64_t(old.size()), bones);
+  const int64_t frameSize = AnimFrameSize(bones);
+  std::string out(old.substr(0, size_t(AnimHeaderSize)));
+  out.resize(size_t(AnimHeaderSize), '\0');
+  if (GetI32LE(reinterpret_cast<const uint8_t*>(out.data()) + 4) == oldFrames) {
+    std::string count;
+    count.resize(4);
+    PutU32LE(reinterpret_cast<uint8_t*>(count.data()), uint32_t(poses.size()));
+    out.replace(4, 4, count);
+  }
+  // 0.01 degree, as a difference of matrix elements.
+  const float sameTurn = float(0.01 * M_PI / 180);
+  std::vector<TVec3> previous(static_cast<size_t>(bones), TVec3{});
+  for (size_t k = 0; k < poses.size(); ++k) {
+    const int32_t source = std::min(int32_t(k), oldFrames - 1);
+    // The two leading triples from the old animation.
+    if (source >= 0)
+      out.append(old.substr(size_t(AnimHeaderSize + int64_t(source) * frameSize), 24));
+    else
+      out.append(24, '\0');
+    for (int32_t b = 1; b < bones; ++b) {
+      const TMatrix4& turn = poses[k][size_t(b)];
+      TVec3 angles;
+      if (int32_t(k) < oldFrames) {
+        TVec3 before = AnimRotation(old, bones, b, int32_t(k));
+        angles = SameTurn(FieldBoneTurn(before), turn, sameTurn)
+                     ? before
+                     : FieldBoneAngles(turn, k == 0 ? before : previous[size_t(b)]);
+      } else {
+        angles = FieldBoneAngles(turn, previous[size_t(b)]);
+      }
+      previous[size_t(b)] = angles;
+      AppendF32LE(out, angles.X);
+      AppendF32LE(out, angles.Y);
+      AppendF32LE(out, angles.Z);
+    }
+  }
+  return out;
+}
+
+std::vector<TBattleFrame> ImportBattleAnimation(const TBattleModel& model, int32_t old,
+                                                const TGltfAnimationFile& file, int32_t animation,
+                                                int32_t fps) {
+  if (old < 0 || old >= model.AnimCount())
+    throw Exception(Format("no animation %d: the model has %d", old + 1, model.AnimCount()));
+  const TBattleAnim& before = model.Anims->Anims[size_t(old)];
+  std::vector<std::string> names{"root"};
+  std::vector<int32_t> parents{-1};
+  for (int32_t b = 0; b < model.BoneCount; ++b) {
+    names.push_back("bone" + std::to_string(b));
+    int32_t parent = model.Bones[size_t(b)].Parent;
+    parents.push_back(parent >= -1 && parent < model.BoneCount ? parent + 1 : -1);
+  }
+  const std::vector<std::vector<TMatrix4>> poses =
+      file.SkeletonPoses(animation, fps, names, parents);
+
+  auto degrees = [](int16_t v) { return BattleAngle(v); };
+  auto units = [](float angle) {
+    return int16_t(((std::lround(double(angle) * 4096.0 / 360.0) % 4096) + 4096) % 4096);
+  };
+  const int32_t count = before.RotationCount;
+  std::vector<TBattleFrame> frames;
+  TVec3 offset0;
+  for (size_t k = 0; k < poses.size(); ++k) {
+    const TBattleFrame* old =
+        before.Frames.empty() ? nullptr : &before.Frames[std::min(k, before.Frames.size() - 1)];
+    TBattleFrame frame;
+    frame.Rotations.resize(size_t(std::max(count, 0)));
+    for (int32_t e = 0; e < count; ++e) {
+      const TBattleRotation was =
+          old && size_t(e) < old->Rotations.size() ? old->Rotations[size_t(e)] : TBattleRotation{};
+      if (size_t(e) >= poses[k].size()) {
+        frame.Rotations[size_t(e)] = was; // no joint drives it
+        continue;
+      }
+      // Unmirrored: the file holds the model as the viewer shows it.
+      const TMatrix4 turn = MirroredInX(poses[k][size_t(e)]);
+      // Near the old frame's values while there are old frames, then near the last frame.
+      const TBattleRotation nearValues =
+          k < before.Frames.size() || frames.empty() ? was : frames.back().Rotations[size_t(e)];
+      const TVec3 near{degrees(nearValues.X), degrees(nearValues.Y), degrees(nearValues.Z)};
+      const TVec3 angles = BattleBoneAngles(turn, near);
+      TBattleRotation r{units(angles.X), units(angles.Y), units(angles.Z)};
+      // The values the old frame holds for this very turn stay as they are.
+      const TMatrix4 oldTurn = BattleBoneTurn({degrees(was.X), degrees(was.Y), degrees(was.Z)});
+      if (k < before.Frames.size() && SameTurn(oldTurn, turn, float(0.5 * 2 * M_PI / 4096)))
+        r = was;
+      frame.Rotations[size_t(e)] = r;
+    }
+    // The root's move: the mirror undone and the viewer's Y negation with it.
+    const TVec3 move = MirroredInX(poses[k][0]).Translation();
+    const TVec3 offset{move.X, -move.Y, move.Z};
+    if (k == 0) offset0 = offset;
+    frame.OffsetX = int32_t(std::lround(offset.X - offset0.X));
+    frame.OffsetY = int32_t(std::lround(offset.Y - offset0.Y));
+    frame.OffsetZ = int32_t(std::lround(offset.Z - offset0.Z));
+    frames.push_back(std::move(frame));
+  }
+  return frames;
+}
+
+} // namespace palkor
