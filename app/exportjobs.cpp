@@ -177,10 +177,8 @@ void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
   if (index < 0) throw Exception("no animation named " + anim);
   TFF7Model field(archive, catalogue.ModelList[size_t(k)].Name, archive.GetEntry(index).Name);
   TGltfAnimationFile gltf(file);
-  std::string bytes = ImportFieldAnimation(field, field.AnimData.View(), gltf,
-                                           ChooseGltfAnimation(gltf, from), fps);
-  field.AnimData.Clear();
-  field.AnimData.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+  field.ReplaceAnimation(ImportFieldAnimation(field, field.AnimData.View(), gltf,
+                                              ChooseGltfAnimation(gltf, from), fps));
   field.SaveAnimation();
 }
 

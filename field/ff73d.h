@@ -145,6 +145,9 @@ public:
   const std::vector<std::vector<int32_t>>& Children() const { return FChildren; }
   // Writes AnimData back over the member AnimName in the archive it came from.
   void SaveAnimation();
+  // Takes bytes as the whole A file in place of AnimData and shows its frame 0; "Stream
+  // read error", and nothing changed, when they hold no whole frame.
+  void ReplaceAnimation(std::string_view bytes);
 
   std::vector<std::unique_ptr<TFF7Parts>> Bones; // 0 is the root
   TMemoryStream AnimData;                        // the whole A file

@@ -271,6 +271,14 @@ std::vector<TPosedJoint> TFF7Model::PoseFrom(int32_t bone, const TMatrix4& base)
       [&](int32_t b) { return FieldBoneReach(Bones[size_t(b)]->Length); });
 }
 
+void TFF7Model::ReplaceAnimation(std::string_view bytes) {
+  if (AnimFrameCount(int64_t(bytes.size()), BoneCount()) < 1) throw EReadError();
+  AnimData.Clear();
+  AnimData.WriteBytes(bytes);
+  FrameCount = AnimFrameCount(AnimData.Size(), BoneCount());
+  SetFrame(0);
+}
+
 void TFF7Model::SaveAnimation() {
   std::unique_ptr<TLGPFile> lgp = LGPClass->Create(LGPFileName, false);
   lgp->WriteMember(lgp->IndexOf(AnimName), AnimData);
