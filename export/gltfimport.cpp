@@ -141,13 +141,18 @@ struct TChannel {
       const float* v = &Values[(cubic ? key * 3 + size_t(part) : key) * size_t(Width)];
       return std::vector<float>(v, v + Width);
     };
+    // Keys are single-precision times: one a hair after t is taken as reached at t.
+    const double reached = t + 1e-5;
     const size_t n = Times.size();
-    if (t <= Times.front() || n == 1) return value(0, 1);
-    if (t >= Times.back()) return value(n - 1, 1);
-    size_t i = size_t(std::upper_bound(Times.begin(), Times.end(), float(t)) - Times.begin()) - 1;
+    if (reached < Times.front() || n == 1) return value(0, 1);
+    if (reached >= Times.back()) return value(n - 1, 1);
+    size_t i = size_t(std::upper_bound(Times.begin(), Times.end(), reached,
+                                       [](double a, float b) { return a < double(b); }) -
+                      Times.begin()) -
+               1;
     i = std::min(i, n - 2);
     const double span = double(Times[i + 1]) - Times[i];
-    const float u = span > 0 ? float((t - Times[i]) / span) : 0.0f;
+    const float u = span > 0 ? float(std::clamp((t - Times[i]) / span, 0.0, 1.0)) : 0.0f;
     if (Interpolation == "STEP") return value(i, 1);
     std::vector<float> a = value(i, 1), b = value(i + 1, 1), r(static_cast<size_t>(Width), 0.0f);
     if (cubic) {

@@ -1,0 +1,338 @@
+// Animations read back from exported glTF files, as they are and as another program
+// might save them again: joints with other axes, keys reversed, other rates and
+// interpolations.
+#include "export/gltfimport.h"
+
+#include "battle/FF7Battle.h"
+#include "export/gltf.h"
+#include "field/ff73d.h"
+#include "fixtures/Demo.h"
+#include "fixtures/LGPWriter.h"
+#include "fixtures/TempDir.h"
+#include "geometry/Conventions.h"
+#include "platform/Files.h"
+#include "tests/TestSupport.h"
+#include "tests/export/GltfReading.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <sstream>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+using namespace palkor::testing;
+
+namespace {
+
+// Two turns within this many degrees of each other, as a difference of matrix elements.
+bool NearTurn(const TMatrix4& a, const TMatrix4& b, double degrees) {
+  const double tolerance = 2 * std::sin(degrees * M_PI / 360);
+  for (int i = 0; i < 11; ++i)
+    if (i % 4 != 3 && std::abs(a.M[i] - b.M[i]) > tolerance) return false;
+  return true;
+}
+
+void SetAccessorFloats(tinygltf::Model& model, int index, const std::vector<float>& values) {
+  const tinygltf::Accessor& accessor = model.accessors.at(size_t(index));
+  const tinygltf::BufferView& view = model.bufferViews.at(size_t(accessor.bufferView));
+  ASSERT_EQ(accessor.componentType, TINYGLTF_COMPONENT_TYPE_FLOAT);
+  std::memcpy(model.buffers[0].data.data() + view.byteOffset + accessor.byteOffset, values.data(),
+              values.size() * sizeof(float));
+}
+
+// Appends values as a new accessor of type in a view of its own.
+int AddAccessor(tinygltf::Model& model, const std::vector<float>& values, int type) {
+  std::vector<unsigned char>& data = model.buffers[0].data;
+  while (data.size() % 4) data.push_back(0);
+  tinygltf::BufferView view;
+  view.buffer = 0;
+  view.byteOffset = data.size();
+  view.byteLength = values.size() * sizeof(float);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
+  data.insert(data.end(), bytes, bytes + view.byteLength);
+  model.bufferViews.push_back(view);
+  tinygltf::Accessor accessor;
+  accessor.bufferView = int(model.bufferViews.size() - 1);
+  accessor.componentType = TINYGLTF_COMPONENT_TYPE_FLOAT;
+  accessor.type = type;
+  accessor.count = values.size() / size_t(tinygltf::GetNumComponentsInType(uint32_t(type)));
+  model.accessors.push_back(accessor);
+  return int(model.accessors.size() - 1);
+}
+
+void SaveGlb(const tinygltf::Model& model, const std::string& path) {
+  tinygltf::TinyGLTF writer;
+  writer.SetImageWriter(nullptr, nullptr);
+  std::ostringstream out;
+  ASSERT_TRUE(writer.WriteGltfSceneToStream(&model, out, false, true));
+  WriteFile(path, out.str());
+}
+
+class GltfImport : public ::testing::Test {
+protected:
+  TTempDir Dir;
+  std::unique_ptr<TLGPFile> Char, Battle;
+  std::unique_ptr<TFF7Model> Knight;
+  std::vector<std::unique_ptr<TMemoryStream>> Bytes;
+
+  void SetUp() override {
+    WriteDemoFiles(Dir.Path());
+    Char = TLGPFile::Create(Dir.File("char.lgp"), false);
+    Battle = TLGPFile::Create(Dir.File("battle.lgp"), false);
+    Knight = std::make_unique<TFF7Model>(*Char, "KNIG.HRC", "KNWA.A");
+  }
+
+  std::string_view Member(TLGPFile& archive, const std::string& name) {
+    Bytes.push_back(archive.ReadMemberToMemory(archive.IndexOf(name)));
+    return Bytes.back()->View();
+  }
+
+  // The knight exported with the walk, as a file.
+  std::string ExportWalk(const std::string& name = "walk.glb") {
+    std::string path = Dir.File(name);
+    WriteGltfFile(ExportFieldModel(*Knight, "KNIG", {{"KNWA.A", Member(*Char, "KNWA.A")}}, {}),
+                  path);
+    return path;
+  }
+
+  // Expects animation, an A file for the knight, to turn every bone as the walk does at
+  // frame source(k).
+  void ExpectWalk(std::string_view animation, int32_t frames,
+                  const std::function<int32_t(int32_t)>& source, double degrees = 0.01) {
+    const int32_t bones = Knight->BoneCount();
+    ASSERT_EQ(AnimFrameCount(int64_t(animation.size()), bones), frames);
+    for (int32_t k = 0; k < frames; ++k)
+      for (int32_t b = 1; b < bones; ++b)
+        ASSERT_TRUE(NearTurn(FieldBoneTurn(AnimRotation(animation, bones, b, k)),
+                             FieldBoneTurn(Knight->GetRotation(b, source(k))), degrees))
+            << "frame " << k << " bone " << b;
+  }
+};
+
+} // namespace
+
+TEST_F(GltfImport, AFieldAnimationComesBackTurningTheSameAndTakesTheOldHeaderAndTriples) {
+  const std::string path = ExportWalk();
+  TGltfAnimationFile file(path);
+  EXPECT_EQ(file.AnimationNames(), std::vector<std::string>{"KNWA.A"});
+  EXPECT_EQ(file.FrameCount(0, 30), 24);
+
+  // Into its own member: the very same bytes.
+  std::string walk(Member(*Char, "KNWA.A"));
+  EXPECT_EQ(ImportFieldAnimation(*Knight, walk, file, 0, 30), walk);
+
+  // Into a two-frame animation whose header counts its frames: it grows to 24 frames, the
+  // count follows, the leading triples come from its frames (the last one past its end).
+  const int64_t frameSize = AnimFrameSize(Knight->BoneCount());
+  std::string old(Member(*Char, "KNWV.A").substr(0, size_t(AnimHeaderSize + 2 * frameSize)));
+  PutU32LE(reinterpret_cast<uint8_t*>(old.data()) + 4, 2);
+  std::string imported = ImportFieldAnimation(*Knight, old, file, 0, 30);
+  ExpectWalk(imported, 24, [](int32_t k) { return k; });
+  EXPECT_EQ(GetI32LE(reinterpret_cast<const uint8_t*>(imported.data()) + 4), 24);
+  EXPECT_EQ(imported.substr(8, 28), old.substr(8, 28));
+  for (int32_t k = 0; k < 24; ++k)
+    EXPECT_EQ(imported.substr(size_t(AnimHeaderSize + k * frameSize), 24),
+              old.substr(size_t(AnimHeaderSize + std::min(k, 1) * frameSize), 24))
+        << k;
+  // Angles follow on from frame to frame.
+  for (int32_t k = 1; k < 24; ++k)
+    for (int32_t b = 1; b < Knight->BoneCount(); ++b) {
+      TVec3 a = AnimRotation(imported, Knight->BoneCount(), b, k - 1);
+      TVec3 c = AnimRotation(imported, Knight->BoneCount(), b, k);
+      EXPECT_LT(std::abs(a.X - c.X) + std::abs(a.Y - c.Y) + std::abs(a.Z - c.Z), 180) << k;
+    }
+}
+
+TEST_F(GltfImport, BattleAnimationsComeBackWithTheirValuesAndOffsets) {
+  TBattleModel golem;
+  golem.LoadFromArchive(*Battle, "RT");
+  const std::string path = Dir.File("golem.gltf");
+  WriteGltfFile(ExportBattleModel(golem, "RT", {0, 1}, {}), path);
+  TGltfAnimationFile file(path);
+  auto same = [](const TBattleFrame& a, const TBattleFrame& b) {
+    if (a.OffsetX != b.OffsetX || a.OffsetY != b.OffsetY || a.OffsetZ != b.OffsetZ ||
+        a.Rotations.size() != b.Rotations.size())
+      return false;
+    for (size_t r = 0; r < a.Rotations.size(); ++r)
+      if (a.Rotations[r].X != b.Rotations[r].X || a.Rotations[r].Y != b.Rotations[r].Y ||
+          a.Rotations[r].Z != b.Rotations[r].Z)
+        return false;
+    return true;
+  };
+  for (int32_t a = 0; a < 2; ++a) {
+    std::vector<TBattleFrame> frames = ImportBattleAnimation(golem, a, file, a, 30);
+    const auto& original = golem.Anims->Anims[size_t(a)].Frames;
+    ASSERT_EQ(frames.size(), original.size());
+    for (size_t k = 0; k < frames.size(); ++k) EXPECT_TRUE(same(frames[k], original[k])) << k;
+  }
+  // The attack into the idle's place (16 frames, grows to 20): the attack's offsets, and
+  // turns that are the attack's, whichever values express them.
+  std::vector<TBattleFrame> frames = ImportBattleAnimation(golem, 0, file, 1, 30);
+  const auto& attack = golem.Anims->Anims[1].Frames;
+  ASSERT_EQ(frames.size(), attack.size());
+  bool moved = false;
+  for (size_t k = 0; k < frames.size(); ++k) {
+    EXPECT_EQ(frames[k].OffsetZ, attack[k].OffsetZ);
+    moved = moved || attack[k].OffsetZ != 0;
+    for (size_t e = 0; e < frames[k].Rotations.size(); ++e) {
+      auto turn = [](const TBattleRotation& r) {
+        return BattleBoneTurn({BattleAngle(r.X), BattleAngle(r.Y), BattleAngle(r.Z)});
+      };
+      EXPECT_TRUE(NearTurn(turn(frames[k].Rotations[e]), turn(attack[k].Rotations[e]), 0.1))
+          << k << " " << e;
+    }
+  }
+  EXPECT_TRUE(moved);
+  // What comes back encodes and decodes to itself.
+  TMemoryStream member(std::string("\x01\0\0\0", 4) + EncodeBattleRecord(frames));
+  TBattleAnims decoded(member);
+  ASSERT_EQ(decoded.Anims.size(), 1u);
+  for (size_t k = 0; k < frames.size(); ++k)
+    EXPECT_TRUE(same(decoded.Anims[0].Frames[k], frames[k]));
+}
+
+TEST_F(GltfImport, JointsWithOtherAxesAndKeysReversedAreReadFromTheSkin) {
+  const std::string path = ExportWalk();
+  tinygltf::Model gltf = LoadGltf(ReadFileBytes(path), true);
+  const tinygltf::Skin& skin = gltf.skins.at(0);
+
+  // Every joint node gets new local axes C: its world M becomes M C and its inverse bind
+  // C^-1 IBM, so that the skinned pose stays. A node's local transform L becomes
+  // C(parent)^-1 L C, at every key.
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> angle(-180, 180);
+  std::map<int, TMatrix4> axes;
+  for (int joint : skin.joints)
+    axes[joint] = BattleBoneTurn({angle(random), angle(random), angle(random)});
+  std::map<int, int> parentOf;
+  for (size_t n = 0; n < gltf.nodes.size(); ++n)
+    for (int child : gltf.nodes[n].children) parentOf[child] = int(n);
+  auto above = [&](int node) {
+    auto p = parentOf.find(node);
+    return p != parentOf.end() && axes.count(p->second) ? axes[p->second] : TMatrix4::Identity();
+  };
+  auto rebase = [&](int node, TVec3 t, TQuat r) {
+    TMatrix4 local = TMatrix4::Translation(t.X, t.Y, t.Z) * TMatrix4::FromQuat(r);
+    TMatrix4 changed = above(node).AffineInverse() * local * axes[node];
+    return std::pair{changed.Translation(), changed.RotationPart()};
+  };
+  // The node above the skeleton turns the model too (another program's up axis): its
+  // matrix W becomes W', and the inverse binds IBM W W'^-1.
+  tinygltf::Node& top = gltf.nodes.at(size_t(NodeNamed(gltf, "KNIG")));
+  const TMatrix4 w = NodeMatrix(top);
+  top.rotation = {std::sqrt(0.5), 0, 0, -std::sqrt(0.5)};
+  const TMatrix4 wChange = w * NodeMatrix(top).AffineInverse();
+  std::vector<float> inverse = AccessorFloats(gltf, skin.inverseBindMatrices);
+  for (size_t j = 0; j < skin.joints.size(); ++j) {
+    TMatrix4 ibm;
+    std::copy(&inverse[j * 16], &inverse[j * 16] + 16, ibm.M);
+    TMatrix4 changed = axes[skin.joints[j]].AffineInverse() * ibm * wChange;
+    std::copy(changed.M, changed.M + 16, &inverse[j * 16]);
+  }
+  SetAccessorFloats(gltf, skin.inverseBindMatrices, inverse);
+  tinygltf::Animation& walk = gltf.animations.at(0);
+  for (tinygltf::AnimationChannel& channel : walk.channels) {
+    ASSERT_EQ(channel.target_path, "rotation");
+    const int node = channel.target_node;
+    const auto& n = gltf.nodes[size_t(node)];
+    TVec3 t = n.translation.empty() ? TVec3{}
+                                    : TVec3{float(n.translation[0]), float(n.translation[1]),
+                                            float(n.translation[2])};
+    tinygltf::AnimationSampler& sampler = walk.samplers[size_t(channel.sampler)];
+    std::vector<float> keys = AccessorFloats(gltf, sampler.output), changed;
+    for (size_t k = 0; k < keys.size(); k += 4) {
+      TQuat q = rebase(node, t, {keys[k], keys[k + 1], keys[k + 2], keys[k + 3]}).second;
+      changed.insert(changed.end(), {q.X, q.Y, q.Z, q.W});
+    }
+    // The translation is the same at every key: it goes into the node.
+    auto [moved, turned] = rebase(node, t, {keys[0], keys[1], keys[2], keys[3]});
+    gltf.nodes[size_t(node)].translation = {moved.X, moved.Y, moved.Z};
+    sampler.output = AddAccessor(gltf, changed, TINYGLTF_TYPE_VEC4);
+  }
+  SaveGlb(gltf, Dir.File("axes.glb"));
+  TGltfAnimationFile axesFile(Dir.File("axes.glb"));
+  std::string old(Member(*Char, "KNWV.A"));
+  ExpectWalk(ImportFieldAnimation(*Knight, old, axesFile, 0, 30), 24, [](int32_t k) { return k; });
+
+  // The keys in reverse order: the walk backwards.
+  tinygltf::Model reversed = LoadGltf(ReadFileBytes(path), true);
+  for (tinygltf::AnimationSampler& sampler : reversed.animations.at(0).samplers) {
+    std::vector<float> keys = AccessorFloats(reversed, sampler.output), back;
+    for (size_t k = keys.size(); k >= 4; k -= 4) back.insert(back.end(), &keys[k - 4], &keys[k]);
+    sampler.output = AddAccessor(reversed, back, TINYGLTF_TYPE_VEC4);
+  }
+  SaveGlb(reversed, Dir.File("reversed.glb"));
+  TGltfAnimationFile reversedFile(Dir.File("reversed.glb"));
+  ExpectWalk(ImportFieldAnimation(*Knight, old, reversedFile, 0, 30), 24,
+             [](int32_t k) { return 23 - k; });
+}
+
+TEST_F(GltfImport, KeysAreSampledAtTheRateAskedWhateverTheirInterpolation) {
+  const std::string path = ExportWalk();
+  std::string old(Member(*Char, "KNWV.A"));
+  // Half the rate: every other key.
+  TGltfAnimationFile file(path);
+  ExpectWalk(ImportFieldAnimation(*Knight, old, file, 0, 15), 12, [](int32_t k) { return 2 * k; });
+  // Twice the rate, linear: keys at even frames, turns between them at odd ones.
+  std::string doubled = ImportFieldAnimation(*Knight, old, file, 0, 60);
+  ExpectWalk(
+      doubled.substr(0, size_t(AnimHeaderSize)) +
+          [&] {
+            std::string even;
+            const int64_t s = AnimFrameSize(Knight->BoneCount());
+            for (int32_t k = 0; k < 47; k += 2)
+              even += doubled.substr(size_t(AnimHeaderSize + k * s), size_t(s));
+            return even;
+          }(),
+      24, [](int32_t k) { return k; });
+
+  // Step keys hold until the next; cubic keys with flat tangents pass through the keys.
+  for (const std::string interpolation : {"STEP", "CUBICSPLINE"}) {
+    SCOPED_TRACE(interpolation);
+    tinygltf::Model gltf = LoadGltf(ReadFileBytes(path), true);
+    for (tinygltf::AnimationSampler& sampler : gltf.animations.at(0).samplers) {
+      sampler.interpolation = interpolation;
+      if (interpolation != "CUBICSPLINE") continue;
+      std::vector<float> keys = AccessorFloats(gltf, sampler.output), cubic;
+      for (size_t k = 0; k < keys.size(); k += 4) {
+        cubic.insert(cubic.end(), 4, 0.0f);
+        cubic.insert(cubic.end(), &keys[k], &keys[k + 4]);
+        cubic.insert(cubic.end(), 4, 0.0f);
+      }
+      sampler.output = AddAccessor(gltf, cubic, TINYGLTF_TYPE_VEC4);
+    }
+    SaveGlb(gltf, Dir.File("keys.glb"));
+    TGltfAnimationFile keys(Dir.File("keys.glb"));
+    if (interpolation == "STEP")
+      ExpectWalk(ImportFieldAnimation(*Knight, old, keys, 0, 60), 47,
+                 [](int32_t k) { return k / 2; });
+    else
+      ExpectWalk(ImportFieldAnimation(*Knight, old, keys, 0, 30), 24, [](int32_t k) { return k; });
+  }
+}
+
+TEST_F(GltfImport, FilesAndJointsThatAreNotThereAreNamed) {
+  const std::string path = ExportWalk();
+  EXPECT_EQ(ErrorOf([&] {
+              TGltfAnimationFile(Dir.File("none.glb"));
+            }).rfind("Cannot open file \"" + Dir.File("none.glb") + "\".", 0),
+            0u);
+  WriteFile(Dir.File("text.glb"), "not a model at all");
+  EXPECT_EQ(ErrorOf([&] {
+              TGltfAnimationFile(Dir.File("text.glb"));
+            }).rfind("Cannot read glTF file \"" + Dir.File("text.glb") + "\": ", 0),
+            0u);
+  TGltfAnimationFile file(path);
+  EXPECT_EQ(ErrorOf([&] { file.AnimationNamed("KNWV.A"); }),
+            "no animation named KNWV.A in " + path);
+  tinygltf::Model gltf = LoadGltf(ReadFileBytes(path), true);
+  gltf.nodes.at(size_t(NodeNamed(gltf, "hip"))).name = "pelvis";
+  SaveGlb(gltf, Dir.File("renamed.glb"));
+  TGltfAnimationFile renamed(Dir.File("renamed.glb"));
+  std::string old(Member(*Char, "KNWV.A"));
+  EXPECT_EQ(ErrorOf([&] { ImportFieldAnimation(*Knight, old, renamed, 0, 30); }),
+            "no joint named hip in " + Dir.File("renamed.glb"));
+}
