@@ -163,3 +163,49 @@ TEST_F(ExportCommand, ExportAllWritesEveryModelAndGoesOnPastFailures) {
   EXPECT_EQ(r.Err.rfind("palkor-cli: Cannot create folder", 0), 0u) << r.Err;
   EXPECT_EQ(RunCli({"export-all", Char, folder, "--jobs", "0"}).ExitCode, 2);
 }
+
+TEST_F(ExportCommand, ImportAnimWritesTheAnimationBackAndFailuresChangeNothing) {
+  const std::string knight = Dir.File("knight.glb"), golem = Dir.File("golem.glb"),
+                    hound = Dir.File("hound.glb");
+  ASSERT_EQ(RunCli({"export", Char, "knig.hrc", knight}).ExitCode, 0);
+  ASSERT_EQ(RunCli({"export", Battle, "rt", golem}).ExitCode, 0);
+  ASSERT_EQ(RunCli({"export", Char, "houn.hrc", hound}).ExitCode, 0);
+  const std::string charBefore = ReadFileBytes(Char), battleBefore = ReadFileBytes(Battle);
+  const std::string frames = RunCli({"battle", Battle, "rt", "--frames"}).Out;
+  const std::string wave = RunCli({"extract", Char, "KNWV.A"}).Out;
+
+  // Failures, each leaving both archives byte for byte as they were.
+  WriteFile(Dir.File("text.glb"), "not glTF");
+  ExpectFailures({
+      {{"import-anim", Char, "knig.hrc", Dir.File("none.glb"), "KNWA.A"},
+       "Cannot open file \"" + Dir.File("none.glb") + "\". No such file or directory"},
+      {{"import-anim", Char, "knig.hrc", knight, "NOPE.A"}, "no animation named NOPE.A"},
+      {{"import-anim", Char, "knig.hrc", knight, "KNWA.A", "--from", "Walk"},
+       "no animation named Walk in " + knight},
+      {{"import-anim", Char, "knig.hrc", hound, "KNWA.A"}, "no joint named hip in " + hound},
+      {{"import-anim", Char, "nobody.hrc", knight, "KNWA.A"}, "no model named nobody.hrc"},
+      {{"import-anim", Battle, "rt", golem, "3"}, "no animation 3: the model has 2"},
+      {{"import-anim", Battle, "rt", knight, "1"}, "no joint named bone0 in " + knight},
+  });
+  auto r = RunCli({"import-anim", Char, "knig.hrc", Dir.File("text.glb"), "KNWA.A"});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err.rfind("palkor-cli: Cannot read glTF file \"" + Dir.File("text.glb") + "\": ", 0),
+            0u)
+      << r.Err;
+  EXPECT_EQ(RunCli({"import-anim", Char, "knig.hrc", knight, "KNWA.A", "--fps", "0"}).ExitCode, 2);
+  EXPECT_EQ(ReadFileBytes(Char), charBefore);
+  EXPECT_EQ(ReadFileBytes(Battle), battleBefore);
+
+  // The exported animations written back: the same poses, member for member.
+  r = RunCli({"import-anim", Char, "KNIG.HRC", knight, "knwv.a", "--from", "KNWV.A"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out + r.Err, "");
+  EXPECT_EQ(RunCli({"extract", Char, "KNWV.A"}).Out, wave);
+  for (const char* anim : {"1", "2"}) {
+    r = RunCli(
+        {"import-anim", Battle, "RT", golem, anim, "--from", std::string("Animation ") + anim});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  }
+  EXPECT_EQ(RunCli({"battle", Battle, "rt", "--frames"}).Out, frames);
+  EXPECT_GT(ReadFileBytes(Battle).size(), battleBefore.size()); // written as replace writes
+}
