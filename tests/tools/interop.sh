@@ -72,6 +72,12 @@ blender-roundtrip)
   $compare field "$cli" "$work/char.lgp" KNIG.HRC KNWA.A "$work/char-back.lgp" KNWV.A 0.1
   $compare battle "$cli" "$work/battle.lgp" rt 2 "$work/battle-back.lgp" 2 0.1
   $compare battle "$cli" "$work/battle.lgp" rt 2 "$work/battle-back.lgp" 1 0.1
+  # The right arm turned 60 degrees more in Blender: that bone alone comes back turned.
+  blender -b --factory-startup --python "$tools/blender_turn_bone.py" -- \
+    "$work/knig.glb" "$work/knig-arm.glb" r_arm > "$work/blender.txt" 2>&1 ||
+    { cat "$work/blender.txt"; exit 1; }
+  "$cli" import-anim "$work/char-back.lgp" KNIG.HRC "$work/knig-arm.glb" KNWA.A --from KNWA.A
+  $compare field "$cli" "$work/char.lgp" KNIG.HRC KNWA.A "$work/char-back.lgp" KNWA.A 0.1 r_arm:60
   ;;
 *)
   echo "interop.sh: unknown check $mode" >&2
