@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QColorDialog>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -140,6 +141,25 @@ bool TQtDialogs::ChooseFolder(const std::string& start, std::string& folder) {
       QFileDialog::getExistingDirectory(FParent, QString(), QFile::decodeName(start.c_str()));
   if (chosen.isEmpty()) return false;
   folder = FileName(chosen);
+  return true;
+}
+
+bool TQtDialogs::ChooseItem(const std::string& caption, const std::string& prompt,
+                            const std::vector<std::string>& items, int& index) {
+  if (items.empty()) return false;
+  QStringList list;
+  for (const std::string& item : items) list << QString::fromStdString(item);
+  QInputDialog dialog(FParent);
+  dialog.setWindowTitle(Text(caption));
+  dialog.setLabelText(Text(prompt));
+  dialog.setComboBoxItems(list);
+  dialog.setComboBoxEditable(false);
+  // Items may read the same: the choice is taken by its place in the list, not its text.
+  auto* combo = dialog.findChild<QComboBox*>();
+  if (!combo) return false;
+  combo->setCurrentIndex(index >= 0 && index < int(items.size()) ? index : 0);
+  if (dialog.exec() != QDialog::Accepted || combo->currentIndex() < 0) return false;
+  index = combo->currentIndex();
   return true;
 }
 

@@ -22,6 +22,8 @@ public:
   bool SaveFile(const std::string& filter, const std::string& defaultExtension,
                 std::string& fileName) override;
   bool ChooseFolder(const std::string& start, std::string& folder) override;
+  bool ChooseItem(const std::string& caption, const std::string& prompt,
+                  const std::vector<std::string>& items, int& index) override;
 
 private:
   QWidget* FParent;

@@ -17,6 +17,10 @@ public:
   bool OpenFile(const std::string&, const std::string&, std::string&) override { return false; }
   bool SaveFile(const std::string&, const std::string&, std::string&) override { return false; }
   bool ChooseFolder(const std::string&, std::string&) override { return false; }
+  bool ChooseItem(const std::string&, const std::string&, const std::vector<std::string>&,
+                  int&) override {
+    return false;
+  }
 };
 
 TDialogs* Current = nullptr;

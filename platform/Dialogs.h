@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace palkor {
 
@@ -36,6 +37,11 @@ public:
                         std::string& fileName) = 0;
   // A folder, starting at start; false when cancelled.
   virtual bool ChooseFolder(const std::string& start, std::string& folder) = 0;
+  // One of items, offered in a list that starts at index; index goes out as the choice.
+  // The items are UTF-8 (names read from files that keep them so), caption and prompt
+  // the program's own text. False when cancelled or when there is nothing to choose.
+  virtual bool ChooseItem(const std::string& caption, const std::string& prompt,
+                          const std::vector<std::string>& items, int& index) = 0;
 };
 
 // Runs a command, showing its failure in an error box: the program goes on.

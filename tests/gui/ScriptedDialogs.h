@@ -17,8 +17,10 @@ public:
   std::deque<std::string> FolderAnswers; // ChooseFolder; "" cancels
   std::deque<uint32_t> ColourAnswers;
   std::deque<std::string> InputAnswers; // InputBox; none left: cancelled
+  std::deque<int> ItemAnswers;          // ChooseItem: the index chosen; -1 or none left cancels
   std::vector<std::string> Questions, Errors, Messages;
-  std::vector<std::string> SaveSuggestions; // the names SaveFile was offered
+  std::vector<std::string> SaveSuggestions;           // the names SaveFile was offered
+  std::vector<std::vector<std::string>> ItemsOffered; // the lists ChooseItem offered
 
   TAnswer Ask(const std::string& text, bool) override {
     Questions.push_back(text);
@@ -44,6 +46,14 @@ public:
   }
   bool ChooseFolder(const std::string&, std::string& folder) override {
     return Take(FolderAnswers, folder) && !folder.empty();
+  }
+  bool ChooseItem(const std::string&, const std::string&, const std::vector<std::string>& items,
+                  int& index) override {
+    ItemsOffered.push_back(items);
+    int answer = -1;
+    if (!Take(ItemAnswers, answer) || answer < 0 || answer >= int(items.size())) return false;
+    index = answer;
+    return true;
   }
 
 private:
