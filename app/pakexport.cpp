@@ -1,5 +1,5 @@
-// File > Export glTF and Export All Models: the main window's side of the export jobs
-// that palkor-cli export and export-all run too.
+// File > Export glTF, Export All Models and Import Animation: the main window's side of
+// the export and import jobs that palkor-cli export, export-all and import-anim run too.
 #include "app/pakmain.h"
 
 #include "render/QtText.h"
@@ -137,6 +137,57 @@ void TfrmPalkorMain::ExportAllModels() {
       });
   progress.close();
   Dialogs().ShowMessage(ExportAllSummary(result, folder));
+}
+
+void TfrmPalkorMain::ImportAnimation() {
+  std::string model, current;
+  const TShownModels shown = ShownForExport(model, current);
+  const bool battle = shown.Battle != nullptr;
+  if (current.empty()) throw Exception(Format("%s has no animation to import into", model));
+  const std::string target = battle ? "Animation " + current : current;
+  std::string path;
+  if (!Dialogs().OpenFile("glTF files|*.glb;*.gltf|All files|*.*", "glb", path)) return;
+  std::unique_ptr<TGltfAnimationFile> file;
+  {
+    TWaitCursor wait;
+    file = std::make_unique<TGltfAnimationFile>(path);
+  }
+  const std::vector<std::string> names = file->AnimationNames();
+  if (names.empty()) throw Exception(Format("no animations in %s", path));
+  int chosen = 0;
+  if (!Dialogs().ChooseItem("Import Animation", "Animation to import into " + target + ":", names,
+                            chosen))
+    return;
+  // Taken again after the dialogs: the model on show is the one that takes the animation.
+  const TShownModels now = ShownForExport(model, current);
+  if (now.Field != shown.Field || now.Battle != shown.Battle || current.empty())
+    throw Exception("No model selected");
+  // Sampled at the rate the exporter writes frames, so that a file exported from this
+  // program comes back frame for frame. Everything is made before the model takes it: a
+  // failure leaves the model and its animation as they were.
+  const int32_t fps = TGltfOptions().Fps;
+  {
+    TWaitCursor wait;
+    if (battle) {
+      TBattleModel& shownBattle = *frmViewer->BattleModel;
+      const int32_t anim = std::stoi(current) - 1;
+      shownBattle.SetAnimation(anim, ImportBattleAnimation(shownBattle, anim, *file, chosen, fps));
+      shownBattle.AnimIndex = anim;
+    } else {
+      TFF7Model& shownField = *frmViewer->FieldModel;
+      shownField.ReplaceAnimation(
+          ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps));
+    }
+  }
+  frmViewer->AnimationReplaced();
+  // Played over and over, not once as a Quick Animation under way would.
+  QuickAnimRunning = false;
+  aAnimation->setChecked(true);
+  // The names may be longer than the status panel: cut in the middle, whole in the tip.
+  const QString status =
+      "Imported " + QString::fromStdString(names[size_t(chosen)]) + " into " + Text(target);
+  pStatus->setText(pStatus->fontMetrics().elidedText(status, Qt::ElideMiddle, pStatus->width()));
+  pStatus->setToolTip(status);
 }
 
 } // namespace palkor

@@ -187,6 +187,7 @@ void TfrmPalkorMain::CreateActions() {
   mnuRenderAnimation = command("Render Animation", [this] { RenderAnimation(); });
   mnuExportGltf = command("Export glTF...", [this] { ExportGltf(); });
   mnuExportAll = command("Export All Models...", [this] { ExportAllModels(); });
+  mnuImportAnimation = command("Import Animation...", [this] { ImportAnimation(); });
   mnuSaveChanges = command("&Save changes", [this] { frmViewer->ReleaseModel(); });
   mnuExit = command("E&xit", [this] { close(); });
   mnuSetBackground = command("Set Background", [this] { SetBackground(); });
@@ -202,6 +203,7 @@ void TfrmPalkorMain::CreateMenus() {
   file->addAction(mnuRenderAnimation);
   file->addAction(mnuExportGltf);
   file->addAction(mnuExportAll);
+  file->addAction(mnuImportAnimation);
   file->addAction(mnuSaveChanges);
   file->addSeparator();
   file->addAction(mnuExit);
@@ -426,6 +428,7 @@ void TfrmPalkorMain::SaveOnExit() {
 
 void TfrmPalkorMain::StatusText(const std::string& text) {
   pStatus->setText(Text(text));
+  pStatus->setToolTip(QString());
   pStatus->repaint();
 }
 
@@ -438,6 +441,8 @@ void TfrmPalkorMain::FillModelList() {
   cmbModels->clear();
   for (const std::string& item : Catalogue.ModelItems) cmbModels->addItem(Text(item));
   cmbModels->setCurrentIndex(-1);
+  // A model still on show is no entry of the new list.
+  FShownModelIndex = -1;
 }
 
 void TfrmPalkorMain::OpenLGP(const std::string& fileName) {
@@ -495,10 +500,19 @@ void TfrmPalkorMain::ModelChosen(int index) {
     cmbDetails->setCurrentIndex(-1);
     return;
   }
+  if (index >= int(Catalogue.ModelList.size())) {
+    cmbAnims->clear();
+    return;
+  }
+  // A battle model on show goes now, its unsaved animations asked about; a field model
+  // stays until one of the new model's animations is chosen.
+  if (frmViewer->BattleModel && !frmViewer->ReleaseModel()) {
+    QSignalBlocker blockModels(cmbModels);
+    cmbModels->setCurrentIndex(FShownModelIndex);
+    return;
+  }
   cmbAnims->clear();
-  if (index >= int(Catalogue.ModelList.size())) return;
   FShownModelIndex = index;
-  frmViewer->DropBattleModel();
   for (const std::string& name : Catalogue.AnimationsFor(index, chkFilter->isChecked()))
     cmbAnims->addItem(Text(name));
   cmbAnims->setCurrentIndex(-1);
@@ -510,12 +524,18 @@ void TfrmPalkorMain::ModelChosen(int index) {
 bool TfrmPalkorMain::AnimationChosen() {
   int model = cmbModels->currentIndex(), anim = cmbAnims->currentIndex();
   if (model < 0 || anim < 0) return true;
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  if (!frmViewer->BattleModel && size_t(model) < Catalogue.BattleCodes.size()) {
+    // The battle model was let go (Save changes): it comes back from the archive.
+    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(model)]))
+      return false;
+    FShownModelIndex = model;
+  }
   if (frmViewer->BattleModel) {
     frmViewer->SelectBattleAnimation(anim);
     return true;
   }
   if (model >= int(Catalogue.ModelList.size())) return true;
-  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   if (frmViewer->LoadModel(*kind.Class, kind.Path, Catalogue.ModelList[size_t(model)].Name,
                            Bytes(cmbAnims->itemText(anim))))
     return true;

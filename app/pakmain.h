@@ -82,11 +82,14 @@ public:
   void ExportGltf();
   // File > Export All Models: every model of the catalogue into a folder.
   void ExportAllModels();
+  // File > Import Animation: one animation of a glTF file, chosen from its list, in
+  // place of the current animation of the model on show, in memory until saved.
+  void ImportAnimation();
   QMdiArea* Workspace;
   QAction *aAnimation, *aCrosshairs, *aWireframe, *aReflections, *aBones, *aBodies, *aLighting,
       *aEditable;
   QAction *mnuOpenLGP, *mnuOpenFolder, *mnuTexturiser, *mnuRenderAnimation, *mnuExportGltf,
-      *mnuExportAll, *mnuSaveChanges, *mnuExit, *mnuSetBackground, *mnuAbout;
+      *mnuExportAll, *mnuImportAnimation, *mnuSaveChanges, *mnuExit, *mnuSetBackground, *mnuAbout;
   QAction *mnuToolbarModels, *mnuToolbarDisplayOpts, *mnuToolbarDetails;
   QToolBar *tbPalkorModels, *tbPalkorDisplayOpts, *tbPalkorDetails;
   QComboBox *cmbModels, *cmbAnims, *cmbDetails;

@@ -240,13 +240,14 @@ void TfrmViewer::trkFrameChange(int position) {
 }
 
 bool TfrmViewer::ReleaseModel() {
-  if (!FieldModel) return true;
-  if (Modified) {
+  if (!FieldModel && !BattleModel) return true;
+  if (AnimationsModified()) {
     switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
     case TDialogs::TAnswer::Cancel:
       return false;
     case TDialogs::TAnswer::Yes:
-      FieldModel->SaveAnimation();
+      if (FieldModel) FieldModel->SaveAnimation();
+      if (BattleModel) BattleModel->SaveAnimations();
       break;
     case TDialogs::TAnswer::No:
       break;
@@ -254,10 +255,15 @@ bool TfrmViewer::ReleaseModel() {
   }
   MakeCurrent();
   FieldModel.reset();
-  if (!BattleModel) Textures.Clear();
+  BattleModel.reset();
+  Textures.Clear();
   Modified = false;
   update();
   return true;
+}
+
+bool TfrmViewer::AnimationsModified() const {
+  return (FieldModel && Modified) || (BattleModel && BattleModel->Modified());
 }
 
 void TfrmViewer::DropBattleModel() {
@@ -342,6 +348,17 @@ void TfrmViewer::SelectBattleAnimation(int32_t index) {
   BattleModel->Frame = 0;
   SetFrameSlider(BattleModel->FrameCount(), 0);
   update();
+}
+
+void TfrmViewer::AnimationReplaced() {
+  if (FieldModel) {
+    FieldModel->SetFrame(0);
+    SetFrameSlider(FieldModel->FrameCount - 1, 0);
+    Modified = true;
+    update();
+  } else if (BattleModel) {
+    SelectBattleAnimation(BattleModel->AnimIndex);
+  }
 }
 
 void TfrmViewer::SetEditable(bool on) {

@@ -51,16 +51,24 @@ public:
   bool LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
                  const std::string& hrcName, const std::string& animName);
   // Offers to save edited animations ("Model animations have changed! Update LGP?") and
-  // lets the field model go: Yes saves, No discards. Cancel keeps the model and its edits
-  // and returns false. If saving fails the model stays and the error goes on.
+  // lets the model on show go, field or battle: Yes saves, No discards. Cancel keeps the
+  // model and its edits and returns false. If saving fails the model stays and the error
+  // goes on.
   bool ReleaseModel();
-  // Loads a battle model by its two-letter code; an edited field model is asked about
-  // first (false when cancelled, nothing changed).
+  // The model on show has animations not yet saved: the field model's edits (Modified)
+  // or the battle model's replaced animations.
+  bool AnimationsModified() const;
+  // Loads a battle model by its two-letter code; an edited model is asked about first
+  // (false when cancelled, nothing changed).
   bool LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
                        const std::string& code);
   void SelectBattleAnimation(int32_t index);
-  // Drops the battle model, if any.
+  // Drops the battle model, if any, without asking: see ReleaseModel.
   void DropBattleModel();
+  // The current animation of the model on show was replaced in memory: the frame slider
+  // takes its frame count and frame 0 is shown. A field model is marked Modified (a
+  // battle model marks itself).
+  void AnimationReplaced();
   // The bone tree of the field model into lstParts: bone i and, indented by one more
   // space, its children in index order.
   void FillPartsList(int32_t bone, const std::string& prefix);

@@ -1,0 +1,391 @@
+// File > Import Animation driven through the menus, on Xvfb with real GL: glTF files made
+// by the exporter (some of them altered with tinygltf) taken into the model on show, kept
+// in memory until saved, and the question asked when an imported model is let go.
+#include "app/exportjobs.h"
+#include "app/pakmain.h"
+#include "archive/LGPNull.h"
+#include "fixtures/Demo.h"
+#include "fixtures/LGPWriter.h"
+#include "fixtures/TempDir.h"
+#include "geometry/Conventions.h"
+#include "platform/Files.h"
+#include "tests/gui/ScriptedDialogs.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+
+#include <tiny_gltf.h>
+
+#include <cmath>
+#include <sstream>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+
+namespace {
+
+// Two turns within this many degrees of each other, as a difference of matrix elements.
+bool NearTurn(const TMatrix4& a, const TMatrix4& b, double degrees) {
+  const double tolerance = 2 * std::sin(degrees * M_PI / 360);
+  for (int i = 0; i < 11; ++i)
+    if (i % 4 != 3 && std::abs(a.M[i] - b.M[i]) > tolerance) return false;
+  return true;
+}
+
+bool SameFrame(const TBattleFrame& a, const TBattleFrame& b) {
+  if (a.OffsetX != b.OffsetX || a.OffsetY != b.OffsetY || a.OffsetZ != b.OffsetZ ||
+      a.Rotations.size() != b.Rotations.size())
+    return false;
+  for (size_t r = 0; r < a.Rotations.size(); ++r)
+    if (a.Rotations[r].X != b.Rotations[r].X || a.Rotations[r].Y != b.Rotations[r].Y ||
+        a.Rotations[r].Z != b.Rotations[r].Z)
+      return false;
+  return true;
+}
+
+std::string Member(const std::string& archive, const std::string& name) {
+  auto lgp = ArchiveKindForPath(archive).Open();
+  return std::string(lgp->ReadMemberToMemory(lgp->IndexOf(name))->View());
+}
+
+// Exports model of archive (an HRC name or a battle code) with anims (all offered when
+// none) as a .glb file.
+std::string ExportModel(const std::string& archive, const std::string& model,
+                        const std::vector<std::string>& anims, const std::string& path,
+                        int32_t fps = 30) {
+  auto lgp = ArchiveKindForPath(archive).Open();
+  TCatalogue catalogue;
+  catalogue.AnalyseArchive(*lgp);
+  TGltfOptions options;
+  options.Fps = fps;
+  WriteGltfFile(ExportItem(*lgp, ResolveExportItem(*lgp, catalogue, model, anims, false), options),
+                path);
+  return path;
+}
+
+// The .glb file at from written again to to with the node named node renamed: its
+// animations then lack a joint of that name.
+void RenameNode(const std::string& from, const std::string& to, const std::string& node) {
+  tinygltf::TinyGLTF gltf;
+  tinygltf::Model model;
+  std::string error, warning;
+  if (!gltf.LoadBinaryFromFile(&model, &error, &warning, from)) qFatal("%s", error.c_str());
+  for (tinygltf::Node& n : model.nodes)
+    if (n.name == node) n.name = "renamed_" + node;
+  gltf.SetImageWriter(nullptr, nullptr);
+  std::ostringstream out;
+  if (!gltf.WriteGltfSceneToStream(&model, out, false, true)) qFatal("cannot write %s", to.c_str());
+  WriteFile(to, out.str());
+}
+
+} // namespace
+
+class ImportTest : public QObject {
+  Q_OBJECT
+
+  TTempDir* Dir = nullptr;
+  testing::TScriptedDialogs* Script = nullptr;
+
+  std::unique_ptr<TfrmPalkorMain> Start() {
+    TPalkorPaths paths;
+    paths.Settings = Dir->File("quenmark.ini");
+    paths.Filter = Dir->File("palkor.filter");
+    paths.Cache = Dir->File("palkor.cache");
+    auto main = std::make_unique<TfrmPalkorMain>(paths);
+    main->show();
+    if (!QTest::qWaitForWindowExposed(main.get())) qWarning("the main window was not exposed");
+    return main;
+  }
+  // The model and animation chosen in the lists, as a user would.
+  static void Show(TfrmPalkorMain& main, const char* model, const char* anim) {
+    main.cmbModels->setCurrentIndex(main.cmbModels->findText(model));
+    if (anim) main.cmbAnims->setCurrentIndex(main.cmbAnims->findText(anim));
+  }
+  // File > Import Animation with the file and the list's choice answered (-1: cancelled).
+  void Import(TfrmPalkorMain& main, const std::string& file, int animation) {
+    Script->FileAnswers.push_back(file);
+    Script->ItemAnswers.push_back(animation);
+    main.mnuImportAnimation->trigger();
+    Script->FileAnswers.clear();
+    Script->ItemAnswers.clear();
+  }
+  std::unique_ptr<TfrmPalkorMain> ShowGolem() {
+    auto main = Start();
+    main->OpenArchive(Dir->File("battle.lgp"));
+    Show(*main, "[Battle] RTAA", nullptr);
+    if (!main->frmViewer->BattleModel) qWarning("the golem is not on show");
+    return main;
+  }
+
+private slots:
+  void init() {
+    Dir = new TTempDir();
+    Script = new testing::TScriptedDialogs();
+    SetDialogs(Script);
+    WriteDemoFiles(Dir->Path());
+  }
+  void cleanup() {
+    SetDialogs(nullptr);
+    delete Script;
+    delete Dir;
+  }
+
+  void theMenuItemFollowsExportAll() {
+    auto main = Start();
+    const QList<QAction*> items = main->menuBar()->actions().first()->menu()->actions();
+    const qsizetype at = items.indexOf(main->mnuExportAll);
+    QVERIFY(at >= 0 && at + 1 < items.size());
+    QCOMPARE(items[at + 1], main->mnuImportAnimation);
+    QCOMPARE(main->mnuImportAnimation->text(), QString("Import Animation..."));
+  }
+
+  // The knight's walk, from a file of both its animations, into the walk itself or into
+  // the wave; then saved.
+  void theKnightTakesTheWalkAndSavesIt_data() {
+    QTest::addColumn<QString>("target");
+    QTest::newRow("into the walk") << "KNWA.A";
+    QTest::newRow("into the wave") << "KNWV.A";
+  }
+  void theKnightTakesTheWalkAndSavesIt() {
+    QFETCH(QString, target);
+    const std::string archive = Dir->File("char.lgp");
+    const std::string file = ExportModel(archive, "KNIG.HRC", {}, Dir->File("knig.glb"));
+    const std::string walk = Member(archive, "KNWA.A");
+    auto main = Start();
+    main->OpenArchive(archive);
+    Show(*main, "KNIG.HRC - KNIG", qPrintable(target));
+    TfrmViewer& viewer = *main->frmViewer;
+    QVERIFY(viewer.FieldModel && !viewer.Modified && !main->aAnimation->isChecked());
+
+    Import(*main, file, 0);
+    QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
+    QCOMPARE(Script->ItemsOffered, (std::vector<std::vector<std::string>>{{"KNWA.A", "KNWV.A"}}));
+    TFF7Model& knight = *viewer.FieldModel;
+    QCOMPARE(QString::fromStdString(knight.AnimName), target);
+    QVERIFY(viewer.Modified);
+    QVERIFY(main->aAnimation->isChecked());
+    QCOMPARE(main->pStatus->text(), "Imported KNWA.A into " + target);
+    QCOMPARE(main->pStatus->toolTip(), main->pStatus->text());
+    const std::string imported(knight.AnimData.View());
+    if (target == "KNWA.A") {
+      // An unchanged export into its own member gives back the very same bytes.
+      QCOMPARE(imported, walk);
+    } else {
+      auto lgp = ArchiveKindForPath(archive).Open();
+      const TFF7Model walker(*lgp, "KNIG.HRC", "KNWA.A");
+      QCOMPARE(knight.FrameCount, walker.FrameCount);
+      for (int32_t k = 0; k < walker.FrameCount; ++k)
+        for (int32_t b = 1; b < knight.BoneCount(); ++b)
+          QVERIFY2(NearTurn(FieldBoneTurn(knight.GetRotation(b, k)),
+                            FieldBoneTurn(walker.GetRotation(b, k)), 0.01),
+                   qPrintable(QString("frame %1 bone %2").arg(k).arg(b)));
+    }
+    QCOMPARE(viewer.trkFrame->maximum(), knight.FrameCount - 1);
+
+    Script->Answers.push_back(TDialogs::TAnswer::Yes);
+    main->mnuSaveChanges->trigger();
+    QCOMPARE(Script->Questions,
+             std::vector<std::string>{"Model animations have changed! Update LGP?"});
+    QVERIFY(Script->Errors.empty());
+    QCOMPARE(Member(archive, target.toStdString()), imported);
+  }
+
+  // The frame slider follows the frame count: the walk exported at 15 frames a second
+  // comes back at 30 with twice as many frames, less one.
+  void theFrameSliderTakesTheNewFrameCount() {
+    const std::string archive = Dir->File("char.lgp");
+    const std::string file =
+        ExportModel(archive, "KNIG.HRC", {"KNWA.A"}, Dir->File("slow.glb"), 15);
+    auto main = Start();
+    main->OpenArchive(archive);
+    Show(*main, "KNIG.HRC - KNIG", "KNWV.A");
+    TfrmViewer& viewer = *main->frmViewer;
+    const int32_t before = viewer.FieldModel->FrameCount;
+    viewer.trkFrame->setValue(5);
+    Import(*main, file, 0);
+    QVERIFY(Script->Errors.empty());
+    QCOMPARE(viewer.FieldModel->FrameCount, 2 * before - 1);
+    QCOMPARE(viewer.trkFrame->maximum(), 2 * before - 2);
+    QVERIFY(viewer.Modified);
+  }
+
+  void theGolemTakesItsSwingInPlaceOfTheSway() {
+    const std::string archive = Dir->File("battle.lgp");
+    const std::string file = ExportModel(archive, "rt", {}, Dir->File("rt.glb"));
+    const std::string before = ReadFileBytes(archive);
+    auto main = ShowGolem();
+    TfrmViewer& viewer = *main->frmViewer;
+    TBattleModel& golem = *viewer.BattleModel;
+    QCOMPARE(golem.AnimIndex, 0);
+    std::vector<TBattleFrame> swing = golem.Anims->Anims[1].Frames;
+    QVERIFY(swing.size() != golem.Anims->Anims[0].Frames.size());
+
+    Import(*main, file, 1);
+    QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
+    QCOMPARE(Script->ItemsOffered,
+             (std::vector<std::vector<std::string>>{{"Animation 1", "Animation 2"}}));
+    QVERIFY(golem.Modified() && viewer.AnimationsModified());
+    QCOMPARE(golem.AnimIndex, 0);
+    QCOMPARE(golem.FrameCount(), int32_t(swing.size()));
+    QCOMPARE(viewer.trkFrame->maximum(), int(swing.size()));
+    QVERIFY(main->aAnimation->isChecked());
+    // Too long for the status panel: cut in the middle, whole in its tip.
+    QCOMPARE(main->pStatus->toolTip(), QString("Imported Animation 2 into Animation 1"));
+    QVERIFY(main->pStatus->text().startsWith("Imp") && main->pStatus->text().endsWith("on 1"));
+    QVERIFY(main->pStatus->fontMetrics().horizontalAdvance(main->pStatus->text()) <=
+            main->pStatus->width());
+    QCOMPARE(ReadFileBytes(archive), before); // in memory only
+
+    Script->Answers.push_back(TDialogs::TAnswer::Yes);
+    main->mnuSaveChanges->trigger();
+    QCOMPARE(Script->Questions,
+             std::vector<std::string>{"Model animations have changed! Update LGP?"});
+    QVERIFY(Script->Errors.empty());
+    QVERIFY(!viewer.BattleModel);
+    TBattleModel saved;
+    auto lgp = ArchiveKindForPath(archive).Open();
+    saved.LoadFromArchive(*lgp, "RT");
+    QCOMPARE(saved.AnimCount(), 2);
+    for (int32_t a = 0; a < 2; ++a) {
+      const auto& frames = saved.Anims->Anims[size_t(a)].Frames;
+      QCOMPARE(frames.size(), swing.size());
+      for (size_t k = 0; k < swing.size(); ++k)
+        QVERIFY2(SameFrame(frames[k], swing[k]), qPrintable(QString("%1 %2").arg(a).arg(k)));
+    }
+
+    // Choosing an animation brings the golem back, as saved.
+    main->cmbAnims->setCurrentIndex(1);
+    QVERIFY(viewer.BattleModel && !viewer.BattleModel->Modified());
+    QCOMPARE(viewer.BattleModel->AnimIndex, 1);
+    QCOMPARE(viewer.BattleModel->FrameCount(), int32_t(swing.size()));
+    QVERIFY(Script->Errors.empty());
+  }
+
+  void lettingAnImportedGolemGoAsksFirst() {
+    const std::string archive = Dir->File("battle.lgp");
+    const std::string file = ExportModel(archive, "rt", {}, Dir->File("rt.glb"));
+    const std::string before = ReadFileBytes(archive);
+    auto main = ShowGolem();
+    TfrmViewer& viewer = *main->frmViewer;
+    Import(*main, file, 1);
+    QVERIFY(viewer.BattleModel && viewer.BattleModel->Modified());
+    const TBattleModel* golem = viewer.BattleModel.get();
+
+    // Cancel, choosing a field model and quitting: the golem stays with its import.
+    main->OpenArchive(Dir->File("char.lgp"));
+    Script->Answers = {TDialogs::TAnswer::Cancel, TDialogs::TAnswer::Cancel};
+    Show(*main, "KNIG.HRC - KNIG", nullptr);
+    QVERIFY(!main->close());
+    QCOMPARE(Script->Questions.size(), size_t(2));
+    QCOMPARE(viewer.BattleModel.get(), golem);
+    QVERIFY(golem->Modified());
+    QCOMPARE(main->cmbModels->currentIndex(), -1);
+
+    // No: the golem goes, the knight is listed, the archive is as it was.
+    Script->Answers = {TDialogs::TAnswer::No};
+    Show(*main, "KNIG.HRC - KNIG", nullptr);
+    QCOMPARE(Script->Questions.size(), size_t(3));
+    QVERIFY(!viewer.BattleModel);
+    QCOMPARE(main->cmbAnims->count(), 2);
+    QCOMPARE(ReadFileBytes(archive), before);
+    for (const std::string& question : Script->Questions)
+      QCOMPARE(question, std::string("Model animations have changed! Update LGP?"));
+    QVERIFY(Script->Errors.empty());
+    QVERIFY(main->close());
+    QCOMPARE(Script->Questions.size(), size_t(3));
+  }
+
+  void cancelsChangeNothing() {
+    auto main = Start();
+    main->mnuImportAnimation->trigger();
+    QCOMPARE(Script->Errors, std::vector<std::string>{"No model selected"});
+    Script->Errors.clear();
+    main->OpenArchive(Dir->File("char.lgp"));
+    Show(*main, "KNIG.HRC - KNIG", nullptr); // listed, not shown until an animation is chosen
+    main->mnuImportAnimation->trigger();
+    QCOMPARE(Script->Errors, std::vector<std::string>{"No model selected"});
+    QVERIFY(Script->ItemsOffered.empty());
+    Script->Errors.clear();
+
+    main->cmbAnims->setCurrentIndex(main->cmbAnims->findText("KNWV.A"));
+    TfrmViewer& viewer = *main->frmViewer;
+    const std::string wave(viewer.FieldModel->AnimData.View());
+    const QString status = main->pStatus->text();
+    const std::string file = ExportModel(Dir->File("char.lgp"), "KNIG.HRC", {}, Dir->File("k.glb"));
+    Import(*main, "", 0); // the file chooser cancelled
+    QVERIFY(Script->ItemsOffered.empty());
+    Import(*main, file, -1); // the list cancelled
+    QCOMPARE(Script->ItemsOffered.size(), size_t(1));
+    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), wave);
+    QVERIFY(!viewer.Modified && !main->aAnimation->isChecked());
+    QCOMPARE(main->pStatus->text(), status);
+    QVERIFY(Script->Errors.empty() && Script->Questions.empty());
+  }
+
+  // Files that cannot give the animation: one error each, the model as it was.
+  void failuresShowOneErrorAndLeaveTheModel_data() {
+    QTest::addColumn<bool>("battle");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("not glTF") << false << "text"
+                              << "Cannot read glTF file \"%1\": ";
+    QTest::newRow("no animations") << false << "still"
+                                   << "no animations in %1";
+    QTest::newRow("a field joint missing") << false << "renamed"
+                                           << "no joint named hip in %1";
+    QTest::newRow("a battle joint missing") << true << "renamed"
+                                            << "no joint named bone0 in %1";
+  }
+  void failuresShowOneErrorAndLeaveTheModel() {
+    QFETCH(bool, battle);
+    QFETCH(QString, kind);
+    QFETCH(QString, error);
+    const std::string archive = Dir->File(battle ? "battle.lgp" : "char.lgp");
+    const std::string model = battle ? "rt" : "KNIG.HRC";
+    const std::string file = Dir->File("bad.glb");
+    if (kind == "text") {
+      WriteFile(file, "not a model at all");
+    } else if (kind == "still") {
+      auto lgp = ArchiveKindForPath(archive).Open();
+      const TFF7Model knight(*lgp, "KNIG.HRC", "KNWA.A");
+      WriteGltfFile(ExportFieldModel(knight, "KNIG", {}, {}), file);
+    } else {
+      RenameNode(ExportModel(archive, model, {}, Dir->File("good.glb")), file,
+                 battle ? "bone0" : "hip");
+    }
+    const std::string before = ReadFileBytes(archive);
+
+    auto main = battle ? ShowGolem() : Start();
+    if (!battle) {
+      main->OpenArchive(archive);
+      Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
+    }
+    TfrmViewer& viewer = *main->frmViewer;
+    const std::string walk =
+        viewer.FieldModel ? std::string(viewer.FieldModel->AnimData.View()) : "";
+    const std::vector<TBattleFrame> sway =
+        battle ? viewer.BattleModel->Anims->Anims[0].Frames : std::vector<TBattleFrame>();
+    const int slider = viewer.trkFrame->maximum();
+    Import(*main, file, 0);
+
+    QCOMPARE(Script->Errors.size(), size_t(1));
+    const std::string expected = error.arg(QString::fromStdString(file)).toStdString();
+    QVERIFY2(Script->Errors[0].rfind(expected, 0) == 0, Script->Errors[0].c_str());
+    QCOMPARE(viewer.trkFrame->maximum(), slider);
+    QVERIFY(!viewer.AnimationsModified() && !main->aAnimation->isChecked());
+    if (battle) {
+      const auto& frames = viewer.BattleModel->Anims->Anims[0].Frames;
+      QCOMPARE(frames.size(), sway.size());
+      for (size_t k = 0; k < sway.size(); ++k) QVERIFY(SameFrame(frames[k], sway[k]));
+    } else {
+      QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), walk);
+    }
+    QVERIFY(main->close());
+    QVERIFY(Script->Questions.empty());
+    QCOMPARE(ReadFileBytes(archive), before);
+  }
+};
+
+QTEST_MAIN(ImportTest)
+#include "ImportTest.moc"
