@@ -286,7 +286,10 @@ int32_t TGltfAnimationFile::FrameCount(int32_t animation, int32_t fps) const {
     last = std::max(last, double(c.Times.back()));
   // Keys written at k / fps in single precision may lie a hair before it.
   const double frames = std::floor(last * fps + 1e-3) + 1;
-  if (frames > 1e6) throw Exception(Format("%s: animation %d is too long", FPath, animation + 1));
+  // An hour at 30 frames a second; more would only run the machine out of memory.
+  if (frames > 108000)
+    throw Exception(Format("Animation %d of %s lasts too long to import: %.0f frames",
+                           animation + 1, FPath, frames));
   return int32_t(frames);
 }
 

@@ -3,6 +3,7 @@
 #include "archive/DebugLog.h"
 #include "battle/FF7Battle.h"
 #include "export/gltf.h"
+#include "export/gltfimport.h"
 #include "field/ff73d.h"
 #include "fixtures/BattleWriters.h"
 #include "fixtures/FieldWriters.h"
@@ -139,6 +140,63 @@ void ExerciseBattle(const TBattleMembers& members) {
         model.Frame = f;
         glLoadIdentity();
         DrawBattleModel(model, textures);
+      }
+    }
+  } catch (const Exception&) {
+  }
+}
+
+namespace {
+
+// The default models, built once from archives of their members.
+struct TDefaultModels {
+  std::unique_ptr<TFF7Model> Field;
+  std::unique_ptr<TBattleModel> Battle;
+};
+
+const TDefaultModels& DefaultModels() {
+  static TDefaultModels models = [] {
+    TDefaultModels m;
+    const TModelMembers members = DefaultModel();
+    TLGPFixture lgp;
+    lgp.Add("M.HRC", members.HRC).Add("R.RSD", members.RSD).Add("P.P", members.P);
+    lgp.Add("T.TEX", members.TEX).Add("M.A", members.A);
+    const std::string path = ScratchPath("gltf-model.lgp");
+    WriteFile(path, BuildLGP(lgp));
+    auto archive = TLGPFile::Create(path, false);
+    m.Field = std::make_unique<TFF7Model>(*archive, "M.HRC", "M.A");
+    TBattleModel::TMemberList list;
+    for (const auto& [suffix, bytes] : DefaultBattle())
+      list.emplace_back(suffix, std::make_unique<TMemoryStream>(bytes));
+    m.Battle = std::make_unique<TBattleModel>();
+    m.Battle->LoadFromList(list);
+    return m;
+  }();
+  return models;
+}
+
+} // namespace
+
+std::vector<std::string> DefaultGltfFiles() {
+  const TDefaultModels& m = DefaultModels();
+  TGltfDocument field = ExportFieldModel(*m.Field, "M", {{"M.A", m.Field->AnimData.View()}}, {});
+  TGltfDocument battle = ExportBattleModel(*m.Battle, "B", {0, 1}, {});
+  return {field.Bytes(true), field.Bytes(false), battle.Bytes(true)};
+}
+
+void ExerciseGltfImport(const std::string& bytes) {
+  const TDefaultModels& m = DefaultModels();
+  const std::string path = ScratchPath("import.glb");
+  WriteFile(path, bytes);
+  try {
+    TGltfAnimationFile file(path);
+    const size_t count = std::min<size_t>(file.AnimationNames().size(), 4);
+    for (size_t a = 0; a < count; ++a) {
+      try {
+        if (file.FrameCount(int32_t(a), 30) > 2000) continue;
+        ImportFieldAnimation(*m.Field, m.Field->AnimData.View(), file, int32_t(a), 30);
+        ImportBattleAnimation(*m.Battle, 0, file, int32_t(a), 30);
+      } catch (const Exception&) {
       }
     }
   } catch (const Exception&) {

@@ -32,6 +32,15 @@ TBattleMembers DefaultBattle();
 // every frame (up to 64) of every animation. Errors with a message are swallowed.
 void ExerciseBattle(const TBattleMembers& members);
 
+// The default field and battle models exported as glTF files (binary, and JSON), as
+// another program would read them: the joints bear the models' bone names.
+std::vector<std::string> DefaultGltfFiles();
+
+// Reads bytes as a glTF file and imports each of its animations (up to 4, and up to 2,000
+// frames) into the default field model's and battle model's animations. Errors with a
+// message are expected and swallowed.
+void ExerciseGltfImport(const std::string& bytes);
+
 // A file path of this process, in memory-backed /dev/shm.
 std::string ScratchPath(const char* name);
 

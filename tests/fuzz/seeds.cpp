@@ -46,5 +46,9 @@ int main(int argc, char** argv) {
   std::string joined;
   for (const auto& [suffix, bytes] : battle) joined += (joined.empty() ? "" : "\x7F|\x7F") + bytes;
   seed("fuzz_battle_model", "battle.members", joined);
+
+  const std::vector<std::string> gltf = palkor::fuzzing::DefaultGltfFiles();
+  for (size_t i = 0; i < gltf.size(); ++i)
+    seed("fuzz_gltf_import", std::to_string(i) + ".gltf", gltf[i]);
   return 0;
 }
