@@ -27,14 +27,6 @@ using namespace palkor::testing;
 
 namespace {
 
-// Two turns within this many degrees of each other, as a difference of matrix elements.
-bool NearTurn(const TMatrix4& a, const TMatrix4& b, double degrees) {
-  const double tolerance = 2 * std::sin(degrees * M_PI / 360);
-  for (int i = 0; i < 11; ++i)
-    if (i % 4 != 3 && std::abs(a.M[i] - b.M[i]) > tolerance) return false;
-  return true;
-}
-
 void SetAccessorFloats(tinygltf::Model& model, int index, const std::vector<float>& values) {
   const tinygltf::Accessor& accessor = model.accessors.at(size_t(index));
   const tinygltf::BufferView& view = model.bufferViews.at(size_t(accessor.bufferView));
@@ -152,21 +144,11 @@ TEST_F(GltfImport, BattleAnimationsComeBackWithTheirValuesAndOffsets) {
   const std::string path = Dir.File("golem.gltf");
   WriteGltfFile(ExportBattleModel(golem, "RT", {0, 1}, {}), path);
   TGltfAnimationFile file(path);
-  auto same = [](const TBattleFrame& a, const TBattleFrame& b) {
-    if (a.OffsetX != b.OffsetX || a.OffsetY != b.OffsetY || a.OffsetZ != b.OffsetZ ||
-        a.Rotations.size() != b.Rotations.size())
-      return false;
-    for (size_t r = 0; r < a.Rotations.size(); ++r)
-      if (a.Rotations[r].X != b.Rotations[r].X || a.Rotations[r].Y != b.Rotations[r].Y ||
-          a.Rotations[r].Z != b.Rotations[r].Z)
-        return false;
-    return true;
-  };
   for (int32_t a = 0; a < 2; ++a) {
     std::vector<TBattleFrame> frames = ImportBattleAnimation(golem, a, file, a, 30);
     const auto& original = golem.Anims->Anims[size_t(a)].Frames;
     ASSERT_EQ(frames.size(), original.size());
-    for (size_t k = 0; k < frames.size(); ++k) EXPECT_TRUE(same(frames[k], original[k])) << k;
+    for (size_t k = 0; k < frames.size(); ++k) EXPECT_TRUE(SameFrame(frames[k], original[k])) << k;
   }
   // The attack into the idle's place (16 frames, grows to 20): the attack's offsets, and
   // turns that are the attack's, whichever values express them.
@@ -191,7 +173,7 @@ TEST_F(GltfImport, BattleAnimationsComeBackWithTheirValuesAndOffsets) {
   TBattleAnims decoded(member);
   ASSERT_EQ(decoded.Anims.size(), 1u);
   for (size_t k = 0; k < frames.size(); ++k)
-    EXPECT_TRUE(same(decoded.Anims[0].Frames[k], frames[k]));
+    EXPECT_TRUE(SameFrame(decoded.Anims[0].Frames[k], frames[k]));
 }
 
 TEST_F(GltfImport, JointsWithOtherAxesAndKeysReversedAreReadFromTheSkin) {

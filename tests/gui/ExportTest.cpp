@@ -9,6 +9,7 @@
 #include "geometry/Conventions.h"
 #include "platform/Files.h"
 #include "tests/gui/ScriptedDialogs.h"
+#include "tests/gui/WindowTestSupport.h"
 
 #include <QProgressDialog>
 #include <QTest>
@@ -83,27 +84,8 @@ int CountFiles(const std::string& folder) {
 
 } // namespace
 
-class ExportTest : public QObject {
+class ExportTest : public QObject, protected testing::TWindowTestBase {
   Q_OBJECT
-
-  TTempDir* Dir = nullptr;
-  testing::TScriptedDialogs* Script = nullptr;
-
-  std::unique_ptr<TfrmPalkorMain> Start() {
-    TPalkorPaths paths;
-    paths.Settings = Dir->File("quenmark.ini");
-    paths.Filter = Dir->File("palkor.filter");
-    paths.Cache = Dir->File("palkor.cache");
-    auto main = std::make_unique<TfrmPalkorMain>(paths);
-    main->show();
-    if (!QTest::qWaitForWindowExposed(main.get())) qWarning("the main window was not exposed");
-    return main;
-  }
-  // The model and animation chosen in the lists, as a user would.
-  static void Show(TfrmPalkorMain& main, const char* model, const char* anim) {
-    main.cmbModels->setCurrentIndex(main.cmbModels->findText(model));
-    if (anim) main.cmbAnims->setCurrentIndex(main.cmbAnims->findText(anim));
-  }
 
   // What the Export glTF dialog offered when it came up.
   struct TOffer {
@@ -130,18 +112,11 @@ class ExportTest : public QObject {
 
 private slots:
   void init() {
-    Dir = new TTempDir();
-    Script = new testing::TScriptedDialogs();
-    SetDialogs(Script);
-    WriteDemoFiles(Dir->Path());
+    BeginTest();
     // The knight's filter offers only the wave.
     WriteFile(Dir->File("palkor.filter"), "KNIGAnims=KNWV,\r\n");
   }
-  void cleanup() {
-    SetDialogs(nullptr);
-    delete Script;
-    delete Dir;
-  }
+  void cleanup() { EndTest(); }
 
   void theKnightIsExportedWithTheOfferedOrTheCurrentAnimation() {
     auto main = Start();

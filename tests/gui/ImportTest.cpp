@@ -9,7 +9,9 @@
 #include "fixtures/TempDir.h"
 #include "geometry/Conventions.h"
 #include "platform/Files.h"
+#include "tests/TestSupport.h"
 #include "tests/gui/ScriptedDialogs.h"
+#include "tests/gui/WindowTestSupport.h"
 
 #include <QMenu>
 #include <QMenuBar>
@@ -22,27 +24,10 @@
 
 using namespace palkor;
 using namespace palkor::fixtures;
+using palkor::testing::NearTurn;
+using palkor::testing::SameFrame;
 
 namespace {
-
-// Two turns within this many degrees of each other, as a difference of matrix elements.
-bool NearTurn(const TMatrix4& a, const TMatrix4& b, double degrees) {
-  const double tolerance = 2 * std::sin(degrees * M_PI / 360);
-  for (int i = 0; i < 11; ++i)
-    if (i % 4 != 3 && std::abs(a.M[i] - b.M[i]) > tolerance) return false;
-  return true;
-}
-
-bool SameFrame(const TBattleFrame& a, const TBattleFrame& b) {
-  if (a.OffsetX != b.OffsetX || a.OffsetY != b.OffsetY || a.OffsetZ != b.OffsetZ ||
-      a.Rotations.size() != b.Rotations.size())
-    return false;
-  for (size_t r = 0; r < a.Rotations.size(); ++r)
-    if (a.Rotations[r].X != b.Rotations[r].X || a.Rotations[r].Y != b.Rotations[r].Y ||
-        a.Rotations[r].Z != b.Rotations[r].Z)
-      return false;
-  return true;
-}
 
 std::string Member(const std::string& archive, const std::string& name) {
   auto lgp = ArchiveKindForPath(archive).Open();
@@ -81,27 +66,9 @@ void RenameNode(const std::string& from, const std::string& to, const std::strin
 
 } // namespace
 
-class ImportTest : public QObject {
+class ImportTest : public QObject, protected testing::TWindowTestBase {
   Q_OBJECT
 
-  TTempDir* Dir = nullptr;
-  testing::TScriptedDialogs* Script = nullptr;
-
-  std::unique_ptr<TfrmPalkorMain> Start() {
-    TPalkorPaths paths;
-    paths.Settings = Dir->File("quenmark.ini");
-    paths.Filter = Dir->File("palkor.filter");
-    paths.Cache = Dir->File("palkor.cache");
-    auto main = std::make_unique<TfrmPalkorMain>(paths);
-    main->show();
-    if (!QTest::qWaitForWindowExposed(main.get())) qWarning("the main window was not exposed");
-    return main;
-  }
-  // The model and animation chosen in the lists, as a user would.
-  static void Show(TfrmPalkorMain& main, const char* model, const char* anim) {
-    main.cmbModels->setCurrentIndex(main.cmbModels->findText(model));
-    if (anim) main.cmbAnims->setCurrentIndex(main.cmbAnims->findText(anim));
-  }
   // File > Import Animation with the file and the list's choice answered (-1: cancelled).
   void Import(TfrmPalkorMain& main, const std::string& file, int animation) {
     Script->FileAnswers.push_back(file);
@@ -119,17 +86,8 @@ class ImportTest : public QObject {
   }
 
 private slots:
-  void init() {
-    Dir = new TTempDir();
-    Script = new testing::TScriptedDialogs();
-    SetDialogs(Script);
-    WriteDemoFiles(Dir->Path());
-  }
-  void cleanup() {
-    SetDialogs(nullptr);
-    delete Script;
-    delete Dir;
-  }
+  void init() { BeginTest(); }
+  void cleanup() { EndTest(); }
 
   void theMenuItemFollowsExportAll() {
     auto main = Start();

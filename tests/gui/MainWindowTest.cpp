@@ -9,6 +9,7 @@
 #include "render/modeldraw.h"
 #include "tests/cli/CliRunner.h"
 #include "tests/gui/ScriptedDialogs.h"
+#include "tests/gui/WindowTestSupport.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -38,44 +39,19 @@ double Drawn(const QImage& image) {
 
 } // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, protected testing::TWindowTestBase {
   Q_OBJECT
 
-  TTempDir* Dir = nullptr;
-  testing::TScriptedDialogs* Script = nullptr;
-
-  TPalkorPaths Paths() const {
-    TPalkorPaths paths;
-    paths.Settings = Dir->File("quenmark.ini");
-    paths.Filter = Dir->File("palkor.filter");
-    paths.Cache = Dir->File("palkor.cache");
-    return paths;
-  }
   std::string Demo(const char* name) const { return Dir->File(name); }
 
-  std::unique_ptr<TfrmPalkorMain> Start() {
-    auto main = std::make_unique<TfrmPalkorMain>(Paths());
-    main->show();
-    if (!QTest::qWaitForWindowExposed(main.get())) qWarning("the main window was not exposed");
-    return main;
-  }
   static QImage Picture(TfrmPalkorMain& main) {
     QApplication::processEvents();
     return main.frmViewer->grabFramebuffer();
   }
 
 private slots:
-  void init() {
-    Dir = new TTempDir();
-    Script = new testing::TScriptedDialogs();
-    SetDialogs(Script);
-    WriteDemoFiles(Dir->Path());
-  }
-  void cleanup() {
-    SetDialogs(nullptr);
-    delete Script;
-    delete Dir;
-  }
+  void init() { BeginTest(); }
+  void cleanup() { EndTest(); }
 
   void aFirstRunUsesTheDefaultsAndWritesEverySettingAtExit() {
     {

@@ -1,0 +1,56 @@
+#pragma once
+
+// What the window tests share: a folder with the demo archives and filter file, dialogs
+// answered from a script, and the main window started on them.
+#include "app/pakmain.h"
+#include "fixtures/Demo.h"
+#include "fixtures/TempDir.h"
+#include "platform/Dialogs.h"
+#include "tests/gui/ScriptedDialogs.h"
+
+#include <QTest>
+
+#include <memory>
+
+namespace palkor::testing {
+
+class TWindowTestBase {
+protected:
+  fixtures::TTempDir* Dir = nullptr;
+  TScriptedDialogs* Script = nullptr;
+
+  // For each test function's init and cleanup.
+  void BeginTest() {
+    Dir = new fixtures::TTempDir();
+    Script = new TScriptedDialogs();
+    SetDialogs(Script);
+    fixtures::WriteDemoFiles(Dir->Path());
+  }
+  void EndTest() {
+    SetDialogs(nullptr);
+    delete Script;
+    delete Dir;
+  }
+
+  // Settings, filter file and cache in the test's folder.
+  TPalkorPaths Paths() const {
+    TPalkorPaths paths;
+    paths.Settings = Dir->File("quenmark.ini");
+    paths.Filter = Dir->File("palkor.filter");
+    paths.Cache = Dir->File("palkor.cache");
+    return paths;
+  }
+  std::unique_ptr<TfrmPalkorMain> Start() {
+    auto main = std::make_unique<TfrmPalkorMain>(Paths());
+    main->show();
+    if (!QTest::qWaitForWindowExposed(main.get())) qWarning("the main window was not exposed");
+    return main;
+  }
+  // The model and animation chosen in the lists, as a user would.
+  static void Show(TfrmPalkorMain& main, const char* model, const char* anim) {
+    main.cmbModels->setCurrentIndex(main.cmbModels->findText(model));
+    if (anim) main.cmbAnims->setCurrentIndex(main.cmbAnims->findText(anim));
+  }
+};
+
+} // namespace palkor::testing
