@@ -94,7 +94,9 @@ bool TQtDialogs::InputBox(const std::string& caption, const std::string& prompt,
 }
 
 bool TQtDialogs::ChooseColour(uint32_t& colour) {
-  QColor chosen = QColorDialog::getColor(Qt::white, FParent);
+  // Starts at the colour given (0x00BBGGRR).
+  QColor current(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF));
+  QColor chosen = QColorDialog::getColor(current, FParent);
   if (!chosen.isValid()) return false;
   colour = uint32_t(chosen.red()) | uint32_t(chosen.green()) << 8 | uint32_t(chosen.blue()) << 16;
   return true;
@@ -106,7 +108,14 @@ bool TQtDialogs::OpenFile(const std::string& filter, const std::string& defaultE
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setNameFilter(Text(QtFileFilter(filter)));
   dialog.setDefaultSuffix(Text(defaultExtension));
-  dialog.setDirectory(QDir::currentPath());
+  // Starts where fileName points: a folder, or a file's folder; else the current folder.
+  QFileInfo start(QFile::decodeName(fileName.c_str()));
+  if (fileName.empty() || !start.exists())
+    dialog.setDirectory(QDir::currentPath());
+  else if (start.isDir())
+    dialog.setDirectory(start.absoluteFilePath());
+  else
+    dialog.setDirectory(start.absolutePath());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   fileName = FileName(dialog.selectedFiles().front());
   return true;

@@ -173,7 +173,7 @@ void TfrmPalkorMain::CreateActions() {
     return action;
   };
   mnuOpenLGP = command("&Open LGP...", [this] {
-    std::string fileName;
+    std::string fileName = Catalogue.ArchivePath; // the dialog starts at the open archive
     if (Dialogs().OpenFile("FF7 Model Archives|CHAR.LGP;WORLD*.LGP;BATTLE.LGP|All FF7 "
                            "Archives|*.LGP|All files|*.*",
                            "lgp", fileName))
@@ -627,7 +627,7 @@ void TfrmPalkorMain::SetLighting(bool on) {
 }
 
 void TfrmPalkorMain::SetBackground() {
-  uint32_t colour = 0;
+  uint32_t colour = FBackColour;
   if (!Dialogs().ChooseColour(colour)) return;
   FBackColour = colour & 0xFFFFFF;
   frmViewer->update();

@@ -24,9 +24,10 @@ public:
   // A line of text; false when cancelled.
   virtual bool InputBox(const std::string& caption, const std::string& prompt,
                         std::string& value) = 0;
-  // A colour (0x00BBGGRR); false when cancelled.
+  // A colour (0x00BBGGRR), starting at colour; false when cancelled.
   virtual bool ChooseColour(uint32_t& colour) = 0;
-  // An existing file; filter is "description|patterns|description|patterns...".
+  // An existing file; filter is "description|patterns|description|patterns...". The
+  // dialog starts where fileName points (a folder, or a file's folder) when it is given.
   virtual bool OpenFile(const std::string& filter, const std::string& defaultExtension,
                         std::string& fileName) = 0;
   // A file to write, filter as OpenFile's; fileName comes in as the suggestion (its

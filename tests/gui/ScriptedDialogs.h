@@ -33,8 +33,12 @@ public:
   bool InputBox(const std::string&, const std::string&, std::string& value) override {
     return Take(InputAnswers, value);
   }
-  bool ChooseColour(uint32_t& colour) override { return Take(ColourAnswers, colour); }
+  bool ChooseColour(uint32_t& colour) override {
+    ColourStarts.push_back(colour);
+    return Take(ColourAnswers, colour);
+  }
   bool OpenFile(const std::string&, const std::string&, std::string& fileName) override {
+    FileStarts.push_back(fileName);
     return Take(FileAnswers, fileName) && !fileName.empty();
   }
   bool SaveFile(const std::string&, const std::string&, std::string& fileName) override {
