@@ -19,6 +19,9 @@ public:
   std::deque<std::string> InputAnswers; // InputBox; none left: cancelled
   std::deque<int> ItemAnswers;          // ChooseItem: the index chosen; -1 or none left cancels
   std::vector<std::string> Questions, Errors, Messages;
+  // Where the colour and file choices started.
+  std::vector<uint32_t> ColourStarts;
+  std::vector<std::string> FileStarts;
   std::vector<std::string> SaveSuggestions;           // the names SaveFile was offered
   std::vector<std::vector<std::string>> ItemsOffered; // the lists ChooseItem offered
 
