@@ -62,11 +62,11 @@ std::string FilterExtension(const std::string& qtFilter) {
   return extension;
 }
 
-TDialogs::TAnswer TQtDialogs::Ask(const std::string& text, bool withCancel) {
+TDialogs::TAnswer TQtDialogs::Ask(const std::string& text, bool withCancel, bool defaultNo) {
   auto buttons = QMessageBox::Yes | QMessageBox::No;
   if (withCancel) buttons |= QMessageBox::Cancel;
-  switch (
-      QMessageBox::question(FParent, QApplication::applicationDisplayName(), Text(text), buttons)) {
+  switch (QMessageBox::question(FParent, QApplication::applicationDisplayName(), Text(text),
+                                buttons, defaultNo ? QMessageBox::No : QMessageBox::Yes)) {
   case QMessageBox::Yes:
     return TAnswer::Yes;
   case QMessageBox::No:

@@ -12,7 +12,7 @@ public:
   explicit TQtDialogs(QWidget* parent = nullptr) : FParent(parent) {}
   void SetParent(QWidget* parent) { FParent = parent; }
 
-  TAnswer Ask(const std::string& text, bool withCancel) override;
+  TAnswer Ask(const std::string& text, bool withCancel, bool defaultNo = false) override;
   void ShowError(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   bool InputBox(const std::string& caption, const std::string& prompt, std::string& value) override;

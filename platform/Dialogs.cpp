@@ -9,7 +9,7 @@ namespace {
 // Until a program sets its own, every question is refused and errors go nowhere.
 class TNoDialogs : public TDialogs {
 public:
-  TAnswer Ask(const std::string&, bool) override { return TAnswer::No; }
+  TAnswer Ask(const std::string&, bool, bool) override { return TAnswer::No; }
   void ShowError(const std::string&) override {}
   void ShowMessage(const std::string&) override {}
   bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }

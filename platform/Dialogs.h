@@ -14,9 +14,13 @@ public:
   virtual ~TDialogs() = default;
   enum class TAnswer { Yes, No, Cancel };
   // A question with the buttons Yes and No, and Cancel when withCancel.
-  virtual TAnswer Ask(const std::string& text, bool withCancel) = 0;
+  // The default button is Yes, or No with defaultNo (for questions whose Yes cannot be
+  // taken back lightly).
+  virtual TAnswer Ask(const std::string& text, bool withCancel, bool defaultNo = false) = 0;
   // A Yes/No question; true for Yes.
-  bool Confirm(const std::string& text) { return Ask(text, false) == TAnswer::Yes; }
+  bool Confirm(const std::string& text, bool defaultNo = false) {
+    return Ask(text, false, defaultNo) == TAnswer::Yes;
+  }
   // An error message box.
   virtual void ShowError(const std::string& text) = 0;
   // An information message box.

@@ -394,9 +394,9 @@ void TfrmViewer::trkRZChange(int tag, int position) {
 
 void TfrmViewer::btnCopyClick() {
   if (!FieldModel) return;
-  if (!Dialogs().Confirm(
-          "WARNING! This will propagate the current bone rotations to every other "
-          "frame. IE: Every frame will become a copy of THIS one. SURE to continue?"))
+  if (!Dialogs().Confirm("WARNING! This will propagate the current bone rotations to every other "
+                         "frame. IE: Every frame will become a copy of THIS one. SURE to continue?",
+                         true))
     return;
   std::vector<TVec3> pose;
   for (int32_t j = 1; j < FieldModel->BoneCount(); ++j) {

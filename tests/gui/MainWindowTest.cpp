@@ -341,6 +341,7 @@ private slots:
     viewer.btnCopy->click();
     QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), before);
     QVERIFY(!viewer.Modified);
+    QVERIFY(Script->DefaultNo.back()); // Enter does not rewrite every frame
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     viewer.btnCopy->click();
     QVERIFY(viewer.Modified);

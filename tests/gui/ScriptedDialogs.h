@@ -19,14 +19,17 @@ public:
   std::deque<std::string> InputAnswers; // InputBox; none left: cancelled
   std::deque<int> ItemAnswers;          // ChooseItem: the index chosen; -1 or none left cancels
   std::vector<std::string> Questions, Errors, Messages;
+  // Per question: its default button was No.
+  std::vector<bool> DefaultNo;
   // Where the colour and file choices started.
   std::vector<uint32_t> ColourStarts;
   std::vector<std::string> FileStarts;
   std::vector<std::string> SaveSuggestions;           // the names SaveFile was offered
   std::vector<std::vector<std::string>> ItemsOffered; // the lists ChooseItem offered
 
-  TAnswer Ask(const std::string& text, bool) override {
+  TAnswer Ask(const std::string& text, bool, bool defaultNo) override {
     Questions.push_back(text);
+    DefaultNo.push_back(defaultNo);
     TAnswer answer = TAnswer::No;
     Take(Answers, answer);
     return answer;
