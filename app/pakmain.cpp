@@ -1,5 +1,6 @@
-// The main window. Settings live in "quenmark.ini" (section "Palkor": Left, Top, Width,
-// Height, WS, Filter, BackColour; one section per toolbar for its place).
+// The main window: its actions, menus, toolbars and status bar, the catalogue shown in
+// the model lists, and the viewer. Settings are in paksettings.cpp, frame output in
+// pakrender.cpp, glTF in pakexport.cpp.
 #include "app/pakmain.h"
 
 #include "render/QtText.h"
@@ -36,14 +37,6 @@ namespace palkor {
 
 namespace {
 
-// Everything up to the extension of the program's path, for its ".filter" and ".cache".
-std::string ProgramPathWithExtension(const std::string& extension) {
-  std::string path = ProgramPath();
-  size_t slash = path.rfind('/'), dot = path.rfind('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.erase(dot);
-  return path + extension;
-}
-
 // The viewer's window in the work area: closing it only minimises it.
 class TViewerSubWindow : public QMdiSubWindow {
 public:
@@ -56,41 +49,7 @@ protected:
   }
 };
 
-const char* AreaName(Qt::ToolBarArea area) {
-  switch (area) {
-  case Qt::TopToolBarArea:
-    return "Top";
-  case Qt::BottomToolBarArea:
-    return "Bottom";
-  case Qt::LeftToolBarArea:
-    return "Left";
-  case Qt::RightToolBarArea:
-    return "Right";
-  default:
-    return "";
-  }
-}
-
-Qt::ToolBarArea AreaOf(const QString& name, Qt::ToolBarArea fallback) {
-  if (name == "Top") return Qt::TopToolBarArea;
-  if (name == "Bottom") return Qt::BottomToolBarArea;
-  if (name == "Left") return Qt::LeftToolBarArea;
-  if (name == "Right") return Qt::RightToolBarArea;
-  return fallback;
-}
-
 } // namespace
-
-TPalkorPaths TPalkorPaths::Default() {
-  TPalkorPaths paths;
-  paths.Settings =
-      QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                        "/quenmark.ini")
-          .toStdString();
-  paths.Filter = ProgramPathWithExtension(".filter");
-  paths.Cache = ProgramPathWithExtension(".cache");
-  return paths;
-}
 
 TProgressPanel::TProgressPanel(const TCatalogue& catalogue, QWidget* parent)
     : QWidget(parent), FCatalogue(catalogue) {}
@@ -301,72 +260,6 @@ bool TfrmPalkorMain::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-void TfrmPalkorMain::LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea) {
-  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
-  ini.beginGroup(toolbar->objectName());
-  // A toolbar left floating comes back docked where it last was: the toolkit has no way
-  // to float one on its own. For the same reason "Model details" starts docked at the top
-  // beside the model lists rather than floating.
-  QString docked = ini.value("DockedTo").toString();
-  Qt::ToolBarArea area =
-      AreaOf(docked.isEmpty() ? ini.value("LastDock").toString() : docked, defaultArea);
-  if (ini.value("DockRow", 0).toInt() > 0) addToolBarBreak(area);
-  addToolBar(area, toolbar);
-  toolbar->setVisible(ini.value("Visible", 1).toInt() != 0);
-  ini.endGroup();
-}
-
-void TfrmPalkorMain::SaveToolbarLayout(QToolBar* toolbar) {
-  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
-  ini.beginGroup(toolbar->objectName());
-  Qt::ToolBarArea area = toolBarArea(toolbar);
-  bool floating = toolbar->isFloating();
-  ini.setValue("Rev", 1);
-  ini.setValue("Visible", toolbar->isVisibleTo(this) ? 1 : 0);
-  ini.setValue("DockedTo", floating ? QString() : QString(AreaName(area)));
-  ini.setValue("LastDock", AreaName(area));
-  ini.setValue("DockRow", toolBarBreak(toolbar) ? 1 : 0);
-  bool vertical = area == Qt::LeftToolBarArea || area == Qt::RightToolBarArea;
-  ini.setValue("DockPos", vertical ? toolbar->y() : toolbar->x());
-  ini.setValue("FloatLeft", toolbar->x());
-  ini.setValue("FloatTop", toolbar->y());
-  ini.endGroup();
-}
-
-void TfrmPalkorMain::LoadSettings() {
-  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
-  ini.beginGroup("Palkor");
-  move(ini.value("Left", x()).toInt(), ini.value("Top", y()).toInt());
-  resize(ini.value("Width", width()).toInt(), ini.value("Height", height()).toInt());
-  switch (ini.value("WS", 0).toInt()) {
-  case 1:
-    setWindowState(Qt::WindowMinimized);
-    break;
-  case 2:
-    setWindowState(Qt::WindowMaximized);
-    break;
-  default:
-    break;
-  }
-  chkFilter->setChecked(ini.value("Filter", 0).toInt() != 0);
-  FBackColour = uint32_t(ini.value("BackColour", 3375104).toLongLong());
-  ini.endGroup();
-}
-
-void TfrmPalkorMain::SaveSettings() {
-  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
-  ini.beginGroup("Palkor");
-  QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
-  ini.setValue("Left", normal.x());
-  ini.setValue("Top", normal.y());
-  ini.setValue("Width", normal.width());
-  ini.setValue("Height", normal.height());
-  ini.setValue("WS", isMinimized() ? 1 : isMaximized() ? 2 : 0);
-  ini.setValue("Filter", chkFilter->isChecked() ? 1 : 0);
-  ini.setValue("BackColour", qlonglong(FBackColour));
-  ini.endGroup();
-}
-
 // The game's field data folder (AppPath followed by "data\field") becomes the current
 // folder, where File > Open starts. Without it, or when it is not there, the start
 // folder stays.
@@ -544,69 +437,6 @@ bool TfrmPalkorMain::AnimationChosen() {
   cmbAnims->setCurrentIndex(
       frmViewer->FieldModel ? cmbAnims->findText(Text(frmViewer->FieldModel->AnimName)) : -1);
   return false;
-}
-
-namespace {
-
-// Frames taken from the viewer's own drawing.
-class TViewerFrames : public TFrameTarget {
-public:
-  explicit TViewerFrames(TfrmViewer& viewer) : FViewer(viewer) {}
-  void SetView(int32_t x, int32_t y, int32_t z) override {
-    FViewer.TrkX->setValue(x);
-    FViewer.TrkY->setValue(y);
-    FViewer.TrkZ->setValue(z);
-  }
-  void ShowFrame(int32_t frame) override { FViewer.trkFrame->setValue(frame); }
-  std::vector<uint8_t> Capture(int32_t& width, int32_t& height) override {
-    int w = 0, h = 0;
-    std::vector<uint8_t> pixels = FViewer.CapturePixels(w, h);
-    width = w;
-    height = h;
-    return pixels;
-  }
-
-private:
-  TfrmViewer& FViewer;
-};
-
-} // namespace
-
-void TfrmPalkorMain::RenderAnimation(bool showDialog) {
-  if (cmbModels->currentIndex() < 0) throw Exception("No model selected");
-  if (showDialog && frmPakMove->exec() != QDialog::Accepted) return;
-  // The panels are not part of the picture; they come back as the switches say however
-  // the run ends.
-  frmViewer->pControls->hide();
-  frmViewer->SetEditable(false);
-  struct TPanelsBack {
-    TfrmPalkorMain& Main;
-    ~TPanelsBack() {
-      Main.frmViewer->pControls->show();
-      Main.frmViewer->SetEditable(Main.aEditable->isChecked());
-    }
-  } panelsBack{*this};
-  QApplication::processEvents();
-  aAnimation->setChecked(false);
-
-  const TFrameOutputOptions options = frmPakMove->Options();
-  const std::string model = FrameModelPart(Bytes(cmbModels->currentText()));
-  const bool all = frmPakMove->AllAnimations();
-  TViewerFrames target(*frmViewer);
-  for (int a = 0; a < cmbAnims->count(); ++a) {
-    if (all) {
-      {
-        QSignalBlocker block(cmbAnims);
-        cmbAnims->setCurrentIndex(a);
-      }
-      if (!AnimationChosen()) return; // the user kept an edited model
-    }
-    const bool battle = frmViewer->BattleModel != nullptr;
-    const std::string anim =
-        FrameAnimPart(Bytes(cmbAnims->currentText()), battle, cmbAnims->currentIndex());
-    RenderAnimationFrames(target, options, model, anim, frmViewer->trkFrame->maximum());
-    if (!all) break;
-  }
 }
 
 void TfrmPalkorMain::FieldModelLoaded(bool showBones, bool showBodies) {
