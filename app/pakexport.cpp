@@ -54,7 +54,7 @@ TShownModels TfrmPalkorMain::ShownForExport(std::string& model, std::string& cur
   // A battle model is shown as soon as it is chosen in the list, a field model once one
   // of its animations is. The viewer may still show a model of an archive opened before,
   // or the one before the list's choice: those are not the list's model.
-  const int index = cmbModels->currentIndex();
+  const int index = ChosenModel();
   TShownModels shown;
   if (index < 0) throw Exception("No model selected");
   if (frmViewer->BattleModel && index == FShownModelIndex &&

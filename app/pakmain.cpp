@@ -5,10 +5,13 @@
 
 #include "render/QtText.h"
 
+#include "app/exportjobs.h"
 #include "archive/LGPNull.h"
+#include "platform/Convert.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
+#include "platform/StringList.h"
 #include "render/modeldraw.h"
 #include "render/scene.h"
 
@@ -16,16 +19,21 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPainter>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <GL/gl.h>
@@ -52,12 +60,12 @@ protected:
 } // namespace
 
 TProgressPanel::TProgressPanel(const TCatalogue& catalogue, QWidget* parent)
-    : QWidget(parent), FCatalogue(catalogue) {}
+    : QWidget(parent), FCatalogue(&catalogue) {}
 
 void TProgressPanel::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   int filled =
-      TCatalogue::ProgressWidth(width(), FCatalogue.ProgressPosition, FCatalogue.ProgressTotal);
+      TCatalogue::ProgressWidth(width(), FCatalogue->ProgressPosition, FCatalogue->ProgressTotal);
   painter.fillRect(0, 0, filled, height(), palette().highlight());
 }
 
@@ -78,8 +86,11 @@ TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
   sub->setWidget(frmViewer);
   sub->setWindowTitle("Model viewer");
   Workspace->addSubWindow(sub);
-  sub->resize(572, 452);
   sub->show();
+  // The viewer fills the work area and follows it as the main window is resized.
+  ViewerWindow = sub;
+  Workspace->viewport()->installEventFilter(this);
+  setAcceptDrops(true);
 
   CreateActions();
   CreateMenus();
@@ -92,6 +103,7 @@ TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
   LoadToolbarLayout(tbPalkorModels, Qt::TopToolBarArea);
   LoadToolbarLayout(tbPalkorDisplayOpts, Qt::BottomToolBarArea);
   LoadToolbarLayout(tbPalkorDetails, Qt::TopToolBarArea);
+  RestoreToolbarState();
   LoadSettings();
   FindGameFolder();
   std::setlocale(LC_NUMERIC, "C");
@@ -108,55 +120,70 @@ void TfrmPalkorMain::CreateActions() {
     connect(action, &QAction::toggled, this, [handler](bool on) { Guarded([&] { handler(on); }); });
     return action;
   };
-  aAnimation = option("Animation", [this](bool) { frmViewer->update(); });
-  aCrosshairs = option("Crosshairs", [this](bool on) {
+  aAnimation = option("&Animation", [this](bool) { frmViewer->update(); });
+  aCrosshairs = option("&Crosshairs", [this](bool on) {
     ShowCrosshairs = on;
     frmViewer->update();
   });
-  aWireframe = option("Wireframe", [this](bool on) { SetWireframe(on); });
-  aReflections = option("Reflections", [this](bool) { frmViewer->update(); });
-  aBones = option("Bones", [this](bool on) {
+  aWireframe = option("&Wireframe", [this](bool on) { SetWireframe(on); });
+  aReflections = option("&Reflections", [this](bool) { frmViewer->update(); });
+  aBones = option("&Bones", [this](bool on) {
     if (frmViewer->FieldModel) frmViewer->FieldModel->ShowBones = on;
     frmViewer->update();
   });
-  aBodies = option("Bodies", [this](bool on) {
+  aBodies = option("B&odies", [this](bool on) {
     if (frmViewer->FieldModel) frmViewer->FieldModel->ShowBodies = on;
     frmViewer->update();
   });
-  aLighting = option("Lighting", [this](bool on) { SetLighting(on); });
-  aEditable = option("Editable", [this](bool on) { frmViewer->SetEditable(on); });
+  aLighting = option("&Lighting", [this](bool on) { SetLighting(on); });
+  aEditable = option("&Editable", [this](bool on) { frmViewer->SetEditable(on); });
 
-  auto command = [&](const char* caption, const std::function<void()>& handler) {
+  auto command = [&](const char* caption, const std::function<void()>& handler,
+                     QKeySequence shortcut = {}) {
     auto* action = new QAction(caption, this);
+    action->setShortcut(shortcut);
     connect(action, &QAction::triggered, this, [handler] { Guarded(handler); });
     return action;
   };
-  mnuOpenLGP = command("&Open LGP...", [this] {
-    std::string fileName = Catalogue.ArchivePath; // the dialog starts at the open archive
-    if (Dialogs().OpenFile("FF7 Model Archives|CHAR.LGP;WORLD*.LGP;BATTLE.LGP|All FF7 "
-                           "Archives|*.LGP|All files|*.*",
-                           "lgp", fileName))
-      OpenLGP(fileName);
-  });
-  mnuOpenFolder = command("Open &Folder...", [this] {
-    std::string folder;
-    if (Dialogs().ChooseFolder(Catalogue.ArchivePath, folder)) OpenFolder(folder);
-  });
-  mnuTexturiser = command("Texturiser Tool", [this] { frmTex->exec(); });
-  mnuRenderAnimation = command("Render Animation", [this] { RenderAnimation(); });
-  mnuExportGltf = command("Export glTF...", [this] { ExportGltf(); });
-  mnuExportAll = command("Export All Models...", [this] { ExportAllModels(); });
-  mnuImportAnimation = command("Import Animation...", [this] { ImportAnimation(); });
-  mnuSaveChanges = command("&Save changes", [this] { frmViewer->ReleaseModel(); });
-  mnuExit = command("E&xit", [this] { close(); });
-  mnuSetBackground = command("Set Background", [this] { SetBackground(); });
-  mnuAbout = command("&About", [this] { ShowAbout(); });
+  mnuOpenLGP = command(
+      "&Open LGP...",
+      [this] {
+        std::string fileName = Catalogue.ArchivePath; // the dialog starts at the open archive
+        if (Dialogs().OpenFile("FF7 Model Archives|CHAR.LGP;WORLD*.LGP;BATTLE.LGP|All FF7 "
+                               "Archives|*.LGP|All files|*.*",
+                               "lgp", fileName))
+          OpenLGP(fileName);
+      },
+      QKeySequence::Open);
+  mnuOpenFolder = command(
+      "Open &Folder...",
+      [this] {
+        std::string folder;
+        if (Dialogs().ChooseFolder(Catalogue.ArchivePath, folder)) OpenFolder(folder);
+      },
+      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+  mnuTexturiser = command("&Texturiser Tool...", [this] { frmTex->exec(); });
+  mnuRenderAnimation = command("&Render Animation...", [this] { RenderAnimation(); });
+  mnuExportGltf = command("Export &glTF...", [this] { ExportGltf(); });
+  mnuExportAll = command("Export All &Models...", [this] { ExportAllModels(); });
+  mnuImportAnimation = command("&Import Animation...", [this] { ImportAnimation(); });
+  mnuSaveChanges = command(
+      "&Save changes", [this] { frmViewer->ReleaseModel(); }, QKeySequence::Save);
+  mnuExit = command(
+      "E&xit", [this] { close(); }, QKeySequence::Quit);
+  mnuSetBackground = command("Set &Background...", [this] { SetBackground(); });
+  mnuHelpContents = command(
+      "&Contents...", [this] { ShowHelpContents(); }, QKeySequence::HelpContents);
+  mnuAbout = command("&About Palkor...", [this] { ShowAbout(); });
 }
 
 void TfrmPalkorMain::CreateMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction(mnuOpenLGP);
   file->addAction(mnuOpenFolder);
+  mnuOpenRecent = file->addMenu("Open &Recent");
+  connect(mnuOpenRecent, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+  FillRecentMenu();
   file->addSeparator();
   file->addAction(mnuTexturiser);
   file->addAction(mnuRenderAnimation);
@@ -177,6 +204,7 @@ void TfrmPalkorMain::CreateMenus() {
   mnuToolbarDetails = toolbars->addAction("&Details");
   options->addAction(mnuSetBackground);
   QMenu* help = menuBar()->addMenu("&Help");
+  help->addAction(mnuHelpContents);
   help->addAction(mnuAbout);
 }
 
@@ -191,6 +219,13 @@ void TfrmPalkorMain::CreateToolbars() {
   cmbAnims->setObjectName("cmbAnims");
   cmbAnims->setMinimumWidth(120);
   cmbAnims->setToolTip("List of animations applicable to this model");
+  edFindModel = new QLineEdit(tbPalkorModels);
+  edFindModel->setObjectName("edFindModel");
+  edFindModel->setPlaceholderText("Find model");
+  edFindModel->setClearButtonEnabled(true);
+  edFindModel->setFixedWidth(110);
+  edFindModel->setToolTip("Show only the models whose file or display name holds this text");
+  tbPalkorModels->addWidget(edFindModel);
   tbPalkorModels->addWidget(cmbModels);
   tbPalkorModels->addWidget(cmbAnims);
 
@@ -198,8 +233,9 @@ void TfrmPalkorMain::CreateToolbars() {
   tbPalkorDisplayOpts->setObjectName("tbPalkorDisplayOpts");
   for (QAction* a :
        {aAnimation, aCrosshairs, aWireframe, aReflections, aBones, aBodies, aLighting, aEditable}) {
-    auto* box = new QCheckBox(a->text(), tbPalkorDisplayOpts);
-    box->setObjectName("chk" + a->text());
+    const QString caption = QString(a->text()).remove('&');
+    auto* box = new QCheckBox(caption, tbPalkorDisplayOpts);
+    box->setObjectName("chk" + caption);
     connect(box, &QCheckBox::toggled, a, &QAction::setChecked);
     connect(a, &QAction::toggled, box, &QCheckBox::setChecked);
     tbPalkorDisplayOpts->addWidget(box);
@@ -233,9 +269,25 @@ void TfrmPalkorMain::CreateToolbars() {
   }
 
   connect(cmbModels, &QComboBox::currentIndexChanged, this,
-          [this](int index) { Guarded([&] { ModelChosen(index); }); });
+          [this](int row) { Guarded([&] { ModelChosen(row); }); });
   connect(cmbAnims, &QComboBox::currentIndexChanged, this,
           [this] { Guarded([&] { AnimationChosen(); }); });
+  // Choosing the animation already chosen shows it too, when the viewer no longer does
+  // (after Save changes let the model go).
+  connect(cmbAnims, &QComboBox::activated, this, [this] {
+    Guarded([&] {
+      const int k = ChosenModel();
+      const bool shown =
+          k >= 0 && k == FShownModelIndex &&
+          ((frmViewer->FieldModel &&
+            SameTextASCII(frmViewer->FieldModel->AnimName, Bytes(cmbAnims->currentText()))) ||
+           (frmViewer->BattleModel &&
+            frmViewer->BattleModel->AnimIndex == cmbAnims->currentIndex()));
+      if (!shown) AnimationChosen();
+    });
+  });
+  connect(edFindModel, &QLineEdit::textChanged, this,
+          [this] { Guarded([&] { FillModelList(); }); });
   connect(cmbDetails, &QComboBox::currentIndexChanged, this,
           [this] { Guarded([&] { AnimationChosen(); }); });
 }
@@ -254,6 +306,9 @@ void TfrmPalkorMain::CreateStatusBar() {
 }
 
 bool TfrmPalkorMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Workspace->viewport() && event->type() == QEvent::Resize &&
+      !ViewerWindow->isMinimized() && !ViewerWindow->isMaximized())
+    ViewerWindow->setGeometry(Workspace->viewport()->rect());
   // The progress panel takes what the status bar's width leaves.
   if (watched == statusBar() && event->type() == QEvent::Resize)
     pProgress->setFixedWidth(std::max(0, statusBar()->width() - pStatus->width() - 75));
@@ -292,6 +347,7 @@ void TfrmPalkorMain::FirstShow() {
     throw;
   }
   FillModelList();
+  UpdateTitle();
   StatusText("Complete!");
 }
 
@@ -330,31 +386,76 @@ void TfrmPalkorMain::ModelListUpdating(bool updating) {
 }
 
 void TfrmPalkorMain::FillModelList() {
+  // The model kept chosen, when the search still shows it; nothing is loaded again.
+  const int chosen = ChosenModel();
   QSignalBlocker block(cmbModels);
   cmbModels->clear();
-  for (const std::string& item : Catalogue.ModelItems) cmbModels->addItem(Text(item));
-  cmbModels->setCurrentIndex(-1);
-  // A model still on show is no entry of the new list.
-  FShownModelIndex = -1;
+  const QString find = edFindModel->text().trimmed();
+  for (size_t k = 0; k < Catalogue.ModelItems.size(); ++k) {
+    const QString item = Text(Catalogue.ModelItems[k]);
+    bool found = find.isEmpty() || item.contains(find, Qt::CaseInsensitive);
+    if (!found && k < Catalogue.ModelList.size())
+      for (const std::string& name : Catalogue.NamesFor(int32_t(k)))
+        found = found || Text(name).contains(find, Qt::CaseInsensitive);
+    if (found) cmbModels->addItem(item, int(k));
+  }
+  cmbModels->setCurrentIndex(RowOfModel(chosen));
+}
+
+int TfrmPalkorMain::RowOfModel(int k) const {
+  return k < 0 ? -1 : cmbModels->findData(k);
+}
+
+int TfrmPalkorMain::ChosenModel() const {
+  const int row = cmbModels->currentIndex();
+  return row < 0 ? -1 : cmbModels->itemData(row).toInt();
 }
 
 void TfrmPalkorMain::OpenLGP(const std::string& fileName) {
-  Catalogue.ArchivePath = fileName;
-  auto archive = TLGPFile::Create(fileName, false);
-  try {
-    Catalogue.AnalyseArchive(*archive, this);
-  } catch (...) {
-    FillModelList();
-    throw;
-  }
-  FillModelList();
+  OpenCatalogue(fileName, false);
 }
 
 void TfrmPalkorMain::OpenFolder(const std::string& folder) {
-  Catalogue.ArchivePath = folder.empty() || folder.back() != '/' ? folder + "/" : folder;
-  auto archive = TNullLGP::CreateFromFolder(Catalogue.ArchivePath);
-  Catalogue.AnalyseArchive(*archive, this);
+  OpenCatalogue(folder.empty() || folder.back() != '/' ? folder + "/" : folder, true);
+}
+
+void TfrmPalkorMain::OpenCatalogue(const std::string& path, bool folder) {
+  TCatalogue next;
+  next.ArchivePath = path;
+  next.FilterList = Catalogue.FilterList;
+  pProgress->Follow(next);
+  struct TFollowBack {
+    TfrmPalkorMain& Main;
+    ~TFollowBack() {
+      Main.pProgress->Follow(Main.Catalogue);
+      Main.pProgress->update();
+    }
+  } followBack{*this};
+  try {
+    std::unique_ptr<TLGPFile> archive =
+        folder ? std::unique_ptr<TLGPFile>(TNullLGP::CreateFromFolder(path))
+               : TLGPFile::Create(path, false);
+    next.AnalyseArchive(*archive, this);
+  } catch (const Exception& e) {
+    StatusText("");
+    // A file that is there but does not read as an archive: say so, and why.
+    if (!folder && FileExists(path))
+      throw Exception(Format("\"%s\" is not an LGP archive (%s)", path, e.Message()));
+    throw;
+  }
+  // The model on show stays until a model of the new list is chosen, as it does when
+  // another model of the same list is.
+  Catalogue = std::move(next);
+  FShownModelIndex = -1;
+  {
+    QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails), blockModels(cmbModels);
+    cmbAnims->clear();
+    cmbDetails->clear();
+    cmbModels->setCurrentIndex(-1);
+  }
   FillModelList();
+  AddRecentArchive(path);
+  UpdateTitle();
 }
 
 void TfrmPalkorMain::OpenArchive(const std::string& path) {
@@ -366,19 +467,93 @@ void TfrmPalkorMain::OpenArchive(const std::string& path) {
   });
 }
 
-void TfrmPalkorMain::ModelChosen(int index) {
+void TfrmPalkorMain::ShowModel(const std::string& model, const std::string& anim) {
+  Guarded([&] {
+    int k = -1;
+    if (IsBattleModelName(model)) {
+      for (size_t c = 0; c < Catalogue.BattleCodes.size() && k < 0; ++c)
+        if (SameTextASCII(Catalogue.BattleCodes[c], model)) k = int(c);
+    } else {
+      k = Catalogue.IndexOfModel(model);
+    }
+    if (k < 0) throw Exception("no model named " + model);
+    edFindModel->clear();
+    cmbModels->setCurrentIndex(RowOfModel(k));
+    if (anim.empty()) return;
+    int row = -1;
+    int32_t number = 0;
+    if (frmViewer->BattleModel && TryStrToInt(anim, number))
+      row = number >= 1 && number <= cmbAnims->count() ? number - 1 : -1;
+    else
+      for (int a = 0; a < cmbAnims->count() && row < 0; ++a)
+        if (SameTextASCII(Bytes(cmbAnims->itemText(a)), anim)) row = a;
+    if (row < 0) throw Exception("no animation named " + anim);
+    cmbAnims->setCurrentIndex(row);
+    aAnimation->setChecked(true);
+  });
+}
+
+void TfrmPalkorMain::UpdateTitle() {
+  // The archive's file name, or the folder's name; the mark shows unsaved edits.
+  QString name;
+  if (!Catalogue.ArchivePath.empty()) {
+    QString path = QFile::decodeName(Catalogue.ArchivePath.c_str());
+    while (path.size() > 1 && path.endsWith('/')) path.chop(1);
+    name = QFileInfo(path).fileName();
+  }
+  setWindowTitle(name.isEmpty() ? QString("Quenmark: Palkor")
+                                : name + "[*] \u2014 Quenmark: Palkor");
+}
+
+void TfrmPalkorMain::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (!urls.isEmpty() && urls.front().isLocalFile()) event->acceptProposedAction();
+}
+
+void TfrmPalkorMain::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+  event->acceptProposedAction();
+  OpenArchive(QFile::encodeName(urls.front().toLocalFile()).toStdString());
+}
+
+void TfrmPalkorMain::FillRecentMenu() {
+  mnuOpenRecent->clear();
+  const QStringList recent = RecentArchives();
+  for (int i = 0; i < recent.size(); ++i) {
+    const QString path = recent[i];
+    // A mnemonic for each: 1 to 8.
+    QAction* item = mnuOpenRecent->addAction(QString("&%1 %2").arg(i + 1).arg(path));
+    connect(item, &QAction::triggered, this, [this, path] {
+      Guarded([&] {
+        const std::string local = QFile::encodeName(path).toStdString();
+        if (!QFileInfo::exists(path)) {
+          ForgetRecentArchive(local);
+          Dialogs().ShowMessage(
+              Format("\"%s\" is no longer there: it has been taken off the list.", local));
+          return;
+        }
+        OpenArchive(local);
+      });
+    });
+  }
+  mnuOpenRecent->setEnabled(!recent.isEmpty());
+}
+
+void TfrmPalkorMain::ModelChosen(int row) {
   QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails);
+  const int index = row < 0 ? -1 : cmbModels->itemData(row).toInt();
   if (index < 0) {
     cmbAnims->clear();
     return;
   }
-  const std::string item = Bytes(cmbModels->itemText(index));
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
-  if (item.rfind("[Battle]", 0) == 0) {
-    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, item.substr(9, 2))) {
+  if (size_t(index) < Catalogue.BattleCodes.size()) {
+    const std::string item = Catalogue.ModelItems[size_t(index)];
+    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(index)])) {
       // The edited field model stays: so does the list that goes with it.
       QSignalBlocker blockModels(cmbModels);
-      cmbModels->setCurrentIndex(FShownModelIndex);
+      cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
       return;
     }
     FShownModelIndex = index;
@@ -401,7 +576,7 @@ void TfrmPalkorMain::ModelChosen(int index) {
   // stays until one of the new model's animations is chosen.
   if (frmViewer->BattleModel && !frmViewer->ReleaseModel()) {
     QSignalBlocker blockModels(cmbModels);
-    cmbModels->setCurrentIndex(FShownModelIndex);
+    cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
     return;
   }
   cmbAnims->clear();
@@ -415,7 +590,7 @@ void TfrmPalkorMain::ModelChosen(int index) {
 }
 
 bool TfrmPalkorMain::AnimationChosen() {
-  int model = cmbModels->currentIndex(), anim = cmbAnims->currentIndex();
+  int model = ChosenModel(), anim = cmbAnims->currentIndex();
   if (model < 0 || anim < 0) return true;
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   if (!frmViewer->BattleModel && size_t(model) < Catalogue.BattleCodes.size()) {
@@ -461,6 +636,34 @@ void TfrmPalkorMain::SetBackground() {
   if (!Dialogs().ChooseColour(colour)) return;
   FBackColour = colour & 0xFFFFFF;
   frmViewer->update();
+}
+
+void TfrmPalkorMain::ShowHelpContents() {
+  QDialog help(this);
+  help.setWindowTitle("Palkor Help");
+  auto* layout = new QVBoxLayout(&help);
+  auto* text = new QLabel(
+      "<h3>Palkor</h3>"
+      "<p>Open a game archive (File &gt; Open LGP, Ctrl+O) or a folder of extracted files "
+      "(Ctrl+Shift+O), or drop one on the window. Choose a model, then one of its "
+      "animations, to show it; type in the search box to find a model by its file or "
+      "display name.</p>"
+      "<p><b>In the viewer</b>: drag to turn the model, use the wheel to zoom, drag with "
+      "the right or middle button to move it, double-click to see all of it. Space plays "
+      "and pauses, Left and Right step a frame, Home goes to frame 0.</p>"
+      "<p><b>Editing</b>: switch on Editable, choose a bone and move the X, Y, Z trackbars; "
+      "Edit &gt; Undo (Ctrl+Z) takes a change back. File &gt; Save changes (Ctrl+S) writes "
+      "the animation into the archive.</p>"
+      "<p>File &gt; Export glTF writes the model for Blender and game engines; File &gt; "
+      "Import Animation reads an animation back.</p>",
+      &help);
+  text->setWordWrap(true);
+  text->setMinimumWidth(420);
+  layout->addWidget(text);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &help);
+  connect(buttons, &QDialogButtonBox::rejected, &help, &QDialog::reject);
+  layout->addWidget(buttons);
+  help.exec();
 }
 
 void TfrmPalkorMain::ShowAbout() {

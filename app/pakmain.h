@@ -10,8 +10,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
 #include <QToolBar>
 
 #include <functional>
@@ -22,9 +25,11 @@ namespace palkor {
 // Where the main window keeps what lasts between runs.
 struct TPalkorPaths {
   std::string Settings; // "quenmark.ini"
-  std::string Filter;   // the program's path with the extension ".filter"
-  std::string Cache;    // the program's path with the extension ".cache"
-  // The user's configuration folder for the settings, the program's own path for the rest.
+  std::string Filter;   // "palkor.filter"
+  std::string Cache;    // "palkor.cache"
+  // The settings in the user's configuration folder, the cache in the user's cache
+  // folder; the filter file in the configuration folder when there is one there, else
+  // beside the program (as the program's path with the extension ".filter").
   static TPalkorPaths Default();
 };
 
@@ -33,12 +38,14 @@ class TProgressPanel : public QWidget {
   Q_OBJECT
 public:
   explicit TProgressPanel(const TCatalogue& catalogue, QWidget* parent = nullptr);
+  // The catalogue whose analysis the panel shows.
+  void Follow(const TCatalogue& catalogue) { FCatalogue = &catalogue; }
 
 protected:
   void paintEvent(QPaintEvent* event) override;
 
 private:
-  const TCatalogue& FCatalogue;
+  const TCatalogue* FCatalogue;
 };
 
 // The main window: menus, the three toolbars, the status bar, the eight display
@@ -49,11 +56,23 @@ public:
   explicit TfrmPalkorMain(TPalkorPaths paths = TPalkorPaths::Default(), QWidget* parent = nullptr);
   ~TfrmPalkorMain() override;
 
-  // File > "&Open LGP..." and "Open &Folder..." with the answer already known.
+  // File > "&Open LGP..." and "Open &Folder..." with the answer already known. The
+  // archive is analysed whole before it replaces the one listed: a failure leaves the
+  // archive listed, and the model on show, as they were.
   void OpenLGP(const std::string& fileName);
   void OpenFolder(const std::string& folder);
-  // Opens an archive file or folder as File > Open would (the command-line argument).
+  // Opens an archive file or folder as File > Open would (the command line, a file
+  // dropped on the window, File > Open Recent); failures are shown.
   void OpenArchive(const std::string& path);
+  // Chooses MODEL (an HRC name or a battle code, any letter case) in the model list and,
+  // when given, its animation ANIM (an A member name, or a battle animation's number
+  // from 1), and plays it: the command line's MODEL and ANIM. Failures are shown.
+  void ShowModel(const std::string& model, const std::string& anim);
+  // The catalogue index of the model chosen in the list (which a search may narrow), or
+  // -1.
+  int ChosenModel() const;
+  // The archives and folders opened last, the newest first (at most 8).
+  QStringList RecentArchives() const;
   // Writes the toolbar layout, the settings and the catalogue cache (once, at exit).
   void SaveOnExit();
 
@@ -86,13 +105,18 @@ public:
   // place of the current animation of the model on show, in memory until saved.
   void ImportAnimation();
   QMdiArea* Workspace;
+  QMdiSubWindow* ViewerWindow;
   QAction *aAnimation, *aCrosshairs, *aWireframe, *aReflections, *aBones, *aBodies, *aLighting,
       *aEditable;
   QAction *mnuOpenLGP, *mnuOpenFolder, *mnuTexturiser, *mnuRenderAnimation, *mnuExportGltf,
-      *mnuExportAll, *mnuImportAnimation, *mnuSaveChanges, *mnuExit, *mnuSetBackground, *mnuAbout;
+      *mnuExportAll, *mnuImportAnimation, *mnuSaveChanges, *mnuExit, *mnuSetBackground, *mnuAbout,
+      *mnuHelpContents;
+  QMenu* mnuOpenRecent;
   QAction *mnuToolbarModels, *mnuToolbarDisplayOpts, *mnuToolbarDetails;
   QToolBar *tbPalkorModels, *tbPalkorDisplayOpts, *tbPalkorDetails;
   QComboBox *cmbModels, *cmbAnims, *cmbDetails;
+  // Narrows the model list to the models whose file or display name holds its text.
+  QLineEdit* edFindModel;
   QCheckBox* chkFilter;
   QLabel *pStatus, *pEmpty;
   TProgressPanel* pProgress;
@@ -101,6 +125,8 @@ protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
 private:
   void CreateActions();
@@ -111,9 +137,19 @@ private:
   void SaveSettings();
   void LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea);
   void SaveToolbarLayout(QToolBar* toolbar);
+  // The toolbars' rows, order, floating state and positions as they were left.
+  void RestoreToolbarState();
+  void AddRecentArchive(const std::string& path);
+  void ForgetRecentArchive(const std::string& path);
+  void FillRecentMenu();
+  void OpenCatalogue(const std::string& path, bool folder);
+  void UpdateTitle();
+  void ShowHelpContents();
   void FindGameFolder();
   void FirstShow();
   void FillModelList();
+  // The list row of catalogue model k, or -1 when a search hides it.
+  int RowOfModel(int k) const;
   void ModelChosen(int index);
   // False when the user kept an edited model instead.
   bool AnimationChosen();

@@ -2,6 +2,7 @@
 #include "app/pakmain.h"
 
 #include "app/frameoutput.h"
+#include "platform/StringList.h"
 #include "render/QtText.h"
 
 #include <QApplication>
@@ -36,8 +37,20 @@ private:
 } // namespace
 
 void TfrmPalkorMain::RenderAnimation(bool showDialog) {
-  if (cmbModels->currentIndex() < 0) throw Exception("No model selected");
+  // What the viewer shows is what is rendered.
+  if (!frmViewer->FieldModel && !frmViewer->BattleModel) throw Exception("No model selected");
   if (showDialog && frmPakMove->exec() != QDialog::Accepted) return;
+  const bool all = frmPakMove->AllAnimations();
+  // Every animation is the model list's: the list must be the shown model's.
+  if (all) {
+    std::string shownName, shownAnim;
+    try {
+      ShownForExport(shownName, shownAnim);
+    } catch (const Exception&) {
+      throw Exception("Process all animations renders the animations listed: choose the model "
+                      "on show in the model list first");
+    }
+  }
   // The panels are not part of the picture; they come back as the switches say however
   // the run ends.
   frmViewer->pControls->hide();
@@ -53,23 +66,28 @@ void TfrmPalkorMain::RenderAnimation(bool showDialog) {
   aAnimation->setChecked(false);
 
   const TFrameOutputOptions options = frmPakMove->Options();
-  const std::string model = FrameModelPart(Bytes(cmbModels->currentText()));
-  const bool all = frmPakMove->AllAnimations();
   TViewerFrames target(*frmViewer);
-  for (int a = 0; a < cmbAnims->count(); ++a) {
+  int32_t written = 0;
+  for (int a = 0; a < (all ? cmbAnims->count() : 1); ++a) {
     if (all) {
       {
         QSignalBlocker block(cmbAnims);
         cmbAnims->setCurrentIndex(a);
       }
-      if (!AnimationChosen()) return; // the user kept an edited model
+      if (!AnimationChosen()) break; // the user kept an edited model
     }
-    const bool battle = frmViewer->BattleModel != nullptr;
-    const std::string anim =
-        FrameAnimPart(Bytes(cmbAnims->currentText()), battle, cmbAnims->currentIndex());
-    RenderAnimationFrames(target, options, model, anim, frmViewer->trkFrame->maximum());
-    if (!all) break;
+    std::string model, anim;
+    if (frmViewer->FieldModel) {
+      model = FrameModelPart(frmViewer->FieldModel->HRCName);
+      anim = FrameAnimPart(frmViewer->FieldModel->AnimName, false, 0);
+    } else {
+      model = "[Battle] " + UpperCaseASCII(frmViewer->BattleModel->Code) + "AA";
+      frmViewer->BattleModel->FrameCount(); // brings the animation's index into range
+      anim = FrameAnimPart("", true, frmViewer->BattleModel->AnimIndex);
+    }
+    written += RenderAnimationFrames(target, options, model, anim, frmViewer->trkFrame->maximum());
   }
+  StatusText(Format("Wrote %d images to %s", written, options.Prefix));
 }
 
 } // namespace palkor

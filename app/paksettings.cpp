@@ -5,7 +5,9 @@
 
 #include "platform/Files.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -47,13 +49,20 @@ Qt::ToolBarArea AreaOf(const QString& name, Qt::ToolBarArea fallback) {
 } // namespace
 
 TPalkorPaths TPalkorPaths::Default() {
+  auto folder = [](QStandardPaths::StandardLocation location) {
+    QString path = QStandardPaths::writableLocation(location);
+    QDir().mkpath(path);
+    return path;
+  };
+  const QString config = folder(QStandardPaths::GenericConfigLocation);
   TPalkorPaths paths;
-  paths.Settings =
-      QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                        "/quenmark.ini")
-          .toStdString();
-  paths.Filter = ProgramPathWithExtension(".filter");
-  paths.Cache = ProgramPathWithExtension(".cache");
+  paths.Settings = QFile::encodeName(config + "/quenmark.ini").toStdString();
+  paths.Cache =
+      QFile::encodeName(folder(QStandardPaths::CacheLocation) + "/palkor.cache").toStdString();
+  // A filter file of the user's own comes first; the one installed with the program else.
+  const QString own = config + "/palkor.filter";
+  paths.Filter = QFileInfo::exists(own) ? QFile::encodeName(own).toStdString()
+                                        : ProgramPathWithExtension(".filter");
   return paths;
 }
 
@@ -89,6 +98,37 @@ void TfrmPalkorMain::SaveToolbarLayout(QToolBar* toolbar) {
   ini.endGroup();
 }
 
+// Beside the design's keys, which stay written, the toolkit's own record of the toolbars:
+// rows, order, floating state and positions.
+void TfrmPalkorMain::RestoreToolbarState() {
+  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
+  const QByteArray state = ini.value("Palkor/ToolbarState").toByteArray();
+  if (!state.isEmpty()) restoreState(state);
+}
+
+QStringList TfrmPalkorMain::RecentArchives() const {
+  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
+  return ini.value("Palkor/Recent").toStringList();
+}
+
+void TfrmPalkorMain::AddRecentArchive(const std::string& path) {
+  QString entry = QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath();
+  if (path.size() > 1 && path.back() == '/' && !entry.endsWith('/')) entry += '/';
+  QStringList recent = RecentArchives();
+  recent.removeAll(entry);
+  recent.prepend(entry);
+  while (recent.size() > 8) recent.removeLast();
+  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
+  ini.setValue("Palkor/Recent", recent);
+}
+
+void TfrmPalkorMain::ForgetRecentArchive(const std::string& path) {
+  QStringList recent = RecentArchives();
+  recent.removeAll(QFile::decodeName(path.c_str()));
+  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
+  ini.setValue("Palkor/Recent", recent);
+}
+
 void TfrmPalkorMain::LoadSettings() {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   ini.beginGroup("Palkor");
@@ -120,6 +160,7 @@ void TfrmPalkorMain::SaveSettings() {
   ini.setValue("WS", isMinimized() ? 1 : isMaximized() ? 2 : 0);
   ini.setValue("Filter", chkFilter->isChecked() ? 1 : 0);
   ini.setValue("BackColour", qlonglong(FBackColour));
+  ini.setValue("ToolbarState", saveState());
   ini.endGroup();
 }
 

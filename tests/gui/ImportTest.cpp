@@ -95,7 +95,7 @@ private slots:
     const qsizetype at = items.indexOf(main->mnuExportAll);
     QVERIFY(at >= 0 && at + 1 < items.size());
     QCOMPARE(items[at + 1], main->mnuImportAnimation);
-    QCOMPARE(main->mnuImportAnimation->text(), QString("Import Animation..."));
+    QCOMPARE(main->mnuImportAnimation->text(), QString("&Import Animation..."));
   }
 
   // The knight's walk, from a file of both its animations, into the walk itself or into

@@ -65,7 +65,11 @@ private slots:
     }
     QSettings ini(QString::fromStdString(Paths().Settings), QSettings::IniFormat);
     ini.beginGroup("Palkor");
-    QCOMPARE(ini.childKeys().size(), 7);
+    // The seven keys of the program's settings, and the toolbars' own record.
+    QCOMPARE(ini.childKeys().size(), 8);
+    for (const char* key :
+         {"Left", "Top", "Width", "Height", "WS", "Filter", "BackColour", "ToolbarState"})
+      QVERIFY2(ini.contains(key), key);
     QCOMPARE(ini.value("Width").toInt(), 640);
     QCOMPARE(ini.value("Height").toInt(), 452);
     QCOMPARE(ini.value("WS").toInt(), 0);
@@ -130,7 +134,8 @@ private slots:
                             main->aReflections, main->aBones,      main->aBodies,
                             main->aLighting,    main->aEditable};
     for (QAction* action : actions) {
-      auto* box = main->tbPalkorDisplayOpts->findChild<QCheckBox*>("chk" + action->text());
+      const QString caption = QString(action->text()).remove('&');
+      auto* box = main->tbPalkorDisplayOpts->findChild<QCheckBox*>("chk" + caption);
       QVERIFY2(box, qPrintable(action->text()));
       QVERIFY(!action->isChecked() && !box->isChecked());
       box->click();
@@ -574,7 +579,9 @@ private slots:
     Script->FileAnswers.push_back(Dir->File("broken.lgp"));
     main->mnuOpenLGP->trigger();
     QCOMPARE(Script->Errors.size(), size_t(1));
-    QCOMPARE(QString::fromStdString(Script->Errors[0]), QString("Stream read error"));
+    QCOMPARE(QString::fromStdString(Script->Errors[0]),
+             "\"" + QString::fromStdString(Dir->File("broken.lgp")) +
+                 "\" is not an LGP archive (Stream read error)");
     QCOMPARE(main->cmbModels->count(), 0);
     // The program goes on.
     main->OpenLGP(Demo("char.lgp"));
