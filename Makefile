@@ -76,10 +76,11 @@ test: build test-deps
 demo: build
 	$(BUILD)/palkor-demo $(DEMO)
 
-# The viewer on the demo archive, with the demo's filter file beside the program.
+# The viewer on the demo archive, the knight walking, with the demo's filter file beside
+# the program.
 run: demo
 	@[ -f $(BUILD)/palkor.filter ] || cp $(DEMO)/palkor.filter $(BUILD)/palkor.filter
-	$(BUILD)/palkor $(DEMO)/char.lgp
+	$(BUILD)/palkor $(DEMO)/char.lgp KNIG.HRC KNWA.A
 
 bench: build
 	$(BUILD)/bench/palkor_bench_archive

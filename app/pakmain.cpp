@@ -102,7 +102,9 @@ TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
   Catalogue.LoadFilterFile(FPaths.Filter);
   LoadToolbarLayout(tbPalkorModels, Qt::TopToolBarArea);
   LoadToolbarLayout(tbPalkorDisplayOpts, Qt::BottomToolBarArea);
-  LoadToolbarLayout(tbPalkorDetails, Qt::TopToolBarArea);
+  // A row of its own at first: beside the model lists it would not fit a window of the
+  // first size, and would be hidden behind the toolbar's overflow button.
+  LoadToolbarLayout(tbPalkorDetails, Qt::TopToolBarArea, 1);
   RestoreToolbarState();
   LoadSettings();
   FindGameFolder();

@@ -135,7 +135,7 @@ private:
   void CreateStatusBar();
   void LoadSettings();
   void SaveSettings();
-  void LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea);
+  void LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea, int defaultRow = 0);
   void SaveToolbarLayout(QToolBar* toolbar);
   // The toolbars' rows, order, floating state and positions as they were left.
   void RestoreToolbarState();

@@ -66,16 +66,18 @@ TPalkorPaths TPalkorPaths::Default() {
   return paths;
 }
 
-void TfrmPalkorMain::LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea) {
+void TfrmPalkorMain::LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea,
+                                       int defaultRow) {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   ini.beginGroup(toolbar->objectName());
-  // A toolbar left floating comes back docked where it last was: the toolkit has no way
-  // to float one on its own. For the same reason "Model details" starts docked at the top
-  // beside the model lists rather than floating.
+  // The design's keys place each toolbar by its area and row; the toolkit's own record
+  // (RestoreToolbarState), written beside them, then puts back order, positions and a
+  // floating toolbar as it was. "Model details" starts docked at the top rather than
+  // floating: the toolkit cannot float a toolbar that was never floated.
   QString docked = ini.value("DockedTo").toString();
   Qt::ToolBarArea area =
       AreaOf(docked.isEmpty() ? ini.value("LastDock").toString() : docked, defaultArea);
-  if (ini.value("DockRow", 0).toInt() > 0) addToolBarBreak(area);
+  if (ini.value("DockRow", defaultRow).toInt() > 0) addToolBarBreak(area);
   addToolBar(area, toolbar);
   toolbar->setVisible(ini.value("Visible", 1).toInt() != 0);
   ini.endGroup();

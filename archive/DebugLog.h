@@ -30,6 +30,9 @@ public:
   }
   const std::vector<std::string>& Lines() const { return FLines; }
   const std::string& LogFileName() const { return FLogFileName; }
+  // Where the log is written: a program installed where it may not write puts it in the
+  // user's folders.
+  void SetLogFileName(std::string name) { FLogFileName = std::move(name); }
 
   // Replaces LogFileName with every line, each ending in CR LF. Returns false, and
   // changes nothing else, when the file cannot be written.

@@ -260,7 +260,8 @@ private slots:
     Script->ColourAnswers.push_back(0x0000FF); // pure red
     main->mnuSetBackground->trigger();
     QCOMPARE(main->BackColour(), 255u);
-    QCOMPARE(Picture(*main).pixelColor(5, 300), QColor(255, 0, 0));
+    const QImage picture = Picture(*main);
+    QCOMPARE(picture.pixelColor(5, picture.height() - 5), QColor(255, 0, 0));
     // Bones shown through the switch reach the model; a new model brings its own flags.
     main->aBones->setChecked(true);
     QVERIFY(main->frmViewer->FieldModel->ShowBones);
