@@ -9,13 +9,25 @@
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <vector>
 
 namespace palkor {
+
+namespace {
+
+// The eye looks along -Z at this height; the perspective's near plane.
+constexpr double EyeHeight = 20;
+constexpr double NearPlane = 1;
+
+} // namespace
 
 void SetupScene() {
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  gluPerspective(90.0, 1.3333333333333333, 1.0, 10000.0);
+  gluPerspective(90.0, 1.3333333333333333, NearPlane, 10000.0);
   glMatrixMode(GL_MODELVIEW);
   glEnable(GL_DEPTH_TEST);
   glEnable(GL_DITHER);
@@ -28,7 +40,7 @@ void ResizeScene(int32_t width, int32_t height) {
   glViewport(0, 0, width, height);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  gluPerspective(90.0, double(width) / double(height), 1.0, 10000.0);
+  gluPerspective(90.0, double(width) / double(height), NearPlane, 10000.0);
   glMatrixMode(GL_MODELVIEW);
 }
 
@@ -110,7 +122,8 @@ void PaintScene(const TSceneState& state) {
   // look nowhere; a hair's breadth away it still looks along -Z.
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
-  gluLookAt(0, 20, std::max(double(state.Zoom), 1e-3), 0, 20, 0, 0, 1, 0);
+  gluLookAt(0, EyeHeight, std::max(double(state.Zoom), 1e-3), 0, EyeHeight, 0, 0, 1, 0);
+  glTranslatef(state.PanX, state.PanY, 0);
 
   if (state.BattleModel) {
     glPushMatrix();
@@ -132,6 +145,110 @@ void PaintScene(const TSceneState& state) {
       glPopMatrix();
     }
   }
+}
+
+namespace {
+
+// The turn of the view trackbars, as PaintScene multiplies it on with glRotatef.
+TMatrix4 ViewTurn(const TSceneState& state) {
+  return TMatrix4::Rotation(float(state.RotateY), 0, 1, 0) *
+         TMatrix4::Rotation(float(state.RotateX), 1, 0, 0) *
+         TMatrix4::Rotation(float(state.RotateZ), 0, 0, 1);
+}
+
+// Every point of the model of state that PaintScene draws (the mirror image aside), in
+// world coordinates: the placements below follow the GL calls of DrawPlacedFieldModel
+// and of the battle branch of PaintScene, and the bone range and flags of DrawFieldBone.
+void ForEachDrawnPoint(const TSceneState& state, const std::function<void(const TVec3&)>& point) {
+  auto part = [&](const TFF7PPart& p, const TMatrix4& joint) {
+    for (const TVec3& v : p.Vertices) point(joint.TransformPoint(v));
+  };
+  if (state.BattleModel) {
+    TBattleModel& model = *state.BattleModel;
+    const TMatrix4 place =
+        TMatrix4::Translation(0, ViewerLift, 0) *
+        TMatrix4::Scale(BattleViewerScale, BattleViewerScale, BattleViewerScale) * ViewTurn(state);
+    for (const TPosedJoint& joint : model.PoseJoints(model.CurrentFrame(), place))
+      if (size_t(joint.Bone) < model.Parts.size() && model.Parts[size_t(joint.Bone)])
+        part(*model.Parts[size_t(joint.Bone)], joint.Joint);
+  }
+  if (state.FieldModel) {
+    const TFF7Model& model = *state.FieldModel;
+    const TMatrix4 place = ViewTurn(state) * TMatrix4::Translation(0, ViewerLift, 0);
+    for (const TPosedJoint& joint : model.PoseFrom(0, place)) {
+      const TFF7Parts& bone = *model.Bones[size_t(joint.Bone)];
+      if (model.ShowBodies && model.FirstBone <= joint.Bone && joint.Bone <= model.LastBone)
+        for (const auto& p : bone.Parts) part(*p, joint.Joint);
+      if (model.ShowBones) {
+        point(joint.Joint.TransformPoint({0, 0, 0}));
+        point(joint.Joint.TransformPoint({0, 0, bone.Length}));
+      }
+    }
+  }
+}
+
+} // namespace
+
+double WorldPerPixel(int32_t zoom, int32_t height) {
+  // The view is 90 degrees high: at distance d it spans 2 d. Nothing drawn is nearer
+  // than the near plane, so a pan never slows below what it moves there.
+  return 2 * std::max(double(zoom), NearPlane) / std::max(height, 1);
+}
+
+// Seen from distance d, point i (at c_i across the picture after a pan p, at depth z_i)
+// lies inside when |c_i + p| <= k (d - z_i), k being fill times the half width or half
+// height at unit distance. Some p serves every point when
+//   d >= (max(k z_i - c_i) + max(k z_i + c_i)) / 2k,
+// so the least distance is the largest of that for the width, for the height, and the
+// near plane's bound. At that distance the pans that serve lie between L and U (below);
+// of these, the one where the points reach equally far to either side of the middle is
+// found by halving, the reach being monotonic in p.
+TFraming FrameModel(const TSceneState& state, double aspect, double fill) {
+  TFraming framing;
+  if (!(aspect > 0) || !(fill > 0)) return framing;
+  std::vector<TVec3> points;
+  ForEachDrawnPoint(state, [&](const TVec3& p) {
+    // Broken files can pose to infinities or NaN; such points frame nothing.
+    if (std::isfinite(p.X) && std::isfinite(p.Y) && std::isfinite(p.Z)) points.push_back(p);
+  });
+  if (points.empty()) return framing;
+  constexpr double infinity = std::numeric_limits<double>::infinity();
+  // Across the picture: x, and y measured from the eye's height.
+  auto across = [&](const TVec3& p, bool vertical) {
+    return vertical ? double(p.Y) - EyeHeight : double(p.X);
+  };
+  auto leastDistance = [&](bool vertical, double k, double& a, double& b) {
+    a = b = -infinity;
+    for (const TVec3& p : points) {
+      a = std::max(a, k * p.Z - across(p, vertical));
+      b = std::max(b, k * p.Z + across(p, vertical));
+    }
+    return (a + b) / (2 * k);
+  };
+  const double kx = fill * aspect, ky = fill;
+  double ax, bx, ay, by;
+  double zoom = std::max(leastDistance(false, kx, ax, bx), leastDistance(true, ky, ay, by));
+  for (const TVec3& p : points) zoom = std::max(zoom, p.Z + NearPlane);
+  if (!std::isfinite(zoom)) return framing;
+  auto centredPan = [&](bool vertical, double k, double a, double b) {
+    double low = a - k * zoom, high = k * zoom - b; // L and U
+    for (int i = 0; i < 60 && low < high; ++i) {
+      const double pan = (low + high) / 2;
+      double most = -infinity, least = infinity;
+      for (const TVec3& p : points) {
+        const double seen = (across(p, vertical) + pan) / (zoom - p.Z);
+        most = std::max(most, seen);
+        least = std::min(least, seen);
+      }
+      (most + least > 0 ? high : low) = pan;
+    }
+    return (low + high) / 2;
+  };
+  framing.Found = true;
+  framing.PanX = float(centredPan(false, kx, ax, bx));
+  framing.PanY = float(centredPan(true, ky, ay, by));
+  framing.Zoom = zoom;
+  return framing;
 }
 
 void SetWireframe(bool on) {
@@ -170,6 +287,11 @@ int32_t ClockFrame(uint32_t tick, int32_t offset, int32_t frameCount) {
 int32_t QuickAnimationOffset(uint32_t tick, int32_t frameCount) {
   if (frameCount <= 0) return 0;
   return int32_t(frameCount - int64_t(tick / 80) % frameCount + 1);
+}
+
+int32_t ClockOffsetAt(uint32_t tick, int32_t frame, int32_t frameCount) {
+  if (frameCount <= 0) return 0;
+  return int32_t(int64_t(frame) % frameCount - int64_t(tick / 80) % frameCount);
 }
 
 } // namespace palkor

@@ -9,11 +9,14 @@ class TBattleModel;
 class TTextureSet;
 
 // What the viewer's picture depends on: the background, the model's turn, the zoom,
-// the Reflections option, and the model shown (at most one of the two).
+// the pan, the Reflections option, and the model shown (at most one of the two).
 struct TSceneState {
   uint32_t BackColour = 0x338000;                // 0x00BBGGRR
   int32_t RotateX = 0, RotateY = 0, RotateZ = 0; // whole degrees
   int32_t Zoom = 30;                             // distance of the eye from the target
+  // The whole world (model and floor) moved across the picture, in world units: X to the
+  // right, Y up. 0, 0 keeps the target in the middle.
+  float PanX = 0, PanY = 0;
   bool Reflections = false;
   TFF7Model* FieldModel = nullptr;
   TBattleModel* BattleModel = nullptr;
@@ -31,6 +34,21 @@ void ResizeScene(int32_t width, int32_t height);
 // depth and 8 stencil bits.
 void PaintScene(const TSceneState& state);
 
+// World units that one pixel of a picture height pixels high spans at the target's
+// distance (zoom): what a pan moves for a mouse moved by a pixel.
+double WorldPerPixel(int32_t zoom, int32_t height);
+
+// The pan and eye distance that show the whole model of state: every point it draws, posed
+// at its current frame and turned as state says, lies inside the middle fill (0 to 1) of
+// a picture width / height = aspect. Found is false when the state draws no point of a
+// model (none shown, bodies and bones off, or no parts); the rest is then 0.
+struct TFraming {
+  bool Found = false;
+  float PanX = 0, PanY = 0;
+  double Zoom = 0; // the least distance that fits; never nearer than the near plane allows
+};
+TFraming FrameModel(const TSceneState& state, double aspect, double fill);
+
 // The Wireframe and Lighting switches, applied to the current context: polygons drawn as
 // lines or filled; light 0 five units right of the eye with colour tracking, or no light.
 void SetWireframe(bool on);
@@ -41,5 +59,7 @@ void SetLighting(bool on);
 int32_t ClockFrame(uint32_t tick, int32_t offset, int32_t frameCount);
 // The offset that makes the clock show frame 1 next, for playing an animation once.
 int32_t QuickAnimationOffset(uint32_t tick, int32_t frameCount);
+// The offset that makes the clock show frame at tick, so that playing goes on from it.
+int32_t ClockOffsetAt(uint32_t tick, int32_t frame, int32_t frameCount);
 
 } // namespace palkor

@@ -1,9 +1,11 @@
-// The viewer's picture drawn headless and read back: background, floor and mirror image.
+// The viewer's picture drawn headless and read back: background, floor and mirror image,
+// pan and framing.
 #include "render/scene.h"
 
 #include "battle/FF7Battle.h"
 #include "field/ff73d.h"
 #include "fixtures/BattleWriters.h"
+#include "fixtures/Demo.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
@@ -35,8 +37,12 @@ protected:
   // A field model of one bone carrying a box centred at world (x, y, z) with the given
   // half height (the model stands with its root 15 above the floor).
   std::unique_ptr<TFF7Model> BoxModel(float x, float y, float z, float height) {
+    return BoxModel(x, y, z, 4, height, 4);
+  }
+  // The same with the box's size in X, Y and Z.
+  std::unique_ptr<TFF7Model> BoxModel(float x, float y, float z, float sx, float sy, float sz) {
     TModelPartFixture part;
-    part.P.AddBox(-x, -(y - 15), -z, 4, height, 4, {255, 0, 0, 255});
+    part.P.AddBox(-x, -(y - 15), -z, sx, sy, sz, {255, 0, 0, 255});
     for (auto& c : part.P.VertexColours) c = {255, 0, 0, 255};
     TLGPFixture lgp;
     std::string hrc = AddFieldModel(lgp, "SCEN", {{"b", "root", 0, {part}}});
@@ -123,6 +129,138 @@ TEST_F(SceneTest, BattleModelsGetNoFloor) {
   EXPECT_EQ(At(15, 0, 0), Background);
 }
 
+// The picture's pixels that are not background: their box, and whether any lies on the
+// picture's edge.
+struct TDrawnBox {
+  int Left = 640, Top = 480, Right = -1, Bottom = -1;
+  bool OnEdge = false;
+  int Width() const { return Right - Left + 1; }
+  int Height() const { return Bottom - Top + 1; }
+};
+
+TDrawnBox DrawnBox(TOffscreenContext& context) {
+  std::vector<uint8_t> pixels = context.ReadPixelsRGB();
+  TDrawnBox box;
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) {
+      const uint8_t* p = &pixels[size_t(y * 640 + x) * 3];
+      if (TColour{p[0], p[1], p[2]} == Background) continue;
+      box.Left = std::min(box.Left, x);
+      box.Right = std::max(box.Right, x);
+      box.Top = std::min(box.Top, y);
+      box.Bottom = std::max(box.Bottom, y);
+      box.OnEdge = box.OnEdge || x == 0 || y == 0 || x == 639 || y == 479;
+    }
+  return box;
+}
+
+TEST_F(SceneTest, APanMovesModelAndFloorAcrossThePicture) {
+  auto model = BoxModel(0, 4, 0, 4);
+  State.FieldModel = model.get();
+  State.Reflections = true;
+  PaintScene(State);
+  const TColour floor = At(20, 0, 0);
+  ASSERT_NE(floor, Background);
+  // Right by 12 and down by 3 world units: the box and the floor's edge go with it.
+  State.PanX = 12;
+  State.PanY = -3;
+  PaintScene(State);
+  EXPECT_TRUE(Reddish(At(12, 1, 0)));
+  EXPECT_FALSE(Reddish(At(0, 4, 0)));
+  EXPECT_EQ(At(20 + 12, -3, 0), floor);
+  EXPECT_EQ(At(-30 + 12 - 2, -3, 0), Background); // past the floor's left edge
+  EXPECT_NE(At(-30 + 12 + 2, -3, 0), Background);
+}
+
+TEST_F(SceneTest, APixelOfPanIsAPixelAtTheTargetsDistance) {
+  // 480 pixels high, the view spans twice the distance.
+  EXPECT_DOUBLE_EQ(WorldPerPixel(30, 480), 60.0 / 480);
+  EXPECT_DOUBLE_EQ(WorldPerPixel(0, 480), 2.0 / 480); // never less than at the near plane
+  EXPECT_DOUBLE_EQ(WorldPerPixel(30, 0), 60.0);       // no picture: no division by 0
+}
+
+// Framed models lie wholly inside the picture and fill most of its height or width,
+// wherever they stand, however turned, from near or far.
+TEST_F(SceneTest, AFramedModelFillsThePicture) {
+  struct TCase {
+    const char* Name;
+    float X, Y, Z, SizeX, SizeY, SizeZ;
+    int32_t RotateX, RotateY, RotateZ, Zoom;
+  };
+  const TCase cases[] = {
+      {"a box at the middle", 0, 10, 0, 8, 8, 8, 0, 0, 0, 30},
+      {"a tall box off to the side", 40, 30, -20, 6, 50, 6, 0, 0, 0, 100},
+      {"a long box turned", 0, 10, 0, 60, 4, 4, 30, 45, 10, 30},
+      {"a wide box seen from close by", -5, 20, 10, 50, 6, 6, 0, 0, 0, 12},
+      {"a box behind the eye", 0, 20, 60, 10, 10, 10, 0, 0, 0, 30},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto model = BoxModel(c.X, c.Y, c.Z, c.SizeX, c.SizeY, c.SizeZ);
+    State = TSceneState();
+    State.FieldModel = model.get();
+    State.RotateX = c.RotateX;
+    State.RotateY = c.RotateY;
+    State.RotateZ = c.RotateZ;
+    State.Zoom = c.Zoom;
+    TFraming framing = FrameModel(State, 640.0 / 480.0, 0.9);
+    ASSERT_TRUE(framing.Found);
+    State.PanX = framing.PanX;
+    State.PanY = framing.PanY;
+    State.Zoom = int32_t(std::ceil(framing.Zoom));
+    PaintScene(State);
+    TDrawnBox box = DrawnBox(Context);
+    ASSERT_GE(box.Right, 0) << "nothing drawn";
+    EXPECT_FALSE(box.OnEdge);
+    EXPECT_TRUE(box.Height() > 0.75 * 480 || box.Width() > 0.75 * 640)
+        << box.Width() << "x" << box.Height();
+    EXPECT_NEAR((box.Left + box.Right) / 2.0, 320, 0.1 * 640);
+    EXPECT_NEAR((box.Top + box.Bottom) / 2.0, 240, 0.1 * 480);
+  }
+}
+
+TEST_F(SceneTest, ABattleModelIsFramedAtItsScaleAndPose) {
+  WriteFile(Dir.File("battle.lgp"), BuildLGP(BuildDemoBattleArchive()));
+  auto archive = TLGPFile::Create(Dir.File("battle.lgp"), false);
+  TBattleModel golem;
+  golem.LoadFromArchive(*archive, "rt");
+  State.BattleModel = &golem;
+  State.Zoom = 100;
+  for (int32_t frame : {0, 9}) {
+    SCOPED_TRACE(frame);
+    golem.AnimIndex = 1;
+    golem.Frame = frame;
+    TFraming framing = FrameModel(State, 640.0 / 480.0, 0.9);
+    ASSERT_TRUE(framing.Found);
+    State.PanX = framing.PanX;
+    State.PanY = framing.PanY;
+    State.Zoom = int32_t(std::ceil(framing.Zoom));
+    EXPECT_LT(State.Zoom, 100);
+    PaintScene(State);
+    TDrawnBox box = DrawnBox(Context);
+    EXPECT_FALSE(box.OnEdge);
+    EXPECT_TRUE(box.Height() > 0.75 * 480 || box.Width() > 0.75 * 640)
+        << box.Width() << "x" << box.Height();
+  }
+}
+
+TEST_F(SceneTest, NothingDrawnIsNothingToFrame) {
+  EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9).Found); // no model
+  auto model = BoxModel(0, 10, 0, 4);
+  State.FieldModel = model.get();
+  EXPECT_FALSE(FrameModel(State, 0, 0.9).Found); // no picture
+  model->ShowBodies = false;
+  EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9).Found);
+  // The bones are drawn: they are framed.
+  model->ShowBones = true;
+  EXPECT_TRUE(FrameModel(State, 4.0 / 3.0, 0.9).Found);
+  // Outside the bone range nothing of the bodies is drawn either.
+  model->ShowBones = false;
+  model->ShowBodies = true;
+  model->LastBone = 0; // the root, which carries no part
+  EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9).Found);
+}
+
 TEST(FrameClock, OneFrameEvery80MillisecondsAndQuickAnimationStartsAtFrame1) {
   EXPECT_EQ(ClockFrame(0, 0, 10), 0);
   EXPECT_EQ(ClockFrame(79, 0, 10), 0);
@@ -138,4 +276,15 @@ TEST(FrameClock, OneFrameEvery80MillisecondsAndQuickAnimationStartsAtFrame1) {
     }
   }
   EXPECT_EQ(QuickAnimationOffset(5000, 1), 2);
+}
+
+TEST(FrameClock, PlayingGoesOnFromTheFrameOnShow) {
+  for (uint32_t tick : {0u, 79u, 1000u, 123457u, 0xFFFFFFFFu - 80})
+    for (int32_t frames : {1, 2, 17, 24})
+      for (int32_t frame = 0; frame < frames; ++frame) {
+        const int32_t offset = ClockOffsetAt(tick, frame, frames);
+        EXPECT_EQ(ClockFrame(tick, offset, frames), frame) << tick << " " << frames;
+        EXPECT_EQ(ClockFrame(tick + 80, offset, frames), (frame + 1) % frames);
+      }
+  EXPECT_EQ(ClockOffsetAt(1000, 3, 0), 0);
 }
