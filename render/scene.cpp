@@ -196,16 +196,18 @@ double WorldPerPixel(int32_t zoom, int32_t height) {
 }
 
 // Seen from distance d, point i (at c_i across the picture after a pan p, at depth z_i)
-// lies inside when |c_i + p| <= k (d - z_i), k being fill times the half width or half
-// height at unit distance. Some p serves every point when
-//   d >= (max(k z_i - c_i) + max(k z_i + c_i)) / 2k,
-// so the least distance is the largest of that for the width, for the height, and the
-// near plane's bound. At that distance the pans that serve lie between L and U (below);
-// of these, the one where the points reach equally far to either side of the middle is
-// found by halving, the reach being monotonic in p.
-TFraming FrameModel(const TSceneState& state, double aspect, double fill) {
+// lies inside the area when lo (d - z_i) <= c_i + p <= hi (d - z_i), lo and hi being the
+// area's edges at unit distance. Some p serves every point when
+//   d >= (max(hi z_i + c_i) + max(-lo z_i - c_i)) / (hi - lo),
+// so the least distance is the largest of that across, of that up, and of the near
+// plane's bound. At that distance the pans that serve lie between L and U (below); of
+// these, the one where the points reach equally far to either side of the area's middle
+// is found by halving, the reach growing with p.
+TFraming FrameModel(const TSceneState& state, double aspect, double fill,
+                    const TPictureArea& area) {
   TFraming framing;
-  if (!(aspect > 0) || !(fill > 0)) return framing;
+  if (!(aspect > 0) || !(fill > 0) || !(area.Right > area.Left) || !(area.Top > area.Bottom))
+    return framing;
   std::vector<TVec3> points;
   ForEachDrawnPoint(state, [&](const TVec3& p) {
     // Broken files can pose to infinities or NaN; such points frame nothing.
@@ -213,40 +215,53 @@ TFraming FrameModel(const TSceneState& state, double aspect, double fill) {
   });
   if (points.empty()) return framing;
   constexpr double infinity = std::numeric_limits<double>::infinity();
+  struct TAxis {
+    bool Vertical;
+    double Low, High; // the area's edges at unit distance, narrowed by fill
+  };
+  auto axis = [&](bool vertical) {
+    const double low = vertical ? area.Bottom : area.Left, high = vertical ? area.Top : area.Right;
+    const double middle = (low + high) / 2, half = (high - low) / 2 * std::min(fill, 1.0);
+    const double scale = vertical ? 1 : aspect; // the view is 90 degrees high
+    return TAxis{vertical, (middle - half) * scale, (middle + half) * scale};
+  };
+  const TAxis across = axis(false), up = axis(true);
   // Across the picture: x, and y measured from the eye's height.
-  auto across = [&](const TVec3& p, bool vertical) {
-    return vertical ? double(p.Y) - EyeHeight : double(p.X);
+  auto offset = [](const TVec3& p, const TAxis& a) {
+    return a.Vertical ? double(p.Y) - EyeHeight : double(p.X);
   };
-  auto leastDistance = [&](bool vertical, double k, double& a, double& b) {
-    a = b = -infinity;
+  auto leastDistance = [&](const TAxis& a) {
+    double high = -infinity, low = -infinity;
     for (const TVec3& p : points) {
-      a = std::max(a, k * p.Z - across(p, vertical));
-      b = std::max(b, k * p.Z + across(p, vertical));
+      high = std::max(high, a.High * p.Z + offset(p, a));
+      low = std::max(low, -a.Low * p.Z - offset(p, a));
     }
-    return (a + b) / (2 * k);
+    return (high + low) / (a.High - a.Low);
   };
-  const double kx = fill * aspect, ky = fill;
-  double ax, bx, ay, by;
-  double zoom = std::max(leastDistance(false, kx, ax, bx), leastDistance(true, ky, ay, by));
+  double zoom = std::max(leastDistance(across), leastDistance(up));
   for (const TVec3& p : points) zoom = std::max(zoom, p.Z + NearPlane);
   if (!std::isfinite(zoom)) return framing;
-  auto centredPan = [&](bool vertical, double k, double a, double b) {
-    double low = a - k * zoom, high = k * zoom - b; // L and U
+  auto centredPan = [&](const TAxis& a) {
+    double low = -infinity, high = infinity; // L and U
+    for (const TVec3& p : points) {
+      low = std::max(low, a.Low * (zoom - p.Z) - offset(p, a));
+      high = std::min(high, a.High * (zoom - p.Z) - offset(p, a));
+    }
     for (int i = 0; i < 60 && low < high; ++i) {
       const double pan = (low + high) / 2;
       double most = -infinity, least = infinity;
       for (const TVec3& p : points) {
-        const double seen = (across(p, vertical) + pan) / (zoom - p.Z);
+        const double seen = (offset(p, a) + pan) / (zoom - p.Z);
         most = std::max(most, seen);
         least = std::min(least, seen);
       }
-      (most + least > 0 ? high : low) = pan;
+      (most + least > a.Low + a.High ? high : low) = pan;
     }
     return (low + high) / 2;
   };
   framing.Found = true;
-  framing.PanX = float(centredPan(false, kx, ax, bx));
-  framing.PanY = float(centredPan(true, ky, ay, by));
+  framing.PanX = float(centredPan(across));
+  framing.PanY = float(centredPan(up));
   framing.Zoom = zoom;
   return framing;
 }

@@ -38,16 +38,24 @@ void PaintScene(const TSceneState& state);
 // distance (zoom): what a pan moves for a mouse moved by a pixel.
 double WorldPerPixel(int32_t zoom, int32_t height);
 
-// The pan and eye distance that show the whole model of state: every point it draws, posed
-// at its current frame and turned as state says, lies inside the middle fill (0 to 1) of
-// a picture width / height = aspect. Found is false when the state draws no point of a
-// model (none shown, bodies and bones off, or no parts); the rest is then 0.
+// A part of the picture, from -1 to 1 left to right and bottom to top.
+struct TPictureArea {
+  double Left = -1, Right = 1, Bottom = -1, Top = 1;
+};
+
+// The pan and eye distance that show the whole model of state in area of a picture
+// width / height = aspect: every point it draws, posed at its current frame and turned as
+// state says, lies inside the middle fill (0 to 1) of the area, as near the area's middle
+// as it reaches to either side. Found is false when the state draws no point of a model
+// (none shown, bodies and bones off, or no parts), or for an empty area; the rest is
+// then 0.
 struct TFraming {
   bool Found = false;
   float PanX = 0, PanY = 0;
   double Zoom = 0; // the least distance that fits; never nearer than the near plane allows
 };
-TFraming FrameModel(const TSceneState& state, double aspect, double fill);
+TFraming FrameModel(const TSceneState& state, double aspect, double fill,
+                    const TPictureArea& area = {});
 
 // The Wireframe and Lighting switches, applied to the current context: polygons drawn as
 // lines or filled; light 0 five units right of the eye with colour tracking, or no light.

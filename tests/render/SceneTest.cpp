@@ -179,20 +179,36 @@ TEST_F(SceneTest, APixelOfPanIsAPixelAtTheTargetsDistance) {
   EXPECT_DOUBLE_EQ(WorldPerPixel(30, 0), 60.0);       // no picture: no division by 0
 }
 
-// Framed models lie wholly inside the picture and fill most of its height or width,
-// wherever they stand, however turned, from near or far.
+// Framed models lie wholly inside the picture, or the part of it asked for, and fill
+// most of its height or width, wherever they stand, however turned, from near or far.
 TEST_F(SceneTest, AFramedModelFillsThePicture) {
   struct TCase {
     const char* Name;
     float X, Y, Z, SizeX, SizeY, SizeZ;
     int32_t RotateX, RotateY, RotateZ, Zoom;
+    TPictureArea Area;
   };
+  const TPictureArea whole;
   const TCase cases[] = {
-      {"a box at the middle", 0, 10, 0, 8, 8, 8, 0, 0, 0, 30},
-      {"a tall box off to the side", 40, 30, -20, 6, 50, 6, 0, 0, 0, 100},
-      {"a long box turned", 0, 10, 0, 60, 4, 4, 30, 45, 10, 30},
-      {"a wide box seen from close by", -5, 20, 10, 50, 6, 6, 0, 0, 0, 12},
-      {"a box behind the eye", 0, 20, 60, 10, 10, 10, 0, 0, 0, 30},
+      {"a box at the middle", 0, 10, 0, 8, 8, 8, 0, 0, 0, 30, whole},
+      {"a tall box off to the side", 40, 30, -20, 6, 50, 6, 0, 0, 0, 100, whole},
+      {"a long box turned", 0, 10, 0, 60, 4, 4, 30, 45, 10, 30, whole},
+      {"a wide box seen from close by", -5, 20, 10, 50, 6, 6, 0, 0, 0, 12, whole},
+      {"a box behind the eye", 0, 20, 60, 10, 10, 10, 0, 0, 0, 30, whole},
+      {"a box below a band at the top", 0, 10, 0, 8, 8, 8, 0, 0, 0, 30, {-1, 1, -1, 0.5}},
+      {"a long box turned, in the lower right quarter",
+       0,
+       10,
+       0,
+       60,
+       4,
+       4,
+       30,
+       45,
+       10,
+       30,
+       {0, 1, -1, 0}},
+      {"a tall box between two columns", 40, 30, -20, 6, 50, 6, 0, 0, 0, 100, {-0.5, 0.8, -1, 1}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -203,7 +219,7 @@ TEST_F(SceneTest, AFramedModelFillsThePicture) {
     State.RotateY = c.RotateY;
     State.RotateZ = c.RotateZ;
     State.Zoom = c.Zoom;
-    TFraming framing = FrameModel(State, 640.0 / 480.0, 0.9);
+    TFraming framing = FrameModel(State, 640.0 / 480.0, 0.9, c.Area);
     ASSERT_TRUE(framing.Found);
     State.PanX = framing.PanX;
     State.PanY = framing.PanY;
@@ -211,11 +227,16 @@ TEST_F(SceneTest, AFramedModelFillsThePicture) {
     PaintScene(State);
     TDrawnBox box = DrawnBox(Context);
     ASSERT_GE(box.Right, 0) << "nothing drawn";
-    EXPECT_FALSE(box.OnEdge);
-    EXPECT_TRUE(box.Height() > 0.75 * 480 || box.Width() > 0.75 * 640)
+    // The area in pixels, top row first.
+    const double left = (c.Area.Left + 1) / 2 * 640, right = (c.Area.Right + 1) / 2 * 640;
+    const double top = (1 - c.Area.Top) / 2 * 480, bottom = (1 - c.Area.Bottom) / 2 * 480;
+    EXPECT_TRUE(box.Left > left && box.Right < right - 1 && box.Top > top &&
+                box.Bottom < bottom - 1)
+        << box.Left << "," << box.Top << " to " << box.Right << "," << box.Bottom;
+    EXPECT_TRUE(box.Height() > 0.75 * (bottom - top) || box.Width() > 0.75 * (right - left))
         << box.Width() << "x" << box.Height();
-    EXPECT_NEAR((box.Left + box.Right) / 2.0, 320, 0.1 * 640);
-    EXPECT_NEAR((box.Top + box.Bottom) / 2.0, 240, 0.1 * 480);
+    EXPECT_NEAR((box.Left + box.Right) / 2.0, (left + right) / 2, 0.1 * (right - left));
+    EXPECT_NEAR((box.Top + box.Bottom) / 2.0, (top + bottom) / 2, 0.1 * (bottom - top));
   }
 }
 
@@ -248,7 +269,8 @@ TEST_F(SceneTest, NothingDrawnIsNothingToFrame) {
   EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9).Found); // no model
   auto model = BoxModel(0, 10, 0, 4);
   State.FieldModel = model.get();
-  EXPECT_FALSE(FrameModel(State, 0, 0.9).Found); // no picture
+  EXPECT_FALSE(FrameModel(State, 0, 0.9).Found);                            // no picture
+  EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9, {0.5, 0.5, -1, 1}).Found); // an empty area
   model->ShowBodies = false;
   EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9).Found);
   // The bones are drawn: they are framed.
