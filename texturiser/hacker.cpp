@@ -3,6 +3,7 @@
 #include "render/QtText.h"
 
 #include "field/tex.h"
+#include "geometry/Conventions.h"
 #include "platform/Convert.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -17,6 +18,10 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 
 namespace palkor {
 
@@ -55,6 +60,35 @@ std::string FindInFolder(const std::string& folder, const std::string& name) {
   return folder + name;
 }
 
+// A part is made around its bone, which runs along the part's +Z. The Texturiser shows
+// it on a bone pointing up, as a standing model carries its spine and head: the part's
+// +Z up and its -Y towards the eye, so that a chest or a face reads the right way up.
+const TMatrix4 StandUp = FieldBoneTurn({-90, 0, 0});
+
+// The share of the view's height (or width, where that is shorter) the part fills when
+// framed.
+constexpr double FrameFill = 0.9;
+
+// The text of a texture coordinate that reads back as the same float.
+std::string CoordText(float value) {
+  char text[32];
+  auto [end, error] = std::to_chars(text, text + sizeof text, value);
+  return error == std::errc() ? std::string(text, end) : std::string("0.0");
+}
+
+// The float of a typed coordinate: "'%s' is not a valid floating point value", or too
+// large for the file's single precision.
+float CoordValue(const std::string& text) {
+  float value = float(StrToFloat(text));
+  if (!std::isfinite(value))
+    throw Exception(Format("'%s' is too large for a texture coordinate", text));
+  return value;
+}
+
+std::string Plural(int64_t count, const char* one, const char* many) {
+  return Format("%d %s", count, count == 1 ? one : many);
+}
+
 } // namespace
 
 TTexView::TTexView(TfrmTex& owner, QWidget* parent) : TCGForm(parent), FOwner(owner) {
@@ -62,10 +96,6 @@ TTexView::TTexView(TfrmTex& owner, QWidget* parent) : TCGForm(parent), FOwner(ow
 }
 
 void TTexView::initializeGL() {
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  gluPerspective(90.0, 1.3333333333333333, 0.1, 1000.0);
-  glMatrixMode(GL_MODELVIEW);
   glEnable(GL_DEPTH_TEST);
   glEnable(GL_DITHER);
   glShadeModel(GL_SMOOTH);
@@ -76,18 +106,26 @@ void TTexView::resizeGL(int width, int height) {
   glViewport(0, 0, int(width * devicePixelRatio()), int(height * devicePixelRatio()));
 }
 
+// The eye looks along -Z at the part's centre from the Zoom distance, through a 90 degree
+// perspective of the view's shape; near and far planes close around the part.
 void TTexView::paintGL() {
   glClearColor(0, 0, 0, 1);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-  glMatrixMode(GL_MODELVIEW);
+  const double distance = std::max(double(FOwner.trkZoom->value()), 1e-3);
+  const double reach = 2 * FOwner.PartRadius() + 1;
+  glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  gluLookAt(0, 20, std::max(double(FOwner.trkZoom->value()), 1e-3), 0, 20, 0, 0, 1, 0);
-  // Lifted, then turned about X, Y and Z: not the viewer's order.
-  glTranslatef(0, 25, 0);
-  glRotatef(float(FOwner.TrkX->value()), 1, 0, 0);
-  glRotatef(float(FOwner.TrkY->value()), 0, 1, 0);
-  glRotatef(float(FOwner.TrkZ->value()), 0, 0, 1);
+  gluPerspective(90.0, height() > 0 ? double(width()) / height() : 1.0,
+                 std::max(distance - reach, 1e-3 * (distance + reach)), distance + reach);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadMatrixf(FOwner.ViewTransform(distance).M);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  // Textures loaded before this context existed are made here. One that cannot be made
+  // draws untextured: Load RSD reports such failures where the context exists.
+  try {
+    FOwner.EditTextures.Add(FOwner.EditPart);
+  } catch (const std::exception&) {
+  }
   int row = FOwner.lbVerts->currentRow();
   if (row >= 0 && row < int(FOwner.EditPart.Vertices.size())) {
     const TVec3& v = FOwner.EditPart.Vertices[size_t(row)];
@@ -102,7 +140,7 @@ void TTexView::paintGL() {
     glVertex3f(v.X + 50, v.Y, v.Z);
     glEnd();
   }
-  DrawPart(FOwner.EditPart, FOwner.EditTextures);
+  DrawPart(FOwner.ShownPart(), FOwner.EditTextures);
 }
 
 TfrmTex::TfrmTex(QWidget* parent) : QDialog(parent) {
@@ -143,10 +181,15 @@ TfrmTex::TfrmTex(QWidget* parent) : QDialog(parent) {
   auto* right = new QVBoxLayout();
   right->addWidget(lbVerts, 1);
   right->addWidget(chkWire);
-  auto* layout = new QHBoxLayout(this);
-  layout->addLayout(left);
-  layout->addLayout(middle, 1);
-  layout->addLayout(right);
+  lblStatus = new QLabel(this);
+  lblStatus->setObjectName("lblStatus");
+  auto* panes = new QHBoxLayout();
+  panes->addLayout(left);
+  panes->addLayout(middle, 1);
+  panes->addLayout(right);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(panes, 1);
+  layout->addWidget(lblStatus);
   lbGroups->setMaximumWidth(120);
   lbVerts->setMaximumWidth(150);
 
@@ -169,7 +212,7 @@ TfrmTex::TfrmTex(QWidget* parent) : QDialog(parent) {
 
   connect(bOpenP, &QPushButton::clicked, this, [this] {
     Guarded([&] {
-      std::string fileName;
+      std::string fileName = PFileName.empty() ? LastPFile : PFileName;
       if (Dialogs().OpenFile("P files|*.P|All files|*.*", "P", fileName)) OpenP(fileName);
     });
   });
@@ -177,12 +220,13 @@ TfrmTex::TfrmTex(QWidget* parent) : QDialog(parent) {
   connect(bAddTexData, &QPushButton::clicked, this, [this] { Guarded([&] { AddTexData(); }); });
   connect(bLoadRSD, &QPushButton::clicked, this, [this] {
     Guarded([&] {
-      std::string fileName;
+      if (PData.Empty()) throw Exception("No P file is open: use Open P first");
+      std::string fileName = PFileName;
       if (Dialogs().OpenFile("RSD File|*.RSD|All files|*.*", "RSD", fileName)) LoadRSD(fileName);
     });
   });
   connect(lbVerts, &QListWidget::itemDoubleClicked, this,
-          [this] { Guarded([&] { SetTexCoord(lbVerts->currentRow()); }); });
+          [this](QListWidgetItem* item) { Guarded([&] { SetTexCoord(lbVerts->row(item)); }); });
   connect(lbVerts, &QListWidget::currentRowChanged, View, [this] { View->update(); });
   connect(chkWire, &QCheckBox::toggled, this,
           [this](bool on) { Guarded([&] { SetWireframe(on); }); });
@@ -197,50 +241,151 @@ TfrmTex::~TfrmTex() {
   View->ReleaseGL();
 }
 
+bool TfrmTex::Modified() const {
+  return !PFileName.empty() && PData.Bytes() != FSavedBytes;
+}
+
+bool TfrmTex::QuerySave() {
+  if (!Modified()) return true;
+  switch (Dialogs().Ask("The P file has been changed. Save it?", true)) {
+  case TDialogs::TAnswer::Yes:
+    SaveP();
+    return true;
+  case TDialogs::TAnswer::No:
+    PData.Load(FSavedBytes);
+    RefreshLists();
+    lblStatus->setText(Text("Changes to " + PFileName + " dropped"));
+    return true;
+  case TDialogs::TAnswer::Cancel:
+    break;
+  }
+  return false;
+}
+
+void TfrmTex::done(int result) {
+  bool leave = false;
+  Guarded([&] { leave = QuerySave(); });
+  if (leave) QDialog::done(result);
+}
+
 void TfrmTex::RefreshLists() {
   TMemoryStream stream(PData.Bytes());
-  EditPart.LoadFromStream(stream);
+  std::vector<std::shared_ptr<const TTexImage>> textures = std::move(EditPart.Textures);
   int32_t display = EditPart.DisplayGroup;
+  EditPart.LoadFromStream(stream);
+  EditPart.Textures = std::move(textures);
+  EditPart.Blended = EditPart.Blended || !EditPart.Textures.empty();
+  EditPart.DisplayGroup = display;
   lbGroups->clear();
   for (const std::string& row : PData.GroupRows()) lbGroups->addItem(Text(row));
   lbVerts->clear();
   for (const std::string& row : PData.VertRows()) lbVerts->addItem(Text(row));
-  EditPart.DisplayGroup = display;
   View->update();
 }
 
+TFF7PPart TfrmTex::ShownPart() const {
+  TFF7PPart part = EditPart;
+  for (TPGroup& group : part.Groups)
+    if (group.Textured() && uint32_t(group.TexIndex) >= part.Textures.size()) group.TexFlag = 0;
+  return part;
+}
+
+TMatrix4 TfrmTex::ViewTransform(double distance) const {
+  return TMatrix4::Translation(0, 0, -float(distance)) *
+         TMatrix4::Rotation(float(TrkX->value()), 1, 0, 0) *
+         TMatrix4::Rotation(float(TrkY->value()), 0, 1, 0) *
+         TMatrix4::Rotation(float(TrkZ->value()), 0, 0, 1) * StandUp *
+         TMatrix4::Translation(-FCentre.X, -FCentre.Y, -FCentre.Z);
+}
+
+// The eye must see every vertex v (turned and centred: q) within FrameFill of the view's
+// half-extents: |q.y| <= (d - q.z) tan 45 FrameFill, and as much across, times the view's
+// width over its height. Vertices that are no numbers are left out.
+void TfrmTex::FrameView() {
+  TVec3 low{0, 0, 0}, high{0, 0, 0};
+  bool any = false;
+  for (const TVec3& v : EditPart.Vertices) {
+    if (!std::isfinite(v.X) || !std::isfinite(v.Y) || !std::isfinite(v.Z)) continue;
+    low = any ? TVec3{std::min(low.X, v.X), std::min(low.Y, v.Y), std::min(low.Z, v.Z)} : v;
+    high = any ? TVec3{std::max(high.X, v.X), std::max(high.Y, v.Y), std::max(high.Z, v.Z)} : v;
+    any = true;
+  }
+  FCentre = {(low.X + high.X) / 2, (low.Y + high.Y) / 2, (low.Z + high.Z) / 2};
+  FRadius = std::hypot(double(high.X) - low.X, double(high.Y) - low.Y, double(high.Z) - low.Z) / 2;
+  if (!std::isfinite(FRadius)) FRadius = 0;
+
+  if (!View->isVisible()) layout()->activate();
+  const double aspect = View->height() > 0 ? double(View->width()) / View->height() : 4.0 / 3.0;
+  const TMatrix4 place = StandUp * TMatrix4::Translation(-FCentre.X, -FCentre.Y, -FCentre.Z);
+  double fit = 1;
+  for (const TVec3& v : EditPart.Vertices) {
+    TVec3 q = place.TransformPoint(v);
+    if (!std::isfinite(q.X) || !std::isfinite(q.Y) || !std::isfinite(q.Z)) continue;
+    fit = std::max(
+        {fit, q.Z + std::fabs(q.Y) / FrameFill, q.Z + std::fabs(q.X) / (FrameFill * aspect)});
+  }
+  // Zoom holds whole units: rounded up, the part stays inside the view.
+  const double zoom = std::ceil(std::min(fit, 1e6));
+  trkZoom->setMaximum(std::max(150, int(zoom) * 5));
+  trkZoom->setValue(int(zoom));
+  for (QSlider* slider : {TrkX, TrkY, TrkZ}) slider->setValue(0);
+}
+
+void TfrmTex::EditDone() {
+  lblStatus->setText(Text(PFileName + (Modified() ? " changed: not saved yet" : " as saved")));
+}
+
 void TfrmTex::OpenP(const std::string& fileName) {
+  LastPFile = fileName;
   TPFileImage image;
   image.Load(ReadFileBytes(fileName));
   TMemoryStream check(image.Bytes());
   TFF7PPart().LoadFromStream(check); // a file the part reader refuses is not taken
+  if (!QuerySave()) return;
+  // The textures belong to the part that was open.
+  View->MakeCurrent();
+  EditTextures.Clear();
+  EditPart.Textures.clear();
+  EditPart.DisplayGroup = 0;
   PData = image;
+  FSavedBytes = image.Bytes();
   PFileName = fileName;
   RefreshLists();
+  FrameView();
+  lblStatus->setText(Text(
+      Format("Opened %s: %s, %s", fileName, Plural(EditPart.GroupCount(), "group", "groups"),
+             EditPart.TexCoords.empty()
+                 ? std::string("no texture coordinates")
+                 : Plural(EditPart.TexCoordCount(), "texture coordinate", "texture coordinates"))));
 }
 
 void TfrmTex::SaveP() {
   if (PFileName.empty()) throw Exception("No P file is open: use Open P first");
   ReplaceFileWithBytes(PFileName, PData.Bytes());
+  FSavedBytes = PData.Bytes();
+  lblStatus->setText(Text(Format("Saved %s (%d bytes)", PFileName, int64_t(FSavedBytes.size()))));
 }
 
 void TfrmTex::AddTexData() {
   if (PData.Empty()) throw Exception("No P file is open: use Open P first");
   PData.AddTexData();
   RefreshLists();
+  EditDone();
 }
 
 void TfrmTex::SetTexCoord(int row) {
-  if (row < 0 || lbVerts->item(row) == nullptr || lbVerts->item(row)->text() == "(Unsuitable)")
-    return;
-  std::string u = "0.0", v = "0.0";
-  if (!Dialogs().InputBox("Change TexCoord", "Enter new U (X) coord:", u)) u = "0.0";
-  if (!Dialogs().InputBox("Change TexCoord", "Enter new V (Y) coord:", v)) v = "0.0";
-  // Both are converted before anything is written.
-  float uValue = float(StrToFloat(u)), vValue = float(StrToFloat(v));
+  if (row < 0 || row >= EditPart.TexCoordCount()) return;
+  const TTexCoord current = EditPart.TexCoords[size_t(row)];
+  std::string u = CoordText(current.U);
+  if (!Dialogs().InputBox("Change TexCoord", "Enter new U (X) coord:", u)) return;
+  const float uValue = CoordValue(u);
+  std::string v = CoordText(current.V);
+  if (!Dialogs().InputBox("Change TexCoord", "Enter new V (Y) coord:", v)) return;
+  const float vValue = CoordValue(v);
   PData.SetTexCoord(row, uValue, vValue);
   RefreshLists();
   lbVerts->setCurrentRow(row);
+  EditDone();
 }
 
 void TfrmTex::TextureOn(bool on) {
@@ -252,6 +397,7 @@ void TfrmTex::TextureOn(bool on) {
     PData.TextureOff(group);
   RefreshLists();
   lbGroups->setCurrentRow(group);
+  EditDone();
 }
 
 void TfrmTex::DisplayGroup(bool selectedOnly) {
@@ -259,24 +405,38 @@ void TfrmTex::DisplayGroup(bool selectedOnly) {
   View->update();
 }
 
+// Every texture is read before the old ones go, so a missing or broken TEX file leaves
+// the part as it was shown.
 void TfrmTex::LoadRSD(const std::string& fileName) {
-  View->MakeCurrent();
-  EditPart.Textures.clear();
-  EditTextures.Clear();
+  if (PData.Empty()) throw Exception("No P file is open: use Open P first");
   TStringList rsd;
   rsd.LoadFromFile(fileName);
   int32_t count = StrToInt(rsd.Values("NTEX"));
   const std::string folder = FolderOf(fileName);
+  std::vector<std::shared_ptr<const TTexImage>> images;
   for (int32_t i = 0; i < count; ++i) {
     std::string name = WithTEXExtension(rsd.Values(Format("TEX[%d]", i)));
     TMemoryStream data;
     data.LoadFromFile(FindInFolder(folder, name));
-    std::shared_ptr<const TTexImage> image = LoadTEX(data, TEXDataOffset);
-    EditTextures.Add(image);
-    EditPart.Textures.push_back(image);
-    EditPart.Blended = true;
+    images.push_back(LoadTEX(data, TEXDataOffset));
   }
+  View->MakeCurrent();
+  const std::vector<std::shared_ptr<const TTexImage>> old = EditPart.Textures;
+  EditTextures.Clear();
+  if (View->context()) {
+    try {
+      for (const auto& image : images) EditTextures.Add(image);
+    } catch (...) {
+      EditTextures.Clear();
+      for (const auto& image : old) EditTextures.Add(image);
+      throw;
+    }
+  }
+  EditPart.Textures = images;
+  EditPart.Blended = EditPart.Blended || !images.empty();
   View->update();
+  lblStatus->setText(Text(Format("Loaded %s from %s",
+                                 Plural(int64_t(images.size()), "texture", "textures"), fileName)));
 }
 
 void TfrmTex::SetWireframe(bool on) {
