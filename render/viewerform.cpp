@@ -7,13 +7,17 @@
 #include "platform/Files.h"
 
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <set>
 
@@ -35,6 +39,16 @@ QSlider* Trackbar(Qt::Orientation orientation, int maximum, int position, int ti
                                                           : QSlider::TicksRight);
   }
   return slider;
+}
+
+// Zoom units a wheel step moves the eye; a step is 120 eighths of a degree of wheel.
+constexpr int ZoomStep = 2;
+constexpr int WheelStep = 120;
+// The share of the picture a framed model fills.
+constexpr double FrameFill = 0.9;
+
+QString Degrees(int value) {
+  return QString("%1\u00B0").arg(value);
 }
 
 } // namespace
@@ -60,6 +74,7 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
     label->setFont(small);
     grid->addWidget(label, row * 2, column);
     grid->addWidget(control, row * 2 + 1, column);
+    return label;
   };
   TrkX = Trackbar(Qt::Horizontal, 360, 0, 15, pControls);
   TrkY = Trackbar(Qt::Horizontal, 360, 0, 15, pControls);
@@ -75,7 +90,10 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
   place("Zoom", trkZoom, 0, 3);
   place("Start draw", trkStart, 1, 0);
   place("End draw", trkEnd, 1, 1);
-  place("Frame", trkFrame, 1, 2);
+  lblFrame = place("Frame", trkFrame, 1, 2);
+  lblFrame->setObjectName("lblFrame");
+  // Its text changes as frames go by: the columns keep the width the sliders give them.
+  lblFrame->setSizePolicy(QSizePolicy::Ignored, lblFrame->sizePolicy().verticalPolicy());
   grid->addWidget(btnQuickAnim, 3, 3);
 
   lstParts = new QListWidget(this);
@@ -88,20 +106,47 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
   pRotate->setAutoFillBackground(true);
   auto* column = new QVBoxLayout(pRotate);
   column->setContentsMargins(2, 2, 2, 2);
+  lblPoseNote = new QLabel("Pose editing is for field models", pRotate);
+  lblPoseNote->setObjectName("lblPoseNote");
+  lblPoseNote->setWordWrap(true);
+  lblPoseNote->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  lblPoseNote->hide();
+  column->addWidget(lblPoseNote);
   auto* sliders = new QHBoxLayout();
+  sliders->setSpacing(0);
   trkRX = Trackbar(Qt::Vertical, 360, 0, 15, pRotate);
   trkRY = Trackbar(Qt::Vertical, 360, 0, 15, pRotate);
   trkRZ = Trackbar(Qt::Vertical, 360, 0, 15, pRotate);
-  for (auto [slider, caption] : {std::pair{trkRX, "X"}, {trkRY, "Y"}, {trkRZ, "Z"}}) {
+  lblRX = new QLabel(pRotate);
+  lblRY = new QLabel(pRotate);
+  lblRZ = new QLabel(pRotate);
+  for (auto [slider, caption, readout] :
+       {std::tuple{trkRX, "X", lblRX}, {trkRY, "Y", lblRY}, {trkRZ, "Z", lblRZ}}) {
+    QFont small = readout->font();
+    small.setPointSize(7);
+    readout->setFont(small);
+    readout->setAlignment(Qt::AlignHCenter);
+    readout->setSizePolicy(QSizePolicy::Ignored, readout->sizePolicy().verticalPolicy());
     auto* one = new QVBoxLayout();
     one->addWidget(new QLabel(caption, pRotate), 0, Qt::AlignHCenter);
     one->addWidget(slider, 1, Qt::AlignHCenter);
+    one->addWidget(readout);
     sliders->addLayout(one);
   }
+  // Wide enough for three trackbars with the widest value under each.
+  FRotatePanelWidth =
+      std::max(66, 3 * (lblRX->fontMetrics().horizontalAdvance(Degrees(360)) + 2) + 4);
+  lblRX->setObjectName("lblRX");
+  lblRY->setObjectName("lblRY");
+  lblRZ->setObjectName("lblRZ");
   column->addLayout(sliders, 1);
   btnCopy = new QPushButton("Cpy", pRotate);
   column->addWidget(btnCopy);
   pRotate->hide();
+
+  // Clicks and wheel turns on the panels' free space are not drags of the picture.
+  for (QWidget* panel : {pControls, pRotate}) panel->setAttribute(Qt::WA_NoMousePropagation);
+  setFocusPolicy(Qt::StrongFocus);
 
   // The picture depends on the turn and zoom, read at paint: repaint when they move.
   for (QSlider* slider : {TrkX, TrkY, TrkZ, trkZoom})
@@ -121,8 +166,12 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
           [this](int row) { Guarded([&] { lstPartsClick(row); }); });
   int tag = 0;
   for (QSlider* slider : {trkRX, trkRY, trkRZ}) {
-    connect(slider, &QSlider::valueChanged, this,
-            [this, tag](int position) { Guarded([&] { trkRZChange(tag, position); }); });
+    connect(slider, &QSlider::valueChanged, this, [this, tag](int position) {
+      Guarded([&] {
+        ShowRotateReadouts();
+        trkRZChange(tag, position);
+      });
+    });
     ++tag;
   }
   connect(btnCopy, &QPushButton::clicked, this, [this] { Guarded([&] { btnCopyClick(); }); });
@@ -131,6 +180,10 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
   Timer1->setInterval(20);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
   Timer1->start();
+
+  ShowFrameReadout();
+  ShowRotateReadouts();
+  ShowPoseEditing();
 }
 
 TfrmViewer::~TfrmViewer() {
@@ -154,7 +207,7 @@ void TfrmViewer::resizeGL(int width, int height) {
 
 void TfrmViewer::resizeEvent(QResizeEvent* event) {
   TCGForm::resizeEvent(event);
-  pRotate->setGeometry(width() - 44, 0, 44, height());
+  pRotate->setGeometry(width() - FRotatePanelWidth, 0, FRotatePanelWidth, height());
 }
 
 TSceneState TfrmViewer::SceneState() const {
@@ -164,6 +217,8 @@ TSceneState TfrmViewer::SceneState() const {
   state.RotateY = TrkY->value();
   state.RotateZ = TrkZ->value();
   state.Zoom = trkZoom->value();
+  state.PanX = FPanX;
+  state.PanY = FPanY;
   state.Reflections = FHost.ReflectionsOn();
   state.FieldModel = FieldModel.get();
   state.BattleModel = BattleModel.get();
@@ -175,6 +230,60 @@ void TfrmViewer::SetFrameSlider(int maximum, int position) {
   QSignalBlocker block(trkFrame);
   trkFrame->setMaximum(std::max(maximum, 0));
   trkFrame->setValue(position);
+  ShowFrameReadout();
+}
+
+int32_t TfrmViewer::ModelFrameCount() const {
+  if (FieldModel) return FieldModel->FrameCount;
+  if (BattleModel) return BattleModel->FrameCount();
+  return 0;
+}
+
+// A battle model's frame slider reaches one past its last frame, which shows frame 0.
+int32_t TfrmViewer::ShownFrame() const {
+  const int32_t frames = ModelFrameCount();
+  if (frames <= 0) return 0;
+  if (FieldModel) return std::clamp(FieldModel->CurrentFrame, 0, frames - 1);
+  const int32_t frame = BattleModel->Frame % frames;
+  return frame < 0 ? frame + frames : frame;
+}
+
+void TfrmViewer::ShowFrameReadout() {
+  const int32_t frames = ModelFrameCount();
+  lblFrame->setText(QString("Frame %1 / %2").arg(frames > 0 ? ShownFrame() + 1 : 0).arg(frames));
+}
+
+void TfrmViewer::ShowRotateReadouts() {
+  lblRX->setText(Degrees(trkRX->value()));
+  lblRY->setText(Degrees(trkRY->value()));
+  lblRZ->setText(Degrees(trkRZ->value()));
+}
+
+void TfrmViewer::ShowPoseEditing() {
+  const bool field = FieldModel != nullptr;
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{trkRX, trkRY, trkRZ, lblRX, lblRY, lblRZ, btnCopy})
+    control->setEnabled(field);
+  lblPoseNote->setVisible(BattleModel != nullptr);
+}
+
+void TfrmViewer::ResetModelControls() {
+  {
+    QSignalBlocker blockList(lstParts);
+    lstParts->clear();
+  }
+  {
+    QSignalBlocker blockStart(trkStart), blockEnd(trkEnd);
+    trkStart->setMaximum(0);
+    trkEnd->setMaximum(0);
+  }
+  {
+    QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
+    for (QSlider* slider : {trkRX, trkRY, trkRZ}) slider->setValue(0);
+  }
+  SetFrameSlider(0, 0);
+  ShowRotateReadouts();
+  ShowPoseEditing();
 }
 
 // Advances the shown model by the frame clock while the Animation switch is on; a Quick
@@ -195,6 +304,8 @@ void TfrmViewer::Playback() {
     QSignalBlocker block(trkFrame);
     trkFrame->setValue(frame);
   }
+  // Only the caption repaints: the picture is being painted now.
+  ShowFrameReadout();
   // A paint can come a little late and miss frame 0 of the clock; a frame lower than the
   // last one shown means the animation has come round, and it stops on frame 0 all the same.
   if (QuickAnimRunning && (frame == 0 || frame < FLastQuickFrame)) {
@@ -205,6 +316,7 @@ void TfrmViewer::Playback() {
         BattleModel->Frame = 0;
       QSignalBlocker block(trkFrame);
       trkFrame->setValue(0);
+      ShowFrameReadout();
     }
     QuickAnimRunning = false;
     FHost.SetAnimationOn(false);
@@ -236,6 +348,7 @@ void TfrmViewer::trkFrameChange(int position) {
     FieldModel->SetFrame(position);
   else if (BattleModel)
     BattleModel->Frame = position;
+  ShowFrameReadout();
   update();
 }
 
@@ -258,6 +371,12 @@ bool TfrmViewer::ReleaseModel() {
   BattleModel.reset();
   Textures.Clear();
   Modified = false;
+  // A Quick Animation of the model let go is over: the next model does not play.
+  if (QuickAnimRunning) {
+    QuickAnimRunning = false;
+    FHost.SetAnimationOn(false);
+  }
+  ResetModelControls();
   update();
   return true;
 }
@@ -267,9 +386,13 @@ bool TfrmViewer::AnimationsModified() const {
 }
 
 void TfrmViewer::DropBattleModel() {
+  if (!BattleModel) return;
   MakeCurrent();
   BattleModel.reset();
-  if (!FieldModel) Textures.Clear();
+  if (!FieldModel) {
+    Textures.Clear();
+    ResetModelControls();
+  }
   update();
 }
 
@@ -301,6 +424,7 @@ bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
   archive.reset();
   lstParts->clear();
   FillPartsList(0, "");
+  ShowPoseEditing();
   Modified = false;
   Log("LoadModel done");
   Timer1->setInterval(80);
@@ -334,9 +458,10 @@ bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::s
   auto model = std::make_unique<TBattleModel>();
   model->LoadFromArchive(*archive, code);
   Textures.Add(*model);
-  SetFrameSlider(model->FrameCount(), 0);
   Timer1->setInterval(80);
   BattleModel = std::move(model);
+  SetFrameSlider(BattleModel->FrameCount(), 0);
+  ShowPoseEditing();
   FPaintFailed = false;
   update();
   return true;
@@ -373,10 +498,13 @@ void TfrmViewer::lstPartsClick(int row) {
   // and the root (which has no rotation of its own) leaves them as they are.
   TVec3 rotation{float(trkRX->value()), float(trkRY->value()), float(trkRZ->value())};
   FieldModel->GetSelectedRotation(rotation);
-  QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
-  trkRX->setValue(int(rotation.X));
-  trkRY->setValue(int(rotation.Y));
-  trkRZ->setValue(int(rotation.Z));
+  {
+    QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
+    trkRX->setValue(int(rotation.X));
+    trkRY->setValue(int(rotation.Y));
+    trkRZ->setValue(int(rotation.Z));
+  }
+  ShowRotateReadouts();
   update();
 }
 
@@ -436,6 +564,153 @@ void TfrmViewer::QuickAnimation() {
   FrameOffset = QuickAnimationOffset(GetTickCount(), frames);
   FHost.SetAnimationOn(true);
   update();
+}
+
+void TfrmViewer::ShowFrame(int32_t frame) {
+  {
+    QSignalBlocker block(trkFrame);
+    trkFrame->setValue(frame);
+  }
+  trkFrameChange(frame);
+}
+
+void TfrmViewer::Pause() {
+  if (!FHost.AnimationOn()) return;
+  QuickAnimRunning = false;
+  FHost.SetAnimationOn(false);
+}
+
+void TfrmViewer::StepFrame(int delta) {
+  const int32_t frames = ModelFrameCount();
+  if (frames <= 0) return;
+  Pause();
+  const int64_t frame = std::clamp<int64_t>(int64_t(ShownFrame()) + delta, 0, frames - 1);
+  ShowFrame(int32_t(frame));
+}
+
+void TfrmViewer::FirstFrame() {
+  if (ModelFrameCount() <= 0) return;
+  Pause();
+  ShowFrame(0);
+}
+
+void TfrmViewer::TogglePlay() {
+  if (FHost.AnimationOn()) {
+    Pause();
+    return;
+  }
+  const int32_t frames = ModelFrameCount();
+  if (frames > 0) FrameOffset = ClockOffsetAt(GetTickCount(), ShownFrame(), frames);
+  FHost.SetAnimationOn(true);
+}
+
+void TfrmViewer::TurnBy(int degreesX, int degreesY) {
+  auto turn = [](QSlider* slider, int degrees) {
+    const int low = slider->minimum(), span = slider->maximum() - low;
+    if (span <= 0) return;
+    // The ends of a full turn's range are the same angle: wrap onto [low, low + span).
+    int64_t value = (int64_t(slider->value()) - low + degrees) % span;
+    slider->setValue(int(low + (value < 0 ? value + span : value)));
+  };
+  turn(TrkX, degreesX);
+  turn(TrkY, degreesY);
+}
+
+void TfrmViewer::ZoomBy(int steps) {
+  trkZoom->setValue(int(std::clamp<int64_t>(int64_t(trkZoom->value()) + int64_t(steps) * ZoomStep,
+                                            trkZoom->minimum(), trkZoom->maximum())));
+}
+
+void TfrmViewer::PanBy(int pixelsX, int pixelsY) {
+  const double scale = WorldPerPixel(trkZoom->value(), height());
+  FPanX += float(pixelsX * scale);
+  FPanY -= float(pixelsY * scale);
+  update();
+}
+
+TPictureArea TfrmViewer::FreeArea() const {
+  const double w = std::max(width(), 1), h = std::max(height(), 1);
+  double left = 0, right = w, top = 0, bottom = h;
+  if (pControls->isVisibleTo(this)) top = pControls->geometry().bottom() + 1;
+  if (lstParts->isVisibleTo(this)) left = lstParts->geometry().right() + 1;
+  if (pRotate->isVisibleTo(this)) right = pRotate->geometry().left();
+  // Panels that leave only a sliver: the whole picture.
+  if (right - left < 0.25 * w || bottom - top < 0.25 * h) return {};
+  return {2 * left / w - 1, 2 * right / w - 1, 1 - 2 * bottom / h, 1 - 2 * top / h};
+}
+
+void TfrmViewer::FrameWholeModel() {
+  const TFraming framing =
+      FrameModel(SceneState(), double(width()) / std::max(height(), 1), FrameFill, FreeArea());
+  if (!framing.Found) return;
+  FPanX = framing.PanX;
+  FPanY = framing.PanY;
+  // The nearest whole zoom at which it fits, as far as the trackbar goes.
+  trkZoom->setValue(int(
+      std::clamp(std::ceil(framing.Zoom), double(trkZoom->minimum()), double(trkZoom->maximum()))));
+  update();
+}
+
+void TfrmViewer::mousePressEvent(QMouseEvent* event) {
+  setFocus(Qt::MouseFocusReason);
+  FDragFrom = event->position().toPoint();
+  event->accept();
+}
+
+// A horizontal drag turns about Y, a vertical one about X, a degree a pixel: the model
+// follows the mouse (its front goes the way the mouse goes).
+void TfrmViewer::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint at = event->position().toPoint();
+  const QPoint moved = at - FDragFrom;
+  FDragFrom = at;
+  Guarded([&] {
+    if (event->buttons() & Qt::LeftButton)
+      TurnBy(moved.y(), moved.x());
+    else if (event->buttons() & (Qt::RightButton | Qt::MiddleButton))
+      PanBy(moved.x(), moved.y());
+  });
+  event->accept();
+}
+
+void TfrmViewer::mouseDoubleClickEvent(QMouseEvent* event) {
+  setFocus(Qt::MouseFocusReason);
+  FDragFrom = event->position().toPoint();
+  if (event->button() == Qt::LeftButton) Guarded([&] { FrameWholeModel(); });
+  event->accept();
+}
+
+// Wheel turned away from the user brings the eye nearer.
+void TfrmViewer::wheelEvent(QWheelEvent* event) {
+  FWheelRest += event->angleDelta().y();
+  const int steps = FWheelRest / WheelStep;
+  FWheelRest -= steps * WheelStep;
+  if (steps != 0) Guarded([&] { ZoomBy(-steps); });
+  event->accept();
+}
+
+void TfrmViewer::keyPressEvent(QKeyEvent* event) {
+  if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    TCGForm::keyPressEvent(event);
+    return;
+  }
+  switch (event->key()) {
+  case Qt::Key_Space:
+    Guarded([&] { TogglePlay(); });
+    break;
+  case Qt::Key_Left:
+    Guarded([&] { StepFrame(-1); });
+    break;
+  case Qt::Key_Right:
+    Guarded([&] { StepFrame(1); });
+    break;
+  case Qt::Key_Home:
+    Guarded([&] { FirstFrame(); });
+    break;
+  default:
+    TCGForm::keyPressEvent(event);
+    return;
+  }
+  event->accept();
 }
 
 } // namespace palkor
