@@ -174,9 +174,11 @@ void TfrmPalkorMain::ImportAnimation() {
       shownBattle.SetAnimation(anim, ImportBattleAnimation(shownBattle, anim, *file, chosen, fps));
       shownBattle.AnimIndex = anim;
     } else {
+      // A step that Edit > Undo takes back, as any edit of the animation.
       TFF7Model& shownField = *frmViewer->FieldModel;
-      shownField.ReplaceAnimation(
-          ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps));
+      frmViewer->Document.ReplaceAnimation(
+          ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps),
+          "Import " + QString::fromStdString(names[size_t(chosen)]));
     }
   }
   frmViewer->AnimationReplaced();

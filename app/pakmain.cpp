@@ -177,6 +177,20 @@ void TfrmPalkorMain::CreateActions() {
   mnuHelpContents = command(
       "&Contents...", [this] { ShowHelpContents(); }, QKeySequence::HelpContents);
   mnuAbout = command("&About Palkor...", [this] { ShowAbout(); });
+
+  // Pose edits, step by step.
+  mnuUndo = frmViewer->Document.UndoStack().createUndoAction(this, "&Undo");
+  mnuUndo->setShortcut(QKeySequence::Undo);
+  mnuRedo = frmViewer->Document.UndoStack().createRedoAction(this, "&Redo");
+  mnuRedo->setShortcut(QKeySequence::Redo);
+  // The viewer's own keys, named in the menu: as shortcuts of the window they would take
+  // Space and the arrows from the search box and the lists.
+  mnuPlay = command("&Play/Pause\tSpace", [this] { frmViewer->TogglePlay(); });
+  mnuPreviousFrame = command("Pre&vious Frame\tLeft", [this] { frmViewer->StepFrame(-1); });
+  mnuNextFrame = command("&Next Frame\tRight", [this] { frmViewer->StepFrame(1); });
+  mnuFirstFrame = command("&First Frame\tHome", [this] { frmViewer->FirstFrame(); });
+  mnuWholeModel =
+      command("Show the &Whole Model\tDouble-click", [this] { frmViewer->FrameWholeModel(); });
 }
 
 void TfrmPalkorMain::CreateMenus() {
@@ -195,6 +209,12 @@ void TfrmPalkorMain::CreateMenus() {
   file->addAction(mnuSaveChanges);
   file->addSeparator();
   file->addAction(mnuExit);
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  edit->addAction(mnuUndo);
+  edit->addAction(mnuRedo);
+  QMenu* view = menuBar()->addMenu("&View");
+  for (QAction* a : {mnuPlay, mnuPreviousFrame, mnuNextFrame, mnuFirstFrame, mnuWholeModel})
+    view->addAction(a);
   QMenu* options = menuBar()->addMenu("&Options");
   for (QAction* a :
        {aAnimation, aCrosshairs, aWireframe, aReflections, aBones, aBodies, aLighting, aEditable})

@@ -82,6 +82,8 @@ public:
   bool ReflectionsOn() const override { return aReflections->isChecked(); }
   uint32_t BackColour() const override { return FBackColour; }
   void FieldModelLoaded(bool showBones, bool showBodies) override;
+  void AnimationsModifiedChanged(bool modified) override { setWindowModified(modified); }
+  void AnimationsSaved(const std::string& message) override { StatusText(message); }
 
   // TCatalogueListener
   void StatusText(const std::string& text) override;
@@ -110,7 +112,8 @@ public:
       *aEditable;
   QAction *mnuOpenLGP, *mnuOpenFolder, *mnuTexturiser, *mnuRenderAnimation, *mnuExportGltf,
       *mnuExportAll, *mnuImportAnimation, *mnuSaveChanges, *mnuExit, *mnuSetBackground, *mnuAbout,
-      *mnuHelpContents;
+      *mnuHelpContents, *mnuUndo, *mnuRedo, *mnuPlay, *mnuPreviousFrame, *mnuNextFrame,
+      *mnuFirstFrame, *mnuWholeModel;
   QMenu* mnuOpenRecent;
   QAction *mnuToolbarModels, *mnuToolbarDisplayOpts, *mnuToolbarDetails;
   QToolBar *tbPalkorModels, *tbPalkorDisplayOpts, *tbPalkorDetails;

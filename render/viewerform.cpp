@@ -166,6 +166,8 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
           [this](int row) { Guarded([&] { lstPartsClick(row); }); });
   int tag = 0;
   for (QSlider* slider : {trkRX, trkRY, trkRZ}) {
+    // A drag is one step to undo, however many values it passes through.
+    connect(slider, &QSlider::sliderPressed, this, [this] { Document.BeginDrag(); });
     connect(slider, &QSlider::valueChanged, this, [this, tag](int position) {
       Guarded([&] {
         ShowRotateReadouts();
@@ -175,6 +177,11 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
     ++tag;
   }
   connect(btnCopy, &QPushButton::clicked, this, [this] { Guarded([&] { btnCopyClick(); }); });
+  connect(&Document, &TAnimationDocument::Changed, this, [this] { Guarded([&] { ShowEdits(); }); });
+  connect(&Document, &TAnimationDocument::ModifiedChanged, this, [this](bool modified) {
+    Modified = modified;
+    FHost.AnimationsModifiedChanged(AnimationsModified());
+  });
 
   Timer1 = new QTimer(this);
   Timer1->setInterval(20);
@@ -358,19 +365,27 @@ bool TfrmViewer::ReleaseModel() {
     switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
     case TDialogs::TAnswer::Cancel:
       return false;
-    case TDialogs::TAnswer::Yes:
+    case TDialogs::TAnswer::Yes: {
+      const std::string message =
+          FieldModel ? Format("Saved %s into %s", FieldModel->AnimName, FieldModel->LGPFileName)
+                     : Format("Saved the animations of %s into %s", BattleModel->Code,
+                              BattleModel->LGPFileName);
       if (FieldModel) FieldModel->SaveAnimation();
       if (BattleModel) BattleModel->SaveAnimations();
+      FHost.AnimationsSaved(message);
       break;
+    }
     case TDialogs::TAnswer::No:
       break;
     }
   }
   MakeCurrent();
+  Document.Attach(nullptr);
   FieldModel.reset();
   BattleModel.reset();
   Textures.Clear();
   Modified = false;
+  FHost.AnimationsModifiedChanged(false);
   // A Quick Animation of the model let go is over: the next model does not play.
   if (QuickAnimRunning) {
     QuickAnimRunning = false;
@@ -425,6 +440,7 @@ bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
   lstParts->clear();
   FillPartsList(0, "");
   ShowPoseEditing();
+  Document.Attach(FieldModel.get());
   Modified = false;
   Log("LoadModel done");
   Timer1->setInterval(80);
@@ -479,11 +495,24 @@ void TfrmViewer::AnimationReplaced() {
   if (FieldModel) {
     FieldModel->SetFrame(0);
     SetFrameSlider(FieldModel->FrameCount - 1, 0);
-    Modified = true;
     update();
   } else if (BattleModel) {
     SelectBattleAnimation(BattleModel->AnimIndex);
   }
+  FHost.AnimationsModifiedChanged(AnimationsModified());
+}
+
+void TfrmViewer::ShowEdits() {
+  if (!FieldModel) return;
+  // The frame slider follows an animation that changed its length (an import undone).
+  if (trkFrame->maximum() != std::max(FieldModel->FrameCount - 1, 0))
+    SetFrameSlider(FieldModel->FrameCount - 1,
+                   std::min(FieldModel->CurrentFrame, std::max(FieldModel->FrameCount - 1, 0)));
+  if (FieldModel->CurrentFrame < FieldModel->FrameCount)
+    FieldModel->SetFrame(FieldModel->CurrentFrame);
+  // The trackbars show the selected bone as it now is.
+  if (FieldModel->SelectedBone >= 1 && !FEditing) lstPartsClick(FieldModel->SelectedBone);
+  update();
 }
 
 void TfrmViewer::SetEditable(bool on) {
@@ -515,8 +544,15 @@ void TfrmViewer::trkRZChange(int tag, int position) {
   TVec3 rotation;
   FieldModel->GetSelectedRotation(rotation);
   (tag == 0 ? rotation.X : tag == 1 ? rotation.Y : rotation.Z) = float(position);
-  FieldModel->SetSelectedRotation(rotation);
-  Modified = true;
+  // Values passed while a trackbar is dragged make one step; each keyboard step its own.
+  QSlider* slider = tag == 0 ? trkRX : tag == 1 ? trkRY : trkRZ;
+  FEditing = true;
+  struct TEditingDone {
+    bool& Editing;
+    ~TEditingDone() { Editing = false; }
+  } done{FEditing};
+  Document.SetRotation(FieldModel->SelectedBone, FieldModel->CurrentFrame, rotation,
+                       slider->isSliderDown());
   update();
 }
 
@@ -526,19 +562,10 @@ void TfrmViewer::btnCopyClick() {
                          "frame. IE: Every frame will become a copy of THIS one. SURE to continue?",
                          true))
     return;
-  std::vector<TVec3> pose;
-  for (int32_t j = 1; j < FieldModel->BoneCount(); ++j) {
-    const TFF7Parts& bone = FieldModel->GetBone(j);
-    pose.push_back({bone.RotX, bone.RotY, bone.RotZ});
-  }
-  for (int32_t f = 0; f < FieldModel->FrameCount; ++f) {
-    FieldModel->SetFrame(f);
-    for (int32_t j = 1; j < FieldModel->BoneCount(); ++j) {
-      FieldModel->SelectedBone = j;
-      FieldModel->SetSelectedRotation(pose[size_t(j - 1)]);
-    }
-  }
-  Modified = true;
+  // The pose shown, written into every frame as one step.
+  Document.CopyPoseToEveryFrame(FieldModel->CurrentFrame);
+  // As the copy always left it: the last bone selected, the frame of the slider shown.
+  FieldModel->SelectedBone = FieldModel->BoneCount() - 1;
   FieldModel->SetFrame(trkFrame->value());
   update();
 }

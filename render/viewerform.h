@@ -4,6 +4,7 @@
 #include "battle/FF7Battle.h"
 #include "field/ff73d.h"
 #include "render/CgWindow.h"
+#include "render/animdocument.h"
 #include "render/scene.h"
 #include "render/textures.h"
 
@@ -31,6 +32,10 @@ public:
   virtual uint32_t BackColour() const = 0;
   // A field model was loaded: its bone and body flags, for the switches to show.
   virtual void FieldModelLoaded(bool showBones, bool showBodies) = 0;
+  // The model on show has, or no longer has, animations not yet saved.
+  virtual void AnimationsModifiedChanged(bool modified) {}
+  // Animations were written into the archive: what, where.
+  virtual void AnimationsSaved(const std::string& message) {}
 };
 
 // Added to the frame clock; set by Quick Animation.
@@ -75,6 +80,9 @@ public:
   // takes its frame count and frame 0 is shown. A field model is marked Modified (a
   // battle model marks itself).
   void AnimationReplaced();
+  // The field animation changed by an edit, an undo or a redo: the picture, the frame
+  // slider and the trackbars follow.
+  void ShowEdits();
   // The bone tree of the field model into lstParts: bone i and, indented by one more
   // space, its children in index order.
   void FillPartsList(int32_t bone, const std::string& prefix);
@@ -113,6 +121,9 @@ public:
   std::unique_ptr<TBattleModel> BattleModel;
   // The shown model's textures, in this window's context.
   TTextureSet Textures;
+  // The field animation's edits, each one a step that can be undone; Modified mirrors
+  // whether the animation is away from the state saved.
+  TAnimationDocument Document;
   bool Modified = false;
 
   QWidget* pControls;
@@ -163,6 +174,7 @@ private:
   TPictureArea FreeArea() const;
 
   TViewerHost& FHost;
+  bool FEditing = false;       // a trackbar's own edit is under way: it is not set back
   bool FPaintFailed = false;   // a failing paint reports once, not on every tick
   int32_t FLastQuickFrame = 0; // the frame a Quick Animation showed last
   float FPanX = 0, FPanY = 0;  // the scene's pan

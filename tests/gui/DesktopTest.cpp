@@ -229,6 +229,52 @@ private slots:
     QVERIFY(main->frmViewer->FieldModel);
   }
 
+  void poseEditsAreUndoneStepByStepBackToTheSavedState() {
+    auto main = Start();
+    main->OpenArchive(Dir->File("char.lgp"));
+    Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
+    TfrmViewer& viewer = *main->frmViewer;
+    const std::string saved(viewer.FieldModel->AnimData.View());
+    main->aEditable->setChecked(true);
+    viewer.lstParts->setCurrentRow(3);
+    const TVec3 start = viewer.FieldModel->GetRotation(3, 0);
+    // A drag through three values is one step; a keyboard step is another.
+    viewer.trkRY->setSliderDown(true);
+    for (int value : {10, 20, 30}) viewer.trkRY->setValue(value);
+    viewer.trkRY->setSliderDown(false);
+    viewer.trkRY->setValue(31);
+    QCOMPARE(viewer.Document.UndoStack().count(), 2);
+    QVERIFY(viewer.Modified && main->isWindowModified());
+    QCOMPARE(viewer.FieldModel->GetRotation(3, 0).Y, 31.0f);
+
+    main->mnuUndo->trigger();
+    QCOMPARE(viewer.FieldModel->GetRotation(3, 0).Y, 30.0f);
+    QCOMPARE(viewer.trkRY->value(), 30); // the trackbar shows the bone as it now is
+    main->mnuUndo->trigger();
+    QCOMPARE(viewer.FieldModel->GetRotation(3, 0).Y, start.Y);
+    // Back where it was saved: not modified, no question on leaving it.
+    QVERIFY(!viewer.Modified && !main->isWindowModified());
+    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), saved);
+    main->mnuRedo->trigger();
+    QVERIFY(viewer.Modified && main->isWindowModified());
+
+    // Cpy is one step too.
+    const std::string beforeCopy(viewer.FieldModel->AnimData.View());
+    Script->Answers.push_back(TDialogs::TAnswer::Yes);
+    viewer.btnCopy->click();
+    QVERIFY(std::string(viewer.FieldModel->AnimData.View()) != beforeCopy);
+    main->mnuUndo->trigger();
+    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), beforeCopy);
+
+    // Save changes says what it wrote where.
+    Script->Answers.push_back(TDialogs::TAnswer::Yes);
+    main->mnuSaveChanges->trigger();
+    QCOMPARE(main->pStatus->text(),
+             QString::fromStdString("Saved KNWA.A into " + Dir->File("char.lgp")));
+    QVERIFY(!main->isWindowModified());
+    QCOMPARE(viewer.Document.UndoStack().count(), 0);
+  }
+
   void showingModelAfterModelKeepsMemoryWhereItWas() {
     // Two models with a large texture each: every one left behind would be seen.
     std::vector<uint8_t> pixels(256 * 256 * 4);

@@ -537,7 +537,8 @@ private slots:
       }
     QVERIFY2(blue > 50 && black > 50,
              qPrintable(QString("%1 blue, %2 black").arg(blue).arg(black)));
-    // A coordinate edit converts both answers before it writes; cancelled boxes give 0.0.
+    // A coordinate edit converts both answers before it writes; cancelled boxes change
+    // nothing (row 4 was 0/0 already).
     const std::string before = tex.PData.Bytes();
     Script->InputAnswers = {"0.5", "x"};
     tex.lbVerts->setCurrentRow(2);

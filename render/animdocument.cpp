@@ -1,0 +1,111 @@
+#include "render/animdocument.h"
+
+#include <QUndoCommand>
+
+namespace palkor {
+
+// One bone's rotation at one frame, from before to after.
+class TRotationCommand : public QUndoCommand {
+public:
+  TRotationCommand(TAnimationDocument& document, int32_t bone, int32_t frame, const TVec3& before,
+                   const TVec3& after, bool merge, int drag)
+      : QUndoCommand(QString("Turn %1").arg(
+            QString::fromLatin1(document.Model()->GetBone(bone).Name.c_str()))),
+        FDocument(document), FBone(bone), FFrame(frame), FBefore(before), FAfter(after),
+        FMerge(merge), FDrag(drag) {}
+
+  void redo() override { Apply(FAfter); }
+  void undo() override { Apply(FBefore); }
+  int id() const override { return 1; }
+  bool mergeWith(const QUndoCommand* other) override {
+    const auto* next = static_cast<const TRotationCommand*>(other);
+    if (!FMerge || !next->FMerge || next->FDrag != FDrag || next->FBone != FBone ||
+        next->FFrame != FFrame)
+      return false;
+    FAfter = next->FAfter;
+    return true;
+  }
+
+private:
+  void Apply(const TVec3& rotation) {
+    FDocument.Model()->SetRotation(FBone, FFrame, rotation);
+    FDocument.Notify();
+  }
+
+  TAnimationDocument& FDocument;
+  int32_t FBone, FFrame;
+  TVec3 FBefore, FAfter;
+  bool FMerge;
+  int FDrag;
+};
+
+// The whole animation, from one A file to another.
+class TAnimationBytesCommand : public QUndoCommand {
+public:
+  TAnimationBytesCommand(TAnimationDocument& document, std::string before, std::string after,
+                         const QString& text)
+      : QUndoCommand(text), FDocument(document), FBefore(std::move(before)),
+        FAfter(std::move(after)) {}
+
+  void redo() override { Apply(FAfter); }
+  void undo() override { Apply(FBefore); }
+
+private:
+  void Apply(const std::string& bytes) {
+    TFF7Model& model = *FDocument.Model();
+    const int32_t frame = model.CurrentFrame;
+    model.ReplaceAnimation(bytes);
+    // The frame on show stays, where the animation still has it.
+    if (frame < model.FrameCount) model.SetFrame(frame);
+    FDocument.Notify();
+  }
+
+  TAnimationDocument& FDocument;
+  std::string FBefore, FAfter;
+};
+
+TAnimationDocument::TAnimationDocument(QObject* parent) : QObject(parent) {
+  connect(&FUndo, &QUndoStack::cleanChanged, this,
+          [this](bool clean) { emit ModifiedChanged(FModel && !clean); });
+}
+
+void TAnimationDocument::Attach(TFF7Model* model) {
+  const bool wasModified = Modified();
+  FModel = model;
+  FUndo.clear();
+  FUndo.setClean();
+  if (wasModified) emit ModifiedChanged(false);
+}
+
+void TAnimationDocument::SetRotation(int32_t bone, int32_t frame, const TVec3& rotation,
+                                     bool merge) {
+  if (!FModel) return;
+  const TVec3 before = FModel->GetRotation(bone, frame);
+  // Checked before it goes on the stack: a step that fails is not taken.
+  FModel->SetRotation(bone, frame, rotation);
+  FModel->SetRotation(bone, frame, before);
+  FUndo.push(new TRotationCommand(*this, bone, frame, before, rotation, merge, FDrag));
+}
+
+void TAnimationDocument::CopyPoseToEveryFrame(int32_t frame) {
+  if (!FModel) return;
+  std::string before(FModel->AnimData.View()), after = before;
+  const int32_t bones = FModel->BoneCount();
+  for (int32_t f = 0; f < FModel->FrameCount; ++f)
+    for (int32_t b = 1; b < bones; ++b) {
+      const int64_t from = 48 + 12 * int64_t(b) + int64_t(frame) * AnimFrameSize(bones);
+      const int64_t to = 48 + 12 * int64_t(b) + int64_t(f) * AnimFrameSize(bones);
+      after.replace(size_t(to), 12, before, size_t(from), 12);
+    }
+  FUndo.push(new TAnimationBytesCommand(*this, std::move(before), std::move(after),
+                                        "Copy the pose to every frame"));
+}
+
+void TAnimationDocument::ReplaceAnimation(std::string bytes, const QString& text) {
+  if (!FModel) return;
+  if (AnimFrameCount(int64_t(bytes.size()), FModel->BoneCount()) < 1) throw EReadError();
+  FUndo.push(new TAnimationBytesCommand(*this, std::string(FModel->AnimData.View()),
+                                        std::move(bytes), text));
+}
+
+} // namespace palkor
