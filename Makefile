@@ -82,7 +82,12 @@ run: demo
 	@[ -f $(BUILD)/palkor.filter ] || cp $(DEMO)/palkor.filter $(BUILD)/palkor.filter
 	$(BUILD)/palkor $(DEMO)/char.lgp KNIG.HRC KNWA.A
 
+# Whole-process pairs need hyperfine; their data goes to $(BENCH_DATA).
+BENCH_DATA ?= $(BUILD)/bench-data
+
 bench: build
+	$(call install_missing,hyperfine python3)
+	sh bench/whole_process.sh $(BUILD) $(BENCH_DATA)
 	$(BUILD)/bench/palkor_bench_archive
 	$(BUILD)/bench/palkor_bench_field
 	$(BUILD)/bench/palkor_bench_battle

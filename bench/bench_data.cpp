@@ -1,0 +1,137 @@
+// palkor_bench_data FOLDER: the files the whole-process measurements run on, made by our
+// own writers:
+//   catalogue.lgp      56 MB: 1,200 skeletons, 4,000 animations, 16,000 members in all,
+//                      the 50 largest of them 200 KB textures
+//   largest.txt        those 50 members' names; members/NAME their bytes
+//   tiny/battle.lgp    the demo golem
+//   big/battle.lgp     a battle model whose animations member is about 3 MB
+//   render.lgp         the demo archive with the knight's walk lengthened to 30 frames
+//                      (KN30.A)
+#include "battle/FF7Battle.h"
+#include "fixtures/BattleWriters.h"
+#include "fixtures/Demo.h"
+#include "fixtures/FieldWriters.h"
+#include "fixtures/LGPWriter.h"
+#include "platform/Streams.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+
+namespace {
+
+std::string Letters(int value) {
+  std::string text(4, 'A');
+  for (int k = 3; k >= 0; --k, value /= 26) text[size_t(k)] = char('A' + value % 26);
+  return text;
+}
+
+void WriteCatalogueArchive(const std::string& folder) {
+  TLGPFixture lgp;
+  std::ofstream largest(folder + "/largest.txt");
+  std::filesystem::create_directories(folder + "/members");
+  int name = 0, members = 0;
+  for (int m = 0; m < 1200; ++m) {
+    THRCFixture hrc;
+    hrc.Skeleton = Letters(m);
+    for (int b = 0; b < 12; ++b)
+      hrc.Bones.push_back({"bone" + std::to_string(b), b ? "bone" + std::to_string(b - 1) : "root",
+                           "1.5", {Letters(name + b)}, {}});
+    lgp.Add(Letters(name++) + ".HRC", BuildHRC(hrc));
+    ++members;
+  }
+  for (int a = 0; a < 4000; ++a, ++members) {
+    TAFixture anim;
+    anim.HeaderBoneCount = 12 + a % 7;
+    anim.Frames.assign(3 + a % 5, std::vector<std::array<float, 3>>(size_t(anim.HeaderBoneCount),
+                                                                     {1, 2, float(a)}));
+    lgp.Add(Letters(name++) + ".A", BuildA(anim));
+  }
+  for (int big = 0; big < 50; ++big, ++members) {
+    const std::string member = Letters(name++) + ".TEX";
+    const std::string bytes = PatternBytes(200 * 1024 + size_t(big) * 64, uint32_t(big));
+    lgp.Add(member, bytes);
+    largest << member << "\n";
+    WriteFile(folder + "/members/" + member, bytes);
+  }
+  // The rest: parts, resources and textures of a few KB, to 56 MB.
+  int64_t total = 0;
+  for (const auto& member : lgp.Members) total += int64_t(member.Data.size());
+  const int rest = 16000 - members;
+  const size_t size = size_t((56LL * 1000 * 1000 - total) / rest);
+  static const char* extensions[] = {".P", ".RSD", ".TEX"};
+  for (int i = 0; i < rest; ++i)
+    lgp.Add(Letters(name++) + extensions[i % 3], PatternBytes(size, uint32_t(i)));
+  WriteFile(folder + "/catalogue.lgp", BuildLGP(lgp));
+}
+
+void WriteBigBattle(const std::string& folder) {
+  std::vector<TBattleBoneFixture> bones;
+  for (int b = 0; b < 20; ++b) bones.push_back({b - 1, 10, false});
+  TBattleAnimFixture anim;
+  std::vector<TBattleRotation> rotations(21);
+  int32_t ox = 0, oy = 0, oz = 0;
+  for (int f = 0; f < 70000; ++f) {
+    TBattleFrame frame;
+    if (f > 0) {
+      ox += (f % 7) - 3;
+      oy += (f % 5) - 2;
+      oz += (f % 11) - 5;
+      for (size_t r = 0; r < rotations.size(); ++r) {
+        auto step = [&](int16_t& v, int k) {
+          // Mostly small turns; now and then a jump only a raw code holds.
+          int delta = (f + int(r) * 3 + k) % 53 == 0 ? 700 : int(std::lround(6 * std::sin(f * 0.05 + r + k)));
+          v = int16_t(((v + delta) % 4096 + 4096) % 4096);
+        };
+        step(rotations[r].X, 0);
+        step(rotations[r].Y, 1);
+        step(rotations[r].Z, 2);
+      }
+    }
+    frame.OffsetX = f ? ox : 0;
+    frame.OffsetY = f ? oy : 0;
+    frame.OffsetZ = f ? oz : 0;
+    frame.Rotations.assign(rotations.begin(), rotations.end());
+    anim.Frames.push_back(std::move(frame));
+  }
+  TLGPFixture lgp;
+  lgp.Add("zzaa", BuildBattleSkeleton(bones));
+  lgp.Add("zzab", "");
+  lgp.Add("zzam", "");
+  lgp.Add("zzda", BuildBattleAnimations({EncodeBattleAnimation(anim)}));
+  std::filesystem::create_directories(folder + "/big");
+  WriteFile(folder + "/big/battle.lgp", BuildLGP(lgp));
+}
+
+void WriteRenderArchive(const std::string& folder) {
+  TLGPFixture lgp = BuildDemoFieldArchive();
+  std::string walk;
+  for (const auto& member : lgp.Members)
+    if (member.Name == "KNWA.A") walk = member.Data;
+  // 24 frames of 12 bone entries: 36-byte header, frames of 156 bytes.
+  const size_t frame = 12 * 13, frames = (walk.size() - 36) / frame;
+  std::string longer = walk;
+  for (size_t f = frames; f < 30; ++f) longer += walk.substr(36 + (f % frames) * frame, frame);
+  lgp.Add("KN30.A", longer);
+  WriteFile(folder + "/render.lgp", BuildLGP(lgp));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: palkor_bench_data FOLDER\n");
+    return 2;
+  }
+  const std::string folder = argv[1];
+  std::filesystem::create_directories(folder + "/tiny");
+  WriteCatalogueArchive(folder);
+  WriteFile(folder + "/tiny/battle.lgp", BuildLGP(BuildDemoBattleArchive()));
+  WriteBigBattle(folder);
+  WriteRenderArchive(folder);
+  return 0;
+}

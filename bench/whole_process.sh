@@ -1,0 +1,56 @@
+#!/bin/sh
+# Whole processes against the cost of their work, as a user runs them: each pair is timed
+# by hyperfine, the two commands one after the other, five times over; the figure is the
+# median of the five ratios (warm page cache).
+#   whole_process.sh BUILD DATA   (DATA is made by palkor_bench_data when missing)
+set -eu
+build=$(cd "$1" && pwd)
+data=$2
+cli=$build/palkor-cli
+[ -f "$data/catalogue.lgp" ] || "$build/bench/palkor_bench_data" "$data"
+data=$(cd "$data" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Inputs of the floors: the text battle --frames prints, the frames render writes.
+"$cli" battle "$data/big/battle.lgp" zz --frames > "$work/frames.txt"
+mkdir -p "$work/bmp" "$work/png" "$work/again" "$work/floor" "$work/extract" "$work/dd" "$work/ddbmp"
+"$cli" render "$data/render.lgp" knig.hrc kn30.a --out "$work/bmp/"
+members=$(tr '\n' ' ' < "$data/largest.txt")
+
+# The median of five ratios of hyperfine's mean times: first command over second.
+pair() {
+  title=$1 target=$2 measured=$3 floor=$4
+  ratios=""
+  for round in 1 2 3 4 5; do
+    hyperfine --style none --runs 3 --warmup 1 --export-json "$work/run.json" \
+      "$measured" "$floor" > /dev/null 2> "$work/err" || { cat "$work/err" >&2; exit 1; }
+    ratios="$ratios $(python3 -c 'import json, sys
+r = json.load(open(sys.argv[1]))["results"]
+print("%.3f" % (r[0]["mean"] / r[1]["mean"]))' "$work/run.json")"
+  done
+  echo "$ratios" | python3 -c 'import statistics, sys
+title, target = sys.argv[1], sys.argv[2]
+r = sorted(float(v) for v in sys.stdin.read().split())
+print("%-52s %5.2fx  (%.2f-%.2f)  target %s" % (title, statistics.median(r), r[0], r[-1], target))' \
+    "$title" "$target"
+}
+
+echo "Whole process, median of five ratios (min-max):"
+pair "catalogue of a 56 MB archive / cat of it" "<= 1.0x" \
+  "$cli catalogue $data/catalogue.lgp" "cat $data/catalogue.lgp"
+pair "50 x extract of the largest members / 50 x dd fsync" "<= 1.5x" \
+  "for m in $members; do $cli extract $data/catalogue.lgp \$m $work/extract/\$m; done" \
+  "for m in $members; do dd if=$data/members/\$m of=$work/dd/\$m conv=fsync status=none; done"
+pair "battle of a tiny model / palkor-cli --version" "<= 2x" \
+  "$cli battle $data/tiny/battle.lgp rt" "$cli --version"
+pair "battle --frames (3 MB member) / cat of its text" "<= 8x" \
+  "$cli battle $data/big/battle.lgp zz --frames" "cat $work/frames.txt"
+pair "render --png, 30 frames 640x480 / libpng alone" "<= 1.2x" \
+  "$cli render $data/render.lgp knig.hrc kn30.a --png --out $work/png/" \
+  "$build/bench/png_floor $work/floor $work/bmp/*.bmp"
+pair "render BMP, 30 frames / dd fsync of the same files" "<= 1.5x" \
+  "$cli render $data/render.lgp knig.hrc kn30.a --out $work/again/" \
+  "for f in $work/bmp/*.bmp; do dd if=\$f of=$work/ddbmp/\$(basename \$f) conv=fsync status=none; done"
+peak=$(/usr/bin/time -f %M "$cli" battle "$data/tiny/battle.lgp" rt 2>&1 > /dev/null | tail -1)
+echo "battle peak memory: $((peak / 1024)) MiB  target <= 24 MiB"
