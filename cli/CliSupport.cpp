@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <iostream>
 #include <unistd.h>
 
 namespace palkor::cli {
@@ -46,6 +47,29 @@ std::string FloatText(float value) {
   char buffer[32];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
   return std::string(buffer, result.ptr);
+}
+
+int RunCommandLine(CLI::App& app, int argc, char** argv) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e); // --help, --version: to standard output
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "palkor-cli: " << e.what() << "\n" << app.help();
+    return 2;
+  } catch (const TQuietFailure&) {
+    std::fflush(stdout);
+    return 1;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::cerr << "palkor-cli: " << e.what() << "\n";
+    return 1;
+  }
+  if (std::fflush(stdout) != 0) {
+    std::cerr << "palkor-cli: Stream write error\n";
+    return 1;
+  }
+  return 0;
 }
 
 TProgressBar::TProgressBar(int32_t total) : FTotal(std::max(total, 1)), FShow(::isatty(2)) {}

@@ -25,6 +25,11 @@ void WriteStdout(std::string_view bytes);
 // A float in the shortest form that reads back to the same value, with ".".
 std::string FloatText(float value);
 
+// Parses the command line and runs the command chosen, as palkor-cli answers: usage and
+// version on standard output (0), wrong usage with the usage on standard error (2), a
+// failure as one line "palkor-cli: MESSAGE" (1).
+int RunCommandLine(CLI::App& app, int argc, char** argv);
+
 // Ends a command with exit status 1 when it has already said what went wrong.
 struct TQuietFailure {};
 
@@ -49,7 +54,6 @@ void AddTexCommands(CLI::App& app);
 void AddFieldCommands(CLI::App& app);
 void AddBattleCommands(CLI::App& app);
 void AddCatalogueCommands(CLI::App& app);
-void AddRenderCommands(CLI::App& app);
 void AddTexturiseCommands(CLI::App& app);
 void AddExportCommands(CLI::App& app);
 

@@ -1,11 +1,38 @@
-// palkor-cli: the viewer's core operations without a display.
+// palkor-cli: the viewer's core operations without a display. The render command, the
+// only one that draws, is carried out by palkor-render beside it, so that the others do
+// not load the GL libraries at all.
 #include "cli/CliSupport.h"
+#include "cli/RenderArgs.h"
 
-#include <cstdio>
-#include <iostream>
+#include "platform/Exceptions.h"
+#include "platform/Files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+char** Arguments = nullptr;
+
+// Runs palkor-render with the same arguments, once palkor-cli has found them valid.
+void ExecRender(palkor::cli::TRenderArgs&) {
+  const std::string helper = palkor::ProgramFolder() + "palkor-render";
+  std::fflush(stdout);
+  std::vector<char*> arguments;
+  arguments.push_back(const_cast<char*>(helper.c_str()));
+  for (char** a = Arguments + 1; *a; ++a) arguments.push_back(*a);
+  arguments.push_back(nullptr);
+  ::execv(helper.c_str(), arguments.data());
+  throw palkor::Exception(palkor::Format("Cannot run \"%s\". %s", helper, std::strerror(errno)));
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
   using namespace palkor;
+  Arguments = argv;
   CLI::App app{"palkor-cli: the viewer's work on the game's model archives, without a display",
                "palkor-cli"};
   app.set_version_flag("--version", std::string("palkor-cli ") + PALKOR_VERSION);
@@ -15,28 +42,8 @@ int main(int argc, char** argv) {
   cli::AddFieldCommands(app);
   cli::AddBattleCommands(app);
   cli::AddCatalogueCommands(app);
-  cli::AddRenderCommands(app);
+  cli::AddRenderCommand(app, ExecRender);
   cli::AddTexturiseCommands(app);
   cli::AddExportCommands(app);
-
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::Success& e) {
-    return app.exit(e); // --help, --version: to standard output
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "palkor-cli: " << e.what() << "\n" << app.help();
-    return 2;
-  } catch (const cli::TQuietFailure&) {
-    std::fflush(stdout);
-    return 1;
-  } catch (const std::exception& e) {
-    std::fflush(stdout);
-    std::cerr << "palkor-cli: " << e.what() << "\n";
-    return 1;
-  }
-  if (std::fflush(stdout) != 0) {
-    std::cerr << "palkor-cli: Stream write error\n";
-    return 1;
-  }
-  return 0;
+  return cli::RunCommandLine(app, argc, argv);
 }
