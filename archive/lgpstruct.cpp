@@ -157,6 +157,14 @@ bool TLGPFile::GetEntryByName(const std::string& name, TLGPEntry& entry) const {
 
 int32_t TLGPFile::IndexOf(const std::string& name) const {
   if (!FNameIndexSorted) {
+    // One lookup is answered by a pass over the table: sorting every name costs more
+    // than comparing them once. The index is built on the second lookup.
+    if (!FNameLookedUp) {
+      FNameLookedUp = true;
+      for (size_t i = 0; i < FEntries.size(); ++i)
+        if (SameTextASCII(FEntries[i].Name, name)) return int32_t(i);
+      return -1;
+    }
     FNameIndex.Clear();
     FNameIndex.Reserve(FEntries.size());
     for (size_t i = 0; i < FEntries.size(); ++i) FNameIndex.Add(FEntries[i].Name, int32_t(i));
@@ -167,8 +175,29 @@ int32_t TLGPFile::IndexOf(const std::string& name) const {
 }
 
 TLGPEntry TLGPFile::GetEntryByOffset(int32_t rank) const {
+  OrderByOffset();
   CheckListIndex(rank, int64_t(FEntriesByOffset.size()));
   return *FEntriesByOffset[size_t(rank)];
+}
+
+// Ascending offset; an entry lands before earlier table entries of the same offset, as
+// inserting each new entry just after the last one with a strictly smaller offset does.
+// The game's tables are usually in offset order already. The order is that of the
+// offsets as they were read: it is made before any of them changes.
+void TLGPFile::OrderByOffset() const {
+  if (FEntriesByOffset.size() == FEntries.size()) return;
+  FEntriesByOffset.clear();
+  FEntriesByOffset.reserve(FEntries.size());
+  bool ascending = true;
+  for (size_t i = 0; i < FEntries.size(); ++i) {
+    FEntriesByOffset.push_back(&FEntries[i]);
+    ascending = ascending && (i == 0 || FEntries[i].Offset > FEntries[i - 1].Offset);
+  }
+  if (!ascending) {
+    std::reverse(FEntriesByOffset.begin(), FEntriesByOffset.end());
+    std::stable_sort(FEntriesByOffset.begin(), FEntriesByOffset.end(),
+                     [](const TLGPEntry* a, const TLGPEntry* b) { return a->Offset < b->Offset; });
+  }
 }
 
 std::unique_ptr<TMemoryStream> TLGPFile::ReadMemberToMemory(int32_t index) {
@@ -180,6 +209,7 @@ std::unique_ptr<TMemoryStream> TLGPFile::ReadMemberToMemory(int32_t index) {
 void TLGPFile::InvalidateNameIndex() {
   FNameIndex.Clear();
   FNameIndexSorted = false;
+  FNameLookedUp = false;
 }
 
 void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
@@ -200,36 +230,28 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
   while (first < 12 && header[first] == 0) ++first;
   FCreator.assign(reinterpret_cast<const char*>(header) + first, size_t(12 - first));
 
-  // Copy the whole table in one read, after checking that the stream holds it.
+  // The table is read in pieces of whole entries through one small buffer, after checking
+  // that the stream holds all of it.
   int64_t tableBytes = int64_t(count) * LGPTableEntrySize;
   int64_t position = stream.Position();
   if (tableBytes > stream.Size() - position) throw EReadError();
-  std::vector<uint8_t> table(static_cast<size_t>(tableBytes));
-  stream.ReadBuffer(table.data(), tableBytes);
+  constexpr int32_t entriesPerRead = 2048;
+  std::vector<uint8_t> table(size_t(std::min(count, entriesPerRead)) * LGPTableEntrySize);
 
   FEntries.resize(size_t(count));
   int32_t highestOffset = std::numeric_limits<int32_t>::min();
-  bool ascending = true;
-  for (int32_t i = 0; i < count; ++i) {
-    const uint8_t* item = table.data() + size_t(i) * LGPTableEntrySize;
-    TLGPEntry& entry = FEntries[size_t(i)];
-    entry.Name = NameField(item);
-    entry.Offset = GetI32LE(item + LGPNameSize);
-    ascending = ascending && (i == 0 || entry.Offset > highestOffset);
-    highestOffset = std::max(highestOffset, entry.Offset);
+  for (int32_t start = 0; start < count; start += entriesPerRead) {
+    int32_t n = std::min(entriesPerRead, count - start);
+    stream.ReadBuffer(table.data(), int64_t(n) * LGPTableEntrySize);
+    for (int32_t k = 0; k < n; ++k) {
+      const uint8_t* item = table.data() + size_t(k) * LGPTableEntrySize;
+      TLGPEntry& entry = FEntries[size_t(start + k)];
+      entry.Name = NameField(item);
+      entry.Offset = GetI32LE(item + LGPNameSize);
+      highestOffset = std::max(highestOffset, entry.Offset);
+    }
   }
   FCount = count;
-
-  // Ascending offset; an entry lands before earlier table entries of the same offset, as
-  // inserting each new entry just after the last one with a strictly smaller offset does.
-  // The game's tables are usually in offset order already.
-  FEntriesByOffset.reserve(FEntries.size());
-  for (TLGPEntry& entry : FEntries) FEntriesByOffset.push_back(&entry);
-  if (!ascending) {
-    std::reverse(FEntriesByOffset.begin(), FEntriesByOffset.end());
-    std::stable_sort(FEntriesByOffset.begin(), FEntriesByOffset.end(),
-                     [](const TLGPEntry* a, const TLGPEntry* b) { return a->Offset < b->Offset; });
-  }
 
   InvalidateNameIndex();
 
@@ -310,6 +332,7 @@ void TLGPFile::ReadMember(int32_t index, TStream& dest) {
 void TLGPFile::WriteMember(int32_t index, TStream& source) {
   CheckListIndex(index, int64_t(FEntries.size()));
   TLGPEntry& entry = FEntries[size_t(index)];
+  OrderByOffset();
   TFileStream file(FFileName, TFileMode::OpenReadWrite);
 
   int64_t oldSize = file.Size();
@@ -359,6 +382,7 @@ void TLGPFile::WriteMember(int32_t index, TStream& source) {
 }
 
 void TLGPFile::ReloadOffsets() {
+  OrderByOffset();
   TFileStream file(FFileName, TFileMode::OpenReadWrite);
   file.SetPosition(LGPHeaderSize);
   for (TLGPEntry& entry : FEntries) {

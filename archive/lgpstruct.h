@@ -139,14 +139,18 @@ protected:
   // Drops NameIndex; it is rebuilt from Entries and sorted once, on the first lookup by
   // name (a pass over the table, such as the catalogue's, needs none).
   void InvalidateNameIndex();
+  void OrderByOffset() const;
 
   int32_t FCount = 0;
   // Table order; owns the entries. Filled once by the constructor, never resized after.
   std::vector<TLGPEntry> FEntries;
-  // The same entries in ascending Offset order.
-  std::vector<TLGPEntry*> FEntriesByOffset;
+  // The same entries in ascending Offset order, made on first use (OrderByOffset) unless
+  // the archive fills it itself.
+  mutable std::vector<const TLGPEntry*> FEntriesByOffset;
   mutable TNameIndex FNameIndex;
   mutable bool FNameIndexSorted = false;
+  // A lookup by name has been answered without the index.
+  mutable bool FNameLookedUp = false;
   std::string FFileName;
   std::string FCreator;
   std::string FTrailer;

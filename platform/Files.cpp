@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <functional>
+#include <typeinfo>
 
 #include <cerrno>
 #include <chrono>
@@ -63,8 +64,12 @@ std::string ProgramFolder() {
 
 namespace {
 
-// Writes everything to fd; false on failure.
+bool WriteAll(int fd, std::string_view bytes);
+
+// Writes everything to fd; false on failure. A stream in memory is written as it lies.
 bool WriteAll(int fd, TStream& source) {
+  if (typeid(source) == typeid(TMemoryStream))
+    return WriteAll(fd, static_cast<TMemoryStream&>(source).View());
   source.SetPosition(0);
   std::vector<uint8_t> chunk(64 * 1024);
   for (;;) {

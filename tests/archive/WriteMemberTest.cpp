@@ -60,7 +60,16 @@ TEST_F(WriteMemberTest, AppendsTheNewCopyAndRepointsOnlyThatTableEntry) {
 
   EXPECT_EQ(Read(*archive, 1), "a new animation");
   ExpectOthersIntact(*archive);
+  // The order by offset stays the one the archive was opened with, though first asked
+  // for now; a new opening sees the moved member last.
+  auto order = [](TLGPFile& a) {
+    std::string names;
+    for (int32_t r = 0; r < a.Count(); ++r) names += a.GetEntryByOffset(r).Name + " ";
+    return names;
+  };
+  EXPECT_EQ(order(*archive), "AAAA.HRC AAAB.A AAAC.P ");
   auto reopened = TLGPFile::Create(Path, true);
+  EXPECT_EQ(order(*reopened), "AAAA.HRC AAAC.P AAAB.A ");
   EXPECT_EQ(Read(*reopened, 1), "a new animation");
   EXPECT_EQ(reopened->GetEntry(1).Size, 15);
 }

@@ -1,3 +1,4 @@
+#include "fixtures/GltfImages.h"
 #include "tests/cli/CliRunner.h"
 
 #include "fixtures/Demo.h"
@@ -31,6 +32,7 @@ protected:
 
   static tinygltf::Model Load(const std::string& path) {
     tinygltf::TinyGLTF loader;
+    fixtures::DecodeGltfImages(loader);
     tinygltf::Model model;
     std::string error, warning;
     bool ok = IsGlb(path) ? loader.LoadBinaryFromFile(&model, &error, &warning, path)

@@ -1,4 +1,5 @@
 #include "tests/export/GltfReading.h"
+#include "fixtures/GltfImages.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@ namespace palkor::testing {
 
 tinygltf::Model LoadGltf(const std::string& bytes, bool binary) {
   tinygltf::TinyGLTF loader;
+  fixtures::DecodeGltfImages(loader);
   tinygltf::Model model;
   std::string error, warning;
   bool ok = binary

@@ -4,6 +4,7 @@
 #include "app/pakmain.h"
 #include "archive/LGPNull.h"
 #include "fixtures/Demo.h"
+#include "fixtures/GltfImages.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
 #include "geometry/Conventions.h"
@@ -29,6 +30,7 @@ namespace {
 // The document in a .glb file; an empty document (no nodes) when it does not load.
 tinygltf::Model LoadGlb(const std::string& path) {
   tinygltf::TinyGLTF loader;
+  fixtures::DecodeGltfImages(loader);
   tinygltf::Model model;
   std::string error, warning;
   if (!loader.LoadBinaryFromFile(&model, &error, &warning, path))

@@ -5,6 +5,7 @@
 #include "app/pakmain.h"
 #include "archive/LGPNull.h"
 #include "fixtures/Demo.h"
+#include "fixtures/GltfImages.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
 #include "geometry/Conventions.h"
@@ -53,6 +54,7 @@ std::string ExportModel(const std::string& archive, const std::string& model,
 // animations then lack a joint of that name.
 void RenameNode(const std::string& from, const std::string& to, const std::string& node) {
   tinygltf::TinyGLTF gltf;
+  fixtures::DecodeGltfImages(gltf);
   tinygltf::Model model;
   std::string error, warning;
   if (!gltf.LoadBinaryFromFile(&model, &error, &warning, from)) qFatal("%s", error.c_str());
