@@ -2,6 +2,8 @@
 
 #include "platform/Files.h"
 
+#include <fmt/format.h>
+
 #include <clocale>
 #include <ctime>
 #include <fcntl.h>
@@ -40,8 +42,26 @@ TDebugLog::~TDebugLog() {
   if (FWriteAtEnd) WriteToFile();
 }
 
+void TDebugLog::MakeLines() const {
+  if (FPending.empty()) return;
+  std::vector<std::string> lines;
+  lines.reserve(FLines.size() + FPending.size());
+  size_t next = 0;
+  for (const TPendingLine& pending : FPending) {
+    for (; next < pending.Before; ++next) lines.push_back(std::move(FLines[next]));
+    const int32_t* v = pending.Values;
+    lines.push_back(fmt::format(fmt::runtime(pending.Pattern), v[0], v[1], v[2], v[3], v[4]));
+  }
+  for (; next < FLines.size(); ++next) lines.push_back(std::move(FLines[next]));
+  FLines = std::move(lines);
+  FPending.clear();
+  FPending.shrink_to_fit();
+}
+
 bool TDebugLog::WriteToFile() const noexcept {
   try {
+    std::lock_guard<std::mutex> guard(FMutex);
+    MakeLines();
     std::string text;
     for (const std::string& line : FLines) {
       text += line;

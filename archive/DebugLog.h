@@ -23,12 +23,28 @@ public:
     std::lock_guard<std::mutex> guard(FMutex);
     FLines.push_back(std::move(text));
   }
+  // A line of up to five whole numbers put into pattern ("{}" each, in order), kept as
+  // the numbers and made into text only when the lines are read or written: decoding
+  // may log a line for every value it reads. pattern must live as long as the program
+  // (a string literal).
+  template <typename... Ints>
+  void LogNumbers(const char* pattern, Ints... values) {
+    static_assert(sizeof...(Ints) <= 5, "at most five numbers a line");
+    std::lock_guard<std::mutex> guard(FMutex);
+    FPending.push_back({FLines.size(), pattern, {int32_t(values)...}});
+  }
   // Forgets every line after the header (for long-running tools that log without end).
   void ClearLines() {
     std::lock_guard<std::mutex> guard(FMutex);
+    MakeLines();
     FLines.resize(std::min<size_t>(FLines.size(), 1));
   }
-  const std::vector<std::string>& Lines() const { return FLines; }
+  // Every line, numbers lines made into text. Not to be called while other threads log.
+  const std::vector<std::string>& Lines() const {
+    std::lock_guard<std::mutex> guard(FMutex);
+    MakeLines();
+    return FLines;
+  }
   const std::string& LogFileName() const { return FLogFileName; }
   // Where the log is written: a program installed where it may not write puts it in the
   // user's folders.
@@ -41,8 +57,18 @@ public:
   void SetWriteAtEnd(bool value) { FWriteAtEnd = value; }
 
 private:
-  std::mutex FMutex;
-  std::vector<std::string> FLines;
+  // A numbers line waiting to be made: it goes before the text line at position Before.
+  struct TPendingLine {
+    size_t Before;
+    const char* Pattern;
+    int32_t Values[5];
+  };
+  // Puts the pending lines into FLines in the order they were logged.
+  void MakeLines() const;
+
+  mutable std::mutex FMutex;
+  mutable std::vector<std::string> FLines;
+  mutable std::vector<TPendingLine> FPending;
   std::string FLogFileName;
   bool FWriteAtEnd = false;
 };
@@ -54,6 +80,11 @@ TDebugLog& DebugLog();
 
 inline void Log(std::string text) {
   DebugLog().Log(std::move(text));
+}
+
+template <typename... Ints>
+void LogNumbers(const char* pattern, Ints... values) {
+  DebugLog().LogNumbers(pattern, values...);
 }
 
 template <typename... Args>

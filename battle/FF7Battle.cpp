@@ -146,7 +146,7 @@ TBattleAnims::TBattleAnims(TStream& stream) {
           *value = int16_t(uint16_t(uint32_t(reader.ReadBits(12 - shift, false)) << shift));
       anim.Frames.push_back(std::move(first));
       for (int32_t f = 1; f < frameCount; ++f) {
-        if (i == 14) Log(fmt::format("OS {} {}", i, f));
+        if (i == 14) LogNumbers("OS {} {}", i, f);
         const TBattleFrame& previous = anim.Frames.back();
         TBattleFrame frame{0, 0, 0, std::pmr::vector<TBattleRotation>(FPool.get())};
         frame.OffsetX = previous.OffsetX + reader.ReadOffsetDelta();
@@ -158,11 +158,11 @@ TBattleAnims::TBattleAnims(TStream& stream) {
         for (int32_t r = 0; r < rotationCount; ++r) {
           bool raw;
           now[r].X = Wrap4096(before[r].X + reader.ReadRotationDelta(shift, raw));
-          if (raw) Log(fmt::format("Oh noes! {}/{}/{}/{}/{}", i, f, r, 0, shift));
+          if (raw) LogNumbers("Oh noes! {}/{}/{}/{}/{}", i, f, r, 0, shift);
           now[r].Y = Wrap4096(before[r].Y + reader.ReadRotationDelta(shift, raw));
-          if (raw) Log(fmt::format("Oh noes! {}/{}/{}/{}/{}", i, f, r, 1, shift));
+          if (raw) LogNumbers("Oh noes! {}/{}/{}/{}/{}", i, f, r, 1, shift);
           now[r].Z = Wrap4096(before[r].Z + reader.ReadRotationDelta(shift, raw));
-          if (raw) Log(fmt::format("Oh noes! {}/{}/{}/{}/{}", i, f, r, 2, shift));
+          if (raw) LogNumbers("Oh noes! {}/{}/{}/{}/{}", i, f, r, 2, shift);
         }
         anim.Frames.push_back(std::move(frame));
       }

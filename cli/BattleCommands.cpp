@@ -3,6 +3,10 @@
 
 #include "battle/FF7Battle.h"
 
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
 #include <memory>
 
 namespace palkor::cli {
@@ -14,6 +18,82 @@ struct TBattleArgs {
   std::string Code;
   bool Frames = false;
 };
+
+// Text written to standard output through a buffer of its own, in large pieces.
+class TOutputBuffer {
+public:
+  ~TOutputBuffer() { Flush(); }
+  void Put(char c) {
+    Reserve(1);
+    *FEnd++ = c;
+  }
+  void Put(std::string_view text) {
+    Reserve(text.size());
+    FEnd = std::copy(text.begin(), text.end(), FEnd);
+  }
+  void Put(int64_t value) {
+    Reserve(20);
+    FEnd = std::to_chars(FEnd, FEnd + 20, value).ptr;
+  }
+  // A value of 0 to 4095 (every decoded rotation is one), from a table of their texts.
+  void PutSmall(int32_t value) {
+    if (uint32_t(value) >= 4096) return Put(int64_t(value));
+    Reserve(4);
+    const TDigits& digits = SmallNumbers()[size_t(value)];
+    std::memcpy(FEnd, digits.Text, 4);
+    FEnd += digits.Length;
+  }
+  void Flush() {
+    WriteStdout(std::string_view(FBuffer, size_t(FEnd - FBuffer)));
+    FEnd = FBuffer;
+  }
+
+private:
+  struct TDigits {
+    char Text[4];
+    uint8_t Length;
+  };
+  static const std::array<TDigits, 4096>& SmallNumbers() {
+    static const std::array<TDigits, 4096> table = [] {
+      std::array<TDigits, 4096> t{};
+      for (uint32_t v = 0; v < 4096; ++v)
+        t[v].Length = uint8_t(std::to_chars(t[v].Text, t[v].Text + 4, v).ptr - t[v].Text);
+      return t;
+    }();
+    return table;
+  }
+  void Reserve(size_t n) {
+    if (size_t(FBuffer + sizeof FBuffer - FEnd) < n) Flush();
+    if (n > sizeof FBuffer) throw EWriteError();
+  }
+  char FBuffer[1 << 16];
+  char* FEnd = FBuffer;
+};
+
+// One line a frame: "frame", its number and offsets, then its rotations' values separated
+// by spaces, tab-separated. Frames come by the hundred thousand.
+void PrintFrames(const TBattleAnim& anim) {
+  TOutputBuffer out;
+  for (size_t f = 0; f < anim.Frames.size(); ++f) {
+    const TBattleFrame& frame = anim.Frames[f];
+    out.Put("frame\t");
+    out.Put(int64_t(f));
+    for (int32_t offset : {frame.OffsetX, frame.OffsetY, frame.OffsetZ}) {
+      out.Put('\t');
+      out.Put(int64_t(offset));
+    }
+    out.Put('\t');
+    bool first = true;
+    for (const TBattleRotation& r : frame.Rotations)
+      for (int32_t v : {r.X, r.Y, r.Z}) {
+        if (!first) out.Put(' ');
+        first = false;
+        out.PutSmall(v);
+      }
+    out.Put('\n');
+  }
+  out.Flush();
+}
 
 void RunBattle(const TBattleArgs& args) {
   TBattleModel model;
@@ -32,18 +112,7 @@ void RunBattle(const TBattleArgs& args) {
     const TBattleAnim& anim = model.Anims->Anims[size_t(a)];
     PrintFields({"anim", std::to_string(a), std::to_string(anim.RotationCount),
                  std::to_string(anim.Frames.size())});
-    if (!args.Frames) continue;
-    for (size_t f = 0; f < anim.Frames.size(); ++f) {
-      const TBattleFrame& frame = anim.Frames[f];
-      std::string rotations;
-      for (const TBattleRotation& r : frame.Rotations)
-        for (int32_t v : {r.X, r.Y, r.Z}) {
-          if (!rotations.empty()) rotations += ' ';
-          rotations += std::to_string(v);
-        }
-      PrintFields({"frame", std::to_string(f), std::to_string(frame.OffsetX),
-                   std::to_string(frame.OffsetY), std::to_string(frame.OffsetZ), rotations});
-    }
+    if (args.Frames) PrintFrames(anim);
   }
 }
 

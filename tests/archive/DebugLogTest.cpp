@@ -54,6 +54,26 @@ TEST(DebugLog, LogFmtFormatsLikePrintf) {
   EXPECT_EQ(DebugLog().LogFileName(), ProgramFolder() + "LOG.TXT");
 }
 
+TEST(DebugLog, NumbersLinesKeepTheirPlaceAmongTextLines) {
+  TTempDir dir;
+  TDebugLog log(dir.File("LOG.TXT"), "palkor");
+  log.LogNumbers("OS {} {}", 14, 2);
+  log.Log("between");
+  log.LogNumbers("Oh noes! {}/{}/{}/{}/{}", 1, -20, 3, 2, 4);
+  log.LogNumbers("Oh noes! {}/{}/{}/{}/{}", 1, 21, 0, 0, 0);
+  log.Log("after");
+  ASSERT_TRUE(log.WriteToFile());
+  const std::vector<std::string> expected{
+      log.Lines()[0], "OS 14 2", "between", "Oh noes! 1/-20/3/2/4", "Oh noes! 1/21/0/0/0", "after"};
+  EXPECT_EQ(log.Lines(), expected);
+  std::string text;
+  for (const std::string& line : expected) text += line + "\r\n";
+  EXPECT_EQ(ReadFileBytes(dir.File("LOG.TXT")), text);
+  log.LogNumbers("OS {} {}", 1, 1);
+  log.ClearLines();
+  EXPECT_EQ(log.Lines().size(), 1u);
+}
+
 TEST(DebugLog, AnUnwritableLogIsSkipped) {
   TTempDir dir;
   std::filesystem::create_directory(dir.File("LOG.TXT")); // a folder in the way
