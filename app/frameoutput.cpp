@@ -3,8 +3,17 @@
 #include "battle/FF7Battle.h"
 #include "field/ff73d.h"
 #include "platform/Exceptions.h"
+#include "platform/Files.h"
 #include "platform/StringList.h"
 #include "platform/images.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace palkor {
 
@@ -47,11 +56,112 @@ std::vector<uint8_t> TSceneFrameTarget::Capture(int32_t& width, int32_t& height)
   return FContext.ReadPixelsRGB();
 }
 
+std::vector<uint8_t> TSceneFrameTarget::CaptureRows(int32_t& width, int32_t& height,
+                                                    bool& bottomUp) {
+  PaintScene(FState);
+  width = FContext.Width();
+  height = FContext.Height();
+  bottomUp = true;
+  return FContext.ReadPixelsRGB(true);
+}
+
+namespace {
+
+// Encodes and writes images on threads of their own (one a processor, at most four)
+// while the caller draws the next. A few images wait at most. The first failure stops
+// the writing: images not yet begun are dropped, and the failure of the earliest image
+// is thrown to the caller by the next Write or by Finish. Whatever ends the run, the
+// images given before it are written.
+class TImageWriter {
+public:
+  struct TImage {
+    // Made before the image goes to be written, so that a file that cannot be made
+    // stops the run at once.
+    std::unique_ptr<TReplacedFile> File;
+    int32_t Width = 0, Height = 0;
+    bool BottomUp = false;
+    std::vector<uint8_t> Pixels;
+    int32_t Number = 0;
+  };
+
+  explicit TImageWriter(bool png) : FPng(png) {
+    unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    FWaiting = threads + 1;
+    for (unsigned t = 0; t < threads; ++t) FThreads.emplace_back([this] { Run(); });
+  }
+  ~TImageWriter() { Stop(); }
+
+  void Write(TImage image) {
+    std::unique_lock<std::mutex> lock(FMutex);
+    FRoom.wait(lock, [this] { return FQueue.size() < FWaiting || FError; });
+    if (FError) std::rethrow_exception(FError);
+    FQueue.push_back(std::move(image));
+    FWork.notify_one();
+  }
+  // Waits for every image to be written; throws the failure that stopped the writing.
+  void Finish() {
+    Stop();
+    if (FError) std::rethrow_exception(FError);
+  }
+
+private:
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FDone = true;
+    }
+    FWork.notify_all();
+    for (std::thread& thread : FThreads)
+      if (thread.joinable()) thread.join();
+  }
+  void Run() {
+    for (;;) {
+      TImage image;
+      {
+        std::unique_lock<std::mutex> lock(FMutex);
+        FWork.wait(lock, [this] { return !FQueue.empty() || FDone; });
+        if (FQueue.empty()) return;
+        image = std::move(FQueue.front());
+        FQueue.pop_front();
+      }
+      std::exception_ptr error;
+      try {
+        image.File->Commit(
+            FPng ? EncodePNG(image.Width, image.Height, image.Pixels.data(), 3, image.BottomUp)
+                 : EncodeBMP32(image.Width, image.Height, image.Pixels.data(), image.BottomUp));
+        image.File.reset();
+      } catch (...) {
+        error = std::current_exception();
+      }
+      std::lock_guard<std::mutex> lock(FMutex);
+      if (error && (!FError || image.Number < FErrorNumber)) {
+        FError = error;
+        FErrorNumber = image.Number;
+        FQueue.clear();
+      }
+      FRoom.notify_one();
+    }
+  }
+
+  const bool FPng;
+  size_t FWaiting = 1;
+  std::mutex FMutex;
+  std::condition_variable FWork, FRoom;
+  std::deque<TImage> FQueue;
+  bool FDone = false;
+  std::exception_ptr FError;
+  int32_t FErrorNumber = 0;
+  std::vector<std::thread> FThreads;
+};
+
+} // namespace
+
 int32_t RenderAnimationFrames(TFrameTarget& target, const TFrameOutputOptions& options,
                               const std::string& modelPart, const std::string& animPart,
                               int32_t lastFrame, const std::function<void()>& afterFrame) {
   int32_t x = 0, y = 0, z = 0, n = 0;
   target.SetView(x, y, z);
+  TImageWriter writer(options.Png);
   for (int32_t pass = 0; pass < options.Repeat; ++pass)
     for (int32_t f = 0; f <= lastFrame; ++f) {
       x = (x + options.IncX) % 360;
@@ -59,16 +169,16 @@ int32_t RenderAnimationFrames(TFrameTarget& target, const TFrameOutputOptions& o
       z = (z + options.IncZ) % 360;
       target.SetView(x, y, z);
       target.ShowFrame(f);
-      int32_t width = 0, height = 0;
-      std::vector<uint8_t> pixels = target.Capture(width, height);
-      std::string name = FrameFileName(options.Prefix, modelPart, animPart, n, options.Png);
-      if (options.Png)
-        WritePNG(name, width, height, pixels.data(), 3);
-      else
-        WriteBMP32(name, width, height, pixels.data());
+      TImageWriter::TImage image;
+      image.Pixels = target.CaptureRows(image.Width, image.Height, image.BottomUp);
+      image.File = std::make_unique<TReplacedFile>(
+          FrameFileName(options.Prefix, modelPart, animPart, n, options.Png));
+      image.Number = n;
+      writer.Write(std::move(image));
       ++n;
       if (afterFrame) afterFrame();
     }
+  writer.Finish();
   return n;
 }
 

@@ -36,6 +36,12 @@ public:
   virtual void ShowFrame(int32_t frame) = 0;
   // The picture: packed RGB, top row first.
   virtual std::vector<uint8_t> Capture(int32_t& width, int32_t& height) = 0;
+  // The picture as the target reads it most cheaply: the bottom row first where
+  // bottomUp is set on return.
+  virtual std::vector<uint8_t> CaptureRows(int32_t& width, int32_t& height, bool& bottomUp) {
+    bottomUp = false;
+    return Capture(width, height);
+  }
 };
 
 // The viewer drawn headless: the scene state the trackbars would hold, painted into an
@@ -47,6 +53,7 @@ public:
   void SetView(int32_t rotateX, int32_t rotateY, int32_t rotateZ) override;
   void ShowFrame(int32_t frame) override;
   std::vector<uint8_t> Capture(int32_t& width, int32_t& height) override;
+  std::vector<uint8_t> CaptureRows(int32_t& width, int32_t& height, bool& bottomUp) override;
 
 private:
   TSceneState& FState;
@@ -56,8 +63,10 @@ private:
 // One animation: Repeat passes over frames 0 to lastFrame, the view reset to 0 and then
 // turned by the increments before every frame (so the first image is already turned),
 // each image written under the next number from 0000. An existing file is replaced; a
-// file that cannot be written stops the run with its error. afterFrame is called after
-// each image. Returns the number of images written.
+// file that cannot be written stops the run with its error, the images before it
+// written. Images are encoded and written on a second thread while the next is drawn;
+// afterFrame is called after each image is drawn, and every image is written by the
+// time the function returns. Returns the number of images written.
 int32_t RenderAnimationFrames(TFrameTarget& target, const TFrameOutputOptions& options,
                               const std::string& modelPart, const std::string& animPart,
                               int32_t lastFrame, const std::function<void()>& afterFrame = {});

@@ -114,36 +114,53 @@ mode_t CurrentUmask() {
   return mask;
 }
 
-// Replaces the file at path with what write puts into the file descriptor it is given.
-void ReplaceFileWith(const std::string& path, const std::function<bool(int)>& write) {
+} // namespace
+
+TReplacedFile::TReplacedFile(const std::string& path) : FPath(path), FTarget(path) {
   // Follow a link so that the link itself stays a link to the rewritten file.
-  std::string target = path;
   if (char* real = ::realpath(path.c_str(), nullptr)) {
-    target = real;
+    FTarget = real;
     std::free(real);
   }
 
   struct stat old;
-  bool exists = ::stat(target.c_str(), &old) == 0;
-  if (exists) {
+  FExists = ::stat(FTarget.c_str(), &old) == 0;
+  if (FExists) {
     // The same refusals as overwriting in place: a read-only file or a folder.
-    int probe = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    int probe = ::open(FTarget.c_str(), O_WRONLY | O_CLOEXEC);
     if (probe < 0) throw EFCreateError(path, SystemErrorText(errno));
     ::close(probe);
+    FOldMode = old.st_mode & 07777;
+    FOldUid = old.st_uid;
+    FOldGid = old.st_gid;
   }
 
-  size_t slash = target.rfind('/');
-  std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temp = folder + "." + base + ".palkor-XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw EFCreateError(path, SystemErrorText(errno));
+  size_t slash = FTarget.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string() : FTarget.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? FTarget : FTarget.substr(slash + 1);
+  FTemp = folder + "." + base + ".palkor-XXXXXX";
+  FHandle = ::mkstemp(FTemp.data());
+  if (FHandle < 0) throw EFCreateError(path, SystemErrorText(errno));
+}
 
+TReplacedFile::~TReplacedFile() {
+  if (FHandle < 0) return;
+  ::close(FHandle);
+  ::unlink(FTemp.c_str());
+}
+
+void TReplacedFile::Commit(std::string_view bytes) {
+  Commit([&](int fd) { return WriteAll(fd, bytes); });
+}
+
+void TReplacedFile::Commit(const std::function<bool(int)>& write) {
+  if (FHandle < 0) throw EWriteError();
+  const int fd = FHandle;
   bool written = write(fd) && ::fsync(fd) == 0;
   if (written) {
-    if (exists) {
-      ::fchmod(fd, old.st_mode & 07777);
-      if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    if (FExists) {
+      ::fchmod(fd, mode_t(FOldMode));
+      if (::fchown(fd, uid_t(FOldUid), gid_t(FOldGid)) != 0) {
         // Keeping the owner needs privileges; the contents are what matter.
       }
     } else {
@@ -151,15 +168,23 @@ void ReplaceFileWith(const std::string& path, const std::function<bool(int)>& wr
     }
   }
   ::close(fd);
+  FHandle = -1;
   if (!written) {
-    ::unlink(temp.c_str());
+    ::unlink(FTemp.c_str());
     throw EWriteError();
   }
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
+  if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) {
     int error = errno;
-    ::unlink(temp.c_str());
-    throw EFCreateError(path, SystemErrorText(error));
+    ::unlink(FTemp.c_str());
+    throw EFCreateError(FPath, SystemErrorText(error));
   }
+}
+
+namespace {
+
+// Replaces the file at path with what write puts into the file descriptor it is given.
+void ReplaceFileWith(const std::string& path, const std::function<bool(int)>& write) {
+  TReplacedFile(path).Commit(write);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "platform/Streams.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,29 @@ std::string ProgramFolder();
 // and "Stream write error" when writing fails; the old file is then unchanged.
 void ReplaceFileFromStream(const std::string& path, TStream& source);
 void ReplaceFileWithBytes(const std::string& path, std::string_view bytes);
+
+// The same in two steps, for a caller that learns at once whether the file can be made
+// and writes it later (perhaps on another thread): the constructor makes the new file
+// beside the old one or fails with "Cannot create file"; Commit writes bytes and puts
+// the new file in the old one's place. A file never committed is removed again and the
+// old one stays as it was.
+class TReplacedFile {
+public:
+  explicit TReplacedFile(const std::string& path);
+  ~TReplacedFile();
+  TReplacedFile(const TReplacedFile&) = delete;
+  TReplacedFile& operator=(const TReplacedFile&) = delete;
+
+  void Commit(std::string_view bytes);
+  // The same with a writer of its own given the file descriptor; false is a failure.
+  void Commit(const std::function<bool(int)>& write);
+
+private:
+  std::string FPath, FTarget, FTemp;
+  bool FExists = false;
+  uint32_t FOldMode = 0, FOldUid = 0, FOldGid = 0;
+  int FHandle = -1;
+};
 
 // Milliseconds of a steady clock, wrapping at 2^32.
 uint32_t GetTickCount();

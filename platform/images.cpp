@@ -84,7 +84,7 @@ void PutU16LE(uint8_t* p, uint16_t v) {
 
 } // namespace
 
-std::string EncodePNG(int width, int height, const uint8_t* pixels, int channels) {
+std::string EncodePNG(int width, int height, const uint8_t* pixels, int channels, bool bottomUp) {
   if (channels != 3 && channels != 4)
     throw Exception(Format("Cannot write a PNG image of %d channels", channels));
   // libpng refuses sides above 1000000 pixels.
@@ -94,18 +94,22 @@ std::string EncodePNG(int width, int height, const uint8_t* pixels, int channels
   size_t rowBytes = size_t(width) * size_t(channels);
   std::vector<png_bytep> rows(static_cast<size_t>(height));
   for (int y = 0; y < height; ++y)
-    rows[size_t(y)] = const_cast<png_bytep>(pixels + size_t(y) * rowBytes);
+    rows[size_t(y)] =
+        const_cast<png_bytep>(pixels + size_t(bottomUp ? height - 1 - y : y) * rowBytes);
   TPNGTarget target;
+  // Room for a picture that compresses poorly, so that the bytes are seldom moved.
+  target.Bytes.reserve(rowBytes * size_t(height) / 2 + 1024);
   if (!EncodePNGInto(target, width, height, channels, rows.data()))
     throw Exception(Format("Cannot write a PNG image: %s", target.Error));
   return std::move(target.Bytes);
 }
 
-void WritePNG(const std::string& path, int width, int height, const uint8_t* pixels, int channels) {
-  ReplaceFileWithBytes(path, EncodePNG(width, height, pixels, channels));
+void WritePNG(const std::string& path, int width, int height, const uint8_t* pixels, int channels,
+              bool bottomUp) {
+  ReplaceFileWithBytes(path, EncodePNG(width, height, pixels, channels, bottomUp));
 }
 
-void WriteBMP32(const std::string& path, int width, int height, const uint8_t* rgbPixels) {
+std::string EncodeBMP32(int width, int height, const uint8_t* rgbPixels, bool bottomUp) {
   // The file size is a 32-bit field.
   if (width <= 0 || height <= 0 ||
       int64_t(width) * height * 4 > int64_t(UINT32_MAX) - BMPHeaderSize)
@@ -127,8 +131,8 @@ void WriteBMP32(const std::string& path, int width, int height, const uint8_t* r
   PutU32LE(p + 34, pixelBytes);
 
   uint8_t* out = p + BMPHeaderSize;
-  for (int y = height - 1; y >= 0; --y) {
-    const uint8_t* in = rgbPixels + size_t(y) * size_t(width) * 3;
+  for (int row = 0; row < height; ++row) {
+    const uint8_t* in = rgbPixels + size_t(bottomUp ? row : height - 1 - row) * size_t(width) * 3;
     for (int x = 0; x < width; ++x, in += 3, out += 4) {
       out[0] = in[2];
       out[1] = in[1];
@@ -136,7 +140,12 @@ void WriteBMP32(const std::string& path, int width, int height, const uint8_t* r
       out[3] = 0;
     }
   }
-  ReplaceFileWithBytes(path, file);
+  return file;
+}
+
+void WriteBMP32(const std::string& path, int width, int height, const uint8_t* rgbPixels,
+                bool bottomUp) {
+  ReplaceFileWithBytes(path, EncodeBMP32(width, height, rgbPixels, bottomUp));
 }
 
 } // namespace palkor

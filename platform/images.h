@@ -12,13 +12,18 @@ namespace palkor {
 
 // A PNG file, 8 bits per sample, not interlaced: channels 3 gives RGB (colour type 2),
 // 4 gives RGBA (colour type 6). pixels: height rows of width x channels bytes, packed,
-// top row first.
-void WritePNG(const std::string& path, int width, int height, const uint8_t* pixels, int channels);
+// top row first (with bottomUp, the bottom row first).
+void WritePNG(const std::string& path, int width, int height, const uint8_t* pixels, int channels,
+              bool bottomUp = false);
 // The bytes of that PNG file.
-std::string EncodePNG(int width, int height, const uint8_t* pixels, int channels);
+std::string EncodePNG(int width, int height, const uint8_t* pixels, int channels,
+                      bool bottomUp = false);
 
 // A 32-bit BI_RGB BMP file (rows bottom-up, bytes blue, green, red, 0) from packed RGB
-// pixels, 3 bytes each, top row first.
-void WriteBMP32(const std::string& path, int width, int height, const uint8_t* rgbPixels);
+// pixels, 3 bytes each, top row first (with bottomUp, the bottom row first).
+void WriteBMP32(const std::string& path, int width, int height, const uint8_t* rgbPixels,
+                bool bottomUp = false);
+// The bytes of that BMP file.
+std::string EncodeBMP32(int width, int height, const uint8_t* rgbPixels, bool bottomUp = false);
 
 } // namespace palkor

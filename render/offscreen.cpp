@@ -153,7 +153,7 @@ void TOffscreenContext::Resize(int width, int height) {
     throw Exception("Cannot resize the offscreen OpenGL buffer: " + error);
 }
 
-std::vector<uint8_t> TOffscreenContext::ReadPixelsRGB() {
+std::vector<uint8_t> TOffscreenContext::ReadPixelsRGB(bool bottomUp) {
   if (eglGetCurrentContext() != FContext) MakeCurrent();
   GLint oldReadFramebuffer = 0, oldAlignment = 4;
   glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &oldReadFramebuffer);
@@ -162,18 +162,24 @@ std::vector<uint8_t> TOffscreenContext::ReadPixelsRGB() {
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
 
   size_t rowBytes = size_t(FWidth) * 3;
-  std::vector<uint8_t> bottomUp(rowBytes * size_t(FHeight));
-  glReadPixels(0, 0, FWidth, FHeight, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
+  std::vector<uint8_t> pixels(rowBytes * size_t(FHeight));
+  glReadPixels(0, 0, FWidth, FHeight, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
 
   glPixelStorei(GL_PACK_ALIGNMENT, oldAlignment);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(oldReadFramebuffer));
 
-  // glReadPixels gives the bottom row first.
-  std::vector<uint8_t> topDown(bottomUp.size());
-  for (int row = 0; row < FHeight; ++row)
-    std::memcpy(topDown.data() + size_t(row) * rowBytes,
-                bottomUp.data() + size_t(FHeight - 1 - row) * rowBytes, rowBytes);
-  return topDown;
+  // glReadPixels gives the bottom row first: rows are swapped in place.
+  if (!bottomUp) {
+    std::vector<uint8_t> row(rowBytes);
+    for (int top = 0, bottom = FHeight - 1; top < bottom; ++top, --bottom) {
+      uint8_t* a = pixels.data() + size_t(top) * rowBytes;
+      uint8_t* b = pixels.data() + size_t(bottom) * rowBytes;
+      std::memcpy(row.data(), a, rowBytes);
+      std::memcpy(a, b, rowBytes);
+      std::memcpy(b, row.data(), rowBytes);
+    }
+  }
+  return pixels;
 }
 
 } // namespace palkor

@@ -34,9 +34,10 @@ public:
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
 
-  // The colour buffer as RGB bytes, 3 per pixel, rows packed, top row first.
-  // Makes the context current first when it is not.
-  std::vector<uint8_t> ReadPixelsRGB();
+  // The colour buffer as RGB bytes, 3 per pixel, rows packed, top row first (with
+  // bottomUp, the bottom row first, as GL reads it). Makes the context current first
+  // when it is not.
+  std::vector<uint8_t> ReadPixelsRGB(bool bottomUp = false);
 
 private:
   std::string AllocateBuffers(int width, int height);
