@@ -131,6 +131,7 @@ package)
   [ "$(field Section)" = graphics ] || fail "Section: $(field Section)"
   field Maintainer | grep -qE '^[^<]+ <[^@>]+@[^>]+>$' || fail "Maintainer: $(field Maintainer)"
   [ "$(field Description | wc -l)" -gt 2 ] || fail "Description without a long description"
+  [ -z "$(field Description | awk 'length > 80')" ] || fail "Description lines over 80 columns"
   # The libraries the programs link, read off them by dpkg-shlibdeps, and what they load
   # at run time: the Qt platform plugins, Mesa's EGL and its drivers.
   depends=$(field Depends)
