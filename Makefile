@@ -1,15 +1,22 @@
-# make run   install what is missing, build, make the demo archive, start the program on it
-# make test  install what is missing, build, run every test
-# make bench build and run the benchmarks; make fuzz FUZZ_SECONDS=600 runs every fuzz target
+# make run     install what is missing, build, make the demo archive, start the program on it
+# make test    install what is missing, build, run every test
+# make package build, then write the Debian package build/palkor_VERSION_ARCH.deb
+#              (apt install ./build/palkor_*.deb)
+# make bench   build and run the benchmarks; make fuzz FUZZ_SECONDS=600 runs every fuzz target
 # (FUZZ_TARGET=fuzz_tex runs one). Targets that draw run without leak checks: Mesa's
 # driver keeps allocations of its own until the process ends.
 
+# help2man makes the man pages from the programs' --help, rsvg-convert (librsvg2-bin) the
+# icons from the SVG.
 PACKAGES := qt6-base-dev libqt6opengl6-dev libgl-dev libglu1-mesa-dev libegl-dev xvfb xauth \
             libpng-dev zlib1g-dev libfmt-dev nlohmann-json3-dev libcli11-dev libgtest-dev \
             libbenchmark-dev ninja-build cmake g++ libegl-mesa0 libgl1-mesa-dri \
-            libtinygltf-dev
-# Real programs the tests check exported files with.
-TEST_PACKAGES := blender python3-numpy
+            libtinygltf-dev help2man librsvg2-bin
+# Real programs the tests check exported files and the installed tree with.
+TEST_PACKAGES := blender python3-numpy desktop-file-utils appstream shared-mime-info man-db file \
+                 libglib2.0-bin dpkg-dev
+# The package's dependencies are read off the programs by dpkg-shlibdeps.
+PACKAGE_PACKAGES := dpkg-dev file
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 BUILD ?= build
@@ -23,7 +30,7 @@ DEMO ?= demo
 VALIDATOR_VERSION := 2.0.0-dev.3.10
 VALIDATOR := .cache/npm/node_modules/gltf-validator
 
-.PHONY: all deps test-deps node-deps fuzz-deps configure build test run demo bench fuzz clean
+.PHONY: all deps test-deps node-deps fuzz-deps configure build test package run demo bench fuzz clean
 
 all: build
 
@@ -71,6 +78,10 @@ build: configure
 
 test: build test-deps
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+package: build
+	$(call install_missing,$(PACKAGE_PACKAGES))
+	cd $(BUILD) && cpack
 
 # The demo archive and its filter file, made by our own generator.
 demo: build

@@ -1,6 +1,8 @@
 // palkor-cli: the viewer's core operations without a display. The render command, the
-// only one that draws, is carried out by palkor-render beside it, so that the others do
-// not load the GL libraries at all.
+// only one that draws, is carried out by palkor-render, so that the others do not load
+// the GL libraries at all. palkor-render is a helper, not a command of its own: installed,
+// it is in the libexec folder (PALKOR_RENDER_FROM_BIN, relative to palkor-cli's folder);
+// in the build folder it is beside palkor-cli.
 #include "cli/CliSupport.h"
 #include "cli/RenderArgs.h"
 
@@ -16,9 +18,16 @@ namespace {
 
 char** Arguments = nullptr;
 
+// palkor-render beside palkor-cli, else where it is installed.
+std::string RenderHelper() {
+  const std::string folder = palkor::ProgramFolder();
+  const std::string beside = folder + "palkor-render";
+  return ::access(beside.c_str(), X_OK) == 0 ? beside : folder + PALKOR_RENDER_FROM_BIN;
+}
+
 // Runs palkor-render with the same arguments, once palkor-cli has found them valid.
 void ExecRender(palkor::cli::TRenderArgs&) {
-  const std::string helper = palkor::ProgramFolder() + "palkor-render";
+  const std::string helper = RenderHelper();
   std::fflush(stdout);
   std::vector<char*> arguments;
   arguments.push_back(const_cast<char*>(helper.c_str()));
