@@ -272,50 +272,76 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
 
 namespace {
 
-// Member reads on one open archive file. The header and the start of the data come in
-// one read, so that a small member costs a single call to the system.
+// Member reads on one open archive file. A member's header and data come in one read
+// of the file into a window; the window reads ahead when members are read one after
+// another as they lie (a pass over the whole archive), and takes only what is asked for
+// when reads jump about (the catalogue's), so neither costs a call to the system a
+// member nor copies the whole file.
 class TLGPFileMemberReader : public TLGPMemberReader {
 public:
   TLGPFileMemberReader(const TLGPFile& archive, const std::string& fileName)
-      : FArchive(archive), FFile(fileName, TFileMode::OpenRead) {}
+      : FArchive(archive), FFile(fileName, TFileMode::OpenRead), FFileSize(FFile.Size()) {}
 
   void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
     const TLGPEntry& entry = FArchive.EntryAt(index);
     const int64_t offset = entry.Offset;
-    // Members that lie close together come from one read of the file: the header and
-    // the start of the data of the next small member are often in the window already.
-    if (offset < FWindowStart || offset + LGPMemberHeaderSize > FWindowStart + FWindowLength) {
-      FFile.SetPosition(offset);
-      FWindowStart = offset;
-      FWindowLength = FFile.Read(FWindow, sizeof FWindow);
-      if (FWindowLength < LGPMemberHeaderSize) {
-        FWindowLength = 0;
-        throw EReadError();
-      }
-    }
-    const uint8_t* header = FWindow + (offset - FWindowStart);
+    const bool inOrder = offset == FLastEnd;
+    if (!InWindow(offset, LGPMemberHeaderSize))
+      Fill(offset, LGPMemberHeaderSize, inOrder ? ReadAhead : 0);
+    const uint8_t* header = FWindow.data() + (offset - FWindowStart);
     int32_t size = GetI32LE(header + LGPNameSize);
     if (size < 0)
       throw Exception(
           Format("Invalid archive: member \"%s\" has a negative size (%d)", entry.Name, size));
     // A size beyond the end of the file fails before anything is copied.
     const int64_t dataStart = offset + LGPMemberHeaderSize;
-    if (size > FFile.Size() - dataStart) throw EReadError();
+    if (size > FFileSize - dataStart) throw EReadError();
     const int64_t want = maxBytes < 0 ? size : std::min<int64_t>(size, maxBytes);
-    const int64_t buffered = std::min(want, FWindowStart + FWindowLength - dataStart);
-    dest.WriteBuffer(header + LGPMemberHeaderSize, buffered);
-    if (want > buffered) {
-      FFile.SetPosition(dataStart + buffered);
-      dest.CopyFrom(FFile, want - buffered);
+    FLastEnd = dataStart + size;
+    // A member that is not wholly at hand is fetched into the window when reads run in
+    // order or it is small; otherwise the rest of it is read straight into dest.
+    const int64_t whole = LGPMemberHeaderSize + want;
+    if (!InWindow(dataStart, want) && whole <= (inOrder ? MaxWindow : MinWindow))
+      Fill(offset, whole, inOrder ? ReadAhead : 0);
+    if (InWindow(dataStart, want)) {
+      dest.WriteBuffer(FWindow.data() + (dataStart - FWindowStart), want);
+      return;
     }
+    const int64_t buffered = std::max<int64_t>(0, FWindowStart + FWindowLength - dataStart);
+    if (buffered > 0) dest.WriteBuffer(FWindow.data() + (dataStart - FWindowStart), buffered);
+    FFile.SetPosition(dataStart + buffered);
+    dest.CopyFrom(FFile, want - buffered);
   }
 
 private:
+  static constexpr int64_t MinWindow = 4096;
+  static constexpr int64_t ReadAhead = 256 * 1024;
+  static constexpr int64_t MaxWindow = 1024 * 1024;
+
+  bool InWindow(int64_t start, int64_t length) const {
+    return start >= FWindowStart && start + length <= FWindowStart + FWindowLength;
+  }
+  // Reads from start at least need bytes (or to the end of the file), and ahead as asked.
+  void Fill(int64_t start, int64_t need, int64_t ahead) {
+    const int64_t length = std::min(std::max({need, MinWindow, ahead}), MaxWindow);
+    if (int64_t(FWindow.size()) < length) FWindow.resize(size_t(length));
+    FWindowStart = start;
+    FWindowLength = 0;
+    FFile.SetPosition(start);
+    FWindowLength = FFile.Read(FWindow.data(), length);
+    if (FWindowLength < LGPMemberHeaderSize) {
+      FWindowLength = 0;
+      throw EReadError();
+    }
+  }
+
   const TLGPFile& FArchive;
   TFileStream FFile;
+  const int64_t FFileSize;
   int64_t FWindowStart = -1;
   int64_t FWindowLength = 0;
-  uint8_t FWindow[4096];
+  int64_t FLastEnd = -1;
+  std::vector<uint8_t, TUninitialisedAllocator<uint8_t>> FWindow;
 };
 
 } // namespace

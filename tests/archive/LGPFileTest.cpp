@@ -117,6 +117,38 @@ TEST_F(LGPFileTest, DuplicateNamesFindTheFirstInTheTable) {
   }
 }
 
+TEST_F(LGPFileTest, AMemberReaderGivesEveryMemberWhateverTheOrderOfReading) {
+  // Sizes around the reader's windows: tiny, a few KB, and more than a megabyte.
+  const size_t sizes[] = {0, 5, 4000, 4072, 4073, 10000, 300000, 1100000, 7, 70000};
+  TLGPFixture f;
+  for (size_t i = 0; i < std::size(sizes); ++i)
+    f.Add("M" + std::to_string(i), PatternBytes(sizes[i], uint32_t(i)));
+  auto archive = Open(f);
+  const std::vector<std::vector<int32_t>> orders = {
+      {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {9, 7, 5, 3, 1, 8, 6, 4, 2, 0}, {5, 6, 5, 6, 0, 9, 8}};
+  for (const auto& order : orders) {
+    auto reader = archive->OpenMemberReader();
+    for (int32_t i : order) {
+      TMemoryStream whole, start;
+      start.WriteBuffer("x", 1); // appended at the position
+      reader->Read(i, whole);
+      reader->Read(i, start, 12);
+      const std::string expected = f.Members[size_t(i)].Data;
+      EXPECT_EQ(whole.View(), expected) << "member " << i;
+      EXPECT_EQ(start.View(), "x" + expected.substr(0, 12)) << "member " << i;
+    }
+  }
+  // A member whose size runs past the end of the file fails before anything is copied.
+  f.Members[6].HeaderSize = 50000000;
+  archive = Open(f);
+  auto reader = archive->OpenMemberReader();
+  TMemoryStream dest;
+  EXPECT_EQ(ErrorOf([&] { reader->Read(6, dest); }), "Stream read error");
+  EXPECT_EQ(dest.Size(), 0);
+  reader->Read(7, dest);
+  EXPECT_EQ(dest.View(), f.Members[7].Data);
+}
+
 TEST_F(LGPFileTest, CreatorFieldKeepsEverythingFromItsFirstNonZeroByte) {
   const std::pair<std::string, std::string> cases[] = {
       {std::string(2, '\0') + "SQUARESOFT", "SQUARESOFT"},
