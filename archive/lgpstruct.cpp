@@ -285,9 +285,11 @@ public:
   void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
     const TLGPEntry& entry = FArchive.EntryAt(index);
     const int64_t offset = entry.Offset;
+    // Reading ahead doubles with every read in order, up to a limit, and stops when
+    // reads jump: a short run of members in order reads little beyond them.
     const bool inOrder = offset == FLastEnd;
-    if (!InWindow(offset, LGPMemberHeaderSize))
-      Fill(offset, LGPMemberHeaderSize, inOrder ? ReadAhead : 0);
+    FAhead = inOrder ? std::clamp(FAhead * 2, FirstAhead, MaxAhead) : 0;
+    if (!InWindow(offset, LGPMemberHeaderSize)) Fill(offset, LGPMemberHeaderSize, FAhead);
     const uint8_t* header = FWindow.data() + (offset - FWindowStart);
     int32_t size = GetI32LE(header + LGPNameSize);
     if (size < 0)
@@ -302,7 +304,7 @@ public:
     // order or it is small; otherwise the rest of it is read straight into dest.
     const int64_t whole = LGPMemberHeaderSize + want;
     if (!InWindow(dataStart, want) && whole <= (inOrder ? MaxWindow : MinWindow))
-      Fill(offset, whole, inOrder ? ReadAhead : 0);
+      Fill(offset, whole, FAhead);
     if (InWindow(dataStart, want)) {
       dest.WriteBuffer(FWindow.data() + (dataStart - FWindowStart), want);
       return;
@@ -315,7 +317,8 @@ public:
 
 private:
   static constexpr int64_t MinWindow = 4096;
-  static constexpr int64_t ReadAhead = 256 * 1024;
+  static constexpr int64_t FirstAhead = 16 * 1024;
+  static constexpr int64_t MaxAhead = 256 * 1024;
   static constexpr int64_t MaxWindow = 1024 * 1024;
 
   bool InWindow(int64_t start, int64_t length) const {
@@ -341,6 +344,7 @@ private:
   int64_t FWindowStart = -1;
   int64_t FWindowLength = 0;
   int64_t FLastEnd = -1;
+  int64_t FAhead = 0;
   std::vector<uint8_t, TUninitialisedAllocator<uint8_t>> FWindow;
 };
 

@@ -59,10 +59,17 @@ void TFF7Parts::SetRotation(float x, float y, float z) {
 
 namespace {
 
+// The members of one model, read through a single opening of the archive.
+struct TModelMembers {
+  TLGPFile& Archive;
+  std::unique_ptr<TLGPMemberReader> Reader = Archive.OpenMemberReader();
+};
+
 // The member's data in a fresh stream at position 0. A missing name fails with the
 // archive's "List index out of bounds (-1)".
-std::unique_ptr<TMemoryStream> ReadNamedMember(TLGPFile& lgp, const std::string& name) {
-  auto stream = lgp.ReadMemberToMemory(lgp.IndexOf(name));
+std::unique_ptr<TMemoryStream> ReadNamedMember(TModelMembers& members, const std::string& name) {
+  auto stream = std::make_unique<TMemoryStream>();
+  members.Reader->Read(members.Archive.IndexOf(name), *stream);
   stream->SetPosition(0);
   return stream;
 }
@@ -120,15 +127,15 @@ std::vector<std::string> ResourceNames(std::string line) {
 using TTextureCache = std::map<std::string, std::shared_ptr<const TTexImage>>;
 
 // One resource: its RSD, the P part it names and the part's textures.
-std::unique_ptr<TFF7PPart> LoadResource(TLGPFile& lgp, const std::string& resource,
+std::unique_ptr<TFF7PPart> LoadResource(TModelMembers& members, const std::string& resource,
                                         TTextureCache& textures) {
   TStringList rsd;
   std::string rsdName = resource + ".rsd";
-  rsd.LoadFromStream(*ReadNamedMember(lgp, rsdName));
+  rsd.LoadFromStream(*ReadNamedMember(members, rsdName));
 
   std::string ply = rsd.Values("PLY");
   std::string pName = ply.size() >= 2 ? ply.substr(0, ply.size() - 2) : std::string();
-  auto part = TFF7PPart::CreateFromStream(*ReadNamedMember(lgp, pName));
+  auto part = TFF7PPart::CreateFromStream(*ReadNamedMember(members, pName));
 
   int32_t textureCount = StrToIntDef(rsd.Values("NTEX"), 0);
   for (int32_t n = 0; n < textureCount; ++n) {
@@ -138,7 +145,7 @@ std::unique_ptr<TFF7PPart> LoadResource(TLGPFile& lgp, const std::string& resour
       throw Exception(Format("Invalid resource %s: TEX[%d] names no texture", rsdName, n));
     value.replace(value.size() - 2, 2, "EX");
     std::shared_ptr<const TTexImage>& image = textures[UpperCaseASCII(value)];
-    if (!image) image = LoadTEX(*ReadNamedMember(lgp, value), TEXDataOffset);
+    if (!image) image = LoadTEX(*ReadNamedMember(members, value), TEXDataOffset);
     part->Textures.push_back(image);
     part->Blended = true;
   }
@@ -155,14 +162,15 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
   AnimName = animName;
 
   Log("TFF7Model.Create: Get Anims");
-  if (!animName.empty()) lgp.ReadMember(lgp.IndexOf(animName), AnimData);
+  TModelMembers members{lgp};
+  if (!animName.empty()) members.Reader->Read(lgp.IndexOf(animName), AnimData);
 
   int32_t hrcIndex = lgp.IndexOf(hrcName);
   Log("TFF7Model.Create: Get HRC");
   TStringList hrcLines;
   {
     TMemoryStream scratch;
-    lgp.ReadMember(hrcIndex, scratch);
+    members.Reader->Read(hrcIndex, scratch);
     scratch.SetPosition(0);
     hrcLines.LoadFromStream(scratch);
   }
@@ -191,7 +199,7 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
       }
     bone.Length = float(StrToFloat(hrc.NextLine()));
     for (const std::string& resource : ResourceNames(hrc.NextLine()))
-      bone.AddPart(LoadResource(lgp, resource, textures));
+      bone.AddPart(LoadResource(members, resource, textures));
   }
   Log("TFF7Model.Create: HRC scan complete");
 
