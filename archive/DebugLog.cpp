@@ -43,19 +43,21 @@ TDebugLog::~TDebugLog() {
 }
 
 void TDebugLog::MakeLines() const {
-  if (FPending.empty()) return;
+  if (FPendingCount == 0) return;
   std::vector<std::string> lines;
-  lines.reserve(FLines.size() + FPending.size());
+  lines.reserve(FLines.size() + FPendingCount);
   size_t next = 0;
-  for (const TPendingLine& pending : FPending) {
+  for (size_t k = 0; k < FPendingCount; ++k) {
+    const TPendingLine& pending = FPending[k / PendingBlock][k % PendingBlock];
     for (; next < pending.Before; ++next) lines.push_back(std::move(FLines[next]));
     const int32_t* v = pending.Values;
-    lines.push_back(fmt::format(fmt::runtime(pending.Pattern), v[0], v[1], v[2], v[3], v[4]));
+    lines.push_back(
+        fmt::format(fmt::runtime(FPatterns[pending.Pattern]), v[0], v[1], v[2], v[3], v[4]));
   }
   for (; next < FLines.size(); ++next) lines.push_back(std::move(FLines[next]));
   FLines = std::move(lines);
   FPending.clear();
-  FPending.shrink_to_fit();
+  FPendingCount = 0;
 }
 
 bool TDebugLog::WriteToFile() const noexcept {

@@ -3,6 +3,8 @@
 #include "platform/Exceptions.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,7 +33,7 @@ public:
   void LogNumbers(const char* pattern, Ints... values) {
     static_assert(sizeof...(Ints) <= 5, "at most five numbers a line");
     std::lock_guard<std::mutex> guard(FMutex);
-    FPending.push_back({FLines.size(), pattern, {int32_t(values)...}});
+    AddPending({uint32_t(FLines.size()), PatternIndex(pattern), {int32_t(values)...}});
   }
   // Forgets every line after the header (for long-running tools that log without end).
   void ClearLines() {
@@ -58,17 +60,33 @@ public:
 
 private:
   // A numbers line waiting to be made: it goes before the text line at position Before.
+  // Kept small and in blocks that never move, for there may be a great many.
   struct TPendingLine {
-    size_t Before;
-    const char* Pattern;
+    uint32_t Before;
+    uint32_t Pattern; // its place in FPatterns
     int32_t Values[5];
   };
+  static constexpr size_t PendingBlock = 4096;
+  uint32_t PatternIndex(const char* pattern) {
+    for (size_t i = FPatterns.size(); i-- > 0;)
+      if (FPatterns[i] == pattern) return uint32_t(i);
+    FPatterns.push_back(pattern);
+    return uint32_t(FPatterns.size() - 1);
+  }
+  void AddPending(const TPendingLine& line) {
+    if (FPendingCount % PendingBlock == 0)
+      FPending.push_back(std::make_unique<TPendingLine[]>(PendingBlock));
+    FPending.back()[FPendingCount % PendingBlock] = line;
+    ++FPendingCount;
+  }
   // Puts the pending lines into FLines in the order they were logged.
   void MakeLines() const;
 
   mutable std::mutex FMutex;
   mutable std::vector<std::string> FLines;
-  mutable std::vector<TPendingLine> FPending;
+  std::vector<const char*> FPatterns;
+  mutable std::vector<std::unique_ptr<TPendingLine[]>> FPending;
+  mutable size_t FPendingCount = 0;
   std::string FLogFileName;
   bool FWriteAtEnd = false;
 };

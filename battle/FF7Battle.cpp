@@ -89,16 +89,6 @@ int32_t TBitReader::ReadLongBits(int32_t count, bool isSigned) {
 
 // TBattleAnims
 
-namespace {
-
-// A 16-bit sum brought into 0 .. 4095, a whole turn added or taken away as often as
-// needed.
-int16_t Wrap4096(int32_t value) {
-  return int16_t(int16_t(value) & 4095);
-}
-
-} // namespace
-
 TBattleAnims::TBattleAnims(TStream& stream) {
   int32_t recordCount = stream.ReadI32LE();
   for (int32_t i = 0; i < recordCount; ++i) {
@@ -155,15 +145,9 @@ TBattleAnims::TBattleAnims(TStream& stream) {
         frame.Rotations.resize(size_t(rotationCount));
         const TBattleRotation* before = previous.Rotations.data();
         TBattleRotation* now = frame.Rotations.data();
-        for (int32_t r = 0; r < rotationCount; ++r) {
-          bool raw;
-          now[r].X = Wrap4096(before[r].X + reader.ReadRotationDelta(shift, raw));
-          if (raw) LogNumbers("Oh noes! {}/{}/{}/{}/{}", i, f, r, 0, shift);
-          now[r].Y = Wrap4096(before[r].Y + reader.ReadRotationDelta(shift, raw));
-          if (raw) LogNumbers("Oh noes! {}/{}/{}/{}/{}", i, f, r, 1, shift);
-          now[r].Z = Wrap4096(before[r].Z + reader.ReadRotationDelta(shift, raw));
-          if (raw) LogNumbers("Oh noes! {}/{}/{}/{}/{}", i, f, r, 2, shift);
-        }
+        reader.ReadRotations(before, now, rotationCount, shift, [&](int32_t r, int32_t axis) {
+          LogNumbers("Oh noes! {}/{}/{}/{}/{}", i, f, r, axis, shift);
+        });
         anim.Frames.push_back(std::move(frame));
       }
       Anims.push_back(std::move(anim));

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <memory_resource>
 #include <set>
@@ -57,6 +58,13 @@ public:
     }
     return ReadRotationDeltaByFields(shift, raw);
   }
+  // A frame's rotations: count triples of changes, each added to before's value and kept
+  // in 0 .. 4095 as now's; onRaw(rotation, axis) is called after an uncompressed value.
+  // The same as ReadRotationDelta for every value, with the bits at hand kept in
+  // registers while the short codes run.
+  template <typename TRotation, typename TOnRaw>
+  void ReadRotations(const TRotation* before, TRotation* now, int32_t count, int32_t shift,
+                     TOnRaw onRaw);
   // A root offset change: 7 or 16 signed bits behind a 1-bit flag.
   int16_t ReadOffsetDelta() {
     if (ReadBits(1, true) == 0) return int16_t(ReadBits(7, true));
@@ -78,6 +86,18 @@ private:
   // Fetches whole bytes until at least 57 bits are at hand or the stream has no more;
   // never fails: running out is found by the read that needs the missing bits.
   void Refill() {
+    // Eight bytes at once while the chunk has them: the whole bytes that fit are
+    // counted; the bits of a byte that does not fit land where that byte's own bits will
+    // be put again by the next refill, so they change nothing.
+    if (FChunkLength - FChunkPosition >= 8) {
+      uint64_t next;
+      std::memcpy(&next, FChunk + FChunkPosition, 8);
+      FBits |= __builtin_bswap64(next) >> FBitCount;
+      const int32_t bytes = (64 - FBitCount) >> 3;
+      FChunkPosition += bytes;
+      FBitCount += bytes * 8;
+      return;
+    }
     while (FBitCount <= 56) {
       if (FChunkPosition == FChunkLength && !FillChunk()) return;
       FBits |= uint64_t(FChunk[FChunkPosition++]) << (56 - FBitCount);
@@ -102,6 +122,50 @@ private:
 struct TBattleRotation {
   int16_t X = 0, Y = 0, Z = 0;
 };
+
+template <typename TRotation, typename TOnRaw>
+void TBitReader::ReadRotations(const TRotation* before, TRotation* now, int32_t count,
+                               int32_t shift, TOnRaw onRaw) {
+  uint64_t bits = FBits;
+  int32_t bitCount = FBitCount;
+  auto next = [&](int16_t previous, int32_t r, int32_t axis) -> int16_t {
+    if (bitCount < 10) {
+      FBits = bits;
+      FBitCount = bitCount;
+      Refill();
+      bits = FBits;
+      bitCount = FBitCount;
+    }
+    int32_t delta;
+    bool raw = false;
+    const TRotationCode code = FRotationCodes[bits >> 54];
+    if (bitCount >= 10 && code.Length != 0) {
+      bits <<= code.Length;
+      bitCount -= code.Length;
+      delta = int16_t(uint16_t(uint32_t(code.Value) << shift));
+    } else {
+      FBits = bits;
+      FBitCount = bitCount;
+      delta = ReadRotationDeltaByFields(shift, raw);
+      bits = FBits;
+      bitCount = FBitCount;
+    }
+    const int16_t value = int16_t((previous + delta) & 4095);
+    if (raw) {
+      FBits = bits;
+      FBitCount = bitCount;
+      onRaw(r, axis);
+    }
+    return value;
+  };
+  for (int32_t r = 0; r < count; ++r) {
+    now[r].X = next(before[r].X, r, 0);
+    now[r].Y = next(before[r].Y, r, 1);
+    now[r].Z = next(before[r].Z, r, 2);
+  }
+  FBits = bits;
+  FBitCount = bitCount;
+}
 
 struct TBattleFrame {
   int32_t OffsetX = 0, OffsetY = 0, OffsetZ = 0;

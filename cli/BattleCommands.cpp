@@ -35,37 +35,53 @@ public:
     Reserve(20);
     FEnd = std::to_chars(FEnd, FEnd + 20, value).ptr;
   }
-  // A value of 0 to 4095 (every decoded rotation is one), from a table of their texts.
-  void PutSmall(int32_t value) {
-    if (uint32_t(value) >= 4096) return Put(int64_t(value));
-    Reserve(4);
-    const TDigits& digits = SmallNumbers()[size_t(value)];
-    std::memcpy(FEnd, digits.Text, 4);
+  // A value and a space after it; values of 0 to 4095 (every decoded rotation is one)
+  // come from a table of their texts.
+  [[gnu::always_inline]] void PutSpaced(int32_t value) {
+    if (uint32_t(value) >= 4096 || FBuffer + sizeof FBuffer - FEnd < 8)
+      return PutSpacedSlowly(value);
+    const TDigits& digits = FSmallNumbers[value];
+    std::memcpy(FEnd, digits.Text, 8);
     FEnd += digits.Length;
   }
+  // Ends the line in place of the space after the last value.
+  void EndSpacedLine() { FEnd[-1] = '\n'; }
   void Flush() {
     WriteStdout(std::string_view(FBuffer, size_t(FEnd - FBuffer)));
     FEnd = FBuffer;
   }
 
 private:
+  // A number's digits and a space, and how many of the eight bytes that is.
   struct TDigits {
-    char Text[4];
-    uint8_t Length;
+    char Text[8];
+    uint32_t Length;
   };
   static const std::array<TDigits, 4096>& SmallNumbers() {
     static const std::array<TDigits, 4096> table = [] {
       std::array<TDigits, 4096> t{};
-      for (uint32_t v = 0; v < 4096; ++v)
-        t[v].Length = uint8_t(std::to_chars(t[v].Text, t[v].Text + 4, v).ptr - t[v].Text);
+      for (uint32_t v = 0; v < 4096; ++v) {
+        char* end = std::to_chars(t[v].Text, t[v].Text + 4, v).ptr;
+        *end++ = ' ';
+        t[v].Length = uint32_t(end - t[v].Text);
+      }
       return t;
     }();
     return table;
+  }
+  [[gnu::noinline]] void PutSpacedSlowly(int32_t value) {
+    if (uint32_t(value) < 4096) {
+      Reserve(8);
+      return PutSpaced(value);
+    }
+    Put(int64_t(value));
+    Put(' ');
   }
   void Reserve(size_t n) {
     if (size_t(FBuffer + sizeof FBuffer - FEnd) < n) Flush();
     if (n > sizeof FBuffer) throw EWriteError();
   }
+  const TDigits* const FSmallNumbers = SmallNumbers().data();
   char FBuffer[1 << 16];
   char* FEnd = FBuffer;
 };
@@ -83,14 +99,15 @@ void PrintFrames(const TBattleAnim& anim) {
       out.Put(int64_t(offset));
     }
     out.Put('\t');
-    bool first = true;
-    for (const TBattleRotation& r : frame.Rotations)
-      for (int32_t v : {r.X, r.Y, r.Z}) {
-        if (!first) out.Put(' ');
-        first = false;
-        out.PutSmall(v);
-      }
-    out.Put('\n');
+    for (const TBattleRotation& r : frame.Rotations) {
+      out.PutSpaced(r.X);
+      out.PutSpaced(r.Y);
+      out.PutSpaced(r.Z);
+    }
+    if (frame.Rotations.empty())
+      out.Put('\n');
+    else
+      out.EndSpacedLine();
   }
   out.Flush();
 }
