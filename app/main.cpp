@@ -5,6 +5,8 @@
 #include "app/QtDialogs.h"
 #include "app/pakmain.h"
 #include "archive/DebugLog.h"
+#include "archive/lgpstruct.h"
+#include "platform/Memory.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -26,6 +28,8 @@ public:
   bool notify(QObject* receiver, QEvent* event) override {
     try {
       return QApplication::notify(receiver, event);
+    } catch (const std::bad_alloc&) {
+      palkor::Dialogs().ShowError(palkor::OutOfMemoryText());
     } catch (const std::exception& e) {
       palkor::Dialogs().ShowError(e.what());
     }
@@ -50,9 +54,9 @@ struct TCommandLine {
         "models inside.");
     Parser.addOption(Help);
     Parser.addOption(Version);
-    Parser.addPositionalArgument(
-        "ARCHIVE", "An LGP archive, or a folder of its files, opened at start.",
-        "[ARCHIVE [MODEL [ANIM]]]");
+    Parser.addPositionalArgument("ARCHIVE",
+                                 "An LGP archive, or a folder of its files, opened at start.",
+                                 "[ARCHIVE [MODEL [ANIM]]]");
     Parser.addPositionalArgument(
         "MODEL", "The model chosen in it: an HRC name (KNIG.HRC) or a battle code (rt).", "");
     Parser.addPositionalArgument(
@@ -96,6 +100,13 @@ int main(int argc, char** argv) {
     }
   }
   TPalkorApplication app(argc, argv);
+  // Saving waits for another program writing to the same archive under a busy cursor.
+  palkor::SetArchiveLockWaitHandler([](const std::string&, bool waiting) {
+    if (waiting)
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+      QApplication::restoreOverrideCursor();
+  });
   QApplication::setApplicationDisplayName("Quenmark: Palkor");
   // The installed desktop entry and icon: the window is matched to the entry by its name.
   QGuiApplication::setDesktopFileName(PALKOR_APP_ID);

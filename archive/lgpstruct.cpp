@@ -10,6 +10,7 @@
 //            in a short text); read only by the verifying open, 255 bytes at most
 #include "archive/lgpstruct.h"
 
+#include "platform/Memory.h"
 #include "platform/StringList.h"
 
 #include <algorithm>
@@ -48,7 +49,16 @@ bool VerifyEntry(TStream& stream, int64_t streamSize, TLGPEntry& entry) {
   return true;
 }
 
+std::function<void(const std::string&, bool)>& LockWaitHandler() {
+  static std::function<void(const std::string&, bool)> handler;
+  return handler;
+}
+
 } // namespace
+
+void SetArchiveLockWaitHandler(std::function<void(const std::string&, bool)> handler) {
+  LockWaitHandler() = std::move(handler);
+}
 
 void TNameIndex::Clear() {
   FKeys.clear();
@@ -134,6 +144,7 @@ std::unique_ptr<TLGPFile> TLGPFile::CreateFromStream(TStream& stream, bool verif
 TLGPFile::~TLGPFile() = default;
 
 void TLGPFile::Open(const std::string& fileName, bool verify) {
+  TReadingScope reading("archive \"" + fileName + "\"");
   TFileStream file(fileName, TFileMode::OpenRead);
   LoadFromStream(file, verify);
   FFileName = fileName;
@@ -364,6 +375,11 @@ void TLGPFile::WriteMember(int32_t index, TStream& source) {
   TLGPEntry& entry = FEntries[size_t(index)];
   OrderByOffset();
   TFileStream file(FFileName, TFileMode::OpenReadWrite);
+  // Writers of one archive take turns from here to the table entry: two appending at
+  // the same old end would overwrite each other's members.
+  file.LockExclusive([this](bool waiting) {
+    if (LockWaitHandler()) LockWaitHandler()(FFileName, waiting);
+  });
 
   int64_t oldSize = file.Size();
   int64_t newOffset = oldSize - int64_t(FTrailer.size());

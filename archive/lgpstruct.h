@@ -3,6 +3,7 @@
 #include "platform/Streams.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -159,6 +160,11 @@ public:
   // The entry at table position index, without a copy ("List index out of bounds").
   const TLGPEntry& EntryAt(int32_t index) const;
 };
+
+// Called when a member replacement has to wait for another writer of the archive for
+// more than a moment (waiting true), and again when it goes on (false). Set by the
+// program: palkor-cli says so on a terminal, the viewer shows a busy cursor.
+void SetArchiveLockWaitHandler(std::function<void(const std::string& archive, bool waiting)>);
 
 // Size of the archive header and of one table entry, and of a member header.
 constexpr int32_t LGPHeaderSize = 16;

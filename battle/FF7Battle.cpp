@@ -15,6 +15,7 @@
 #include "archive/Tarnstream.h"
 #include "field/tex.h"
 #include "geometry/Conventions.h"
+#include "platform/Memory.h"
 #include "platform/StringList.h"
 
 #include <fmt/format.h>
@@ -159,6 +160,7 @@ TBattleAnims::TBattleAnims(TStream& stream) {
 // TBattleModel
 
 void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code) {
+  TReadingScope reading("battle model " + code + " of \"" + archive.FileName() + "\"");
   LGPFileName = archive.FileName();
   LGPClass = &archive.ClassType();
   Code = code;

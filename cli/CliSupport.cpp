@@ -1,6 +1,8 @@
 #include "cli/CliSupport.h"
 
 #include "archive/LGPNull.h"
+#include "platform/Memory.h"
+#include "platform/StringList.h"
 
 #include <algorithm>
 #include <charconv>
@@ -27,7 +29,7 @@ void WriteStdout(std::string_view bytes) {
 }
 
 void PrintLine(std::string_view line) {
-  std::string text(line);
+  std::string text = EscapeControls(line);
   text += '\n';
   WriteStdout(text);
 }
@@ -37,10 +39,11 @@ void PrintFields(std::initializer_list<std::string_view> fields) {
   bool first = true;
   for (std::string_view field : fields) {
     if (!first) line += '\t';
-    line += field;
+    line += EscapeControls(field);
     first = false;
   }
-  PrintLine(line);
+  line += '\n';
+  WriteStdout(line);
 }
 
 std::string FloatText(float value) {
@@ -50,6 +53,11 @@ std::string FloatText(float value) {
 }
 
 int RunCommandLine(CLI::App& app, int argc, char** argv) {
+  SetArchiveLockWaitHandler([](const std::string& archive, bool waiting) {
+    if (waiting && ::isatty(2))
+      std::cerr << "palkor-cli: waiting for another program writing to " << EscapeControls(archive)
+                << "\n";
+  });
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
@@ -60,9 +68,13 @@ int RunCommandLine(CLI::App& app, int argc, char** argv) {
   } catch (const TQuietFailure&) {
     std::fflush(stdout);
     return 1;
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::cerr << "palkor-cli: " << OutOfMemoryText() << "\n";
+    return 1;
   } catch (const std::exception& e) {
     std::fflush(stdout);
-    std::cerr << "palkor-cli: " << e.what() << "\n";
+    std::cerr << "palkor-cli: " << EscapeControls(e.what()) << "\n";
     return 1;
   }
   if (std::fflush(stdout) != 0) {

@@ -1,6 +1,8 @@
 // tex: decode a TEX file as the model loaders do and write it as an RGBA PNG.
 #include "cli/CliSupport.h"
 
+#include "platform/Memory.h"
+
 #include "field/tex.h"
 #include "platform/images.h"
 
@@ -17,6 +19,7 @@ struct TTexArgs {
 
 void RunTex(const TTexArgs& args) {
   TMemoryStream data;
+  TReadingScope reading("TEX file \"" + args.File + "\"");
   data.LoadFromFile(args.File);
   std::unique_ptr<TTexImage> image = LoadTEX(data, TEXDataOffset);
   // WritePNG refuses an empty image, so an empty texture fails without a file.

@@ -11,6 +11,8 @@
 //   two unused triples, then X, Y, Z degrees for bones 1 to B.
 #include "field/ff73d.h"
 
+#include "platform/Memory.h"
+
 #include "archive/DebugLog.h"
 #include "field/tex.h"
 #include "geometry/Conventions.h"
@@ -18,6 +20,7 @@
 #include "platform/StringList.h"
 
 #include <map>
+#include <unordered_map>
 
 namespace palkor {
 
@@ -155,6 +158,7 @@ std::unique_ptr<TFF7PPart> LoadResource(TModelMembers& members, const std::strin
 } // namespace
 
 TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::string& animName) {
+  TReadingScope reading("model " + hrcName + " of \"" + lgp.FileName() + "\"");
   Log("TFF7Model.Create");
   LGPClass = &lgp.ClassType();
   LGPFileName = lgp.FileName();
@@ -180,6 +184,7 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
   Bones.push_back(std::move(root));
 
   TTextureCache textures;
+  std::unordered_map<std::string, int32_t> firstOfName{{"root", 0}};
   THRCReader hrc(hrcLines);
   for (int i = 0; i < 3; ++i) hrc.NextLine();
   Log("TFF7Model.Create: Scan HRC");
@@ -189,14 +194,13 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
     TFF7Parts& bone = *Bones.back();
     bone.Name = hrc.NextLine();
     Log("TFF7Model.Create: Part " + bone.Name);
-    // The first entry of that name, searching from the root. A bone that would be its
-    // own parent stays unparented: it would otherwise hang from itself without end.
+    // The first entry of that name, searching from the root, found through an index of
+    // the names before it. A bone that would be its own parent stays unparented: it
+    // would otherwise hang from itself without end.
     std::string parentName = hrc.NextLine();
-    for (size_t j = 0; j + 1 < Bones.size(); ++j)
-      if (Bones[j]->Name == parentName) {
-        bone.Parent = int32_t(j);
-        break;
-      }
+    if (auto parent = firstOfName.find(parentName); parent != firstOfName.end())
+      bone.Parent = parent->second;
+    firstOfName.emplace(bone.Name, int32_t(Bones.size() - 1));
     bone.Length = float(StrToFloat(hrc.NextLine()));
     for (const std::string& resource : ResourceNames(hrc.NextLine()))
       bone.AddPart(LoadResource(members, resource, textures));

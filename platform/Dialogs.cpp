@@ -1,5 +1,9 @@
 #include "platform/Dialogs.h"
 
+#include "platform/Memory.h"
+
+#include <new>
+
 #include "platform/Exceptions.h"
 
 namespace palkor {
@@ -39,6 +43,8 @@ void SetDialogs(TDialogs* dialogs) {
 void Guarded(const std::function<void()>& command) {
   try {
     command();
+  } catch (const std::bad_alloc&) {
+    Dialogs().ShowError(OutOfMemoryText());
   } catch (const std::exception& e) {
     Dialogs().ShowError(e.what());
   }

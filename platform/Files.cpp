@@ -117,6 +117,20 @@ mode_t CurrentUmask() {
 } // namespace
 
 TReplacedFile::TReplacedFile(const std::string& path) : FPath(path), FTarget(path) {
+  // An output that is not a regular file (a FIFO, a device, a terminal, /dev/stdout) is
+  // written into as it is: replacing it would put a regular file in its place and its
+  // reader would get nothing. Names under /dev and /proc are always taken so, for
+  // /dev/stdout may lead to the very file a shell opened for the output.
+  struct stat current;
+  const bool exists = ::stat(path.c_str(), &current) == 0;
+  if (path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0 ||
+      (exists && !S_ISREG(current.st_mode) && !S_ISDIR(current.st_mode))) {
+    FHandle = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (FHandle < 0) throw EFCreateError(path, SystemErrorText(errno));
+    FInPlace = true;
+    return;
+  }
+
   // Follow a link so that the link itself stays a link to the rewritten file.
   if (char* real = ::realpath(path.c_str(), nullptr)) {
     FTarget = real;
@@ -137,8 +151,9 @@ TReplacedFile::TReplacedFile(const std::string& path) : FPath(path), FTarget(pat
 
   size_t slash = FTarget.rfind('/');
   std::string folder = slash == std::string::npos ? std::string() : FTarget.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? FTarget : FTarget.substr(slash + 1);
-  FTemp = folder + "." + base + ".palkor-XXXXXX";
+  // A short name of its own, so that any name the file system takes for the file can
+  // be replaced.
+  FTemp = folder + ".palkor-XXXXXX";
   FHandle = ::mkstemp(FTemp.data());
   if (FHandle < 0) throw EFCreateError(path, SystemErrorText(errno));
 }
@@ -146,7 +161,7 @@ TReplacedFile::TReplacedFile(const std::string& path) : FPath(path), FTarget(pat
 TReplacedFile::~TReplacedFile() {
   if (FHandle < 0) return;
   ::close(FHandle);
-  ::unlink(FTemp.c_str());
+  if (!FInPlace) ::unlink(FTemp.c_str());
 }
 
 void TReplacedFile::Commit(std::string_view bytes) {
@@ -156,6 +171,13 @@ void TReplacedFile::Commit(std::string_view bytes) {
 void TReplacedFile::Commit(const std::function<bool(int)>& write) {
   if (FHandle < 0) throw EWriteError();
   const int fd = FHandle;
+  if (FInPlace) {
+    bool written = write(fd);
+    FHandle = -1;
+    if (::close(fd) != 0 && errno != EINTR) written = false;
+    if (!written) throw EWriteError();
+    return;
+  }
   bool written = write(fd) && ::fsync(fd) == 0;
   if (written) {
     if (FExists) {

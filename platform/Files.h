@@ -30,7 +30,8 @@ std::string ProgramPath();
 std::string ProgramFolder();
 
 // Replaces the file at path with the whole of source (from its position 0), so that
-// the old file stays whole until the new one is complete on disk. Fails with
+// the old file stays whole until the new one is complete on disk. An existing output
+// that is not a regular file (a FIFO, a device, /dev/stdout) is written into instead. Fails with
 // "Cannot create file "%s". %s" when the file cannot be written (read-only, no access)
 // and "Stream write error" when writing fails; the old file is then unchanged.
 void ReplaceFileFromStream(const std::string& path, TStream& source);
@@ -55,6 +56,7 @@ public:
 private:
   std::string FPath, FTarget, FTemp;
   bool FExists = false;
+  bool FInPlace = false; // not a regular file: written as it is
   uint32_t FOldMode = 0, FOldUid = 0, FOldGid = 0;
   int FHandle = -1;
 };

@@ -1,10 +1,15 @@
 #include "platform/Streams.h"
 
+#include "platform/Memory.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace palkor {
@@ -183,6 +188,7 @@ void TMemoryStream::Clear() {
 }
 
 void TMemoryStream::LoadFromFile(const std::string& fileName) {
+  TReadingScope reading("file \"" + fileName + "\"");
   TFileStream file(fileName, TFileMode::OpenRead);
   LoadFromStream(file);
 }
@@ -279,6 +285,35 @@ void TFileStream::SetSize(int64_t newSize) {
 
 void TFileStream::Flush() {
   if (::fdatasync(FHandle) != 0 && errno != EINVAL && errno != EROFS) throw EWriteError();
+}
+
+void TFileStream::LockExclusive(const std::function<void(bool)>& waiting) {
+  using namespace std::chrono;
+  auto tryLock = [this](int how) {
+    int result;
+    do result = ::flock(FHandle, how);
+    while (result != 0 && errno == EINTR);
+    return result == 0;
+  };
+  if (!tryLock(LOCK_EX | LOCK_NB)) {
+    if (errno != EWOULDBLOCK) throw EWriteError();
+    // Another writer holds it: most finish at once; a longer wait is said.
+    const auto until = steady_clock::now() + seconds(2);
+    bool had = false;
+    while (steady_clock::now() < until && !(had = tryLock(LOCK_EX | LOCK_NB))) {
+      if (errno != EWOULDBLOCK) throw EWriteError();
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    if (!had) {
+      if (waiting) waiting(true);
+      bool locked = tryLock(LOCK_EX);
+      if (waiting) waiting(false);
+      if (!locked) throw EWriteError();
+    }
+  }
+  struct stat st;
+  if (::fstat(FHandle, &st) != 0) throw EWriteError();
+  FSize = int64_t(st.st_size);
 }
 
 std::string ReadFileBytes(const std::string& fileName) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -154,6 +155,11 @@ public:
   // Pushes what was written to the disk; "Stream write error" when the system refuses.
   void Flush();
   const std::string& FileName() const { return FFileName; }
+  // Takes an exclusive advisory lock on the file, held until the stream is closed, and
+  // learns its size again (other writers may have changed it before the lock was had).
+  // Other holders of the lock are waited for; waiting(true) is called when that takes
+  // more than a moment and waiting(false) when the lock is had after all.
+  void LockExclusive(const std::function<void(bool)>& waiting);
 
 private:
   std::string FFileName;

@@ -13,6 +13,9 @@ inline char UpperASCII(char c) {
   return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
 }
 std::string UpperCaseASCII(std::string_view text);
+// text with bytes below 0x20 and 0x7F written as \xHH (upper-case hexadecimal), for
+// names and messages printed one record a line.
+std::string EscapeControls(std::string_view text);
 // True when a and b are equal ignoring the letter case of ASCII letters.
 bool SameTextASCII(std::string_view a, std::string_view b);
 

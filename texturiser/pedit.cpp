@@ -51,8 +51,14 @@ TFF7PPart TPFileImage::Part() const {
 }
 
 std::vector<std::string> TPFileImage::GroupRows() const {
+  // The count is the file's word: a table it claims beyond the file's end is refused
+  // before any row is made.
+  const int32_t groups = HeaderWord(52);
+  if (groups > 0 && (GroupTableStart() < 0 ||
+                     GroupTableStart() + GroupRecordSize * groups > int64_t(FBytes.size())))
+    throw EReadError();
   std::vector<std::string> rows;
-  for (int32_t g = 1; g <= HeaderWord(52); ++g) rows.push_back("Group " + std::to_string(g));
+  for (int32_t g = 1; g <= groups; ++g) rows.push_back("Group " + std::to_string(g));
   return rows;
 }
 

@@ -1,0 +1,82 @@
+// The program's operator new records the size of a request it cannot meet, so that the
+// message for running out of memory can say how much input asked for.
+#include "platform/Memory.h"
+
+#include "platform/Exceptions.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace palkor {
+
+namespace {
+
+thread_local const TReadingScope* CurrentScope = nullptr;
+thread_local const std::string* CurrentWhat = nullptr;
+thread_local size_t FailedSize = 0;
+// What was being read when the request failed, kept past the scopes that unwinding ends.
+thread_local char FailedWhat[512];
+
+} // namespace
+
+TReadingScope::TReadingScope(std::string what) : FWhat(std::move(what)), FOuter(CurrentScope) {
+  CurrentScope = this;
+  CurrentWhat = &FWhat;
+}
+
+TReadingScope::~TReadingScope() {
+  CurrentScope = FOuter;
+  CurrentWhat = FOuter ? &FOuter->FWhat : nullptr;
+}
+
+size_t FailedAllocationSize() {
+  return FailedSize;
+}
+
+std::string OutOfMemoryText() {
+  std::string text = FailedWhat[0] ? std::string("Not enough memory to read ") + FailedWhat
+                                   : std::string("Not enough memory");
+  if (FailedSize > 0) text += Format(": %s bytes asked for", std::to_string(FailedSize));
+  return text;
+}
+
+void* AllocateOrThrow(size_t size) {
+  if (size == 0) size = 1;
+  for (;;) {
+    if (void* p = std::malloc(size)) return p;
+    if (std::new_handler handler = std::get_new_handler()) {
+      handler();
+      continue;
+    }
+    FailedSize = size;
+    std::snprintf(FailedWhat, sizeof FailedWhat, "%s", CurrentWhat ? CurrentWhat->c_str() : "");
+    throw std::bad_alloc();
+  }
+}
+
+} // namespace palkor
+
+void* operator new(std::size_t size) {
+  return palkor::AllocateOrThrow(size);
+}
+
+void* operator new[](std::size_t size) {
+  return palkor::AllocateOrThrow(size);
+}
+
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
