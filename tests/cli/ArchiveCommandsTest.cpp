@@ -6,7 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -125,4 +132,85 @@ TEST_F(ArchiveCommands, UsageHelpAndVersion) {
     EXPECT_NE(r.Err.find("Usage"), std::string::npos);
     EXPECT_EQ(r.Out, "");
   }
+}
+
+TEST_F(ArchiveCommands, OutputsThatAreNotRegularFilesAreWrittenInPlace) {
+  // A FIFO read by another process: it gets the member, and the FIFO stays one.
+  std::string fifo = Dir.File("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] {
+    FILE* in = std::fopen(fifo.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) received.append(buffer, n);
+    std::fclose(in);
+  });
+  auto piped = RunCli({"extract", Lgp, "AAAB.A", fifo});
+  reader.join();
+  EXPECT_EQ(piped.ExitCode, 0) << piped.Err;
+  EXPECT_EQ(received, Fixture.Members[1].Data);
+  struct stat st;
+  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  // A device node made here (as root; /dev/null's numbers): written, not replaced.
+  std::string device = Dir.File("null");
+  if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    auto written = RunCli({"extract", Lgp, "AAAA.HRC", device});
+    EXPECT_EQ(written.ExitCode, 0) << written.Err;
+    ASSERT_EQ(::stat(device.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+  }
+  // No temporary file is left anywhere.
+  for (const auto& entry : std::filesystem::directory_iterator(Dir.Path()))
+    EXPECT_EQ(entry.path().filename().string().rfind(".palkor-", 0), std::string::npos);
+}
+
+TEST_F(ArchiveCommands, TheLongestNameTheFileSystemTakesIsWrittenAndReplaced) {
+  std::string name = Dir.File(std::string(255, 'n'));
+  for (const char* member : {"AAAA.HRC", "AAAB.A"}) {
+    auto result = RunCli({"extract", Lgp, member, name});
+    EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  }
+  EXPECT_EQ(ReadFileBytes(name), Fixture.Members[1].Data);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()), {}), 3);
+}
+
+TEST_F(ArchiveCommands, ControlBytesInNamesAndMessagesAreEscaped) {
+  TLGPFixture f;
+  f.Add("A\nB.P", "x").Add("C\tD\x7f.A", "y");
+  WriteFile(Lgp, BuildLGP(f));
+  auto offsets = MemberOffsets(f);
+  auto listed = RunCli({"members", Lgp});
+  EXPECT_EQ(listed.Out, fmt::format("0\t{}\tA\\x0AB.P\n1\t{}\tC\\x09D\\x7F.A\n", offsets[0],
+                                    offsets[1]));
+  auto missing = RunCli({"extract", Lgp, "no\x1b[31mne"});
+  EXPECT_EQ(missing.ExitCode, 1);
+  EXPECT_EQ(missing.Err, "palkor-cli: no member named no\\x1B[31mne\n");
+}
+
+TEST_F(ArchiveCommands, ATableLargerThanTheMemoryGivenFailsWithOneLine) {
+  // A sparse archive whose table is really there: 200 million entries (5.4 GB of zeros)
+  // need more memory than a process capped at 1 GB may have.
+  std::string sparse = Dir.File("sparse.lgp");
+  {
+    std::string header(12, '\0');
+    header += std::string("\x00\xc2\xeb\x0b", 4); // 200,000,000
+    WriteFile(sparse, header);
+    ASSERT_EQ(::truncate(sparse.c_str(), 16 + 27LL * 200000000 + 24), 0);
+  }
+  struct rlimit old;
+  ASSERT_EQ(::getrlimit(RLIMIT_AS, &old), 0);
+  struct rlimit capped = old;
+  capped.rlim_cur = 1ULL << 30;
+  ASSERT_EQ(::setrlimit(RLIMIT_AS, &capped), 0); // the child started now inherits it
+  auto result = RunCli({"members", sparse});
+  ::setrlimit(RLIMIT_AS, &old);
+  EXPECT_EQ(result.ExitCode, 1);
+  EXPECT_EQ(result.Out, "");
+  const std::string start = "palkor-cli: Not enough memory to read archive \"" + sparse + "\": ";
+  EXPECT_EQ(result.Err.rfind(start, 0), 0u) << result.Err;
+  EXPECT_TRUE(result.Err.ends_with(" bytes asked for\n")) << result.Err;
+  EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1);
 }

@@ -53,6 +53,20 @@ TEST_F(TexturiseCommand, AppliesTheEditsInOrderAndSavesOnce) {
   EXPECT_EQ(saved.Part().Groups[1].PrimType, 1);
 }
 
+TEST_F(TexturiseCommand, AGroupCountBeyondTheFileIsRefusedAtOnce) {
+  // A small P file whose header claims 100,000,000 groups: the group list would take
+  // gigabytes and the better part of a minute.
+  std::string claimed = Original;
+  PutU32LE(reinterpret_cast<uint8_t*>(claimed.data()) + 52, 100000000);
+  WriteFile(PFile, claimed);
+  palkor::testing::ExpectFailures({
+      {{"texturise", PFile, "list"}, "Stream read error"},
+      {{"texturise", PFile, "texture-on", "1", "normals"}, "Stream read error"},
+      {{"texturise", PFile, "texture-off", "99999999"}, "Stream read error"},
+  });
+  EXPECT_EQ(ReadFileBytes(PFile), claimed);
+}
+
 TEST_F(TexturiseCommand, AFailingEditLeavesTheFileAsItWas) {
   palkor::testing::ExpectFailures({
       {{"texturise", PFile, "set-uv", "1", "0", "0"},

@@ -110,6 +110,25 @@ TEST_F(FieldModelTest, SkeletonRecordsBecomeBonesWithResolvedParents) {
   EXPECT_EQ(model->SelectedBone, -1);
 }
 
+TEST_F(FieldModelTest, AChainOfAHundredThousandBonesIsBuiltAndPosed) {
+  // Each bone hangs from the one before: a parent search from the root for every bone
+  // would take minutes.
+  constexpr int32_t count = 100000;
+  std::string records;
+  for (int32_t i = 0; i < count; ++i)
+    records += "\r\nb" + std::to_string(i) + "\r\n" + (i ? "b" + std::to_string(i - 1) : "root") +
+               "\r\n1\r\n0\r\n";
+  AddSkeleton(Skeleton(records));
+  WriteFile(Path, BuildLGP(Lgp));
+  auto archive = TLGPFile::Create(Path, false);
+  TFF7Model model(*archive, "skel.hrc", "");
+  ASSERT_EQ(model.BoneCount(), count + 1);
+  EXPECT_EQ(model.GetBone(count).Parent, count - 1);
+  std::vector<TPosedJoint> joints = model.PoseFrom(0, TMatrix4::Identity());
+  EXPECT_EQ(joints.size(), size_t(count + 1));
+  DebugLog().ClearLines();
+}
+
 TEST_F(FieldModelTest, ConstructionIsTracedInTheLog) {
   AddSkeleton(Skeleton("\r\nhip\r\nroot\r\n1\r\n1 PART\r\n"));
   AddAnimation(1, 1);
