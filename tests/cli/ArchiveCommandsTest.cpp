@@ -183,8 +183,8 @@ TEST_F(ArchiveCommands, ControlBytesInNamesAndMessagesAreEscaped) {
   WriteFile(Lgp, BuildLGP(f));
   auto offsets = MemberOffsets(f);
   auto listed = RunCli({"members", Lgp});
-  EXPECT_EQ(listed.Out, fmt::format("0\t{}\tA\\x0AB.P\n1\t{}\tC\\x09D\\x7F.A\n", offsets[0],
-                                    offsets[1]));
+  EXPECT_EQ(listed.Out,
+            fmt::format("0\t{}\tA\\x0AB.P\n1\t{}\tC\\x09D\\x7F.A\n", offsets[0], offsets[1]));
   auto missing = RunCli({"extract", Lgp, "no\x1b[31mne"});
   EXPECT_EQ(missing.ExitCode, 1);
   EXPECT_EQ(missing.Err, "palkor-cli: no member named no\\x1B[31mne\n");

@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -127,6 +129,34 @@ TEST_F(FieldModelTest, AChainOfAHundredThousandBonesIsBuiltAndPosed) {
   std::vector<TPosedJoint> joints = model.PoseFrom(0, TMatrix4::Identity());
   EXPECT_EQ(joints.size(), size_t(count + 1));
   DebugLog().ClearLines();
+}
+
+TEST_F(FieldModelTest, SavingWhileAnotherProgramReplacesAMemberLosesNeither) {
+  AddSkeleton(Skeleton("\r\nhip\r\nroot\r\n1\r\n1 PART\r\n"));
+  AddAnimation(1, 2);
+  auto model = Build();
+  for (int round = 0; round < 50; ++round) {
+    model->SetRotation(1, 1, {float(round), 2, 3});
+    const std::string edited(model->AnimData.View());
+    const std::string part = SmallP() + std::to_string(round);
+    std::atomic<int> ready{0};
+    std::thread other([&] {
+      auto archive = TLGPFile::Create(Path, false);
+      TMemoryStream data(part);
+      ++ready;
+      while (ready < 2) {
+      }
+      archive->WriteMember(archive->IndexOf("PART.P"), data);
+    });
+    ++ready;
+    while (ready < 2) {
+    }
+    model->SaveAnimation();
+    other.join();
+    auto archive = TLGPFile::Create(Path, false);
+    ASSERT_EQ(archive->ReadMemberToMemory(archive->IndexOf("ANIM.A"))->View(), edited) << round;
+    ASSERT_EQ(archive->ReadMemberToMemory(archive->IndexOf("PART.P"))->View(), part) << round;
+  }
 }
 
 TEST_F(FieldModelTest, ConstructionIsTracedInTheLog) {
