@@ -23,6 +23,9 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <new>
+
+#include <sys/mman.h>
 
 namespace palkor {
 
@@ -90,6 +93,39 @@ int32_t TBitReader::ReadLongBits(int32_t count, bool isSigned) {
 
 // TBattleAnims
 
+namespace {
+
+// Blocks of a megabyte or more are mapped with every page filled in by one call: a
+// member of tens of thousands of frames would otherwise cost the kernel a fault for
+// each page of its rotations. Smaller blocks come from the ordinary heap.
+class TLargeBlockResource : public std::pmr::memory_resource {
+  static constexpr size_t Large = size_t(1) << 20;
+
+  void* do_allocate(size_t bytes, size_t alignment) override {
+    if (bytes < Large) return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p != MAP_FAILED) return p;
+    // The heap says how much was asked for when it cannot give it either.
+    ::operator delete(::operator new(bytes));
+    throw std::bad_alloc();
+  }
+  void do_deallocate(void* p, size_t bytes, size_t alignment) override {
+    if (bytes < Large) return std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
+    ::munmap(p, bytes);
+  }
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+};
+
+} // namespace
+
+std::pmr::memory_resource* TBattleAnims::LargeBlocks() {
+  static TLargeBlockResource resource;
+  return &resource;
+}
+
 TBattleAnims::TBattleAnims(TStream& stream) {
   int32_t recordCount = stream.ReadI32LE();
   for (int32_t i = 0; i < recordCount; ++i) {
@@ -143,10 +179,10 @@ TBattleAnims::TBattleAnims(TStream& stream) {
         frame.OffsetX = previous.OffsetX + reader.ReadOffsetDelta();
         frame.OffsetY = previous.OffsetY + reader.ReadOffsetDelta();
         frame.OffsetZ = previous.OffsetZ + reader.ReadOffsetDelta();
-        frame.Rotations.resize(size_t(rotationCount));
-        const TBattleRotation* before = previous.Rotations.data();
+        // The previous frame's values, each then changed in place by its delta.
+        frame.Rotations.assign(previous.Rotations.begin(), previous.Rotations.end());
         TBattleRotation* now = frame.Rotations.data();
-        reader.ReadRotations(before, now, rotationCount, shift, [&](int32_t r, int32_t axis) {
+        reader.ReadRotations(now, now, rotationCount, shift, [&](int32_t r, int32_t axis) {
           LogNumbers("Oh noes! {}/{}/{}/{}/{}", i, f, r, axis, shift);
         });
         anim.Frames.push_back(std::move(frame));

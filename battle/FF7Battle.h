@@ -128,7 +128,8 @@ void TBitReader::ReadRotations(const TRotation* before, TRotation* now, int32_t 
                                int32_t shift, TOnRaw onRaw) {
   uint64_t bits = FBits;
   int32_t bitCount = FBitCount;
-  auto next = [&](int16_t previous, int32_t r, int32_t axis) -> int16_t {
+  auto next = [&](int16_t previous, int32_t r, int32_t axis) __attribute__((always_inline))
+                  ->int16_t {
     if (bitCount < 10) {
       FBits = bits;
       FBitCount = bitCount;
@@ -187,7 +188,9 @@ class TBattleAnims {
   // Every decoded frame's rotations, allocated in blocks and freed together: a member
   // holds hundreds of thousands of small frames. Declared first, so it goes last.
   std::unique_ptr<std::pmr::monotonic_buffer_resource> FPool =
-      std::make_unique<std::pmr::monotonic_buffer_resource>();
+      std::make_unique<std::pmr::monotonic_buffer_resource>(LargeBlocks());
+  // The pool's source: large blocks are mapped with their pages filled in at once.
+  static std::pmr::memory_resource* LargeBlocks();
 
 public:
   // Decodes from the stream's position to the end of the last record and leaves the
