@@ -50,19 +50,20 @@ void TSceneFrameTarget::ShowFrame(int32_t frame) {
 }
 
 std::vector<uint8_t> TSceneFrameTarget::Capture(int32_t& width, int32_t& height) {
-  PaintScene(FState);
-  width = FContext.Width();
-  height = FContext.Height();
-  return FContext.ReadPixelsRGB();
+  return Paint(width, height, false);
 }
 
 std::vector<uint8_t> TSceneFrameTarget::CaptureRows(int32_t& width, int32_t& height,
                                                     bool& bottomUp) {
+  bottomUp = true;
+  return Paint(width, height, true);
+}
+
+std::vector<uint8_t> TSceneFrameTarget::Paint(int32_t& width, int32_t& height, bool bottomUp) {
   PaintScene(FState);
   width = FContext.Width();
   height = FContext.Height();
-  bottomUp = true;
-  return FContext.ReadPixelsRGB(true);
+  return FContext.ReadPixelsRGB(bottomUp);
 }
 
 namespace {

@@ -56,6 +56,8 @@ public:
   std::vector<uint8_t> CaptureRows(int32_t& width, int32_t& height, bool& bottomUp) override;
 
 private:
+  // Paints the scene and reads it back, rows in the order asked for.
+  std::vector<uint8_t> Paint(int32_t& width, int32_t& height, bool bottomUp);
   TSceneState& FState;
   TOffscreenContext& FContext;
 };

@@ -106,9 +106,7 @@ class TLargeBlockResource : public std::pmr::memory_resource {
     void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (p != MAP_FAILED) return p;
-    // The heap says how much was asked for when it cannot give it either.
-    ::operator delete(::operator new(bytes));
-    throw std::bad_alloc();
+    FailAllocation(bytes);
   }
   void do_deallocate(void* p, size_t bytes, size_t alignment) override {
     if (bytes < Large) return std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);

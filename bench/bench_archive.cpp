@@ -18,9 +18,7 @@ namespace {
 // Four letters and an extension, as the game names its members.
 std::string MemberName(int i) {
   static const char* extensions[] = {".HRC", ".RSD", ".P", ".TEX", ".A"};
-  std::string name(4, 'A');
-  for (int k = 3, v = i / 5; k >= 0; --k, v /= 26) name[size_t(k)] = char('A' + v % 26);
-  return name + extensions[i % 5];
+  return Letters(i / 5, 4) + extensions[i % 5];
 }
 
 const TTempDir& Dir() {

@@ -13,12 +13,6 @@ using namespace palkor::fixtures;
 
 namespace {
 
-std::string Letters(int value) {
-  std::string text(4, 'A');
-  for (int k = 3; k >= 0; --k, value /= 26) text[size_t(k)] = char('A' + value % 26);
-  return text;
-}
-
 struct TBenchArchive {
   TTempDir Dir;
   std::string Path, Cache;
@@ -31,26 +25,26 @@ const TBenchArchive& Archive() {
     int name = 0;
     for (int m = 0; m < 1200; ++m) {
       THRCFixture hrc;
-      hrc.Skeleton = Letters(m);
+      hrc.Skeleton = Letters(m, 4);
       for (int b = 0; b < 12; ++b)
         hrc.Bones.push_back({"bone" + std::to_string(b),
                              b ? "bone" + std::to_string(b - 1) : "root",
                              "1.5",
-                             {Letters(name + b)},
+                             {Letters(name + b, 4)},
                              {}});
-      lgp.Add(Letters(name++) + ".HRC", BuildHRC(hrc));
+      lgp.Add(Letters(name++, 4) + ".HRC", BuildHRC(hrc));
       for (int o = 0; o < 7; ++o, ++name)
-        lgp.Add(Letters(name) + (o % 2 ? ".P" : ".RSD"), PatternBytes(3000, uint32_t(name)));
+        lgp.Add(Letters(name, 4) + (o % 2 ? ".P" : ".RSD"), PatternBytes(3000, uint32_t(name)));
       int anims = m % 3 == 2 ? 4 : 3; // 4,000 in all, with the extra 400 spread over
       for (int n = 0; n < anims && name < 30000; ++n) {
         TAFixture anim;
         anim.HeaderBoneCount = 12;
         anim.Frames.assign(3, std::vector<std::array<float, 3>>(12, {1, 2, 3}));
-        lgp.Add(Letters(name++) + ".A", BuildA(anim));
+        lgp.Add(Letters(name++, 4) + ".A", BuildA(anim));
       }
     }
     for (int extra = 0; extra < 8000 - 1200 * 7; ++extra)
-      lgp.Add(Letters(name++) + ".TEX", PatternBytes(3000, 9));
+      lgp.Add(Letters(name++, 4) + ".TEX", PatternBytes(3000, 9));
     a.Path = a.Dir.File("char.lgp");
     WriteFile(a.Path, BuildLGP(lgp));
     TCatalogue catalogue;

@@ -24,12 +24,6 @@ using namespace palkor::fixtures;
 
 namespace {
 
-std::string Letters(int value) {
-  std::string text(4, 'A');
-  for (int k = 3; k >= 0; --k, value /= 26) text[size_t(k)] = char('A' + value % 26);
-  return text;
-}
-
 void WriteCatalogueArchive(const std::string& folder) {
   TLGPFixture lgp;
   std::ofstream largest(folder + "/largest.txt");
@@ -37,22 +31,25 @@ void WriteCatalogueArchive(const std::string& folder) {
   int name = 0, members = 0;
   for (int m = 0; m < 1200; ++m) {
     THRCFixture hrc;
-    hrc.Skeleton = Letters(m);
+    hrc.Skeleton = Letters(m, 4);
     for (int b = 0; b < 12; ++b)
-      hrc.Bones.push_back({"bone" + std::to_string(b), b ? "bone" + std::to_string(b - 1) : "root",
-                           "1.5", {Letters(name + b)}, {}});
-    lgp.Add(Letters(name++) + ".HRC", BuildHRC(hrc));
+      hrc.Bones.push_back({"bone" + std::to_string(b),
+                           b ? "bone" + std::to_string(b - 1) : "root",
+                           "1.5",
+                           {Letters(name + b, 4)},
+                           {}});
+    lgp.Add(Letters(name++, 4) + ".HRC", BuildHRC(hrc));
     ++members;
   }
   for (int a = 0; a < 4000; ++a, ++members) {
     TAFixture anim;
     anim.HeaderBoneCount = 12 + a % 7;
     anim.Frames.assign(3 + a % 5, std::vector<std::array<float, 3>>(size_t(anim.HeaderBoneCount),
-                                                                     {1, 2, float(a)}));
-    lgp.Add(Letters(name++) + ".A", BuildA(anim));
+                                                                    {1, 2, float(a)}));
+    lgp.Add(Letters(name++, 4) + ".A", BuildA(anim));
   }
   for (int big = 0; big < 50; ++big, ++members) {
-    const std::string member = Letters(name++) + ".TEX";
+    const std::string member = Letters(name++, 4) + ".TEX";
     const std::string bytes = PatternBytes(200 * 1024 + size_t(big) * 64, uint32_t(big));
     lgp.Add(member, bytes);
     largest << member << "\n";
@@ -65,7 +62,7 @@ void WriteCatalogueArchive(const std::string& folder) {
   const size_t size = size_t((56LL * 1000 * 1000 - total) / rest);
   static const char* extensions[] = {".P", ".RSD", ".TEX"};
   for (int i = 0; i < rest; ++i)
-    lgp.Add(Letters(name++) + extensions[i % 3], PatternBytes(size, uint32_t(i)));
+    lgp.Add(Letters(name++, 4) + extensions[i % 3], PatternBytes(size, uint32_t(i)));
   WriteFile(folder + "/catalogue.lgp", BuildLGP(lgp));
 }
 
@@ -84,7 +81,9 @@ void WriteBigBattle(const std::string& folder) {
       for (size_t r = 0; r < rotations.size(); ++r) {
         auto step = [&](int16_t& v, int k) {
           // Mostly small turns; now and then a jump only a raw code holds.
-          int delta = (f + int(r) * 3 + k) % 53 == 0 ? 700 : int(std::lround(6 * std::sin(f * 0.05 + r + k)));
+          int delta = (f + int(r) * 3 + k) % 53 == 0
+                          ? 700
+                          : int(std::lround(6 * std::sin(f * 0.05 + r + k)));
           v = int16_t(((v + delta) % 4096 + 4096) % 4096);
         };
         step(rotations[r].X, 0);

@@ -20,9 +20,9 @@ struct TBattleArgs {
 };
 
 // Text written to standard output through a buffer of its own, in large pieces.
+// The owner flushes it at the end.
 class TOutputBuffer {
 public:
-  ~TOutputBuffer() { Flush(); }
   void Put(char c) {
     Reserve(1);
     *FEnd++ = c;

@@ -13,7 +13,6 @@ namespace palkor {
 namespace {
 
 thread_local const TReadingScope* CurrentScope = nullptr;
-thread_local const std::string* CurrentWhat = nullptr;
 thread_local size_t FailedSize = 0;
 // What was being read when the request failed, kept past the scopes that unwinding ends.
 thread_local char FailedWhat[512];
@@ -22,16 +21,17 @@ thread_local char FailedWhat[512];
 
 TReadingScope::TReadingScope(std::string what) : FWhat(std::move(what)), FOuter(CurrentScope) {
   CurrentScope = this;
-  CurrentWhat = &FWhat;
 }
 
 TReadingScope::~TReadingScope() {
   CurrentScope = FOuter;
-  CurrentWhat = FOuter ? &FOuter->FWhat : nullptr;
 }
 
-size_t FailedAllocationSize() {
-  return FailedSize;
+void FailAllocation(size_t size) {
+  FailedSize = size;
+  std::snprintf(FailedWhat, sizeof FailedWhat, "%s",
+                CurrentScope ? CurrentScope->FWhat.c_str() : "");
+  throw std::bad_alloc();
 }
 
 std::string OutOfMemoryText() {
@@ -49,9 +49,7 @@ void* AllocateOrThrow(size_t size) {
       handler();
       continue;
     }
-    FailedSize = size;
-    std::snprintf(FailedWhat, sizeof FailedWhat, "%s", CurrentWhat ? CurrentWhat->c_str() : "");
-    throw std::bad_alloc();
+    FailAllocation(size);
   }
 }
 

@@ -5,6 +5,10 @@
 
 namespace palkor {
 
+// Fails a request for size bytes as the program's operator new does: remembers the size
+// and what is being read for OutOfMemoryText, and throws std::bad_alloc.
+[[noreturn]] void FailAllocation(size_t size);
+
 // What the running thread is reading, for the message of a request for memory that
 // cannot be met; scopes nest, the innermost naming what is read.
 class TReadingScope {
@@ -15,12 +19,10 @@ public:
   TReadingScope& operator=(const TReadingScope&) = delete;
 
 private:
+  friend void FailAllocation(size_t size);
   std::string FWhat;
   const TReadingScope* FOuter;
 };
-
-// The size of the last request for memory this thread could not have (0: none).
-size_t FailedAllocationSize();
 
 // One line for a std::bad_alloc caught now: what was being read and how much was asked
 // for ("Not enough memory to read archive "x.lgp": 48000000000 bytes asked for").

@@ -5,7 +5,7 @@
 #include <EGL/eglext.h>
 #include <GL/glu.h>
 
-#include <cstring>
+#include <algorithm>
 #include <mutex>
 #include <string>
 
@@ -169,16 +169,11 @@ std::vector<uint8_t> TOffscreenContext::ReadPixelsRGB(bool bottomUp) {
   glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(oldReadFramebuffer));
 
   // glReadPixels gives the bottom row first: rows are swapped in place.
-  if (!bottomUp) {
-    std::vector<uint8_t> row(rowBytes);
-    for (int top = 0, bottom = FHeight - 1; top < bottom; ++top, --bottom) {
-      uint8_t* a = pixels.data() + size_t(top) * rowBytes;
-      uint8_t* b = pixels.data() + size_t(bottom) * rowBytes;
-      std::memcpy(row.data(), a, rowBytes);
-      std::memcpy(a, b, rowBytes);
-      std::memcpy(b, row.data(), rowBytes);
-    }
-  }
+  if (!bottomUp)
+    for (int top = 0, bottom = FHeight - 1; top < bottom; ++top, --bottom)
+      std::swap_ranges(pixels.data() + size_t(top) * rowBytes,
+                       pixels.data() + size_t(top + 1) * rowBytes,
+                       pixels.data() + size_t(bottom) * rowBytes);
   return pixels;
 }
 

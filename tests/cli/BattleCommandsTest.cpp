@@ -7,7 +7,13 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TexWriter.h"
 
+#include "platform/Streams.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include <sys/wait.h>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -70,4 +76,20 @@ TEST_F(BattleCommand, BrokenModelsFailWithOneLine) {
   };
   palkor::testing::ExpectFailures({std::begin(cases), std::end(cases)});
   EXPECT_EQ(RunCli({"battle", Lgp, "xya"}).ExitCode, 2);
+}
+
+TEST_F(BattleCommand, FramesThatCannotBeWrittenFailWithOneLine) {
+  // More frames than fit the output buffer, into a device that is always full.
+  TBattleAnimFixture anim;
+  for (int f = 0; f < 4000; ++f) anim.Frames.push_back({0, 0, 0, {{f % 4096, 0, 7}, {0, 2048, 7}}});
+  TLGPFixture lgp;
+  lgp.Add("xyaa", BuildBattleSkeleton({{-1, 2.5f, false}, {0, 0.5f, false}})).Add("xyab", "");
+  lgp.Add("xyam", "").Add("xyda", BuildBattleAnimations({EncodeBattleAnimation(anim)}));
+  WriteFile(Lgp, BuildLGP(lgp));
+  const std::string err = Dir.File("err.txt");
+  const int status = std::system(
+      (std::string(PALKOR_CLI) + " battle " + Lgp + " xy --frames > /dev/full 2> " + err).c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(ReadFileBytes(err), "palkor-cli: Stream write error\n");
 }
