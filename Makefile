@@ -106,6 +106,7 @@ bench: build
 	$(BUILD)/bench/palkor_bench_scene
 	$(BUILD)/bench/palkor_bench_render
 	$(BUILD)/bench/palkor_bench_export
+	$(BUILD)/bench/palkor_bench_import
 
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -G Ninja -DPALKOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
