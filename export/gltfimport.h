@@ -19,8 +19,11 @@ struct TBattleFrame;
 // the units and the nodes above the skeleton may have changed).
 class TGltfAnimationFile {
 public:
-  // Reads a .glb or .gltf file, told apart by their content. "Cannot open file "%s". %s"
-  // when it cannot be read; "Cannot read glTF file "%s": %s" when it is not glTF.
+  // Reads a .glb or .gltf file, told apart by their content, with the buffer files it
+  // names: regular files in its folder or below it, and no others. "Cannot open file "%s".
+  // %s" when it cannot be read; "Cannot read glTF file "%s": %s" when it is not glTF, is
+  // damaged or names a file that is not to be read; "Invalid glTF file "%s": %s" when its
+  // nodes do not form trees.
   explicit TGltfAnimationFile(const std::string& path);
   ~TGltfAnimationFile();
 
@@ -37,7 +40,9 @@ public:
   // its turn relative to its parent in the skeleton's own axes (those of the node above
   // the skeleton, bind pose unturned); a bone without a parent moves and turns relative
   // to the node above. Bones are given by their joints' names (UTF-8) and their parents'
-  // indexes (-1: none); the first bone is the skeleton's root. "no joint named %s in %s".
+  // indexes (-1: none); the first bone is the skeleton's root. "no joint named %s in %s";
+  // "Invalid glTF file "%s": %s" when what the pose is made from (the joints, the nodes
+  // above them and the channels that move them) is not in the file or is not a number.
   std::vector<std::vector<TMatrix4>> SkeletonPoses(int32_t animation, int32_t fps,
                                                    const std::vector<std::string>& names,
                                                    const std::vector<int32_t>& parents) const;

@@ -7,6 +7,7 @@
 #include "export/gltf.h"
 #include "field/ff73d.h"
 #include "fixtures/Demo.h"
+#include "fixtures/GltfParts.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
 #include "geometry/Conventions.h"
@@ -18,8 +19,14 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -88,6 +95,15 @@ protected:
     WriteGltfFile(ExportFieldModel(*Knight, "KNIG", {{"KNWA.A", Member(*Char, "KNWA.A")}}, {}),
                   path);
     return path;
+  }
+
+  // The walk's file as parts, to be changed.
+  TGlbParts WalkParts() { return SplitGlb(ReadFileBytes(ExportWalk())); }
+
+  // The message of importing the file's first animation into the knight's wave.
+  std::string ImportError(const std::string& path) {
+    const std::string wave(Member(*Char, "KNWV.A"));
+    return ErrorOf([&] { ImportFieldAnimation(*Knight, wave, TGltfAnimationFile(path), 0, 30); });
   }
 
   // Expects animation, an A file for the knight, to turn every bone as the walk does at
@@ -317,4 +333,241 @@ TEST_F(GltfImport, FilesAndJointsThatAreNotThereAreNamed) {
   std::string old(Member(*Char, "KNWV.A"));
   EXPECT_EQ(ErrorOf([&] { ImportFieldAnimation(*Knight, old, renamed, 0, 30); }),
             "no joint named hip in " + Dir.File("renamed.glb"));
+}
+
+// Files made to break the reader: each fails with one line that names the file and the
+// cause, whatever the library or the arithmetic would have made of it.
+TEST_F(GltfImport, CraftedFilesFailNamingTheFileAndTheCause) {
+  const std::string path = Dir.File("crafted.glb");
+  const TGlbParts walk = WalkParts();
+  const nlohmann::json& document = walk.Document;
+  const int times = document["animations"][0]["samplers"][0]["input"];
+  const int keys = document["animations"][0]["samplers"][0]["output"]; // the first rotations
+  const int view = document["accessors"][keys]["bufferView"];
+  const int inverses = document["skins"][0]["inverseBindMatrices"];
+  const int moved = document["animations"][0]["channels"][0]["target"]["node"];
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float infinity = std::numeric_limits<float>::infinity();
+  const char* invalid = "Invalid glTF file";
+  const char* unreadable = "Cannot read glTF file";
+  const std::string outside = Format("accessor %d lies outside its buffer", keys);
+  struct Case {
+    const char* What;
+    std::function<void(TGlbParts&)> Change;
+    const char* Kind;
+    std::string Why;
+  };
+  const Case cases[] = {
+      // Counts and offsets, checked before anything is made from them.
+      {"a count whose bytes wrap past 2^64",
+       [&](TGlbParts& p) { p.Document["accessors"][keys]["count"] = (uint64_t(1) << 62) + 1; },
+       invalid, outside},
+      {"a count past what memory can hold",
+       [&](TGlbParts& p) { p.Document["accessors"][keys]["count"] = uint64_t(1) << 59; }, invalid,
+       outside},
+      {"an offset that wraps",
+       [&](TGlbParts& p) { p.Document["accessors"][keys]["byteOffset"] = ~uint64_t(0) - 7; },
+       invalid, outside},
+      {"a view beyond its buffer",
+       [&](TGlbParts& p) { p.Document["bufferViews"][view]["byteOffset"] = uint64_t(1) << 63; },
+       invalid, outside},
+      {"a stride shorter than an element",
+       [&](TGlbParts& p) { p.Document["bufferViews"][view]["byteStride"] = 4; }, invalid,
+       Format("accessor %d has elements longer than buffer view %d's stride", keys, view)},
+      {"zeros beyond the file's size",
+       [&](TGlbParts& p) {
+         p.Document["accessors"][keys].erase("bufferView");
+         p.Document["accessors"][keys]["count"] = uint64_t(1) << 40;
+       },
+       invalid, Format("accessor %d holds more values than the file", keys)},
+      {"2^28 + 1 key times",
+       [&](TGlbParts& p) { p.Document["accessors"][times]["count"] = (1 << 28) + 1; }, invalid,
+       Format("accessor %d lies outside its buffer", times)},
+      // Every index that the reader follows.
+      {"a channel's sampler",
+       [&](TGlbParts& p) { p.Document["animations"][0]["channels"][0]["sampler"] = 99; }, invalid,
+       "animation 0 names no sampler 99"},
+      {"a channel's node",
+       [&](TGlbParts& p) { p.Document["animations"][0]["channels"][0]["target"]["node"] = 999; },
+       invalid, "animation 0 moves no node 999"},
+      {"a sampler's times",
+       [&](TGlbParts& p) { p.Document["animations"][0]["samplers"][0]["input"] = 999; }, invalid,
+       "no accessor 999"},
+      {"a sampler's values",
+       [&](TGlbParts& p) { p.Document["animations"][0]["samplers"][0]["output"] = -5; }, invalid,
+       "no accessor -5"},
+      {"an accessor's view",
+       [&](TGlbParts& p) { p.Document["accessors"][keys]["bufferView"] = 999; }, invalid,
+       Format("accessor %d names no buffer view", keys)},
+      {"a view's buffer", [&](TGlbParts& p) { p.Document["bufferViews"][view]["buffer"] = 7; },
+       invalid, Format("buffer view %d names no buffer", view)},
+      {"a skin's inverse binds",
+       [&](TGlbParts& p) { p.Document["skins"][0]["inverseBindMatrices"] = 999; }, invalid,
+       "no accessor 999"},
+      {"a node's child", [&](TGlbParts& p) { p.Document["nodes"][0]["children"].push_back(999); },
+       invalid, "node 999 is not a tree's"},
+      {"a child that is an ancestor",
+       [&](TGlbParts& p) { p.Document["nodes"][moved]["children"].push_back(0); }, invalid,
+       "its nodes form a cycle"},
+      // Values that are no numbers, refused rather than taken as the rest pose.
+      {"a rotation key", [&](TGlbParts& p) { p.PutF32LE(p.AccessorOffset(keys), nan); }, invalid,
+       "animation 0 has a rotation that is not a number"},
+      {"a translation key",
+       [&](TGlbParts& p) {
+         p.Document["animations"][0]["channels"][0]["target"]["path"] = "translation";
+         p.PutF32LE(p.AccessorOffset(keys) + 4, infinity);
+       },
+       invalid, "animation 0 has a translation that is not a number"},
+      {"an inverse bind matrix",
+       [&](TGlbParts& p) { p.PutF32LE(p.AccessorOffset(inverses) + 2 * 64, infinity); }, invalid,
+       "skin 0 has an inverse bind matrix that is not a number"},
+      {"a node's scale beyond single precision",
+       [&](TGlbParts& p) {
+         p.Document["nodes"][0]["scale"] = {1e300, 1, 1};
+       },
+       invalid, "node 0 has a scale that is not a number"},
+      {"a joint's matrix",
+       [&](TGlbParts& p) {
+         nlohmann::json& node = p.Document["nodes"][moved];
+         node.erase("translation");
+         node.erase("rotation");
+         node["matrix"] = std::vector<double>(16, -1e300);
+       },
+       invalid, Format("node %d has a matrix that is not a number", moved)},
+      // What the glTF library would have indexed without looking.
+      {"a buffer of no bytes", [&](TGlbParts& p) { p.Document["buffers"][0]["byteLength"] = 0; },
+       unreadable, "buffer 0 is empty"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    TGlbParts parts = walk;
+    c.Change(parts);
+    WriteFile(path, JoinGlb(parts));
+    EXPECT_EQ(ImportError(path), Format("%s \"%s\": %s", c.Kind, path, c.Why));
+  }
+
+  // A binary chunk that says it runs 8 bytes past the end of the file (the library checks
+  // its length without its 8-byte head), and the buffer claiming all of it.
+  TGlbParts longer = walk;
+  longer.Binary.resize((longer.Binary.size() + 3) / 4 * 4);
+  longer.Document["buffers"][0]["byteLength"] = longer.Binary.size() + 8;
+  std::string glb = JoinGlb(longer);
+  const size_t chunk = glb.size() - longer.Binary.size() - 8;
+  PutU32LE(reinterpret_cast<uint8_t*>(glb.data()) + chunk, uint32_t(longer.Binary.size() + 8));
+  WriteFile(path, glb);
+  EXPECT_EQ(ImportError(path), "Cannot read glTF file \"" + path +
+                                   "\": its binary chunk runs past the end of the file");
+  // Extras nested 100,000 deep: the library would recurse as deep.
+  TGlbParts nested = walk;
+  nested.Document["asset"]["extras"] = "nested";
+  std::string json = nested.Document.dump();
+  json.replace(json.find("\"nested\""), 8, std::string(100000, '[') + std::string(100000, ']'));
+  WriteFile(path, JoinGlb(json, nested.Binary));
+  EXPECT_EQ(ImportError(path),
+            "Cannot read glTF file \"" + path + "\": its JSON nests more than 64 levels deep");
+}
+
+// A count is compared with the bytes that are there before memory is asked for it: 2^28 + 1
+// key times, a gigabyte of floats, are refused in a process that has far less to give.
+TEST_F(GltfImport, ACountIsRefusedBeforeMemoryIsAskedForIt) {
+  TGlbParts parts = WalkParts();
+  const int times = parts.Document["animations"][0]["samplers"][0]["input"];
+  parts.Document["accessors"][times]["count"] = (1 << 28) + 1;
+  const std::string path = Dir.File("times.glb");
+  WriteFile(path, JoinGlb(parts));
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit limit;
+        getrlimit(RLIMIT_AS, &limit);
+        limit.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(256) << 20);
+        setrlimit(RLIMIT_AS, &limit);
+        std::fputs(ImportError(path).c_str(), stderr);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), Format("accessor %d lies outside its buffer", times).c_str());
+}
+
+// Files that a .gltf names are read from its folder or below it, and only regular files;
+// data URIs as ever.
+TEST_F(GltfImport, BufferFilesAreReadOnlyFromBesideTheFile) {
+  const TGlbParts walk = WalkParts();
+  const std::string folder = Dir.File("model");
+  std::filesystem::create_directories(folder + "/sub");
+  const std::string data = walk.Binary.substr(0, walk.Document["buffers"][0]["byteLength"]);
+  for (const std::string& file :
+       {folder + "/walk.bin", folder + "/sub/walk.bin", Dir.File("out.bin")})
+    WriteFile(file, data);
+  ASSERT_EQ(::symlink(Dir.File("out.bin").c_str(), (folder + "/away.bin").c_str()), 0);
+  ASSERT_EQ(::symlink("sub/walk.bin", (folder + "/near.bin").c_str()), 0);
+  ASSERT_EQ(::mkfifo((folder + "/pipe.bin").c_str(), 0600), 0);
+  auto withUri = [&](const std::string& uri) {
+    nlohmann::json document = walk.Document;
+    document["buffers"][0]["uri"] = uri;
+    const std::string path = folder + "/walk.gltf";
+    WriteFile(path, document.dump());
+    return path;
+  };
+  const std::string old(Member(*Char, "KNWV.A"));
+  for (const std::string uri : {"walk.bin", "sub/walk.bin", "sub/../walk.bin", "near.bin"}) {
+    SCOPED_TRACE(uri);
+    ExpectWalk(ImportFieldAnimation(*Knight, old, TGltfAnimationFile(withUri(uri)), 0, 30), 24,
+               [](int32_t k) { return k; });
+  }
+  WriteGltfFile(ExportFieldModel(*Knight, "KNIG", {{"KNWA.A", Member(*Char, "KNWA.A")}}, {}),
+                folder + "/embedded.gltf");
+  ExpectWalk(
+      ImportFieldAnimation(*Knight, old, TGltfAnimationFile(folder + "/embedded.gltf"), 0, 30), 24,
+      [](int32_t k) { return k; });
+
+  const std::pair<std::string, std::string> refused[] = {
+      {"../out.bin", "lies outside its folder"},
+      {"%2E%2E/out.bin", "lies outside its folder"}, // "../out.bin" once decoded
+      {Dir.File("out.bin"), "lies outside its folder"},
+      {"away.bin", "lies outside its folder"},
+      {"pipe.bin", "is not a regular file"},
+      {"sub", "is not a regular file"},
+      {"none.bin", "is not there"},
+  };
+  for (const auto& [uri, why] : refused) {
+    const std::string path = withUri(uri);
+    const std::string named = uri[0] == '%' ? "../out.bin" : uri;
+    EXPECT_EQ(ImportError(path),
+              "Cannot read glTF file \"" + path + "\": it names \"" + named + "\", which " + why);
+  }
+}
+
+// Only the joints and the nodes above them are posed, and only the channels that move
+// them are read: nodes beside the skeleton may be many, animated long and even damaged.
+// A long chain above the skeleton is walked once, and a cycle far along it still found.
+TEST_F(GltfImport, OnlyTheJointsAndTheNodesAboveThemAreRead) {
+  TGlbParts parts = WalkParts();
+  nlohmann::json& document = parts.Document;
+  const int top = int(document["scenes"][0]["nodes"][0]);
+  // A node beside the skeleton, of no number, with a channel whose values are not there.
+  const int beside = int(document["nodes"].size());
+  document["nodes"].push_back({{"name", "prop"}, {"scale", {1e300, 1, 1}}});
+  document["scenes"][0]["nodes"].push_back(beside);
+  nlohmann::json& walk = document["animations"][0];
+  walk["samplers"].push_back({{"input", walk["samplers"][0]["input"]}, {"output", 999}});
+  walk["channels"].push_back({{"sampler", walk["samplers"].size() - 1},
+                              {"target", {{"node", beside}, {"path", "scale"}}}});
+  // 10,000 nodes above the model's node, each a child of the next.
+  const int chain = 10000, first = int(document["nodes"].size());
+  for (int i = 0; i < chain; ++i)
+    document["nodes"].push_back(
+        {{"name", "above" + std::to_string(i)}, {"children", {i == 0 ? top : first + i - 1}}});
+  document["scenes"][0]["nodes"][0] = first + chain - 1;
+  const std::string path = Dir.File("beside.glb");
+  WriteFile(path, JoinGlb(parts));
+  const std::string old(Member(*Char, "KNWV.A"));
+  ExpectWalk(ImportFieldAnimation(*Knight, old, TGltfAnimationFile(path), 0, 30), 24,
+             [](int32_t k) { return k; });
+
+  // The chain's last node made a child of its first: a cycle of 10,000.
+  document["nodes"][first]["children"].push_back(first + chain - 1);
+  WriteFile(path, JoinGlb(parts));
+  EXPECT_EQ(ImportError(path), "Invalid glTF file \"" + path + "\": its nodes form a cycle");
 }
