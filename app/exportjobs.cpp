@@ -1,7 +1,7 @@
 #include "app/exportjobs.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "platform/Convert.h"
 #include "platform/Exceptions.h"
 #include "platform/StringList.h"
@@ -121,10 +121,10 @@ TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltf
   }
   // The model is built with the first animation, as the viewer builds it; the others
   // are read as they are.
-  std::unique_ptr<TFF7Model> loaded;
-  const TFF7Model* model = shown.Field;
+  std::unique_ptr<TFieldModel> loaded;
+  const TFieldModel* model = shown.Field;
   if (!model || !SameTextASCII(model->HRCName, item.Member)) {
-    loaded = std::make_unique<TFF7Model>(archive, item.Member,
+    loaded = std::make_unique<TFieldModel>(archive, item.Member,
                                          item.Anims.empty() ? std::string() : item.Anims[0]);
     model = loaded.get();
   }
@@ -175,7 +175,7 @@ void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
   if (k < 0) throw Exception("no model named " + model);
   int32_t index = archive.IndexOf(anim);
   if (index < 0) throw Exception("no animation named " + anim);
-  TFF7Model field(archive, catalogue.ModelList[size_t(k)].Name, archive.GetEntry(index).Name);
+  TFieldModel field(archive, catalogue.ModelList[size_t(k)].Name, archive.GetEntry(index).Name);
   TGltfAnimationFile gltf(file);
   const int32_t animation = ChooseGltfAnimation(gltf, from);
   // The new member keeps header words and leading triples of the member as it is when

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/catalogue.h"
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 #include "export/gltf.h"
 #include "export/gltfimport.h"
 
@@ -41,7 +41,7 @@ TExportItem ResolveExportItem(const TLGPFile& archive, const TCatalogue& catalog
 // The models on show in the viewer, if any: exporting the shown model takes it as it is
 // shown, with the edits of its animation, rather than building it again.
 struct TShownModels {
-  const TFF7Model* Field = nullptr;
+  const TFieldModel* Field = nullptr;
   const TBattleModel* Battle = nullptr;
 };
 

@@ -5,7 +5,7 @@
 // the joints and the nodes above them are posed.
 #include "export/gltf.h"
 #include "export/gltfimport.h"
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfParts.h"
 #include "fixtures/TempDir.h"
@@ -25,14 +25,14 @@ namespace {
 struct TKnight {
   TTempDir Dir;
   std::unique_ptr<TLGPFile> Char;
-  std::unique_ptr<TFF7Model> Model;
+  std::unique_ptr<TFieldModel> Model;
   std::string Wave; // the animation the imports replace
   TGlbParts Walk;   // the knight exported with its walk
 
   TKnight() {
     WriteDemoFiles(Dir.Path());
     Char = TLGPFile::Create(Dir.File("char.lgp"), false);
-    Model = std::make_unique<TFF7Model>(*Char, "KNIG.HRC", "KNWA.A");
+    Model = std::make_unique<TFieldModel>(*Char, "KNIG.HRC", "KNWA.A");
     auto member = [&](const char* name) {
       return std::string(Char->ReadMemberToMemory(Char->IndexOf(name))->View());
     };

@@ -1,7 +1,7 @@
 // battle: load a battle model by its two-letter code and print what it holds.
 #include "cli/CliSupport.h"
 
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 
 #include "app/catalogue.h"
 #include "app/exportjobs.h"
-#include "archive/LGPNull.h"
+#include "archive/FolderArchive.h"
 #include "platform/Convert.h"
 
 #include <cstdio>

@@ -23,8 +23,8 @@
 // triangle's winding is reversed. The result is the same picture.
 #include "export/gltf.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "geometry/Conventions.h"
 #include "geometry/Skeleton.h"
 #include "platform/Convert.h"
@@ -538,7 +538,7 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
 
 } // namespace
 
-TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
+TGltfDocument ExportFieldModel(const TFieldModel& model, const std::string& name,
                                const std::vector<TFieldAnimation>& anims,
                                const TGltfOptions& options) {
   TSkinnedModel skin;

@@ -8,7 +8,7 @@
 
 namespace palkor {
 
-class TFF7Model;
+class TFieldModel;
 class TBattleModel;
 
 // Every exported file uses these axes and units: glTF's +Y up, the model's front facing
@@ -48,7 +48,7 @@ public:
 // the parts the viewer draws as one mesh, and one animation per entry of anims (each at
 // least one frame long for the model's bone count, or "Stream read error"). name names
 // the node above the skeleton and the mesh.
-TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
+TGltfDocument ExportFieldModel(const TFieldModel& model, const std::string& name,
                                const std::vector<TFieldAnimation>& anims,
                                const TGltfOptions& options);
 

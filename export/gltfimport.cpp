@@ -19,8 +19,8 @@
 // anything is made from it.
 #include "export/gltfimport.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "geometry/Conventions.h"
 #include "platform/Convert.h"
 #include "platform/Exceptions.h"
@@ -719,7 +719,7 @@ void AppendF32LE(std::string& out, float value) {
 
 } // namespace
 
-std::string ImportFieldAnimation(const TFF7Model& model, std::string_view old,
+std::string ImportFieldAnimation(const TFieldModel& model, std::string_view old,
                                  const TGltfAnimationFile& file, int32_t animation, int32_t fps) {
   const int32_t bones = model.BoneCount();
   std::vector<std::string> names;

@@ -10,7 +10,7 @@
 
 namespace palkor {
 
-class TFF7Model;
+class TFieldModel;
 class TBattleModel;
 struct TBattleFrame;
 
@@ -60,7 +60,7 @@ private:
 // a second header word equal to old's frame count, which becomes the new count; each
 // frame's two leading triples are old's frame k, or its last frame past its end. Bones
 // whose turn is old's frame k within 0.01 degrees keep old's values.
-std::string ImportFieldAnimation(const TFF7Model& model, std::string_view old,
+std::string ImportFieldAnimation(const TFieldModel& model, std::string_view old,
                                  const TGltfAnimationFile& file, int32_t animation, int32_t fps);
 
 // A battle model's animation made from animation of file: one frame per sample, the

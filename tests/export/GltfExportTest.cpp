@@ -3,8 +3,8 @@
 #include "export/gltf.h"
 
 #include "app/exportjobs.h"
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "fixtures/BattleWriters.h"
 #include "fixtures/Demo.h"
 #include "fixtures/FieldWriters.h"
@@ -110,7 +110,7 @@ protected:
   }
 };
 
-std::vector<const TFF7PPart*> PartsOf(const TFF7Model& model, int32_t bone) {
+std::vector<const TFF7PPart*> PartsOf(const TFieldModel& model, int32_t bone) {
   std::vector<const TFF7PPart*> parts;
   for (const auto& part : model.Bones[size_t(bone)]->Parts) parts.push_back(part.get());
   return parts;
@@ -121,13 +121,13 @@ std::vector<const TFF7PPart*> PartsOf(const TFF7Model& model, int32_t bone) {
 TEST_F(GltfExport, AFieldModelMovesAsTheViewerDrawsItAtEveryFrame) {
   auto archive = Archive(BuildDemoFieldArchive());
   const std::vector<std::string> names{"KNWA.A", "KNWV.A"};
-  TFF7Model model(*archive, "KNIG.HRC", names[0]);
+  TFieldModel model(*archive, "KNIG.HRC", names[0]);
   tinygltf::Model gltf = ReadBack(ExportFieldModel(model, "KNIG", Anims(*archive, names), {}));
   ASSERT_EQ(gltf.animations.size(), 2u);
 
   const TMatrix4 lift = TMatrix4::Translation(0, ViewerLift, 0);
   for (size_t a = 0; a < names.size(); ++a) {
-    TFF7Model shown(*archive, "KNIG.HRC", names[a]);
+    TFieldModel shown(*archive, "KNIG.HRC", names[a]);
     std::vector<TViewerPose> frames;
     for (int32_t f = 0; f < shown.FrameCount; ++f) {
       shown.SetFrame(f);
@@ -169,7 +169,7 @@ TEST_F(GltfExport, ABattleModelMovesAsTheViewerDrawsItMirrorAndOffsetsIncluded) 
 
 TEST_F(GltfExport, NodesSkinAndAnimationsAreNamedAndTimedAsTheGameHasThem) {
   auto archive = Archive(BuildDemoFieldArchive());
-  TFF7Model model(*archive, "KNIG.HRC", "KNWV.A");
+  TFieldModel model(*archive, "KNIG.HRC", "KNWV.A");
   TGltfOptions options;
   options.Fps = 24;
   tinygltf::Model gltf =
@@ -293,7 +293,7 @@ TEST_F(GltfExport, OneTrianglePerPolygonTheViewerDrawsAndMaterialsAsItDrawsThem)
   std::string hrc =
       AddFieldModel(lgp, "TEST", {{"body", "root", 5, {part}}, {"lost", "nobody", 5, {lostPart}}});
   auto archive = Archive(lgp);
-  TFF7Model model(*archive, hrc, "");
+  TFieldModel model(*archive, hrc, "");
   EXPECT_EQ(model.FrameCount, 0);
   tinygltf::Model gltf = ReadBack(ExportFieldModel(model, "TEST", {}, {}));
 
@@ -339,7 +339,7 @@ TEST_F(GltfExport, OneTrianglePerPolygonTheViewerDrawsAndMaterialsAsItDrawsThem)
 
 TEST_F(GltfExport, AnAnimationShorterThanAFrameIsAReadError) {
   auto archive = Archive(BuildDemoFieldArchive());
-  TFF7Model model(*archive, "KNIG.HRC", "KNWA.A");
+  TFieldModel model(*archive, "KNIG.HRC", "KNWA.A");
   EXPECT_EQ(ErrorOf([&] {
               ExportFieldModel(model, "KNIG", {{"CUT.A", "short"}}, {});
             }),
@@ -382,7 +382,7 @@ TEST_F(GltfExport, NamesBecomeUTF8AndValuesJSONCannotHoldAreRefused) {
   std::string hrc = AddFieldModel(lgp, "TEST", {{"b\xE9te", "root", 1, {part}}});
   lgp.Add("\xC9LAN.A", BuildAnimation(1, {{{0, 45, 0}}}));
   auto archive = Archive(lgp);
-  TFF7Model model(*archive, hrc, "\xC9LAN.A");
+  TFieldModel model(*archive, hrc, "\xC9LAN.A");
   tinygltf::Model gltf =
       ReadBack(ExportFieldModel(model, "TEST", Anims(*archive, {"\xC9LAN.A"}), {}), false);
   EXPECT_GE(NodeNamed(gltf, "b\xC3\xA9te"), 0);
@@ -396,11 +396,11 @@ TEST_F(GltfExport, NamesBecomeUTF8AndValuesJSONCannotHoldAreRefused) {
   bad.Add("NANS.A", BuildAnimation(1, {{{0, 0, 0}}}));
   bad.Add("INFS.A", BuildAnimation(1, {{{0, std::numeric_limits<float>::infinity(), 0}}}));
   auto badArchive = Archive(bad, "bad.lgp");
-  TFF7Model badModel(*badArchive, hrc, "NANS.A");
+  TFieldModel badModel(*badArchive, hrc, "NANS.A");
   const std::string refused =
       "Cannot export the model: it holds a value that is not a finite number";
   EXPECT_EQ(ErrorOf([&] { ExportFieldModel(badModel, "NANS", {}, {}); }), refused);
-  TFF7Model turned(*archive, "TEST.HRC", "");
+  TFieldModel turned(*archive, "TEST.HRC", "");
   EXPECT_EQ(ErrorOf([&] { ExportFieldModel(turned, "TEST", Anims(*badArchive, {"INFS.A"}), {}); }),
             refused);
 }

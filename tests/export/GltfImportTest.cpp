@@ -3,9 +3,9 @@
 // interpolations.
 #include "export/gltfimport.h"
 
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 #include "export/gltf.h"
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfParts.h"
 #include "fixtures/LGPWriter.h"
@@ -74,14 +74,14 @@ class GltfImport : public ::testing::Test {
 protected:
   TTempDir Dir;
   std::unique_ptr<TLGPFile> Char, Battle;
-  std::unique_ptr<TFF7Model> Knight;
+  std::unique_ptr<TFieldModel> Knight;
   std::vector<std::unique_ptr<TMemoryStream>> Bytes;
 
   void SetUp() override {
     WriteDemoFiles(Dir.Path());
     Char = TLGPFile::Create(Dir.File("char.lgp"), false);
     Battle = TLGPFile::Create(Dir.File("battle.lgp"), false);
-    Knight = std::make_unique<TFF7Model>(*Char, "KNIG.HRC", "KNWA.A");
+    Knight = std::make_unique<TFieldModel>(*Char, "KNIG.HRC", "KNWA.A");
   }
 
   std::string_view Member(TLGPFile& archive, const std::string& name) {

@@ -1,8 +1,8 @@
 // File > Export glTF and Export All Models driven through the menus, on Xvfb with real
 // GL; the files written are read back with tinygltf.
 #include "app/QtDialogs.h"
-#include "app/pakmain.h"
-#include "archive/LGPNull.h"
+#include "app/MainWindow.h"
+#include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfImages.h"
 #include "fixtures/LGPWriter.h"
@@ -94,7 +94,7 @@ class ExportTest : public QObject, protected testing::TWindowTestBase {
     QString Title, All, Current, FileName;
   };
   // File > Export glTF: the dialog is read, set by choose, and closed with OK (or Cancel).
-  TOffer ExportThroughMenu(TfrmPalkorMain& main, const std::function<void(TfrmExport&)>& choose,
+  TOffer ExportThroughMenu(TMainWindow& main, const std::function<void(TfrmExport&)>& choose,
                            bool ok = true) {
     TOffer offer;
     TfrmExport& dialog = *main.frmExport;

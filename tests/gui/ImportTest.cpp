@@ -2,8 +2,8 @@
 // by the exporter (some of them altered with tinygltf) taken into the model on show, kept
 // in memory until saved, and the question asked when an imported model is let go.
 #include "app/exportjobs.h"
-#include "app/pakmain.h"
-#include "archive/LGPNull.h"
+#include "app/MainWindow.h"
+#include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfImages.h"
 #include "fixtures/LGPWriter.h"
@@ -72,14 +72,14 @@ class ImportTest : public QObject, protected testing::TWindowTestBase {
   Q_OBJECT
 
   // File > Import Animation with the file and the list's choice answered (-1: cancelled).
-  void Import(TfrmPalkorMain& main, const std::string& file, int animation) {
+  void Import(TMainWindow& main, const std::string& file, int animation) {
     Script->FileAnswers.push_back(file);
     Script->ItemAnswers.push_back(animation);
     main.mnuImportAnimation->trigger();
     Script->FileAnswers.clear();
     Script->ItemAnswers.clear();
   }
-  std::unique_ptr<TfrmPalkorMain> ShowGolem() {
+  std::unique_ptr<TMainWindow> ShowGolem() {
     auto main = Start();
     main->OpenArchive(Dir->File("battle.lgp"));
     Show(*main, "[Battle] RTAA", nullptr);
@@ -121,7 +121,7 @@ private slots:
     Import(*main, file, 0);
     QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
     QCOMPARE(Script->ItemsOffered, (std::vector<std::vector<std::string>>{{"KNWA.A", "KNWV.A"}}));
-    TFF7Model& knight = *viewer.FieldModel;
+    TFieldModel& knight = *viewer.FieldModel;
     QCOMPARE(QString::fromStdString(knight.AnimName), target);
     QVERIFY(viewer.Modified);
     QVERIFY(main->aAnimation->isChecked());
@@ -133,7 +133,7 @@ private slots:
       QCOMPARE(imported, walk);
     } else {
       auto lgp = ArchiveKindForPath(archive).Open();
-      const TFF7Model walker(*lgp, "KNIG.HRC", "KNWA.A");
+      const TFieldModel walker(*lgp, "KNIG.HRC", "KNWA.A");
       QCOMPARE(knight.FrameCount, walker.FrameCount);
       for (int32_t k = 0; k < walker.FrameCount; ++k)
         for (int32_t b = 1; b < knight.BoneCount(); ++b)
@@ -308,7 +308,7 @@ private slots:
       WriteFile(file, "not a model at all");
     } else if (kind == "still") {
       auto lgp = ArchiveKindForPath(archive).Open();
-      const TFF7Model knight(*lgp, "KNIG.HRC", "KNWA.A");
+      const TFieldModel knight(*lgp, "KNIG.HRC", "KNWA.A");
       WriteGltfFile(ExportFieldModel(knight, "KNIG", {}, {}), file);
     } else {
       RenameNode(ExportModel(archive, model, {}, Dir->File("good.glb")), file,

@@ -2,9 +2,9 @@
 
 #include "app/catalogue.h"
 #include "app/exportdialog.h"
-#include "app/pakmove.h"
+#include "app/RenderOptionsDialog.h"
 #include "render/viewerform.h"
-#include "texturiser/hacker.h"
+#include "texturiser/TexturiserWindow.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -50,11 +50,11 @@ private:
 
 // The main window: menus, the three toolbars, the status bar, the eight display
 // switches, the settings file, the catalogue and the one model viewer.
-class TfrmPalkorMain : public QMainWindow, public TViewerHost, public TCatalogueListener {
+class TMainWindow : public QMainWindow, public TViewerHost, public TCatalogueListener {
   Q_OBJECT
 public:
-  explicit TfrmPalkorMain(TPalkorPaths paths = TPalkorPaths::Default(), QWidget* parent = nullptr);
-  ~TfrmPalkorMain() override;
+  explicit TMainWindow(TPalkorPaths paths = TPalkorPaths::Default(), QWidget* parent = nullptr);
+  ~TMainWindow() override;
 
   // File > "&Open LGP..." and "Open &Folder..." with the answer already known. The
   // archive is analysed whole before it replaces the one listed: a failure leaves the
@@ -94,9 +94,9 @@ public:
   TCatalogue Catalogue;
   uint32_t FBackColour = 0x338000;
   TfrmViewer* frmViewer;
-  TfrmPakMove* frmPakMove;
+  TRenderOptionsDialog* frmRenderOptions;
   TfrmExport* frmExport;
-  TfrmTex* frmTex;
+  TTexturiserWindow* frmTex;
   // File > Render Animation; showDialog false takes the dialog's settings as they are.
   void RenderAnimation(bool showDialog = true);
   // File > Export glTF: the model on show, as shown, into one file.

@@ -9,11 +9,11 @@
 //   NTEX=<count>, TEX[n]=<texture>.TIM names member <texture>.TEX
 // A animation: 36-byte header, then frames of 24 + 12 x bones bytes; each frame holds
 //   two unused triples, then X, Y, Z degrees for bones 1 to B.
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 
 #include "platform/Memory.h"
 
-#include "archive/DebugLog.h"
+#include "platform/DebugLog.h"
 #include "field/tex.h"
 #include "geometry/Conventions.h"
 #include "platform/Convert.h"
@@ -49,12 +49,12 @@ TVec3 AnimRotation(std::string_view anim, int32_t boneListCount, int32_t entry, 
   return {GetF32LE(p), GetF32LE(p + 4), GetF32LE(p + 8)};
 }
 
-void TFF7Parts::AddPart(std::unique_ptr<TFF7PPart> part) {
+void TFieldBone::AddPart(std::unique_ptr<TFF7PPart> part) {
   Blended = Blended || part->Blended;
   Parts.push_back(std::move(part));
 }
 
-void TFF7Parts::SetRotation(float x, float y, float z) {
+void TFieldBone::SetRotation(float x, float y, float z) {
   RotX = x;
   RotY = y;
   RotZ = z;
@@ -187,7 +187,7 @@ std::unique_ptr<TFF7PPart> LoadResource(TModelMembers& members, const std::strin
 
 } // namespace
 
-TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::string& animName) {
+TFieldModel::TFieldModel(TLGPFile& lgp, const std::string& hrcName, const std::string& animName) {
   TReadingScope reading("model " + hrcName + " of \"" + lgp.FileName() + "\"");
   Log("TFF7Model.Create");
   LGPClass = &lgp.ClassType();
@@ -203,7 +203,7 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
   TStringList hrcLines;
   hrcLines.LoadFromStream(*ReadNamedMember(members, hrcName));
 
-  auto root = std::make_unique<TFF7Parts>();
+  auto root = std::make_unique<TFieldBone>();
   root->Name = "root";
   Bones.push_back(std::move(root));
 
@@ -218,8 +218,8 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
       fail.AddCause(hrcName + " has a bone that does not begin with an empty line");
       throw fail;
     }
-    Bones.push_back(std::make_unique<TFF7Parts>());
-    TFF7Parts& bone = *Bones.back();
+    Bones.push_back(std::make_unique<TFieldBone>());
+    TFieldBone& bone = *Bones.back();
     bone.Name = hrc.NextLine();
     Log("TFF7Model.Create: Part " + bone.Name);
     // The first entry of that name, searching from the root, found through an index of
@@ -259,11 +259,11 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
   Log("TFF7Model.Create: Finished");
 }
 
-int64_t TFF7Model::RotationAddress(int32_t entry, int32_t frame) const {
+int64_t TFieldModel::RotationAddress(int32_t entry, int32_t frame) const {
   return RotationAddressIn(BoneCount(), entry, frame);
 }
 
-void TFF7Model::SetFrame(int32_t frame) {
+void TFieldModel::SetFrame(int32_t frame) {
   CurrentFrame = frame;
   for (int32_t j = 1; j < BoneCount(); ++j) {
     TVec3 rot = GetRotation(j, frame);
@@ -271,23 +271,23 @@ void TFF7Model::SetFrame(int32_t frame) {
   }
 }
 
-TVec3 TFF7Model::GetRotation(int32_t bone, int32_t frame) const {
+TVec3 TFieldModel::GetRotation(int32_t bone, int32_t frame) const {
   return AnimRotation(AnimData.View(), BoneCount(), bone, frame);
 }
 
-void TFF7Model::GetSelectedRotation(TVec3& rot) const {
+void TFieldModel::GetSelectedRotation(TVec3& rot) const {
   if (SelectedBone < 1 || SelectedBone >= BoneCount()) return;
-  const TFF7Parts& bone = *Bones[size_t(SelectedBone)];
+  const TFieldBone& bone = *Bones[size_t(SelectedBone)];
   rot = {bone.RotX, bone.RotY, bone.RotZ};
 }
 
-void TFF7Model::SetSelectedRotation(const TVec3& rot) {
+void TFieldModel::SetSelectedRotation(const TVec3& rot) {
   // No bone selected: nothing to write.
   if (SelectedBone < 0 || SelectedBone >= BoneCount()) return;
   SetRotation(SelectedBone, CurrentFrame, rot);
 }
 
-void TFF7Model::SetRotation(int32_t bone, int32_t frame, const TVec3& rotation) {
+void TFieldModel::SetRotation(int32_t bone, int32_t frame, const TVec3& rotation) {
   // The write stays inside the animation: growing it would change the member's length
   // when it is saved.
   int64_t address = RotationAddress(bone, frame);
@@ -300,28 +300,28 @@ void TFF7Model::SetRotation(int32_t bone, int32_t frame, const TVec3& rotation) 
   SetFrame(CurrentFrame);
 }
 
-TFF7Parts& TFF7Model::GetBone(int32_t index) {
+TFieldBone& TFieldModel::GetBone(int32_t index) {
   CheckListIndex(index, BoneCount());
   return *Bones[size_t(index)];
 }
 
-const TFF7Parts& TFF7Model::GetBone(int32_t index) const {
+const TFieldBone& TFieldModel::GetBone(int32_t index) const {
   CheckListIndex(index, BoneCount());
   return *Bones[size_t(index)];
 }
 
-TMatrix4 TFF7Model::BoneTurn(int32_t bone) const {
-  const TFF7Parts& b = *Bones[size_t(bone)];
+TMatrix4 TFieldModel::BoneTurn(int32_t bone) const {
+  const TFieldBone& b = *Bones[size_t(bone)];
   return FieldBoneTurn({b.RotX, b.RotY, b.RotZ});
 }
 
-std::vector<TPosedJoint> TFF7Model::PoseFrom(int32_t bone, const TMatrix4& base) const {
+std::vector<TPosedJoint> TFieldModel::PoseFrom(int32_t bone, const TMatrix4& base) const {
   return ComposeSkeleton(
       bone, FChildren, base, [&](int32_t b) { return BoneTurn(b); },
       [&](int32_t b) { return FieldBoneReach(Bones[size_t(b)]->Length); });
 }
 
-void TFF7Model::ReplaceAnimation(std::string_view bytes) {
+void TFieldModel::ReplaceAnimation(std::string_view bytes) {
   if (AnimFrameCount(int64_t(bytes.size()), BoneCount()) < 1) throw EReadError();
   AnimData.Clear();
   AnimData.WriteBytes(bytes);
@@ -329,7 +329,7 @@ void TFF7Model::ReplaceAnimation(std::string_view bytes) {
   SetFrame(0);
 }
 
-void TFF7Model::SaveAnimation() {
+void TFieldModel::SaveAnimation() {
   std::unique_ptr<TLGPFile> lgp = LGPClass->Create(LGPFileName, false);
   lgp->WriteMember(lgp->IndexOf(AnimName), AnimData);
 }

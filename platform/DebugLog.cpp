@@ -1,4 +1,4 @@
-#include "archive/DebugLog.h"
+#include "platform/DebugLog.h"
 
 #include "platform/Files.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 
 namespace palkor {
 
@@ -8,11 +8,11 @@ namespace palkor {
 // folder is one member, read whole and replaced whole. FileName is the folder path
 // ending with exactly one "/"; every Offset is 0 and Size is the file's size when the
 // folder was scanned.
-class TNullLGP : public TLGPFile {
+class TFolderArchive : public TLGPFile {
 public:
   static const TLGPFileClass& Class();
   // Scans folder now; a missing folder or one without files gives no members.
-  static std::unique_ptr<TNullLGP> CreateFromFolder(const std::string& folder);
+  static std::unique_ptr<TFolderArchive> CreateFromFolder(const std::string& folder);
 
   const TLGPFileClass& ClassType() const override { return Class(); }
 
@@ -30,7 +30,7 @@ public:
   void VerifyMembers() override {}
 
 protected:
-  TNullLGP() = default;
+  TFolderArchive() = default;
 };
 
 // A path that names an existing folder is a folder archive, anything else an LGP file.

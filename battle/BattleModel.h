@@ -1,7 +1,7 @@
 #pragma once
 
-#include "archive/lgpstruct.h"
-#include "field/ff73d.h"
+#include "archive/LGPFile.h"
+#include "field/FieldModel.h"
 #include "geometry/Skeleton.h"
 #include "platform/Streams.h"
 

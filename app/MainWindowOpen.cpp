@@ -1,9 +1,9 @@
 // Opening archives: File > Open LGP and Open Folder, the command line, File > Open Recent
 // and archives dropped on the window; the title that names the open archive.
-#include "app/pakmain.h"
+#include "app/MainWindow.h"
 
 #include "app/exportjobs.h"
-#include "archive/LGPNull.h"
+#include "archive/FolderArchive.h"
 #include "platform/Convert.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -20,21 +20,21 @@
 
 namespace palkor {
 
-void TfrmPalkorMain::OpenLGP(const std::string& fileName) {
+void TMainWindow::OpenLGP(const std::string& fileName) {
   OpenCatalogue(fileName, false);
 }
 
-void TfrmPalkorMain::OpenFolder(const std::string& folder) {
+void TMainWindow::OpenFolder(const std::string& folder) {
   OpenCatalogue(folder.empty() || folder.back() != '/' ? folder + "/" : folder, true);
 }
 
-void TfrmPalkorMain::OpenCatalogue(const std::string& path, bool folder) {
+void TMainWindow::OpenCatalogue(const std::string& path, bool folder) {
   TCatalogue next;
   next.ArchivePath = path;
   next.FilterList = Catalogue.FilterList;
   pProgress->Follow(next);
   struct TFollowBack {
-    TfrmPalkorMain& Main;
+    TMainWindow& Main;
     ~TFollowBack() {
       Main.pProgress->Follow(Main.Catalogue);
       Main.pProgress->update();
@@ -42,7 +42,7 @@ void TfrmPalkorMain::OpenCatalogue(const std::string& path, bool folder) {
   } followBack{*this};
   try {
     std::unique_ptr<TLGPFile> archive =
-        folder ? std::unique_ptr<TLGPFile>(TNullLGP::CreateFromFolder(path))
+        folder ? std::unique_ptr<TLGPFile>(TFolderArchive::CreateFromFolder(path))
                : TLGPFile::Create(path, false);
     next.AnalyseArchive(*archive, this);
   } catch (const Exception& e) {
@@ -67,7 +67,7 @@ void TfrmPalkorMain::OpenCatalogue(const std::string& path, bool folder) {
   UpdateTitle();
 }
 
-void TfrmPalkorMain::OpenArchive(const std::string& path) {
+void TMainWindow::OpenArchive(const std::string& path) {
   Guarded([&] {
     if (DirectoryExists(path))
       OpenFolder(path);
@@ -76,7 +76,7 @@ void TfrmPalkorMain::OpenArchive(const std::string& path) {
   });
 }
 
-void TfrmPalkorMain::ShowModel(const std::string& model, const std::string& anim) {
+void TMainWindow::ShowModel(const std::string& model, const std::string& anim) {
   Guarded([&] {
     int k = -1;
     if (IsBattleModelName(model)) {
@@ -102,7 +102,7 @@ void TfrmPalkorMain::ShowModel(const std::string& model, const std::string& anim
   });
 }
 
-void TfrmPalkorMain::UpdateTitle() {
+void TMainWindow::UpdateTitle() {
   // The archive's file name, or the folder's name; the mark shows unsaved edits.
   QString name;
   if (!Catalogue.ArchivePath.empty()) {
@@ -114,19 +114,19 @@ void TfrmPalkorMain::UpdateTitle() {
                                 : name + "[*] \u2014 Quenmark: Palkor");
 }
 
-void TfrmPalkorMain::dragEnterEvent(QDragEnterEvent* event) {
+void TMainWindow::dragEnterEvent(QDragEnterEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (!urls.isEmpty() && urls.front().isLocalFile()) event->acceptProposedAction();
 }
 
-void TfrmPalkorMain::dropEvent(QDropEvent* event) {
+void TMainWindow::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (urls.isEmpty() || !urls.front().isLocalFile()) return;
   event->acceptProposedAction();
   OpenArchive(QFile::encodeName(urls.front().toLocalFile()).toStdString());
 }
 
-void TfrmPalkorMain::FillRecentMenu() {
+void TMainWindow::FillRecentMenu() {
   mnuOpenRecent->clear();
   const QStringList recent = RecentArchives();
   for (int i = 0; i < recent.size(); ++i) {

@@ -1,12 +1,12 @@
 // The main window: its actions, menus, toolbars and status bar, the catalogue shown in
-// the model lists, and the viewer. Settings are in paksettings.cpp, frame output in
-// pakrender.cpp, glTF in pakexport.cpp.
-#include "app/pakmain.h"
+// the model lists, and the viewer. Settings are in MainWindowSettings.cpp, frame output in
+// MainWindowRender.cpp, glTF in MainWindowExport.cpp.
+#include "app/MainWindow.h"
 
 #include "render/QtText.h"
 
 #include "app/exportjobs.h"
-#include "archive/LGPNull.h"
+#include "archive/FolderArchive.h"
 #include "platform/Convert.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -69,7 +69,7 @@ void TProgressPanel::paintEvent(QPaintEvent*) {
   painter.fillRect(0, 0, filled, height(), palette().highlight());
 }
 
-TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
+TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
     : QMainWindow(parent), FPaths(std::move(paths)) {
   setWindowTitle("Quenmark: Palkor");
   QFont font("Verdana", 8);
@@ -79,9 +79,9 @@ TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
   Workspace = new QMdiArea(this);
   setCentralWidget(Workspace);
   frmViewer = new TfrmViewer(*this);
-  frmPakMove = new TfrmPakMove(this);
+  frmRenderOptions = new TRenderOptionsDialog(this);
   frmExport = new TfrmExport(this);
-  frmTex = new TfrmTex(this);
+  frmTex = new TTexturiserWindow(this);
   auto* sub = new TViewerSubWindow();
   sub->setWidget(frmViewer);
   sub->setWindowTitle("Model viewer");
@@ -111,11 +111,11 @@ TfrmPalkorMain::TfrmPalkorMain(TPalkorPaths paths, QWidget* parent)
   std::setlocale(LC_NUMERIC, "C");
 }
 
-TfrmPalkorMain::~TfrmPalkorMain() {
+TMainWindow::~TMainWindow() {
   SaveOnExit();
 }
 
-void TfrmPalkorMain::CreateActions() {
+void TMainWindow::CreateActions() {
   auto option = [&](const char* caption, const std::function<void(bool)>& handler) {
     auto* action = new QAction(caption, this);
     action->setCheckable(true);
@@ -193,7 +193,7 @@ void TfrmPalkorMain::CreateActions() {
       command("Show the &Whole Model\tDouble-click", [this] { frmViewer->FrameWholeModel(); });
 }
 
-void TfrmPalkorMain::CreateMenus() {
+void TMainWindow::CreateMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction(mnuOpenLGP);
   file->addAction(mnuOpenFolder);
@@ -230,7 +230,7 @@ void TfrmPalkorMain::CreateMenus() {
   help->addAction(mnuAbout);
 }
 
-void TfrmPalkorMain::CreateToolbars() {
+void TMainWindow::CreateToolbars() {
   tbPalkorModels = new QToolBar("Models/Animations", this);
   tbPalkorModels->setObjectName("tbPalkorModels");
   cmbModels = new QComboBox(tbPalkorModels);
@@ -314,7 +314,7 @@ void TfrmPalkorMain::CreateToolbars() {
           [this] { Guarded([&] { AnimationChosen(); }); });
 }
 
-void TfrmPalkorMain::CreateStatusBar() {
+void TMainWindow::CreateStatusBar() {
   pStatus = new QLabel(this);
   pStatus->setFixedWidth(200);
   pStatus->setAlignment(Qt::AlignCenter);
@@ -327,7 +327,7 @@ void TfrmPalkorMain::CreateStatusBar() {
   statusBar()->installEventFilter(this);
 }
 
-bool TfrmPalkorMain::eventFilter(QObject* watched, QEvent* event) {
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Workspace->viewport() && event->type() == QEvent::Resize &&
       !ViewerWindow->isMinimized() && !ViewerWindow->isMaximized())
     ViewerWindow->setGeometry(Workspace->viewport()->rect());
@@ -340,14 +340,14 @@ bool TfrmPalkorMain::eventFilter(QObject* watched, QEvent* event) {
 // The game's field data folder (AppPath followed by "data\field") becomes the current
 // folder, where File > Open starts. Without it, or when it is not there, the start
 // folder stays.
-void TfrmPalkorMain::FindGameFolder() {
+void TMainWindow::FindGameFolder() {
   std::string appPath = ReadGameAppPath();
   if (appPath.empty()) return;
   std::string folder = WindowsPathToLocal(appPath + "data\\field", WinePrefix());
   if (!folder.empty() && DirectoryExists(folder)) (void)::chdir(folder.c_str());
 }
 
-void TfrmPalkorMain::showEvent(QShowEvent* event) {
+void TMainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!FShown) {
     FShown = true;
@@ -355,7 +355,7 @@ void TfrmPalkorMain::showEvent(QShowEvent* event) {
   }
 }
 
-void TfrmPalkorMain::FirstShow() {
+void TMainWindow::FirstShow() {
   if (!isMaximized() && !isMinimized()) {
     QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
     move(screen.center() - rect().center());
@@ -373,7 +373,7 @@ void TfrmPalkorMain::FirstShow() {
   StatusText("Complete!");
 }
 
-void TfrmPalkorMain::closeEvent(QCloseEvent* event) {
+void TMainWindow::closeEvent(QCloseEvent* event) {
   // Edits are not lost without the user saying so: Cancel, or a save that fails, keeps
   // the program running.
   bool released = false;
@@ -386,7 +386,7 @@ void TfrmPalkorMain::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
-void TfrmPalkorMain::SaveOnExit() {
+void TMainWindow::SaveOnExit() {
   if (FSaved) return;
   FSaved = true;
   Guarded([this] {
@@ -397,17 +397,17 @@ void TfrmPalkorMain::SaveOnExit() {
   });
 }
 
-void TfrmPalkorMain::StatusText(const std::string& text) {
+void TMainWindow::StatusText(const std::string& text) {
   pStatus->setText(Text(text));
   pStatus->setToolTip(QString());
   pStatus->repaint();
 }
 
-void TfrmPalkorMain::ModelListUpdating(bool updating) {
+void TMainWindow::ModelListUpdating(bool updating) {
   cmbModels->setUpdatesEnabled(!updating);
 }
 
-void TfrmPalkorMain::FillModelList() {
+void TMainWindow::FillModelList() {
   // The model kept chosen, when the search still shows it; nothing is loaded again.
   const int chosen = ChosenModel();
   QSignalBlocker block(cmbModels);
@@ -424,16 +424,16 @@ void TfrmPalkorMain::FillModelList() {
   cmbModels->setCurrentIndex(RowOfModel(chosen));
 }
 
-int TfrmPalkorMain::RowOfModel(int k) const {
+int TMainWindow::RowOfModel(int k) const {
   return k < 0 ? -1 : cmbModels->findData(k);
 }
 
-int TfrmPalkorMain::ChosenModel() const {
+int TMainWindow::ChosenModel() const {
   const int row = cmbModels->currentIndex();
   return row < 0 ? -1 : cmbModels->itemData(row).toInt();
 }
 
-void TfrmPalkorMain::ModelChosen(int row) {
+void TMainWindow::ModelChosen(int row) {
   QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails);
   const int index = row < 0 ? -1 : cmbModels->itemData(row).toInt();
   if (index < 0) {
@@ -482,7 +482,7 @@ void TfrmPalkorMain::ModelChosen(int row) {
   cmbDetails->setCurrentIndex(-1);
 }
 
-bool TfrmPalkorMain::AnimationChosen() {
+bool TMainWindow::AnimationChosen() {
   int model = ChosenModel(), anim = cmbAnims->currentIndex();
   if (model < 0 || anim < 0) return true;
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
@@ -507,24 +507,24 @@ bool TfrmPalkorMain::AnimationChosen() {
   return false;
 }
 
-void TfrmPalkorMain::FieldModelLoaded(bool showBones, bool showBodies) {
+void TMainWindow::FieldModelLoaded(bool showBones, bool showBodies) {
   aBones->setChecked(showBones);
   aBodies->setChecked(showBodies);
 }
 
-void TfrmPalkorMain::SetWireframe(bool on) {
+void TMainWindow::SetWireframe(bool on) {
   frmViewer->MakeCurrent();
   palkor::SetWireframe(on);
   frmViewer->update();
 }
 
-void TfrmPalkorMain::SetLighting(bool on) {
+void TMainWindow::SetLighting(bool on) {
   frmViewer->MakeCurrent();
   palkor::SetLighting(on);
   frmViewer->update();
 }
 
-void TfrmPalkorMain::SetBackground() {
+void TMainWindow::SetBackground() {
   uint32_t colour = FBackColour;
   if (!Dialogs().ChooseColour(colour)) return;
   FBackColour = colour & 0xFFFFFF;

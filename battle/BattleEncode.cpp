@@ -1,9 +1,9 @@
 // Battle animation records written in the bit-packed form TBattleAnims decodes (the
-// layout is at the top of FF7Battle.cpp). A rotation change k (in units of 2^shift,
+// layout is at the top of BattleModel.cpp). A rotation change k (in units of 2^shift,
 // taken the short way round) is written as: "0" for none; "1", type 0 for -1; "1",
 // type t (1 to 6) and t bits for 2^(t-1) <= |k| < 2^t; "1", type 7 and 12 - shift raw
 // bits otherwise. An offset change is a 0 flag and 7 bits, or a 1 flag and 16 bits.
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 
 #include "platform/Exceptions.h"
 

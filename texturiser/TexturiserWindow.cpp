@@ -1,4 +1,4 @@
-#include "texturiser/hacker.h"
+#include "texturiser/TexturiserWindow.h"
 
 #include "render/QtText.h"
 
@@ -91,7 +91,7 @@ std::string Plural(int64_t count, const char* one, const char* many) {
 
 } // namespace
 
-TTexView::TTexView(TfrmTex& owner, QWidget* parent) : TCGForm(parent), FOwner(owner) {
+TTexView::TTexView(TTexturiserWindow& owner, QWidget* parent) : TCGForm(parent), FOwner(owner) {
   InitGL();
 }
 
@@ -143,7 +143,7 @@ void TTexView::paintGL() {
   DrawPart(FOwner.ShownPart(), FOwner.EditTextures);
 }
 
-TfrmTex::TfrmTex(QWidget* parent) : QDialog(parent) {
+TTexturiserWindow::TTexturiserWindow(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Texturiser");
   setModal(true);
   resize(638, 450);
@@ -235,17 +235,17 @@ TfrmTex::TfrmTex(QWidget* parent) : QDialog(parent) {
     connect(slider, &QSlider::valueChanged, View, [this] { View->update(); });
 }
 
-TfrmTex::~TfrmTex() {
+TTexturiserWindow::~TTexturiserWindow() {
   View->MakeCurrent();
   EditTextures.Clear();
   View->ReleaseGL();
 }
 
-bool TfrmTex::Modified() const {
+bool TTexturiserWindow::Modified() const {
   return !PFileName.empty() && PData.Bytes() != FSavedBytes;
 }
 
-bool TfrmTex::QuerySave() {
+bool TTexturiserWindow::QuerySave() {
   if (!Modified()) return true;
   switch (Dialogs().Ask("The P file has been changed. Save it?", true)) {
   case TDialogs::TAnswer::Yes:
@@ -262,13 +262,13 @@ bool TfrmTex::QuerySave() {
   return false;
 }
 
-void TfrmTex::done(int result) {
+void TTexturiserWindow::done(int result) {
   bool leave = false;
   Guarded([&] { leave = QuerySave(); });
   if (leave) QDialog::done(result);
 }
 
-void TfrmTex::RefreshLists() {
+void TTexturiserWindow::RefreshLists() {
   TMemoryStream stream(PData.Bytes());
   std::vector<std::shared_ptr<const TTexImage>> textures = std::move(EditPart.Textures);
   int32_t display = EditPart.DisplayGroup;
@@ -283,14 +283,14 @@ void TfrmTex::RefreshLists() {
   View->update();
 }
 
-TFF7PPart TfrmTex::ShownPart() const {
+TFF7PPart TTexturiserWindow::ShownPart() const {
   TFF7PPart part = EditPart;
   for (TPGroup& group : part.Groups)
     if (group.Textured() && uint32_t(group.TexIndex) >= part.Textures.size()) group.TexFlag = 0;
   return part;
 }
 
-TMatrix4 TfrmTex::ViewTransform(double distance) const {
+TMatrix4 TTexturiserWindow::ViewTransform(double distance) const {
   return TMatrix4::Translation(0, 0, -float(distance)) *
          TMatrix4::Rotation(float(TrkX->value()), 1, 0, 0) *
          TMatrix4::Rotation(float(TrkY->value()), 0, 1, 0) *
@@ -301,7 +301,7 @@ TMatrix4 TfrmTex::ViewTransform(double distance) const {
 // The eye must see every vertex v (turned and centred: q) within FrameFill of the view's
 // half-extents: |q.y| <= (d - q.z) tan 45 FrameFill, and as much across, times the view's
 // width over its height. Vertices that are no numbers are left out.
-void TfrmTex::FrameView() {
+void TTexturiserWindow::FrameView() {
   TVec3 low{0, 0, 0}, high{0, 0, 0};
   bool any = false;
   for (const TVec3& v : EditPart.Vertices) {
@@ -331,11 +331,11 @@ void TfrmTex::FrameView() {
   for (QSlider* slider : {TrkX, TrkY, TrkZ}) slider->setValue(0);
 }
 
-void TfrmTex::EditDone() {
+void TTexturiserWindow::EditDone() {
   lblStatus->setText(Text(PFileName + (Modified() ? " changed: not saved yet" : " as saved")));
 }
 
-void TfrmTex::OpenP(const std::string& fileName) {
+void TTexturiserWindow::OpenP(const std::string& fileName) {
   LastPFile = fileName;
   TPFileImage image;
   image.Load(ReadFileBytes(fileName));
@@ -359,21 +359,21 @@ void TfrmTex::OpenP(const std::string& fileName) {
                  : Plural(EditPart.TexCoordCount(), "texture coordinate", "texture coordinates"))));
 }
 
-void TfrmTex::SaveP() {
+void TTexturiserWindow::SaveP() {
   if (PFileName.empty()) throw Exception("No P file is open: use Open P first");
   ReplaceFileWithBytes(PFileName, PData.Bytes());
   FSavedBytes = PData.Bytes();
   lblStatus->setText(Text(Format("Saved %s (%d bytes)", PFileName, int64_t(FSavedBytes.size()))));
 }
 
-void TfrmTex::AddTexData() {
+void TTexturiserWindow::AddTexData() {
   if (PData.Empty()) throw Exception("No P file is open: use Open P first");
   PData.AddTexData();
   RefreshLists();
   EditDone();
 }
 
-void TfrmTex::SetTexCoord(int row) {
+void TTexturiserWindow::SetTexCoord(int row) {
   if (row < 0 || row >= EditPart.TexCoordCount()) return;
   const TTexCoord current = EditPart.TexCoords[size_t(row)];
   std::string u = CoordText(current.U);
@@ -388,7 +388,7 @@ void TfrmTex::SetTexCoord(int row) {
   EditDone();
 }
 
-void TfrmTex::TextureOn(bool on) {
+void TTexturiserWindow::TextureOn(bool on) {
   int group = lbGroups->currentRow();
   if (group < 0) return;
   if (on)
@@ -400,14 +400,14 @@ void TfrmTex::TextureOn(bool on) {
   EditDone();
 }
 
-void TfrmTex::DisplayGroup(bool selectedOnly) {
+void TTexturiserWindow::DisplayGroup(bool selectedOnly) {
   EditPart.DisplayGroup = selectedOnly ? lbGroups->currentRow() + 1 : 0;
   View->update();
 }
 
 // Every texture is read before the old ones go, so a missing or broken TEX file leaves
 // the part as it was shown.
-void TfrmTex::LoadRSD(const std::string& fileName) {
+void TTexturiserWindow::LoadRSD(const std::string& fileName) {
   if (PData.Empty()) throw Exception("No P file is open: use Open P first");
   TStringList rsd;
   rsd.LoadFromFile(fileName);
@@ -439,7 +439,7 @@ void TfrmTex::LoadRSD(const std::string& fileName) {
                                  Plural(int64_t(images.size()), "texture", "textures"), fileName)));
 }
 
-void TfrmTex::SetWireframe(bool on) {
+void TTexturiserWindow::SetWireframe(bool on) {
   View->MakeCurrent();
   palkor::SetWireframe(on);
   View->update();

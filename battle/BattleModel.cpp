@@ -9,10 +9,10 @@
 //   stream: frame 0 as n triples of (12 - s)-bit values shifted left by s, then per
 //   later frame three offset deltas and n triples of rotation deltas. Bits are taken
 //   most significant first.
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 
-#include "archive/DebugLog.h"
-#include "archive/Tarnstream.h"
+#include "platform/DebugLog.h"
+#include "archive/SubStream.h"
 #include "field/tex.h"
 #include "geometry/Conventions.h"
 #include "platform/Memory.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 #include "field/tex.h"
 #include "geometry/Matrix.h"
 #include "geometry/Skeleton.h"
@@ -98,7 +98,7 @@ void WalkPartPass(
     const std::function<void(size_t, const TIndexTriple&, const TIndexTriple&)>& polygon);
 
 // One bone of a field model, with the parts that hang on it.
-class TFF7Parts {
+class TFieldBone {
 public:
   void AddPart(std::unique_ptr<TFF7PPart> part);
   void SetRotation(float x, float y, float z);
@@ -113,14 +113,14 @@ public:
 
 // A field model: an HRC skeleton whose bones carry the parts and textures their RSD
 // resources name, posed by one A animation held whole in memory.
-class TFF7Model {
+class TFieldModel {
 public:
   // Builds the model from the members hrcName and animName of an open archive (the
   // caller keeps and frees it), with its textures decoded. An empty animName builds the
   // model without an animation: FrameCount 0, every bone at rotation 0. Throws on any
   // fault: "HRC fail", "List index out of bounds (%d)" (a missing member is -1),
   // "Stream read error", "'%s' is not a valid floating point value".
-  TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::string& animName);
+  TFieldModel(TLGPFile& lgp, const std::string& hrcName, const std::string& animName);
 
   // Poses every bone from frame; "Stream read error" outside the animation.
   void SetFrame(int32_t frame);
@@ -135,8 +135,8 @@ public:
   // frame again. "Stream write error" outside the animation (it never grows).
   void SetRotation(int32_t bone, int32_t frame, const TVec3& rotation);
   int32_t BoneCount() const { return int32_t(Bones.size()); }
-  TFF7Parts& GetBone(int32_t index);
-  const TFF7Parts& GetBone(int32_t index) const;
+  TFieldBone& GetBone(int32_t index);
+  const TFieldBone& GetBone(int32_t index) const;
   // Bone and everything hanging from it, posed at the current frame from base (the
   // root's joint is base itself: the root never turns), in drawing order.
   std::vector<TPosedJoint> PoseFrom(int32_t bone, const TMatrix4& base) const;
@@ -149,7 +149,7 @@ public:
   // read error", and nothing changed, when they hold no whole frame.
   void ReplaceAnimation(std::string_view bytes);
 
-  std::vector<std::unique_ptr<TFF7Parts>> Bones; // 0 is the root
+  std::vector<std::unique_ptr<TFieldBone>> Bones; // 0 is the root
   TMemoryStream AnimData;                        // the whole A file
   int32_t FrameCount = 0;
   int32_t SelectedBone = -1;

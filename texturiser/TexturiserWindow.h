@@ -1,6 +1,6 @@
 #pragma once
 
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 #include "geometry/Matrix.h"
 #include "render/CgWindow.h"
 #include "render/textures.h"
@@ -19,13 +19,13 @@
 
 namespace palkor {
 
-class TfrmTex;
+class TTexturiserWindow;
 
 // The Texturiser's picture: the part being edited, in a GL context of its own.
 class TTexView : public TCGForm {
   Q_OBJECT
 public:
-  explicit TTexView(TfrmTex& owner, QWidget* parent = nullptr);
+  explicit TTexView(TTexturiserWindow& owner, QWidget* parent = nullptr);
 
 protected:
   void initializeGL() override;
@@ -33,7 +33,7 @@ protected:
   void paintGL() override;
 
 private:
-  TfrmTex& FOwner;
+  TTexturiserWindow& FOwner;
 };
 
 // "Texturiser": a modal editor for one P file on disk. Its edits are made on a copy of
@@ -41,11 +41,11 @@ private:
 // the picture, keeping the textures Load RSD gave it. Made once and kept, so it keeps its
 // state between openings; it is not closed, nor another file opened, over edits not
 // saved without asking.
-class TfrmTex : public QDialog {
+class TTexturiserWindow : public QDialog {
   Q_OBJECT
 public:
-  explicit TfrmTex(QWidget* parent = nullptr);
-  ~TfrmTex() override;
+  explicit TTexturiserWindow(QWidget* parent = nullptr);
+  ~TTexturiserWindow() override;
 
   // The commands with their answers known (the buttons ask through the dialogs). Open P
   // reads and checks the new file first, then asks about the open one's unsaved edits

@@ -13,20 +13,20 @@ namespace palkor {
 
 // "Animation Output": the options of File > Render Animation. Made once and kept, so
 // its settings last for the run.
-class TfrmPakMove : public QDialog {
+class TRenderOptionsDialog : public QDialog {
   Q_OBJECT
 public:
-  explicit TfrmPakMove(QWidget* parent = nullptr);
+  explicit TRenderOptionsDialog(QWidget* parent = nullptr);
 
   TFrameOutputOptions Options() const;
   bool AllAnimations() const { return chkAll->isChecked(); }
 
   QLineEdit* eOutput;
-  QPushButton* Button1;
-  QSlider *trkAnim, *trkX, *trkY, *trkZ;
-  QLabel *lAnim, *lX, *lY, *lZ;
+  QPushButton* btnChooseOutput;
+  QSlider *trkRepeat, *trkX, *trkY, *trkZ;
+  QLabel *lRepeat, *lX, *lY, *lZ;
   QCheckBox *chkPng, *chkAll;
-  QPushButton *BitBtn1, *BitBtn2;
+  QPushButton *btnOK, *btnCancel;
 };
 
 } // namespace palkor

@@ -1,4 +1,4 @@
-#include "archive/LGPNull.h"
+#include "archive/FolderArchive.h"
 
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
@@ -13,7 +13,7 @@ using namespace palkor::fixtures;
 
 namespace {
 
-class LGPNullTest : public ::testing::Test {
+class FolderArchiveTest : public ::testing::Test {
 protected:
   TTempDir Dir;
   void SetUp() override {
@@ -29,8 +29,8 @@ protected:
 
 } // namespace
 
-TEST_F(LGPNullTest, TheFolderFilesAreTheMembers) {
-  auto archive = TNullLGP::CreateFromFolder(Dir.Path());
+TEST_F(FolderArchiveTest, TheFolderFilesAreTheMembers) {
+  auto archive = TFolderArchive::CreateFromFolder(Dir.Path());
   EXPECT_EQ(archive->FileName(), Dir.Path() + "/");
   EXPECT_EQ(archive->Creator(), "Quenmark");
   EXPECT_EQ(archive->Trailer(), "Null LGP");
@@ -55,8 +55,8 @@ TEST_F(LGPNullTest, TheFolderFilesAreTheMembers) {
   EXPECT_EQ(archive->GetEntry(hrc).Size, 13);
 }
 
-TEST_F(LGPNullTest, MembersAreReadAsTheyAreNowAndReplacedWhole) {
-  auto archive = TNullLGP::CreateFromFolder(Dir.Path() + "//");
+TEST_F(FolderArchiveTest, MembersAreReadAsTheyAreNowAndReplacedWhole) {
+  auto archive = TFolderArchive::CreateFromFolder(Dir.Path() + "//");
   EXPECT_EQ(archive->FileName(), Dir.Path() + "/");
   int32_t hrc = archive->IndexOf("AAAA.HRC");
   WriteFile(Dir.File("AAAA.HRC"), "skeleton text, grown since the scan");
@@ -71,8 +71,8 @@ TEST_F(LGPNullTest, MembersAreReadAsTheyAreNowAndReplacedWhole) {
   EXPECT_EQ(ListFolderFiles(Dir.Path()).size(), 2u);
 }
 
-TEST_F(LGPNullTest, MissingFilesAndFoldersGiveTheFileMessages) {
-  auto archive = TNullLGP::CreateFromFolder(Dir.Path());
+TEST_F(FolderArchiveTest, MissingFilesAndFoldersGiveTheFileMessages) {
+  auto archive = TFolderArchive::CreateFromFolder(Dir.Path());
   int32_t hrc = archive->IndexOf("AAAA.HRC");
   std::filesystem::remove(Dir.File("AAAA.HRC"));
   TMemoryStream dest;
@@ -88,21 +88,21 @@ TEST_F(LGPNullTest, MissingFilesAndFoldersGiveTheFileMessages) {
   EXPECT_THROW(archive->WriteMember(hrc, dest), EFCreateError);
   EXPECT_THROW(archive->ReadMember(5, dest), EListError);
 
-  EXPECT_EQ(TNullLGP::CreateFromFolder(Dir.File("no-such-folder"))->Count(), 0);
-  EXPECT_EQ(TNullLGP::CreateFromFolder(Dir.File("sub"))->Count(), 0);
+  EXPECT_EQ(TFolderArchive::CreateFromFolder(Dir.File("no-such-folder"))->Count(), 0);
+  EXPECT_EQ(TFolderArchive::CreateFromFolder(Dir.File("sub"))->Count(), 0);
 }
 
-TEST_F(LGPNullTest, TheArchiveKindFollowsThePath) {
+TEST_F(FolderArchiveTest, TheArchiveKindFollowsThePath) {
   WriteFile(Dir.File("char.lgp"), BuildLGP(TLGPFixture().Add("X.P", "x")));
   TArchiveKind folder = ArchiveKindForPath(Dir.Path());
   TArchiveKind file = ArchiveKindForPath(Dir.File("char.lgp"));
   TArchiveKind missing = ArchiveKindForPath(Dir.File("missing"));
-  EXPECT_EQ(folder.Class, &TNullLGP::Class());
+  EXPECT_EQ(folder.Class, &TFolderArchive::Class());
   EXPECT_EQ(file.Class, &TLGPFile::Class());
   EXPECT_EQ(missing.Class, &TLGPFile::Class());
   auto reopened = folder.Open();
-  EXPECT_EQ(&reopened->ClassType(), &TNullLGP::Class());
-  EXPECT_STREQ(reopened->ClassType().ClassName(), "TNullLGP");
+  EXPECT_EQ(&reopened->ClassType(), &TFolderArchive::Class());
+  EXPECT_STREQ(reopened->ClassType().ClassName(), "TFolderArchive");
   EXPECT_EQ(reopened->Count(), 3);
   EXPECT_EQ(file.Open()->Count(), 1);
   EXPECT_THROW(missing.Open(), EFOpenError);

@@ -1,5 +1,5 @@
 // Help > Contents and About.
-#include "app/pakmain.h"
+#include "app/MainWindow.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -8,7 +8,7 @@
 
 namespace palkor {
 
-void TfrmPalkorMain::ShowHelpContents() {
+void TMainWindow::ShowHelpContents() {
   QDialog help(this);
   help.setWindowTitle("Palkor Help");
   auto* layout = new QVBoxLayout(&help);
@@ -36,7 +36,7 @@ void TfrmPalkorMain::ShowHelpContents() {
   help.exec();
 }
 
-void TfrmPalkorMain::ShowAbout() {
+void TMainWindow::ShowAbout() {
   QDialog about(this);
   about.setWindowTitle("About Palkor");
   auto* layout = new QVBoxLayout(&about);

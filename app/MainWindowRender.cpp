@@ -1,5 +1,5 @@
 // File > Render Animation: the viewer's own frames written as numbered image files.
-#include "app/pakmain.h"
+#include "app/MainWindow.h"
 
 #include "app/frameoutput.h"
 #include "platform/StringList.h"
@@ -36,11 +36,11 @@ private:
 
 } // namespace
 
-void TfrmPalkorMain::RenderAnimation(bool showDialog) {
+void TMainWindow::RenderAnimation(bool showDialog) {
   // What the viewer shows is what is rendered.
   if (!frmViewer->FieldModel && !frmViewer->BattleModel) throw Exception("No model selected");
-  if (showDialog && frmPakMove->exec() != QDialog::Accepted) return;
-  const bool all = frmPakMove->AllAnimations();
+  if (showDialog && frmRenderOptions->exec() != QDialog::Accepted) return;
+  const bool all = frmRenderOptions->AllAnimations();
   // Every animation is the model list's: the list must be the shown model's.
   if (all) {
     std::string shownName, shownAnim;
@@ -56,7 +56,7 @@ void TfrmPalkorMain::RenderAnimation(bool showDialog) {
   frmViewer->pControls->hide();
   frmViewer->SetEditable(false);
   struct TPanelsBack {
-    TfrmPalkorMain& Main;
+    TMainWindow& Main;
     ~TPanelsBack() {
       Main.frmViewer->pControls->show();
       Main.frmViewer->SetEditable(Main.aEditable->isChecked());
@@ -65,7 +65,7 @@ void TfrmPalkorMain::RenderAnimation(bool showDialog) {
   QApplication::processEvents();
   aAnimation->setChecked(false);
 
-  const TFrameOutputOptions options = frmPakMove->Options();
+  const TFrameOutputOptions options = frmRenderOptions->Options();
   TViewerFrames target(*frmViewer);
   int32_t written = 0;
   for (int a = 0; a < (all ? cmbAnims->count() : 1); ++a) {

@@ -10,7 +10,7 @@
 //   polygon: 2 unused, three unsigned 16-bit vertex indices, 16 unused
 //   group: fourteen 32-bit words: type, first polygon, polygon count, vertex base, seven
 //     unused, texture-coordinate base, texture flag, texture index
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 
 #include "geometry/Conventions.h"
 

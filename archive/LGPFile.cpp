@@ -8,7 +8,7 @@
 //   member:  20-byte name, signed 32-bit data size N, N bytes of data
 //   trailer: whatever follows the member with the highest offset (the game's files end
 //            in a short text); read only by the verifying open, 255 bytes at most
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 
 #include "platform/Memory.h"
 #include "platform/StringList.h"

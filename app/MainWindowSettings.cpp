@@ -1,7 +1,7 @@
 // What the main window keeps between runs: "quenmark.ini" (section "Palkor": Left, Top,
 // Width, Height, WS, Filter, BackColour; one section per toolbar for its place), where the
 // catalogue cache and the filter file are.
-#include "app/pakmain.h"
+#include "app/MainWindow.h"
 
 #include "platform/Files.h"
 
@@ -66,7 +66,7 @@ TPalkorPaths TPalkorPaths::Default() {
   return paths;
 }
 
-void TfrmPalkorMain::LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea,
+void TMainWindow::LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea,
                                        int defaultRow) {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   ini.beginGroup(toolbar->objectName());
@@ -83,7 +83,7 @@ void TfrmPalkorMain::LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaul
   ini.endGroup();
 }
 
-void TfrmPalkorMain::SaveToolbarLayout(QToolBar* toolbar) {
+void TMainWindow::SaveToolbarLayout(QToolBar* toolbar) {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   ini.beginGroup(toolbar->objectName());
   Qt::ToolBarArea area = toolBarArea(toolbar);
@@ -102,18 +102,18 @@ void TfrmPalkorMain::SaveToolbarLayout(QToolBar* toolbar) {
 
 // Beside the design's keys, which stay written, the toolkit's own record of the toolbars:
 // rows, order, floating state and positions.
-void TfrmPalkorMain::RestoreToolbarState() {
+void TMainWindow::RestoreToolbarState() {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   const QByteArray state = ini.value("Palkor/ToolbarState").toByteArray();
   if (!state.isEmpty()) restoreState(state);
 }
 
-QStringList TfrmPalkorMain::RecentArchives() const {
+QStringList TMainWindow::RecentArchives() const {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   return ini.value("Palkor/Recent").toStringList();
 }
 
-void TfrmPalkorMain::AddRecentArchive(const std::string& path) {
+void TMainWindow::AddRecentArchive(const std::string& path) {
   QString entry = QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath();
   if (path.size() > 1 && path.back() == '/' && !entry.endsWith('/')) entry += '/';
   QStringList recent = RecentArchives();
@@ -124,14 +124,14 @@ void TfrmPalkorMain::AddRecentArchive(const std::string& path) {
   ini.setValue("Palkor/Recent", recent);
 }
 
-void TfrmPalkorMain::ForgetRecentArchive(const std::string& path) {
+void TMainWindow::ForgetRecentArchive(const std::string& path) {
   QStringList recent = RecentArchives();
   recent.removeAll(QFile::decodeName(path.c_str()));
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   ini.setValue("Palkor/Recent", recent);
 }
 
-void TfrmPalkorMain::LoadSettings() {
+void TMainWindow::LoadSettings() {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   ini.beginGroup("Palkor");
   move(ini.value("Left", x()).toInt(), ini.value("Top", y()).toInt());
@@ -151,7 +151,7 @@ void TfrmPalkorMain::LoadSettings() {
   ini.endGroup();
 }
 
-void TfrmPalkorMain::SaveSettings() {
+void TMainWindow::SaveSettings() {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   ini.beginGroup("Palkor");
   QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();

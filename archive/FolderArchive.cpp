@@ -1,4 +1,4 @@
-#include "archive/LGPNull.h"
+#include "archive/FolderArchive.h"
 
 #include "platform/Files.h"
 
@@ -11,21 +11,21 @@ namespace {
 
 class TNullLGPClass : public TLGPFileClass {
 public:
-  const char* ClassName() const override { return "TNullLGP"; }
+  const char* ClassName() const override { return "TFolderArchive"; }
   std::unique_ptr<TLGPFile> Create(const std::string& fileName, bool verify) const override {
-    return TNullLGP::CreateFromFolder(fileName);
+    return TFolderArchive::CreateFromFolder(fileName);
   }
 };
 
 } // namespace
 
-const TLGPFileClass& TNullLGP::Class() {
+const TLGPFileClass& TFolderArchive::Class() {
   static const TNullLGPClass instance;
   return instance;
 }
 
-std::unique_ptr<TNullLGP> TNullLGP::CreateFromFolder(const std::string& folder) {
-  std::unique_ptr<TNullLGP> archive(new TNullLGP());
+std::unique_ptr<TFolderArchive> TFolderArchive::CreateFromFolder(const std::string& folder) {
+  std::unique_ptr<TFolderArchive> archive(new TFolderArchive());
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   if (path != "/") path += '/';
@@ -48,7 +48,7 @@ namespace {
 
 class TNullLGPMemberReader : public TLGPMemberReader {
 public:
-  explicit TNullLGPMemberReader(const TNullLGP& archive) : FArchive(archive) {}
+  explicit TNullLGPMemberReader(const TFolderArchive& archive) : FArchive(archive) {}
 
   void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
     TLGPEntry entry = FArchive.GetEntry(index);
@@ -58,29 +58,29 @@ public:
   }
 
 private:
-  const TNullLGP& FArchive;
+  const TFolderArchive& FArchive;
 };
 
 } // namespace
 
-std::unique_ptr<TLGPMemberReader> TNullLGP::OpenMemberReader() {
+std::unique_ptr<TLGPMemberReader> TFolderArchive::OpenMemberReader() {
   return std::make_unique<TNullLGPMemberReader>(*this);
 }
 
-void TNullLGP::ReadMember(int32_t index, TStream& dest) {
+void TFolderArchive::ReadMember(int32_t index, TStream& dest) {
   CheckListIndex(index, Count());
   OpenMemberReader()->Read(index, dest);
 }
 
 // Writers of one folder take turns under a lock on the folder itself: its files are
 // replaced by renaming, so a lock on one of them would be lost with it.
-void TNullLGP::WriteMember(int32_t index, TStream& source) {
+void TFolderArchive::WriteMember(int32_t index, TStream& source) {
   TLGPEntry entry = GetEntry(index);
   TPathLock lock(FileName(), ArchiveLockWaiter(FileName()));
   ReplaceFileFromStream(FileName() + entry.Name, source);
 }
 
-void TNullLGP::ModifyMember(int32_t index,
+void TFolderArchive::ModifyMember(int32_t index,
                             const std::function<std::string(std::string_view)>& change) {
   TLGPEntry entry = GetEntry(index);
   TPathLock lock(FileName(), ArchiveLockWaiter(FileName()));
@@ -89,7 +89,7 @@ void TNullLGP::ModifyMember(int32_t index,
 
 TArchiveKind ArchiveKindForPath(const std::string& path) {
   TArchiveKind kind;
-  kind.Class = DirectoryExists(path) ? &TNullLGP::Class() : &TLGPFile::Class();
+  kind.Class = DirectoryExists(path) ? &TFolderArchive::Class() : &TLGPFile::Class();
   kind.Path = path;
   return kind;
 }

@@ -1,4 +1,4 @@
-#include "app/pakmove.h"
+#include "app/RenderOptionsDialog.h"
 
 #include "platform/Dialogs.h"
 
@@ -8,7 +8,7 @@
 
 namespace palkor {
 
-TfrmPakMove::TfrmPakMove(QWidget* parent) : QDialog(parent) {
+TRenderOptionsDialog::TRenderOptionsDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Animation Output");
   setFixedSize(371, 231);
   auto* grid = new QGridLayout(this);
@@ -16,11 +16,11 @@ TfrmPakMove::TfrmPakMove(QWidget* parent) : QDialog(parent) {
   grid->addWidget(new QLabel("Output folder:", this), 0, 0);
   eOutput = new QLineEdit(this);
   grid->addWidget(eOutput, 0, 1, 1, 2);
-  Button1 = new QPushButton("...", this);
-  Button1->setFixedWidth(30);
-  grid->addWidget(Button1, 0, 3);
+  btnChooseOutput = new QPushButton("...", this);
+  btnChooseOutput->setFixedWidth(30);
+  grid->addWidget(btnChooseOutput, 0, 3);
   // The prefix is used as typed; the chooser fills in a folder ending with "/".
-  connect(Button1, &QPushButton::clicked, this, [this] {
+  connect(btnChooseOutput, &QPushButton::clicked, this, [this] {
     std::string folder;
     if (Dialogs().ChooseFolder(QFile::encodeName(eOutput->text()).toStdString(), folder))
       eOutput->setText(QFile::decodeName(folder.c_str()) + "/");
@@ -41,7 +41,7 @@ TfrmPakMove::TfrmPakMove(QWidget* parent) : QDialog(parent) {
     grid->addWidget(label, line, 3);
     connect(slider, &QSlider::valueChanged, label, [label](int value) { label->setNum(value); });
   };
-  row("# animations:", trkAnim, lAnim, 1, 50, 0, 1);
+  row("# animations:", trkRepeat, lRepeat, 1, 50, 0, 1);
   row("X increment:", trkX, lX, 0, 359, 10, 2);
   row("Y increment:", trkY, lY, 0, 359, 10, 3);
   row("Z increment:", trkZ, lZ, 0, 359, 10, 4);
@@ -51,21 +51,21 @@ TfrmPakMove::TfrmPakMove(QWidget* parent) : QDialog(parent) {
   grid->addWidget(chkPng, 5, 0, 1, 2);
   grid->addWidget(chkAll, 5, 2, 1, 2);
   auto* buttons = new QHBoxLayout();
-  BitBtn1 = new QPushButton("OK", this);
-  BitBtn2 = new QPushButton("Cancel", this);
-  BitBtn1->setDefault(true);
+  btnOK = new QPushButton("OK", this);
+  btnCancel = new QPushButton("Cancel", this);
+  btnOK->setDefault(true);
   buttons->addStretch();
-  buttons->addWidget(BitBtn1);
-  buttons->addWidget(BitBtn2);
+  buttons->addWidget(btnOK);
+  buttons->addWidget(btnCancel);
   grid->addLayout(buttons, 6, 0, 1, 4);
-  connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
-  connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-TFrameOutputOptions TfrmPakMove::Options() const {
+TFrameOutputOptions TRenderOptionsDialog::Options() const {
   TFrameOutputOptions options;
   options.Prefix = QFile::encodeName(eOutput->text()).toStdString();
-  options.Repeat = trkAnim->value();
+  options.Repeat = trkRepeat->value();
   options.IncX = trkX->value();
   options.IncY = trkY->value();
   options.IncZ = trkZ->value();

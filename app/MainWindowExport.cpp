@@ -1,10 +1,10 @@
 // File > Export glTF, Export All Models and Import Animation: the main window's side of
 // the export and import jobs that palkor-cli export, export-all and import-anim run too.
-#include "app/pakmain.h"
+#include "app/MainWindow.h"
 
 #include "render/QtText.h"
 
-#include "archive/LGPNull.h"
+#include "archive/FolderArchive.h"
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
@@ -50,7 +50,7 @@ struct TWaitCursor {
 
 } // namespace
 
-TShownModels TfrmPalkorMain::ShownForExport(std::string& model, std::string& current) const {
+TShownModels TMainWindow::ShownForExport(std::string& model, std::string& current) const {
   // A battle model is shown as soon as it is chosen in the list, a field model once one
   // of its animations is. The viewer may still show a model of an archive opened before,
   // or the one before the list's choice: those are not the list's model.
@@ -66,7 +66,7 @@ TShownModels TfrmPalkorMain::ShownForExport(std::string& model, std::string& cur
                         : std::string();
     return shown;
   }
-  const TFF7Model* field = frmViewer->FieldModel.get();
+  const TFieldModel* field = frmViewer->FieldModel.get();
   const std::string archive = ArchiveKindForPath(Catalogue.ArchivePath).Path;
   if (field && size_t(index) < Catalogue.ModelList.size() &&
       SameTextASCII(field->HRCName, Catalogue.ModelList[size_t(index)].Name) &&
@@ -79,7 +79,7 @@ TShownModels TfrmPalkorMain::ShownForExport(std::string& model, std::string& cur
   throw Exception("No model selected");
 }
 
-void TfrmPalkorMain::ExportGltf() {
+void TMainWindow::ExportGltf() {
   std::string model, current;
   ShownForExport(model, current);
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
@@ -111,7 +111,7 @@ void TfrmPalkorMain::ExportGltf() {
   StatusText("Exported " + FileName(QFileInfo(QFile::decodeName(path.c_str())).fileName()));
 }
 
-void TfrmPalkorMain::ExportAllModels() {
+void TMainWindow::ExportAllModels() {
   if (Catalogue.ModelItems.empty()) throw Exception("No archive open");
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   std::string folder;
@@ -139,7 +139,7 @@ void TfrmPalkorMain::ExportAllModels() {
   Dialogs().ShowMessage(ExportAllSummary(result, folder));
 }
 
-void TfrmPalkorMain::ImportAnimation() {
+void TMainWindow::ImportAnimation() {
   std::string model, current;
   const TShownModels shown = ShownForExport(model, current);
   const bool battle = shown.Battle != nullptr;
@@ -175,7 +175,7 @@ void TfrmPalkorMain::ImportAnimation() {
       shownBattle.AnimIndex = anim;
     } else {
       // A step that Edit > Undo takes back, as any edit of the animation.
-      TFF7Model& shownField = *frmViewer->FieldModel;
+      TFieldModel& shownField = *frmViewer->FieldModel;
       frmViewer->Document.ReplaceAnimation(
           ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps),
           "Import " + QString::fromStdString(names[size_t(chosen)]));
