@@ -150,6 +150,15 @@ void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOpt
   }
 }
 
+TFieldAnimations FieldAnimationsOf(TLGPFile& archive, const TCatalogue& catalogue, int32_t k) {
+  // One the archive no longer holds is no pose to compare with.
+  return {catalogue.AnimationsFor(k, false), [&archive](const std::string& name) {
+            const int32_t index = archive.IndexOf(name);
+            return index < 0 ? std::string()
+                             : std::string(archive.ReadMemberToMemory(index)->View());
+          }};
+}
+
 int32_t ChooseGltfAnimation(const TGltfAnimationFile& file, const std::string& from) {
   if (!from.empty()) return file.AnimationNamed(from);
   if (file.AnimationNames().empty()) throw Exception(Format("no animations in %s", file.Path()));
@@ -178,7 +187,8 @@ void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
   TFF7Model field(archive, catalogue.ModelList[size_t(k)].Name, archive.GetEntry(index).Name);
   TGltfAnimationFile gltf(file);
   field.ReplaceAnimation(ImportFieldAnimation(field, field.AnimData.View(), gltf,
-                                              ChooseGltfAnimation(gltf, from), fps));
+                                              ChooseGltfAnimation(gltf, from), fps,
+                                              FieldAnimationsOf(archive, catalogue, k)));
   field.SaveAnimation();
 }
 
