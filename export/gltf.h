@@ -13,10 +13,10 @@ namespace palkor {
 class TFF7Model;
 class TBattleModel;
 
-// Every exported file uses these axes and units: glTF's +Y up, the model's front facing
-// +Z, as the viewer shows the model unturned; one field model unit is 5 cm, and battle
-// models come at the viewer's scale of 0.04 of that. The viewer's floor is y = 0, with
-// the model lifted above it as the viewer lifts it.
+// Every exported file uses these axes and units: glTF's +Y up, the model facing the way
+// its data faces, as the viewer shows it unturned; one field model unit is 5 cm, and
+// battle models come at the viewer's scale of 0.04 of that. The viewer's floor is y = 0,
+// with the model lifted above it as the viewer lifts it.
 constexpr float GltfMetresPerUnit = 0.05f;
 
 // A field animation to export: the A member's name as the archive spells it, and its
