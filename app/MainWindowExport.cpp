@@ -104,9 +104,11 @@ void TMainWindow::ExportGltf() {
   const TExportItem item = frmExport->OnlyCurrent()
                                ? ResolveExportItem(*archive, Catalogue, model, {current}, filter)
                                : offered;
+  TGltfOptions options;
+  options.BindPose = frmExport->BindPose();
   {
     TWaitCursor wait;
-    ExportItemToFile(*archive, item, TGltfOptions(), path, shown);
+    ExportItemToFile(*archive, item, options, path, shown);
   }
   StatusText("Exported " + FileName(QFileInfo(QFile::decodeName(path.c_str())).fileName()));
 }
@@ -114,6 +116,14 @@ void TMainWindow::ExportGltf() {
 void TMainWindow::ExportAllModels() {
   if (Catalogue.ModelItems.empty()) throw Exception("No archive open");
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  // The bind pose, chosen as in Export glTF, and kept for both.
+  int pose = frmExport->BindPose() == TBindPose::FirstFrame ? 1 : 0;
+  if (!Dialogs().ChooseItem("Export All Models", "Bind pose of every model:", BindPoseNames(),
+                            pose))
+    return;
+  frmExport->SetBindPose(pose == 1 ? TBindPose::FirstFrame : TBindPose::Zero);
+  TGltfOptions options;
+  options.BindPose = frmExport->BindPose();
   std::string folder;
   if (!Dialogs().ChooseFolder(ArchiveFolder(kind), folder)) return;
   std::vector<TExportItem> items;
@@ -130,7 +140,7 @@ void TMainWindow::ExportAllModels() {
   progress.setValue(0);
   const int32_t jobs = std::max(1, QThread::idealThreadCount());
   const TExportAllProgress result =
-      ExportAll(kind, items, folder, TGltfOptions(), jobs, [&](const TExportAllProgress& now) {
+      ExportAll(kind, items, folder, options, jobs, [&](const TExportAllProgress& now) {
         progress.setValue(now.Done);
         QApplication::processEvents();
         return !progress.wasCanceled();
@@ -174,10 +184,13 @@ void TMainWindow::ImportAnimation() {
       shownBattle.SetAnimation(anim, ImportBattleAnimation(shownBattle, anim, *file, chosen, fps));
       shownBattle.AnimIndex = anim;
     } else {
-      // A step that Edit > Undo takes back, as any edit of the animation.
+      // A step that Edit > Undo takes back, as any edit of the animation. The file's bind
+      // pose may be frame 0 of any animation offered for the model.
       TFieldModel& shownField = *frmViewer->FieldModel;
+      std::unique_ptr<TLGPFile> archive = ArchiveKindForPath(Catalogue.ArchivePath).Open();
       frmViewer->Document.ReplaceAnimation(
-          ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps),
+          ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps,
+                               FieldAnimationsOf(*archive, Catalogue, ChosenModel())),
           "Import " + QString::fromStdString(names[size_t(chosen)]));
     }
   }

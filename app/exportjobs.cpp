@@ -150,6 +150,15 @@ void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOpt
   }
 }
 
+TFieldAnimations FieldAnimationsOf(TLGPFile& archive, const TCatalogue& catalogue, int32_t k) {
+  // One the archive no longer holds is no pose to compare with.
+  return {catalogue.AnimationsFor(k, false), [&archive](const std::string& name) {
+            const int32_t index = archive.IndexOf(name);
+            return index < 0 ? std::string()
+                             : std::string(archive.ReadMemberToMemory(index)->View());
+          }};
+}
+
 int32_t ChooseGltfAnimation(const TGltfAnimationFile& file, const std::string& from) {
   if (!from.empty()) return file.AnimationNamed(from);
   if (file.AnimationNames().empty()) throw Exception(Format("no animations in %s", file.Path()));
@@ -181,7 +190,8 @@ void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
   // The new member keeps header words and leading triples of the member as it is when
   // the archive's lock is had, not as it was read above.
   archive.ModifyMember(index, [&](std::string_view current) {
-    std::string bytes = ImportFieldAnimation(field, current, gltf, animation, fps);
+    std::string bytes = ImportFieldAnimation(field, current, gltf, animation, fps,
+                                             FieldAnimationsOf(archive, catalogue, k));
     if (AnimFrameCount(int64_t(bytes.size()), field.BoneCount()) < 1) throw EReadError();
     return bytes;
   });

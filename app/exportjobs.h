@@ -72,6 +72,10 @@ void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
                                 const std::string& model, const std::string& file,
                                 const std::string& anim, const std::string& from, int32_t fps);
 
+// The animations whose frame 0 a glTF file of field model k may be bound in: every one
+// offered for the model (filter off), read from archive when they are compared.
+TFieldAnimations FieldAnimationsOf(TLGPFile& archive, const TCatalogue& catalogue, int32_t k);
+
 // The animation of file named from, or its first; "no animations in %s".
 int32_t ChooseGltfAnimation(const TGltfAnimationFile& file, const std::string& from);
 

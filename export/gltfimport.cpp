@@ -7,6 +7,12 @@
 // bind pose has every bone unturned; a bone's turn relative to its parent is then
 // K(parent)^-1 K(bone), whose rotation is the bone's turn and whose translation, for the
 // root, is its move.
+// That holds for a bind pose that turns no bone. In general K is the turn from the bind
+// pose B (each joint's transform in the model's space), so the pose is P = K B and a
+// bone's own transform P(parent)^-1 P(bone). B is not in the file as such: the inverse
+// bind matrices hold it only with the joints' axes, which another program may have
+// changed. Their translations survive that, so B is chosen among the poses it can be (as
+// the exporter writes them) by the joints' places.
 //
 // A .glb file, all numbers u32 LE:
 //   0   "glTF", version, total length
@@ -20,12 +26,14 @@
 #include "export/gltfimport.h"
 
 #include "battle/BattleModel.h"
+#include "export/gltf.h"
 #include "field/FieldModel.h"
 #include "geometry/Conventions.h"
 #include "platform/Convert.h"
 #include "platform/Exceptions.h"
 #include "platform/Memory.h"
 #include "platform/Streams.h"
+#include "platform/StringList.h"
 
 #include <nlohmann/json.hpp>
 #include <tiny_gltf.h>
@@ -482,6 +490,42 @@ bool IsNumbers(const TMatrix4& m) {
   return std::all_of(m.M, m.M + 16, [](float v) { return std::isfinite(v); });
 }
 
+// Each bone's joint node and its inverse bind matrix: the first skin with a joint of the
+// bone's name. "no joint named %s in %s".
+void SkinJoints(const TGltfAnimationFile::TImpl& file, const std::vector<std::string>& names,
+                const std::string& path, std::vector<int32_t>& joints,
+                std::vector<TMatrix4>& inverseBinds) {
+  const tinygltf::Model& model = file.Model;
+  std::map<size_t, std::vector<float>> skinInverses; // each skin's, read once
+  for (const std::string& name : names) {
+    int32_t found = -1;
+    TMatrix4 inverse = TMatrix4::Identity();
+    for (size_t s = 0; s < model.skins.size() && found < 0; ++s) {
+      const tinygltf::Skin& skin = model.skins[s];
+      for (size_t j = 0; j < skin.joints.size() && found < 0; ++j) {
+        int node = skin.joints[j];
+        if (node < 0 || size_t(node) >= model.nodes.size() ||
+            model.nodes[size_t(node)].name != name)
+          continue;
+        found = node;
+        if (skin.inverseBindMatrices >= 0) {
+          auto all = skinInverses.find(s);
+          if (all == skinInverses.end())
+            all = skinInverses.emplace(s, ReadFloats(file, skin.inverseBindMatrices, path)).first;
+          if (all->second.size() < (j + 1) * 16)
+            Invalid(path, "a skin has too few inverse bind matrices");
+          std::copy(&all->second[j * 16], &all->second[j * 16] + 16, inverse.M);
+          if (!IsNumbers(inverse))
+            Invalid(path, Format("skin %d has an inverse bind matrix that is not a number", s));
+        }
+      }
+    }
+    if (found < 0) throw Exception(Format("no joint named %s in %s", name, path));
+    joints.push_back(found);
+    inverseBinds.push_back(inverse);
+  }
+}
+
 } // namespace
 
 TGltfAnimationFile::TGltfAnimationFile(const std::string& path)
@@ -597,37 +641,9 @@ TGltfAnimationFile::SkeletonPoses(int32_t animation, int32_t fps,
   TReadingScope reading("glTF file \"" + FPath + "\"");
   const int32_t frames = FrameCount(animation, fps);
 
-  // Each bone's joint, and its inverse bind matrix: the first skin with a joint so named.
-  std::map<size_t, std::vector<float>> skinInverses; // each skin's, read once
   std::vector<int32_t> joints;
   std::vector<TMatrix4> inverseBinds;
-  for (const std::string& name : names) {
-    int32_t found = -1;
-    TMatrix4 inverse = TMatrix4::Identity();
-    for (size_t s = 0; s < model.skins.size() && found < 0; ++s) {
-      const tinygltf::Skin& skin = model.skins[s];
-      for (size_t j = 0; j < skin.joints.size() && found < 0; ++j) {
-        int node = skin.joints[j];
-        if (node < 0 || size_t(node) >= model.nodes.size() ||
-            model.nodes[size_t(node)].name != name)
-          continue;
-        found = node;
-        if (skin.inverseBindMatrices >= 0) {
-          auto all = skinInverses.find(s);
-          if (all == skinInverses.end())
-            all = skinInverses.emplace(s, ReadFloats(*Impl, skin.inverseBindMatrices, FPath)).first;
-          if (all->second.size() < (j + 1) * 16)
-            Invalid(FPath, "a skin has too few inverse bind matrices");
-          std::copy(&all->second[j * 16], &all->second[j * 16] + 16, inverse.M);
-          if (!IsNumbers(inverse))
-            Invalid(FPath, Format("skin %d has an inverse bind matrix that is not a number", s));
-        }
-      }
-    }
-    if (found < 0) throw Exception(Format("no joint named %s in %s", name, FPath));
-    joints.push_back(found);
-    inverseBinds.push_back(inverse);
-  }
+  SkinJoints(*Impl, names, FPath, joints, inverseBinds);
 
   // Only the joints and their ancestors are posed, parents before children: order holds
   // them, slot gives a node's place in it (-1: a node that does not matter).
@@ -703,7 +719,153 @@ TGltfAnimationFile::SkeletonPoses(int32_t animation, int32_t fps,
   return poses;
 }
 
+size_t TGltfAnimationFile::BindPose(const std::vector<std::string>& names,
+                                    const std::vector<TBindCandidate>& candidates,
+                                    std::vector<TMatrix4>& joints) const {
+  const tinygltf::Model& model = Impl->Model;
+  std::vector<int32_t> nodes;
+  std::vector<TMatrix4> inverseBinds;
+  SkinJoints(*Impl, names, FPath, nodes, inverseBinds);
+  if (names.empty()) throw Exception(Format("no joints to read from %s", FPath));
+
+  // The model's space: that of the node above the skeleton's root joint, with the nodes'
+  // own transforms.
+  TMatrix4 w = TMatrix4::Identity();
+  for (int32_t n = Impl->Parents[size_t(nodes[0])]; n >= 0; n = Impl->Parents[size_t(n)]) {
+    const tinygltf::Node& node = model.nodes[size_t(n)];
+    w = NodeMatrix(node, node.translation, node.rotation, node.scale) * w;
+  }
+  const TMatrix4 wInverse = w.AffineInverse();
+  std::vector<TMatrix4> bound;
+  for (const TMatrix4& inverse : inverseBinds) bound.push_back(wInverse * inverse.AffineInverse());
+
+  auto relative = [](const std::vector<TMatrix4>& pose, size_t b) {
+    const TVec3 p = pose[b].Translation(), origin = pose[0].Translation();
+    return TVec3{p.X - origin.X, p.Y - origin.Y, p.Z - origin.Z};
+  };
+  auto placedWithin = [&](const std::vector<TMatrix4>& pose, float tolerance) {
+    for (size_t b = 0; b < pose.size(); ++b) {
+      const TVec3 a = relative(pose, b), c = relative(bound, b);
+      if (!(std::hypot(a.X - c.X, a.Y - c.Y, a.Z - c.Z) <= tolerance)) return false;
+    }
+    return true;
+  };
+  auto turnedAlike = [&](const std::vector<TMatrix4>& pose) {
+    for (size_t b = 0; b < pose.size(); ++b)
+      for (int i = 0; i < 11; ++i)
+        if (i % 4 != 3 && !(std::abs(pose[b].M[i] - bound[b].M[i]) <= 1e-4f)) return false;
+    return true;
+  };
+
+  int64_t placed = -1;
+  for (size_t c = 0; c < candidates.size(); ++c) {
+    std::vector<TMatrix4> pose = candidates[c]();
+    if (pose.size() != names.size()) continue;
+    // The tolerances follow the candidate's size, which a damaged file cannot inflate.
+    float size = 1;
+    for (size_t b = 0; b < pose.size(); ++b) {
+      const TVec3 r = relative(pose, b);
+      size = std::max(size, std::hypot(r.X, r.Y, r.Z));
+    }
+    if (placedWithin(pose, 1e-4f * size) && turnedAlike(pose)) {
+      joints = std::move(pose);
+      return c;
+    }
+    if (placed < 0 && placedWithin(pose, 1e-3f * size)) {
+      placed = int64_t(c);
+      joints = std::move(pose);
+    }
+  }
+  if (placed >= 0) return size_t(placed);
+  throw Exception(Format("Cannot tell the bind pose of %s: its joints lie where neither every "
+                         "rotation 0 nor frame 0 of any of the model's animations puts them",
+                         FPath));
+}
+
 namespace {
+
+// poses from SkeletonPoses, turns from the bind pose bind, as each bone's own transform
+// relative to its parent's joint: P = K B, then P(parent)^-1 P(bone), which for a bone
+// with a parent is B(parent)^-1 (K(parent)^-1 K(bone)) B(bone).
+void RebaseOnBindPose(std::vector<std::vector<TMatrix4>>& poses,
+                      const std::vector<int32_t>& parents, const std::vector<TMatrix4>& bind) {
+  std::vector<TMatrix4> parentInverse(bind.size(), TMatrix4::Identity());
+  for (size_t b = 0; b < bind.size(); ++b) {
+    const int32_t parent = parents[b];
+    if (parent >= 0 && size_t(parent) < bind.size())
+      parentInverse[b] = bind[size_t(parent)].AffineInverse();
+  }
+  for (std::vector<TMatrix4>& pose : poses)
+    for (size_t b = 0; b < pose.size() && b < bind.size(); ++b)
+      pose[b] = parentInverse[b] * pose[b] * bind[b];
+}
+
+// The file's first animation's name, or "".
+std::string FirstAnimationName(const TGltfAnimationFile& file) {
+  const std::vector<std::string> names = file.AnimationNames();
+  return names.empty() ? std::string() : names[0];
+}
+
+// The poses a field model's file may be bound in, in the order they are tried: every
+// rotation 0, then frame 0 of the animation named as the file's first, then of the
+// others. The model's own animation comes from memory (it may hold edits not yet
+// saved), and from others as well when they name it.
+std::vector<TBindCandidate> FieldBindCandidates(const TFieldModel& model, const std::string& first,
+                                                const TFieldAnimations& others) {
+  std::vector<TBindCandidate> candidates{[&model] { return FieldBindJoints(model, nullptr); }};
+  auto frameZero = [&model](const std::string& name, std::string_view bytes) {
+    if (AnimFrameCount(int64_t(bytes.size()), model.BoneCount()) < 1)
+      return std::vector<TMatrix4>{};
+    const TFieldAnimation anim{name, bytes};
+    return FieldBindJoints(model, &anim);
+  };
+  std::vector<std::string> names;
+  auto listed = [&](const std::string& name) {
+    for (const std::string& n : names)
+      if (SameTextASCII(n, name)) return true;
+    return false;
+  };
+  if (!model.AnimName.empty()) names.push_back(model.AnimName);
+  for (const std::string& name : others.Names)
+    if (!listed(name)) names.push_back(name);
+  // The file's first animation's namesake first; the rest as they are.
+  std::stable_partition(names.begin(), names.end(), [&](const std::string& name) {
+    return SameTextASCII(Latin1ToUTF8(name), first);
+  });
+  for (const std::string& name : names) {
+    if (SameTextASCII(name, model.AnimName))
+      candidates.push_back(
+          [&model, name, frameZero] { return frameZero(name, model.AnimData.View()); });
+    bool inOthers = false;
+    for (const std::string& other : others.Names) inOthers = inOthers || SameTextASCII(other, name);
+    if (inOthers && others.Read)
+      candidates.push_back(
+          [&others, name, frameZero] { return frameZero(name, others.Read(name)); });
+  }
+  return candidates;
+}
+
+// The poses a battle model's file may be bound in, in the order they are tried: every
+// rotation and offset 0, then frame 0 of the animation the file's first is named after,
+// then of the others.
+std::vector<TBindCandidate> BattleBindCandidates(const TBattleModel& model,
+                                                 const std::string& first) {
+  std::vector<TBindCandidate> candidates{[&model] { return BattleBindJoints(model, -1); }};
+  std::vector<int32_t> order;
+  for (int32_t a = 0; a < model.AnimCount(); ++a) order.push_back(a);
+  int32_t number = 0;
+  const std::string prefix = "Animation ";
+  if (first.compare(0, prefix.size(), prefix) == 0 &&
+      TryStrToInt(std::string_view(first).substr(prefix.size()), number) && number >= 1 &&
+      number <= model.AnimCount())
+    std::rotate(order.begin(), order.begin() + (number - 1), order.begin() + number);
+  for (int32_t a : order)
+    candidates.push_back([&model, a] {
+      return model.Anims->Anims[size_t(a)].Frames.empty() ? std::vector<TMatrix4>{}
+                                                          : BattleBindJoints(model, a);
+    });
+  return candidates;
+}
 
 bool SameTurn(const TMatrix4& a, const TMatrix4& b, float tolerance) {
   for (int i = 0; i < 12; ++i)
@@ -720,7 +882,8 @@ void AppendF32LE(std::string& out, float value) {
 } // namespace
 
 std::string ImportFieldAnimation(const TFieldModel& model, std::string_view old,
-                                 const TGltfAnimationFile& file, int32_t animation, int32_t fps) {
+                                 const TGltfAnimationFile& file, int32_t animation, int32_t fps,
+                                 const TFieldAnimations& others) {
   const int32_t bones = model.BoneCount();
   std::vector<std::string> names;
   std::vector<int32_t> parents;
@@ -728,8 +891,10 @@ std::string ImportFieldAnimation(const TFieldModel& model, std::string_view old,
     names.push_back(Latin1ToUTF8(bone->Name));
     parents.push_back(bone->Parent);
   }
-  const std::vector<std::vector<TMatrix4>> poses =
-      file.SkeletonPoses(animation, fps, names, parents);
+  std::vector<std::vector<TMatrix4>> poses = file.SkeletonPoses(animation, fps, names, parents);
+  std::vector<TMatrix4> bind;
+  file.BindPose(names, FieldBindCandidates(model, FirstAnimationName(file), others), bind);
+  RebaseOnBindPose(poses, parents, bind);
 
   const int32_t oldFrames = AnimFrameCount(int64_t(old.size()), bones);
   const int64_t frameSize = AnimFrameSize(bones);
@@ -784,8 +949,10 @@ std::vector<TBattleFrame> ImportBattleAnimation(const TBattleModel& model, int32
     int32_t parent = model.Bones[size_t(b)].Parent;
     parents.push_back(parent >= -1 && parent < model.BoneCount ? parent + 1 : -1);
   }
-  const std::vector<std::vector<TMatrix4>> poses =
-      file.SkeletonPoses(animation, fps, names, parents);
+  std::vector<std::vector<TMatrix4>> poses = file.SkeletonPoses(animation, fps, names, parents);
+  std::vector<TMatrix4> bind;
+  file.BindPose(names, BattleBindCandidates(model, FirstAnimationName(file)), bind);
+  RebaseOnBindPose(poses, parents, bind);
 
   auto degrees = [](int16_t v) { return BattleAngle(v); };
   auto units = [](float angle) {

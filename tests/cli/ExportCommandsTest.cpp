@@ -286,3 +286,38 @@ TEST_F(ExportCommand, ImportsRacingIntoOneBattleModelLoseNoChange) {
     ASSERT_EQ(framesOf(after, 1), framesOf(before, 0)) << "round " << round;
   }
 }
+
+TEST_F(ExportCommand, FilesBoundInTheFirstFrameComeBackThroughImportAnim) {
+  const std::string knight = Dir.File("knight.glb"), golem = Dir.File("golem.glb");
+  for (const auto& [archive, model, out] :
+       {std::tuple{Char, "knig.hrc", knight}, std::tuple{Battle, "rt", golem}}) {
+    auto r = RunCli({"export", archive, model, out, "--bind-pose", "first-frame"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out + r.Err, "");
+  }
+  ASSERT_EQ(RunCli({"export", Char, "knig.hrc", Dir.File("zero.glb")}).ExitCode, 0);
+  EXPECT_TRUE(ReadFileBytes(knight) != ReadFileBytes(Dir.File("zero.glb")));
+  const std::string frames = RunCli({"battle", Battle, "rt", "--frames"}).Out;
+  const std::string wave = RunCli({"extract", Char, "KNWV.A"}).Out;
+
+  // The knight is bound in the walk's frame 0, which the archive holds: the wave comes
+  // back into its own member byte for byte, and the golem's animations value for value.
+  auto r = RunCli({"import-anim", Char, "KNIG.HRC", knight, "KNWV.A", "--from", "KNWV.A"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(RunCli({"extract", Char, "KNWV.A"}).Out, wave);
+  for (const char* anim : {"1", "2"}) {
+    r = RunCli(
+        {"import-anim", Battle, "rt", golem, anim, "--from", std::string("Animation ") + anim});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  }
+  EXPECT_EQ(RunCli({"battle", Battle, "rt", "--frames"}).Out, frames);
+
+  // export-all takes the choice for every model; anything else is wrong usage.
+  ASSERT_EQ(RunCli({"export-all", Char, Dir.File("all"), "--bind-pose", "first-frame"}).ExitCode,
+            0);
+  EXPECT_TRUE(ReadFileBytes(Dir.File("all/KNIG.glb")) == ReadFileBytes(knight));
+  for (const char* command : {"export", "export-all"})
+    EXPECT_EQ(
+        RunCli({command, Char, "knig.hrc", Dir.File("x.glb"), "--bind-pose", "rest"}).ExitCode, 2)
+        << command;
+}

@@ -7,6 +7,7 @@
 #include "export/gltf.h"
 #include "field/FieldModel.h"
 #include "fixtures/Demo.h"
+#include "fixtures/FieldWriters.h"
 #include "fixtures/GltfParts.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
@@ -70,6 +71,69 @@ void SaveGlb(const tinygltf::Model& model, const std::string& path) {
   WriteFile(path, out.str());
 }
 
+// The knight's file at from saved to to as another program might save it: every joint
+// node with new local axes, and the node above the skeleton turned to another up axis.
+void SaveWithOtherAxes(const std::string& from, const std::string& to) {
+  tinygltf::Model gltf = LoadGltf(ReadFileBytes(from), true);
+  const tinygltf::Skin& skin = gltf.skins.at(0);
+
+  // Every joint node gets new local axes C: its world M becomes M C and its inverse bind
+  // C^-1 IBM, so that the skinned pose stays. A node's local transform L becomes
+  // C(parent)^-1 L C, at every key.
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> angle(-180, 180);
+  std::map<int, TMatrix4> axes;
+  for (int joint : skin.joints)
+    axes[joint] = BattleBoneTurn({angle(random), angle(random), angle(random)});
+  std::map<int, int> parentOf;
+  for (size_t n = 0; n < gltf.nodes.size(); ++n)
+    for (int child : gltf.nodes[n].children) parentOf[child] = int(n);
+  auto above = [&](int node) {
+    auto p = parentOf.find(node);
+    return p != parentOf.end() && axes.count(p->second) ? axes[p->second] : TMatrix4::Identity();
+  };
+  auto rebase = [&](int node, TVec3 t, TQuat r) {
+    TMatrix4 local = TMatrix4::Translation(t.X, t.Y, t.Z) * TMatrix4::FromQuat(r);
+    TMatrix4 changed = above(node).AffineInverse() * local * axes[node];
+    return std::pair{changed.Translation(), changed.RotationPart()};
+  };
+  // The node above the skeleton turns the model too (another program's up axis): its
+  // matrix W becomes W', and the inverse binds IBM W W'^-1.
+  tinygltf::Node& top = gltf.nodes.at(size_t(NodeNamed(gltf, "KNIG")));
+  const TMatrix4 w = NodeMatrix(top);
+  top.rotation = {std::sqrt(0.5), 0, 0, -std::sqrt(0.5)};
+  const TMatrix4 wChange = w * NodeMatrix(top).AffineInverse();
+  std::vector<float> inverse = AccessorFloats(gltf, skin.inverseBindMatrices);
+  for (size_t j = 0; j < skin.joints.size(); ++j) {
+    TMatrix4 ibm;
+    std::copy(&inverse[j * 16], &inverse[j * 16] + 16, ibm.M);
+    TMatrix4 changed = axes[skin.joints[j]].AffineInverse() * ibm * wChange;
+    std::copy(changed.M, changed.M + 16, &inverse[j * 16]);
+  }
+  SetAccessorFloats(gltf, skin.inverseBindMatrices, inverse);
+  // Each animation's keys; a node's translation, the same at every key, goes into the node.
+  const std::vector<tinygltf::Node> nodes = gltf.nodes;
+  for (tinygltf::Animation& animation : gltf.animations)
+    for (tinygltf::AnimationChannel& channel : animation.channels) {
+      ASSERT_EQ(channel.target_path, "rotation");
+      const int node = channel.target_node;
+      const auto& n = nodes[size_t(node)];
+      TVec3 t = n.translation.empty() ? TVec3{}
+                                      : TVec3{float(n.translation[0]), float(n.translation[1]),
+                                              float(n.translation[2])};
+      tinygltf::AnimationSampler& sampler = animation.samplers[size_t(channel.sampler)];
+      std::vector<float> keys = AccessorFloats(gltf, sampler.output), changed;
+      for (size_t k = 0; k < keys.size(); k += 4) {
+        TQuat q = rebase(node, t, {keys[k], keys[k + 1], keys[k + 2], keys[k + 3]}).second;
+        changed.insert(changed.end(), {q.X, q.Y, q.Z, q.W});
+      }
+      auto [moved, turned] = rebase(node, t, {keys[0], keys[1], keys[2], keys[3]});
+      gltf.nodes[size_t(node)].translation = {moved.X, moved.Y, moved.Z};
+      sampler.output = AddAccessor(gltf, changed, TINYGLTF_TYPE_VEC4);
+    }
+  SaveGlb(gltf, to);
+}
+
 class GltfImport : public ::testing::Test {
 protected:
   TTempDir Dir;
@@ -104,6 +168,12 @@ protected:
   std::string ImportError(const std::string& path) {
     const std::string wave(Member(*Char, "KNWV.A"));
     return ErrorOf([&] { ImportFieldAnimation(*Knight, wave, TGltfAnimationFile(path), 0, 30); });
+  }
+
+  // The knight's animations in the archive, as the importer may look through them.
+  TFieldAnimations Offered() {
+    return {{"KNWA.A", "KNWV.A"},
+            [this](const std::string& name) { return std::string(Member(*Char, name)); }};
   }
 
   // Expects animation, an A file for the knight, to turn every bone as the walk does at
@@ -192,65 +262,81 @@ TEST_F(GltfImport, BattleAnimationsComeBackWithTheirValuesAndOffsets) {
     EXPECT_TRUE(SameFrame(decoded.Anims[0].Frames[k], frames[k]));
 }
 
+TEST_F(GltfImport, FilesBoundInTheFirstFrameComeBackTheSame) {
+  TGltfOptions firstFrame;
+  firstFrame.BindPose = TBindPose::FirstFrame;
+  const std::string wave(Member(*Char, "KNWV.A")), walk(Member(*Char, "KNWA.A"));
+
+  // The knight bound in the wave's frame 0: each animation back into its own member gives
+  // the very same bytes, the wave's frame 0 read from the model, or from the archive.
+  const std::string path = Dir.File("bound.glb");
+  WriteGltfFile(ExportFieldModel(*Knight, "KNIG", {{"KNWV.A", wave}, {"KNWA.A", walk}}, firstFrame),
+                path);
+  TGltfAnimationFile file(path);
+  TFieldModel waving(*Char, "KNIG.HRC", "KNWV.A");
+  EXPECT_EQ(ImportFieldAnimation(waving, wave, file, 0, 30), wave);
+  EXPECT_EQ(ImportFieldAnimation(*Knight, walk, file, 1, 30, Offered()), walk);
+  // Without the wave to compare with, the bind pose is none the model has.
+  EXPECT_EQ(ErrorOf([&] { ImportFieldAnimation(*Knight, walk, file, 1, 30); }),
+            "Cannot tell the bind pose of " + path +
+                ": its joints lie where neither every rotation 0 nor frame 0 of any of the "
+                "model's animations puts them");
+
+  // Saved again with other joint axes, the wave renamed: the joints' places still tell.
+  tinygltf::Model renamed = LoadGltf(ReadFileBytes(path), true);
+  renamed.animations.at(0).name = "Wave";
+  SaveGlb(renamed, Dir.File("renamed.glb"));
+  SaveWithOtherAxes(Dir.File("renamed.glb"), Dir.File("axes.glb"));
+  TGltfAnimationFile axes(Dir.File("axes.glb"));
+  ExpectWalk(ImportFieldAnimation(*Knight, walk, axes, 1, 30, Offered()), 24,
+             [](int32_t k) { return k; });
+
+  // The golem bound in the attack's frame 0, its offsets included: both animations come
+  // back value for value.
+  TBattleModel golem;
+  golem.LoadFromArchive(*Battle, "RT");
+  WriteGltfFile(ExportBattleModel(golem, "RT", {1, 0}, firstFrame), Dir.File("golem.glb"));
+  TGltfAnimationFile golemFile(Dir.File("golem.glb"));
+  for (int32_t a = 0; a < 2; ++a) {
+    std::vector<TBattleFrame> frames = ImportBattleAnimation(golem, a, golemFile, 1 - a, 30);
+    const auto& original = golem.Anims->Anims[size_t(a)].Frames;
+    ASSERT_EQ(frames.size(), original.size());
+    for (size_t k = 0; k < frames.size(); ++k) EXPECT_TRUE(SameFrame(frames[k], original[k])) << k;
+  }
+}
+
+TEST_F(GltfImport, AFrameThatTurnsOnlyALastBoneIsStillToldFromTheZeroPose) {
+  // Frame 0 turns only the head, from which no joint hangs: every joint lies where it
+  // lies with every rotation 0, but the head is turned otherwise, so the file is read as
+  // bound in that frame, and the head comes back as it was.
+  const int32_t bones = Knight->BoneCount();
+  int32_t head = 0;
+  while (Knight->Bones[size_t(head)]->Name != "head") ++head;
+  // An A file's triples are those of the bones after the root.
+  std::vector<std::vector<std::array<float, 3>>> frames(
+      2, std::vector<std::array<float, 3>>(size_t(bones - 1), {0, 0, 0}));
+  frames[0][size_t(head - 1)] = {30, 0, 0};
+  frames[1][size_t(head - 1)] = {0, 40, 0};
+  const std::string nod = BuildAnimation(size_t(bones - 1), frames);
+  ASSERT_EQ(AnimRotation(nod, bones, head, 0).X, 30);
+  TGltfOptions firstFrame;
+  firstFrame.BindPose = TBindPose::FirstFrame;
+  WriteGltfFile(ExportFieldModel(*Knight, "KNIG", {{"NOD.A", nod}}, firstFrame),
+                Dir.File("nod.glb"));
+  TGltfAnimationFile file(Dir.File("nod.glb"));
+  const std::string back = ImportFieldAnimation(
+      *Knight, nod, file, 0, 30, {{"NOD.A"}, [&](const std::string&) { return nod; }});
+  ASSERT_EQ(AnimFrameCount(int64_t(back.size()), bones), 2);
+  for (int32_t k = 0; k < 2; ++k)
+    for (int32_t b = 1; b < bones; ++b)
+      EXPECT_TRUE(NearTurn(FieldBoneTurn(AnimRotation(back, bones, b, k)),
+                           FieldBoneTurn(AnimRotation(nod, bones, b, k)), 0.01))
+          << "frame " << k << " bone " << b;
+}
+
 TEST_F(GltfImport, JointsWithOtherAxesAndKeysReversedAreReadFromTheSkin) {
   const std::string path = ExportWalk();
-  tinygltf::Model gltf = LoadGltf(ReadFileBytes(path), true);
-  const tinygltf::Skin& skin = gltf.skins.at(0);
-
-  // Every joint node gets new local axes C: its world M becomes M C and its inverse bind
-  // C^-1 IBM, so that the skinned pose stays. A node's local transform L becomes
-  // C(parent)^-1 L C, at every key.
-  std::mt19937 random(7);
-  std::uniform_real_distribution<float> angle(-180, 180);
-  std::map<int, TMatrix4> axes;
-  for (int joint : skin.joints)
-    axes[joint] = BattleBoneTurn({angle(random), angle(random), angle(random)});
-  std::map<int, int> parentOf;
-  for (size_t n = 0; n < gltf.nodes.size(); ++n)
-    for (int child : gltf.nodes[n].children) parentOf[child] = int(n);
-  auto above = [&](int node) {
-    auto p = parentOf.find(node);
-    return p != parentOf.end() && axes.count(p->second) ? axes[p->second] : TMatrix4::Identity();
-  };
-  auto rebase = [&](int node, TVec3 t, TQuat r) {
-    TMatrix4 local = TMatrix4::Translation(t.X, t.Y, t.Z) * TMatrix4::FromQuat(r);
-    TMatrix4 changed = above(node).AffineInverse() * local * axes[node];
-    return std::pair{changed.Translation(), changed.RotationPart()};
-  };
-  // The node above the skeleton turns the model too (another program's up axis): its
-  // matrix W becomes W', and the inverse binds IBM W W'^-1.
-  tinygltf::Node& top = gltf.nodes.at(size_t(NodeNamed(gltf, "KNIG")));
-  const TMatrix4 w = NodeMatrix(top);
-  top.rotation = {std::sqrt(0.5), 0, 0, -std::sqrt(0.5)};
-  const TMatrix4 wChange = w * NodeMatrix(top).AffineInverse();
-  std::vector<float> inverse = AccessorFloats(gltf, skin.inverseBindMatrices);
-  for (size_t j = 0; j < skin.joints.size(); ++j) {
-    TMatrix4 ibm;
-    std::copy(&inverse[j * 16], &inverse[j * 16] + 16, ibm.M);
-    TMatrix4 changed = axes[skin.joints[j]].AffineInverse() * ibm * wChange;
-    std::copy(changed.M, changed.M + 16, &inverse[j * 16]);
-  }
-  SetAccessorFloats(gltf, skin.inverseBindMatrices, inverse);
-  tinygltf::Animation& walk = gltf.animations.at(0);
-  for (tinygltf::AnimationChannel& channel : walk.channels) {
-    ASSERT_EQ(channel.target_path, "rotation");
-    const int node = channel.target_node;
-    const auto& n = gltf.nodes[size_t(node)];
-    TVec3 t = n.translation.empty() ? TVec3{}
-                                    : TVec3{float(n.translation[0]), float(n.translation[1]),
-                                            float(n.translation[2])};
-    tinygltf::AnimationSampler& sampler = walk.samplers[size_t(channel.sampler)];
-    std::vector<float> keys = AccessorFloats(gltf, sampler.output), changed;
-    for (size_t k = 0; k < keys.size(); k += 4) {
-      TQuat q = rebase(node, t, {keys[k], keys[k + 1], keys[k + 2], keys[k + 3]}).second;
-      changed.insert(changed.end(), {q.X, q.Y, q.Z, q.W});
-    }
-    // The translation is the same at every key: it goes into the node.
-    auto [moved, turned] = rebase(node, t, {keys[0], keys[1], keys[2], keys[3]});
-    gltf.nodes[size_t(node)].translation = {moved.X, moved.Y, moved.Z};
-    sampler.output = AddAccessor(gltf, changed, TINYGLTF_TYPE_VEC4);
-  }
-  SaveGlb(gltf, Dir.File("axes.glb"));
+  SaveWithOtherAxes(path, Dir.File("axes.glb"));
   TGltfAnimationFile axesFile(Dir.File("axes.glb"));
   std::string old(Member(*Char, "KNWV.A"));
   ExpectWalk(ImportFieldAnimation(*Knight, old, axesFile, 0, 30), 24, [](int32_t k) { return k; });

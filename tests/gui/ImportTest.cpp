@@ -39,12 +39,13 @@ std::string Member(const std::string& archive, const std::string& name) {
 // none) as a .glb file.
 std::string ExportModel(const std::string& archive, const std::string& model,
                         const std::vector<std::string>& anims, const std::string& path,
-                        int32_t fps = 30) {
+                        int32_t fps = 30, TBindPose bind = TBindPose::Zero) {
   auto lgp = ArchiveKindForPath(archive).Open();
   TCatalogue catalogue;
   catalogue.AnalyseArchive(*lgp);
   TGltfOptions options;
   options.Fps = fps;
+  options.BindPose = bind;
   WriteGltfFile(ExportItem(*lgp, ResolveExportItem(*lgp, catalogue, model, anims, false), options),
                 path);
   return path;
@@ -101,16 +102,21 @@ private slots:
   }
 
   // The knight's walk, from a file of both its animations, into the walk itself or into
-  // the wave; then saved.
+  // the wave; then saved. A file bound in the walk's frame 0 is read as well: the walk is
+  // not the model's animation then, so it is looked up in the archive.
   void theKnightTakesTheWalkAndSavesIt_data() {
     QTest::addColumn<QString>("target");
-    QTest::newRow("into the walk") << "KNWA.A";
-    QTest::newRow("into the wave") << "KNWV.A";
+    QTest::addColumn<bool>("firstFrame");
+    QTest::newRow("into the walk") << "KNWA.A" << false;
+    QTest::newRow("into the wave") << "KNWV.A" << false;
+    QTest::newRow("into the wave, bound in the walk's frame 0") << "KNWV.A" << true;
   }
   void theKnightTakesTheWalkAndSavesIt() {
     QFETCH(QString, target);
+    QFETCH(bool, firstFrame);
     const std::string archive = Dir->File("char.lgp");
-    const std::string file = ExportModel(archive, "KNIG.HRC", {}, Dir->File("knig.glb"));
+    const std::string file = ExportModel(archive, "KNIG.HRC", {}, Dir->File("knig.glb"), 30,
+                                         firstFrame ? TBindPose::FirstFrame : TBindPose::Zero);
     const std::string walk = Member(archive, "KNWA.A");
     auto main = Start();
     main->OpenArchive(archive);
