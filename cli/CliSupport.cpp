@@ -1,10 +1,12 @@
 #include "cli/CliSupport.h"
 
 #include "archive/LGPNull.h"
+#include "platform/Files.h"
 #include "platform/Memory.h"
 #include "platform/StringList.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -52,7 +54,31 @@ std::string FloatText(float value) {
   return std::string(buffer, result.ptr);
 }
 
+namespace {
+
+// A request for memory failed where the code running cannot fail safely (see
+// TCannotFailScope): the process ends as a failure does, with one line and exit 1, its
+// temporary files removed. Nothing here asks for memory.
+[[noreturn]] void ExitOutOfMemory(const char* doing, size_t size) {
+  static std::atomic<bool> exiting{false};
+  if (exiting.exchange(true))
+    for (;;) ::pause(); // another thread is ending the process
+  RemoveTemporaryFiles();
+  char escaped[512], line[640];
+  EscapeControlsInto(doing, escaped, sizeof escaped);
+  const int n = std::snprintf(line, sizeof line,
+                              "%spalkor-cli: Not enough memory to %s: %zu bytes asked for\n",
+                              ::isatty(2) ? "\r\033[K" : "", escaped, size);
+  if (n > 0 && ::write(2, line, std::min(size_t(n), sizeof line - 1)) < 0) {
+    // Nothing more can be said.
+  }
+  ::_exit(1);
+}
+
+} // namespace
+
 int RunCommandLine(CLI::App& app, int argc, char** argv) {
+  SetOutOfMemoryExit(ExitOutOfMemory);
   SetArchiveLockWaitHandler([](const std::string& archive, bool waiting) {
     if (waiting && ::isatty(2))
       std::cerr << "palkor-cli: waiting for another program writing to " << EscapeControls(archive)
@@ -63,14 +89,18 @@ int RunCommandLine(CLI::App& app, int argc, char** argv) {
   } catch (const CLI::Success& e) {
     return app.exit(e); // --help, --version: to standard output
   } catch (const CLI::ParseError& e) {
-    std::cerr << "palkor-cli: " << e.what() << "\n" << app.help();
+    std::cerr << "palkor-cli: " << EscapeControls(e.what()) << "\n" << app.help();
     return 2;
   } catch (const TQuietFailure&) {
     std::fflush(stdout);
     return 1;
   } catch (const std::bad_alloc&) {
     std::fflush(stdout);
-    std::cerr << "palkor-cli: " << OutOfMemoryText() << "\n";
+    try {
+      std::cerr << "palkor-cli: " << EscapeControls(OutOfMemoryText()) << "\n";
+    } catch (const std::bad_alloc&) {
+      std::fputs("palkor-cli: Not enough memory\n", stderr); // not even for the message
+    }
     return 1;
   } catch (const std::exception& e) {
     std::fflush(stdout);
@@ -100,7 +130,7 @@ void TProgressBar::Show(int32_t done) {
 
 void TProgressBar::Message(const std::string& line) {
   if (FShow) std::fputs("\r\033[K", stderr);
-  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fprintf(stderr, "%s\n", EscapeControls(line).c_str());
   if (FShow) Show(FDone);
 }
 

@@ -11,7 +11,6 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -173,6 +172,30 @@ TEST_F(ArchiveCommands, OutputsThatAreNotRegularFilesAreWrittenInPlace) {
     EXPECT_EQ(entry.path().filename().string().rfind(".palkor-", 0), std::string::npos);
 }
 
+TEST_F(ArchiveCommands, StandardOutputByNameIsWrittenWhereTheShellLeftIt) {
+  // As "palkor-cli extract ... /dev/stdout >> log": each member lands after what the log
+  // held, whichever name the output goes by, never over its start.
+  const std::string log = Dir.File("log");
+  WriteFile(log, "first\n");
+  std::filesystem::create_symlink("/dev/stdout", Dir.File("out-link"));
+  const std::string names[] = {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1", Dir.File("out-link")};
+  palkor::testing::TCliSetup appended;
+  appended.AppendOut = log;
+  for (const std::string& name : names) {
+    auto r = RunCli({"extract", Lgp, "AAAA.HRC", name}, appended);
+    EXPECT_EQ(r.ExitCode, 0) << name << ": " << r.Err;
+  }
+  EXPECT_EQ(ReadFileBytes(log), "first\nskeletonskeletonskeletonskeleton");
+  EXPECT_TRUE(std::filesystem::is_symlink(Dir.File("out-link")));
+  // Standard input is open for reading only; a descriptor that is not open is no output.
+  palkor::testing::ExpectFailures({
+      {{"extract", Lgp, "AAAA.HRC", "/dev/stdin"},
+       "Cannot create file \"/dev/stdin\". Bad file descriptor"},
+      {{"extract", Lgp, "AAAA.HRC", "/dev/fd/987"},
+       "Cannot create file \"/dev/fd/987\". Bad file descriptor"},
+  });
+}
+
 TEST_F(ArchiveCommands, TheLongestNameTheFileSystemTakesIsWrittenAndReplaced) {
   std::string name = Dir.File(std::string(255, 'n'));
   for (const char* member : {"AAAA.HRC", "AAAB.A"}) {
@@ -206,13 +229,9 @@ TEST_F(ArchiveCommands, ATableLargerThanTheMemoryGivenFailsWithOneLine) {
     WriteFile(sparse, header);
     ASSERT_EQ(::truncate(sparse.c_str(), 16 + 27LL * 200000000 + 24), 0);
   }
-  struct rlimit old;
-  ASSERT_EQ(::getrlimit(RLIMIT_AS, &old), 0);
-  struct rlimit capped = old;
-  capped.rlim_cur = 1ULL << 30;
-  ASSERT_EQ(::setrlimit(RLIMIT_AS, &capped), 0); // the child started now inherits it
-  auto result = RunCli({"members", sparse});
-  ::setrlimit(RLIMIT_AS, &old);
+  palkor::testing::TCliSetup capped;
+  capped.AddressSpace = 1ULL << 30;
+  auto result = RunCli({"members", sparse}, capped);
   EXPECT_EQ(result.ExitCode, 1);
   EXPECT_EQ(result.Out, "");
   const std::string start = "palkor-cli: Not enough memory to read archive \"" + sparse + "\": ";
