@@ -217,6 +217,12 @@ TEST_F(ArchiveCommands, ControlBytesInNamesAndMessagesAreEscaped) {
   auto missing = RunCli({"extract", Lgp, "no\x1b[31mne"});
   EXPECT_EQ(missing.ExitCode, 1);
   EXPECT_EQ(missing.Err, "palkor-cli: no member named no\\x1B[31mne\n");
+  // Wrong usage names the argument the same way.
+  auto usage = RunCli({"members", Lgp, "x\ny"});
+  EXPECT_EQ(usage.ExitCode, 2);
+  EXPECT_EQ(usage.Err.rfind("palkor-cli: The following argument was not expected: x\\x0Ay\n", 0),
+            0u)
+      << usage.Err;
 }
 
 TEST_F(ArchiveCommands, ATableLargerThanTheMemoryGivenFailsWithOneLine) {
