@@ -4,7 +4,10 @@
 #include "field/FieldModel.h"
 #include "platform/Convert.h"
 #include "platform/Exceptions.h"
+#include "platform/Files.h"
+#include "platform/Memory.h"
 #include "platform/StringList.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
@@ -141,10 +145,23 @@ TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltf
   return ExportFieldModel(*model, item.Name, anims, options);
 }
 
+namespace {
+
+// ExportItemToFile without its message for running out of memory.
+void WriteItemFile(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
+                   const std::string& path, const TShownModels& shown) {
+  const TGltfDocument document = ExportItem(archive, item, options, shown);
+  // The JSON writer under the file's bytes cannot run out of memory safely.
+  TCannotFailScope writing("export " + item.Name);
+  WriteGltfFile(document, path);
+}
+
+} // namespace
+
 void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
                       const std::string& path, const TShownModels& shown) {
   try {
-    WriteGltfFile(ExportItem(archive, item, options, shown), path);
+    WriteItemFile(archive, item, options, path, shown);
   } catch (const std::bad_alloc&) {
     throw Exception("Out of memory: the model is too large to export");
   }
@@ -210,48 +227,85 @@ TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExp
   size_t next = 0;
   bool stopping = false;
   int32_t running = 0;
+  // What ends the whole run, once: a worker that ran out of memory (the model it was
+  // exporting, and the size asked for), or anything else a worker could not go on past.
+  std::exception_ptr fatal;
+  const TExportItem* starved = nullptr;
+  size_t starvedSize = 0;
 
   auto worker = [&] {
-    // Each thread reads the archive through its own opening.
-    std::unique_ptr<TLGPFile> reader;
-    std::string openError;
-    try {
-      reader = archive.Open();
-    } catch (const std::exception& e) {
-      openError = e.what();
-    }
-    for (;;) {
-      size_t index;
-      {
-        std::lock_guard<std::mutex> guard(lock);
-        if (stopping || next >= items.size()) break;
-        index = next++;
-        ++running;
-      }
-      const TExportItem& item = items[index];
-      std::string error = openError;
-      if (error.empty()) {
-        try {
-          ExportItemToFile(*reader, item, options, prefix + item.Name + ".glb");
-        } catch (const std::exception& e) {
-          error = e.what();
+    const TExportItem* current = nullptr;
+    // A failure here ends the run: the other workers take no more models, and it is
+    // thrown once every worker has finished the model it has under way.
+    auto stop = [&](std::exception_ptr failure, bool outOfMemory) noexcept {
+      std::lock_guard<std::mutex> guard(lock);
+      if (current) --running;
+      stopping = true;
+      if (!fatal) {
+        fatal = failure;
+        if (outOfMemory) {
+          starved = current;
+          starvedSize = FailedAllocationSize();
         }
       }
-      {
-        std::lock_guard<std::mutex> guard(lock);
-        --running;
-        ++state.Done;
-        if (!error.empty()) state.Failures.emplace_back(item.Name, error);
+    };
+    try {
+      // Each thread reads the archive through its own opening.
+      std::unique_ptr<TLGPFile> reader;
+      std::string openError;
+      try {
+        reader = archive.Open();
+      } catch (const std::bad_alloc&) {
+        throw;
+      } catch (const std::exception& e) {
+        openError = e.what();
       }
+      for (;;) {
+        {
+          std::lock_guard<std::mutex> guard(lock);
+          if (stopping || next >= items.size()) break;
+          current = &items[next++];
+          ++running;
+        }
+        const TExportItem& item = *current;
+        std::string error = openError;
+        if (error.empty()) {
+          try {
+            // The name is a member's, and may hold any byte.
+            CheckMemberFileName(item.Name);
+            WriteItemFile(*reader, item, options, prefix + item.Name + ".glb", {});
+          } catch (const std::bad_alloc&) {
+            throw;
+          } catch (const std::exception& e) {
+            error = e.what();
+          }
+        }
+        {
+          std::lock_guard<std::mutex> guard(lock);
+          if (!error.empty()) state.Failures.emplace_back(item.Name, error);
+          current = nullptr;
+          --running;
+          ++state.Done;
+        }
+        changed.notify_all();
+      }
+    } catch (const std::bad_alloc&) {
+      stop(std::current_exception(), true);
+      changed.notify_all();
+    } catch (...) {
+      stop(std::current_exception(), false);
       changed.notify_all();
     }
   };
 
   const int32_t threads = std::max(1, std::min<int32_t>(jobs, int32_t(items.size())));
   std::vector<std::thread> pool;
-  for (int32_t t = 0; t < threads; ++t) pool.emplace_back(worker);
-
-  {
+  // A failure of the caller's side (a thread that cannot be made, the progress call)
+  // stops the run as a worker's does.
+  std::exception_ptr failure;
+  try {
+    pool.reserve(size_t(threads));
+    for (int32_t t = 0; t < threads; ++t) pool.push_back(StartThread(worker));
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
       const bool finished = (stopping || next >= items.size()) && running == 0;
@@ -262,10 +316,27 @@ TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExp
       if (!goOn) stopping = true;
       if (finished) break;
       changed.wait_for(guard, std::chrono::milliseconds(100),
-                       [&] { return state.Done != now.Done; });
+                       [&] { return state.Done != now.Done || (stopping && running == 0); });
     }
+  } catch (...) {
+    failure = std::current_exception();
+    std::lock_guard<std::mutex> guard(lock);
+    stopping = true;
   }
   for (std::thread& t : pool) t.join();
+  if (failure) std::rethrow_exception(failure);
+  if (starved) {
+    std::string text = "Not enough memory to export " + starved->Name;
+    if (starvedSize > 0) text += Format(": %s bytes asked for", std::to_string(starvedSize));
+    throw Exception(text);
+  }
+  if (fatal) {
+    try {
+      std::rethrow_exception(fatal);
+    } catch (const std::bad_alloc&) {
+      throw Exception("Not enough memory to export the models");
+    }
+  }
   return state;
 }
 

@@ -90,7 +90,11 @@ struct TExportAllProgress {
 // progress is called on the calling thread after each model and at least every 100 ms
 // while models are under way; returning false stops the run once the models under way
 // are done (nothing is left half written). Creates folder when missing ("Cannot create
-// folder "%s". %s"). Returns the final progress.
+// folder "%s". %s"). A model whose name cannot name a file (see CheckMemberFileName)
+// fails as any failing model does. A thread that cannot be made ("Cannot start a
+// thread. %s"), a worker that runs out of memory ("Not enough memory to export NAME:
+// %d bytes asked for") or a progress call that throws ends the run instead: the models
+// under way are finished and the failure is thrown. Returns the final progress.
 TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExportItem>& items,
                              const std::string& folder, const TGltfOptions& options, int32_t jobs,
                              const std::function<bool(const TExportAllProgress&)>& progress);

@@ -5,6 +5,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
 #include "platform/StringList.h"
+#include "platform/Threads.h"
 #include "platform/images.h"
 
 #include <algorithm>
@@ -85,10 +86,18 @@ public:
     int32_t Number = 0;
   };
 
+  // Fails with "Cannot start a thread" when the threads cannot all be made; those made
+  // are ended first.
   explicit TImageWriter(bool png) : FPng(png) {
     unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
     FWaiting = threads + 1;
-    for (unsigned t = 0; t < threads; ++t) FThreads.emplace_back([this] { Run(); });
+    FThreads.reserve(threads);
+    try {
+      for (unsigned t = 0; t < threads; ++t) FThreads.push_back(StartThread([this] { Run(); }));
+    } catch (...) {
+      Stop();
+      throw;
+    }
   }
   ~TImageWriter() { Stop(); }
 
@@ -160,6 +169,10 @@ private:
 int32_t RenderAnimationFrames(TFrameTarget& target, const TFrameOutputOptions& options,
                               const std::string& modelPart, const std::string& animPart,
                               int32_t lastFrame, const std::function<void()>& afterFrame) {
+  // The parts come from member names, which may hold any byte: a part that would put
+  // the files elsewhere is refused before anything is drawn.
+  CheckMemberFileName(modelPart);
+  CheckMemberFileName(animPart);
   int32_t x = 0, y = 0, z = 0, n = 0;
   target.SetView(x, y, z);
   TImageWriter writer(options.Png);

@@ -68,7 +68,9 @@ private:
 // file that cannot be written stops the run with its error, the images before it
 // written. Images are encoded and written on a second thread while the next is drawn;
 // afterFrame is called after each image is drawn, and every image is written by the
-// time the function returns. Returns the number of images written.
+// time the function returns. Returns the number of images written. A model or animation
+// part that cannot be part of a file name (see CheckMemberFileName) fails before
+// anything is drawn.
 int32_t RenderAnimationFrames(TFrameTarget& target, const TFrameOutputOptions& options,
                               const std::string& modelPart, const std::string& animPart,
                               int32_t lastFrame, const std::function<void()>& afterFrame = {});

@@ -9,7 +9,7 @@ namespace palkor {
 
 namespace {
 
-class TNullLGPClass : public TLGPFileClass {
+class TFolderArchiveClass : public TLGPFileClass {
 public:
   const char* ClassName() const override { return "TFolderArchive"; }
   std::unique_ptr<TLGPFile> Create(const std::string& fileName, bool verify) const override {
@@ -20,7 +20,7 @@ public:
 } // namespace
 
 const TLGPFileClass& TFolderArchive::Class() {
-  static const TNullLGPClass instance;
+  static const TFolderArchiveClass instance;
   return instance;
 }
 
@@ -46,9 +46,9 @@ std::unique_ptr<TFolderArchive> TFolderArchive::CreateFromFolder(const std::stri
 
 namespace {
 
-class TNullLGPMemberReader : public TLGPMemberReader {
+class TFolderArchiveMemberReader : public TLGPMemberReader {
 public:
-  explicit TNullLGPMemberReader(const TFolderArchive& archive) : FArchive(archive) {}
+  explicit TFolderArchiveMemberReader(const TFolderArchive& archive) : FArchive(archive) {}
 
   void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
     TLGPEntry entry = FArchive.GetEntry(index);
@@ -64,7 +64,7 @@ private:
 } // namespace
 
 std::unique_ptr<TLGPMemberReader> TFolderArchive::OpenMemberReader() {
-  return std::make_unique<TNullLGPMemberReader>(*this);
+  return std::make_unique<TFolderArchiveMemberReader>(*this);
 }
 
 void TFolderArchive::ReadMember(int32_t index, TStream& dest) {
@@ -81,7 +81,7 @@ void TFolderArchive::WriteMember(int32_t index, TStream& source) {
 }
 
 void TFolderArchive::ModifyMember(int32_t index,
-                            const std::function<std::string(std::string_view)>& change) {
+                                  const std::function<std::string(std::string_view)>& change) {
   TLGPEntry entry = GetEntry(index);
   TPathLock lock(FileName(), ArchiveLockWaiter(FileName()));
   ReplaceFileWithBytes(FileName() + entry.Name, change(ReadFileBytes(FileName() + entry.Name)));

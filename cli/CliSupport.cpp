@@ -1,10 +1,13 @@
 #include "cli/CliSupport.h"
 
 #include "archive/FolderArchive.h"
+#include "platform/Files.h"
 #include "platform/Memory.h"
 #include "platform/StringList.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -25,7 +28,7 @@ int32_t FindMember(const TLGPFile& archive, const std::string& member) {
 
 void WriteStdout(std::string_view bytes) {
   if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
-    throw EWriteError();
+    throw EWriteError("standard output", errno != 0 ? errno : EIO);
 }
 
 void PrintLine(std::string_view line) {
@@ -52,7 +55,31 @@ std::string FloatText(float value) {
   return std::string(buffer, result.ptr);
 }
 
+namespace {
+
+// A request for memory failed where the code running cannot fail safely (see
+// TCannotFailScope): the process ends as a failure does, with one line and exit 1, its
+// temporary files removed. Nothing here asks for memory.
+[[noreturn]] void ExitOutOfMemory(const char* doing, size_t size) {
+  static std::atomic<bool> exiting{false};
+  if (exiting.exchange(true))
+    for (;;) ::pause(); // another thread is ending the process
+  RemoveTemporaryFiles();
+  char escaped[512], line[640];
+  EscapeControlsInto(doing, escaped, sizeof escaped);
+  const int n = std::snprintf(line, sizeof line,
+                              "%spalkor-cli: Not enough memory to %s: %zu bytes asked for\n",
+                              ::isatty(2) ? "\r\033[K" : "", escaped, size);
+  if (n > 0 && ::write(2, line, std::min(size_t(n), sizeof line - 1)) < 0) {
+    // Nothing more can be said.
+  }
+  ::_exit(1);
+}
+
+} // namespace
+
 int RunCommandLine(CLI::App& app, int argc, char** argv) {
+  SetOutOfMemoryExit(ExitOutOfMemory);
   SetArchiveLockWaitHandler([](const std::string& archive, bool waiting) {
     if (waiting && ::isatty(2))
       std::cerr << "palkor-cli: waiting for another program writing to " << EscapeControls(archive)
@@ -63,14 +90,18 @@ int RunCommandLine(CLI::App& app, int argc, char** argv) {
   } catch (const CLI::Success& e) {
     return app.exit(e); // --help, --version: to standard output
   } catch (const CLI::ParseError& e) {
-    std::cerr << "palkor-cli: " << e.what() << "\n" << app.help();
+    std::cerr << "palkor-cli: " << EscapeControls(e.what()) << "\n" << app.help();
     return 2;
   } catch (const TQuietFailure&) {
     std::fflush(stdout);
     return 1;
   } catch (const std::bad_alloc&) {
     std::fflush(stdout);
-    std::cerr << "palkor-cli: " << OutOfMemoryText() << "\n";
+    try {
+      std::cerr << "palkor-cli: " << EscapeControls(OutOfMemoryText()) << "\n";
+    } catch (const std::bad_alloc&) {
+      std::fputs("palkor-cli: Not enough memory\n", stderr); // not even for the message
+    }
     return 1;
   } catch (const std::exception& e) {
     std::fflush(stdout);
@@ -78,7 +109,8 @@ int RunCommandLine(CLI::App& app, int argc, char** argv) {
     return 1;
   }
   if (std::fflush(stdout) != 0) {
-    std::cerr << "palkor-cli: Stream write error\n";
+    std::cerr << "palkor-cli: " << EWriteError("standard output", errno != 0 ? errno : EIO).what()
+              << "\n";
     return 1;
   }
   return 0;
@@ -100,7 +132,7 @@ void TProgressBar::Show(int32_t done) {
 
 void TProgressBar::Message(const std::string& line) {
   if (FShow) std::fputs("\r\033[K", stderr);
-  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fprintf(stderr, "%s\n", EscapeControls(line).c_str());
   if (FShow) Show(FDone);
 }
 

@@ -40,7 +40,7 @@ public:
   ~TProgressBar();
   void Step() { Show(FDone + 1); }
   void Show(int32_t done);
-  // A line on standard error, above the bar when one is shown.
+  // A line on standard error, above the bar when one is shown, its control bytes escaped.
   void Message(const std::string& line);
 
 private:

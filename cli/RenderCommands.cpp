@@ -2,17 +2,28 @@
 #include "cli/RenderArgs.h"
 
 #include "platform/Convert.h"
+#include "platform/Exceptions.h"
 
 namespace palkor::cli {
 
 namespace {
 
-// "WxH", both positive: false otherwise.
-bool ParseSize(const std::string& text, int32_t& width, int32_t& height) {
+// The largest picture side drawn.
+constexpr int32_t MaxPictureSide = 16384;
+
+// "WxH", each 1 to MaxPictureSide; the reason in why otherwise.
+bool ParseSize(const std::string& text, int32_t& width, int32_t& height, std::string& why) {
   size_t x = text.find('x');
-  return x != std::string::npos && TryStrToInt(text.substr(0, x), width) &&
-         TryStrToInt(text.substr(x + 1), height) && width > 0 && height > 0 && width <= 16384 &&
-         height <= 16384;
+  if (x == std::string::npos || !TryStrToInt(text.substr(0, x), width) ||
+      !TryStrToInt(text.substr(x + 1), height)) {
+    why = "must be WxH with whole numbers";
+    return false;
+  }
+  if (width < 1 || height < 1 || width > MaxPictureSide || height > MaxPictureSide) {
+    why = Format("width and height must be 1 to %d", MaxPictureSide);
+    return false;
+  }
+  return true;
 }
 
 bool ParseIncrements(const std::string& text, int32_t& x, int32_t& y, int32_t& z) {
@@ -65,8 +76,9 @@ void AddRenderCommand(CLI::App& app, const std::function<void(TRenderArgs&)>& ru
   render->add_flag("--wireframe", args->Wireframe, "Polygons as lines");
   render->add_flag("--lighting", args->Lighting, "Lighting");
   render->callback([args, render, run] {
-    if (!ParseSize(args->Size, args->Width, args->Height))
-      throw CLI::ValidationError("--size", "must be WxH with positive whole numbers");
+    std::string why;
+    if (!ParseSize(args->Size, args->Width, args->Height, why))
+      throw CLI::ValidationError("--size", why);
     if (!ParseIncrements(args->Inc, args->IncX, args->IncY, args->IncZ))
       throw CLI::ValidationError("--inc", "must be X,Y,Z with each 0 to 359");
     if (!ParseColour(args->Background, args->BackColour))

@@ -10,7 +10,9 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 #include <vector>
 
@@ -42,17 +44,23 @@ void ExecRender(palkor::cli::TRenderArgs&) {
 int main(int argc, char** argv) {
   using namespace palkor;
   Arguments = argv;
-  CLI::App app{"palkor-cli: the viewer's work on the game's model archives, without a display",
-               "palkor-cli"};
-  app.set_version_flag("--version", std::string("palkor-cli ") + PALKOR_VERSION);
-  app.require_subcommand(1);
-  cli::AddArchiveCommands(app);
-  cli::AddTexCommands(app);
-  cli::AddFieldCommands(app);
-  cli::AddBattleCommands(app);
-  cli::AddCatalogueCommands(app);
-  cli::AddRenderCommand(app, ExecRender);
-  cli::AddTexturiseCommands(app);
-  cli::AddExportCommands(app);
-  return cli::RunCommandLine(app, argc, argv);
+  try {
+    CLI::App app{"palkor-cli: the viewer's work on the game's model archives, without a display",
+                 "palkor-cli"};
+    app.set_version_flag("--version", std::string("palkor-cli ") + PALKOR_VERSION);
+    app.require_subcommand(1);
+    cli::AddArchiveCommands(app);
+    cli::AddTexCommands(app);
+    cli::AddFieldCommands(app);
+    cli::AddBattleCommands(app);
+    cli::AddCatalogueCommands(app);
+    cli::AddRenderCommand(app, ExecRender);
+    cli::AddTexturiseCommands(app);
+    cli::AddExportCommands(app);
+    return cli::RunCommandLine(app, argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Not even the commands could be set up.
+    std::fputs("palkor-cli: Not enough memory\n", stderr);
+    return 1;
+  }
 }

@@ -12,7 +12,7 @@ std::string SystemErrorText(int errorNumber) {
   return text;
 }
 
-EWriteError::EWriteError(const std::string& fileName, int errorNumber) : EWriteError() {
+EWriteError::EWriteError(const std::string& target, int errorNumber) : EWriteError() {
   std::string cause;
   switch (errorNumber) {
   case ENOSPC:
@@ -30,7 +30,7 @@ EWriteError::EWriteError(const std::string& fileName, int errorNumber) : EWriteE
         !(cause.size() > 1 && cause[1] >= 'A' && cause[1] <= 'Z'))
       cause[0] = char(cause[0] - 'A' + 'a');
   }
-  AddCause(Format("%s writing \"%s\"", cause, fileName));
+  AddCause(cause + " writing " + target);
 }
 
 } // namespace palkor

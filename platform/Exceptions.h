@@ -46,9 +46,10 @@ public:
 class EWriteError : public EStreamError {
 public:
   EWriteError() : EStreamError("Stream write error") {}
-  // "Stream write error: CAUSE writing "PATH"", CAUSE the system's reason for errorNumber
-  // ("no space left on the device" for a full disk).
-  EWriteError(const std::string& fileName, int errorNumber);
+  // "Stream write error: CAUSE writing TARGET", CAUSE the system's reason for errorNumber
+  // ("no space left on the device" for a full disk), TARGET as given (a file's quoted
+  // path: QuotedPath, or "standard output").
+  EWriteError(const std::string& target, int errorNumber);
 };
 
 // "Cannot open file "%s". %s" and "Cannot create file "%s". %s".
@@ -77,6 +78,11 @@ class EConvertError : public Exception {
 // Throws EListError unless 0 <= index < count.
 inline void CheckListIndex(int64_t index, int64_t count) {
   if (index < 0 || index >= count) throw EListError(index);
+}
+
+// A path as messages name it: in double quotes.
+inline std::string QuotedPath(const std::string& path) {
+  return "\"" + path + "\"";
 }
 
 // The system's text for an errno value, as shown after "Cannot open file ...".

@@ -1,12 +1,20 @@
 #include "platform/Files.h"
 
+#include "platform/Exceptions.h"
+
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <typeinfo>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -78,6 +86,7 @@ bool WriteAll(int fd, TStream& source) {
     for (int64_t done = 0; done < n;) {
       ssize_t w = ::write(fd, chunk.data() + done, size_t(n - done));
       if (w < 0 && errno == EINTR) continue;
+      if (w == 0) errno = ENOSPC; // a write that takes nothing has met a full device
       if (w <= 0) return false;
       done += w;
     }
@@ -88,6 +97,7 @@ bool WriteAll(int fd, std::string_view bytes) {
   for (size_t done = 0; done < bytes.size();) {
     ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (w < 0 && errno == EINTR) continue;
+    if (w == 0) errno = ENOSPC; // a write that takes nothing has met a full device
     if (w <= 0) return false;
     done += size_t(w);
   }
@@ -116,37 +126,199 @@ mode_t CurrentUmask() {
 
 } // namespace
 
+void CheckMemberFileName(std::string_view name) {
+  if (name.empty() || name == "." || name == ".." ||
+      name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos)
+    throw Exception(Format("\"%s\" is not a plain file name", std::string(name)));
+  if (name.size() > NAME_MAX)
+    throw Exception(Format("\"%s\" is too long for a file name", std::string(name)));
+}
+
+namespace {
+
+// The temporary files that TReplacedFile has made and not yet put in place, kept where a
+// signal handler can find them: fixed buffers, each with an atomic state, so that the
+// handler needs neither memory nor locks. A slot is claimed (Claimed) and its name
+// written, the file is made under that name (Making), and the slot is Live until the
+// file is renamed or removed. The handler takes each Making or Live slot (Taken) and
+// removes the file named there; a slot it took is never given out again, as the process
+// is ending.
+enum : int { SlotFree, SlotClaimed, SlotMaking, SlotLive, SlotTaken };
+
+struct TTemporarySlot {
+  std::atomic<int> State{SlotFree};
+  char Name[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// Enough for export-all's most jobs (256) at a time, with the frame writer's few beside;
+// a file made while every slot is in use is made all the same, unwatched.
+constexpr int TemporarySlotCount = 320;
+TTemporarySlot TemporarySlots[TemporarySlotCount];
+// Set once the files are being removed for a process that is ending.
+std::atomic<bool> RemovingTemporaryFiles{false};
+
+void OnTerminatingSignal(int signal) {
+  RemoveTemporaryFiles();
+  // Dies of the signal as it would have without the handler: the signal, raised again
+  // with its default action, is delivered as soon as the handler returns.
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+  ::raise(signal);
+}
+
+// Installs the handlers once, for the signals that still have their default action: a
+// signal the process ignores (nohup's SIGHUP) or handles its own way is left so.
+void WatchTerminatingSignals() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction action = {};
+    action.sa_handler = OnTerminatingSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : signals) sigaddset(&action.sa_mask, signal);
+    for (int signal : signals) {
+      struct sigaction old;
+      if (::sigaction(signal, nullptr, &old) == 0 && !(old.sa_flags & SA_SIGINFO) &&
+          old.sa_handler == SIG_DFL)
+        ::sigaction(signal, &action, nullptr);
+    }
+  });
+}
+
+// Makes the temporary file named by the template temp (its last six characters
+// "XXXXXX", replaced by the name made) and records it among the live ones; returns the
+// descriptor, or -1 with errno set. slot is the slot used, or -1 when none was free.
+int MakeTemporaryFile(std::string& temp, int& slot) {
+  WatchTerminatingSignals();
+  slot = -1;
+  if (temp.size() < PATH_MAX) {
+    for (int k = 0; k < TemporarySlotCount; ++k) {
+      int expected = SlotFree;
+      if (TemporarySlots[k].State.compare_exchange_strong(expected, SlotClaimed)) {
+        slot = k;
+        break;
+      }
+    }
+  }
+  if (slot < 0) return ::mkostemp(temp.data(), O_CLOEXEC);
+  TTemporarySlot& entry = TemporarySlots[slot];
+  if (RemovingTemporaryFiles) {
+    // The process is ending of a signal and its files are being removed: none is made
+    // now, and this thread waits for the end.
+    entry.State.store(SlotFree);
+    for (;;) ::pause();
+  }
+  std::memcpy(entry.Name, temp.c_str(), temp.size() + 1);
+  entry.State.store(SlotMaking);
+  const int fd = ::mkostemp(entry.Name, O_CLOEXEC);
+  const int error = errno;
+  std::memcpy(temp.data(), entry.Name, temp.size());
+  int expected = SlotMaking;
+  if (fd < 0) {
+    if (entry.State.compare_exchange_strong(expected, SlotFree)) slot = -1;
+    errno = error;
+    return -1;
+  }
+  if (!entry.State.compare_exchange_strong(expected, SlotLive) || RemovingTemporaryFiles) {
+    // The files are being removed for a process that is ending, perhaps before this one
+    // was made: it goes too.
+    ::unlink(temp.c_str());
+  }
+  return fd;
+}
+
+// A slot given back once its file is renamed or removed.
+void ReleaseTemporarySlot(int slot) noexcept {
+  if (slot < 0) return;
+  int expected = SlotLive;
+  TemporarySlots[slot].State.compare_exchange_strong(expected, SlotFree);
+}
+
+// The descriptor path names when it is a name the system gives one of the process's own
+// descriptors (/dev/stdout, /dev/fd/1, /proc/self/fd/1, ...); -1 when it is not such a
+// name, whether the descriptor is open or not.
+int DescriptorNamed(const std::string& path) {
+  if (path == "/dev/stdin") return 0;
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  std::string_view rest;
+  const std::string self = "/proc/" + std::to_string(::getpid()) + "/fd/";
+  for (std::string_view folder :
+       {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/"),
+        std::string_view("/proc/thread-self/fd/"), std::string_view(self)})
+    if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0)
+      rest = std::string_view(path).substr(folder.size());
+  if (rest.empty() || rest.size() > 9 || rest.find_first_not_of("0123456789") != rest.npos)
+    return -1;
+  return std::stoi(std::string(rest));
+}
+
+// The path a symbolic link leads to: its text, taken from the link's folder when relative;
+// false when path is not a link.
+bool ReadLink(const std::string& path, std::string& target) {
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
+  if (n <= 0 || size_t(n) >= sizeof buffer) return false;
+  target.assign(buffer, size_t(n));
+  const size_t slash = path.rfind('/');
+  if (target[0] != '/' && slash != std::string::npos) target.insert(0, path, 0, slash + 1);
+  return true;
+}
+
+} // namespace
+
 TReplacedFile::TReplacedFile(const std::string& path) : FPath(path), FTarget(path) {
-  // An output that is not a regular file (a FIFO, a device, a terminal, /dev/stdout) is
-  // written into as it is: replacing it would put a regular file in its place and its
-  // reader would get nothing. Names under /dev and /proc are always taken so, for
-  // /dev/stdout may lead to the very file a shell opened for the output.
+  // Follow the path's links one at a time, so that a link to one of our descriptors
+  // is seen as such and a link to a missing file makes that file, the link staying.
+  for (int hops = 0;; ++hops) {
+    // One of our own descriptors (/dev/stdout, perhaps a shell's "> log" or ">> log") is
+    // written through: opening the name again would write from the start of the file
+    // and without its append mode.
+    if (const int fd = DescriptorNamed(FTarget); fd >= 0) {
+      const int flags = ::fcntl(fd, F_GETFL);
+      if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY)
+        throw EFCreateError(path, SystemErrorText(EBADF));
+      FHandle = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+      if (FHandle < 0) throw EFCreateError(path, SystemErrorText(errno));
+      FInPlace = true;
+      FDescriptor = fd;
+      return;
+    }
+    // The kernel's files under /proc are written into as they are; they cannot be
+    // replaced.
+    if (FTarget.rfind("/proc/", 0) == 0) break;
+    std::string next;
+    if (!ReadLink(FTarget, next)) break;
+    if (hops == 40) throw EFCreateError(path, SystemErrorText(ELOOP));
+    FTarget = std::move(next);
+  }
+
+  // An output that is not a regular file (a FIFO, a device, a terminal) is written into
+  // as it is: replacing it would put a regular file in its place and its reader would
+  // get nothing.
   struct stat current;
-  const bool exists = ::stat(path.c_str(), &current) == 0;
-  if (path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0 ||
+  const bool exists = ::stat(FTarget.c_str(), &current) == 0;
+  if (!exists && errno == ENAMETOOLONG) throw EFCreateError(path, SystemErrorText(errno));
+  if (FTarget.rfind("/proc/", 0) == 0 ||
       (exists && !S_ISREG(current.st_mode) && !S_ISDIR(current.st_mode))) {
-    FHandle = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    FHandle = ::open(FTarget.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (FHandle < 0) throw EFCreateError(path, SystemErrorText(errno));
     FInPlace = true;
     return;
   }
 
-  // Follow a link so that the link itself stays a link to the rewritten file.
-  if (char* real = ::realpath(path.c_str(), nullptr)) {
-    FTarget = real;
-    std::free(real);
-  }
-
-  struct stat old;
-  FExists = ::stat(FTarget.c_str(), &old) == 0;
+  FExists = exists;
   if (FExists) {
     // The same refusals as overwriting in place: a read-only file or a folder.
     int probe = ::open(FTarget.c_str(), O_WRONLY | O_CLOEXEC);
     if (probe < 0) throw EFCreateError(path, SystemErrorText(errno));
     ::close(probe);
-    FOldMode = old.st_mode & 07777;
-    FOldUid = old.st_uid;
-    FOldGid = old.st_gid;
+    FOldMode = current.st_mode & 07777;
+    FOldUid = current.st_uid;
+    FOldGid = current.st_gid;
   }
 
   size_t slash = FTarget.rfind('/');
@@ -154,15 +326,32 @@ TReplacedFile::TReplacedFile(const std::string& path) : FPath(path), FTarget(pat
   // A short name of its own, so that any name the file system takes for the file can
   // be replaced.
   FTemp = folder + ".palkor-XXXXXX";
-  FHandle = ::mkstemp(FTemp.data());
+  FHandle = MakeTemporaryFile(FTemp, FSlot);
   if (FHandle < 0) throw EFCreateError(path, SystemErrorText(errno));
 }
 
 TReplacedFile::~TReplacedFile() {
   if (FHandle < 0) return;
   ::close(FHandle);
-  if (!FInPlace) ::unlink(FTemp.c_str());
+  if (!FInPlace) {
+    ::unlink(FTemp.c_str());
+    Forget();
+  }
 }
+
+void TReplacedFile::Forget() noexcept {
+  ReleaseTemporarySlot(FSlot);
+  FSlot = -1;
+}
+
+namespace {
+
+// "Stream write error", with the system's reason and the file when the system gave one.
+EWriteError WriteFailure(const std::string& path, int error) {
+  return error != 0 ? EWriteError(QuotedPath(path), error) : EWriteError();
+}
+
+} // namespace
 
 void TReplacedFile::Commit(std::string_view bytes) {
   Commit([&](int fd) { return WriteAll(fd, bytes); });
@@ -172,13 +361,27 @@ void TReplacedFile::Commit(const std::function<bool(int)>& write) {
   if (FHandle < 0) throw EWriteError();
   const int fd = FHandle;
   if (FInPlace) {
+    // What this program printed before through the same descriptor comes first.
+    if (FDescriptor == STDOUT_FILENO) std::fflush(stdout);
+    if (FDescriptor == STDERR_FILENO) std::fflush(stderr);
+    errno = 0;
     bool written = write(fd);
+    int error = written ? 0 : errno;
     FHandle = -1;
-    if (::close(fd) != 0 && errno != EINTR) written = false;
-    if (!written) throw EWriteError();
+    if (::close(fd) != 0 && errno != EINTR && written) {
+      written = false;
+      error = errno;
+    }
+    if (!written) throw WriteFailure(FPath, error);
     return;
   }
-  bool written = write(fd) && ::fsync(fd) == 0;
+  errno = 0;
+  bool written = write(fd);
+  int error = written ? 0 : errno;
+  if (written && ::fsync(fd) != 0) {
+    written = false;
+    error = errno;
+  }
   if (written) {
     if (FExists) {
       ::fchmod(fd, mode_t(FOldMode));
@@ -193,12 +396,34 @@ void TReplacedFile::Commit(const std::function<bool(int)>& write) {
   FHandle = -1;
   if (!written) {
     ::unlink(FTemp.c_str());
-    throw EWriteError();
+    Forget();
+    throw WriteFailure(FPath, error);
   }
   if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) {
     int error = errno;
     ::unlink(FTemp.c_str());
+    Forget();
     throw EFCreateError(FPath, SystemErrorText(error));
+  }
+  Forget();
+}
+
+void RemoveTemporaryFiles() noexcept {
+  RemovingTemporaryFiles = true;
+  for (TTemporarySlot& slot : TemporarySlots) {
+    // A file being made on another thread is waited for (a moment at most: the thread
+    // may be this very one, stopped by the signal), so that it is not made after the
+    // removal and left behind when the process ends.
+    int state = slot.State.load();
+    for (int wait = 0; (state == SlotClaimed || state == SlotMaking) && wait < 200; ++wait) {
+      const struct timespec pause = {0, 1000000};
+      ::nanosleep(&pause, nullptr);
+      state = slot.State.load();
+    }
+    while ((state == SlotMaking || state == SlotLive) &&
+           !slot.State.compare_exchange_weak(state, SlotTaken)) {
+    }
+    if (state == SlotMaking || state == SlotLive) ::unlink(slot.Name);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace palkor {
@@ -29,9 +30,20 @@ bool DirectoryExists(const std::string& path);
 std::string ProgramPath();
 std::string ProgramFolder();
 
+// Checks a name made from an archive member's name before a file is named with it: a
+// member name may hold any byte, and a name that is empty, "." or "..", or that holds
+// "/", "\" or a NUL byte would put the file elsewhere or under a name cut short. Such a
+// name fails with "\"NAME\" is not a plain file name", one longer than any file system
+// here takes (255 bytes) with "\"NAME\" is too long for a file name".
+void CheckMemberFileName(std::string_view name);
+
 // Replaces the file at path with the whole of source (from its position 0), so that
-// the old file stays whole until the new one is complete on disk. An existing output
-// that is not a regular file (a FIFO, a device, /dev/stdout) is written into instead. Fails with
+// the old file stays whole until the new one is complete on disk. A path that is a
+// symbolic link replaces the file it names (made when missing); the link stays. An
+// existing output that is not a regular file (a FIFO, a device) is written into
+// instead, and a path that names one of the process's own open descriptors
+// (/dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N, or a link to one of those) is
+// written through that descriptor, at its offset and in its append mode. Fails with
 // "Cannot create file "%s". %s" when the file cannot be written (read-only, no access)
 // and "Stream write error" when writing fails; the old file is then unchanged.
 void ReplaceFileFromStream(const std::string& path, TStream& source);
@@ -41,7 +53,8 @@ void ReplaceFileWithBytes(const std::string& path, std::string_view bytes);
 // and writes it later (perhaps on another thread): the constructor makes the new file
 // beside the old one or fails with "Cannot create file"; Commit writes bytes and puts
 // the new file in the old one's place. A file never committed is removed again and the
-// old one stays as it was.
+// old one stays as it was; so is the new file when the process is ended by SIGINT,
+// SIGTERM or SIGHUP meanwhile (see RemoveTemporaryFiles).
 class TReplacedFile {
 public:
   explicit TReplacedFile(const std::string& path);
@@ -54,12 +67,23 @@ public:
   void Commit(const std::function<bool(int)>& write);
 
 private:
+  void Forget() noexcept;
+
   std::string FPath, FTarget, FTemp;
   bool FExists = false;
-  bool FInPlace = false; // not a regular file: written as it is
+  bool FInPlace = false; // not a regular file, or one of our descriptors: written as it is
   uint32_t FOldMode = 0, FOldUid = 0, FOldGid = 0;
   int FHandle = -1;
+  int FDescriptor = -1; // the process's own descriptor written through, -1 for none
+  int FSlot = -1;       // the temporary file's place among the live ones, -1 for none
 };
+
+// Removes every temporary file that a TReplacedFile has made and not yet put in place
+// or removed. Uses only calls that are safe in a signal handler: the handlers that the
+// first TReplacedFile installs for SIGINT, SIGTERM and SIGHUP (where the signal's action
+// is still the default) call it and then end the process by the signal as before, and a
+// program ending itself at once may call it too.
+void RemoveTemporaryFiles() noexcept;
 
 // Milliseconds of a steady clock, wrapping at 2^32.
 uint32_t GetTickCount();

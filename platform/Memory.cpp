@@ -4,6 +4,7 @@
 
 #include "platform/Exceptions.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -13,6 +14,8 @@ namespace palkor {
 namespace {
 
 thread_local const TReadingScope* CurrentScope = nullptr;
+thread_local const TCannotFailScope* CurrentCannotFail = nullptr;
+std::atomic<TOutOfMemoryExit> OutOfMemoryExit{nullptr};
 thread_local size_t FailedSize = 0;
 // What was being read when the request failed, kept past the scopes that unwinding ends.
 thread_local char FailedWhat[512];
@@ -27,11 +30,28 @@ TReadingScope::~TReadingScope() {
   CurrentScope = FOuter;
 }
 
+TCannotFailScope::TCannotFailScope(std::string doing)
+    : FDoing(std::move(doing)), FOuter(CurrentCannotFail) {
+  CurrentCannotFail = this;
+}
+
+TCannotFailScope::~TCannotFailScope() {
+  CurrentCannotFail = FOuter;
+}
+
+void SetOutOfMemoryExit(TOutOfMemoryExit handler) {
+  OutOfMemoryExit = handler;
+}
+
 void FailAllocation(size_t size) {
   FailedSize = size;
   std::snprintf(FailedWhat, sizeof FailedWhat, "%s",
                 CurrentScope ? CurrentScope->FWhat.c_str() : "");
   throw std::bad_alloc();
+}
+
+size_t FailedAllocationSize() {
+  return FailedSize;
 }
 
 std::string OutOfMemoryText() {
@@ -49,6 +69,8 @@ void* AllocateOrThrow(size_t size) {
       handler();
       continue;
     }
+    if (CurrentCannotFail)
+      if (TOutOfMemoryExit exit = OutOfMemoryExit) exit(CurrentCannotFail->Doing(), size);
     FailAllocation(size);
   }
 }

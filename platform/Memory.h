@@ -24,6 +24,35 @@ private:
   const TReadingScope* FOuter;
 };
 
+// Code in which a request for memory must not fail: some libraries leave an object
+// broken, or allocate in a destructor, when one does (the JSON writer under the glTF
+// export does both), and the program would then crash or abort. Inside such a scope a
+// request that cannot be met goes to the handler set with SetOutOfMemoryExit, which ends
+// the process its own way; with no handler set it fails as anywhere else.
+class TCannotFailScope {
+public:
+  // doing: what the scope does, for the handler's message ("export KNIG").
+  explicit TCannotFailScope(std::string doing);
+  ~TCannotFailScope();
+  TCannotFailScope(const TCannotFailScope&) = delete;
+  TCannotFailScope& operator=(const TCannotFailScope&) = delete;
+
+  const char* Doing() const { return FDoing.c_str(); }
+
+private:
+  std::string FDoing;
+  const TCannotFailScope* FOuter;
+};
+
+// Called, on the thread whose request failed, with the innermost scope's doing and the
+// size asked for; it must not return, and may use only what needs no memory. Any
+// thread may call it, more than once at the same time.
+using TOutOfMemoryExit = void (*)(const char* doing, size_t size);
+void SetOutOfMemoryExit(TOutOfMemoryExit handler);
+
+// The size of the running thread's last request that could not be met, 0 for none.
+size_t FailedAllocationSize();
+
 // One line for a std::bad_alloc caught now: what was being read and how much was asked
 // for ("Not enough memory to read archive "x.lgp": 48000000000 bytes asked for").
 std::string OutOfMemoryText();

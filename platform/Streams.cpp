@@ -288,17 +288,17 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 
 void TFileStream::SetSize(int64_t newSize) {
   if (newSize < 0) throw EWriteError();
-  if (::ftruncate(FHandle, newSize) != 0) throw EWriteError(FFileName, errno);
+  if (::ftruncate(FHandle, newSize) != 0) throw EWriteError(QuotedPath(FFileName), errno);
   FSize = newSize;
 }
 
 void TFileStream::Flush() {
   if (::fdatasync(FHandle) != 0 && errno != EINVAL && errno != EROFS)
-    throw EWriteError(FFileName, errno);
+    throw EWriteError(QuotedPath(FFileName), errno);
 }
 
 void TFileStream::ThrowWriteError() const {
-  if (FWriteErrno != 0) throw EWriteError(FFileName, FWriteErrno);
+  if (FWriteErrno != 0) throw EWriteError(QuotedPath(FFileName), FWriteErrno);
   throw EWriteError();
 }
 

@@ -8,21 +8,54 @@ std::string UpperCaseASCII(std::string_view text) {
   return result;
 }
 
+namespace {
+
+bool IsControl(uint8_t byte) {
+  return byte < 0x20 || byte == 0x7F;
+}
+
+// The escape of a control byte: "\xHH".
+void WriteEscape(uint8_t byte, char* out) {
+  static const char digits[] = "0123456789ABCDEF";
+  out[0] = '\\';
+  out[1] = 'x';
+  out[2] = digits[byte >> 4];
+  out[3] = digits[byte & 15];
+}
+
+} // namespace
+
 std::string EscapeControls(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
     const auto byte = uint8_t(c);
-    if (byte >= 0x20 && byte != 0x7F) {
+    if (!IsControl(byte)) {
       out += c;
       continue;
     }
-    static const char digits[] = "0123456789ABCDEF";
-    out += "\\x";
-    out += digits[byte >> 4];
-    out += digits[byte & 15];
+    char escape[4];
+    WriteEscape(byte, escape);
+    out.append(escape, sizeof escape);
   }
   return out;
+}
+
+size_t EscapeControlsInto(std::string_view text, char* out, size_t size) {
+  if (size == 0) return 0;
+  size_t n = 0;
+  for (char c : text) {
+    const auto byte = uint8_t(c);
+    const size_t length = IsControl(byte) ? 4 : 1;
+    if (n + length >= size) break;
+    if (length == 1)
+      out[n] = c;
+    else
+      WriteEscape(byte, out + n);
+    n += length;
+  }
+  out[n] = '\0';
+  return n;
 }
 
 bool SameTextASCII(std::string_view a, std::string_view b) {

@@ -16,6 +16,9 @@ std::string UpperCaseASCII(std::string_view text);
 // text with bytes below 0x20 and 0x7F written as \xHH (upper-case hexadecimal), for
 // names and messages printed one record a line.
 std::string EscapeControls(std::string_view text);
+// The same into out, for code that may not ask for memory: at most size - 1 bytes and a
+// NUL, an escape never cut in two. Returns the length written.
+size_t EscapeControlsInto(std::string_view text, char* out, size_t size);
 // True when a and b are equal ignoring the letter case of ASCII letters.
 bool SameTextASCII(std::string_view a, std::string_view b);
 

@@ -23,6 +23,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <new>
 #include <vector>
 
 namespace palkor {
@@ -38,7 +39,15 @@ struct TPNGTarget {
 
 void AppendPNGData(png_structp png, png_bytep data, png_size_t length) {
   auto* target = static_cast<TPNGTarget*>(png_get_io_ptr(png));
-  target->Bytes.append(reinterpret_cast<const char*>(data), length);
+  // An exception must not unwind through libpng's C frames: running out of memory is
+  // reported as libpng reports its own errors.
+  bool appended = true;
+  try {
+    target->Bytes.append(reinterpret_cast<const char*>(data), length);
+  } catch (const std::bad_alloc&) {
+    appended = false;
+  }
+  if (!appended) png_error(png, "insufficient memory");
 }
 
 void FlushPNGData(png_structp) {}

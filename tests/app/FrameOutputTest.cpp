@@ -81,3 +81,26 @@ TEST(FrameOutput, AFileThatCannotBeWrittenStopsTheRunAndKeepsTheImagesBefore) {
   EXPECT_TRUE(FileExists(dir.File("PK_M_A_0001.bmp")));
   EXPECT_EQ(target.Shots.size(), 3u);
 }
+
+TEST(FrameOutput, PartsThatWouldPutTheFilesElsewhereAreRefusedBeforeDrawing) {
+  TTempDir dir;
+  std::filesystem::create_directory(dir.File("out"));
+  TRecordingTarget target;
+  TFrameOutputOptions options;
+  options.Prefix = dir.File("out") + "/";
+  const std::pair<std::string, std::string> parts[] = {
+      {"M", "../A"}, // an animation name leading out of the folder
+      {"/etc", "A"}, // a model name that is a path
+      {"M\\N", "A"}, // a Windows folder separator
+      {"M", ""},     // an empty name
+  };
+  for (const auto& [model, anim] : parts) {
+    const std::string refused = model == "M" ? anim : model;
+    EXPECT_EQ(
+        palkor::testing::ErrorOf([&] { RenderAnimationFrames(target, options, model, anim, 3); }),
+        "\"" + refused + "\" is not a plain file name");
+  }
+  EXPECT_TRUE(target.Shots.empty());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("out")), {}), 0);
+}

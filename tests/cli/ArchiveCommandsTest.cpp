@@ -11,7 +11,6 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -170,9 +169,38 @@ TEST_F(ArchiveCommands, OutputsThatAreNotRegularFilesAreWrittenInPlace) {
     ASSERT_EQ(::stat(device.c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
   }
+  // A device that is always full: the system's reason and the file are named.
+  auto full = RunCli({"extract", Lgp, "AAAB.A", "/dev/full"});
+  EXPECT_EQ(full.ExitCode, 1);
+  EXPECT_EQ(full.Err,
+            "palkor-cli: Stream write error: no space left on the device writing \"/dev/full\"\n");
   // No temporary file is left anywhere.
   for (const auto& entry : std::filesystem::directory_iterator(Dir.Path()))
     EXPECT_EQ(entry.path().filename().string().rfind(".palkor-", 0), std::string::npos);
+}
+
+TEST_F(ArchiveCommands, StandardOutputByNameIsWrittenWhereTheShellLeftIt) {
+  // As "palkor-cli extract ... /dev/stdout >> log": each member lands after what the log
+  // held, whichever name the output goes by, never over its start.
+  const std::string log = Dir.File("log");
+  WriteFile(log, "first\n");
+  std::filesystem::create_symlink("/dev/stdout", Dir.File("out-link"));
+  const std::string names[] = {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1", Dir.File("out-link")};
+  palkor::testing::TCliSetup appended;
+  appended.AppendOut = log;
+  for (const std::string& name : names) {
+    auto r = RunCli({"extract", Lgp, "AAAA.HRC", name}, appended);
+    EXPECT_EQ(r.ExitCode, 0) << name << ": " << r.Err;
+  }
+  EXPECT_EQ(ReadFileBytes(log), "first\nskeletonskeletonskeletonskeleton");
+  EXPECT_TRUE(std::filesystem::is_symlink(Dir.File("out-link")));
+  // Standard input is open for reading only; a descriptor that is not open is no output.
+  palkor::testing::ExpectFailures({
+      {{"extract", Lgp, "AAAA.HRC", "/dev/stdin"},
+       "Cannot create file \"/dev/stdin\". Bad file descriptor"},
+      {{"extract", Lgp, "AAAA.HRC", "/dev/fd/987"},
+       "Cannot create file \"/dev/fd/987\". Bad file descriptor"},
+  });
 }
 
 TEST_F(ArchiveCommands, TheLongestNameTheFileSystemTakesIsWrittenAndReplaced) {
@@ -196,6 +224,12 @@ TEST_F(ArchiveCommands, ControlBytesInNamesAndMessagesAreEscaped) {
   auto missing = RunCli({"extract", Lgp, "no\x1b[31mne"});
   EXPECT_EQ(missing.ExitCode, 1);
   EXPECT_EQ(missing.Err, "palkor-cli: no member named no\\x1B[31mne\n");
+  // Wrong usage names the argument the same way.
+  auto usage = RunCli({"members", Lgp, "x\ny"});
+  EXPECT_EQ(usage.ExitCode, 2);
+  EXPECT_EQ(usage.Err.rfind("palkor-cli: The following argument was not expected: x\\x0Ay\n", 0),
+            0u)
+      << usage.Err;
 }
 
 TEST_F(ArchiveCommands, ATableLargerThanTheMemoryGivenFailsWithOneLine) {
@@ -208,13 +242,9 @@ TEST_F(ArchiveCommands, ATableLargerThanTheMemoryGivenFailsWithOneLine) {
     WriteFile(sparse, header);
     ASSERT_EQ(::truncate(sparse.c_str(), 16 + 27LL * 200000000 + 24), 0);
   }
-  struct rlimit old;
-  ASSERT_EQ(::getrlimit(RLIMIT_AS, &old), 0);
-  struct rlimit capped = old;
-  capped.rlim_cur = 1ULL << 30;
-  ASSERT_EQ(::setrlimit(RLIMIT_AS, &capped), 0); // the child started now inherits it
-  auto result = RunCli({"members", sparse});
-  ::setrlimit(RLIMIT_AS, &old);
+  palkor::testing::TCliSetup capped;
+  capped.AddressSpace = 1ULL << 30;
+  auto result = RunCli({"members", sparse}, capped);
   EXPECT_EQ(result.ExitCode, 1);
   EXPECT_EQ(result.Out, "");
   const std::string start = "palkor-cli: Not enough memory to read archive \"" + sparse + "\": ";

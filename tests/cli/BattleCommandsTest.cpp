@@ -91,5 +91,7 @@ TEST_F(BattleCommand, FramesThatCannotBeWrittenFailWithOneLine) {
       (std::string(PALKOR_CLI) + " battle " + Lgp + " xy --frames > /dev/full 2> " + err).c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(ReadFileBytes(err), "palkor-cli: Stream write error\n");
+  EXPECT_EQ(
+      ReadFileBytes(err),
+      "palkor-cli: Stream write error: no space left on the device writing standard output\n");
 }

@@ -5,41 +5,80 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
-#include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
 namespace palkor::testing {
 
-TCliResult RunCli(const std::vector<std::string>& args) {
-  fixtures::TTempDir dir;
-  std::string outPath = dir.File("out"), errPath = dir.File("err");
+namespace {
+
+// Starts palkor-cli with its standard streams opened on the files given (an empty
+// name: /dev/null) and the address space limited when limit > 0. Between fork and exec
+// the child makes only calls that are safe there, for the test may have threads.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out, bool appendOut,
+            const std::string& err, uint64_t limit) {
   std::vector<std::string> argv{PALKOR_CLI};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
+  const char* outPath = out.empty() ? "/dev/null" : out.c_str();
+  const char* errPath = err.empty() ? "/dev/null" : err.c_str();
+  const int outFlags = O_WRONLY | O_CREAT | (appendOut ? O_APPEND : O_TRUNC);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  pid_t pid;
-  int rc = posix_spawn(&pid, PALKOR_CLI, &actions, nullptr, cargv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start palkor-cli");
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("cannot start palkor-cli");
+  if (pid == 0) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int o = ::open(outPath, outFlags, 0600);
+    const int e = ::open(errPath, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || o < 0 || e < 0 || ::dup2(in, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0)
+      ::_exit(126);
+    struct sigaction standard = {};
+    standard.sa_handler = SIG_DFL;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &standard, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (limit > 0) {
+      struct rlimit capped;
+      ::getrlimit(RLIMIT_AS, &capped);
+      capped.rlim_cur = limit;
+      if (::setrlimit(RLIMIT_AS, &capped) != 0) ::_exit(126);
+    }
+    ::execve(PALKOR_CLI, cargv.data(), environ);
+    ::_exit(127);
+  }
+  return pid;
+}
+
+} // namespace
+
+pid_t StartCli(const std::vector<std::string>& args) {
+  return Spawn(args, "", false, "", 0);
+}
+
+int WaitCli(pid_t pid) {
   int status = 0;
-  waitpid(pid, &status, 0);
+  while (::waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
+TCliResult RunCli(const std::vector<std::string>& args, const TCliSetup& setup) {
+  fixtures::TTempDir dir;
+  const std::string outPath = setup.AppendOut.empty() ? dir.File("out") : setup.AppendOut;
+  const std::string errPath = dir.File("err");
   TCliResult result;
-  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.Out = ReadFileBytes(outPath);
+  result.ExitCode =
+      WaitCli(Spawn(args, outPath, !setup.AppendOut.empty(), errPath, setup.AddressSpace));
+  if (setup.AppendOut.empty()) result.Out = ReadFileBytes(outPath);
   result.Err = ReadFileBytes(errPath);
   return result;
 }

@@ -1,19 +1,37 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <utility>
 #include <vector>
 
 namespace palkor::testing {
 
 struct TCliResult {
-  int ExitCode = -1;
+  int ExitCode = -1; // 128 + the signal for a process ended by one
   std::string Out;
   std::string Err;
 };
 
+// How palkor-cli is started, beyond its arguments.
+struct TCliSetup {
+  // Standard output opened on this file for appending, kept after the run (Out is then
+  // empty); empty: a file of the runner's own, read back into Out.
+  std::string AppendOut;
+  // The address space the process may have (RLIMIT_AS), set in the child before it
+  // runs palkor-cli; 0 for no limit.
+  uint64_t AddressSpace = 0;
+};
+
 // Runs the built palkor-cli with args and collects what it printed.
-TCliResult RunCli(const std::vector<std::string>& args);
+TCliResult RunCli(const std::vector<std::string>& args, const TCliSetup& setup = {});
+
+// palkor-cli started and not yet waited for: standard input, output and error on
+// /dev/null; SIGINT, SIGTERM and SIGHUP with their default actions.
+pid_t StartCli(const std::vector<std::string>& args);
+// Waits for it; its exit code, or 128 + the signal that ended it.
+int WaitCli(pid_t pid);
 
 // Runs each case and expects it to fail with exit 1, nothing on standard output and the
 // one line "palkor-cli: MESSAGE" on standard error.

@@ -5,12 +5,15 @@
 #include "fixtures/FieldWriters.h"
 #include "fixtures/GltfParts.h"
 #include "fixtures/LGPWriter.h"
+#include "fixtures/SyntheticArchive.h"
 #include "fixtures/TempDir.h"
 #include "platform/Files.h"
 
 #include <gtest/gtest.h>
 #include <tiny_gltf.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <limits>
 #include <sstream>
@@ -320,4 +323,122 @@ TEST_F(ExportCommand, FilesBoundInTheFirstFrameComeBackThroughImportAnim) {
     EXPECT_EQ(
         RunCli({command, Char, "knig.hrc", Dir.File("x.glb"), "--bind-pose", "rest"}).ExitCode, 2)
         << command;
+}
+
+TEST_F(ExportCommand, ExportAllRefusesNamesThatLeaveTheFolderAndEscapesThemWhenPrinted) {
+  // Member names of an LGP archive may hold any byte: one leads out of OUTDIR, one (a
+  // model that fails to load) holds a line end and a terminal's escape sequence.
+  TLGPFixture fixture = BuildBrokenDemoFieldArchive();
+  for (TLGPFixtureMember& member : fixture.Members) {
+    if (member.Name == "KNIG.HRC") member.Name = "../KNIG.HRC";
+    if (member.Name == "BRKN.HRC") member.Name = "B\nR\x1b[2J.HRC";
+  }
+  const std::string archive = Dir.File("names.lgp");
+  WriteFile(archive, BuildLGP(fixture));
+  WriteFile(Dir.File("KNIG.glb"), "not to be replaced");
+  auto r = RunCli({"export-all", archive, Dir.File("models"), "--jobs", "2"});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Out, "exported 1 of 3 models\n");
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = r.Err.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(r.Err.substr(at, end - at));
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "palkor-cli: ../KNIG: \"../KNIG\" is not a plain file name",
+                       "palkor-cli: B\\x0AR\\x1B[2J: Stream read error: BRAA.P ends before the "
+                       "data it describes",
+                   }))
+      << r.Err;
+  EXPECT_TRUE(ReadFileBytes(Dir.File("KNIG.glb")) == "not to be replaced"); // not a model file
+  EXPECT_EQ(Files(Dir.File("models")), std::vector<std::string>{"HOUN.glb"});
+}
+
+namespace {
+
+// The temporary files left in folder, and whether every model file there reads whole.
+int TemporaryFilesIn(const std::string& folder) {
+  int count = 0;
+  if (std::filesystem::is_directory(folder))
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      count += entry.path().filename().string().rfind(".palkor-", 0) == 0;
+  return count;
+}
+
+} // namespace
+
+TEST_F(ExportCommand, ExportAllShortOfMemoryEndsWithOneLineNeverAnAbort) {
+  // Limits below the least with which the whole run succeeds, down to where the
+  // threads cannot be made: a thread that cannot be made, and a worker running short in
+  // the middle of a model, are met on the way.
+  constexpr uint64_t MiB = 1 << 20;
+  auto limited = [](uint64_t limit, const std::vector<std::string>& args) {
+    palkor::testing::TCliSetup setup;
+    setup.AddressSpace = limit;
+    return RunCli(args, setup);
+  };
+  const std::string folder = Dir.File("limited");
+  const std::vector<std::string> exportAll{"export-all", Char, folder, "--jobs", "2"};
+  uint64_t least = 4 * MiB; // the least that starts the program at all
+  while (limited(least, {"--version"}).ExitCode != 0) {
+    least += 2 * MiB;
+    ASSERT_LT(least, 256 * MiB);
+  }
+  uint64_t enough = least;
+  while (limited(enough, exportAll).ExitCode != 0) {
+    enough += 8 * MiB;
+    ASSERT_LT(enough, 1024 * MiB);
+  }
+  for (uint64_t limit = std::max(least, enough - 24 * MiB); limit < enough; limit += 2 * MiB) {
+    std::filesystem::remove_all(folder);
+    auto r = limited(limit, exportAll);
+    const std::string at = std::to_string(limit / MiB) + " MiB: " + r.Err;
+    ASSERT_TRUE(r.ExitCode == 0 || r.ExitCode == 1) << r.ExitCode << " at " << at;
+    if (r.ExitCode == 0) {
+      EXPECT_EQ(r.Out, "exported 2 of 2 models\n") << at;
+    } else {
+      EXPECT_FALSE(r.Err.empty()) << at; // a failure says what it was
+    }
+    for (size_t start = 0, end; (end = r.Err.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      const std::string line = r.Err.substr(start, end - start);
+      EXPECT_EQ(line.rfind("palkor-cli: ", 0), 0u) << at;
+      for (const char* library : {"std::", "terminate", "what()", "bad_alloc"})
+        EXPECT_EQ(line.find(library), std::string::npos) << at;
+    }
+    EXPECT_EQ(TemporaryFilesIn(folder), 0) << at;
+    if (std::filesystem::is_directory(folder)) {
+      for (const auto& entry : std::filesystem::directory_iterator(folder)) // each one whole
+        EXPECT_FALSE(Load(entry.path().string()).nodes.empty()) << at;
+    }
+  }
+}
+
+TEST_F(ExportCommand, ExportAllEndedBySignalsLeavesNoTemporaryFiles) {
+  TSyntheticFieldOptions options;
+  options.Models = 40;
+  options.Bones = 4;
+  std::filesystem::create_directory(Dir.File("many"));
+  const TSyntheticFieldArchive archive = WriteSyntheticFieldArchive(Dir.File("many"), options);
+  const std::string folder = Dir.File("models");
+  const std::vector<std::string> args{"export-all", archive.Path, folder, "--jobs", "2"};
+  // A whole run's length, to send the signals part of the way through.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(palkor::testing::WaitCli(palkor::testing::StartCli(args)), 0);
+  const auto whole = std::chrono::steady_clock::now() - start;
+  int ended = 0;
+  const std::pair<int, double> kills[] = {{SIGTERM, 0.15}, {SIGINT, 0.3},  {SIGHUP, 0.45},
+                                          {SIGTERM, 0.6},  {SIGINT, 0.75}, {SIGTERM, 0.9}};
+  for (const auto& [signal, part] : kills) {
+    std::filesystem::remove_all(folder);
+    const pid_t pid = palkor::testing::StartCli(args);
+    std::this_thread::sleep_for(
+        std::chrono::duration_cast<std::chrono::microseconds>(whole * part));
+    ::kill(pid, signal);
+    const int code = palkor::testing::WaitCli(pid);
+    // Ended by the signal as without a handler (or done before it came).
+    EXPECT_TRUE(code == 128 + signal || code == 0) << code;
+    ended += code == 128 + signal;
+    EXPECT_EQ(TemporaryFilesIn(folder), 0) << "signal " << signal << " at " << part;
+  }
+  EXPECT_GT(ended, 0);
 }

@@ -111,7 +111,6 @@ TEST_F(RenderCommand, BadRequestsFailWithoutWritingAnything) {
   EXPECT_TRUE(Files().empty());
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"render", Char, "knig.hrc", "--out", Out},
-           {"render", Char, "knig.hrc", "knwa.a", "--out", Out, "--size", "0x10"},
            {"render", Char, "knig.hrc", "knwa.a", "--out", Out, "--repeat", "51"},
            {"render", Char, "knig.hrc", "knwa.a", "--out", Out, "--inc", "0,360,0"},
            {"render", Char, "knig.hrc", "knwa.a", "--out", Out, "--zoom", "101"},
@@ -120,4 +119,34 @@ TEST_F(RenderCommand, BadRequestsFailWithoutWritingAnything) {
     EXPECT_EQ(RunCli(args).ExitCode, 2) << args.back();
   }
   EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(RenderCommand, ASizeOutOfRangeNamesTheLimit) {
+  for (const char* size : {"0x10", "10x0", "16385x10", "10x16385", "-1x10"}) {
+    auto r = RunCli({"render", Char, "knig.hrc", "knwa.a", "--out", Out, "--size", size});
+    EXPECT_EQ(r.ExitCode, 2) << size;
+    EXPECT_EQ(r.Err.rfind("palkor-cli: --size: width and height must be 1 to 16384\n", 0), 0u)
+        << r.Err;
+  }
+  auto r = RunCli({"render", Char, "knig.hrc", "knwa.a", "--out", Out, "--size", "wide"});
+  EXPECT_EQ(r.ExitCode, 2);
+  EXPECT_EQ(r.Err.rfind("palkor-cli: --size: must be WxH with whole numbers\n", 0), 0u) << r.Err;
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(RenderCommand, MemberNamesThatWouldPutFramesElsewhereAreRefused) {
+  // The frame names are made from member names, which may hold any byte.
+  TLGPFixture fixture = BuildDemoFieldArchive();
+  for (TLGPFixtureMember& member : fixture.Members) {
+    if (member.Name == "KNWA.A") member.Name = "K/WA.A";
+    if (member.Name == "HOUN.HRC") member.Name = "..\\HOUN.HRC";
+  }
+  WriteFile(Char, BuildLGP(fixture));
+  palkor::testing::ExpectFailures({
+      {{"render", Char, "knig.hrc", "k/wa.a", "--out", Out}, "\"K/WA\" is not a plain file name"},
+      {{"render", Char, "..\\houn.hrc", "howa.a", "--out", Out},
+       "\"..\\HOUN\" is not a plain file name"},
+  });
+  EXPECT_TRUE(Files().empty());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()), {}), 4);
 }

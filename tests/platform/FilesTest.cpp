@@ -2,15 +2,30 @@
 
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace palkor;
 using fixtures::WriteFile;
+
+namespace {
+
+// The temporary files left in folder (ListFolderFiles does not list hidden files).
+int TemporaryFilesIn(const std::string& folder) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    count += entry.path().filename().string().rfind(".palkor-", 0) == 0;
+  return count;
+}
+
+} // namespace
 
 TEST(Files, ListingTakesOnlyVisibleOrdinaryFiles) {
   fixtures::TTempDir dir;
@@ -42,6 +57,7 @@ TEST(Files, ReplacingAFileKeepsItsModeAndLinks) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   // No temporary file is left beside it.
   EXPECT_EQ(ListFolderFiles(dir.Path()).size(), 2u);
+  EXPECT_EQ(TemporaryFilesIn(dir.Path()), 0);
 }
 
 TEST(Files, AFailedReplaceLeavesTheOldFileWhole) {
@@ -58,6 +74,7 @@ TEST(Files, AFailedReplaceLeavesTheOldFileWhole) {
   EXPECT_THROW(ReplaceFileFromStream(path, broken), EWriteError);
   EXPECT_EQ(ReadFileBytes(path), "old contents");
   EXPECT_EQ(ListFolderFiles(dir.Path()).size(), 1u);
+  EXPECT_EQ(TemporaryFilesIn(dir.Path()), 0);
   // A folder in the way cannot be replaced.
   std::filesystem::create_directory(dir.File("folder"));
   try {
@@ -66,4 +83,84 @@ TEST(Files, AFailedReplaceLeavesTheOldFileWhole) {
   } catch (const EFCreateError& e) {
     EXPECT_EQ(e.Message(), "Cannot create file \"" + dir.File("folder") + "\". Is a directory");
   }
+}
+
+TEST(Files, MemberNamesThatCannotNameAFileAreRefused) {
+  for (const std::string name : {"KNIG", "[Battle] RTAA", "..a", ".hidden", "a.b.c", "\x1b[31m"})
+    EXPECT_NO_THROW(CheckMemberFileName(name)) << name;
+  const std::string plain = "is not a plain file name";
+  const std::pair<std::string, std::string> refused[] = {
+      {"", "\"\" " + plain},
+      {".", "\".\" " + plain},
+      {"..", "\"..\" " + plain},
+      {"../KNIG", "\"../KNIG\" " + plain},
+      {"/etc/x", "\"/etc/x\" " + plain},
+      {"a\\b", "\"a\\b\" " + plain},
+      {std::string("a\0b", 3), std::string("\"a\0b\" ", 6) + plain},
+      {std::string(256, 'n'), "\"" + std::string(256, 'n') + "\" is too long for a file name"},
+  };
+  for (const auto& [name, message] : refused)
+    EXPECT_EQ(palkor::testing::ErrorOf([&] { CheckMemberFileName(name); }), message);
+  EXPECT_NO_THROW(CheckMemberFileName(std::string(255, 'n')));
+}
+
+TEST(Files, ALinkToAMissingFileMakesThatFile) {
+  fixtures::TTempDir dir;
+  std::filesystem::create_directory(dir.File("sub"));
+  // An absolute link, a relative one (from the link's own folder) and a link to a link.
+  std::filesystem::create_symlink(dir.File("sub/absolute.a"), dir.File("absolute"));
+  std::filesystem::create_symlink("relative.a", dir.File("sub/relative"));
+  std::filesystem::create_symlink("sub/relative", dir.File("chain"));
+  for (const char* link : {"absolute", "sub/relative", "chain"}) {
+    ReplaceFileWithBytes(dir.File(link), link);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File(link))) << link;
+  }
+  EXPECT_EQ(ReadFileBytes(dir.File("sub/absolute.a")), "absolute");
+  EXPECT_EQ(ReadFileBytes(dir.File("sub/relative.a")), "chain");
+  // A link into a missing folder, and links in a loop, fail and leave the links.
+  std::filesystem::create_symlink(dir.File("none/x"), dir.File("nowhere"));
+  std::filesystem::create_symlink("loop2", dir.File("loop1"));
+  std::filesystem::create_symlink("loop1", dir.File("loop2"));
+  EXPECT_EQ(palkor::testing::ErrorOf([&] { ReplaceFileWithBytes(dir.File("nowhere"), "x"); }),
+            "Cannot create file \"" + dir.File("nowhere") + "\". No such file or directory");
+  EXPECT_EQ(palkor::testing::ErrorOf([&] { ReplaceFileWithBytes(dir.File("loop1"), "x"); }),
+            "Cannot create file \"" + dir.File("loop1") + "\". Too many levels of symbolic links");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("nowhere")));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("loop1")));
+  EXPECT_EQ(TemporaryFilesIn(dir.Path()) + TemporaryFilesIn(dir.File("sub")), 0);
+}
+
+TEST(Files, ANameOfOneOfOurDescriptorsIsWrittenThroughIt) {
+  fixtures::TTempDir dir;
+  // Written at the descriptor's offset, and at the end in its append mode: never from the
+  // start of the file as opening the name again would.
+  const std::string plainPath = dir.File("plain"), appendPath = dir.File("append");
+  WriteFile(plainPath, "");
+  WriteFile(appendPath, "old;");
+  const int plain = ::open(plainPath.c_str(), O_WRONLY | O_CLOEXEC);
+  const int append = ::open(appendPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  const int readOnly = ::open(plainPath.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(plain, 0);
+  ASSERT_GE(append, 0);
+  ASSERT_EQ(::write(plain, "first;", 6), 6);
+  std::filesystem::create_symlink("/dev/fd/" + std::to_string(append), dir.File("link"));
+  ReplaceFileWithBytes("/dev/fd/" + std::to_string(plain), "second;");
+  ReplaceFileWithBytes("/proc/self/fd/" + std::to_string(plain), "third");
+  ReplaceFileWithBytes(dir.File("link"), "new");
+  EXPECT_EQ(ReadFileBytes(plainPath), "first;second;third");
+  EXPECT_EQ(ReadFileBytes(appendPath), "old;new");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link")));
+  // The descriptors stay open, still the caller's.
+  EXPECT_EQ(::write(plain, "!", 1), 1);
+  EXPECT_EQ(ReadFileBytes(plainPath), "first;second;third!");
+  // A descriptor open for reading only, or not open at all, cannot be written.
+  const std::string closed = "/dev/fd/" + std::to_string(::dup(readOnly));
+  ::close(std::stoi(closed.substr(8)));
+  for (const std::string& name : {"/dev/fd/" + std::to_string(readOnly), closed})
+    EXPECT_EQ(palkor::testing::ErrorOf([&] { ReplaceFileWithBytes(name, "x"); }),
+              "Cannot create file \"" + name + "\". Bad file descriptor");
+  ::close(plain);
+  ::close(append);
+  ::close(readOnly);
+  EXPECT_EQ(TemporaryFilesIn(dir.Path()), 0);
 }

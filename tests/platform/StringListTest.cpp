@@ -58,3 +58,15 @@ TEST(StringList, UpperCasesAsciiLettersOnly) {
   EXPECT_TRUE(SameTextASCII("aBc", "AbC"));
   EXPECT_FALSE(SameTextASCII("\xe9", "\xc9"));
 }
+
+TEST(StringList, EscapingIntoABufferWritesWhatEscapeControlsWrites) {
+  const std::string text = std::string("a\nb\x1b[31m\x7f", 9) + std::string(1, '\0') + "z";
+  char buffer[64];
+  EXPECT_EQ(EscapeControlsInto(text, buffer, sizeof buffer), EscapeControls(text).size());
+  EXPECT_EQ(std::string(buffer), "a\\x0Ab\\x1B[31m\\x7F\\x00z");
+  // Cut short at a whole escape, never inside one.
+  EXPECT_EQ(EscapeControlsInto(text, buffer, 5), 1u);
+  EXPECT_EQ(std::string(buffer), "a");
+  EXPECT_EQ(EscapeControlsInto(text, buffer, 6), 5u);
+  EXPECT_EQ(std::string(buffer), "a\\x0A");
+}
