@@ -4,19 +4,19 @@
 //   three header lines, then per bone: an empty line, the bone's name, its parent's
 //   name ("root" for the implicit root), its length, and a resource line
 //   "COUNT NAME NAME ...". Bone-list entry 0 is the root; the file's bones follow.
-// RSD resource (text, name=value lines, names in any case, first match):
-//   PLY=<p file>.PLY names member <p file>.P (the value without its last two characters)
-//   NTEX=<count>, TEX[n]=<texture>.TIM names member <texture>.TEX
+// RSD resource: see field/RSD.cpp; here NTEX is 0 unless an integer, and TEX[n]=<texture>.TIM
+//   names member <texture>.TEX.
 // A animation: 36-byte header, then frames of 24 + 12 x bones bytes; each frame holds
 //   two unused triples, then X, Y, Z degrees for bones 1 to B.
 #include "field/FieldModel.h"
 
 #include "platform/Memory.h"
 
-#include "platform/DebugLog.h"
+#include "field/RSD.h"
 #include "field/tex.h"
 #include "geometry/Conventions.h"
 #include "platform/Convert.h"
+#include "platform/DebugLog.h"
 #include "platform/StringList.h"
 
 #include <map>
@@ -150,15 +150,16 @@ std::vector<std::string> ResourceNames(std::string line) {
 // its image.
 using TTextureCache = std::map<std::string, std::shared_ptr<const TTexImage>>;
 
+// The model loader's rules: NTEX 0 unless an integer, textures named as archive members.
+constexpr TRSDRules ArchiveResource{TRSDCount::ZeroUnlessInteger, TRSDTextureNames::ArchiveMember};
+
 // One resource: its RSD, the P part it names and the part's textures.
 std::unique_ptr<TFF7PPart> LoadResource(TModelMembers& members, const std::string& resource,
                                         TTextureCache& textures) {
-  TStringList rsd;
-  std::string rsdName = resource + ".rsd";
-  rsd.LoadFromStream(*ReadNamedMember(members, rsdName));
+  const std::string rsdName = resource + ".rsd";
+  const TRSDResource rsd(*ReadNamedMember(members, rsdName), rsdName, ArchiveResource);
 
-  std::string ply = rsd.Values("PLY");
-  std::string pName = ply.size() >= 2 ? ply.substr(0, ply.size() - 2) : std::string();
+  const std::string& pName = rsd.PName();
   if (pName.empty()) {
     EListError missing(-1);
     missing.AddCause(rsdName + " names no P part");
@@ -167,17 +168,12 @@ std::unique_ptr<TFF7PPart> LoadResource(TModelMembers& members, const std::strin
   auto data = ReadNamedMember(members, pName);
   auto part = ReadingMember(pName, [&] { return TFF7PPart::CreateFromStream(*data); });
 
-  int32_t textureCount = StrToIntDef(rsd.Values("NTEX"), 0);
-  for (int32_t n = 0; n < textureCount; ++n) {
-    std::string value = rsd.Values(Format("TEX[%d]", n));
-    // An entry below the count without a file name would shift every later texture.
-    if (value.size() < 2)
-      throw Exception(Format("Invalid resource %s: TEX[%d] names no texture", rsdName, n));
-    value.replace(value.size() - 2, 2, "EX");
-    std::shared_ptr<const TTexImage>& image = textures[UpperCaseASCII(value)];
+  for (int32_t n = 0; n < rsd.TextureCount(); ++n) {
+    const std::string member = rsd.TextureName(n);
+    std::shared_ptr<const TTexImage>& image = textures[UpperCaseASCII(member)];
     if (!image) {
-      auto data = ReadNamedMember(members, value);
-      image = ReadingMember(value, [&] { return LoadTEX(*data, TEXDataOffset); });
+      auto data = ReadNamedMember(members, member);
+      image = ReadingMember(member, [&] { return LoadTEX(*data, TEXDataOffset); });
     }
     part->Textures.push_back(image);
     part->Blended = true;

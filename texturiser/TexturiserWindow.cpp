@@ -1,7 +1,9 @@
 #include "texturiser/TexturiserWindow.h"
 
+#include "render/QtGuard.h"
 #include "render/QtText.h"
 
+#include "field/RSD.h"
 #include "field/tex.h"
 #include "geometry/Conventions.h"
 #include "platform/Convert.h"
@@ -9,11 +11,16 @@
 #include "platform/Files.h"
 #include "platform/StringList.h"
 #include "render/modeldraw.h"
-#include "render/scene.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
 #include <QVBoxLayout>
 
 #include <GL/gl.h>
@@ -27,8 +34,9 @@ namespace palkor {
 
 namespace {
 
-QSlider* Trackbar(int maximum, int position, int tick, QWidget* parent) {
+QSlider* Trackbar(const char* name, int maximum, int position, int tick, QWidget* parent) {
   auto* slider = new QSlider(Qt::Horizontal, parent);
+  slider->setObjectName(name);
   slider->setRange(0, maximum);
   slider->setValue(position);
   slider->setTickInterval(tick);
@@ -42,14 +50,9 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// name with the text after its last period (when that comes after the last path
-// separator) replaced by "TEX", or ".TEX" appended.
-std::string WithTEXExtension(const std::string& name) {
-  size_t dot = name.rfind('.'), separator = name.find_last_of("/\\");
-  if (dot != std::string::npos && (separator == std::string::npos || dot > separator))
-    return name.substr(0, dot) + ".TEX";
-  return name + ".TEX";
-}
+// The Texturiser's rules for an RSD the user chose: NTEX must be an integer, and each
+// texture is the file beside the RSD with its name's extension changed to TEX.
+constexpr TRSDRules FileResource{TRSDCount::Strict, TRSDTextureNames::FileWithTEXExtension};
 
 // The file at folder + name, or one whose name differs only in letter case: names in RSD
 // files are written for a system that ignores case.
@@ -106,62 +109,36 @@ void TTexView::resizeGL(int width, int height) {
   glViewport(0, 0, int(width * devicePixelRatio()), int(height * devicePixelRatio()));
 }
 
-// The eye looks along -Z at the part's centre from the Zoom distance, through a 90 degree
-// perspective of the view's shape; near and far planes close around the part.
 void TTexView::paintGL() {
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-  const double distance = std::max(double(FOwner.trkZoom->value()), 1e-3);
-  const double reach = 2 * FOwner.PartRadius() + 1;
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  gluPerspective(90.0, height() > 0 ? double(width()) / height() : 1.0,
-                 std::max(distance - reach, 1e-3 * (distance + reach)), distance + reach);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadMatrixf(FOwner.ViewTransform(distance).M);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  // Textures loaded before this context existed are made here. One that cannot be made
-  // draws untextured: Load RSD reports such failures where the context exists.
-  try {
-    FOwner.EditTextures.Add(FOwner.EditPart);
-  } catch (const std::exception&) {
-  }
-  int row = FOwner.lbVerts->currentRow();
-  if (row >= 0 && row < int(FOwner.EditPart.Vertices.size())) {
-    const TVec3& v = FOwner.EditPart.Vertices[size_t(row)];
-    glDisable(GL_TEXTURE_2D);
-    glColor3f(1, 1, 1);
-    glBegin(GL_LINES);
-    glVertex3f(v.X, v.Y, v.Z - 50);
-    glVertex3f(v.X, v.Y, v.Z + 50);
-    glVertex3f(v.X, v.Y - 50, v.Z);
-    glVertex3f(v.X, v.Y + 50, v.Z);
-    glVertex3f(v.X - 50, v.Y, v.Z);
-    glVertex3f(v.X + 50, v.Y, v.Z);
-    glEnd();
-  }
-  DrawPart(FOwner.ShownPart(), FOwner.EditTextures);
+  FOwner.Paint();
 }
 
-TTexturiserWindow::TTexturiserWindow(QWidget* parent) : QDialog(parent) {
+TTexturiserWindow::TTexturiserWindow(QWidget* parent)
+    : QDialog(parent), FDocument(new TPFileDocument(this)) {
   setWindowTitle("Texturiser");
   setModal(true);
-  resize(638, 450);
 
-  bOpenP = new QPushButton("Open P", this);
-  bSaveP = new QPushButton("Save P", this);
-  bAddTexData = new QPushButton("Add Tex Data", this);
-  bLoadRSD = new QPushButton("Load RSD", this);
+  auto button = [this](const char* caption, const char* name) {
+    auto* button = new QPushButton(caption, this);
+    button->setObjectName(name);
+    return button;
+  };
+  bOpenP = button("Open P", "bOpenP");
+  bSaveP = button("Save P", "bSaveP");
+  bAddTexData = button("Add Tex Data", "bAddTexData");
+  bLoadRSD = button("Load RSD", "bLoadRSD");
   lbGroups = new QListWidget(this);
   lbGroups->setObjectName("lbGroups");
   lbVerts = new QListWidget(this);
   lbVerts->setObjectName("lbVerts");
   chkWire = new QCheckBox("Wireframe", this);
-  TrkX = Trackbar(360, 0, 15, this);
-  TrkY = Trackbar(360, 0, 15, this);
-  TrkZ = Trackbar(360, 0, 15, this);
-  trkZoom = Trackbar(150, 30, 5, this);
+  chkWire->setObjectName("chkWire");
+  TrkX = Trackbar("TrkX", 360, 0, 15, this);
+  TrkY = Trackbar("TrkY", 360, 0, 15, this);
+  TrkZ = Trackbar("TrkZ", 360, 0, 15, this);
+  trkZoom = Trackbar("trkZoom", 150, 30, 5, this);
   View = new TTexView(*this, this);
+  View->setObjectName("View");
   View->setMinimumSize(320, 240);
 
   auto* left = new QVBoxLayout();
@@ -193,56 +170,70 @@ TTexturiserWindow::TTexturiserWindow(QWidget* parent) : QDialog(parent) {
   lbGroups->setMaximumWidth(120);
   lbVerts->setMaximumWidth(150);
 
+  // Edit: the document's steps. The actions belong to the window too, so that their keys
+  // work wherever the focus is in it.
+  auto* menus = new QMenuBar(this);
+  QMenu* edit = menus->addMenu("&Edit");
+  edit->setObjectName("menuEdit");
+  mUndo = FDocument->UndoStack().createUndoAction(this, "&Undo");
+  mUndo->setObjectName("mUndo");
+  mUndo->setShortcuts(QKeySequence::Undo);
+  mRedo = FDocument->UndoStack().createRedoAction(this, "&Redo");
+  mRedo->setObjectName("mRedo");
+  mRedo->setShortcuts(
+      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  edit->addActions({mUndo, mRedo});
+  addActions({mUndo, mRedo});
+  layout->setMenuBar(menus);
+  // The panes keep the size they had without the menu bar.
+  resize(638, 450 + menus->sizeHint().height());
+
   popGroups = new QMenu(this);
-  mDisplayThis = popGroups->addAction("Display This...");
-  mDisplayAll = popGroups->addAction("Display All");
-  mTextureOn = popGroups->addAction("Texture On");
-  mTextureOff = popGroups->addAction("Texture Off");
+  popGroups->setObjectName("popGroups");
+  auto groupAction = [this](const char* caption, const char* name) {
+    QAction* action = popGroups->addAction(caption);
+    action->setObjectName(name);
+    return action;
+  };
+  mDisplayThis = groupAction("Display This...", "mDisplayThis");
+  mDisplayAll = groupAction("Display All", "mDisplayAll");
+  mTextureOn = groupAction("Texture On", "mTextureOn");
+  mTextureOff = groupAction("Texture Off", "mTextureOff");
   for (QListWidget* list : {lbGroups, lbVerts}) {
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this,
             [this, list](const QPoint& at) { popGroups->popup(list->mapToGlobal(at)); });
   }
-  connect(mDisplayThis, &QAction::triggered, this,
-          [this] { Guarded([&] { DisplayGroup(true); }); });
-  connect(mDisplayAll, &QAction::triggered, this,
-          [this] { Guarded([&] { DisplayGroup(false); }); });
-  connect(mTextureOn, &QAction::triggered, this, [this] { Guarded([&] { TextureOn(true); }); });
-  connect(mTextureOff, &QAction::triggered, this, [this] { Guarded([&] { TextureOn(false); }); });
+  ConnectGuarded(mDisplayThis, &QAction::triggered, this, [this] { DisplayGroup(true); });
+  ConnectGuarded(mDisplayAll, &QAction::triggered, this, [this] { DisplayGroup(false); });
+  ConnectGuarded(mTextureOn, &QAction::triggered, this, [this] { TextureOn(true); });
+  ConnectGuarded(mTextureOff, &QAction::triggered, this, [this] { TextureOn(false); });
 
-  connect(bOpenP, &QPushButton::clicked, this, [this] {
-    Guarded([&] {
-      std::string fileName = PFileName.empty() ? LastPFile : PFileName;
-      if (Dialogs().OpenFile("P files|*.P|All files|*.*", "P", fileName)) OpenP(fileName);
-    });
+  ConnectGuarded(bOpenP, &QPushButton::clicked, this, [this] {
+    std::string fileName = FDocument->IsOpen() ? FDocument->FileName() : FLastPFile;
+    if (Dialogs().OpenFile("P files|*.P|All files|*.*", "P", fileName)) OpenP(fileName);
   });
-  connect(bSaveP, &QPushButton::clicked, this, [this] { Guarded([&] { SaveP(); }); });
-  connect(bAddTexData, &QPushButton::clicked, this, [this] { Guarded([&] { AddTexData(); }); });
-  connect(bLoadRSD, &QPushButton::clicked, this, [this] {
-    Guarded([&] {
-      if (PData.Empty()) throw Exception("No P file is open: use Open P first");
-      std::string fileName = PFileName;
-      if (Dialogs().OpenFile("RSD File|*.RSD|All files|*.*", "RSD", fileName)) LoadRSD(fileName);
-    });
+  ConnectGuarded(bSaveP, &QPushButton::clicked, this, [this] { SaveP(); });
+  ConnectGuarded(bAddTexData, &QPushButton::clicked, this, [this] { AddTexData(); });
+  ConnectGuarded(bLoadRSD, &QPushButton::clicked, this, [this] {
+    if (FDocument->Image().Empty()) throw Exception("No P file is open: use Open P first");
+    std::string fileName = FDocument->FileName();
+    if (Dialogs().OpenFile("RSD File|*.RSD|All files|*.*", "RSD", fileName)) LoadRSD(fileName);
   });
-  connect(lbVerts, &QListWidget::itemDoubleClicked, this,
-          [this](QListWidgetItem* item) { Guarded([&] { SetTexCoord(lbVerts->row(item)); }); });
+  ConnectGuarded(lbVerts, &QListWidget::itemDoubleClicked, this,
+                 [this](QListWidgetItem* item) { SetTexCoord(lbVerts->row(item)); });
+  ConnectGuarded(chkWire, &QCheckBox::toggled, this, [this](bool on) { SetWireframe(on); });
+  ConnectGuarded(FDocument, &TPFileDocument::Changed, this, [this] { StepDone(); });
+  // The picture changes only through these and the commands; each asks for a repaint.
   connect(lbVerts, &QListWidget::currentRowChanged, View, [this] { View->update(); });
-  connect(chkWire, &QCheckBox::toggled, this,
-          [this](bool on) { Guarded([&] { SetWireframe(on); }); });
-  // The picture changes only through these; each asks for a repaint.
   for (QSlider* slider : {TrkX, TrkY, TrkZ, trkZoom})
     connect(slider, &QSlider::valueChanged, View, [this] { View->update(); });
 }
 
 TTexturiserWindow::~TTexturiserWindow() {
   View->MakeCurrent();
-  EditTextures.Clear();
+  FTextures.Clear();
   View->ReleaseGL();
-}
-
-bool TTexturiserWindow::Modified() const {
-  return !PFileName.empty() && PData.Bytes() != FSavedBytes;
 }
 
 bool TTexturiserWindow::QuerySave() {
@@ -252,9 +243,9 @@ bool TTexturiserWindow::QuerySave() {
     SaveP();
     return true;
   case TDialogs::TAnswer::No:
-    PData.Load(FSavedBytes);
-    RefreshLists();
-    lblStatus->setText(Text("Changes to " + PFileName + " dropped"));
+    FDocument->Revert();
+    RefreshLists(false);
+    lblStatus->setText(Text("Changes to " + FDocument->FileName() + " dropped"));
     return true;
   case TDialogs::TAnswer::Cancel:
     break;
@@ -268,25 +259,40 @@ void TTexturiserWindow::done(int result) {
   if (leave) QDialog::done(result);
 }
 
-void TTexturiserWindow::RefreshLists() {
-  TMemoryStream stream(PData.Bytes());
-  std::vector<std::shared_ptr<const TTexImage>> textures = std::move(EditPart.Textures);
-  int32_t display = EditPart.DisplayGroup;
-  EditPart.LoadFromStream(stream);
-  EditPart.Textures = std::move(textures);
-  EditPart.Blended = EditPart.Blended || !EditPart.Textures.empty();
-  EditPart.DisplayGroup = display;
+void TTexturiserWindow::RefreshLists(bool keepRows) {
+  const int groupRow = lbGroups->currentRow(), vertRow = lbVerts->currentRow();
+  TMemoryStream stream(FDocument->Bytes());
+  TFF7PPart part;
+  part.LoadFromStream(stream);
+  part.Textures = std::move(FPart.Textures);
+  part.Blended = part.Blended || !part.Textures.empty();
+  FPart = std::move(part);
   lbGroups->clear();
-  for (const std::string& row : PData.GroupRows()) lbGroups->addItem(Text(row));
+  for (const std::string& row : FDocument->Image().GroupRows()) lbGroups->addItem(Text(row));
   lbVerts->clear();
-  for (const std::string& row : PData.VertRows()) lbVerts->addItem(Text(row));
+  for (const std::string& row : FDocument->Image().VertRows()) lbVerts->addItem(Text(row));
+  if (keepRows) {
+    if (groupRow >= 0 && groupRow < lbGroups->count()) lbGroups->setCurrentRow(groupRow);
+    if (vertRow >= 0 && vertRow < lbVerts->count()) lbVerts->setCurrentRow(vertRow);
+  }
   View->update();
 }
 
+void TTexturiserWindow::StepDone() {
+  RefreshLists(true);
+  EditDone();
+}
+
+void TTexturiserWindow::EditDone() {
+  lblStatus->setText(
+      Text(FDocument->FileName() + (Modified() ? " changed: not saved yet" : " as saved")));
+}
+
 TFF7PPart TTexturiserWindow::ShownPart() const {
-  TFF7PPart part = EditPart;
+  TFF7PPart part = FPart;
   for (TPGroup& group : part.Groups)
     if (group.Textured() && uint32_t(group.TexIndex) >= part.Textures.size()) group.TexFlag = 0;
+  part.DisplayGroup = FSwitches.DisplayGroup;
   return part;
 }
 
@@ -298,13 +304,53 @@ TMatrix4 TTexturiserWindow::ViewTransform(double distance) const {
          TMatrix4::Translation(-FCentre.X, -FCentre.Y, -FCentre.Z);
 }
 
+// The eye looks along -Z at the part's centre from the Zoom distance, through a 90 degree
+// perspective of the view's shape; near and far planes close around the part. The
+// switches are applied here, on every paint.
+void TTexturiserWindow::Paint() {
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+  const double distance = std::max(double(trkZoom->value()), 1e-3);
+  const double reach = 2 * FRadius + 1;
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluPerspective(90.0, View->height() > 0 ? double(View->width()) / View->height() : 1.0,
+                 std::max(distance - reach, 1e-3 * (distance + reach)), distance + reach);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadMatrixf(ViewTransform(distance).M);
+  glPolygonMode(GL_FRONT_AND_BACK, FSwitches.Wireframe ? GL_LINE : GL_FILL);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  // Textures loaded before this context existed are made here. One that cannot be made
+  // draws untextured: Load RSD reports such failures where the context exists.
+  try {
+    FTextures.Add(FPart);
+  } catch (const std::exception&) {
+  }
+  // The vertex of the chosen row of the coordinate list, marked by three white lines.
+  const int row = lbVerts->currentRow();
+  if (row >= 0 && row < FPart.VertexCount()) {
+    const TVec3& v = FPart.Vertices[size_t(row)];
+    glDisable(GL_TEXTURE_2D);
+    glColor3f(1, 1, 1);
+    glBegin(GL_LINES);
+    glVertex3f(v.X, v.Y, v.Z - 50);
+    glVertex3f(v.X, v.Y, v.Z + 50);
+    glVertex3f(v.X, v.Y - 50, v.Z);
+    glVertex3f(v.X, v.Y + 50, v.Z);
+    glVertex3f(v.X - 50, v.Y, v.Z);
+    glVertex3f(v.X + 50, v.Y, v.Z);
+    glEnd();
+  }
+  DrawPart(ShownPart(), FTextures);
+}
+
 // The eye must see every vertex v (turned and centred: q) within FrameFill of the view's
 // half-extents: |q.y| <= (d - q.z) tan 45 FrameFill, and as much across, times the view's
 // width over its height. Vertices that are no numbers are left out.
 void TTexturiserWindow::FrameView() {
   TVec3 low{0, 0, 0}, high{0, 0, 0};
   bool any = false;
-  for (const TVec3& v : EditPart.Vertices) {
+  for (const TVec3& v : FPart.Vertices) {
     if (!std::isfinite(v.X) || !std::isfinite(v.Y) || !std::isfinite(v.Z)) continue;
     low = any ? TVec3{std::min(low.X, v.X), std::min(low.Y, v.Y), std::min(low.Z, v.Z)} : v;
     high = any ? TVec3{std::max(high.X, v.X), std::max(high.Y, v.Y), std::max(high.Z, v.Z)} : v;
@@ -318,7 +364,7 @@ void TTexturiserWindow::FrameView() {
   const double aspect = View->height() > 0 ? double(View->width()) / View->height() : 4.0 / 3.0;
   const TMatrix4 place = StandUp * TMatrix4::Translation(-FCentre.X, -FCentre.Y, -FCentre.Z);
   double fit = 1;
-  for (const TVec3& v : EditPart.Vertices) {
+  for (const TVec3& v : FPart.Vertices) {
     TVec3 q = place.TransformPoint(v);
     if (!std::isfinite(q.X) || !std::isfinite(q.Y) || !std::isfinite(q.Z)) continue;
     fit = std::max(
@@ -331,59 +377,48 @@ void TTexturiserWindow::FrameView() {
   for (QSlider* slider : {TrkX, TrkY, TrkZ}) slider->setValue(0);
 }
 
-void TTexturiserWindow::EditDone() {
-  lblStatus->setText(Text(PFileName + (Modified() ? " changed: not saved yet" : " as saved")));
-}
-
 void TTexturiserWindow::OpenP(const std::string& fileName) {
-  LastPFile = fileName;
-  TPFileImage image;
-  image.Load(ReadFileBytes(fileName));
-  TMemoryStream check(image.Bytes());
+  FLastPFile = fileName;
+  std::string bytes = ReadFileBytes(fileName);
+  TMemoryStream check(bytes);
   TFF7PPart().LoadFromStream(check); // a file the part reader refuses is not taken
   if (!QuerySave()) return;
   // The textures belong to the part that was open.
   View->MakeCurrent();
-  EditTextures.Clear();
-  EditPart.Textures.clear();
-  EditPart.DisplayGroup = 0;
-  PData = image;
-  FSavedBytes = image.Bytes();
-  PFileName = fileName;
-  RefreshLists();
+  FTextures.Clear();
+  FPart.Textures.clear();
+  FSwitches.DisplayGroup = 0;
+  FDocument->Open(fileName, std::move(bytes));
+  RefreshLists(false);
   FrameView();
   lblStatus->setText(Text(
-      Format("Opened %s: %s, %s", fileName, Plural(EditPart.GroupCount(), "group", "groups"),
-             EditPart.TexCoords.empty()
+      Format("Opened %s: %s, %s", fileName, Plural(FPart.GroupCount(), "group", "groups"),
+             FPart.TexCoords.empty()
                  ? std::string("no texture coordinates")
-                 : Plural(EditPart.TexCoordCount(), "texture coordinate", "texture coordinates"))));
+                 : Plural(FPart.TexCoordCount(), "texture coordinate", "texture coordinates"))));
 }
 
 void TTexturiserWindow::SaveP() {
-  if (PFileName.empty()) throw Exception("No P file is open: use Open P first");
-  ReplaceFileWithBytes(PFileName, PData.Bytes());
-  FSavedBytes = PData.Bytes();
-  lblStatus->setText(Text(Format("Saved %s (%d bytes)", PFileName, int64_t(FSavedBytes.size()))));
+  FDocument->Save();
+  lblStatus->setText(Text(
+      Format("Saved %s (%d bytes)", FDocument->FileName(), int64_t(FDocument->Bytes().size()))));
 }
 
 void TTexturiserWindow::AddTexData() {
-  if (PData.Empty()) throw Exception("No P file is open: use Open P first");
-  PData.AddTexData();
-  RefreshLists();
+  FDocument->AddTexData();
   EditDone();
 }
 
 void TTexturiserWindow::SetTexCoord(int row) {
-  if (row < 0 || row >= EditPart.TexCoordCount()) return;
-  const TTexCoord current = EditPart.TexCoords[size_t(row)];
+  if (row < 0 || row >= FPart.TexCoordCount()) return;
+  const TTexCoord current = FPart.TexCoords[size_t(row)];
   std::string u = CoordText(current.U);
   if (!Dialogs().InputBox("Change TexCoord", "Enter new U (X) coord:", u)) return;
   const float uValue = CoordValue(u);
   std::string v = CoordText(current.V);
   if (!Dialogs().InputBox("Change TexCoord", "Enter new V (Y) coord:", v)) return;
   const float vValue = CoordValue(v);
-  PData.SetTexCoord(row, uValue, vValue);
-  RefreshLists();
+  FDocument->SetTexCoord(row, uValue, vValue);
   lbVerts->setCurrentRow(row);
   EditDone();
 }
@@ -392,57 +427,55 @@ void TTexturiserWindow::TextureOn(bool on) {
   int group = lbGroups->currentRow();
   if (group < 0) return;
   if (on)
-    PData.TextureOn(group, Dialogs().Confirm("Normals on?"));
+    FDocument->TextureOn(group, Dialogs().Confirm("Normals on?"));
   else
-    PData.TextureOff(group);
-  RefreshLists();
+    FDocument->TextureOff(group);
   lbGroups->setCurrentRow(group);
   EditDone();
 }
 
 void TTexturiserWindow::DisplayGroup(bool selectedOnly) {
-  EditPart.DisplayGroup = selectedOnly ? lbGroups->currentRow() + 1 : 0;
+  FSwitches.DisplayGroup = selectedOnly ? lbGroups->currentRow() + 1 : 0;
+  View->update();
+}
+
+void TTexturiserWindow::SetWireframe(bool on) {
+  FSwitches.Wireframe = on;
   View->update();
 }
 
 // Every texture is read before the old ones go, so a missing or broken TEX file leaves
 // the part as it was shown.
 void TTexturiserWindow::LoadRSD(const std::string& fileName) {
-  if (PData.Empty()) throw Exception("No P file is open: use Open P first");
-  TStringList rsd;
-  rsd.LoadFromFile(fileName);
-  int32_t count = StrToInt(rsd.Values("NTEX"));
+  if (FDocument->Image().Empty()) throw Exception("No P file is open: use Open P first");
+  const TRSDResource rsd = [&] {
+    TFileStream file(fileName, TFileMode::OpenRead);
+    return TRSDResource(file, fileName, FileResource);
+  }();
   const std::string folder = FolderOf(fileName);
   std::vector<std::shared_ptr<const TTexImage>> images;
-  for (int32_t i = 0; i < count; ++i) {
-    std::string name = WithTEXExtension(rsd.Values(Format("TEX[%d]", i)));
+  for (int32_t i = 0; i < rsd.TextureCount(); ++i) {
     TMemoryStream data;
-    data.LoadFromFile(FindInFolder(folder, name));
+    data.LoadFromFile(FindInFolder(folder, rsd.TextureName(i)));
     images.push_back(LoadTEX(data, TEXDataOffset));
   }
   View->MakeCurrent();
-  const std::vector<std::shared_ptr<const TTexImage>> old = EditPart.Textures;
-  EditTextures.Clear();
+  const std::vector<std::shared_ptr<const TTexImage>> old = FPart.Textures;
+  FTextures.Clear();
   if (View->context()) {
     try {
-      for (const auto& image : images) EditTextures.Add(image);
+      for (const auto& image : images) FTextures.Add(image);
     } catch (...) {
-      EditTextures.Clear();
-      for (const auto& image : old) EditTextures.Add(image);
+      FTextures.Clear();
+      for (const auto& image : old) FTextures.Add(image);
       throw;
     }
   }
-  EditPart.Textures = images;
-  EditPart.Blended = EditPart.Blended || !images.empty();
+  FPart.Textures = images;
+  FPart.Blended = FPart.Blended || !images.empty();
   View->update();
   lblStatus->setText(Text(Format("Loaded %s from %s",
                                  Plural(int64_t(images.size()), "texture", "textures"), fileName)));
-}
-
-void TTexturiserWindow::SetWireframe(bool on) {
-  View->MakeCurrent();
-  palkor::SetWireframe(on);
-  View->update();
 }
 
 } // namespace palkor

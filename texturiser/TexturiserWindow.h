@@ -4,18 +4,19 @@
 #include "geometry/Matrix.h"
 #include "render/CgWindow.h"
 #include "render/textures.h"
-#include "texturiser/pedit.h"
+#include "texturiser/PFileDocument.h"
 
-#include <QCheckBox>
 #include <QDialog>
-#include <QLabel>
-#include <QListWidget>
-#include <QMenu>
-#include <QPushButton>
-#include <QSlider>
 
-#include <functional>
 #include <string>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QSlider;
 
 namespace palkor {
 
@@ -36,11 +37,24 @@ private:
   TTexturiserWindow& FOwner;
 };
 
-// "Texturiser": a modal editor for one P file on disk. Its edits are made on a copy of
-// the file's bytes and written back with Save P; after each the part is read again for
-// the picture, keeping the textures Load RSD gave it. Made once and kept, so it keeps its
-// state between openings; it is not closed, nor another file opened, over edits not
-// saved without asking.
+// How the Texturiser draws the part, besides the view's turn and zoom: plain data read
+// on every paint, kept with the window and left alone by edits.
+struct TTexturiserSwitches {
+  // 0 draws every group; n only group n (from 1): Display This... and Display All.
+  int32_t DisplayGroup = 0;
+  // The polygons' outlines only.
+  bool Wireframe = false;
+};
+
+// "Texturiser": a modal editor for one P file on disk. Its edits are steps on the
+// document's copy of the file's bytes, undone and redone from the Edit menu, and written
+// back with Save P; after each the part is read again for the picture, keeping the
+// textures Load RSD gave it. Made once and kept, so it keeps its state between openings;
+// it is not closed, nor another file opened, over edits not saved without asking.
+// Its controls carry object names for tests: bOpenP, bSaveP, bAddTexData, bLoadRSD,
+// lbGroups, lbVerts, TrkX, TrkY, TrkZ, trkZoom, chkWire, lblStatus, View, the pop-up
+// menu's mDisplayThis, mDisplayAll, mTextureOn, mTextureOff and the Edit menu's mUndo,
+// mRedo.
 class TTexturiserWindow : public QDialog {
   Q_OBJECT
 public:
@@ -61,52 +75,62 @@ public:
   void TextureOn(bool on);
   void DisplayGroup(bool selectedOnly);
   void SetWireframe(bool on);
-  // The part and its lists again, after the bytes changed; the part keeps its textures
-  // and the group on display.
-  void RefreshLists();
 
-  // The bytes differ from the file as it was opened or last saved.
-  bool Modified() const;
+  // The bytes differ from the file as it was opened or last saved, by steps not undone.
+  bool Modified() const { return FDocument->Modified(); }
   // Before the open file is let go: when it has edits not saved, asks whether to save
   // them. Yes saves (a failed save throws, the edits kept), No drops them; false for
   // Cancel.
   bool QuerySave();
-  // The part as the view draws it: a textured group whose texture is not loaded is
-  // drawn in its colours.
+
+  const TPFileDocument& Document() const { return *FDocument; }
+  // The part as read from the document's bytes, with the textures Load RSD made.
+  const TFF7PPart& Part() const { return FPart; }
+  // The textures of Part() in the view's context.
+  const TTextureSet& Textures() const { return FTextures; }
+  const TTexturiserSwitches& Switches() const { return FSwitches; }
+
+  // Closing (also by Escape or the title bar) asks about unsaved edits first.
+  void done(int result) override;
+
+private:
+  friend class TTexView;
+
+  // The part and its lists again, after the bytes changed; the part keeps its textures.
+  // The lists keep their chosen rows where these still exist when keepRows.
+  void RefreshLists(bool keepRows);
+  // The document made, undid or redid a step.
+  void StepDone();
+  // The status line after an edit: whether the file has edits not saved.
+  void EditDone();
+  // Centre and radius of the part's vertices; the trackbars reset and Zoom set so that
+  // the whole part fills the view.
+  void FrameView();
+  // The view's picture, in its current context.
+  void Paint();
+  // The part as drawn: a textured group whose texture is not loaded is drawn in its
+  // colours, and only the group on display.
   TFF7PPart ShownPart() const;
   // From the part's coordinates to the eye's, at the given distance from the part's
   // centre, with the Rotate trackbars applied.
   TMatrix4 ViewTransform(double distance) const;
-  // Half the diagonal of the box around the part's vertices.
-  double PartRadius() const { return FRadius; }
 
-  TPFileImage PData;
-  TFF7PPart EditPart;
-  // The textures Load RSD made, in the view's context.
-  TTextureSet EditTextures;
-  std::string PFileName; // the file open
-  std::string LastPFile; // the last file Open P was given, where the next one starts
+  TPFileDocument* FDocument;
+  TFF7PPart FPart;
+  TTextureSet FTextures;
+  TTexturiserSwitches FSwitches;
+  std::string FLastPFile; // the last file Open P was given, where the next one starts
+  TVec3 FCentre;
+  double FRadius = 0; // half the diagonal of the box around the part's vertices
+
   QPushButton *bOpenP, *bSaveP, *bAddTexData, *bLoadRSD;
   QListWidget *lbGroups, *lbVerts;
   QSlider *TrkX, *TrkY, *TrkZ, *trkZoom;
   QCheckBox* chkWire;
   QLabel* lblStatus; // what the last command did
   QMenu* popGroups;
-  QAction *mDisplayThis, *mDisplayAll, *mTextureOn, *mTextureOff;
+  QAction *mDisplayThis, *mDisplayAll, *mTextureOn, *mTextureOff, *mUndo, *mRedo;
   TTexView* View;
-
-  // Closing (also by Escape or the title bar) asks about unsaved edits first.
-  void done(int result) override;
-
-private:
-  // Centre and radius of the part's vertices; the trackbars reset and Zoom set so that
-  // the whole part fills the view.
-  void FrameView();
-  void EditDone();
-
-  std::string FSavedBytes; // the file as opened or last saved
-  TVec3 FCentre;
-  double FRadius = 0;
 };
 
 } // namespace palkor

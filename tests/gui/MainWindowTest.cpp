@@ -496,7 +496,8 @@ private slots:
     QTimer::singleShot(0, main->frmRenderOptions, [&] { main->frmRenderOptions->btnOK->click(); });
     main->mnuRenderAnimation->trigger();
     QCOMPARE(std::distance(std::filesystem::directory_iterator(out), {}), 24L);
-    QTimer::singleShot(0, main->frmRenderOptions, [&] { main->frmRenderOptions->btnCancel->click(); });
+    QTimer::singleShot(0, main->frmRenderOptions,
+                       [&] { main->frmRenderOptions->btnCancel->click(); });
     main->mnuRenderAnimation->trigger(); // Cancel writes nothing more
     QCOMPARE(std::distance(std::filesystem::directory_iterator(out), {}), 24L);
 
@@ -508,6 +509,8 @@ private slots:
     Script->FileAnswers = {Dir->File("KNAB.P"), Dir->File("KNAB.RSD")};
     QImage picture;
     TTexturiserWindow& tex = *main->frmTex;
+    QListWidget& groups = *tex.findChild<QListWidget*>("lbGroups");
+    QListWidget& verts = *tex.findChild<QListWidget*>("lbVerts");
     bool refused = false;
     try {
       tex.SaveP(); // before any Open P
@@ -516,18 +519,18 @@ private slots:
     }
     QVERIFY(refused);
     QTimer::singleShot(0, &tex, [&] {
-      tex.bOpenP->click();
-      tex.bLoadRSD->click();
-      tex.trkZoom->setValue(15);
+      tex.findChild<QPushButton*>("bOpenP")->click();
+      tex.findChild<QPushButton*>("bLoadRSD")->click();
+      tex.findChild<QSlider*>("trkZoom")->setValue(15);
       QApplication::processEvents();
-      picture = tex.View->grabFramebuffer();
+      picture = tex.findChild<QOpenGLWidget*>("View")->grabFramebuffer();
       tex.accept();
     });
     main->mnuTexturiser->trigger();
     QVERIFY(Script->Errors.empty());
-    QCOMPARE(tex.lbGroups->count(), 1);
-    QCOMPARE(tex.lbVerts->item(0)->text(), QString("Vert 1 - 0.00/1.00"));
-    QCOMPARE(tex.EditPart.Textures.size(), size_t(1));
+    QCOMPARE(groups.count(), 1);
+    QCOMPARE(verts.item(0)->text(), QString("Vert 1 - 0.00/1.00"));
+    QCOMPARE(tex.Part().Textures.size(), size_t(1));
     int blue = 0, black = 0;
     for (int y = 0; y < picture.height(); y += 3)
       for (int x = 0; x < picture.width(); x += 3) {
@@ -539,27 +542,27 @@ private slots:
              qPrintable(QString("%1 blue, %2 black").arg(blue).arg(black)));
     // A coordinate edit converts both answers before it writes; cancelled boxes change
     // nothing (row 4 was 0/0 already).
-    const std::string before = tex.PData.Bytes();
+    const std::string before = tex.Document().Bytes();
     Script->InputAnswers = {"0.5", "x"};
-    tex.lbVerts->setCurrentRow(2);
+    verts.setCurrentRow(2);
     Guarded([&] { tex.SetTexCoord(2); });
     QCOMPARE(Script->Errors.back(), std::string("'x' is not a valid floating point value"));
-    QVERIFY(tex.PData.Bytes() == before);
+    QVERIFY(tex.Document().Bytes() == before);
     Script->InputAnswers = {"0.5", "0.25"};
     tex.SetTexCoord(2);
-    QCOMPARE(tex.lbVerts->item(2)->text(), QString("Vert 3 - 0.50/0.25"));
+    QCOMPARE(verts.item(2)->text(), QString("Vert 3 - 0.50/0.25"));
     tex.SetTexCoord(3);
-    QCOMPARE(tex.lbVerts->item(3)->text(), QString("Vert 4 - 0.00/0.00"));
+    QCOMPARE(verts.item(3)->text(), QString("Vert 4 - 0.00/0.00"));
     Script->Answers.push_back(TDialogs::TAnswer::No);
-    tex.lbGroups->setCurrentRow(0);
-    tex.mTextureOn->trigger();
-    QCOMPARE(tex.EditPart.Groups[0].PrimType, 3);
+    groups.setCurrentRow(0);
+    tex.findChild<QAction*>("mTextureOn")->trigger();
+    QCOMPARE(tex.Part().Groups[0].PrimType, 3);
     tex.SaveP();
-    QCOMPARE(ReadFileBytes(Dir->File("KNAB.P")), tex.PData.Bytes());
+    QCOMPARE(ReadFileBytes(Dir->File("KNAB.P")), tex.Document().Bytes());
     // It keeps its state for the next opening.
     QTimer::singleShot(0, &tex, [&] { tex.reject(); });
     main->mnuTexturiser->trigger();
-    QCOMPARE(tex.lbGroups->count(), 1);
+    QCOMPARE(groups.count(), 1);
   }
 
   void renderAnimationWithoutAModelSaysSo() {

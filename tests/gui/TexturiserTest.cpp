@@ -9,7 +9,13 @@
 #include "platform/Files.h"
 #include "tests/gui/ScriptedDialogs.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QOpenGLWidget>
+#include <QPushButton>
+#include <QSlider>
 #include <QTest>
 
 #include <filesystem>
@@ -140,9 +146,36 @@ class TexturiserTest : public QObject {
 
   std::string File(const char* name) const { return Dir->File(name); }
 
+  // The window's control of that object name.
+  template <typename T>
+  T* Child(const char* name) const {
+    T* child = Tex->findChild<T*>(name);
+    if (!child) qFatal("The Texturiser has no %s", name);
+    return child;
+  }
+
+  // What an undo puts back: the bytes Save P writes, both lists and the picture.
+  struct TState {
+    std::string Bytes;
+    QStringList Lists;
+    QImage Picture;
+    bool operator==(const TState&) const = default;
+  };
+  TState State() const {
+    QApplication::processEvents();
+    TState state{Tex->Document().Bytes(), {}, Child<QOpenGLWidget>("View")->grabFramebuffer()};
+    for (const char* name : {"lbGroups", "lbVerts"}) {
+      auto* list = Child<QListWidget>(name);
+      for (int row = 0; row < list->count(); ++row)
+        state.Lists << (row == list->currentRow() ? "> " : "") + list->item(row)->text();
+      state.Lists << "";
+    }
+    return state;
+  }
+
   TPicture Picture() const {
     QApplication::processEvents();
-    return TPicture(Tex->View->grabFramebuffer());
+    return TPicture(Child<QOpenGLWidget>("View")->grabFramebuffer());
   }
 
   // TWO.P opened and its RSD loaded.
@@ -152,9 +185,9 @@ class TexturiserTest : public QObject {
   }
 
   // Group row (from 0) chosen, then the pop-up menu's action.
-  void GroupCommand(int row, QAction* action) {
-    Tex->lbGroups->setCurrentRow(row);
-    action->trigger();
+  void GroupCommand(int row, const char* action) {
+    Child<QListWidget>("lbGroups")->setCurrentRow(row);
+    Child<QAction>(action)->trigger();
   }
 
 private slots:
@@ -200,18 +233,18 @@ private slots:
 
     // Zoom moves the eye away from the part's centre, Rotate turns it about its centre.
     const int framed = textured.DrawnHeight();
-    Tex->trkZoom->setValue(Tex->trkZoom->value() * 2);
+    Child<QSlider>("trkZoom")->setValue(Child<QSlider>("trkZoom")->value() * 2);
     TPicture far = Picture();
     QVERIFY2(far.DrawnHeight() > framed * 0.35 && far.DrawnHeight() < framed * 0.65,
              qPrintable(far.Describe()));
-    Tex->TrkX->setValue(180);
+    Child<QSlider>("TrkX")->setValue(180);
     TPicture turned = Picture();
     QVERIFY2(turned.MeanY[Green] < turned.MeanY[Red], qPrintable(turned.Describe()));
     QVERIFY(std::abs((turned.Top + turned.Bottom) / 2 - turned.Height / 2) < turned.Height / 10);
 
     // Another part is framed afresh.
     Tex->OpenP(File("ONE.P"));
-    QCOMPARE(Tex->TrkX->value(), 0);
+    QCOMPARE(Child<QSlider>("TrkX")->value(), 0);
     TPicture one = Picture();
     QVERIFY2(one.Has(Yellow) && one.DrawnHeight() > one.Height * 0.6, qPrintable(one.Describe()));
     QVERIFY(Script->Errors.empty());
@@ -222,41 +255,41 @@ private slots:
     // A coordinate typed in: still textured, with the same texture.
     Script->InputAnswers = {"0.5", "0.5"};
     Tex->SetTexCoord(5);
-    QCOMPARE(Tex->lbVerts->item(5)->text(), QString("Vert 6 - 0.50/0.50"));
+    QCOMPARE(Child<QListWidget>("lbVerts")->item(5)->text(), QString("Vert 6 - 0.50/0.50"));
     TPicture edited = Picture();
     QVERIFY2(edited.Has(Red) && edited.Has(Blue) && edited.Has(Green),
              qPrintable(edited.Describe()));
-    QCOMPARE(Tex->EditTextures.Count(), size_t(1));
-    QCOMPARE(Tex->EditPart.Textures.size(), size_t(1));
+    QCOMPARE(Tex->Textures().Count(), size_t(1));
+    QCOMPARE(Tex->Part().Textures.size(), size_t(1));
 
     // Texture Off then On: plain white, then the texture again.
-    GroupCommand(0, Tex->mTextureOff);
+    GroupCommand(0, "mTextureOff");
     TPicture plain = Picture();
     QVERIFY2(plain.Has(White) && !plain.Has(Red), qPrintable(plain.Describe()));
     Script->Answers.push_back(TDialogs::TAnswer::No);
-    GroupCommand(0, Tex->mTextureOn);
-    QCOMPARE(Tex->EditPart.Groups[0].PrimType, 3);
+    GroupCommand(0, "mTextureOn");
+    QCOMPARE(Tex->Part().Groups[0].PrimType, 3);
     QVERIFY(Picture().Has(Red));
 
     // Display This: only the green group, through an edit too; Display All brings all back.
-    GroupCommand(1, Tex->mDisplayThis);
+    GroupCommand(1, "mDisplayThis");
     Script->InputAnswers = {"1", "0"};
     Tex->SetTexCoord(0);
     TPicture only = Picture();
     QVERIFY2(only.Has(Green) && !only.Has(Red) && !only.Has(Blue), qPrintable(only.Describe()));
-    GroupCommand(1, Tex->mDisplayAll);
+    GroupCommand(1, "mDisplayAll");
     QVERIFY(Picture().Has(Red));
 
     // Another part comes with every group on display and without the textures.
-    GroupCommand(1, Tex->mDisplayThis);
+    GroupCommand(1, "mDisplayThis");
     Script->Answers.push_back(TDialogs::TAnswer::No); // TWO.P's edits not saved
     Tex->OpenP(File("ONE.P"));
-    QCOMPARE(Tex->EditPart.DisplayGroup, 0);
-    QVERIFY(Tex->EditPart.Textures.empty() && Tex->EditTextures.Count() == 0);
+    QCOMPARE(Tex->Switches().DisplayGroup, 0);
+    QVERIFY(Tex->Part().Textures.empty() && Tex->Textures().Count() == 0);
     QVERIFY(Picture().Has(Yellow));
     // Add Tex Data keeps it drawn.
     Tex->AddTexData();
-    QCOMPARE(Tex->lbVerts->count(), 24);
+    QCOMPARE(Child<QListWidget>("lbVerts")->count(), 24);
     QVERIFY(Picture().Has(Yellow));
     QCOMPARE(Script->Errors, std::vector<std::string>{});
   }
@@ -267,23 +300,23 @@ private slots:
     WriteFile(other + "/BROKEN.P", TwoBoxes().substr(0, 300));
 
     // Load RSD wants a P file open, and asks for nothing before.
-    Tex->bLoadRSD->click();
+    Child<QPushButton>("bLoadRSD")->click();
     QCOMPARE(Script->Errors, std::vector<std::string>{"No P file is open: use Open P first"});
     QVERIFY(Script->FileStarts.empty());
 
     // The first Open P starts where the system chooses; a file that fails is remembered.
     Script->FileAnswers = {other + "/BROKEN.P", File("TWO.P"), File("TWO.RSD"), ""};
-    Tex->bOpenP->click();
+    Child<QPushButton>("bOpenP")->click();
     QCOMPARE(Script->Errors.size(), size_t(2));
-    QVERIFY(Tex->PFileName.empty());
-    Tex->bOpenP->click();
-    QCOMPARE(Tex->PFileName, File("TWO.P"));
-    Tex->bLoadRSD->click();
-    QCOMPARE(Tex->EditPart.Textures.size(), size_t(1));
-    Tex->bOpenP->click(); // cancelled
+    QVERIFY(Tex->Document().FileName().empty());
+    Child<QPushButton>("bOpenP")->click();
+    QCOMPARE(Tex->Document().FileName(), File("TWO.P"));
+    Child<QPushButton>("bLoadRSD")->click();
+    QCOMPARE(Tex->Part().Textures.size(), size_t(1));
+    Child<QPushButton>("bOpenP")->click(); // cancelled
     QCOMPARE(Script->FileStarts,
              (std::vector<std::string>{"", other + "/BROKEN.P", File("TWO.P"), File("TWO.P")}));
-    QCOMPARE(Tex->PFileName, File("TWO.P"));
+    QCOMPARE(Tex->Document().FileName(), File("TWO.P"));
   }
 
   void coordinateBoxesStartAtTheRowAndCheckEachValueWhenGiven_data() {
@@ -315,24 +348,24 @@ private slots:
     QFETCH(QString, error);
     QFETCH(QString, row);
     Tex->OpenP(File("TWO.P"));
-    const std::string before = Tex->PData.Bytes();
-    QCOMPARE(Tex->lbVerts->item(2)->text(), QString("Vert 3 - 1.00/0.00"));
+    const std::string before = Tex->Document().Bytes();
+    QCOMPARE(Child<QListWidget>("lbVerts")->item(2)->text(), QString("Vert 3 - 1.00/0.00"));
     for (const QString& answer : answers) Script->InputAnswers.push_back(answer.toStdString());
     // As a double click on the row does it.
-    QListWidgetItem* item = Tex->lbVerts->item(2);
-    Tex->lbVerts->scrollToItem(item);
-    const QPoint at = Tex->lbVerts->visualItemRect(item).center();
-    QTest::mouseClick(Tex->lbVerts->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(Tex->lbVerts->viewport(), Qt::LeftButton, {}, at);
+    QListWidgetItem* item = Child<QListWidget>("lbVerts")->item(2);
+    Child<QListWidget>("lbVerts")->scrollToItem(item);
+    const QPoint at = Child<QListWidget>("lbVerts")->visualItemRect(item).center();
+    QTest::mouseClick(Child<QListWidget>("lbVerts")->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(Child<QListWidget>("lbVerts")->viewport(), Qt::LeftButton, {}, at);
     // U starts at the row's U, V (when asked) at its V.
     const std::vector<std::string> starts =
         asked == 2 ? std::vector<std::string>{"1", "0"} : std::vector<std::string>{"1"};
     QCOMPARE(Script->InputStarts, starts);
     QCOMPARE(Script->Errors.size(), size_t(error.isEmpty() ? 0 : 1));
     if (!error.isEmpty()) QCOMPARE(QString::fromStdString(Script->Errors[0]), error);
-    QCOMPARE(Tex->lbVerts->item(2)->text(), row);
+    QCOMPARE(Child<QListWidget>("lbVerts")->item(2)->text(), row);
     const bool written = QString("Vert 3 - 1.00/0.00") != row;
-    QCOMPARE(Tex->PData.Bytes() != before, written);
+    QCOMPARE(Tex->Document().Bytes() != before, written);
     QCOMPARE(Tex->Modified(), written);
     if (written) { // the next edit of the row starts at its new values
       Script->InputStarts.clear();
@@ -372,8 +405,8 @@ private slots:
       Tex->show();
     }
     Tex->OpenP(File("TWO.P"));
-    GroupCommand(0, Tex->mTextureOff);
-    const std::string edited = Tex->PData.Bytes();
+    GroupCommand(0, "mTextureOff");
+    const std::string edited = Tex->Document().Bytes();
     QVERIFY(Tex->Modified());
     Script->Answers.push_back(TDialogs::TAnswer(answer));
     leave();
@@ -388,16 +421,16 @@ private slots:
     case TDialogs::TAnswer::Cancel:
       QCOMPARE(ReadFileBytes(File("TWO.P")), original);
       QVERIFY(Tex->isVisible());
-      QCOMPARE(Tex->PFileName, File("TWO.P"));
-      QCOMPARE(Tex->PData.Bytes(), edited);
+      QCOMPARE(Tex->Document().FileName(), File("TWO.P"));
+      QCOMPARE(Tex->Document().Bytes(), edited);
       return;
     }
     QCOMPARE(Tex->isVisible(), !byClosing);
     QVERIFY(!Tex->Modified());
     if (byClosing) // opened again, the window shows the file as it is on disk
-      QCOMPARE(Tex->PData.Bytes(), ReadFileBytes(File("TWO.P")));
+      QCOMPARE(Tex->Document().Bytes(), ReadFileBytes(File("TWO.P")));
     else
-      QCOMPARE(Tex->PFileName, File("ONE.P"));
+      QCOMPARE(Tex->Document().FileName(), File("ONE.P"));
     QVERIFY(Script->Errors.empty());
   }
 
@@ -405,8 +438,8 @@ private slots:
     std::filesystem::create_directory(File("sub"));
     WriteFile(File("sub/TWO.P"), TwoBoxes());
     Tex->OpenP(File("sub/TWO.P"));
-    GroupCommand(0, Tex->mTextureOff);
-    const std::string edited = Tex->PData.Bytes();
+    GroupCommand(0, "mTextureOff");
+    const std::string edited = Tex->Document().Bytes();
     std::filesystem::rename(File("sub"), File("moved"));
     Script->Answers = {TDialogs::TAnswer::Yes, TDialogs::TAnswer::Yes};
     Tex->close();
@@ -419,8 +452,8 @@ private slots:
       refused = true;
     }
     QVERIFY(refused);
-    QCOMPARE(Tex->PFileName, File("sub/TWO.P"));
-    QCOMPARE(Tex->PData.Bytes(), edited);
+    QCOMPARE(Tex->Document().FileName(), File("sub/TWO.P"));
+    QCOMPARE(Tex->Document().Bytes(), edited);
     QVERIFY(Tex->Modified());
   }
 
@@ -429,23 +462,125 @@ private slots:
     WriteFile(File("LOST.RSD"), RSD({"TWOT.TIM", "LOST.TIM"}));
     Guarded([&] { Tex->LoadRSD(File("LOST.RSD")); });
     QCOMPARE(Script->Errors.size(), size_t(1));
-    QCOMPARE(Tex->EditPart.Textures.size(), size_t(1));
+    QCOMPARE(Tex->Part().Textures.size(), size_t(1));
     TPicture picture = Picture();
     QVERIFY2(picture.Has(Red) && picture.Has(Blue), qPrintable(picture.Describe()));
   }
 
+  void undoAndRedoPutBackTheFileTheListsAndThePicture_data() {
+    QTest::addColumn<QString>("edit");
+    for (const char* edit : {"Add Tex Data", "Change TexCoord", "Texture On", "Texture Off"})
+      QTest::newRow(edit) << edit;
+  }
+  void undoAndRedoPutBackTheFileTheListsAndThePicture() {
+    QFETCH(QString, edit);
+    if (edit == "Add Tex Data")
+      Tex->OpenP(File("ONE.P"));
+    else
+      OpenTwoWithTexture();
+    // The rows a user has chosen before the edit, marking vertex 9 in the picture: a
+    // corner of the textured box's face towards the eye.
+    Child<QListWidget>("lbGroups")->setCurrentRow(edit == "Texture On" ? 1 : 0);
+    Child<QListWidget>("lbVerts")->setCurrentRow(edit == "Add Tex Data" ? -1 : 8);
+    QVERIFY(QTest::qWaitForWindowActive(Tex.get()));
+    const TState opened = State();
+    if (edit == "Add Tex Data") {
+      Tex->AddTexData();
+    } else if (edit == "Change TexCoord") {
+      Script->InputAnswers = {"0", "0"}; // from (0, 1): more of the texture's red half
+      Tex->SetTexCoord(8);
+    } else if (edit == "Texture On") {
+      Script->Answers.push_back(TDialogs::TAnswer::No);
+      Child<QAction>("mTextureOn")->trigger();
+    } else {
+      Child<QAction>("mTextureOff")->trigger();
+    }
+    const TState edited = State();
+    QVERIFY(edited.Bytes != opened.Bytes);
+    // Texture On and Off show in the picture only; a coordinate in the list and the picture.
+    if (!edit.startsWith("Texture")) QVERIFY(edited.Lists != opened.Lists);
+    if (edit != "Add Tex Data") QVERIFY(edited.Picture != opened.Picture);
+    QVERIFY(Tex->Modified());
+    QCOMPARE(Child<QAction>("mUndo")->text(), "&Undo " + edit);
+
+    auto keys = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+      QTest::keyClick(Tex.get(), key, modifiers);
+      return State();
+    };
+    QVERIFY(keys(Qt::Key_Z, Qt::ControlModifier) == opened);
+    QVERIFY(!Tex->Modified());
+    QVERIFY(!Child<QAction>("mUndo")->isEnabled());
+    QCOMPARE(Child<QAction>("mRedo")->text(), "&Redo " + edit);
+    QVERIFY(keys(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier) == edited);
+    QVERIFY(Tex->Modified());
+    QVERIFY(keys(Qt::Key_Z, Qt::ControlModifier) == opened);
+    QVERIFY(keys(Qt::Key_Y, Qt::ControlModifier) == edited);
+    // The menu's actions do the same, and Save P writes the bytes as undone.
+    Child<QAction>("mUndo")->trigger();
+    Tex->SaveP();
+    QCOMPARE(ReadFileBytes(Tex->Document().FileName()), opened.Bytes);
+    QVERIFY(State() == opened);
+    QCOMPARE(Tex->Textures().Count(), size_t(edit == "Add Tex Data" ? 0 : 1));
+    QCOMPARE(Script->Errors, std::vector<std::string>{});
+  }
+
+  void theFileAsSavedIsTheUndoStacksCleanState() {
+    const std::string original = ReadFileBytes(File("TWO.P"));
+    auto* undo = Child<QAction>("mUndo");
+    auto* redo = Child<QAction>("mRedo");
+    auto status = [&] { return Child<QLabel>("lblStatus")->text().toStdString(); };
+    OpenTwoWithTexture();
+    QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+    GroupCommand(0, "mTextureOff");
+    const std::string edited = Tex->Document().Bytes();
+    Tex->SaveP();
+    QVERIFY(!Tex->Modified());
+    // Undone past the save, the bytes differ from the file again: closing asks, and Yes
+    // saves them.
+    undo->trigger();
+    QVERIFY(Tex->Modified());
+    QCOMPARE(status(), File("TWO.P") + " changed: not saved yet");
+    Script->Answers = {TDialogs::TAnswer::Yes};
+    Tex->close();
+    QCOMPARE(Script->Questions.size(), size_t(1));
+    QCOMPARE(ReadFileBytes(File("TWO.P")), original);
+    Tex->show();
+    // Redo still reaches the edit, which is no longer what the file holds.
+    redo->trigger();
+    QCOMPARE(Tex->Document().Bytes(), edited);
+    QVERIFY(Tex->Modified());
+    undo->trigger();
+    QCOMPARE(status(), File("TWO.P") + " as saved");
+
+    // Dropped edits and another file's open leave nothing to undo or redo.
+    GroupCommand(0, "mTextureOff");
+    Script->Answers = {TDialogs::TAnswer::No};
+    Tex->OpenP(File("ONE.P"));
+    QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+    // An edit that changes no byte (the group is plain already), or that fails, is no step.
+    GroupCommand(0, "mTextureOff");
+    QVERIFY(!undo->isEnabled() && !Tex->Modified());
+    Tex->AddTexData();
+    Guarded([&] { Tex->AddTexData(); });
+    QCOMPARE(Script->Errors, std::vector<std::string>{"This part already has texture data"});
+    undo->trigger();
+    QVERIFY(!undo->isEnabled() && !Tex->Modified());
+    QCOMPARE(Child<QListWidget>("lbVerts")->item(0)->text(), QString("(Unsuitable)"));
+    QCOMPARE(ReadFileBytes(File("TWO.P")), original);
+  }
+
   void theStatusLineSaysWhatWasDone() {
-    auto status = [&] { return Tex->lblStatus->text().toStdString(); };
+    auto status = [&] { return Child<QLabel>("lblStatus")->text().toStdString(); };
     Tex->OpenP(File("TWO.P"));
     QCOMPARE(status(), "Opened " + File("TWO.P") + ": 2 groups, 24 texture coordinates");
     Tex->LoadRSD(File("TWO.RSD"));
     QCOMPARE(status(), "Loaded 1 texture from " + File("TWO.RSD"));
-    GroupCommand(0, Tex->mTextureOff);
+    GroupCommand(0, "mTextureOff");
     QCOMPARE(status(), File("TWO.P") + " changed: not saved yet");
-    Tex->bSaveP->click();
+    Child<QPushButton>("bSaveP")->click();
     const int64_t size = int64_t(ReadFileBytes(File("TWO.P")).size());
     QCOMPARE(status(), "Saved " + File("TWO.P") + " (" + std::to_string(size) + " bytes)");
-    QCOMPARE(ReadFileBytes(File("TWO.P")), Tex->PData.Bytes());
+    QCOMPARE(ReadFileBytes(File("TWO.P")), Tex->Document().Bytes());
     Tex->OpenP(File("ONE.P"));
     QCOMPARE(status(), "Opened " + File("ONE.P") + ": 1 group, no texture coordinates");
   }
