@@ -153,7 +153,8 @@ void AddExportCommands(CLI::App& app) {
   import->add_option("--from", importArgs->From, "The file's animation (default: its first)");
   import->add_option("--fps", importArgs->Fps, "Frames per second, 1 to 1000 (default 30)")
       ->check(CLI::Range(1, 1000));
-  import->callback([importArgs] { RunImportAnim(*importArgs); });
-}
+  import->callback([importArgs] { RunImportAnim(*importArgs);
+});
+} // namespace palkor::cli
 
 } // namespace palkor::cli
