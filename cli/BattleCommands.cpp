@@ -1,5 +1,6 @@
 // battle: load a battle model by its two-letter code and print what it holds.
 #include "cli/CliSupport.h"
+#include "cli/OutputBuffer.h"
 
 #include "battle/FF7Battle.h"
 
@@ -17,73 +18,6 @@ struct TBattleArgs {
   std::string Archive;
   std::string Code;
   bool Frames = false;
-};
-
-// Text written to standard output through a buffer of its own, in large pieces.
-// The owner flushes it at the end.
-class TOutputBuffer {
-public:
-  void Put(char c) {
-    Reserve(1);
-    *FEnd++ = c;
-  }
-  void Put(std::string_view text) {
-    Reserve(text.size());
-    FEnd = std::copy(text.begin(), text.end(), FEnd);
-  }
-  void Put(int64_t value) {
-    Reserve(20);
-    FEnd = std::to_chars(FEnd, FEnd + 20, value).ptr;
-  }
-  // A value and a space after it; values of 0 to 4095 (every decoded rotation is one)
-  // come from a table of their texts.
-  [[gnu::always_inline]] void PutSpaced(int32_t value) {
-    if (uint32_t(value) >= 4096 || FBuffer + sizeof FBuffer - FEnd < 8)
-      return PutSpacedSlowly(value);
-    const TDigits& digits = FSmallNumbers[value];
-    std::memcpy(FEnd, digits.Text, 8);
-    FEnd += digits.Length;
-  }
-  // Ends the line in place of the space after the last value.
-  void EndSpacedLine() { FEnd[-1] = '\n'; }
-  void Flush() {
-    WriteStdout(std::string_view(FBuffer, size_t(FEnd - FBuffer)));
-    FEnd = FBuffer;
-  }
-
-private:
-  // A number's digits and a space, and how many of the eight bytes that is.
-  struct TDigits {
-    char Text[8];
-    uint32_t Length;
-  };
-  static const std::array<TDigits, 4096>& SmallNumbers() {
-    static const std::array<TDigits, 4096> table = [] {
-      std::array<TDigits, 4096> t{};
-      for (uint32_t v = 0; v < 4096; ++v) {
-        char* end = std::to_chars(t[v].Text, t[v].Text + 4, v).ptr;
-        *end++ = ' ';
-        t[v].Length = uint32_t(end - t[v].Text);
-      }
-      return t;
-    }();
-    return table;
-  }
-  [[gnu::noinline]] void PutSpacedSlowly(int32_t value) {
-    if (uint32_t(value) < 4096) {
-      Reserve(8);
-      return PutSpaced(value);
-    }
-    Put(int64_t(value));
-    Put(' ');
-  }
-  void Reserve(size_t n) {
-    if (size_t(FBuffer + sizeof FBuffer - FEnd) < n) Flush();
-    if (n > sizeof FBuffer) throw EWriteError();
-  }
-  const TDigits* const FSmallNumbers = SmallNumbers().data();
-  char FBuffer[1 << 16];
-  char* FEnd = FBuffer;
 };
 
 // One line a frame: "frame", its number and offsets, then its rotations' values separated
