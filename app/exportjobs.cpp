@@ -177,9 +177,14 @@ void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
   if (index < 0) throw Exception("no animation named " + anim);
   TFF7Model field(archive, catalogue.ModelList[size_t(k)].Name, archive.GetEntry(index).Name);
   TGltfAnimationFile gltf(file);
-  field.ReplaceAnimation(ImportFieldAnimation(field, field.AnimData.View(), gltf,
-                                              ChooseGltfAnimation(gltf, from), fps));
-  field.SaveAnimation();
+  const int32_t animation = ChooseGltfAnimation(gltf, from);
+  // The new member keeps header words and leading triples of the member as it is when
+  // the archive's lock is had, not as it was read above.
+  archive.ModifyMember(index, [&](std::string_view current) {
+    std::string bytes = ImportFieldAnimation(field, current, gltf, animation, fps);
+    if (AnimFrameCount(int64_t(bytes.size()), field.BoneCount()) < 1) throw EReadError();
+    return bytes;
+  });
 }
 
 TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExportItem>& items,

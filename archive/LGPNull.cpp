@@ -72,9 +72,19 @@ void TNullLGP::ReadMember(int32_t index, TStream& dest) {
   OpenMemberReader()->Read(index, dest);
 }
 
+// Writers of one folder take turns under a lock on the folder itself: its files are
+// replaced by renaming, so a lock on one of them would be lost with it.
 void TNullLGP::WriteMember(int32_t index, TStream& source) {
   TLGPEntry entry = GetEntry(index);
+  TPathLock lock(FileName(), ArchiveLockWaiter(FileName()));
   ReplaceFileFromStream(FileName() + entry.Name, source);
+}
+
+void TNullLGP::ModifyMember(int32_t index,
+                            const std::function<std::string(std::string_view)>& change) {
+  TLGPEntry entry = GetEntry(index);
+  TPathLock lock(FileName(), ArchiveLockWaiter(FileName()));
+  ReplaceFileWithBytes(FileName() + entry.Name, change(ReadFileBytes(FileName() + entry.Name)));
 }
 
 TArchiveKind ArchiveKindForPath(const std::string& path) {

@@ -23,6 +23,9 @@ public:
   // Replaces the file with the whole of source. "Cannot create file "%s". %s" when the
   // file cannot be written; Size keeps the scanned value.
   void WriteMember(int32_t index, TStream& source) override;
+  // Reads and replaces the file under a lock on the folder.
+  void ModifyMember(int32_t index,
+                    const std::function<std::string(std::string_view)>& change) override;
   void ReloadOffsets() override {}
   void VerifyMembers() override {}
 

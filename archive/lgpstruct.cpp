@@ -61,6 +61,12 @@ void SetArchiveLockWaitHandler(std::function<void(const std::string&, bool)> han
   LockWaitHandler() = std::move(handler);
 }
 
+std::function<void(bool)> ArchiveLockWaiter(const std::string& path) {
+  return [path](bool waiting) {
+    if (LockWaitHandler()) LockWaitHandler()(path, waiting);
+  };
+}
+
 void TNameIndex::Clear() {
   FKeys.clear();
   FItems.clear();
@@ -151,7 +157,12 @@ TLGPFile::~TLGPFile() = default;
 void TLGPFile::Open(const std::string& fileName, bool verify) {
   TReadingScope reading("archive \"" + fileName + "\"");
   TFileStream file(fileName, TFileMode::OpenRead);
-  LoadFromStream(file, verify);
+  try {
+    LoadFromStream(file, verify);
+  } catch (EReadError& e) {
+    e.AddCause(Format("\"%s\" ends before its table of members does", fileName));
+    throw;
+  }
   FFileName = fileName;
 }
 
@@ -454,20 +465,60 @@ std::unique_ptr<TLGPMemberReader> TLGPFile::OpenMemberReader() {
 
 void TLGPFile::ReadMember(int32_t index, TStream& dest) {
   CheckListIndex(index, int64_t(FEntries.size()));
-  OpenMemberReader()->Read(index, dest);
+  try {
+    OpenMemberReader()->Read(index, dest);
+  } catch (EReadError& e) {
+    e.AddCause(Format("%s runs past the end of \"%s\"", FEntries[size_t(index)].Name, FFileName));
+    throw;
+  }
 }
+
+namespace {
+
+// Opens the archive for writing and waits for its exclusive lock.
+std::unique_ptr<TFileStream> OpenLocked(const std::string& fileName) {
+  auto file = std::make_unique<TFileStream>(fileName, TFileMode::OpenReadWrite);
+  file->LockExclusive(ArchiveLockWaiter(fileName));
+  return file;
+}
+
+} // namespace
 
 void TLGPFile::WriteMember(int32_t index, TStream& source) {
   CheckListIndex(index, int64_t(FEntries.size()));
-  TLGPEntry& entry = FEntries[size_t(index)];
   OrderByOffset();
-  TFileStream file(FFileName, TFileMode::OpenReadWrite);
   // Writers of one archive take turns from here to the table entry: two appending at
   // the same old end would overwrite each other's members.
-  file.LockExclusive([this](bool waiting) {
-    if (LockWaitHandler()) LockWaitHandler()(FFileName, waiting);
-  });
+  WriteMemberLocked(*OpenLocked(FFileName), index, source);
+}
 
+void TLGPFile::ModifyMember(int32_t index,
+                            const std::function<std::string(std::string_view)>& change) {
+  CheckListIndex(index, int64_t(FEntries.size()));
+  OrderByOffset();
+  std::unique_ptr<TFileStream> file = OpenLocked(FFileName);
+  // The member as the file holds it now: another writer may have moved it since the
+  // table was read.
+  const int64_t size = file->Size();
+  uint8_t tableEntry[LGPTableEntrySize];
+  file->SetPosition(LGPHeaderSize + int64_t(index) * LGPTableEntrySize);
+  file->ReadBuffer(tableEntry, LGPTableEntrySize);
+  if (UpperCaseASCII(NameField(tableEntry)) != UpperCaseASCII(FEntries[size_t(index)].Name))
+    throw Exception(Format("Archive \"%s\" was changed by another program: its member %d is "
+                           "no longer %s",
+                           FFileName, index, FEntries[size_t(index)].Name));
+  const int32_t offset = GetI32LE(tableEntry + LGPNameSize);
+  uint8_t header[LGPMemberHeaderSize];
+  if (offset < 0 || int64_t(offset) + LGPMemberHeaderSize > size) throw EReadError();
+  const int32_t dataSize = ReadMemberHeader(*file, offset, header);
+  if (dataSize < 0 || dataSize > size - offset - LGPMemberHeaderSize) throw EReadError();
+  std::string current = file->ReadBytes(dataSize);
+  TMemoryStream changed(change(current));
+  WriteMemberLocked(*file, index, changed);
+}
+
+void TLGPFile::WriteMemberLocked(TFileStream& file, int32_t index, TStream& source) {
+  TLGPEntry& entry = FEntries[size_t(index)];
   int64_t oldSize = file.Size();
   int64_t newOffset = oldSize - int64_t(FTrailer.size());
   int64_t sourceSize = source.Size();

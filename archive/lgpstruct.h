@@ -142,6 +142,11 @@ public:
   virtual std::unique_ptr<TLGPMemberReader> OpenMemberReader();
   // Replaces the member's data with the whole of source, keeping name and position.
   virtual void WriteMember(int32_t index, TStream& source);
+  // Replaces the member's data with what change makes of it, the data read again under
+  // the archive's exclusive lock: a change another writer made since this archive was
+  // opened is built on, never lost. Whatever change throws leaves the archive unchanged.
+  virtual void ModifyMember(int32_t index,
+                            const std::function<std::string(std::string_view)>& change);
   // Re-reads every entry's offset from the file's table; sizes become -1.
   virtual void ReloadOffsets();
   // Re-reads every member header: sizes and the name check.
@@ -160,6 +165,8 @@ protected:
   // name (a pass over the table, such as the catalogue's, needs none).
   void InvalidateNameIndex();
   void OrderByOffset() const;
+  // WriteMember's work once file is open and locked.
+  void WriteMemberLocked(TFileStream& file, int32_t index, TStream& source);
 
   int32_t FCount = 0;
   // Table order; owns the entries. Filled once by the constructor, never resized after.
@@ -184,6 +191,8 @@ public:
 // more than a moment (waiting true), and again when it goes on (false). Set by the
 // program: palkor-cli says so on a terminal, the viewer shows a busy cursor.
 void SetArchiveLockWaitHandler(std::function<void(const std::string& archive, bool waiting)>);
+// What waiting for the lock of the archive at path tells that handler.
+std::function<void(bool)> ArchiveLockWaiter(const std::string& path);
 
 // Size of the archive header and of one table entry, and of a member header.
 constexpr int32_t LGPHeaderSize = 16;

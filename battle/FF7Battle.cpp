@@ -224,20 +224,35 @@ void TBattleModel::LoadFromList(TMemberList& list) {
     list.erase(list.begin() + long(k));
   };
 
-  if (list.empty() || list[0].first != "aa") throw Exception("ARRRGH! aa reality failure!");
-  if (list.size() < 2 || list[1].first != "ab") throw Exception("ARRRGH! ab reality failure!");
+  // A member's name for messages: the code and suffix in upper case, as the game spells them.
+  auto memberName = [&](const std::string& suffix) { return UpperCaseASCII(Code + suffix); };
+  auto missing = [&](Exception failure, const std::string& suffix) {
+    failure.AddCause(memberName(suffix) + " is not in the archive");
+    return failure;
+  };
+  if (list.empty() || list[0].first != "aa")
+    throw missing(Exception("ARRRGH! aa reality failure!"), "aa");
+  if (list.size() < 2 || list[1].first != "ab")
+    throw missing(Exception("ARRRGH! ab reality failure!"), "ab");
   discard(1);
 
-  while (entry(1).first != "am") {
-    Textures.push_back(LoadTEX(*entry(1).second, TEXDataOffset));
+  for (;;) {
+    if (list.size() < 2) throw missing(EListError(1), "am");
+    if (entry(1).first == "am") break;
+    const std::string suffix = entry(1).first;
+    Textures.push_back(ReadingMember(memberName(suffix),
+                                     [&] { return LoadTEX(*entry(1).second, TEXDataOffset); }));
     discard(1);
   }
 
   TMemoryStream& skeleton = *list[0].second;
-  skeleton.SetPosition(12);
-  int32_t boneCount = skeleton.ReadI32LE();
-  if (boneCount < 0) throw Exception(Format("Invalid battle skeleton: bone count %d", boneCount));
-  if (52 + int64_t(boneCount) * 12 > skeleton.Size()) throw EReadError();
+  int32_t boneCount = ReadingMember(memberName("aa"), [&] {
+    skeleton.SetPosition(12);
+    int32_t count = skeleton.ReadI32LE();
+    if (count < 0) throw Exception(Format("Invalid battle skeleton: bone count %d", count));
+    if (52 + int64_t(count) * 12 > skeleton.Size()) throw EReadError();
+    return count;
+  });
   skeleton.SetPosition(52);
   std::vector<TBattleBone> bones(static_cast<size_t>(boneCount));
   std::vector<std::unique_ptr<TFF7PPart>> parts(static_cast<size_t>(boneCount));
@@ -249,15 +264,21 @@ void TBattleModel::LoadFromList(TMemberList& list) {
     // Part members run from "am" up to the animations.
     if (list.size() < 2 || list[1].first >= "da")
       throw Exception("Invalid battle model: more bones with parts than part members");
-    auto part = TFF7PPart::CreateFromStream(*list[1].second);
+    auto part = ReadingMember(memberName(list[1].first),
+                              [&] { return TFF7PPart::CreateFromStream(*list[1].second); });
     polyTotal += part->PolyTotal();
     part->Textures = Textures;
     parts[size_t(b)] = std::move(part);
     discard(1);
   }
   discard(0);
-  while (entry(0).first != "da") discard(0);
-  auto anims = std::make_unique<TBattleAnims>(*entry(0).second);
+  for (;;) {
+    if (list.empty()) throw missing(EListError(0), "da");
+    if (entry(0).first == "da") break;
+    discard(0);
+  }
+  auto anims = ReadingMember(memberName("da"),
+                             [&] { return std::make_unique<TBattleAnims>(*entry(0).second); });
   discard(0);
 
   std::vector<int32_t> parents;

@@ -161,17 +161,27 @@ void TBattleModel::SaveAnimations() {
   if (!LGPClass) throw Exception("The battle model was not read from an archive");
   std::unique_ptr<TLGPFile> archive = LGPClass->Create(LGPFileName, false);
   const int32_t index = archive->IndexOf(Code + "da");
-  std::string member(archive->ReadMemberToMemory(index)->View());
-  // From the last record back, so that the positions of those before stay right.
-  for (auto a = FModifiedAnims.rbegin(); a != FModifiedAnims.rend(); ++a) {
-    const TBattleAnim& anim = Anims->Anims[size_t(*a)];
-    member = ReplaceBattleRecord(member, anim, EncodeBattleRecord(anim.Frames));
-  }
-  // Decoded again before anything is written: the new member must read as it is meant to.
-  TMemoryStream data(member);
-  auto saved = std::make_unique<TBattleAnims>(data);
-  if (saved->Anims.size() != Anims->Anims.size()) throw EReadError();
-  archive->WriteMember(index, data);
+  std::unique_ptr<TBattleAnims> saved;
+  // The records are spliced into the member as it is when the archive's lock is had, so
+  // that animations another writer changed meanwhile keep their changes.
+  archive->ModifyMember(index, [&](std::string_view current) {
+    TMemoryStream before(current);
+    const TBattleAnims now(before);
+    if (now.Anims.size() != Anims->Anims.size())
+      throw Exception(Format("The animations of battle model %s were changed by another "
+                             "program: the archive now holds %d, not %d",
+                             Code, int32_t(now.Anims.size()), int32_t(Anims->Anims.size())));
+    std::string member(current);
+    // From the last record back, so that the positions of those before stay right.
+    for (auto a = FModifiedAnims.rbegin(); a != FModifiedAnims.rend(); ++a)
+      member = ReplaceBattleRecord(member, now.Anims[size_t(*a)],
+                                   EncodeBattleRecord(Anims->Anims[size_t(*a)].Frames));
+    // Decoded again before anything is written: the new member must read as it is meant to.
+    TMemoryStream data(member);
+    saved = std::make_unique<TBattleAnims>(data);
+    if (saved->Anims.size() != Anims->Anims.size()) throw EReadError();
+    return member;
+  });
   Anims = std::move(saved);
   FModifiedAnims.clear();
 }

@@ -22,26 +22,8 @@ int32_t RowNumber(const std::string& text, const std::vector<std::string>& list,
   return number - 1;
 }
 
-void RunTexturise(const TTexturiseArgs& args, const std::vector<std::string>& ops) {
-  // The whole sequence is checked for shape before anything is read or changed.
-  for (size_t i = 0; i < ops.size(); ++i) {
-    const std::string& op = ops[i];
-    size_t need = op == "add-tex-data" || op == "list" ? 0
-                  : op == "set-uv"                     ? 3
-                  : op == "texture-on"                 ? 2
-                  : op == "texture-off"                ? 1
-                                                       : SIZE_MAX;
-    if (need == SIZE_MAX) throw CLI::ValidationError("OP", "unknown operation " + op);
-    if (need > 0 && i + need >= ops.size())
-      throw CLI::ValidationError("OP", op + " needs " + std::to_string(need) + " values");
-    if (op == "texture-on" && ops[i + 2] != "normals" && ops[i + 2] != "no-normals")
-      throw CLI::ValidationError("OP", "texture-on takes normals or no-normals");
-    i += need;
-  }
-
-  TPFileImage image;
-  image.Load(ReadFileBytes(args.PFile));
-  const std::string original = image.Bytes();
+// The edits in order, on the image in memory.
+void ApplyOps(TPFileImage& image, const std::vector<std::string>& ops) {
   for (size_t i = 0; i < ops.size(); ++i) {
     const std::string& op = ops[i];
     if (op == "add-tex-data") {
@@ -65,6 +47,29 @@ void RunTexturise(const TTexturiseArgs& args, const std::vector<std::string>& op
       for (const std::string& row : image.VertRows()) PrintLine(row);
     }
   }
+}
+
+void RunTexturise(const TTexturiseArgs& args, const std::vector<std::string>& ops) {
+  // The whole sequence is checked for shape before anything is read or changed.
+  for (size_t i = 0; i < ops.size(); ++i) {
+    const std::string& op = ops[i];
+    size_t need = op == "add-tex-data" || op == "list" ? 0
+                  : op == "set-uv"                     ? 3
+                  : op == "texture-on"                 ? 2
+                  : op == "texture-off"                ? 1
+                                                       : SIZE_MAX;
+    if (need == SIZE_MAX) throw CLI::ValidationError("OP", "unknown operation " + op);
+    if (need > 0 && i + need >= ops.size())
+      throw CLI::ValidationError("OP", op + " needs " + std::to_string(need) + " values");
+    if (op == "texture-on" && ops[i + 2] != "normals" && ops[i + 2] != "no-normals")
+      throw CLI::ValidationError("OP", "texture-on takes normals or no-normals");
+    i += need;
+  }
+
+  TPFileImage image;
+  image.Load(ReadFileBytes(args.PFile));
+  const std::string original = image.Bytes();
+  ReadingMember("\"" + args.PFile + "\"", [&] { ApplyOps(image, ops); });
   if (image.Bytes() != original) ReplaceFileWithBytes(args.PFile, image.Bytes());
 }
 

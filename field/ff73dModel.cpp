@@ -68,11 +68,27 @@ struct TModelMembers {
   std::unique_ptr<TLGPMemberReader> Reader = Archive.OpenMemberReader();
 };
 
-// The member's data in a fresh stream at position 0. A missing name fails with the
-// archive's "List index out of bounds (-1)".
+// Appends the member's data at dest's position. A missing name fails with the archive's
+// "List index out of bounds (-1)", followed by the name and why.
+void ReadNamedMemberTo(TModelMembers& members, const std::string& name, TStream& dest) {
+  const int32_t index = members.Archive.IndexOf(name);
+  if (index < 0) {
+    EListError missing(index);
+    missing.AddCause(name + " is not in the archive");
+    throw missing;
+  }
+  try {
+    members.Reader->Read(index, dest);
+  } catch (EReadError& e) {
+    e.AddCause(Format("%s runs past the end of \"%s\"", name, members.Archive.FileName()));
+    throw;
+  }
+}
+
+// The member's data in a fresh stream at position 0.
 std::unique_ptr<TMemoryStream> ReadNamedMember(TModelMembers& members, const std::string& name) {
   auto stream = std::make_unique<TMemoryStream>();
-  members.Reader->Read(members.Archive.IndexOf(name), *stream);
+  ReadNamedMemberTo(members, name, *stream);
   stream->SetPosition(0);
   return stream;
 }
@@ -87,11 +103,15 @@ bool IsCommentLine(const std::string& line) {
 // out is the string list's "List index out of bounds (0)".
 class THRCReader {
 public:
-  explicit THRCReader(TStringList& lines) : FLines(lines) {}
+  THRCReader(TStringList& lines, const std::string& name) : FLines(lines), FName(name) {}
   bool AtEnd() const { return FNext >= size_t(FLines.Count()); }
   std::string NextLine() {
     for (;;) {
-      if (AtEnd()) throw EListError(0);
+      if (AtEnd()) {
+        EListError end(0);
+        end.AddCause(FName + " ends inside a bone");
+        throw end;
+      }
       const std::string& line = FLines.Strings(int32_t(FNext++));
       if (!IsCommentLine(line)) return line;
     }
@@ -99,6 +119,7 @@ public:
 
 private:
   TStringList& FLines;
+  std::string FName;
   size_t FNext = 0;
 };
 
@@ -138,7 +159,13 @@ std::unique_ptr<TFF7PPart> LoadResource(TModelMembers& members, const std::strin
 
   std::string ply = rsd.Values("PLY");
   std::string pName = ply.size() >= 2 ? ply.substr(0, ply.size() - 2) : std::string();
-  auto part = TFF7PPart::CreateFromStream(*ReadNamedMember(members, pName));
+  if (pName.empty()) {
+    EListError missing(-1);
+    missing.AddCause(rsdName + " names no P part");
+    throw missing;
+  }
+  auto data = ReadNamedMember(members, pName);
+  auto part = ReadingMember(pName, [&] { return TFF7PPart::CreateFromStream(*data); });
 
   int32_t textureCount = StrToIntDef(rsd.Values("NTEX"), 0);
   for (int32_t n = 0; n < textureCount; ++n) {
@@ -148,7 +175,10 @@ std::unique_ptr<TFF7PPart> LoadResource(TModelMembers& members, const std::strin
       throw Exception(Format("Invalid resource %s: TEX[%d] names no texture", rsdName, n));
     value.replace(value.size() - 2, 2, "EX");
     std::shared_ptr<const TTexImage>& image = textures[UpperCaseASCII(value)];
-    if (!image) image = LoadTEX(*ReadNamedMember(members, value), TEXDataOffset);
+    if (!image) {
+      auto data = ReadNamedMember(members, value);
+      image = ReadingMember(value, [&] { return LoadTEX(*data, TEXDataOffset); });
+    }
     part->Textures.push_back(image);
     part->Blended = true;
   }
@@ -167,17 +197,11 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
 
   Log("TFF7Model.Create: Get Anims");
   TModelMembers members{lgp};
-  if (!animName.empty()) members.Reader->Read(lgp.IndexOf(animName), AnimData);
+  if (!animName.empty()) ReadNamedMemberTo(members, animName, AnimData);
 
-  int32_t hrcIndex = lgp.IndexOf(hrcName);
   Log("TFF7Model.Create: Get HRC");
   TStringList hrcLines;
-  {
-    TMemoryStream scratch;
-    members.Reader->Read(hrcIndex, scratch);
-    scratch.SetPosition(0);
-    hrcLines.LoadFromStream(scratch);
-  }
+  hrcLines.LoadFromStream(*ReadNamedMember(members, hrcName));
 
   auto root = std::make_unique<TFF7Parts>();
   root->Name = "root";
@@ -185,11 +209,15 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
 
   TTextureCache textures;
   std::unordered_map<std::string, int32_t> firstOfName{{"root", 0}};
-  THRCReader hrc(hrcLines);
+  THRCReader hrc(hrcLines, hrcName);
   for (int i = 0; i < 3; ++i) hrc.NextLine();
   Log("TFF7Model.Create: Scan HRC");
   while (!hrc.AtEnd()) {
-    if (!hrc.NextLine().empty()) throw Exception("HRC fail");
+    if (!hrc.NextLine().empty()) {
+      Exception fail("HRC fail");
+      fail.AddCause(hrcName + " has a bone that does not begin with an empty line");
+      throw fail;
+    }
     Bones.push_back(std::make_unique<TFF7Parts>());
     TFF7Parts& bone = *Bones.back();
     bone.Name = hrc.NextLine();
@@ -201,7 +229,12 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
     if (auto parent = firstOfName.find(parentName); parent != firstOfName.end())
       bone.Parent = parent->second;
     firstOfName.emplace(bone.Name, int32_t(Bones.size() - 1));
-    bone.Length = float(StrToFloat(hrc.NextLine()));
+    try {
+      bone.Length = float(StrToFloat(hrc.NextLine()));
+    } catch (EConvertError& e) {
+      e.AddCause("the length of bone " + bone.Name + " in " + hrcName);
+      throw;
+    }
     for (const std::string& resource : ResourceNames(hrc.NextLine()))
       bone.AddPart(LoadResource(members, resource, textures));
   }
@@ -212,6 +245,11 @@ TFF7Model::TFF7Model(TLGPFile& lgp, const std::string& hrcName, const std::strin
   FChildren = ChildrenOf(parents);
 
   FrameCount = AnimFrameCount(AnimData.Size(), BoneCount());
+  if (!animName.empty() && FrameCount < 1) {
+    EReadError empty;
+    empty.AddCause(Format("%s holds no whole frame of %d bones", animName, BoneCount()));
+    throw empty;
+  }
   if (!animName.empty()) SetFrame(0);
   FirstBone = 0;
   LastBone = BoneCount() - 1;

@@ -21,9 +21,18 @@ public:
   explicit Exception(std::string message) : FMessage(std::move(message)) {}
   const char* what() const noexcept override { return FMessage.c_str(); }
   const std::string& Message() const noexcept { return FMessage; }
+  // Says after the message which file or member it concerns and why: "MESSAGE: cause".
+  // Only the first cause is added: the reader nearest the fault knows it best.
+  void AddCause(const std::string& cause) {
+    if (FHasCause) return;
+    FMessage += ": " + cause;
+    FHasCause = true;
+  }
+  bool HasCause() const noexcept { return FHasCause; }
 
 private:
   std::string FMessage;
+  bool FHasCause = false;
 };
 
 // "Stream read error", "Stream write error".
@@ -37,6 +46,9 @@ public:
 class EWriteError : public EStreamError {
 public:
   EWriteError() : EStreamError("Stream write error") {}
+  // "Stream write error: CAUSE writing "PATH"", CAUSE the system's reason for errorNumber
+  // ("no space left on the device" for a full disk).
+  EWriteError(const std::string& fileName, int errorNumber);
 };
 
 // "Cannot open file "%s". %s" and "Cannot create file "%s". %s".
@@ -69,5 +81,17 @@ inline void CheckListIndex(int64_t index, int64_t count) {
 
 // The system's text for an errno value, as shown after "Cannot open file ...".
 std::string SystemErrorText(int errorNumber);
+
+// Runs read, a reader of the member or file called name, and says why when it fails
+// with the runtime's bare "Stream read error": the data ends before what it describes.
+template <typename F>
+decltype(auto) ReadingMember(const std::string& name, F&& read) {
+  try {
+    return read();
+  } catch (EReadError& e) {
+    e.AddCause(name + " ends before the data it describes");
+    throw;
+  }
+}
 
 } // namespace palkor

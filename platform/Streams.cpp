@@ -40,7 +40,11 @@ void TStream::ReadBuffer(void* buffer, int64_t count) {
 
 void TStream::WriteBuffer(const void* buffer, int64_t count) {
   if (count < 0) throw EWriteError();
-  if (count != 0 && Write(buffer, count) != count) throw EWriteError();
+  if (count != 0 && Write(buffer, count) != count) ThrowWriteError();
+}
+
+void TStream::ThrowWriteError() const {
+  throw EWriteError();
 }
 
 std::string TStream::ReadBytes(int64_t count) {
@@ -265,7 +269,11 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
   while (done < count) {
     ssize_t n = ::pwrite(FHandle, in + done, size_t(count - done), FPosition + done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      // A write that takes nothing without saying why has met a full device.
+      FWriteErrno = n < 0 ? errno : ENOSPC;
+      break;
+    }
     done += n;
   }
   FPosition += done;
@@ -279,41 +287,70 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 void TFileStream::SetSize(int64_t newSize) {
-  if (newSize < 0 || ::ftruncate(FHandle, newSize) != 0) throw EWriteError();
+  if (newSize < 0) throw EWriteError();
+  if (::ftruncate(FHandle, newSize) != 0) throw EWriteError(FFileName, errno);
   FSize = newSize;
 }
 
 void TFileStream::Flush() {
-  if (::fdatasync(FHandle) != 0 && errno != EINVAL && errno != EROFS) throw EWriteError();
+  if (::fdatasync(FHandle) != 0 && errno != EINVAL && errno != EROFS)
+    throw EWriteError(FFileName, errno);
 }
 
-void TFileStream::LockExclusive(const std::function<void(bool)>& waiting) {
+void TFileStream::ThrowWriteError() const {
+  if (FWriteErrno != 0) throw EWriteError(FFileName, FWriteErrno);
+  throw EWriteError();
+}
+
+namespace {
+
+// Waits for an exclusive flock on handle; waiting(true) when that takes more than a
+// moment, waiting(false) when it is had after all. "Stream write error" on failure.
+void LockHandleExclusive(int handle, const std::function<void(bool)>& waiting) {
   using namespace std::chrono;
-  auto tryLock = [this](int how) {
+  auto tryLock = [handle](int how) {
     int result;
-    do result = ::flock(FHandle, how);
+    do result = ::flock(handle, how);
     while (result != 0 && errno == EINTR);
     return result == 0;
   };
-  if (!tryLock(LOCK_EX | LOCK_NB)) {
+  if (tryLock(LOCK_EX | LOCK_NB)) return;
+  if (errno != EWOULDBLOCK) throw EWriteError();
+  // Another writer holds it: most finish at once; a longer wait is said.
+  const auto until = steady_clock::now() + seconds(2);
+  while (steady_clock::now() < until) {
+    if (tryLock(LOCK_EX | LOCK_NB)) return;
     if (errno != EWOULDBLOCK) throw EWriteError();
-    // Another writer holds it: most finish at once; a longer wait is said.
-    const auto until = steady_clock::now() + seconds(2);
-    bool had = false;
-    while (steady_clock::now() < until && !(had = tryLock(LOCK_EX | LOCK_NB))) {
-      if (errno != EWOULDBLOCK) throw EWriteError();
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    if (!had) {
-      if (waiting) waiting(true);
-      bool locked = tryLock(LOCK_EX);
-      if (waiting) waiting(false);
-      if (!locked) throw EWriteError();
-    }
+    std::this_thread::sleep_for(milliseconds(10));
   }
+  if (waiting) waiting(true);
+  bool locked = tryLock(LOCK_EX);
+  if (waiting) waiting(false);
+  if (!locked) throw EWriteError();
+}
+
+} // namespace
+
+void TFileStream::LockExclusive(const std::function<void(bool)>& waiting) {
+  LockHandleExclusive(FHandle, waiting);
   struct stat st;
   if (::fstat(FHandle, &st) != 0) throw EWriteError();
   FSize = int64_t(st.st_size);
+}
+
+TPathLock::TPathLock(const std::string& path, const std::function<void(bool)>& waiting) {
+  FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (FHandle < 0) throw EFOpenError(path, SystemErrorText(errno));
+  try {
+    LockHandleExclusive(FHandle, waiting);
+  } catch (...) {
+    ::close(FHandle);
+    throw;
+  }
+}
+
+TPathLock::~TPathLock() {
+  ::close(FHandle);
 }
 
 std::string ReadFileBytes(const std::string& fileName) {

@@ -56,6 +56,9 @@ public:
   void WriteF32LE(float value);
 
 protected:
+  // Throws "Stream write error" for a Write that moved less than asked; a stream that
+  // knows why says so after it.
+  [[noreturn]] virtual void ThrowWriteError() const;
   // The position a seek arrives at from position in a stream of size bytes.
   static int64_t SeekTarget(int64_t position, int64_t size, int64_t offset, TSeekOrigin origin);
 };
@@ -163,11 +166,29 @@ public:
   // more than a moment and waiting(false) when the lock is had after all.
   void LockExclusive(const std::function<void(bool)>& waiting);
 
+protected:
+  [[noreturn]] void ThrowWriteError() const override;
+
 private:
   std::string FFileName;
+  int FWriteErrno = 0; // why the last short write stopped
   int FHandle = -1;
   int64_t FPosition = 0;
   int64_t FSize = 0;
+};
+
+// An exclusive advisory lock on a file or folder, held while the object lives; other
+// holders are waited for as TFileStream::LockExclusive waits. "Cannot open file "%s". %s"
+// when the path cannot be opened.
+class TPathLock {
+public:
+  TPathLock(const std::string& path, const std::function<void(bool)>& waiting);
+  ~TPathLock();
+  TPathLock(const TPathLock&) = delete;
+  TPathLock& operator=(const TPathLock&) = delete;
+
+private:
+  int FHandle = -1;
 };
 
 // Whole-file helpers.

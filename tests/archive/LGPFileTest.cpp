@@ -108,8 +108,8 @@ TEST_F(LGPFileTest, DuplicateNamesFindTheFirstInTheTable) {
   f.Add("B", "1").Add("DUP", "2").Add("A", "3").Add("dup", "4");
   // The first lookup walks the table; later ones use the sorted index. Both find the
   // first of equal names, and agree on every name.
-  const std::pair<const char*, int32_t> cases[] = {
-      {"Dup", 1}, {"dUP", 1}, {"a", 2}, {"B", 0}, {"DU", -1}, {"DUPE", -1}};
+  const std::pair<const char*, int32_t> cases[] = {{"Dup", 1}, {"dUP", 1}, {"a", 2},
+                                                   {"B", 0},   {"DU", -1}, {"DUPE", -1}};
   for (const auto& [name, position] : cases) {
     auto archive = Open(f);
     EXPECT_EQ(archive->IndexOf(name), position) << name << ", first lookup";
@@ -203,8 +203,10 @@ TEST_F(LGPFileTest, BrokenFilesFailWithOneClearMessage) {
   negativeCount.CountOverride = -5;
   TLGPFixture hugeCount = ThreeMembers();
   hugeCount.CountOverride = 0x7fffffff;
+  const std::string path = Dir.File("char.lgp");
   for (auto* f : {&truncatedHeader, &truncatedTable, &hugeCount})
-    EXPECT_EQ(ErrorOf([&] { Open(*f); }), "Stream read error");
+    EXPECT_EQ(ErrorOf([&] { Open(*f); }),
+              "Stream read error: \"" + path + "\" ends before its table of members does");
   EXPECT_EQ(ErrorOf([&] { Open(negativeCount); }), "Invalid archive: negative member count (-5)");
 
   EXPECT_EQ(ErrorOf([&] { TLGPFile::Create(Dir.File("missing.lgp"), false); }),
@@ -216,7 +218,8 @@ TEST_F(LGPFileTest, BrokenFilesFailWithOneClearMessage) {
   cutData.TruncateAt = size_t(MemberOffsets(cutData)[2]) + 24 + 500;
   auto archive = Open(cutData);
   EXPECT_EQ(Read(*archive, 1), "resource");
-  EXPECT_EQ(ErrorOf([&] { Read(*archive, 2); }), "Stream read error");
+  const std::string pastTheEnd = " runs past the end of \"" + path + "\"";
+  EXPECT_EQ(ErrorOf([&] { Read(*archive, 2); }), "Stream read error: AAAC.P" + pastTheEnd);
 
   TLGPFixture badSizes = ThreeMembers();
   badSizes.Members[0].HeaderSize = -3;
@@ -225,8 +228,8 @@ TEST_F(LGPFileTest, BrokenFilesFailWithOneClearMessage) {
   archive = Open(badSizes);
   EXPECT_EQ(ErrorOf([&] { Read(*archive, 0); }),
             "Invalid archive: member \"AAAA.HRC\" has a negative size (-3)");
-  EXPECT_EQ(ErrorOf([&] { Read(*archive, 1); }), "Stream read error");
-  EXPECT_EQ(ErrorOf([&] { Read(*archive, 2); }), "Stream read error");
+  EXPECT_EQ(ErrorOf([&] { Read(*archive, 1); }), "Stream read error: aaab.rsd" + pastTheEnd);
+  EXPECT_EQ(ErrorOf([&] { Read(*archive, 2); }), "Stream read error: AAAC.P" + pastTheEnd);
 }
 
 TEST_F(LGPFileTest, AnEmptyMemberAppendsNothing) {

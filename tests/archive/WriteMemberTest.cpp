@@ -1,5 +1,7 @@
 #include "archive/lgpstruct.h"
 
+#include "archive/LGPNull.h"
+
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
 
@@ -7,7 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace palkor;
@@ -161,4 +167,65 @@ TEST_F(WriteMemberTest, WritersRacingOnOneArchiveLoseNothing) {
     ASSERT_EQ(Read(*archive, 2), third) << "round " << round;
     ASSERT_EQ(Read(*archive, 1), Fixture.Members[1].Data);
   }
+}
+
+TEST_F(WriteMemberTest, ModifyingAMemberBuildsOnWhatAnotherWriterChangedMeanwhile) {
+  // The same archive as a folder of its files.
+  const std::string folder = Dir.File("folder/");
+  std::filesystem::create_directory(folder);
+  for (const auto& member : Fixture.Members) WriteFile(folder + member.Name.c_str(), member.Data);
+
+  for (const std::string& path : {Path, folder}) {
+    SCOPED_TRACE(path);
+    // Each writer adds its letter to one member many times over, through an opening of
+    // its own made before the other's changes: every letter must be there after.
+    constexpr int Rounds = 100;
+    auto writer = [&](char letter) {
+      auto archive = ArchiveKindForPath(path).Open();
+      const int32_t index = archive->IndexOf("aaac.p");
+      for (int i = 0; i < Rounds; ++i)
+        archive->ModifyMember(
+            index, [&](std::string_view current) { return std::string(current) + letter; });
+    };
+    std::thread a(writer, 'a'), b(writer, 'b');
+    a.join();
+    b.join();
+    auto archive = ArchiveKindForPath(path).Open();
+    const std::string part = Read(*archive, archive->IndexOf("AAAC.P"));
+    EXPECT_EQ(part.substr(0, 4), "part");
+    EXPECT_EQ(std::count(part.begin(), part.end(), 'a'), Rounds + 1); // "part" has one
+    EXPECT_EQ(std::count(part.begin(), part.end(), 'b'), Rounds);
+    EXPECT_EQ(Read(*archive, archive->IndexOf("AAAA.HRC")), "skeleton");
+
+    // A change that fails leaves the archive as it was.
+    const std::string before = path == Path ? Bytes() : ReadFileBytes(folder + "AAAC.P");
+    EXPECT_THROW(archive->ModifyMember(archive->IndexOf("AAAC.P"),
+                                       [](std::string_view) -> std::string { throw EReadError(); }),
+                 EReadError);
+    EXPECT_EQ(path == Path ? Bytes() : ReadFileBytes(folder + "AAAC.P"), before);
+  }
+}
+
+TEST_F(WriteMemberTest, AWriteTheSystemRefusesSaysWhyAndChangesNothing) {
+  // A file size limit stands in for a full disk: the system refuses the bytes past it.
+  const std::string before = Bytes();
+  auto archive = TLGPFile::Create(Path, false);
+  TMemoryStream data(PatternBytes(1000, 3));
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit = old;
+  limit.rlim_cur = before.size() + 100;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  std::string message;
+  try {
+    archive->WriteMember(1, data);
+  } catch (const EWriteError& e) {
+    message = e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(message, "Stream write error: the file would grow beyond what the system allows "
+                     "writing \"" +
+                         Path + "\"");
+  EXPECT_EQ(Bytes(), before);
 }

@@ -1,6 +1,7 @@
 #include "battle/FF7Battle.h"
 
 #include "fixtures/BattleWriters.h"
+#include "fixtures/Demo.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
@@ -42,6 +43,7 @@ protected:
   std::string ErrorOf() {
     try {
       TBattleModel model;
+      model.Code = "rt";
       model.LoadFromList(List);
     } catch (const Exception& e) {
       return e.Message();
@@ -89,18 +91,23 @@ TEST_F(BattleModelTest, MissingOrMisplacedMembersFailWithOneMessage) {
     std::vector<std::pair<std::string, std::string>> Members;
     std::string Message;
   } cases[] = {
-      {{{"ab", ""}, {"am", PartWithPolys(1)}}, "ARRRGH! aa reality failure!"},
-      {{{"aa", skeleton}, {"am", PartWithPolys(1)}}, "ARRRGH! ab reality failure!"},
-      {{{"aa", skeleton}, {"ab", ""}}, "List index out of bounds (1)"},
+      {{{"ab", ""}, {"am", PartWithPolys(1)}},
+       "ARRRGH! aa reality failure!: RTAA is not in the archive"},
+      {{{"aa", skeleton}, {"am", PartWithPolys(1)}},
+       "ARRRGH! ab reality failure!: RTAB is not in the archive"},
+      {{{"aa", skeleton}, {"ab", ""}}, "List index out of bounds (1): RTAM is not in the archive"},
       {{{"aa", skeleton}, {"ab", ""}, {"am", PartWithPolys(1)}, {"an", PartWithPolys(1)}},
-       "List index out of bounds (0)"},
+       "List index out of bounds (0): RTDA is not in the archive"},
       {{{"aa", skeleton}, {"ab", ""}, {"am", PartWithPolys(1)}, {"da", Animations(1, 1, 3)}},
        "Invalid battle model: more bones with parts than part members"},
       {{{"aa", BuildBattleSkeleton({}, -4)}, {"ab", ""}, {"am", ""}, {"da", ""}},
        "Invalid battle skeleton: bone count -4"},
       {{{"aa", BuildBattleSkeleton({}, 1000)}, {"ab", ""}, {"am", ""}, {"da", ""}},
-       "Stream read error"},
-      {{{"aa", skeleton}, {"ab", ""}, {"ac", "not a texture"}, {"am", ""}}, "Stream read error"},
+       "Stream read error: RTAA ends before the data it describes"},
+      {{{"aa", skeleton}, {"ab", ""}, {"ac", "not a texture"}, {"am", ""}},
+       "Stream read error: RTAC ends before the data it describes"},
+      {{{"aa", skeleton}, {"ab", ""}, {"am", PartWithPolys(1).substr(0, 40)}, {"da", ""}},
+       "Stream read error: RTAM ends before the data it describes"},
   };
   for (const auto& c : cases) {
     List.clear();
@@ -144,4 +151,37 @@ TEST(BattleModelArchive, GathersTheModelsMembersByCodeInAnyCase) {
   EXPECT_EQ(model.AnimCount(), 2);
   TBattleModel missing;
   EXPECT_THROW(missing.LoadFromArchive(*archive, "qq"), Exception);
+}
+
+TEST(BattleModelSave, TwoWritersOfOneModelKeepEachOthersAnimations) {
+  TTempDir dir;
+  const std::string path = dir.File("battle.lgp");
+  WriteFile(path, BuildLGP(BuildDemoBattleArchive()));
+  auto load = [&] {
+    auto archive = TLGPFile::Create(path, false);
+    auto model = std::make_unique<TBattleModel>();
+    model->LoadFromArchive(*archive, "RT");
+    return model;
+  };
+  auto rotations = [](const TBattleAnim& anim) {
+    std::vector<int16_t> values;
+    for (const TBattleFrame& frame : anim.Frames)
+      for (const TBattleRotation& r : frame.Rotations) values.insert(values.end(), {r.X, r.Y, r.Z});
+    return values;
+  };
+  // Both read before either writes; each swaps one animation for the other's frames.
+  auto first = load(), second = load();
+  ASSERT_EQ(first->AnimCount(), 2);
+  const auto anim0 = rotations(first->Anims->Anims[0]), anim1 = rotations(first->Anims->Anims[1]);
+  ASSERT_NE(anim0, anim1);
+  first->SetAnimation(0, first->Anims->Anims[1].Frames);
+  second->SetAnimation(1, second->Anims->Anims[0].Frames);
+  first->SaveAnimations();
+  second->SaveAnimations();
+
+  auto after = load();
+  EXPECT_EQ(rotations(after->Anims->Anims[0]), anim1);
+  EXPECT_EQ(rotations(after->Anims->Anims[1]), anim0);
+  // The second writer now holds what the archive holds.
+  EXPECT_EQ(rotations(second->Anims->Anims[0]), anim1);
 }

@@ -97,8 +97,10 @@ TEST_F(ArchiveCommands, FailuresPrintOneLineExitOneAndChangeNothing) {
   std::string outFile = Dir.File("never.bin");
   std::string lgpBefore = ReadFileBytes(Lgp);
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"members", cut}, "Stream read error"},
-      {{"extract", cut, "AAAA.HRC", outFile}, "Stream read error"},
+      {{"members", cut},
+       "Stream read error: \"" + cut + "\" ends before its table of members does"},
+      {{"extract", cut, "AAAA.HRC", outFile},
+       "Stream read error: \"" + cut + "\" ends before its table of members does"},
       {{"members", Dir.File("missing.lgp")},
        "Cannot open file \"" + Dir.File("missing.lgp") + "\". No such file or directory"},
       {{"extract", Lgp, "NOPE.A", outFile}, "no member named NOPE.A"},

@@ -69,8 +69,8 @@ TEST_F(BattleCommand, ShowsTheDemoGolem) {
 
 TEST_F(BattleCommand, BrokenModelsFailWithOneLine) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"battle", Lgp, "qq"}, "ARRRGH! aa reality failure!"},
-      {{"battle", Lgp, "zz"}, "Stream read error"},
+      {{"battle", Lgp, "qq"}, "ARRRGH! aa reality failure!: QQAA is not in the archive"},
+      {{"battle", Lgp, "zz"}, "Stream read error: ZZDA ends before the data it describes"},
       {{"battle", Dir.File("none.lgp"), "xy"},
        "Cannot open file \"" + Dir.File("none.lgp") + "\". No such file or directory"},
   };

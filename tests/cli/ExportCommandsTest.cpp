@@ -11,6 +11,8 @@
 #include <tiny_gltf.h>
 
 #include <filesystem>
+#include <sstream>
+#include <thread>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -115,8 +117,9 @@ TEST_F(ExportCommand, FailuresWriteNoFile) {
       {{"export", Char, "nobody.hrc", out}, "no model named nobody.hrc"},
       {{"export", Char, "knig.hrc", out, "--anim", "nope.a"}, "no animation named nope.a"},
       {{"export", Battle, "rt", out, "--anim", "3"}, "no animation 3: the model has 2"},
-      {{"export", Battle, "zz", out}, "ARRRGH! aa reality failure!"},
-      {{"export", brokenPath, "brkn.hrc", out}, "Stream read error"},
+      {{"export", Battle, "zz", out}, "ARRRGH! aa reality failure!: ZZAA is not in the archive"},
+      {{"export", brokenPath, "brkn.hrc", out},
+       "Stream read error: BRAA.P ends before the data it describes"},
   });
   EXPECT_FALSE(FileExists(out));
 
@@ -155,7 +158,8 @@ TEST_F(ExportCommand, ExportAllWritesEveryModelAndGoesOnPastFailures) {
   r = RunCli({"export-all", Dir.File("broken.lgp"), Dir.File("models/broken"), "--jobs", "1"});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_EQ(r.Out, "exported 2 of 3 models\n");
-  EXPECT_EQ(r.Err, "palkor-cli: BRKN: Stream read error\n");
+  EXPECT_EQ(r.Err,
+            "palkor-cli: BRKN: Stream read error: BRAA.P ends before the data it describes\n");
   EXPECT_EQ(Files(Dir.File("models/broken")), (std::vector<std::string>{"HOUN.glb", "KNIG.glb"}));
 
   // A folder that cannot be made.
@@ -210,4 +214,40 @@ TEST_F(ExportCommand, ImportAnimWritesTheAnimationBackAndFailuresChangeNothing) 
   }
   EXPECT_EQ(RunCli({"battle", Battle, "rt", "--frames"}).Out, frames);
   EXPECT_GT(ReadFileBytes(Battle).size(), battleBefore.size()); // written as replace writes
+}
+
+TEST_F(ExportCommand, ImportsRacingIntoOneBattleModelLoseNoChange) {
+  // Each animation alone in a file; two processes at once put each in the other's place.
+  const std::string one = Dir.File("one.glb"), two = Dir.File("two.glb");
+  ASSERT_EQ(RunCli({"export", Battle, "rt", one, "--anim", "1"}).ExitCode, 0);
+  ASSERT_EQ(RunCli({"export", Battle, "rt", two, "--anim", "2"}).ExitCode, 0);
+  // The frame lines of one animation in battle --frames' output.
+  auto framesOf = [](const std::string& text, int anim) {
+    std::istringstream lines(text);
+    std::string line, frames;
+    int current = -1;
+    while (std::getline(lines, line)) {
+      if (line.rfind("anim\t", 0) == 0)
+        current = std::stoi(line.substr(5));
+      else if (line.rfind("frame\t", 0) == 0 && current == anim)
+        frames += line + "\n";
+    }
+    return frames;
+  };
+  const std::string original = ReadFileBytes(Battle);
+  const std::string before = RunCli({"battle", Battle, "rt", "--frames"}).Out;
+  ASSERT_NE(framesOf(before, 0), framesOf(before, 1));
+  for (int round = 0; round < 10; ++round) {
+    WriteFile(Battle, original);
+    palkor::testing::TCliResult a, b;
+    std::thread first([&] { a = RunCli({"import-anim", Battle, "rt", two, "1"}); });
+    std::thread second([&] { b = RunCli({"import-anim", Battle, "rt", one, "2"}); });
+    first.join();
+    second.join();
+    ASSERT_EQ(a.ExitCode, 0) << a.Err;
+    ASSERT_EQ(b.ExitCode, 0) << b.Err;
+    const std::string after = RunCli({"battle", Battle, "rt", "--frames"}).Out;
+    ASSERT_EQ(framesOf(after, 0), framesOf(before, 1)) << "round " << round;
+    ASSERT_EQ(framesOf(after, 1), framesOf(before, 0)) << "round " << round;
+  }
 }

@@ -74,9 +74,12 @@ TEST_F(PoseCommand, WorksOnTheDemoArchiveAndOnAFolder) {
 
 TEST_F(PoseCommand, BadModelsAndFramesFailWithOneLine) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"pose", Lgp, "bad.hrc", "walk.a"}, "HRC fail"},
-      {{"pose", Lgp, "none.hrc", "walk.a"}, "List index out of bounds (-1)"},
-      {{"pose", Lgp, "skel.hrc", "none.a"}, "List index out of bounds (-1)"},
+      {{"pose", Lgp, "bad.hrc", "walk.a"},
+       "HRC fail: bad.hrc has a bone that does not begin with an empty line"},
+      {{"pose", Lgp, "none.hrc", "walk.a"},
+       "List index out of bounds (-1): none.hrc is not in the archive"},
+      {{"pose", Lgp, "skel.hrc", "none.a"},
+       "List index out of bounds (-1): none.a is not in the archive"},
       {{"pose", Lgp, "skel.hrc", "walk.a", "--frame", "2"},
        "Frame 2 is outside the animation (2 frames)"},
       {{"pose", Dir.File("missing.lgp"), "skel.hrc", "walk.a"},

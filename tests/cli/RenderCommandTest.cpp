@@ -99,9 +99,11 @@ TEST_F(RenderCommand, PNGsRepetitionsAndEveryAnimation) {
 TEST_F(RenderCommand, BadRequestsFailWithoutWritingAnything) {
   palkor::testing::ExpectFailures({
       {{"render", Char, "none.hrc", "knwa.a", "--out", Out}, "no model named none.hrc"},
-      {{"render", Char, "knig.hrc", "none.a", "--out", Out}, "List index out of bounds (-1)"},
+      {{"render", Char, "knig.hrc", "none.a", "--out", Out},
+       "List index out of bounds (-1): none.a is not in the archive"},
       {{"render", Battle, "rt", "3", "--out", Out}, "no animation 3: the model has 2"},
-      {{"render", Battle, "qq", "1", "--out", Out}, "ARRRGH! aa reality failure!"},
+      {{"render", Battle, "qq", "1", "--out", Out},
+       "ARRRGH! aa reality failure!: QQAA is not in the archive"},
       {{"render", Char, "knig.hrc", "knwa.a", "--out", Dir.File("none") + "/"},
        "Cannot create file \"" + Dir.File("none") +
            "/PK_KNIG_KNWA_0000.bmp\". No such file or directory"},

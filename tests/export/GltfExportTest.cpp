@@ -357,7 +357,9 @@ TEST_F(GltfExport, ExportAllGoesOnPastAFailingModelAndStopsWhenAsked) {
   TExportAllProgress result = ExportAll(kind, items, Dir.File("out/models"), {}, 2, {});
   EXPECT_EQ(result.Done, 3);
   ASSERT_EQ(result.Failures.size(), 1u);
-  EXPECT_EQ(result.Failures[0], (std::pair<std::string, std::string>{"BRKN", "Stream read error"}));
+  EXPECT_EQ(result.Failures[0],
+            (std::pair<std::string, std::string>{
+                "BRKN", "Stream read error: BRAA.P ends before the data it describes"}));
   EXPECT_TRUE(FileExists(Dir.File("out/models/KNIG.glb")));
   EXPECT_TRUE(FileExists(Dir.File("out/models/HOUN.glb")));
   EXPECT_FALSE(FileExists(Dir.File("out/models/BRKN.glb")));

@@ -180,14 +180,19 @@ TEST_F(FieldModelTest, MalformedModelsFailWithOneMessage) {
     std::string Message;
   };
   const Case cases[] = {
-      {Skeleton(" \r\nhip\r\nroot\r\n1\r\n0\r\n"), 1, 1, "HRC fail"},
-      {Skeleton("\r\nhip\r\nroot\r\n1\r\n0\r\n\r\n"), 1, 1, "List index out of bounds (0)"},
-      {Skeleton("\r\nhip\r\nroot\r\n1\r\n"), 1, 1, "List index out of bounds (0)"},
-      {":HEADER_BLOCK 2\r\n", 1, 1, "List index out of bounds (0)"},
+      {Skeleton(" \r\nhip\r\nroot\r\n1\r\n0\r\n"), 1, 1,
+       "HRC fail: skel.hrc has a bone that does not begin with an empty line"},
+      {Skeleton("\r\nhip\r\nroot\r\n1\r\n0\r\n\r\n"), 1, 1,
+       "List index out of bounds (0): skel.hrc ends inside a bone"},
+      {Skeleton("\r\nhip\r\nroot\r\n1\r\n"), 1, 1,
+       "List index out of bounds (0): skel.hrc ends inside a bone"},
+      {":HEADER_BLOCK 2\r\n", 1, 1, "List index out of bounds (0): skel.hrc ends inside a bone"},
       {Skeleton("\r\nhip\r\nroot\r\n1,5\r\n0\r\n"), 1, 1,
-       "'1,5' is not a valid floating point value"},
-      {Skeleton("\r\nhip\r\nroot\r\n1\r\n1 MISSING\r\n"), 1, 1, "List index out of bounds (-1)"},
-      {Skeleton("\r\nhip\r\nroot\r\n1\r\n0\r\n"), 1, 0, "Stream read error"},
+       "'1,5' is not a valid floating point value: the length of bone hip in skel.hrc"},
+      {Skeleton("\r\nhip\r\nroot\r\n1\r\n1 MISSING\r\n"), 1, 1,
+       "List index out of bounds (-1): MISSING.rsd is not in the archive"},
+      {Skeleton("\r\nhip\r\nroot\r\n1\r\n0\r\n"), 1, 0,
+       "Stream read error: anim.a holds no whole frame of 2 bones"},
   };
   for (const Case& c : cases) {
     Lgp.Members.resize(2);
@@ -199,13 +204,14 @@ TEST_F(FieldModelTest, MalformedModelsFailWithOneMessage) {
   Lgp.Members.resize(2);
   AddSkeleton(Skeleton(""));
   size_t before = DebugLog().Lines().size();
-  EXPECT_EQ(ErrorOf(), "List index out of bounds (-1)");
+  EXPECT_EQ(ErrorOf(), "List index out of bounds (-1): anim.a is not in the archive");
   EXPECT_EQ(DebugLog().Lines().back(), "TFF7Model.Create: Get Anims");
   EXPECT_EQ(DebugLog().Lines().size(), before + 2);
 }
 
 TEST_F(FieldModelTest, ResourcesNameTheirPartAndTexturesByKey) {
   Lgp.Add("A.P", SmallP())
+      .Add("CUT.P", SmallP().substr(0, SmallP().size() - 7))
       .Add("RED.TEX", BuildOneColourTEX(200, 0, 0))
       .Add("BLUE.TEX", BuildOneColourTEX(10, 0, 0));
   const struct {
@@ -217,8 +223,10 @@ TEST_F(FieldModelTest, ResourcesNameTheirPartAndTexturesByKey) {
       {"PLY=A.PLY\r\nNTEX=0\r\nTEX[0]=RED.TIM\r\n", 0, ""},
       {"PLY=A.PLY\r\nTEX[0]=RED.TIM\r\n", 0, ""},
       {"PLY=A.PLY\r\nNTEX=x\r\nTEX[0]=RED.TIM\r\n", 0, ""},
-      {"PLY =A.PLY\r\n", 0, "List index out of bounds (-1)"},
-      {"PLY=A.PLY\r\nNTEX=1\r\nTEX[0]=NONE.TIM\r\n", 0, "List index out of bounds (-1)"},
+      {"PLY =A.PLY\r\n", 0, "List index out of bounds (-1): R.rsd names no P part"},
+      {"PLY=A.PLY\r\nNTEX=1\r\nTEX[0]=NONE.TIM\r\n", 0,
+       "List index out of bounds (-1): NONE.TEX is not in the archive"},
+      {"PLY=CUT.PLY\r\n", 0, "Stream read error: CUT.P ends before the data it describes"},
       {"PLY=A.PLY\r\nNTEX=2\r\nTEX[0]=RED.TIM\r\n", 0,
        "Invalid resource R.rsd: TEX[1] names no texture"},
   };

@@ -533,7 +533,8 @@ private slots:
     } else {
       const TArchiveKind kind = ArchiveKindForPath(Dir->File("broken.lgp"));
       Guarded([&] { viewer.LoadModel(*kind.Class, kind.Path, "BRKN.HRC", ""); });
-      QCOMPARE(Script->Errors, std::vector<std::string>{"Stream read error"});
+      QCOMPARE(Script->Errors, std::vector<std::string>{
+                                   "Stream read error: BRAA.P ends before the data it describes"});
     }
     QVERIFY(!viewer.FieldModel && !viewer.BattleModel);
     VerifyNoModelShown();
