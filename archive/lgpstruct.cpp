@@ -463,6 +463,78 @@ std::unique_ptr<TLGPMemberReader> TLGPFile::OpenMemberReader() {
   return std::make_unique<TLGPFileMemberReader>(*this, FFileName);
 }
 
+namespace {
+
+// A member's data read from the archive file in large blocks as it is used, so that a
+// pass over a member of megabytes costs neither the member in memory nor a call to the
+// system for every small read.
+class TLGPMemberStream : public TStream {
+public:
+  explicit TLGPMemberStream(const std::string& fileName) : FFile(fileName, TFileMode::OpenRead) {}
+
+  // Checks the member header as the member reader does; the data follows it.
+  void Open(const TLGPEntry& entry) {
+    uint8_t header[LGPMemberHeaderSize];
+    FFile.SetPosition(entry.Offset);
+    if (entry.Offset < 0 || FFile.Read(header, LGPMemberHeaderSize) < LGPMemberHeaderSize)
+      throw EReadError();
+    const int32_t size = GetI32LE(header + LGPNameSize);
+    if (size < 0)
+      throw Exception(
+          Format("Invalid archive: member \"%s\" has a negative size (%d)", entry.Name, size));
+    FStart = int64_t(entry.Offset) + LGPMemberHeaderSize;
+    if (size > FFile.Size() - FStart) throw EReadError();
+    FSize = size;
+  }
+
+  int64_t Read(void* buffer, int64_t count) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count && FPosition >= 0 && FPosition < FSize) {
+      if (FPosition < FBlockStart || FPosition >= FBlockStart + FBlockLength) {
+        // The block holding the position, up to the end of the member.
+        FBlock.resize(size_t(BlockSize));
+        FBlockStart = FPosition;
+        FFile.SetPosition(FStart + FPosition);
+        FBlockLength = FFile.Read(FBlock.data(), std::min(BlockSize, FSize - FPosition));
+        if (FBlockLength <= 0) throw EReadError(); // the file shrank under us
+      }
+      const int64_t n = std::min(count - done, FBlockStart + FBlockLength - FPosition);
+      std::memcpy(out + done, FBlock.data() + (FPosition - FBlockStart), size_t(n));
+      done += n;
+      FPosition += n;
+    }
+    return done;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    FPosition = SeekTarget(FPosition, FSize, offset, origin);
+    return FPosition;
+  }
+  int64_t Size() override { return FSize; }
+
+private:
+  static constexpr int64_t BlockSize = 64 * 1024;
+  TFileStream FFile;
+  int64_t FStart = 0, FSize = 0, FPosition = 0;
+  int64_t FBlockStart = 0, FBlockLength = 0;
+  std::vector<uint8_t, TUninitialisedAllocator<uint8_t>> FBlock;
+};
+
+} // namespace
+
+std::unique_ptr<TStream> TLGPFile::OpenMemberStream(int32_t index) {
+  const TLGPEntry& entry = EntryAt(index);
+  auto stream = std::make_unique<TLGPMemberStream>(FFileName);
+  try {
+    stream->Open(entry);
+  } catch (EReadError& e) {
+    e.AddCause(Format("%s runs past the end of \"%s\"", entry.Name, FFileName));
+    throw;
+  }
+  return stream;
+}
+
 void TLGPFile::ReadMember(int32_t index, TStream& dest) {
   CheckListIndex(index, int64_t(FEntries.size()));
   try {

@@ -140,6 +140,10 @@ public:
   virtual void ReadMember(int32_t index, TStream& dest);
   // Opens the archive for reading many members in one pass ("Cannot open file "%s". %s").
   virtual std::unique_ptr<TLGPMemberReader> OpenMemberReader();
+  // A stream of the member's data, at position 0, read from the archive as it is used
+  // (for a member too large to want in memory while it is looked through); the archive
+  // stays open while the stream lives. Fails as ReadMember does before anything is read.
+  virtual std::unique_ptr<TStream> OpenMemberStream(int32_t index);
   // Replaces the member's data with the whole of source, keeping name and position.
   virtual void WriteMember(int32_t index, TStream& source);
   // Replaces the member's data with what change makes of it, the data read again under

@@ -4,37 +4,35 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
+
+#include <unistd.h>
 
 namespace palkor::cli {
 
 namespace detail {
 
-// A number's digits and a space, and how many of the eight bytes that is.
-struct TDigits {
-  char Text[8];
-  uint32_t Length;
-};
-
-constexpr std::array<TDigits, 4096> MakeSmallNumbers() {
-  std::array<TDigits, 4096> t{};
+// The texts of 0 to 4095, each with a space after it, in the first bytes of eight; the
+// last byte holds the text's length. Made by the compiler: the table costs a program
+// that prints no rotations nothing.
+constexpr std::array<std::array<char, 8>, 4096> MakeSmallNumbers() {
+  std::array<std::array<char, 8>, 4096> t{};
   for (uint32_t v = 0; v < 4096; ++v) {
     char digits[4] = {};
     uint32_t n = 0;
     for (uint32_t rest = v; n == 0 || rest > 0; rest /= 10) digits[n++] = char('0' + rest % 10);
-    for (uint32_t k = 0; k < n; ++k) t[v].Text[k] = digits[n - 1 - k];
-    t[v].Text[n] = ' ';
-    t[v].Length = n + 1;
+    for (uint32_t k = 0; k < n; ++k) t[v][k] = digits[n - 1 - k];
+    t[v][n] = ' ';
+    t[v][7] = char(n + 1);
   }
   return t;
 }
-
-// The texts of 0 to 4095, made by the compiler: the table costs a program that prints no
-// rotations nothing.
-inline constexpr std::array<TDigits, 4096> SmallNumbers = MakeSmallNumbers();
+inline constexpr std::array<std::array<char, 8>, 4096> SmallNumbers = MakeSmallNumbers();
 
 } // namespace detail
 
@@ -48,10 +46,10 @@ public:
     *FEnd++ = c;
   }
   void Put(std::string_view text) {
-    if (text.size() > sizeof FBuffer) {
-      Flush();
-      WriteStdout(text);
-      return;
+    while (text.size() > sizeof FBuffer) {
+      Reserve(sizeof FBuffer);
+      FEnd = std::copy_n(text.begin(), sizeof FBuffer, FEnd);
+      text.remove_prefix(sizeof FBuffer);
     }
     Reserve(text.size());
     FEnd = std::copy(text.begin(), text.end(), FEnd);
@@ -86,29 +84,44 @@ public:
   }
   // A value and a space after it; values of 0 to 4095 (every decoded rotation is one)
   // come from a table of their texts.
-  [[gnu::always_inline]] void PutSpaced(int32_t value) {
-    if (uint32_t(value) >= 4096 || FBuffer + sizeof FBuffer - FEnd < 8)
-      return PutSpacedSlowly(value);
-    const detail::TDigits& digits = detail::SmallNumbers[size_t(value)];
-    std::memcpy(FEnd, digits.Text, 8);
-    FEnd += digits.Length;
+  void PutSpaced(int32_t value) {
+    if (uint32_t(value) >= 4096) {
+      Put(int64_t(value));
+      return Put(' ');
+    }
+    Reserve(8);
+    PutSpacedUnchecked(uint32_t(value));
+  }
+  // Room for n more bytes at once, for a record put with PutSpacedUnchecked; false when
+  // the buffer does not hold n bytes.
+  bool MakeRoom(size_t n) {
+    if (n > sizeof FBuffer) return false;
+    Reserve(n);
+    return true;
+  }
+  // PutSpaced of a value below 4096 where room for 8 bytes has been made: one copy of
+  // eight bytes, of which the text's count are kept.
+  [[gnu::always_inline]] void PutSpacedUnchecked(uint32_t value) {
+    const std::array<char, 8>& text = detail::SmallNumbers[value];
+    std::memcpy(FEnd, text.data(), 8);
+    FEnd += uint8_t(text[7]);
   }
   // Ends the line in place of the space after the last value.
   void EndSpacedLine() { FEnd[-1] = '\n'; }
+  // Writes the buffer to standard output in one call to the system (after whatever the C
+  // library still holds), not through the library's small buffer, which would split it.
   void Flush() {
-    WriteStdout(std::string_view(FBuffer, size_t(FEnd - FBuffer)));
+    if (std::fflush(stdout) != 0) throw EWriteError();
+    for (const char* p = FBuffer; p < FEnd;) {
+      const ssize_t n = ::write(STDOUT_FILENO, p, size_t(FEnd - p));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw EWriteError();
+      p += n;
+    }
     FEnd = FBuffer;
   }
 
 private:
-  [[gnu::noinline]] void PutSpacedSlowly(int32_t value) {
-    if (uint32_t(value) < 4096) {
-      Reserve(8);
-      return PutSpaced(value);
-    }
-    Put(int64_t(value));
-    Put(' ');
-  }
   // Room for n more bytes (n at most the buffer's size).
   void Reserve(size_t n) {
     if (size_t(FBuffer + sizeof FBuffer - FEnd) < n) Flush();
