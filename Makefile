@@ -106,6 +106,7 @@ bench: build
 	$(BUILD)/bench/palkor_bench_scene
 	$(BUILD)/bench/palkor_bench_render
 	$(BUILD)/bench/palkor_bench_export
+	$(BUILD)/bench/palkor_bench_import
 
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -G Ninja -DPALKOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -116,7 +117,7 @@ fuzz: fuzz-deps
 	  name=$$(basename $$target); corpus=$(FUZZ_BUILD)/corpus/$$name; mkdir -p $$corpus; \
 	  echo "== $$name for $(FUZZ_SECONDS) s"; \
 	  leaks=1; [ $$name = fuzz_lgp ] || leaks=0; \
-	  ASAN_OPTIONS=detect_leaks=$$leaks \
+	  ASAN_OPTIONS=detect_leaks=$$leaks:alloc_dealloc_mismatch=0 \
 	  $$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -rss_limit_mb=2048 \
 	    -detect_leaks=$$leaks \
 	    $$corpus $(FUZZ_BUILD)/seeds/$$name || exit 1; \

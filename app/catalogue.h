@@ -1,6 +1,6 @@
 #pragma once
 
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 #include "platform/StringList.h"
 
 #include <cstdint>

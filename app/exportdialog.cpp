@@ -26,6 +26,18 @@ TfrmExport::TfrmExport(QWidget* parent) : QDialog(parent) {
   animsLayout->addWidget(rbCurrent);
   layout->addWidget(anims);
 
+  // What a 3D program shows as the model's rest: lying flat with every rotation 0, or
+  // standing as the first animation starts.
+  auto* bind = new QGroupBox("Bind pose", this);
+  auto* bindLayout = new QVBoxLayout(bind);
+  const std::vector<std::string> poses = BindPoseNames();
+  rbBindZero = new QRadioButton(QString::fromStdString(poses[0]), bind);
+  rbBindFirstFrame = new QRadioButton(QString::fromStdString(poses[1]), bind);
+  rbBindZero->setChecked(true);
+  bindLayout->addWidget(rbBindZero);
+  bindLayout->addWidget(rbBindFirstFrame);
+  layout->addWidget(bind);
+
   auto* file = new QHBoxLayout();
   file->addWidget(new QLabel("File:", this));
   eFileName = new QLineEdit(this);
@@ -75,6 +87,18 @@ void TfrmExport::Prepare(bool battle, int32_t offered, const std::string& curren
 
 std::string TfrmExport::FileName() const {
   return palkor::FileName(eFileName->text());
+}
+
+TBindPose TfrmExport::BindPose() const {
+  return rbBindFirstFrame->isChecked() ? TBindPose::FirstFrame : TBindPose::Zero;
+}
+
+void TfrmExport::SetBindPose(TBindPose pose) {
+  (pose == TBindPose::FirstFrame ? rbBindFirstFrame : rbBindZero)->setChecked(true);
+}
+
+std::vector<std::string> BindPoseNames() {
+  return {"Every rotation 0", "Frame 0 of the first animation"};
 }
 
 bool TfrmExport::ReplaceAsked() const {

@@ -8,11 +8,12 @@
 #include <QRadioButton>
 
 #include <string>
+#include <vector>
 
 namespace palkor {
 
-// "Export glTF": which animations go with the shown model, and the file to write. Made
-// once and kept, so the choice of animations lasts for the run.
+// "Export glTF": which animations go with the shown model, the bind pose, and the file
+// to write. Made once and kept, so the choices last for the run.
 class TfrmExport : public QDialog {
   Q_OBJECT
 public:
@@ -24,6 +25,9 @@ public:
   void Prepare(bool battle, int32_t offered, const std::string& current,
                const std::string& fileName);
   bool OnlyCurrent() const { return rbCurrent->isChecked(); }
+  // The bind pose chosen; Export All Models shares the choice.
+  TBindPose BindPose() const;
+  void SetBindPose(TBindPose pose);
   // The file name as typed, in the system's encoding.
   std::string FileName() const;
   // True while the file name is the one the save dialog gave: the user has already been
@@ -31,6 +35,7 @@ public:
   bool ReplaceAsked() const;
 
   QRadioButton *rbAll, *rbCurrent;
+  QRadioButton *rbBindZero, *rbBindFirstFrame;
   QLineEdit* eFileName;
   QPushButton *btnBrowse, *btnOK, *btnCancel;
 
@@ -40,6 +45,9 @@ private:
 
 // The summary after Export All Models: "Exported N of M models to FOLDER." and a line
 // "NAME: MESSAGE" for each failure, at most 20, then "... and K more".
+// The bind poses as Export All Models offers them, in TBindPose's order.
+std::vector<std::string> BindPoseNames();
+
 std::string ExportAllSummary(const TExportAllProgress& result, const std::string& folder);
 
 } // namespace palkor

@@ -1,7 +1,7 @@
 #include "app/exportjobs.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "platform/Convert.h"
 #include "platform/Exceptions.h"
 #include "platform/StringList.h"
@@ -121,10 +121,10 @@ TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltf
   }
   // The model is built with the first animation, as the viewer builds it; the others
   // are read as they are.
-  std::unique_ptr<TFF7Model> loaded;
-  const TFF7Model* model = shown.Field;
+  std::unique_ptr<TFieldModel> loaded;
+  const TFieldModel* model = shown.Field;
   if (!model || !SameTextASCII(model->HRCName, item.Member)) {
-    loaded = std::make_unique<TFF7Model>(archive, item.Member,
+    loaded = std::make_unique<TFieldModel>(archive, item.Member,
                                          item.Anims.empty() ? std::string() : item.Anims[0]);
     model = loaded.get();
   }
@@ -148,6 +148,15 @@ void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOpt
   } catch (const std::bad_alloc&) {
     throw Exception("Out of memory: the model is too large to export");
   }
+}
+
+TFieldAnimations FieldAnimationsOf(TLGPFile& archive, const TCatalogue& catalogue, int32_t k) {
+  // One the archive no longer holds is no pose to compare with.
+  return {catalogue.AnimationsFor(k, false), [&archive](const std::string& name) {
+            const int32_t index = archive.IndexOf(name);
+            return index < 0 ? std::string()
+                             : std::string(archive.ReadMemberToMemory(index)->View());
+          }};
 }
 
 int32_t ChooseGltfAnimation(const TGltfAnimationFile& file, const std::string& from) {
@@ -175,13 +184,14 @@ void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
   if (k < 0) throw Exception("no model named " + model);
   int32_t index = archive.IndexOf(anim);
   if (index < 0) throw Exception("no animation named " + anim);
-  TFF7Model field(archive, catalogue.ModelList[size_t(k)].Name, archive.GetEntry(index).Name);
+  TFieldModel field(archive, catalogue.ModelList[size_t(k)].Name, archive.GetEntry(index).Name);
   TGltfAnimationFile gltf(file);
   const int32_t animation = ChooseGltfAnimation(gltf, from);
   // The new member keeps header words and leading triples of the member as it is when
   // the archive's lock is had, not as it was read above.
   archive.ModifyMember(index, [&](std::string_view current) {
-    std::string bytes = ImportFieldAnimation(field, current, gltf, animation, fps);
+    std::string bytes = ImportFieldAnimation(field, current, gltf, animation, fps,
+                                             FieldAnimationsOf(archive, catalogue, k));
     if (AnimFrameCount(int64_t(bytes.size()), field.BoneCount()) < 1) throw EReadError();
     return bytes;
   });

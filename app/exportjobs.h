@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/catalogue.h"
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 #include "export/gltf.h"
 #include "export/gltfimport.h"
 
@@ -41,7 +41,7 @@ TExportItem ResolveExportItem(const TLGPFile& archive, const TCatalogue& catalog
 // The models on show in the viewer, if any: exporting the shown model takes it as it is
 // shown, with the edits of its animation, rather than building it again.
 struct TShownModels {
-  const TFF7Model* Field = nullptr;
+  const TFieldModel* Field = nullptr;
   const TBattleModel* Battle = nullptr;
 };
 
@@ -71,6 +71,10 @@ std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue
 void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
                                 const std::string& model, const std::string& file,
                                 const std::string& anim, const std::string& from, int32_t fps);
+
+// The animations whose frame 0 a glTF file of field model k may be bound in: every one
+// offered for the model (filter off), read from archive when they are compared.
+TFieldAnimations FieldAnimationsOf(TLGPFile& archive, const TCatalogue& catalogue, int32_t k);
 
 // The animation of file named from, or its first; "no animations in %s".
 int32_t ChooseGltfAnimation(const TGltfAnimationFile& file, const std::string& from);

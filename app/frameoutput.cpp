@@ -1,7 +1,7 @@
 #include "app/frameoutput.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
 #include "platform/StringList.h"

@@ -3,9 +3,9 @@
 // a battle code) is then chosen and, with ANIM (an A member or a battle animation's
 // number), shown playing. --help and --version answer without a display.
 #include "app/QtDialogs.h"
-#include "app/pakmain.h"
-#include "archive/DebugLog.h"
-#include "archive/lgpstruct.h"
+#include "app/MainWindow.h"
+#include "platform/DebugLog.h"
+#include "archive/LGPFile.h"
 #include "platform/Memory.h"
 
 #include <QApplication>
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
       arguments.size() > 2 ? QFile::encodeName(arguments[2]).toStdString() : "";
   int result;
   {
-    TfrmPalkorMain main;
+    TMainWindow main;
     dialogs.SetParent(&main);
     main.show();
     if (!archive.isEmpty()) main.OpenArchive(QFile::encodeName(archive).toStdString());

@@ -1,7 +1,7 @@
 // Opening a large archive, looking members up by name, and reading every member of a
 // 30 MB archive (each opening the file, or all through one member reader) against one
 // read of the whole file.
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
 #include "platform/StringList.h"

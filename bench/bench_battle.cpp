@@ -1,6 +1,6 @@
 // Decoding a 10 MB battle animation member, against a plain loop that takes the same
 // bits out of memory one at a time.
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 #include "fixtures/BattleWriters.h"
 
 #include <benchmark/benchmark.h>

@@ -12,7 +12,7 @@
 //   big/battle.lgp     a battle model whose animations member is about 3 MB
 //   render.lgp         the demo archive with the knight's walk lengthened to 30 frames
 //                      (KN30.A)
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 #include "fixtures/BattleWriters.h"
 #include "fixtures/Demo.h"
 #include "fixtures/FieldWriters.h"

@@ -1,7 +1,7 @@
 // Building every model of a synthetic field archive the size of the game's (1,200
 // models, 12 bones each, one part per bone, a 64 x 64 texture on every third part),
 // against the floor of only reading those members and decoding their textures.
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 #include "field/tex.h"
 #include "fixtures/SyntheticArchive.h"
 #include "fixtures/TempDir.h"
@@ -43,7 +43,7 @@ void BM_BuildEveryModel(benchmark::State& state) {
   for (auto _ : state) {
     for (int m = 0; m < ModelCount; ++m) {
       // What the viewer does to show a model: build it and make its textures.
-      TFF7Model model(*lgp, a.Skeletons[size_t(m)], a.Animations[size_t(m)][0]);
+      TFieldModel model(*lgp, a.Skeletons[size_t(m)], a.Animations[size_t(m)][0]);
       TTextureSet textures;
       textures.Add(model);
       // The textures go with the model so that iterations do not pile them up.
@@ -63,7 +63,7 @@ void BM_BuildEveryModelNoTextures(benchmark::State& state) {
   auto lgp = TLGPFile::Create(a.Path, false);
   for (auto _ : state)
     for (int m = 0; m < ModelCount; ++m) {
-      TFF7Model model(*lgp, a.Skeletons[size_t(m)], a.Animations[size_t(m)][0]);
+      TFieldModel model(*lgp, a.Skeletons[size_t(m)], a.Animations[size_t(m)][0]);
       benchmark::DoNotOptimize(model.BoneCount());
     }
 }

@@ -1,7 +1,7 @@
 // Rendering the demo knight's animations to files as `palkor-cli render --all` does
 // (640 x 480, every frame of both animations), against encoding the same frames alone.
 #include "app/frameoutput.h"
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 #include "fixtures/Demo.h"
 #include "fixtures/TempDir.h"
 #include "platform/images.h"
@@ -38,7 +38,7 @@ void RenderAll(TKnight& knight, bool png, int32_t& frames) {
   options.Prefix = knight.Dir.File("out_");
   options.Png = png;
   for (const char* anim : {"KNWA.A", "KNWV.A"}) {
-    TFF7Model model(*knight.Archive, "KNIG.HRC", anim);
+    TFieldModel model(*knight.Archive, "KNIG.HRC", anim);
     state.FieldModel = &model;
     TSceneFrameTarget target(state, knight.Context);
     frames += RenderAnimationFrames(target, options, "KNIG", std::string(anim).substr(0, 4),
@@ -68,7 +68,7 @@ void BM_EncodePNGOnly(benchmark::State& state) {
   std::vector<std::vector<uint8_t>> pictures;
   TSceneState scene;
   for (const char* anim : {"KNWA.A", "KNWV.A"}) {
-    TFF7Model model(*knight.Archive, "KNIG.HRC", anim);
+    TFieldModel model(*knight.Archive, "KNIG.HRC", anim);
     scene.FieldModel = &model;
     TSceneFrameTarget target(scene, knight.Context);
     for (int32_t f = 0; f < model.FrameCount; ++f) {

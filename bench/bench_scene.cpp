@@ -1,6 +1,6 @@
 // One paint of the viewer's picture at 640 x 480 on the software renderer: the demo
 // knight with Reflections on (the model drawn twice, the floor twice).
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 #include "fixtures/Demo.h"
 #include "fixtures/TempDir.h"
 #include "render/offscreen.h"
@@ -20,7 +20,7 @@ void BM_PaintDemoKnightWithReflections(benchmark::State& state) {
   TTempDir dir;
   WriteFile(dir.File("char.lgp"), BuildLGP(BuildDemoFieldArchive()));
   auto archive = TLGPFile::Create(dir.File("char.lgp"), false);
-  TFF7Model model(*archive, "KNIG.HRC", "KNWA.A");
+  TFieldModel model(*archive, "KNIG.HRC", "KNWA.A");
   TSceneState scene;
   scene.FieldModel = &model;
   scene.Reflections = true;

@@ -2,7 +2,7 @@
 #include "cli/CliSupport.h"
 #include "cli/OutputBuffer.h"
 
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #include "cli/CliSupport.h"
 
-#include "archive/LGPNull.h"
+#include "archive/FolderArchive.h"
 #include "platform/Memory.h"
 #include "platform/StringList.h"
 

@@ -3,7 +3,7 @@
 
 #include "app/catalogue.h"
 #include "app/exportjobs.h"
-#include "archive/LGPNull.h"
+#include "archive/FolderArchive.h"
 #include "platform/Convert.h"
 
 #include <cstdio>
@@ -16,6 +16,7 @@ namespace {
 
 struct TExportArgs {
   std::string Archive, Model, Out, Filter, File, Anim, From;
+  std::string BindPose = "zero";
   std::vector<std::string> Anims;
   int32_t Fps = 30;
   int32_t Jobs = 0;
@@ -30,6 +31,23 @@ TCatalogue Analyse(TLGPFile& archive, const TExportArgs& args) {
   return catalogue;
 }
 
+TGltfOptions OptionsOf(const TExportArgs& args) {
+  TGltfOptions options;
+  options.Fps = args.Fps;
+  options.BindPose = args.BindPose == "first-frame" ? TBindPose::FirstFrame : TBindPose::Zero;
+  return options;
+}
+
+// --bind-pose, as export and export-all take it.
+void AddBindPoseOption(CLI::App& command, std::string& value) {
+  command
+      .add_option("--bind-pose", value,
+                  "The pose the skin is bound in, which programs show as the model's rest: "
+                  "zero (every rotation 0, the default) or first-frame (frame 0 of the first "
+                  "exported animation; zero for a model without one)")
+      ->check(CLI::IsMember({"zero", "first-frame"}));
+}
+
 void RunExport(const TExportArgs& args) {
   auto archive = OpenArchive(args.Archive);
   // Battle models need no catalogue; field models are found through it.
@@ -37,9 +55,7 @@ void RunExport(const TExportArgs& args) {
   if (!IsBattleModelName(args.Model)) catalogue = Analyse(*archive, args);
   TExportItem item =
       ResolveExportItem(*archive, catalogue, args.Model, args.Anims, !args.Filter.empty());
-  TGltfOptions options;
-  options.Fps = args.Fps;
-  ExportItemToFile(*archive, item, options, args.Out);
+  ExportItemToFile(*archive, item, OptionsOf(args), args.Out);
 }
 
 void RunExportAll(const TExportArgs& args) {
@@ -50,8 +66,7 @@ void RunExportAll(const TExportArgs& args) {
     TCatalogue catalogue = Analyse(*archive, args);
     items = ExportItemsOf(*archive, catalogue, !args.Filter.empty());
   }
-  TGltfOptions options;
-  options.Fps = args.Fps;
+  const TGltfOptions options = OptionsOf(args);
   int32_t jobs =
       args.Jobs > 0 ? args.Jobs : int32_t(std::max(1u, std::thread::hardware_concurrency()));
   TExportAllProgress result;
@@ -105,6 +120,7 @@ void AddExportCommands(CLI::App& app) {
                             "Filter file: the animations it names for the model");
   exportCommand->add_option("--fps", args->Fps, "Frames per second, 1 to 1000 (default 30)")
       ->check(CLI::Range(1, 1000));
+  AddBindPoseOption(*exportCommand, args->BindPose);
   exportCommand->callback([args] { RunExport(*args); });
 
   auto allArgs = std::make_shared<TExportArgs>();
@@ -118,6 +134,7 @@ void AddExportCommands(CLI::App& app) {
   all->add_option("--jobs", allArgs->Jobs,
                   "Models exported at a time, 1 to 256 (default: the number of processors)")
       ->check(CLI::Range(1, 256));
+  AddBindPoseOption(*all, allArgs->BindPose);
   all->callback([allArgs] { RunExportAll(*allArgs); });
 
   auto importArgs = std::make_shared<TExportArgs>();

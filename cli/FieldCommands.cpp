@@ -1,7 +1,7 @@
 // pose: build a field model as the viewer does and print its bones at one frame.
 #include "cli/CliSupport.h"
 
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 
 #include <memory>
 
@@ -18,7 +18,7 @@ struct TPoseArgs {
 
 void RunPose(const TPoseArgs& args) {
   auto archive = OpenArchive(args.Archive);
-  TFF7Model model(*archive, args.HRC, args.Anim);
+  TFieldModel model(*archive, args.HRC, args.Anim);
   archive.reset();
   if (args.Frame >= model.FrameCount)
     throw Exception(
@@ -26,7 +26,7 @@ void RunPose(const TPoseArgs& args) {
   model.SetFrame(args.Frame);
   PrintFields({"frames", std::to_string(model.FrameCount)});
   for (int32_t i = 0; i < model.BoneCount(); ++i) {
-    const TFF7Parts& bone = model.GetBone(i);
+    const TFieldBone& bone = model.GetBone(i);
     PrintFields({std::to_string(i), std::to_string(bone.Parent), FloatText(bone.Length),
                  FloatText(bone.RotX), FloatText(bone.RotY), FloatText(bone.RotZ),
                  std::to_string(bone.Parts.size()), bone.Name});

@@ -4,8 +4,8 @@
 
 #include "app/catalogue.h"
 #include "app/frameoutput.h"
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "platform/Convert.h"
 #include "platform/StringList.h"
 #include "render/modeldraw.h"
@@ -43,7 +43,7 @@ void RunRender(TRenderArgs& args) {
   state.Reflections = args.Reflections;
   TTextureSet textures;
   state.Textures = &textures;
-  std::unique_ptr<TFF7Model> field;
+  std::unique_ptr<TFieldModel> field;
   std::unique_ptr<TBattleModel> battle;
   std::string modelPart;
   std::vector<TPass> passes;
@@ -94,7 +94,7 @@ void RunRender(TRenderArgs& args) {
                         [&, anim, hrc] {
                           state.FieldModel = nullptr;
                           textures.Clear();
-                          field = std::make_unique<TFF7Model>(*archive, hrc, anim);
+                          field = std::make_unique<TFieldModel>(*archive, hrc, anim);
                           textures.Add(*field);
                           field->ShowBones = args.Bones;
                           field->ShowBodies = !args.NoBodies;

@@ -8,10 +8,13 @@
 //              are drawn, its own transform is frame 0 of the first animation
 //            node J + 1, the mesh (a scene root without a transform, as glTF wants
 //              skinned meshes)
-//   skin 0: joints 1 .. J, inverse bind matrices of the bind pose (every rotation 0)
+//   skin 0: joints 1 .. J, inverse bind matrices of the bind pose: every rotation 0
+//           (and a battle root's offsets 0), or with TBindPose::FirstFrame frame 0 of
+//           the first animation (every rotation 0 when there is none)
 //   mesh 0: one primitive per material, three unshared vertices a triangle, each bound
-//           to its joint with weight 1: POSITION, COLOR_0 (linear RGBA floats),
-//           TEXCOORD_0 (textured primitives), JOINTS_0, WEIGHTS_0
+//           to its joint with weight 1, placed in the bind pose: POSITION, COLOR_0
+//           (linear RGBA floats), TEXCOORD_0 (textured primitives), JOINTS_0, WEIGHTS_0;
+//           front faces counter-clockwise, as glTF has them
 //   materials: unlit (KHR_materials_unlit), double-sided, as the viewer draws without
 //              lighting and culling; textured ones take their TEX image as a PNG
 //   animations: one per game animation, frame k at k / fps s, linear; a rotation key for
@@ -19,12 +22,20 @@
 //
 // Battle models are mirrored in X by the viewer. A mirror cannot be a node transform
 // without turning the faces inside out in most programs, so it is applied to the data:
-// vertices are mirrored, every joint transform M * T * M is used in place of T, and each
-// triangle's winding is reversed. The result is the same picture.
+// vertices are mirrored and every joint transform M * T * M is used in place of T. The
+// result is the same picture.
+//
+// Winding: a P file's triangles wind counter-clockwise about their outward normals in
+// the file's own numbers, as glTF's front faces do (geometry/Conventions.h). A triangle's
+// corners are written in reverse order exactly when the whole map from the file's
+// numbers to the written positions mirrors (ReversesWinding): field parts, negated on
+// load, are reversed; battle parts, negated and mirrored, keep their order. The joint
+// transforms after that map only turn, move and scale evenly, so the part's own
+// transform decides.
 #include "export/gltf.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "geometry/Conventions.h"
 #include "geometry/Skeleton.h"
 #include "platform/Convert.h"
@@ -109,7 +120,6 @@ struct TSkinnedModel {
   std::vector<std::shared_ptr<const TTexImage>> Images;
   std::map<TPrimitiveKey, std::vector<TVertex>> Primitives;
   std::vector<TTrack> Tracks;
-  bool ReverseWinding = false;
 
   // Per image: some texel is transparent (texture alpha is all or nothing: a colour key).
   std::vector<bool> Keyed;
@@ -130,6 +140,9 @@ struct TSkinnedModel {
 void AddPart(TSkinnedModel& model, const TFF7PPart& part, int32_t joint,
              const TMatrix4& transform) {
   const int64_t texCoordCount = int64_t(part.TexCoords.size());
+  // The corners in the order that keeps the file's outside out.
+  static constexpr size_t kept[3] = {0, 1, 2}, reversed[3] = {0, 2, 1};
+  const size_t* order = ReversesWinding(transform * FieldVertexMap()) ? reversed : kept;
   for (int pass = 0; pass < 2; ++pass) {
     TPrimitiveKey key;
     auto group = [&](size_t g) {
@@ -147,7 +160,8 @@ void AddPart(TSkinnedModel& model, const TFF7PPart& part, int32_t joint,
         for (int64_t v : vertices)
           if (part.Colours[size_t(v)].A < 255) polyKey.Alpha = TAlpha::Blend;
       std::vector<TVertex>& out = model.Primitives[polyKey];
-      for (size_t k = 0; k < 3; ++k) {
+      for (size_t corner = 0; corner < 3; ++corner) {
+        const size_t k = order[corner];
         TVertex vertex;
         vertex.Position = transform.TransformPoint(part.Vertices[size_t(vertices[k])]);
         vertex.Colour = part.Colours[size_t(vertices[k])];
@@ -185,6 +199,43 @@ void DetachUnreached(TSkinnedModel& model, const std::vector<TPosedJoint>& reach
       model.Joints[j].Parent = -1;
       model.Joints[j].BindLocal = TMatrix4::Identity();
     }
+}
+
+TMatrix4 KeyMatrix(const TKey& key) {
+  return TMatrix4::Translation(key.Translation.X, key.Translation.Y, key.Translation.Z) *
+         TMatrix4::FromQuat(key.Rotation);
+}
+
+// The joints' local transforms in the bind pose: the skeleton's (every rotation 0) as
+// they are, or frame 0 of the first track, as glTF readers compose the nodes' keys.
+void UseBindPose(TSkinnedModel& model, TBindPose pose) {
+  if (pose != TBindPose::FirstFrame || model.Tracks.empty() || model.Tracks[0].Frames < 1) return;
+  for (size_t j = 0; j < model.Joints.size(); ++j)
+    model.Joints[j].BindLocal = KeyMatrix(model.Tracks[0].Keys[j]);
+}
+
+// Each joint's transform in the bind pose below the node above the skeleton, whose
+// transform is top. The joints' parents form a forest below that node.
+std::vector<TMatrix4> BindWorlds(const TSkinnedModel& model, const TMatrix4& top) {
+  std::vector<int32_t> parents;
+  for (const TJoint& joint : model.Joints) parents.push_back(joint.Parent);
+  const std::vector<std::vector<int32_t>> children = ChildrenOf(parents);
+  std::vector<TMatrix4> worlds(model.Joints.size(), TMatrix4::Identity());
+  std::vector<int32_t> pending;
+  for (size_t j = 0; j < model.Joints.size(); ++j)
+    if (parents[j] < 0) {
+      worlds[j] = top * model.Joints[j].BindLocal;
+      pending.push_back(int32_t(j));
+    }
+  while (!pending.empty()) {
+    const int32_t j = pending.back();
+    pending.pop_back();
+    for (int32_t child : children[size_t(j)]) {
+      worlds[size_t(child)] = worlds[size_t(j)] * model.Joints[size_t(child)].BindLocal;
+      pending.push_back(child);
+    }
+  }
+  return worlds;
 }
 
 std::string Base64(std::string_view bytes) {
@@ -328,6 +379,7 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
   gltf.asset.generator = std::string("Palkor ") + PALKOR_VERSION;
   TBufferWriter buffer(gltf);
   const size_t jointCount = model.Joints.size();
+  UseBindPose(model, options.BindPose);
 
   // Node 0 above the skeleton, then the joints.
   tinygltf::Node top;
@@ -337,7 +389,8 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
   const TMatrix4 topMatrix = TMatrix4::Translation(0, ViewerLift * GltfMetresPerUnit, 0) *
                              TMatrix4::Scale(model.Scale, model.Scale, model.Scale);
   gltf.nodes.push_back(top);
-  const TTrack* first = model.Tracks.empty() ? nullptr : &model.Tracks[0];
+  const TTrack* first =
+      model.Tracks.empty() || model.Tracks[0].Frames < 1 ? nullptr : &model.Tracks[0];
   for (size_t j = 0; j < jointCount; ++j) {
     tinygltf::Node node;
     node.name = model.Joints[j].Name;
@@ -349,22 +402,7 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
     gltf.nodes[size_t(parent + 1)].children.push_back(int(j + 1));
   }
 
-  // Bind pose world transforms, parents first: parents form a forest below node 0.
-  std::vector<TMatrix4> bindWorld(jointCount, TMatrix4::Identity());
-  {
-    std::vector<int32_t> pending;
-    for (int child : gltf.nodes[0].children) pending.push_back(child - 1);
-    for (int32_t& j : pending) bindWorld[size_t(j)] = topMatrix * model.Joints[size_t(j)].BindLocal;
-    while (!pending.empty()) {
-      int32_t j = pending.back();
-      pending.pop_back();
-      for (int child : gltf.nodes[size_t(j + 1)].children) {
-        bindWorld[size_t(child - 1)] =
-            bindWorld[size_t(j)] * model.Joints[size_t(child - 1)].BindLocal;
-        pending.push_back(child - 1);
-      }
-    }
-  }
+  const std::vector<TMatrix4> bindWorld = BindWorlds(model, topMatrix);
 
   gltf.scenes.emplace_back();
   gltf.scenes[0].nodes.push_back(0);
@@ -402,9 +440,6 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
     mesh.name = model.Name;
     const bool smallJoints = jointCount <= 256;
     for (auto& [key, vertices] : model.Primitives) {
-      if (model.ReverseWinding)
-        for (size_t v = 0; v + 2 < vertices.size(); v += 3)
-          std::swap(vertices[v + 1], vertices[v + 2]);
       const size_t n = vertices.size();
       std::vector<float> positions(n * 3), colours(n * 4), uvs(n * 2), weights(n * 4, 0.0f);
       std::vector<uint16_t> joints(n * 4, 0);
@@ -538,12 +573,13 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
 
 } // namespace
 
-TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
-                               const std::vector<TFieldAnimation>& anims,
-                               const TGltfOptions& options) {
+namespace {
+
+// A field model's joints, in the bind pose with every rotation 0, and a track per entry of
+// anims; reached gets the bones the viewer draws, everything reached from the root.
+TSkinnedModel FieldSkeleton(const TFieldModel& model, const std::vector<TFieldAnimation>& anims,
+                            std::vector<TPosedJoint>& reached) {
   TSkinnedModel skin;
-  skin.Name = Latin1ToUTF8(name);
-  skin.Scale = GltfMetresPerUnit;
   const int32_t bones = model.BoneCount();
   auto reachOfParent = [&](int32_t b) {
     int32_t parent = model.Bones[size_t(b)]->Parent;
@@ -557,12 +593,8 @@ TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
     joint.BindLocal = TMatrix4::Translation(0, 0, reachOfParent(b));
     skin.Joints.push_back(joint);
   }
-  // The bones the viewer draws: everything reached from the root.
-  std::vector<TPosedJoint> reached = model.PoseFrom(0, TMatrix4::Identity());
+  reached = model.PoseFrom(0, TMatrix4::Identity());
   DetachUnreached(skin, reached);
-  for (const TPosedJoint& joint : reached)
-    for (const auto& part : model.Bones[size_t(joint.Bone)]->Parts)
-      AddPart(skin, *part, joint.Bone, TMatrix4::Identity());
 
   for (const TFieldAnimation& anim : anims) {
     TTrack track;
@@ -577,15 +609,15 @@ TGltfDocument ExportFieldModel(const TFF7Model& model, const std::string& name,
       }
     skin.Tracks.push_back(std::move(track));
   }
-  return Write(skin, options);
+  return skin;
 }
 
-TGltfDocument ExportBattleModel(const TBattleModel& model, const std::string& name,
-                                const std::vector<int32_t>& anims, const TGltfOptions& options) {
+// A battle model's joints, "root" then a joint per bone, in the bind pose with every
+// rotation and offset 0, and a track per animation index of anims; reached gets the
+// joints the viewer draws: the root, and the bones below it.
+TSkinnedModel BattleSkeleton(const TBattleModel& model, const std::vector<int32_t>& anims,
+                             std::vector<TPosedJoint>& reached) {
   TSkinnedModel skin;
-  skin.Name = Latin1ToUTF8(name);
-  skin.Scale = GltfMetresPerUnit * BattleViewerScale;
-  skin.ReverseWinding = true;
   const int32_t bones = model.BoneCount;
   // Joint 0 is the root; bone b is joint b + 1.
   skin.Joints.push_back({"root", -1, TMatrix4::Identity()});
@@ -600,15 +632,10 @@ TGltfDocument ExportBattleModel(const TBattleModel& model, const std::string& na
           TMatrix4::Translation(0, 0, BattleBoneReach(model.Bones[size_t(parent)].Length));
     skin.Joints.push_back(joint);
   }
-  // What the viewer reaches: the root, and the bones below it.
-  std::vector<TPosedJoint> reached{{0, TMatrix4::Identity()}};
+  reached = {{0, TMatrix4::Identity()}};
   for (const TPosedJoint& joint : model.PoseJoints(nullptr, TMatrix4::Identity()))
     reached.push_back({joint.Bone + 1, joint.Joint});
   DetachUnreached(skin, reached);
-  for (size_t k = 1; k < reached.size(); ++k) {
-    int32_t b = reached[k].Bone - 1;
-    if (const auto& part = model.Parts[size_t(b)]) AddPart(skin, *part, b + 1, BattleMirror());
-  }
 
   const int32_t animCount = model.AnimCount();
   for (int32_t index : anims) {
@@ -627,7 +654,55 @@ TGltfDocument ExportBattleModel(const TBattleModel& model, const std::string& na
     }
     skin.Tracks.push_back(std::move(track));
   }
+  return skin;
+}
+
+// The joints of skin in the bind pose, below the node above the skeleton.
+std::vector<TMatrix4> BindJoints(TSkinnedModel& skin, TBindPose pose) {
+  UseBindPose(skin, pose);
+  return BindWorlds(skin, TMatrix4::Identity());
+}
+
+} // namespace
+
+TGltfDocument ExportFieldModel(const TFieldModel& model, const std::string& name,
+                               const std::vector<TFieldAnimation>& anims,
+                               const TGltfOptions& options) {
+  std::vector<TPosedJoint> reached;
+  TSkinnedModel skin = FieldSkeleton(model, anims, reached);
+  skin.Name = Latin1ToUTF8(name);
+  skin.Scale = GltfMetresPerUnit;
+  for (const TPosedJoint& joint : reached)
+    for (const auto& part : model.Bones[size_t(joint.Bone)]->Parts)
+      AddPart(skin, *part, joint.Bone, TMatrix4::Identity());
   return Write(skin, options);
+}
+
+TGltfDocument ExportBattleModel(const TBattleModel& model, const std::string& name,
+                                const std::vector<int32_t>& anims, const TGltfOptions& options) {
+  std::vector<TPosedJoint> reached;
+  TSkinnedModel skin = BattleSkeleton(model, anims, reached);
+  skin.Name = Latin1ToUTF8(name);
+  skin.Scale = GltfMetresPerUnit * BattleViewerScale;
+  for (size_t k = 1; k < reached.size(); ++k) {
+    int32_t b = reached[k].Bone - 1;
+    if (const auto& part = model.Parts[size_t(b)]) AddPart(skin, *part, b + 1, BattleMirror());
+  }
+  return Write(skin, options);
+}
+
+std::vector<TMatrix4> FieldBindJoints(const TFieldModel& model, const TFieldAnimation* anim) {
+  std::vector<TPosedJoint> reached;
+  TSkinnedModel skin =
+      FieldSkeleton(model, anim ? std::vector{*anim} : std::vector<TFieldAnimation>{}, reached);
+  return BindJoints(skin, anim ? TBindPose::FirstFrame : TBindPose::Zero);
+}
+
+std::vector<TMatrix4> BattleBindJoints(const TBattleModel& model, int32_t anim) {
+  std::vector<TPosedJoint> reached;
+  TSkinnedModel skin =
+      BattleSkeleton(model, anim >= 0 ? std::vector{anim} : std::vector<int32_t>{}, reached);
+  return BindJoints(skin, anim >= 0 ? TBindPose::FirstFrame : TBindPose::Zero);
 }
 
 std::string TGltfDocument::Bytes(bool binary) const {

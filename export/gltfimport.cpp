@@ -7,27 +7,54 @@
 // bind pose has every bone unturned; a bone's turn relative to its parent is then
 // K(parent)^-1 K(bone), whose rotation is the bone's turn and whose translation, for the
 // root, is its move.
+// That holds for a bind pose that turns no bone. In general K is the turn from the bind
+// pose B (each joint's transform in the model's space), so the pose is P = K B and a
+// bone's own transform P(parent)^-1 P(bone). B is not in the file as such: the inverse
+// bind matrices hold it only with the joints' axes, which another program may have
+// changed. Their translations survive that, so B is chosen among the poses it can be (as
+// the exporter writes them) by the joints' places.
+//
+// A .glb file, all numbers u32 LE:
+//   0   "glTF", version, total length
+//   12  JSON chunk: length, "JSON", the document
+//   20+ BIN chunk (optional): length, "BIN\0", the data of the buffer without a URI
+// The library that parses the document takes some of it on trust: it copies a binary
+// chunk by its stated length, indexes the first byte of every buffer, and recurses once
+// for every level of JSON nesting. Those are checked here before it sees the file, and
+// every count read from the document is checked against the bytes that are there before
+// anything is made from it.
 #include "export/gltfimport.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "export/gltf.h"
+#include "field/FieldModel.h"
 #include "geometry/Conventions.h"
 #include "platform/Convert.h"
 #include "platform/Exceptions.h"
+#include "platform/Memory.h"
 #include "platform/Streams.h"
+#include "platform/StringList.h"
 
+#include <nlohmann/json.hpp>
 #include <tiny_gltf.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace palkor {
 
 struct TGltfAnimationFile::TImpl {
   tinygltf::Model Model;
   std::vector<int32_t> Parents; // of every node, -1 for scene roots
+  size_t Bytes = 0;             // the file's and its buffers', for accessors without data
 };
 
 namespace {
@@ -42,31 +69,224 @@ bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int
   throw Exception(Format("Invalid glTF file \"%s\": %s", path, why));
 }
 
-// An accessor's float values, checked against the bytes that are there. Normalised
-// integer components are read as glTF defines them.
-std::vector<float> ReadFloats(const tinygltf::Model& model, int index, const std::string& path) {
+[[noreturn]] void Unreadable(const std::string& path, const std::string& why) {
+  throw Exception(Format("Cannot read glTF file \"%s\": %s", path, why));
+}
+
+// Far deeper than any document needs: glTF's own objects nest about ten levels.
+constexpr int MaxJsonDepth = 64;
+
+// Walks a document's JSON without keeping it, for what the library must not see: nesting
+// deeper than MaxJsonDepth, and a buffer whose byteLength is 0.
+class TJsonCheck final : public nlohmann::json_sax<nlohmann::json> {
+public:
+  bool TooDeep = false;
+  int EmptyBuffer = -1;
+
+  bool null() override { return Value(); }
+  bool boolean(bool) override { return Value(); }
+  bool number_integer(number_integer_t v) override { return Number(v == 0); }
+  bool number_unsigned(number_unsigned_t v) override { return Number(v == 0); }
+  bool number_float(number_float_t v, const string_t&) override { return Number(v == 0); }
+  bool string(string_t&) override { return Value(); }
+  bool binary(binary_t&) override { return Value(); }
+  bool start_object(std::size_t) override { return Open(); }
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override { return Open(); }
+  bool end_array() override { return Close(); }
+  bool key(string_t& name) override {
+    // Depth 1: the document's members; depth 3: those of an entry of one of its arrays.
+    if (Depth == 1) InBuffers = name == "buffers";
+    if (Depth == 3) AtByteLength = name == "byteLength";
+    return true;
+  }
+  // Malformed JSON is left to the library, which says where.
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+private:
+  int Depth = 0;
+  int Buffer = -1; // the entry of "buffers" being read
+  bool InBuffers = false, AtByteLength = false;
+
+  bool Value() {
+    if (InBuffers && Depth == 2) ++Buffer;
+    return true;
+  }
+  bool Number(bool zero) {
+    if (zero && InBuffers && Depth == 3 && AtByteLength && EmptyBuffer < 0) EmptyBuffer = Buffer;
+    return Value();
+  }
+  bool Open() {
+    Value();
+    if (++Depth > MaxJsonDepth) TooDeep = true;
+    return !TooDeep;
+  }
+  bool Close() {
+    --Depth;
+    return true;
+  }
+};
+
+// Refuses what the library would read outside the file, crash on or recurse too deeply
+// for: a binary chunk longer than the file, a buffer of no bytes, JSON nested too deep.
+void CheckBeforeLoading(std::string_view bytes, const std::string& path) {
+  std::string_view json = bytes;
+  if (bytes.size() >= 20 && bytes.compare(0, 4, "glTF") == 0) {
+    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    const uint64_t length = std::min<uint64_t>(GetU32LE(b + 8), bytes.size());
+    const uint64_t jsonEnd = 20 + uint64_t(GetU32LE(b + 12));
+    if (jsonEnd > length) return; // the library says what is wrong with the header
+    json = bytes.substr(20, size_t(jsonEnd - 20));
+    if (jsonEnd + 8 <= length && jsonEnd + 8 + GetU32LE(b + jsonEnd) > length)
+      Unreadable(path, "its binary chunk runs past the end of the file");
+  }
+  TJsonCheck check;
+  nlohmann::json::sax_parse(json.data(), json.data() + json.size(), &check);
+  if (check.TooDeep)
+    Unreadable(path, Format("its JSON nests more than %d levels deep", MaxJsonDepth));
+  if (check.EmptyBuffer >= 0) Unreadable(path, Format("buffer %d is empty", check.EmptyBuffer));
+}
+
+// The files a document names by URI are read only when they are regular files in its
+// folder or below it: never through an absolute path, a ".." or a link that leads out of
+// the folder, and never a FIFO or a device, which may keep the reader waiting for ever.
+struct TFolderFiles {
+  std::string Prefix;     // the folder as the library joins URIs to it, ending in "/"
+  std::string RealFolder; // the folder with its links resolved
+  std::vector<std::pair<std::string, std::string>> Refused; // URI, why
+};
+
+// The path with its links resolved, or "" with errno saying why.
+std::string RealPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return {};
+  std::string resolved(real);
+  std::free(real);
+  return resolved;
+}
+
+// The file that path (the folder joined with a URI) names, resolved, when it may be read;
+// otherwise "", with the reason kept.
+std::string AllowedFile(const std::string& path, TFolderFiles& files) {
+  // The library also looks beside the working folder: never.
+  if (path.compare(0, files.Prefix.size(), files.Prefix) != 0) return {};
+  const std::string uri = path.substr(files.Prefix.size());
+  auto refuse = [&](const std::string& why) {
+    files.Refused.emplace_back(uri, Format("it names \"%s\", which %s", uri, why));
+    return std::string();
+  };
+  if (uri.empty()) return {}; // the library says that the URI is missing
+  if (uri[0] == '/') return refuse("lies outside its folder");
+  const std::string real = RealPath(path);
+  if (real.empty())
+    return refuse(errno == ENOENT ? std::string("is not there")
+                                  : Format("cannot be opened: %s", std::strerror(errno)));
+  if (files.RealFolder.empty() ||
+      (files.RealFolder != "/" &&
+       real.compare(0, files.RealFolder.size() + 1, files.RealFolder + "/") != 0))
+    return refuse("lies outside its folder");
+  struct stat info;
+  if (::stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return refuse("is not a regular file");
+  return real;
+}
+
+bool FileInFolder(const std::string& path, void* files) {
+  return !AllowedFile(path, *static_cast<TFolderFiles*>(files)).empty();
+}
+
+std::string PathAsItIs(const std::string& path, void*) {
+  return path;
+}
+
+bool ReadFileInFolder(std::vector<unsigned char>* out, std::string*, const std::string& path,
+                      void* user) {
+  TFolderFiles& files = *static_cast<TFolderFiles*>(user);
+  const std::string real = AllowedFile(path, files);
+  if (real.empty()) return false;
+  const std::string uri = path.substr(files.Prefix.size());
+  // Without waiting, in case the file has become a FIFO since it was looked at.
+  const int handle = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  struct stat info;
+  bool ok = handle >= 0 && ::fstat(handle, &info) == 0 && S_ISREG(info.st_mode);
+  int error = handle < 0 ? errno : 0;
+  if (ok) {
+    out->resize(size_t(info.st_size));
+    size_t done = 0;
+    while (ok && done < out->size()) {
+      const ssize_t n = ::read(handle, out->data() + done, out->size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      ok = n > 0;
+      if (n < 0) error = errno;
+      if (ok) done += size_t(n);
+    }
+  }
+  if (handle >= 0) ::close(handle);
+  if (!ok)
+    files.Refused.emplace_back(
+        uri, Format("it names \"%s\", which cannot be read%s", uri,
+                    error ? std::string(": ") + std::strerror(error) : std::string()));
+  return ok;
+}
+
+bool WriteNoFile(std::string*, const std::string&, const std::vector<unsigned char>&, void*) {
+  return false;
+}
+
+// The library's message on one line, without the JSON parser's tag ("[json.exception.
+// parse_error.101] ").
+std::string LoaderMessage(std::string error) {
+  for (size_t tag; (tag = error.find("[json.exception.")) != std::string::npos;) {
+    const size_t end = error.find("] ", tag);
+    if (end == std::string::npos) break;
+    error.erase(tag, end + 2 - tag);
+  }
+  while (!error.empty() && (error.back() == '\n' || error.back() == '\r')) error.pop_back();
+  for (char& c : error)
+    if (c == '\n' || c == '\r') c = ' ';
+  // A data URI that does not decode is quoted whole.
+  if (error.size() > 300) error = error.substr(0, 300) + "...";
+  return error.empty() ? std::string("not a glTF file") : error;
+}
+
+// An accessor's float values, checked against the bytes that are there before anything is
+// made from its count. Normalised integer components are read as glTF defines them.
+std::vector<float> ReadFloats(const TGltfAnimationFile::TImpl& file, int index,
+                              const std::string& path) {
+  const tinygltf::Model& model = file.Model;
   if (index < 0 || size_t(index) >= model.accessors.size())
     Invalid(path, Format("no accessor %d", index));
   const tinygltf::Accessor& accessor = model.accessors[size_t(index)];
   const int components = tinygltf::GetNumComponentsInType(uint32_t(accessor.type));
   const int size = tinygltf::GetComponentSizeInBytes(uint32_t(accessor.componentType));
   if (components <= 0 || size <= 0) Invalid(path, Format("accessor %d has no known type", index));
-  std::vector<float> values(accessor.count * size_t(components), 0.0f);
-  if (accessor.bufferView < 0) return values; // all zeros, as glTF defines it
+  const size_t element = size_t(components * size);
+  if (accessor.count == 0) return {};
+  if (accessor.bufferView < 0) {
+    // All zeros, as glTF defines it; no more of them than the file has bytes.
+    if (accessor.count > file.Bytes / element)
+      Invalid(path, Format("accessor %d holds more values than the file", index));
+    return std::vector<float>(accessor.count * size_t(components), 0.0f);
+  }
   if (size_t(accessor.bufferView) >= model.bufferViews.size())
     Invalid(path, Format("accessor %d names no buffer view", index));
   const tinygltf::BufferView& view = model.bufferViews[size_t(accessor.bufferView)];
   if (view.buffer < 0 || size_t(view.buffer) >= model.buffers.size())
     Invalid(path, Format("buffer view %d names no buffer", accessor.bufferView));
   const std::vector<unsigned char>& data = model.buffers[size_t(view.buffer)].data;
-  const size_t element = size_t(components * size);
   const size_t stride = view.byteStride ? view.byteStride : element;
-  if (accessor.count > 0) {
-    const size_t last = accessor.byteOffset + (accessor.count - 1) * stride + element;
-    if (view.byteOffset > data.size() || view.byteLength > data.size() - view.byteOffset ||
-        last > view.byteLength || last < element)
-      Invalid(path, Format("accessor %d lies outside its buffer", index));
-  }
+  if (stride < element)
+    Invalid(path, Format("accessor %d has elements longer than buffer view %d's stride", index,
+                         accessor.bufferView));
+  // Each step keeps within the one before, so that no sum or product can wrap: the view
+  // within its buffer, the first element within the view, the count within what is left.
+  if (view.byteOffset > data.size() || view.byteLength > data.size() - view.byteOffset ||
+      accessor.byteOffset > view.byteLength || element > view.byteLength - accessor.byteOffset ||
+      accessor.count - 1 > (view.byteLength - accessor.byteOffset - element) / stride)
+    Invalid(path, Format("accessor %d lies outside its buffer", index));
+  std::vector<float> values(accessor.count * size_t(components), 0.0f);
   for (size_t i = 0; i < accessor.count; ++i) {
     const unsigned char* p = data.data() + view.byteOffset + accessor.byteOffset + i * stride;
     for (int c = 0; c < components; ++c, p += size) {
@@ -176,29 +396,63 @@ struct TChannel {
   }
 };
 
-std::vector<TChannel> ChannelsOf(const tinygltf::Model& model, int32_t animation,
-                                 const std::string& path) {
+// Whether channel c of an animation moves a node's translation, rotation or scale; a
+// channel naming a node or a sampler that is not there fails.
+bool MovesANode(const tinygltf::Model& model, int32_t animation,
+                const tinygltf::AnimationChannel& c, const std::string& path) {
+  if (c.target_node < 0) return false; // no node: one that an extension names
+  if (size_t(c.target_node) >= model.nodes.size())
+    Invalid(path, Format("animation %d moves no node %d", animation, c.target_node));
+  if (c.target_path != "translation" && c.target_path != "rotation" && c.target_path != "scale")
+    return false; // morph weights move no joint
+  const tinygltf::Animation& a = model.animations[size_t(animation)];
+  if (c.sampler < 0 || size_t(c.sampler) >= a.samplers.size())
+    Invalid(path, Format("animation %d names no sampler %d", animation, c.sampler));
+  return true;
+}
+
+// A sampler's key times: at least one, and each a number.
+std::vector<float> KeyTimes(const TGltfAnimationFile::TImpl& file, int32_t animation, int input,
+                            const std::string& path) {
+  std::vector<float> times = ReadFloats(file, input, path);
+  if (times.empty())
+    Invalid(path, Format("animation %d has a sampler with too few values", animation));
+  for (float t : times)
+    if (!std::isfinite(t)) Invalid(path, Format("animation %d has a key at no time", animation));
+  return times;
+}
+
+// The channels of an animation that move the nodes with a slot (not -1), read and
+// checked. Of several channels for one property of one node only the last is read: its
+// values are the ones that stay.
+std::vector<TChannel> ChannelsOf(const TGltfAnimationFile::TImpl& file, int32_t animation,
+                                 const std::vector<int32_t>& slot, const std::string& path) {
+  const tinygltf::Model& model = file.Model;
   const tinygltf::Animation& a = model.animations.at(size_t(animation));
+  std::map<std::pair<int32_t, std::string>, size_t> last;
+  for (size_t i = 0; i < a.channels.size(); ++i) {
+    const tinygltf::AnimationChannel& c = a.channels[i];
+    if (MovesANode(model, animation, c, path) && slot[size_t(c.target_node)] >= 0)
+      last[{c.target_node, c.target_path}] = i;
+  }
   std::vector<TChannel> channels;
-  for (const tinygltf::AnimationChannel& c : a.channels) {
-    if (c.target_node < 0 || size_t(c.target_node) >= model.nodes.size()) continue;
-    if (c.target_path != "translation" && c.target_path != "rotation" && c.target_path != "scale")
-      continue; // morph weights move no joint
-    if (c.sampler < 0 || size_t(c.sampler) >= a.samplers.size())
-      Invalid(path, Format("animation %d names no sampler %d", animation, c.sampler));
+  for (const auto& [target, i] : last) {
+    const tinygltf::AnimationChannel& c = a.channels[i];
     const tinygltf::AnimationSampler& s = a.samplers[size_t(c.sampler)];
     TChannel channel;
     channel.Node = c.target_node;
     channel.Path = c.target_path;
     channel.Interpolation = s.interpolation.empty() ? "LINEAR" : s.interpolation;
     channel.Width = c.target_path == "rotation" ? 4 : 3;
-    channel.Times = ReadFloats(model, s.input, path);
-    channel.Values = ReadFloats(model, s.output, path);
+    channel.Times = KeyTimes(file, animation, s.input, path);
+    channel.Values = ReadFloats(file, s.output, path);
     const size_t keys = channel.Times.size() * (channel.Interpolation == "CUBICSPLINE" ? 3 : 1);
-    if (channel.Times.empty() || channel.Values.size() < keys * size_t(channel.Width))
+    if (channel.Values.size() < keys * size_t(channel.Width))
       Invalid(path, Format("animation %d has a sampler with too few values", animation));
-    for (float t : channel.Times)
-      if (!std::isfinite(t)) Invalid(path, Format("animation %d has a key at no time", animation));
+    for (float v : channel.Values)
+      if (!std::isfinite(v))
+        Invalid(path,
+                Format("animation %d has a %s that is not a number", animation, channel.Path));
     channels.push_back(std::move(channel));
   }
   return channels;
@@ -219,33 +473,102 @@ TMatrix4 NodeMatrix(const tinygltf::Node& node, const std::vector<double>& t,
   return m;
 }
 
+// Fails when a node's own transform has a value that is no single-precision number.
+void CheckNodeNumbers(const tinygltf::Node& node, int32_t index, const std::string& path) {
+  const std::pair<const std::vector<double>*, const char*> parts[] = {
+      {&node.translation, "translation"},
+      {&node.rotation, "rotation"},
+      {&node.scale, "scale"},
+      {&node.matrix, "matrix"}};
+  for (const auto& [values, name] : parts)
+    for (double v : *values)
+      if (!std::isfinite(float(v)))
+        Invalid(path, Format("node %d has a %s that is not a number", index, name));
+}
+
+bool IsNumbers(const TMatrix4& m) {
+  return std::all_of(m.M, m.M + 16, [](float v) { return std::isfinite(v); });
+}
+
+// Each bone's joint node and its inverse bind matrix: the first skin with a joint of the
+// bone's name. "no joint named %s in %s".
+void SkinJoints(const TGltfAnimationFile::TImpl& file, const std::vector<std::string>& names,
+                const std::string& path, std::vector<int32_t>& joints,
+                std::vector<TMatrix4>& inverseBinds) {
+  const tinygltf::Model& model = file.Model;
+  std::map<size_t, std::vector<float>> skinInverses; // each skin's, read once
+  for (const std::string& name : names) {
+    int32_t found = -1;
+    TMatrix4 inverse = TMatrix4::Identity();
+    for (size_t s = 0; s < model.skins.size() && found < 0; ++s) {
+      const tinygltf::Skin& skin = model.skins[s];
+      for (size_t j = 0; j < skin.joints.size() && found < 0; ++j) {
+        int node = skin.joints[j];
+        if (node < 0 || size_t(node) >= model.nodes.size() ||
+            model.nodes[size_t(node)].name != name)
+          continue;
+        found = node;
+        if (skin.inverseBindMatrices >= 0) {
+          auto all = skinInverses.find(s);
+          if (all == skinInverses.end())
+            all = skinInverses.emplace(s, ReadFloats(file, skin.inverseBindMatrices, path)).first;
+          if (all->second.size() < (j + 1) * 16)
+            Invalid(path, "a skin has too few inverse bind matrices");
+          std::copy(&all->second[j * 16], &all->second[j * 16] + 16, inverse.M);
+          if (!IsNumbers(inverse))
+            Invalid(path, Format("skin %d has an inverse bind matrix that is not a number", s));
+        }
+      }
+    }
+    if (found < 0) throw Exception(Format("no joint named %s in %s", name, path));
+    joints.push_back(found);
+    inverseBinds.push_back(inverse);
+  }
+}
+
 } // namespace
 
 TGltfAnimationFile::TGltfAnimationFile(const std::string& path)
     : FPath(path), Impl(std::make_unique<TImpl>()) {
+  TReadingScope reading("glTF file \"" + path + "\"");
   const std::string bytes = ReadFileBytes(path);
+  CheckBeforeLoading(bytes, path);
+  // URIs are relative to the file's folder.
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".")
+                             : slash == 0               ? std::string("/")
+                                                        : path.substr(0, slash);
+  TFolderFiles files;
+  files.Prefix = folder == "/" ? folder : folder + "/";
+  files.RealFolder = RealPath(folder);
   tinygltf::TinyGLTF loader;
   loader.SetImageLoader(SkipImage, nullptr);
+  loader.SetFsCallbacks({&FileInFolder, &PathAsItIs, &ReadFileInFolder, &WriteNoFile, &files});
   std::string error, warning;
   bool ok;
-  if (bytes.compare(0, 4, "glTF") == 0) {
-    ok = loader.LoadBinaryFromMemory(&Impl->Model, &error, &warning,
-                                     reinterpret_cast<const unsigned char*>(bytes.data()),
-                                     static_cast<unsigned int>(bytes.size()));
-  } else {
-    size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-    ok = loader.LoadASCIIFromString(&Impl->Model, &error, &warning, bytes.data(),
-                                    static_cast<unsigned int>(bytes.size()), folder);
+  try {
+    if (bytes.compare(0, 4, "glTF") == 0) {
+      ok = loader.LoadBinaryFromMemory(&Impl->Model, &error, &warning,
+                                       reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       static_cast<unsigned int>(bytes.size()), folder);
+    } else {
+      ok = loader.LoadASCIIFromString(&Impl->Model, &error, &warning, bytes.data(),
+                                      static_cast<unsigned int>(bytes.size()), folder);
+    }
+  } catch (const std::bad_alloc&) {
+    throw; // "Not enough memory to read glTF file ..."
+  } catch (const std::exception&) {
+    // What the checks above did not foresee: the library's own text would not say.
+    Unreadable(path, "its parts do not fit together");
   }
   if (!ok) {
-    while (!error.empty() && (error.back() == '\n' || error.back() == '\r')) error.pop_back();
-    for (char& c : error)
-      if (c == '\n' || c == '\r') c = ' ';
-    throw Exception(Format("Cannot read glTF file \"%s\": %s", path,
-                           error.empty() ? std::string("not a glTF file") : error));
+    for (const auto& [uri, why] : files.Refused)
+      if (error.find(uri) != std::string::npos) Unreadable(path, why);
+    Unreadable(path, LoaderMessage(error));
   }
   const tinygltf::Model& model = Impl->Model;
+  Impl->Bytes = bytes.size();
+  for (const tinygltf::Buffer& buffer : model.buffers) Impl->Bytes += buffer.data.size();
   Impl->Parents.assign(model.nodes.size(), -1);
   for (size_t n = 0; n < model.nodes.size(); ++n)
     for (int child : model.nodes[n].children) {
@@ -254,11 +577,18 @@ TGltfAnimationFile::TGltfAnimationFile(const std::string& path)
         Invalid(path, Format("node %d is not a tree's", child));
       Impl->Parents[size_t(child)] = int32_t(n);
     }
-  // A node may not be its own ancestor.
-  for (size_t n = 0; n < model.nodes.size(); ++n) {
-    size_t steps = 0;
-    for (int32_t p = Impl->Parents[n]; p >= 0; p = Impl->Parents[size_t(p)])
-      if (++steps > model.nodes.size()) Invalid(path, "its nodes form a cycle");
+  // A node may not be its own ancestor. Each node's chain is walked up to a node already
+  // cleared, so that every node is walked once: 1 marks the chain under way, 2 cleared.
+  std::vector<uint8_t> state(model.nodes.size(), 0);
+  for (size_t start = 0; start < model.nodes.size(); ++start) {
+    int32_t n = int32_t(start);
+    while (n >= 0 && state[size_t(n)] == 0) {
+      state[size_t(n)] = 1;
+      n = Impl->Parents[size_t(n)];
+    }
+    if (n >= 0 && state[size_t(n)] == 1) Invalid(path, "its nodes form a cycle");
+    for (n = int32_t(start); n >= 0 && state[size_t(n)] == 1; n = Impl->Parents[size_t(n)])
+      state[size_t(n)] = 2;
   }
 }
 
@@ -278,12 +608,22 @@ int32_t TGltfAnimationFile::AnimationNamed(const std::string& name) const {
 }
 
 int32_t TGltfAnimationFile::FrameCount(int32_t animation, int32_t fps) const {
-  if (animation < 0 || size_t(animation) >= Impl->Model.animations.size())
+  const tinygltf::Model& model = Impl->Model;
+  if (animation < 0 || size_t(animation) >= model.animations.size())
     throw Exception(Format("no animation %d in %s", animation + 1, FPath));
   if (fps < 1) throw Exception(Format("Invalid frame rate %d", fps));
+  // The last key of every channel that moves a node; samplers often share their times.
+  const tinygltf::Animation& a = model.animations[size_t(animation)];
+  std::map<int, float> lastKeys;
   double last = 0;
-  for (const TChannel& c : ChannelsOf(Impl->Model, animation, FPath))
-    last = std::max(last, double(c.Times.back()));
+  for (const tinygltf::AnimationChannel& c : a.channels) {
+    if (!MovesANode(model, animation, c, FPath)) continue;
+    const int input = a.samplers[size_t(c.sampler)].input;
+    auto key = lastKeys.find(input);
+    if (key == lastKeys.end())
+      key = lastKeys.emplace(input, KeyTimes(*Impl, animation, input, FPath).back()).first;
+    last = std::max(last, double(key->second));
+  }
   // Keys written at k / fps in single precision may lie a hair before it.
   const double frames = std::floor(last * fps + 1e-3) + 1;
   // An hour at 30 frames a second; more would only run the machine out of memory.
@@ -298,88 +638,234 @@ TGltfAnimationFile::SkeletonPoses(int32_t animation, int32_t fps,
                                   const std::vector<std::string>& names,
                                   const std::vector<int32_t>& parents) const {
   const tinygltf::Model& model = Impl->Model;
+  TReadingScope reading("glTF file \"" + FPath + "\"");
   const int32_t frames = FrameCount(animation, fps);
-  const std::vector<TChannel> channels = ChannelsOf(model, animation, FPath);
 
-  // Each bone's joint, and its inverse bind matrix: the first skin with a joint so named.
   std::vector<int32_t> joints;
   std::vector<TMatrix4> inverseBinds;
-  for (const std::string& name : names) {
-    int32_t found = -1;
-    TMatrix4 inverse = TMatrix4::Identity();
-    for (const tinygltf::Skin& skin : model.skins) {
-      for (size_t j = 0; j < skin.joints.size() && found < 0; ++j) {
-        int node = skin.joints[j];
-        if (node < 0 || size_t(node) >= model.nodes.size() ||
-            model.nodes[size_t(node)].name != name)
-          continue;
-        found = node;
-        if (skin.inverseBindMatrices >= 0) {
-          std::vector<float> all = ReadFloats(model, skin.inverseBindMatrices, FPath);
-          if (all.size() < (j + 1) * 16) Invalid(FPath, "a skin has too few inverse bind matrices");
-          std::copy(&all[j * 16], &all[j * 16] + 16, inverse.M);
-        }
-      }
-      if (found >= 0) break;
+  SkinJoints(*Impl, names, FPath, joints, inverseBinds);
+
+  // Only the joints and their ancestors are posed, parents before children: order holds
+  // them, slot gives a node's place in it (-1: a node that does not matter).
+  const std::vector<int32_t>& parentOf = Impl->Parents;
+  std::vector<int32_t> slot(model.nodes.size(), -1), order;
+  for (int32_t joint : joints) {
+    std::vector<int32_t> chain;
+    for (int32_t n = joint; n >= 0 && slot[size_t(n)] < 0; n = parentOf[size_t(n)])
+      chain.push_back(n);
+    for (auto n = chain.rbegin(); n != chain.rend(); ++n) {
+      slot[size_t(*n)] = int32_t(order.size());
+      order.push_back(*n);
+      CheckNodeNumbers(model.nodes[size_t(*n)], *n, FPath);
     }
-    if (found < 0) throw Exception(Format("no joint named %s in %s", name, FPath));
-    joints.push_back(found);
-    inverseBinds.push_back(inverse);
+  }
+  const std::vector<TChannel> channels = ChannelsOf(*Impl, animation, slot, FPath);
+
+  // The nodes' local transforms, their own until a channel sets them; and their world
+  // matrices, made once for nodes that nothing moves, at every frame for the others.
+  std::vector<std::vector<double>> T(order.size()), R(order.size()), S(order.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    const tinygltf::Node& node = model.nodes[size_t(order[i])];
+    T[i] = node.translation;
+    R[i] = node.rotation;
+    S[i] = node.scale;
+  }
+  std::vector<TMatrix4> worlds(order.size());
+  auto place = [&](size_t i) {
+    const int32_t parent = parentOf[size_t(order[i])];
+    const TMatrix4 local = NodeMatrix(model.nodes[size_t(order[i])], T[i], R[i], S[i]);
+    worlds[i] = parent >= 0 ? worlds[size_t(slot[size_t(parent)])] * local : local;
+  };
+  std::vector<bool> moves(order.size(), false);
+  for (const TChannel& c : channels) moves[size_t(slot[size_t(c.Node)])] = true;
+  std::vector<size_t> moving;
+  for (size_t i = 0; i < order.size(); ++i) {
+    const int32_t parent = parentOf[size_t(order[i])];
+    if (parent >= 0 && moves[size_t(slot[size_t(parent)])]) moves[i] = true;
+    if (moves[i]) moving.push_back(i);
+    place(i);
   }
 
+  // The model's space: that of the node above the skeleton's root joint.
+  const int32_t above = parentOf[size_t(joints[0])];
   std::vector<std::vector<TMatrix4>> poses;
-  const size_t nodeCount = model.nodes.size();
   for (int32_t k = 0; k < frames; ++k) {
     const double t = double(k) / fps;
-    // The nodes' local transforms at t.
-    std::vector<std::vector<double>> T(nodeCount), R(nodeCount), S(nodeCount);
-    for (size_t n = 0; n < nodeCount; ++n) {
-      T[n] = model.nodes[n].translation;
-      R[n] = model.nodes[n].rotation;
-      S[n] = model.nodes[n].scale;
-    }
     for (const TChannel& c : channels) {
-      std::vector<float> v = c.At(t);
-      std::vector<double> value(v.begin(), v.end());
-      (c.Path == "translation" ? T : c.Path == "rotation" ? R : S)[size_t(c.Node)] = value;
+      const std::vector<float> v = c.At(t);
+      const size_t i = size_t(slot[size_t(c.Node)]);
+      (c.Path == "translation" ? T : c.Path == "rotation" ? R : S)[i].assign(v.begin(), v.end());
     }
-    std::vector<TMatrix4> worlds(nodeCount);
-    std::vector<bool> done(nodeCount, false);
-    auto world = [&](int32_t node) {
-      // Ancestors first, without recursion.
-      std::vector<int32_t> chain;
-      for (int32_t n = node; n >= 0 && !done[size_t(n)]; n = Impl->Parents[size_t(n)])
-        chain.push_back(n);
-      for (auto n = chain.rbegin(); n != chain.rend(); ++n) {
-        int32_t parent = Impl->Parents[size_t(*n)];
-        TMatrix4 local =
-            NodeMatrix(model.nodes[size_t(*n)], T[size_t(*n)], R[size_t(*n)], S[size_t(*n)]);
-        worlds[size_t(*n)] = parent >= 0 ? worlds[size_t(parent)] * local : local;
-        done[size_t(*n)] = true;
-      }
-      return worlds[size_t(node)];
-    };
+    for (size_t i : moving) place(i);
 
-    // The model's space: that of the node above the skeleton's root joint.
-    const int32_t above = Impl->Parents[size_t(joints[0])];
-    const TMatrix4 w = above >= 0 ? world(above) : TMatrix4::Identity();
+    const TMatrix4 w = above >= 0 ? worlds[size_t(slot[size_t(above)])] : TMatrix4::Identity();
     const TMatrix4 wInverse = w.AffineInverse();
     std::vector<TMatrix4> skinning(names.size());
     for (size_t b = 0; b < names.size(); ++b)
-      skinning[b] = wInverse * world(joints[b]) * inverseBinds[b] * w;
+      skinning[b] = wInverse * worlds[size_t(slot[size_t(joints[b])])] * inverseBinds[b] * w;
     std::vector<TMatrix4> pose(names.size());
     for (size_t b = 0; b < names.size(); ++b) {
       int32_t parent = parents[b];
       pose[b] = parent >= 0 && size_t(parent) < names.size()
                     ? skinning[size_t(parent)].AffineInverse() * skinning[b]
                     : skinning[b];
+      // Values within single precision can still multiply past it.
+      if (!IsNumbers(pose[b]))
+        Invalid(FPath, Format("animation %d gives joint %s a pose that is not a number", animation,
+                              names[b]));
     }
     poses.push_back(std::move(pose));
   }
   return poses;
 }
 
+size_t TGltfAnimationFile::BindPose(const std::vector<std::string>& names,
+                                    const std::vector<TBindCandidate>& candidates,
+                                    std::vector<TMatrix4>& joints) const {
+  const tinygltf::Model& model = Impl->Model;
+  std::vector<int32_t> nodes;
+  std::vector<TMatrix4> inverseBinds;
+  SkinJoints(*Impl, names, FPath, nodes, inverseBinds);
+  if (names.empty()) throw Exception(Format("no joints to read from %s", FPath));
+
+  // The model's space: that of the node above the skeleton's root joint, with the nodes'
+  // own transforms.
+  TMatrix4 w = TMatrix4::Identity();
+  for (int32_t n = Impl->Parents[size_t(nodes[0])]; n >= 0; n = Impl->Parents[size_t(n)]) {
+    const tinygltf::Node& node = model.nodes[size_t(n)];
+    w = NodeMatrix(node, node.translation, node.rotation, node.scale) * w;
+  }
+  const TMatrix4 wInverse = w.AffineInverse();
+  std::vector<TMatrix4> bound;
+  for (const TMatrix4& inverse : inverseBinds) bound.push_back(wInverse * inverse.AffineInverse());
+
+  auto relative = [](const std::vector<TMatrix4>& pose, size_t b) {
+    const TVec3 p = pose[b].Translation(), origin = pose[0].Translation();
+    return TVec3{p.X - origin.X, p.Y - origin.Y, p.Z - origin.Z};
+  };
+  auto placedWithin = [&](const std::vector<TMatrix4>& pose, float tolerance) {
+    for (size_t b = 0; b < pose.size(); ++b) {
+      const TVec3 a = relative(pose, b), c = relative(bound, b);
+      if (!(std::hypot(a.X - c.X, a.Y - c.Y, a.Z - c.Z) <= tolerance)) return false;
+    }
+    return true;
+  };
+  auto turnedAlike = [&](const std::vector<TMatrix4>& pose) {
+    for (size_t b = 0; b < pose.size(); ++b)
+      for (int i = 0; i < 11; ++i)
+        if (i % 4 != 3 && !(std::abs(pose[b].M[i] - bound[b].M[i]) <= 1e-4f)) return false;
+    return true;
+  };
+
+  int64_t placed = -1;
+  for (size_t c = 0; c < candidates.size(); ++c) {
+    std::vector<TMatrix4> pose = candidates[c]();
+    if (pose.size() != names.size()) continue;
+    // The tolerances follow the candidate's size, which a damaged file cannot inflate.
+    float size = 1;
+    for (size_t b = 0; b < pose.size(); ++b) {
+      const TVec3 r = relative(pose, b);
+      size = std::max(size, std::hypot(r.X, r.Y, r.Z));
+    }
+    if (placedWithin(pose, 1e-4f * size) && turnedAlike(pose)) {
+      joints = std::move(pose);
+      return c;
+    }
+    if (placed < 0 && placedWithin(pose, 1e-3f * size)) {
+      placed = int64_t(c);
+      joints = std::move(pose);
+    }
+  }
+  if (placed >= 0) return size_t(placed);
+  throw Exception(Format("Cannot tell the bind pose of %s: its joints lie where neither every "
+                         "rotation 0 nor frame 0 of any of the model's animations puts them",
+                         FPath));
+}
+
 namespace {
+
+// poses from SkeletonPoses, turns from the bind pose bind, as each bone's own transform
+// relative to its parent's joint: P = K B, then P(parent)^-1 P(bone), which for a bone
+// with a parent is B(parent)^-1 (K(parent)^-1 K(bone)) B(bone).
+void RebaseOnBindPose(std::vector<std::vector<TMatrix4>>& poses,
+                      const std::vector<int32_t>& parents, const std::vector<TMatrix4>& bind) {
+  std::vector<TMatrix4> parentInverse(bind.size(), TMatrix4::Identity());
+  for (size_t b = 0; b < bind.size(); ++b) {
+    const int32_t parent = parents[b];
+    if (parent >= 0 && size_t(parent) < bind.size())
+      parentInverse[b] = bind[size_t(parent)].AffineInverse();
+  }
+  for (std::vector<TMatrix4>& pose : poses)
+    for (size_t b = 0; b < pose.size() && b < bind.size(); ++b)
+      pose[b] = parentInverse[b] * pose[b] * bind[b];
+}
+
+// The file's first animation's name, or "".
+std::string FirstAnimationName(const TGltfAnimationFile& file) {
+  const std::vector<std::string> names = file.AnimationNames();
+  return names.empty() ? std::string() : names[0];
+}
+
+// The poses a field model's file may be bound in, in the order they are tried: every
+// rotation 0, then frame 0 of the animation named as the file's first, then of the
+// others. The model's own animation comes from memory (it may hold edits not yet
+// saved), and from others as well when they name it.
+std::vector<TBindCandidate> FieldBindCandidates(const TFieldModel& model, const std::string& first,
+                                                const TFieldAnimations& others) {
+  std::vector<TBindCandidate> candidates{[&model] { return FieldBindJoints(model, nullptr); }};
+  auto frameZero = [&model](const std::string& name, std::string_view bytes) {
+    if (AnimFrameCount(int64_t(bytes.size()), model.BoneCount()) < 1)
+      return std::vector<TMatrix4>{};
+    const TFieldAnimation anim{name, bytes};
+    return FieldBindJoints(model, &anim);
+  };
+  std::vector<std::string> names;
+  auto listed = [&](const std::string& name) {
+    for (const std::string& n : names)
+      if (SameTextASCII(n, name)) return true;
+    return false;
+  };
+  if (!model.AnimName.empty()) names.push_back(model.AnimName);
+  for (const std::string& name : others.Names)
+    if (!listed(name)) names.push_back(name);
+  // The file's first animation's namesake first; the rest as they are.
+  std::stable_partition(names.begin(), names.end(), [&](const std::string& name) {
+    return SameTextASCII(Latin1ToUTF8(name), first);
+  });
+  for (const std::string& name : names) {
+    if (SameTextASCII(name, model.AnimName))
+      candidates.push_back(
+          [&model, name, frameZero] { return frameZero(name, model.AnimData.View()); });
+    bool inOthers = false;
+    for (const std::string& other : others.Names) inOthers = inOthers || SameTextASCII(other, name);
+    if (inOthers && others.Read)
+      candidates.push_back(
+          [&others, name, frameZero] { return frameZero(name, others.Read(name)); });
+  }
+  return candidates;
+}
+
+// The poses a battle model's file may be bound in, in the order they are tried: every
+// rotation and offset 0, then frame 0 of the animation the file's first is named after,
+// then of the others.
+std::vector<TBindCandidate> BattleBindCandidates(const TBattleModel& model,
+                                                 const std::string& first) {
+  std::vector<TBindCandidate> candidates{[&model] { return BattleBindJoints(model, -1); }};
+  std::vector<int32_t> order;
+  for (int32_t a = 0; a < model.AnimCount(); ++a) order.push_back(a);
+  int32_t number = 0;
+  const std::string prefix = "Animation ";
+  if (first.compare(0, prefix.size(), prefix) == 0 &&
+      TryStrToInt(std::string_view(first).substr(prefix.size()), number) && number >= 1 &&
+      number <= model.AnimCount())
+    std::rotate(order.begin(), order.begin() + (number - 1), order.begin() + number);
+  for (int32_t a : order)
+    candidates.push_back([&model, a] {
+      return model.Anims->Anims[size_t(a)].Frames.empty() ? std::vector<TMatrix4>{}
+                                                          : BattleBindJoints(model, a);
+    });
+  return candidates;
+}
 
 bool SameTurn(const TMatrix4& a, const TMatrix4& b, float tolerance) {
   for (int i = 0; i < 12; ++i)
@@ -395,8 +881,9 @@ void AppendF32LE(std::string& out, float value) {
 
 } // namespace
 
-std::string ImportFieldAnimation(const TFF7Model& model, std::string_view old,
-                                 const TGltfAnimationFile& file, int32_t animation, int32_t fps) {
+std::string ImportFieldAnimation(const TFieldModel& model, std::string_view old,
+                                 const TGltfAnimationFile& file, int32_t animation, int32_t fps,
+                                 const TFieldAnimations& others) {
   const int32_t bones = model.BoneCount();
   std::vector<std::string> names;
   std::vector<int32_t> parents;
@@ -404,8 +891,10 @@ std::string ImportFieldAnimation(const TFF7Model& model, std::string_view old,
     names.push_back(Latin1ToUTF8(bone->Name));
     parents.push_back(bone->Parent);
   }
-  const std::vector<std::vector<TMatrix4>> poses =
-      file.SkeletonPoses(animation, fps, names, parents);
+  std::vector<std::vector<TMatrix4>> poses = file.SkeletonPoses(animation, fps, names, parents);
+  std::vector<TMatrix4> bind;
+  file.BindPose(names, FieldBindCandidates(model, FirstAnimationName(file), others), bind);
+  RebaseOnBindPose(poses, parents, bind);
 
   const int32_t oldFrames = AnimFrameCount(int64_t(old.size()), bones);
   const int64_t frameSize = AnimFrameSize(bones);
@@ -460,8 +949,10 @@ std::vector<TBattleFrame> ImportBattleAnimation(const TBattleModel& model, int32
     int32_t parent = model.Bones[size_t(b)].Parent;
     parents.push_back(parent >= -1 && parent < model.BoneCount ? parent + 1 : -1);
   }
-  const std::vector<std::vector<TMatrix4>> poses =
-      file.SkeletonPoses(animation, fps, names, parents);
+  std::vector<std::vector<TMatrix4>> poses = file.SkeletonPoses(animation, fps, names, parents);
+  std::vector<TMatrix4> bind;
+  file.BindPose(names, BattleBindCandidates(model, FirstAnimationName(file)), bind);
+  RebaseOnBindPose(poses, parents, bind);
 
   auto degrees = [](int16_t v) { return BattleAngle(v); };
   auto units = [](float angle) {

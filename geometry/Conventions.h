@@ -9,10 +9,28 @@
 namespace palkor {
 
 // Field models. A P file's vertex is negated on load (the files hold the model upside
-// down and facing away). A bone turns about -Y, then X, then -Z by its rotation in
-// degrees; its children's joints lie at (0, 0, length) from its joint.
+// down and facing away); battle models' parts are P files read the same way. A bone
+// turns about -Y, then X, then -Z by its rotation in degrees; its children's joints lie
+// at (0, 0, length) from its joint.
 inline TVec3 FieldVertex(float x, float y, float z) {
   return {-x, -y, -z};
+}
+// FieldVertex as a transform: a point reflection, which turns every triangle inside out.
+inline TMatrix4 FieldVertexMap() {
+  return TMatrix4::Scale(-1, -1, -1);
+}
+
+// Winding. The game draws with Direct3D, whose front faces are clockwise on screen in a
+// left-handed eye space: in a P file's own numbers, a triangle's corners turn
+// counter-clockwise about its outward normal by the right-hand rule, and the file's
+// normals point outward. glTF's front faces wind the same way in its right-handed space.
+// So a triangle placed through map, the whole transform from the file's numbers to where
+// it is written, keeps its outside only when map does not mirror: whoever writes the
+// corners out reverses their order exactly when this is true. (The viewer draws without
+// culling and needs neither.) Field parts are negated on load (reverse); battle parts
+// are negated and then mirrored in X (keep).
+inline bool ReversesWinding(const TMatrix4& map) {
+  return map.Determinant3() < 0;
 }
 TMatrix4 FieldBoneTurn(const TVec3& degrees);
 // The same turn as a quaternion.

@@ -2,6 +2,13 @@
 
 namespace palkor {
 
+double TMatrix4::Determinant3() const {
+  auto a = [&](int r, int c) { return double(At(r, c)); };
+  return a(0, 0) * (a(1, 1) * a(2, 2) - a(1, 2) * a(2, 1)) -
+         a(0, 1) * (a(1, 0) * a(2, 2) - a(1, 2) * a(2, 0)) +
+         a(0, 2) * (a(1, 0) * a(2, 1) - a(1, 1) * a(2, 0));
+}
+
 TMatrix4 TMatrix4::AffineInverse() const {
   // The 3x3 part inverted by its cofactors, in double precision.
   double a[3][3];

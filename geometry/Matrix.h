@@ -94,6 +94,9 @@ struct TMatrix4 {
 
   // The rotation of a transform whose 3x3 part is a rotation times a uniform scale.
   TQuat RotationPart() const;
+
+  // The determinant of the 3x3 part: negative for a transform that mirrors.
+  double Determinant3() const;
 };
 
 } // namespace palkor

@@ -52,7 +52,7 @@ public:
 
 private:
   void Apply(const std::string& bytes) {
-    TFF7Model& model = *FDocument.Model();
+    TFieldModel& model = *FDocument.Model();
     const int32_t frame = model.CurrentFrame;
     model.ReplaceAnimation(bytes);
     // The frame on show stays, where the animation still has it.
@@ -69,7 +69,7 @@ TAnimationDocument::TAnimationDocument(QObject* parent) : QObject(parent) {
           [this](bool clean) { emit ModifiedChanged(FModel && !clean); });
 }
 
-void TAnimationDocument::Attach(TFF7Model* model) {
+void TAnimationDocument::Attach(TFieldModel* model) {
   const bool wasModified = Modified();
   FModel = model;
   FUndo.clear();

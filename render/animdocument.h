@@ -1,6 +1,6 @@
 #pragma once
 
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 
 #include <QObject>
 #include <QUndoStack>
@@ -19,8 +19,8 @@ public:
 
   QUndoStack& UndoStack() { return FUndo; }
   // The model whose animation is edited, or none; the history starts afresh.
-  void Attach(TFF7Model* model);
-  TFF7Model* Model() const { return FModel; }
+  void Attach(TFieldModel* model);
+  TFieldModel* Model() const { return FModel; }
 
   // Bone's rotation at frame. Steps for the same bone and frame with merge set, made
   // between one BeginDrag and the next (a trackbar being dragged), become one step.
@@ -46,7 +46,7 @@ private:
   friend class TAnimationBytesCommand;
   void Notify() { emit Changed(); }
 
-  TFF7Model* FModel = nullptr;
+  TFieldModel* FModel = nullptr;
   QUndoStack FUndo;
   int FDrag = 0;
 };

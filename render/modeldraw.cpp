@@ -1,7 +1,7 @@
 #include "render/modeldraw.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -72,17 +72,17 @@ void DrawPart(const TFF7PPart& part, const TTextureSet& textures) {
   DrawPartPass(part, 1, textures);
 }
 
-void DrawFieldModel(const TFF7Model& model, const TTextureSet& textures) {
+void DrawFieldModel(const TFieldModel& model, const TTextureSet& textures) {
   DrawFieldBone(model, 0, 0, textures);
   DrawFieldBone(model, 0, 1, textures);
 }
 
-void DrawFieldBone(const TFF7Model& model, int32_t index, int pass, const TTextureSet& textures) {
+void DrawFieldBone(const TFieldModel& model, int32_t index, int pass, const TTextureSet& textures) {
   TMatrix4 saved;
   glGetFloatv(GL_MODELVIEW_MATRIX, saved.M);
   for (const TPosedJoint& joint : model.PoseFrom(index, saved)) {
     const int32_t b = joint.Bone;
-    const TFF7Parts& bone = *model.Bones[size_t(b)];
+    const TFieldBone& bone = *model.Bones[size_t(b)];
     glLoadMatrixf(joint.Joint.M);
     if (model.FirstBone <= b && b <= model.LastBone && model.ShowBodies &&
         bone.Blended == (pass == 1))

@@ -7,7 +7,7 @@
 namespace palkor {
 
 class TFF7PPart;
-class TFF7Model;
+class TFieldModel;
 class TBattleModel;
 
 // Draw three axis lines through every part's origin (the Crosshairs option).
@@ -20,10 +20,10 @@ void DrawPart(const TFF7PPart& part, const TTextureSet& textures);
 
 // The whole field model from the root: opaque bones first, then translucent ones, at the
 // current frame, with the model's bone range, Bodies and Bones flags and selection.
-void DrawFieldModel(const TFF7Model& model, const TTextureSet& textures);
+void DrawFieldModel(const TFieldModel& model, const TTextureSet& textures);
 // Bone index and everything hanging from it, one of the two passes, at the current GL
 // transform. The model-view matrix is left as it was found.
-void DrawFieldBone(const TFF7Model& model, int32_t index, int pass, const TTextureSet& textures);
+void DrawFieldBone(const TFieldModel& model, int32_t index, int pass, const TTextureSet& textures);
 
 // The battle model posed at its current frame, at the current GL transform.
 void DrawBattleModel(TBattleModel& model, const TTextureSet& textures);

@@ -1,7 +1,7 @@
 #include "render/scene.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "geometry/Conventions.h"
 #include "render/modeldraw.h"
 
@@ -173,10 +173,10 @@ void ForEachDrawnPoint(const TSceneState& state, const std::function<void(const 
         part(*model.Parts[size_t(joint.Bone)], joint.Joint);
   }
   if (state.FieldModel) {
-    const TFF7Model& model = *state.FieldModel;
+    const TFieldModel& model = *state.FieldModel;
     const TMatrix4 place = ViewTurn(state) * TMatrix4::Translation(0, ViewerLift, 0);
     for (const TPosedJoint& joint : model.PoseFrom(0, place)) {
-      const TFF7Parts& bone = *model.Bones[size_t(joint.Bone)];
+      const TFieldBone& bone = *model.Bones[size_t(joint.Bone)];
       if (model.ShowBodies && model.FirstBone <= joint.Bone && joint.Bone <= model.LastBone)
         for (const auto& p : bone.Parts) part(*p, joint.Joint);
       if (model.ShowBones) {

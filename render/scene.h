@@ -4,7 +4,7 @@
 
 namespace palkor {
 
-class TFF7Model;
+class TFieldModel;
 class TBattleModel;
 class TTextureSet;
 
@@ -18,7 +18,7 @@ struct TSceneState {
   // right, Y up. 0, 0 keeps the target in the middle.
   float PanX = 0, PanY = 0;
   bool Reflections = false;
-  TFF7Model* FieldModel = nullptr;
+  TFieldModel* FieldModel = nullptr;
   TBattleModel* BattleModel = nullptr;
   // The shown model's textures in the context painted; none draws untextured.
   const TTextureSet* Textures = nullptr;

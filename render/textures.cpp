@@ -1,7 +1,7 @@
 #include "render/textures.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "platform/Exceptions.h"
 
 #include <GL/glu.h>
@@ -54,7 +54,7 @@ void TTextureSet::Add(const TFF7PPart& part) {
   for (const auto& image : part.Textures) Add(image);
 }
 
-void TTextureSet::Add(const TFF7Model& model) {
+void TTextureSet::Add(const TFieldModel& model) {
   for (const auto& bone : model.Bones)
     for (const auto& part : bone->Parts) Add(*part);
 }

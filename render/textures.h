@@ -11,7 +11,7 @@
 namespace palkor {
 
 class TFF7PPart;
-class TFF7Model;
+class TFieldModel;
 class TBattleModel;
 
 // Uploads image as a new mipmapped 2D texture in the current GL context (the first row
@@ -35,7 +35,7 @@ public:
   // are kept alive with the set.
   void Add(const std::shared_ptr<const TTexImage>& image);
   void Add(const TFF7PPart& part);
-  void Add(const TFF7Model& model);
+  void Add(const TFieldModel& model);
   void Add(const TBattleModel& model);
   // The texture of image; 0 for an image the set does not have.
   GLuint Name(const TTexImage* image) const;

@@ -2,7 +2,7 @@
 
 #include "render/QtText.h"
 
-#include "archive/DebugLog.h"
+#include "platform/DebugLog.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 
@@ -163,7 +163,7 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
           [this](int position) { Guarded([&] { trkFrameChange(position); }); });
   connect(btnQuickAnim, &QPushButton::clicked, this, [this] { QuickAnimation(); });
   connect(lstParts, &QListWidget::currentRowChanged, this,
-          [this](int row) { Guarded([&] { lstPartsClick(row); }); });
+          [this](int row) { Guarded([&] { BoneChosen(row); }); });
   int tag = 0;
   for (QSlider* slider : {trkRX, trkRY, trkRZ}) {
     // A drag is one step to undo, however many values it passes through.
@@ -171,7 +171,7 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
     connect(slider, &QSlider::valueChanged, this, [this, tag](int position) {
       Guarded([&] {
         ShowRotateReadouts();
-        trkRZChange(tag, position);
+        PoseTrackbarMoved(tag, position);
       });
     });
     ++tag;
@@ -183,10 +183,10 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
     FHost.AnimationsModifiedChanged(AnimationsModified());
   });
 
-  Timer1 = new QTimer(this);
-  Timer1->setInterval(20);
-  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-  Timer1->start();
+  PlayTimer = new QTimer(this);
+  PlayTimer->setInterval(20);
+  connect(PlayTimer, &QTimer::timeout, this, [this] { PlayTimerTick(); });
+  PlayTimer->start();
 
   ShowFrameReadout();
   ShowRotateReadouts();
@@ -346,7 +346,7 @@ void TfrmViewer::paintGL() {
 
 // Playing repaints on every tick; otherwise the picture changes only when something is
 // moved or loaded, and each of those asks for its own repaint.
-void TfrmViewer::Timer1Timer() {
+void TfrmViewer::PlayTimerTick() {
   if (isVisible() && FHost.AnimationOn()) update();
 }
 
@@ -421,7 +421,7 @@ bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
   Log("LoadModel: Load parts");
   MakeCurrent();
   {
-    auto model = std::make_unique<TFF7Model>(*archive, hrcName, animName);
+    auto model = std::make_unique<TFieldModel>(*archive, hrcName, animName);
     Textures.Add(*model);
     FieldModel = std::move(model);
   }
@@ -443,7 +443,7 @@ bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
   Document.Attach(FieldModel.get());
   Modified = false;
   Log("LoadModel done");
-  Timer1->setInterval(80);
+  PlayTimer->setInterval(80);
   update();
   return true;
 }
@@ -474,7 +474,7 @@ bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::s
   auto model = std::make_unique<TBattleModel>();
   model->LoadFromArchive(*archive, code);
   Textures.Add(*model);
-  Timer1->setInterval(80);
+  PlayTimer->setInterval(80);
   BattleModel = std::move(model);
   SetFrameSlider(BattleModel->FrameCount(), 0);
   ShowPoseEditing();
@@ -511,7 +511,7 @@ void TfrmViewer::ShowEdits() {
   if (FieldModel->CurrentFrame < FieldModel->FrameCount)
     FieldModel->SetFrame(FieldModel->CurrentFrame);
   // The trackbars show the selected bone as it now is.
-  if (FieldModel->SelectedBone >= 1 && !FEditing) lstPartsClick(FieldModel->SelectedBone);
+  if (FieldModel->SelectedBone >= 1 && !FEditing) BoneChosen(FieldModel->SelectedBone);
   update();
 }
 
@@ -520,7 +520,7 @@ void TfrmViewer::SetEditable(bool on) {
   pRotate->setVisible(on);
 }
 
-void TfrmViewer::lstPartsClick(int row) {
+void TfrmViewer::BoneChosen(int row) {
   if (!FieldModel || row < 0 || row >= FieldModel->BoneCount()) return;
   FieldModel->SelectedBone = row;
   // Loading the trackbars is not an edit: they show the angles truncated toward zero,
@@ -537,7 +537,7 @@ void TfrmViewer::lstPartsClick(int row) {
   update();
 }
 
-void TfrmViewer::trkRZChange(int tag, int position) {
+void TfrmViewer::PoseTrackbarMoved(int tag, int position) {
   if (!FieldModel || FieldModel->SelectedBone < 1 ||
       FieldModel->SelectedBone >= FieldModel->BoneCount())
     return;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "archive/lgpstruct.h"
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "archive/LGPFile.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "render/CgWindow.h"
 #include "render/animdocument.h"
 #include "render/scene.h"
@@ -91,8 +91,8 @@ public:
   void QuickAnimation();
   // Pose editing: choosing a bone loads the rotation trackbars from it; moving one writes
   // that component into the current frame; "Cpy" copies the pose to every frame.
-  void lstPartsClick(int row);
-  void trkRZChange(int tag, int position);
+  void BoneChosen(int row);
+  void PoseTrackbarMoved(int tag, int position);
   void btnCopyClick();
   // Stops playing (a Quick Animation too) and shows the frame delta frames away from the
   // one on show, stopping at the first and the last.
@@ -117,7 +117,7 @@ public:
   // The scene as it would be painted now.
   TSceneState SceneState() const;
 
-  std::unique_ptr<TFF7Model> FieldModel;
+  std::unique_ptr<TFieldModel> FieldModel;
   std::unique_ptr<TBattleModel> BattleModel;
   // The shown model's textures, in this window's context.
   TTextureSet Textures;
@@ -141,7 +141,7 @@ public:
   // show.
   QLabel* lblPoseNote;
   QPushButton* btnCopy;
-  QTimer* Timer1;
+  QTimer* PlayTimer;
 
 protected:
   void initializeGL() override;
@@ -155,7 +155,7 @@ protected:
   void keyPressEvent(QKeyEvent* event) override;
 
 private:
-  void Timer1Timer();
+  void PlayTimerTick();
   void trkFrameChange(int position);
   void Playback();
   void SetFrameSlider(int maximum, int position);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 #include "geometry/Matrix.h"
 #include "platform/Exceptions.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 
 #include <cstdint>
 #include <string>

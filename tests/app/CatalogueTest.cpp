@@ -1,6 +1,6 @@
 #include "app/catalogue.h"
 
-#include "archive/LGPNull.h"
+#include "archive/FolderArchive.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
@@ -275,7 +275,7 @@ TEST_F(CatalogueTest, AFolderIsAFieldArchive) {
   std::filesystem::create_directory(folder);
   WriteFile(folder + "/KNIG.HRC", HRC(":SKELETON knig", ":BONES 2"));
   WriteFile(folder + "/ogaa", "");
-  auto archive = TNullLGP::CreateFromFolder(folder);
+  auto archive = TFolderArchive::CreateFromFolder(folder);
   Catalogue.AnalyseArchive(*archive);
   EXPECT_EQ(Catalogue.ModelItems, (std::vector<std::string>{"KNIG.HRC - knig"}));
 }

@@ -1,4 +1,4 @@
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"

@@ -1,5 +1,5 @@
 // Logs the lines given as arguments and ends; the log is written beside the program.
-#include "archive/DebugLog.h"
+#include "platform/DebugLog.h"
 
 int main(int argc, char** argv) {
   palkor::DebugLog().SetWriteAtEnd(true);

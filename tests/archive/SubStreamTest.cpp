@@ -1,4 +1,4 @@
-#include "archive/Tarnstream.h"
+#include "archive/SubStream.h"
 
 #include <gtest/gtest.h>
 

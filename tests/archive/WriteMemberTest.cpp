@@ -1,6 +1,6 @@
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 
-#include "archive/LGPNull.h"
+#include "archive/FolderArchive.h"
 
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"

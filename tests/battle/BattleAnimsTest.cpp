@@ -1,6 +1,6 @@
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 
-#include "archive/DebugLog.h"
+#include "platform/DebugLog.h"
 #include "fixtures/BattleWriters.h"
 
 #include <gtest/gtest.h>

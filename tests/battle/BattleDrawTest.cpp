@@ -1,6 +1,6 @@
 // Battle models drawn on real GL and read back. The view looks down -Z at -16 .. 16;
 // a file vertex (x, y, z) is held at (-x, -y, -z), and the model is mirrored in X.
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 #include "render/modeldraw.h"
 
 #include "fixtures/BattleWriters.h"

@@ -1,4 +1,4 @@
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 
 #include "fixtures/BattleWriters.h"
 #include "fixtures/Demo.h"

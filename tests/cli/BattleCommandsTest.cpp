@@ -7,7 +7,7 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TexWriter.h"
 
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 #include "platform/Streams.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 
 #include "fixtures/Demo.h"
 #include "fixtures/FieldWriters.h"
+#include "fixtures/GltfParts.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
 #include "platform/Files.h"
@@ -11,7 +12,9 @@
 #include <tiny_gltf.h>
 
 #include <filesystem>
+#include <limits>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace palkor;
@@ -180,8 +183,30 @@ TEST_F(ExportCommand, ImportAnimWritesTheAnimationBackAndFailuresChangeNothing) 
   const std::string frames = RunCli({"battle", Battle, "rt", "--frames"}).Out;
   const std::string wave = RunCli({"extract", Char, "KNWV.A"}).Out;
 
-  // Failures, each leaving both archives byte for byte as they were.
+  // Failures, each leaving both archives byte for byte as they were; among them files made
+  // to break the reader (a count whose bytes wrap past 2^64, a buffer of no bytes, a
+  // rotation that is not a number, a buffer file that is a FIFO).
   WriteFile(Dir.File("text.glb"), "not glTF");
+  const TGlbParts parts = SplitGlb(ReadFileBytes(knight));
+  const int keys = parts.Document["animations"][0]["samplers"][0]["output"];
+  auto crafted = [&](const std::string& name, const std::function<void(TGlbParts&)>& change) {
+    TGlbParts changed = parts;
+    change(changed);
+    WriteFile(Dir.File(name), JoinGlb(changed));
+    return Dir.File(name);
+  };
+  const std::string wrapped = crafted("wrapped.glb", [&](TGlbParts& p) {
+    p.Document["accessors"][keys]["count"] = (uint64_t(1) << 62) + 1;
+  });
+  const std::string empty =
+      crafted("empty.glb", [](TGlbParts& p) { p.Document["buffers"][0]["byteLength"] = 0; });
+  const std::string notNumber = crafted("nan.glb", [&](TGlbParts& p) {
+    p.PutF32LE(p.AccessorOffset(keys), std::numeric_limits<float>::quiet_NaN());
+  });
+  nlohmann::json piped = parts.Document;
+  piped["buffers"][0]["uri"] = "pipe.bin";
+  WriteFile(Dir.File("piped.gltf"), piped.dump());
+  ASSERT_EQ(::mkfifo(Dir.File("pipe.bin").c_str(), 0600), 0);
   ExpectFailures({
       {{"import-anim", Char, "knig.hrc", Dir.File("none.glb"), "KNWA.A"},
        "Cannot open file \"" + Dir.File("none.glb") + "\". No such file or directory"},
@@ -192,6 +217,16 @@ TEST_F(ExportCommand, ImportAnimWritesTheAnimationBackAndFailuresChangeNothing) 
       {{"import-anim", Char, "nobody.hrc", knight, "KNWA.A"}, "no model named nobody.hrc"},
       {{"import-anim", Battle, "rt", golem, "3"}, "no animation 3: the model has 2"},
       {{"import-anim", Battle, "rt", knight, "1"}, "no joint named bone0 in " + knight},
+      {{"import-anim", Char, "knig.hrc", wrapped, "KNWA.A"},
+       "Invalid glTF file \"" + wrapped + "\": accessor " + std::to_string(keys) +
+           " lies outside its buffer"},
+      {{"import-anim", Char, "knig.hrc", empty, "KNWA.A"},
+       "Cannot read glTF file \"" + empty + "\": buffer 0 is empty"},
+      {{"import-anim", Char, "knig.hrc", notNumber, "KNWA.A"},
+       "Invalid glTF file \"" + notNumber + "\": animation 0 has a rotation that is not a number"},
+      {{"import-anim", Battle, "rt", Dir.File("piped.gltf"), "1"},
+       "Cannot read glTF file \"" + Dir.File("piped.gltf") +
+           "\": it names \"pipe.bin\", which is not a regular file"},
   });
   auto r = RunCli({"import-anim", Char, "knig.hrc", Dir.File("text.glb"), "KNWA.A"});
   EXPECT_EQ(r.ExitCode, 1);
@@ -250,4 +285,39 @@ TEST_F(ExportCommand, ImportsRacingIntoOneBattleModelLoseNoChange) {
     ASSERT_EQ(framesOf(after, 0), framesOf(before, 1)) << "round " << round;
     ASSERT_EQ(framesOf(after, 1), framesOf(before, 0)) << "round " << round;
   }
+}
+
+TEST_F(ExportCommand, FilesBoundInTheFirstFrameComeBackThroughImportAnim) {
+  const std::string knight = Dir.File("knight.glb"), golem = Dir.File("golem.glb");
+  for (const auto& [archive, model, out] :
+       {std::tuple{Char, "knig.hrc", knight}, std::tuple{Battle, "rt", golem}}) {
+    auto r = RunCli({"export", archive, model, out, "--bind-pose", "first-frame"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out + r.Err, "");
+  }
+  ASSERT_EQ(RunCli({"export", Char, "knig.hrc", Dir.File("zero.glb")}).ExitCode, 0);
+  EXPECT_TRUE(ReadFileBytes(knight) != ReadFileBytes(Dir.File("zero.glb")));
+  const std::string frames = RunCli({"battle", Battle, "rt", "--frames"}).Out;
+  const std::string wave = RunCli({"extract", Char, "KNWV.A"}).Out;
+
+  // The knight is bound in the walk's frame 0, which the archive holds: the wave comes
+  // back into its own member byte for byte, and the golem's animations value for value.
+  auto r = RunCli({"import-anim", Char, "KNIG.HRC", knight, "KNWV.A", "--from", "KNWV.A"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(RunCli({"extract", Char, "KNWV.A"}).Out, wave);
+  for (const char* anim : {"1", "2"}) {
+    r = RunCli(
+        {"import-anim", Battle, "rt", golem, anim, "--from", std::string("Animation ") + anim});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  }
+  EXPECT_EQ(RunCli({"battle", Battle, "rt", "--frames"}).Out, frames);
+
+  // export-all takes the choice for every model; anything else is wrong usage.
+  ASSERT_EQ(RunCli({"export-all", Char, Dir.File("all"), "--bind-pose", "first-frame"}).ExitCode,
+            0);
+  EXPECT_TRUE(ReadFileBytes(Dir.File("all/KNIG.glb")) == ReadFileBytes(knight));
+  for (const char* command : {"export", "export-all"})
+    EXPECT_EQ(
+        RunCli({command, Char, "knig.hrc", Dir.File("x.glb"), "--bind-pose", "rest"}).ExitCode, 2)
+        << command;
 }

@@ -1,6 +1,6 @@
 #include "tests/cli/CliRunner.h"
 
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 #include "fixtures/Demo.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"

@@ -3,8 +3,8 @@
 #include "export/gltf.h"
 
 #include "app/exportjobs.h"
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "fixtures/BattleWriters.h"
 #include "fixtures/Demo.h"
 #include "fixtures/FieldWriters.h"
@@ -110,32 +110,103 @@ protected:
   }
 };
 
-std::vector<const TFF7PPart*> PartsOf(const TFF7Model& model, int32_t bone) {
+std::vector<const TFF7PPart*> PartsOf(const TFieldModel& model, int32_t bone) {
   std::vector<const TFF7PPart*> parts;
   for (const auto& part : model.Bones[size_t(bone)]->Parts) parts.push_back(part.get());
   return parts;
 }
 
+using TTriangle = std::array<TVec3, 3>;
+
+// The signed volume that each closed surface among triangles encloses: positive when its
+// corners wind counter-clockwise about its outward normals. Triangles sharing a corner
+// position belong to one surface.
+std::vector<double> ClosedVolumes(const std::vector<TTriangle>& triangles) {
+  std::vector<size_t> surface(triangles.size());
+  for (size_t t = 0; t < triangles.size(); ++t) surface[t] = t;
+  std::function<size_t(size_t)> find = [&](size_t t) {
+    return surface[t] == t ? t : surface[t] = find(surface[t]);
+  };
+  std::map<std::tuple<float, float, float>, size_t> firstAt;
+  for (size_t t = 0; t < triangles.size(); ++t)
+    for (const TVec3& p : triangles[t]) {
+      auto [at, added] = firstAt.emplace(std::tuple{p.X, p.Y, p.Z}, t);
+      if (!added) surface[find(t)] = find(at->second);
+    }
+  std::map<size_t, double> volumes;
+  for (size_t t = 0; t < triangles.size(); ++t) {
+    const TVec3 &a = triangles[t][0], &b = triangles[t][1], &c = triangles[t][2];
+    volumes[find(t)] += (double(a.X) * (double(b.Y) * c.Z - double(b.Z) * c.Y) -
+                         double(a.Y) * (double(b.X) * c.Z - double(b.Z) * c.X) +
+                         double(a.Z) * (double(b.X) * c.Y - double(b.Y) * c.X)) /
+                        6;
+  }
+  std::vector<double> result;
+  for (const auto& [t, volume] : volumes) result.push_back(volume);
+  return result;
+}
+
+// The triangles the viewer draws of part, in the P file's own numbers (the loader negates
+// them).
+std::vector<TTriangle> FileTriangles(const TFF7PPart& part) {
+  std::vector<TTriangle> triangles;
+  for (int pass = 0; pass < 2; ++pass)
+    WalkPartPass(
+        part, pass, [](size_t) {},
+        [&](size_t, const TIndexTriple& corners, const TIndexTriple&) {
+          TTriangle triangle;
+          for (size_t k = 0; k < 3; ++k) {
+            const TVec3& v = part.Vertices[size_t(corners[k])];
+            triangle[k] = FieldVertex(v.X, v.Y, v.Z);
+          }
+          triangles.push_back(triangle);
+        });
+  return triangles;
+}
+
+// Every triangle of the file's meshes as written, in the bind pose.
+std::vector<TTriangle> WrittenTriangles(const tinygltf::Model& gltf) {
+  std::vector<TTriangle> triangles;
+  for (const tinygltf::Mesh& mesh : gltf.meshes)
+    for (const tinygltf::Primitive& primitive : mesh.primitives) {
+      EXPECT_EQ(primitive.indices, -1);
+      std::vector<float> p = AccessorFloats(gltf, primitive.attributes.at("POSITION"));
+      for (size_t v = 0; v + 9 <= p.size(); v += 9)
+        triangles.push_back({TVec3{p[v], p[v + 1], p[v + 2]},
+                             {p[v + 3], p[v + 4], p[v + 5]},
+                             {p[v + 6], p[v + 7], p[v + 8]}});
+    }
+  return triangles;
+}
+
 } // namespace
+
+// Either bind pose gives the same motion.
+const TBindPose BindPoses[] = {TBindPose::Zero, TBindPose::FirstFrame};
 
 TEST_F(GltfExport, AFieldModelMovesAsTheViewerDrawsItAtEveryFrame) {
   auto archive = Archive(BuildDemoFieldArchive());
   const std::vector<std::string> names{"KNWA.A", "KNWV.A"};
-  TFF7Model model(*archive, "KNIG.HRC", names[0]);
-  tinygltf::Model gltf = ReadBack(ExportFieldModel(model, "KNIG", Anims(*archive, names), {}));
-  ASSERT_EQ(gltf.animations.size(), 2u);
+  TFieldModel model(*archive, "KNIG.HRC", names[0]);
+  for (TBindPose bind : BindPoses) {
+    TGltfOptions options;
+    options.BindPose = bind;
+    tinygltf::Model gltf =
+        ReadBack(ExportFieldModel(model, "KNIG", Anims(*archive, names), options));
+    ASSERT_EQ(gltf.animations.size(), 2u);
 
-  const TMatrix4 lift = TMatrix4::Translation(0, ViewerLift, 0);
-  for (size_t a = 0; a < names.size(); ++a) {
-    TFF7Model shown(*archive, "KNIG.HRC", names[a]);
-    std::vector<TViewerPose> frames;
-    for (int32_t f = 0; f < shown.FrameCount; ++f) {
-      shown.SetFrame(f);
-      frames.push_back(ViewerPose(shown.PoseFrom(0, lift), size_t(shown.BoneCount()),
-                                  [&](int32_t b) { return PartsOf(shown, b); }));
+    const TMatrix4 lift = TMatrix4::Translation(0, ViewerLift, 0);
+    for (size_t a = 0; a < names.size(); ++a) {
+      TFieldModel shown(*archive, "KNIG.HRC", names[a]);
+      std::vector<TViewerPose> frames;
+      for (int32_t f = 0; f < shown.FrameCount; ++f) {
+        shown.SetFrame(f);
+        frames.push_back(ViewerPose(shown.PoseFrom(0, lift), size_t(shown.BoneCount()),
+                                    [&](int32_t b) { return PartsOf(shown, b); }));
+      }
+      ExpectSameMotion(gltf, frames, int(a),
+                       [&](size_t b) { return NodeNamed(gltf, shown.Bones[b]->Name); });
     }
-    ExpectSameMotion(gltf, frames, int(a),
-                     [&](size_t b) { return NodeNamed(gltf, shown.Bones[b]->Name); });
   }
 }
 
@@ -144,32 +215,78 @@ TEST_F(GltfExport, ABattleModelMovesAsTheViewerDrawsItMirrorAndOffsetsIncluded) 
   TBattleModel model;
   model.LoadFromArchive(*archive, "RT");
   ASSERT_EQ(model.AnimCount(), 2);
-  tinygltf::Model gltf = ReadBack(ExportBattleModel(model, "RT", {0, 1}, {}), false);
+  for (TBindPose bind : BindPoses) {
+    TGltfOptions options;
+    options.BindPose = bind;
+    tinygltf::Model gltf = ReadBack(ExportBattleModel(model, "RT", {0, 1}, options), false);
 
-  // The viewer lifts battle models and draws them at its battle scale.
-  const TMatrix4 place = TMatrix4::Translation(0, ViewerLift, 0) *
-                         TMatrix4::Scale(BattleViewerScale, BattleViewerScale, BattleViewerScale);
-  bool moved = false;
-  for (int a = 0; a < 2; ++a) {
-    std::vector<TViewerPose> frames;
-    for (const TBattleFrame& frame : model.Anims->Anims[size_t(a)].Frames) {
-      moved = moved || frame.OffsetY != 0 || frame.OffsetZ != 0;
-      frames.push_back(
-          ViewerPose(model.PoseJoints(&frame, place), size_t(model.BoneCount), [&](int32_t b) {
-            std::vector<const TFF7PPart*> parts;
-            if (model.Parts[size_t(b)]) parts.push_back(model.Parts[size_t(b)].get());
-            return parts;
-          }));
+    // The viewer lifts battle models and draws them at its battle scale.
+    const TMatrix4 place = TMatrix4::Translation(0, ViewerLift, 0) *
+                           TMatrix4::Scale(BattleViewerScale, BattleViewerScale, BattleViewerScale);
+    bool moved = false;
+    for (int a = 0; a < 2; ++a) {
+      std::vector<TViewerPose> frames;
+      for (const TBattleFrame& frame : model.Anims->Anims[size_t(a)].Frames) {
+        moved = moved || frame.OffsetY != 0 || frame.OffsetZ != 0;
+        frames.push_back(
+            ViewerPose(model.PoseJoints(&frame, place), size_t(model.BoneCount), [&](int32_t b) {
+              std::vector<const TFF7PPart*> parts;
+              if (model.Parts[size_t(b)]) parts.push_back(model.Parts[size_t(b)].get());
+              return parts;
+            }));
+      }
+      ExpectSameMotion(gltf, frames, a,
+                       [&](size_t b) { return NodeNamed(gltf, "bone" + std::to_string(b)); });
     }
-    ExpectSameMotion(gltf, frames, a,
-                     [&](size_t b) { return NodeNamed(gltf, "bone" + std::to_string(b)); });
+    EXPECT_TRUE(moved); // the demo's offsets are not all 0, so they were compared too
   }
-  EXPECT_TRUE(moved); // the demo's offsets are not all 0, so they were compared too
+}
+
+TEST_F(GltfExport, ClosedPartsFaceOutwardsInTheFileAsInTheGame) {
+  auto field = Archive(BuildDemoFieldArchive());
+  auto battle = Archive(BuildDemoBattleArchive(), "battle.lgp");
+  struct TCase {
+    std::string Model, Anim;
+  };
+  const TCase cases[] = {{"KNIG.HRC", "KNWA.A"}, {"HOUN.HRC", "HOTA.A"}, {"RT", ""}};
+  for (const TCase& c : cases)
+    for (TBindPose bind : {TBindPose::Zero, TBindPose::FirstFrame}) {
+      SCOPED_TRACE(c.Model + (bind == TBindPose::Zero ? " zero" : " first-frame"));
+      TGltfOptions options;
+      options.BindPose = bind;
+      std::vector<const TFF7PPart*> parts;
+      tinygltf::Model gltf;
+      std::unique_ptr<TFieldModel> fieldModel;
+      TBattleModel battleModel;
+      if (c.Anim.empty()) {
+        battleModel.LoadFromArchive(*battle, c.Model);
+        for (const auto& part : battleModel.Parts)
+          if (part) parts.push_back(part.get());
+        gltf = ReadBack(ExportBattleModel(battleModel, c.Model, {1, 0}, options));
+      } else {
+        fieldModel = std::make_unique<TFieldModel>(*field, c.Model, c.Anim);
+        for (int32_t b = 0; b < fieldModel->BoneCount(); ++b)
+          for (const TFF7PPart* part : PartsOf(*fieldModel, b)) parts.push_back(part);
+        gltf = ReadBack(ExportFieldModel(*fieldModel, c.Model, Anims(*field, {c.Anim}), options));
+      }
+      // The demo's parts are closed boxes that follow the game's convention in the files'
+      // own numbers: counter-clockwise about the outward normal.
+      size_t boxes = 0;
+      for (const TFF7PPart* part : parts)
+        for (double volume : ClosedVolumes(FileTriangles(*part))) {
+          EXPECT_GT(volume, 0);
+          ++boxes;
+        }
+      // Each comes out of the export facing outwards in glTF's own terms.
+      const std::vector<double> written = ClosedVolumes(WrittenTriangles(gltf));
+      EXPECT_EQ(written.size(), boxes);
+      for (double volume : written) EXPECT_GT(volume, 0);
+    }
 }
 
 TEST_F(GltfExport, NodesSkinAndAnimationsAreNamedAndTimedAsTheGameHasThem) {
   auto archive = Archive(BuildDemoFieldArchive());
-  TFF7Model model(*archive, "KNIG.HRC", "KNWV.A");
+  TFieldModel model(*archive, "KNIG.HRC", "KNWV.A");
   TGltfOptions options;
   options.Fps = 24;
   tinygltf::Model gltf =
@@ -205,17 +322,28 @@ TEST_F(GltfExport, NodesSkinAndAnimationsAreNamedAndTimedAsTheGameHasThem) {
   for (size_t n = 0; n < own.size(); ++n)
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(own[n].M[i], first[n].M[i], 1e-5) << n;
 
-  // The inverse bind matrices undo the bind pose: every rotation 0.
-  tinygltf::Model bind = gltf;
-  for (int joint : skin.joints) bind.nodes[size_t(joint)].rotation.clear();
-  std::vector<TMatrix4> bindWorlds = NodeWorlds(bind, -1, 0);
-  std::vector<float> inverse = AccessorFloats(gltf, skin.inverseBindMatrices);
-  for (size_t j = 0; j < skin.joints.size(); ++j) {
-    TMatrix4 ibm;
-    std::copy(&inverse[j * 16], &inverse[j * 16] + 16, ibm.M);
-    TMatrix4 product = bindWorlds[size_t(skin.joints[j])] * ibm;
-    for (int i = 0; i < 16; ++i) EXPECT_NEAR(product.M[i], TMatrix4::Identity().M[i], 1e-5);
+  // The inverse bind matrices undo the bind pose: every rotation 0, or with the first
+  // frame as the bind pose the nodes' own transforms, which show it; the nodes' own
+  // transforms are frame 0 either way.
+  options.BindPose = TBindPose::FirstFrame;
+  tinygltf::Model firstFrame =
+      ReadBack(ExportFieldModel(model, "KNIG", Anims(*archive, {"KNWV.A", "KNWA.A"}), options));
+  tinygltf::Model zero = gltf;
+  for (int joint : skin.joints) zero.nodes[size_t(joint)].rotation.clear();
+  for (const tinygltf::Model* file : {&gltf, &firstFrame}) {
+    const std::vector<TMatrix4> bindWorlds = NodeWorlds(file == &gltf ? zero : *file, -1, 0);
+    std::vector<float> inverse = AccessorFloats(*file, file->skins.at(0).inverseBindMatrices);
+    for (size_t j = 0; j < skin.joints.size(); ++j) {
+      TMatrix4 ibm;
+      std::copy(&inverse[j * 16], &inverse[j * 16] + 16, ibm.M);
+      TMatrix4 product = bindWorlds[size_t(skin.joints[j])] * ibm;
+      for (int i = 0; i < 16; ++i) EXPECT_NEAR(product.M[i], TMatrix4::Identity().M[i], 1e-5);
+    }
+    EXPECT_EQ(file->nodes, gltf.nodes);
   }
+  // Without an animation, the first frame is no pose: the bind pose stays every rotation 0.
+  EXPECT_EQ(ExportFieldModel(model, "KNIG", {}, options).Bytes(true),
+            ExportFieldModel(model, "KNIG", {}, {}).Bytes(true));
 }
 
 TEST_F(GltfExport, ABattleRootCarriesTheOffsetsAndTheBonesAreNumbered) {
@@ -293,7 +421,7 @@ TEST_F(GltfExport, OneTrianglePerPolygonTheViewerDrawsAndMaterialsAsItDrawsThem)
   std::string hrc =
       AddFieldModel(lgp, "TEST", {{"body", "root", 5, {part}}, {"lost", "nobody", 5, {lostPart}}});
   auto archive = Archive(lgp);
-  TFF7Model model(*archive, hrc, "");
+  TFieldModel model(*archive, hrc, "");
   EXPECT_EQ(model.FrameCount, 0);
   tinygltf::Model gltf = ReadBack(ExportFieldModel(model, "TEST", {}, {}));
 
@@ -339,7 +467,7 @@ TEST_F(GltfExport, OneTrianglePerPolygonTheViewerDrawsAndMaterialsAsItDrawsThem)
 
 TEST_F(GltfExport, AnAnimationShorterThanAFrameIsAReadError) {
   auto archive = Archive(BuildDemoFieldArchive());
-  TFF7Model model(*archive, "KNIG.HRC", "KNWA.A");
+  TFieldModel model(*archive, "KNIG.HRC", "KNWA.A");
   EXPECT_EQ(ErrorOf([&] {
               ExportFieldModel(model, "KNIG", {{"CUT.A", "short"}}, {});
             }),
@@ -382,7 +510,7 @@ TEST_F(GltfExport, NamesBecomeUTF8AndValuesJSONCannotHoldAreRefused) {
   std::string hrc = AddFieldModel(lgp, "TEST", {{"b\xE9te", "root", 1, {part}}});
   lgp.Add("\xC9LAN.A", BuildAnimation(1, {{{0, 45, 0}}}));
   auto archive = Archive(lgp);
-  TFF7Model model(*archive, hrc, "\xC9LAN.A");
+  TFieldModel model(*archive, hrc, "\xC9LAN.A");
   tinygltf::Model gltf =
       ReadBack(ExportFieldModel(model, "TEST", Anims(*archive, {"\xC9LAN.A"}), {}), false);
   EXPECT_GE(NodeNamed(gltf, "b\xC3\xA9te"), 0);
@@ -396,11 +524,11 @@ TEST_F(GltfExport, NamesBecomeUTF8AndValuesJSONCannotHoldAreRefused) {
   bad.Add("NANS.A", BuildAnimation(1, {{{0, 0, 0}}}));
   bad.Add("INFS.A", BuildAnimation(1, {{{0, std::numeric_limits<float>::infinity(), 0}}}));
   auto badArchive = Archive(bad, "bad.lgp");
-  TFF7Model badModel(*badArchive, hrc, "NANS.A");
+  TFieldModel badModel(*badArchive, hrc, "NANS.A");
   const std::string refused =
       "Cannot export the model: it holds a value that is not a finite number";
   EXPECT_EQ(ErrorOf([&] { ExportFieldModel(badModel, "NANS", {}, {}); }), refused);
-  TFF7Model turned(*archive, "TEST.HRC", "");
+  TFieldModel turned(*archive, "TEST.HRC", "");
   EXPECT_EQ(ErrorOf([&] { ExportFieldModel(turned, "TEST", Anims(*badArchive, {"INFS.A"}), {}); }),
             refused);
 }

@@ -1,6 +1,6 @@
 // Drawing parts and skeletons on real GL, read back pixel by pixel. The view looks down
 // -Z at -16 .. 16; a file vertex (x, y, z) is drawn at (-x, -y, -z).
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 #include "field/tex.h"
 #include "render/modeldraw.h"
 
@@ -141,7 +141,7 @@ protected:
   TTextureSet Textures;
 
   // A model whose bones each carry one small box, posed by one frame of rotations.
-  std::unique_ptr<TFF7Model> Build(std::vector<TModelBoneFixture> bones,
+  std::unique_ptr<TFieldModel> Build(std::vector<TModelBoneFixture> bones,
                                    std::vector<std::array<float, 3>> rotations) {
     TLGPFixture lgp;
     std::string hrc = AddFieldModel(lgp, "TEST", bones);
@@ -149,7 +149,7 @@ protected:
     std::string path = Dir.File("char.lgp");
     WriteFile(path, BuildLGP(lgp));
     auto archive = TLGPFile::Create(path, false);
-    return std::make_unique<TFF7Model>(*archive, hrc, "TEST.A");
+    return std::make_unique<TFieldModel>(*archive, hrc, "TEST.A");
   }
 
   // A box of side 3 around the bone's joint offset by the file position (x, y, z).

@@ -1,9 +1,9 @@
 // Building field models from archives: skeleton text, resources, animation addressing,
 // and saving the animation back.
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 
-#include "archive/DebugLog.h"
-#include "archive/LGPNull.h"
+#include "platform/DebugLog.h"
+#include "archive/FolderArchive.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
@@ -49,10 +49,10 @@ protected:
     a.Remainder = remainder;
     Lgp.Add("ANIM.A", BuildA(a));
   }
-  std::unique_ptr<TFF7Model> Build() {
+  std::unique_ptr<TFieldModel> Build() {
     WriteFile(Path, BuildLGP(Lgp));
     auto archive = TLGPFile::Create(Path, false);
-    return std::make_unique<TFF7Model>(*archive, "skel.hrc", "anim.a");
+    return std::make_unique<TFieldModel>(*archive, "skel.hrc", "anim.a");
   }
   std::string ErrorOf() {
     try {
@@ -95,7 +95,7 @@ TEST_F(FieldModelTest, SkeletonRecordsBecomeBonesWithResolvedParents) {
       {"last", 1, 10, 0}, // the first bone named hip
   };
   for (int32_t i = 1; i < 6; ++i) {
-    const TFF7Parts& bone = model->GetBone(i);
+    const TFieldBone& bone = model->GetBone(i);
     EXPECT_EQ(bone.Name, expected[i - 1].Name);
     EXPECT_EQ(bone.Parent, expected[i - 1].Parent) << bone.Name;
     EXPECT_EQ(bone.Length, expected[i - 1].Length) << bone.Name;
@@ -123,7 +123,7 @@ TEST_F(FieldModelTest, AChainOfAHundredThousandBonesIsBuiltAndPosed) {
   AddSkeleton(Skeleton(records));
   WriteFile(Path, BuildLGP(Lgp));
   auto archive = TLGPFile::Create(Path, false);
-  TFF7Model model(*archive, "skel.hrc", "");
+  TFieldModel model(*archive, "skel.hrc", "");
   ASSERT_EQ(model.BoneCount(), count + 1);
   EXPECT_EQ(model.GetBone(count).Parent, count - 1);
   std::vector<TPosedJoint> joints = model.PoseFrom(0, TMatrix4::Identity());
@@ -339,9 +339,9 @@ TEST_F(FieldModelTest, AFolderModelSavesIntoItsFile) {
   AddSkeleton(Skeleton("\r\na\r\nroot\r\n1\r\n1 PART\r\n"));
   AddAnimation(1, 2);
   for (const auto& m : Lgp.Members) WriteFile(folder + "/" + m.Name, m.Data);
-  auto archive = TNullLGP::CreateFromFolder(folder);
-  TFF7Model model(*archive, "SKEL.HRC", "ANIM.A");
-  EXPECT_EQ(model.LGPClass, &TNullLGP::Class());
+  auto archive = TFolderArchive::CreateFromFolder(folder);
+  TFieldModel model(*archive, "SKEL.HRC", "ANIM.A");
+  EXPECT_EQ(model.LGPClass, &TFolderArchive::Class());
   model.SelectedBone = 1;
   model.SetSelectedRotation({45, 0, 0});
   model.SaveAnimation();
@@ -381,7 +381,7 @@ TEST_F(FieldModelTest, AModelWithoutAnAnimationStandsInTheRestPose) {
   AddSkeleton(Skeleton("\r\na\r\nroot\r\n1\r\n1 T\r\n\r\nb\r\na\r\n1\r\n1 U\r\n"));
   WriteFile(Path, BuildLGP(Lgp));
   auto archive = TLGPFile::Create(Path, false);
-  TFF7Model model(*archive, "SKEL.HRC", "");
+  TFieldModel model(*archive, "SKEL.HRC", "");
   EXPECT_EQ(model.FrameCount, 0);
   EXPECT_EQ(model.AnimData.Size(), 0);
   EXPECT_EQ(model.GetBone(2).RotX, 0);

@@ -1,4 +1,4 @@
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 
 #include "fixtures/FieldWriters.h"
 

@@ -1,10 +1,10 @@
 #include "tests/fuzz/FuzzSupport.h"
 
-#include "archive/DebugLog.h"
-#include "battle/FF7Battle.h"
+#include "platform/DebugLog.h"
+#include "battle/BattleModel.h"
 #include "export/gltf.h"
 #include "export/gltfimport.h"
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 #include "fixtures/BattleWriters.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
@@ -70,7 +70,7 @@ void ExerciseModel(const TModelMembers& members) {
   }
   try {
     auto archive = TLGPFile::Create(path, false);
-    TFF7Model model(*archive, "m.hrc", "m.a");
+    TFieldModel model(*archive, "m.hrc", "m.a");
     // Exported as it was read, in both kinds of file.
     try {
       TGltfDocument document = ExportFieldModel(model, "M", {{"M.A", model.AnimData.View()}}, {});
@@ -150,7 +150,7 @@ namespace {
 
 // The default models, built once from archives of their members.
 struct TDefaultModels {
-  std::unique_ptr<TFF7Model> Field;
+  std::unique_ptr<TFieldModel> Field;
   std::unique_ptr<TBattleModel> Battle;
 };
 
@@ -164,7 +164,7 @@ const TDefaultModels& DefaultModels() {
     const std::string path = ScratchPath("gltf-model.lgp");
     WriteFile(path, BuildLGP(lgp));
     auto archive = TLGPFile::Create(path, false);
-    m.Field = std::make_unique<TFF7Model>(*archive, "M.HRC", "M.A");
+    m.Field = std::make_unique<TFieldModel>(*archive, "M.HRC", "M.A");
     TBattleModel::TMemberList list;
     for (const auto& [suffix, bytes] : DefaultBattle())
       list.emplace_back(suffix, std::make_unique<TMemoryStream>(bytes));

@@ -1,5 +1,5 @@
 // Battle animation bytes from the fuzzer: decoded alone, then drawn on a valid model.
-#include "battle/FF7Battle.h"
+#include "battle/BattleModel.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

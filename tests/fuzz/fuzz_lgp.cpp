@@ -1,6 +1,6 @@
 // Archive bytes from the fuzzer: the ordinary and the verifying open, every lookup, and
 // every member read must either succeed inside the file or fail with a message.
-#include "archive/lgpstruct.h"
+#include "archive/LGPFile.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // A whole archive from the fuzzer, from which the model M.HRC with animation M.A is
 // built, exported, posed and drawn.
 #include "export/gltf.h"
-#include "field/ff73d.h"
+#include "field/FieldModel.h"
 #include "render/modeldraw.h"
 #include "tests/fuzz/FuzzSupport.h"
 
@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   try {
     auto archive = TLGPFile::Create(path, false);
-    TFF7Model model(*archive, "M.HRC", "M.A");
+    TFieldModel model(*archive, "M.HRC", "M.A");
     try {
       ExportFieldModel(model, "M", {{"M.A", model.AnimData.View()}}, {}).Bytes(true);
     } catch (const Exception&) {

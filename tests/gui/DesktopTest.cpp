@@ -2,7 +2,7 @@
 // where they were left, opening archives (failed opens, recent ones, dropped ones, the
 // command line's model), the search box, shortcuts and titles, and memory that stays put
 // while models are browsed.
-#include "app/pakmain.h"
+#include "app/MainWindow.h"
 #include "fixtures/Demo.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
@@ -205,12 +205,12 @@ private slots:
     QCOMPARE(main->ChosenModel(), -1);
     const std::string out = Dir->File("frames");
     std::filesystem::create_directory(out);
-    main->frmPakMove->eOutput->setText(QString::fromStdString(out + "/"));
+    main->frmRenderOptions->eOutput->setText(QString::fromStdString(out + "/"));
     main->RenderAnimation(false);
     QVERIFY(FileExists(out + "/PK_KNIG_KNWA_0023.bmp"));
     QCOMPARE(main->pStatus->text(), QString::fromStdString("Wrote 24 images to " + out + "/"));
     // Every animation of the list needs the list's model on show.
-    main->frmPakMove->chkAll->setChecked(true);
+    main->frmRenderOptions->chkAll->setChecked(true);
     bool refused = false;
     try {
       main->RenderAnimation(false);
@@ -218,7 +218,7 @@ private slots:
       refused = true;
     }
     QVERIFY(refused);
-    main->frmPakMove->chkAll->setChecked(false);
+    main->frmRenderOptions->chkAll->setChecked(false);
 
     // After Save changes lets the model go, choosing the same animation shows it again.
     main->OpenArchive(Dir->File("char.lgp"));

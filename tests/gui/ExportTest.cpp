@@ -1,8 +1,8 @@
 // File > Export glTF and Export All Models driven through the menus, on Xvfb with real
 // GL; the files written are read back with tinygltf.
 #include "app/QtDialogs.h"
-#include "app/pakmain.h"
-#include "archive/LGPNull.h"
+#include "app/MainWindow.h"
+#include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfImages.h"
 #include "fixtures/LGPWriter.h"
@@ -80,6 +80,20 @@ bool SameTurn(const TQuat& a, const TQuat& b) {
   return std::fabs(std::fabs(a.Dot(b)) - 1.0f) < 1e-4f;
 }
 
+// How tall the mesh stands as written, in the bind pose: the knight lies along +Z with
+// every rotation 0 and stands in the first frame of its animations.
+double MeshHeight(const tinygltf::Model& model) {
+  double low = INFINITY, high = -INFINITY;
+  for (const tinygltf::Mesh& mesh : model.meshes)
+    for (const tinygltf::Primitive& primitive : mesh.primitives) {
+      const tinygltf::Accessor& positions =
+          model.accessors.at(size_t(primitive.attributes.at("POSITION")));
+      low = std::min(low, positions.minValues.at(1));
+      high = std::max(high, positions.maxValues.at(1));
+    }
+  return high - low;
+}
+
 int CountFiles(const std::string& folder) {
   return int(std::distance(std::filesystem::directory_iterator(folder), {}));
 }
@@ -94,7 +108,7 @@ class ExportTest : public QObject, protected testing::TWindowTestBase {
     QString Title, All, Current, FileName;
   };
   // File > Export glTF: the dialog is read, set by choose, and closed with OK (or Cancel).
-  TOffer ExportThroughMenu(TfrmPalkorMain& main, const std::function<void(TfrmExport&)>& choose,
+  TOffer ExportThroughMenu(TMainWindow& main, const std::function<void(TfrmExport&)>& choose,
                            bool ok = true) {
     TOffer offer;
     TfrmExport& dialog = *main.frmExport;
@@ -148,6 +162,18 @@ private slots:
     });
     QCOMPARE(AnimationNames(LoadGlb(Dir->File("walk.glb"))), (std::vector<std::string>{"KNWA.A"}));
     QVERIFY(!FileExists(Dir->File("walk")));
+
+    // Bound in the first frame, the knight stands in the file; the choice is kept.
+    QVERIFY(main->frmExport->rbBindZero->isChecked());
+    ExportThroughMenu(*main, [&](TfrmExport& d) {
+      d.rbBindFirstFrame->setChecked(true);
+      d.eFileName->setText(QString::fromStdString(Dir->File("standing.glb")));
+    });
+    const double lying = MeshHeight(LoadGlb(Dir->File("walk.glb")));
+    QVERIFY2(MeshHeight(LoadGlb(Dir->File("standing.glb"))) > 3 * lying,
+             std::to_string(lying).c_str());
+    QVERIFY(main->frmExport->rbBindFirstFrame->isChecked());
+    main->frmExport->SetBindPose(TBindPose::Zero);
 
     // Filter anims narrows what is offered; the file is replaced only when the user says so.
     main->chkFilter->setChecked(true);
@@ -271,10 +297,16 @@ private slots:
     auto main = Start();
     main->OpenArchive(Dir->File("char.lgp"));
     const std::string out = Dir->File("all");
+    // The bind pose is asked first, then the folder; cancelling either writes nothing.
+    Script->ItemAnswers = {-1, 0, 1};
     Script->FolderAnswers = {"", out};
+    main->mnuExportAll->trigger();
+    QCOMPARE(Script->ItemsOffered.size(), size_t(1));
+    QCOMPARE(Script->ItemsOffered[0], BindPoseNames());
+    QVERIFY(Script->FolderAnswers.size() == 2);
     main->mnuExportAll->trigger(); // the folder chooser cancelled
     QVERIFY(!DirectoryExists(out));
-    main->mnuExportAll->trigger();
+    main->mnuExportAll->trigger(); // the first frame as the bind pose
     QVERIFY(Script->Errors.empty());
     QCOMPARE(Script->Messages, std::vector<std::string>{"Exported 2 of 2 models to " + out + "."});
     QCOMPARE(CountFiles(out), 2);
@@ -282,10 +314,13 @@ private slots:
              (std::vector<std::string>{"KNWA.A", "KNWV.A"}));
     QCOMPARE(AnimationNames(LoadGlb(out + "/HOUN.glb")),
              (std::vector<std::string>{"HOWA.A", "HOTA.A"}));
+    QVERIFY(MeshHeight(LoadGlb(out + "/KNIG.glb")) > 0.5);
+    QVERIFY(main->frmExport->rbBindFirstFrame->isChecked()); // one choice for both
 
     // Cancel in the progress dialog: the models under way are finished and counted, and
     // every file written is whole.
     const std::string stopped = Dir->File("stopped");
+    Script->ItemAnswers = {0};
     Script->FolderAnswers = {stopped};
     Script->Messages.clear();
     QTimer::singleShot(0, main.get(), [&] {

@@ -2,8 +2,8 @@
 // by the exporter (some of them altered with tinygltf) taken into the model on show, kept
 // in memory until saved, and the question asked when an imported model is let go.
 #include "app/exportjobs.h"
-#include "app/pakmain.h"
-#include "archive/LGPNull.h"
+#include "app/MainWindow.h"
+#include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfImages.h"
 #include "fixtures/LGPWriter.h"
@@ -39,12 +39,13 @@ std::string Member(const std::string& archive, const std::string& name) {
 // none) as a .glb file.
 std::string ExportModel(const std::string& archive, const std::string& model,
                         const std::vector<std::string>& anims, const std::string& path,
-                        int32_t fps = 30) {
+                        int32_t fps = 30, TBindPose bind = TBindPose::Zero) {
   auto lgp = ArchiveKindForPath(archive).Open();
   TCatalogue catalogue;
   catalogue.AnalyseArchive(*lgp);
   TGltfOptions options;
   options.Fps = fps;
+  options.BindPose = bind;
   WriteGltfFile(ExportItem(*lgp, ResolveExportItem(*lgp, catalogue, model, anims, false), options),
                 path);
   return path;
@@ -72,14 +73,14 @@ class ImportTest : public QObject, protected testing::TWindowTestBase {
   Q_OBJECT
 
   // File > Import Animation with the file and the list's choice answered (-1: cancelled).
-  void Import(TfrmPalkorMain& main, const std::string& file, int animation) {
+  void Import(TMainWindow& main, const std::string& file, int animation) {
     Script->FileAnswers.push_back(file);
     Script->ItemAnswers.push_back(animation);
     main.mnuImportAnimation->trigger();
     Script->FileAnswers.clear();
     Script->ItemAnswers.clear();
   }
-  std::unique_ptr<TfrmPalkorMain> ShowGolem() {
+  std::unique_ptr<TMainWindow> ShowGolem() {
     auto main = Start();
     main->OpenArchive(Dir->File("battle.lgp"));
     Show(*main, "[Battle] RTAA", nullptr);
@@ -101,16 +102,21 @@ private slots:
   }
 
   // The knight's walk, from a file of both its animations, into the walk itself or into
-  // the wave; then saved.
+  // the wave; then saved. A file bound in the walk's frame 0 is read as well: the walk is
+  // not the model's animation then, so it is looked up in the archive.
   void theKnightTakesTheWalkAndSavesIt_data() {
     QTest::addColumn<QString>("target");
-    QTest::newRow("into the walk") << "KNWA.A";
-    QTest::newRow("into the wave") << "KNWV.A";
+    QTest::addColumn<bool>("firstFrame");
+    QTest::newRow("into the walk") << "KNWA.A" << false;
+    QTest::newRow("into the wave") << "KNWV.A" << false;
+    QTest::newRow("into the wave, bound in the walk's frame 0") << "KNWV.A" << true;
   }
   void theKnightTakesTheWalkAndSavesIt() {
     QFETCH(QString, target);
+    QFETCH(bool, firstFrame);
     const std::string archive = Dir->File("char.lgp");
-    const std::string file = ExportModel(archive, "KNIG.HRC", {}, Dir->File("knig.glb"));
+    const std::string file = ExportModel(archive, "KNIG.HRC", {}, Dir->File("knig.glb"), 30,
+                                         firstFrame ? TBindPose::FirstFrame : TBindPose::Zero);
     const std::string walk = Member(archive, "KNWA.A");
     auto main = Start();
     main->OpenArchive(archive);
@@ -121,7 +127,7 @@ private slots:
     Import(*main, file, 0);
     QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
     QCOMPARE(Script->ItemsOffered, (std::vector<std::vector<std::string>>{{"KNWA.A", "KNWV.A"}}));
-    TFF7Model& knight = *viewer.FieldModel;
+    TFieldModel& knight = *viewer.FieldModel;
     QCOMPARE(QString::fromStdString(knight.AnimName), target);
     QVERIFY(viewer.Modified);
     QVERIFY(main->aAnimation->isChecked());
@@ -133,7 +139,7 @@ private slots:
       QCOMPARE(imported, walk);
     } else {
       auto lgp = ArchiveKindForPath(archive).Open();
-      const TFF7Model walker(*lgp, "KNIG.HRC", "KNWA.A");
+      const TFieldModel walker(*lgp, "KNIG.HRC", "KNWA.A");
       QCOMPARE(knight.FrameCount, walker.FrameCount);
       for (int32_t k = 0; k < walker.FrameCount; ++k)
         for (int32_t b = 1; b < knight.BoneCount(); ++b)
@@ -308,7 +314,7 @@ private slots:
       WriteFile(file, "not a model at all");
     } else if (kind == "still") {
       auto lgp = ArchiveKindForPath(archive).Open();
-      const TFF7Model knight(*lgp, "KNIG.HRC", "KNWA.A");
+      const TFieldModel knight(*lgp, "KNIG.HRC", "KNWA.A");
       WriteGltfFile(ExportFieldModel(knight, "KNIG", {}, {}), file);
     } else {
       RenameNode(ExportModel(archive, model, {}, Dir->File("good.glb")), file,

@@ -1,6 +1,6 @@
 // The main window and the viewer driven as a user would, on Xvfb with real GL.
-#include "app/pakmain.h"
-#include "archive/LGPNull.h"
+#include "app/MainWindow.h"
+#include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/PNGReader.h"
@@ -44,7 +44,7 @@ class MainWindowTest : public QObject, protected testing::TWindowTestBase {
 
   std::string Demo(const char* name) const { return Dir->File(name); }
 
-  static QImage Picture(TfrmPalkorMain& main) {
+  static QImage Picture(TMainWindow& main) {
     QApplication::processEvents();
     return main.frmViewer->grabFramebuffer();
   }
@@ -113,7 +113,7 @@ private slots:
                                       "\"AppPath\"=\"C:\\\\FF7\\\\\"\n");
     qputenv("WINEPREFIX", QByteArray::fromStdString(prefix));
     {
-      TfrmPalkorMain main(Paths());
+      TMainWindow main(Paths());
       QCOMPARE(QDir::current().canonicalPath(),
                QDir(QString::fromStdString(prefix + "/drive_c/FF7/data/field")).canonicalPath());
     }
@@ -121,7 +121,7 @@ private slots:
     QDir::setCurrent(start);
     std::filesystem::remove_all(prefix + "/drive_c/FF7/data");
     {
-      TfrmPalkorMain main(Paths());
+      TMainWindow main(Paths());
       QCOMPARE(QDir::currentPath(), start);
     }
     qunsetenv("WINEPREFIX");
@@ -278,7 +278,7 @@ private slots:
     main->OpenLGP(Demo("char.lgp"));
     main->cmbModels->setCurrentIndex(0);
     main->cmbAnims->setCurrentIndex(0);
-    TFF7Model& model = *main->frmViewer->FieldModel;
+    TFieldModel& model = *main->frmViewer->FieldModel;
     model.SelectedBone = 3;
     model.SetSelectedRotation({12.5f, 0, 0});
     main->frmViewer->Modified = true;
@@ -294,7 +294,7 @@ private slots:
   }
 
   // The knight, walking, shown at frame 2 with the editing panels on.
-  std::unique_ptr<TfrmPalkorMain> EditKnight(const std::string& archive) {
+  std::unique_ptr<TMainWindow> EditKnight(const std::string& archive) {
     auto main = Start();
     main->OpenArchive(archive);
     main->cmbModels->setCurrentIndex(main->cmbModels->findText("KNIG.HRC - KNIG"));
@@ -430,8 +430,8 @@ private slots:
     QApplication::processEvents();
     std::string out = Dir->File("frames");
     std::filesystem::create_directory(out);
-    main->frmPakMove->eOutput->setText(QString::fromStdString(out + "/"));
-    main->frmPakMove->trkY->setValue(30);
+    main->frmRenderOptions->eOutput->setText(QString::fromStdString(out + "/"));
+    main->frmRenderOptions->trkY->setValue(30);
     main->aAnimation->setChecked(true);
     main->RenderAnimation(false);
     QVERIFY(!main->aAnimation->isChecked());
@@ -457,24 +457,24 @@ private slots:
       QVERIFY2(ReadBMPFile(out + name).RGB == ReadBMPFile(cli + name).RGB, frame);
     }
 
-    QCOMPARE(main->frmPakMove->lY->text(), QString("30"));
+    QCOMPARE(main->frmRenderOptions->lY->text(), QString("30"));
     // Every animation in the list, each numbered from 0000, in PNG.
     std::string all = Dir->File("all");
     std::filesystem::create_directory(all);
-    main->frmPakMove->eOutput->setText(QString::fromStdString(all + "/"));
-    main->frmPakMove->chkAll->setChecked(true);
-    main->frmPakMove->chkPng->setChecked(true);
+    main->frmRenderOptions->eOutput->setText(QString::fromStdString(all + "/"));
+    main->frmRenderOptions->chkAll->setChecked(true);
+    main->frmRenderOptions->chkPng->setChecked(true);
     main->RenderAnimation(false);
     QVERIFY(FileExists(all + "/PK_KNIG_KNWA_0023.png") &&
             FileExists(all + "/PK_KNIG_KNWV_0023.png"));
     QCOMPARE(std::distance(std::filesystem::directory_iterator(all), {}), 48L);
     QCOMPARE(ReadPNGFile(all + "/PK_KNIG_KNWA_0000.png").ColourType, 2);
-    main->frmPakMove->chkAll->setChecked(false);
-    main->frmPakMove->chkPng->setChecked(false);
+    main->frmRenderOptions->chkAll->setChecked(false);
+    main->frmRenderOptions->chkPng->setChecked(false);
 
     // A file that cannot be written stops the run; the panels come back all the same.
     main->aEditable->setChecked(true);
-    main->frmPakMove->eOutput->setText(QString::fromStdString(Dir->File("none") + "/"));
+    main->frmRenderOptions->eOutput->setText(QString::fromStdString(Dir->File("none") + "/"));
     bool failed = false;
     try {
       main->RenderAnimation(false);
@@ -492,11 +492,11 @@ private slots:
     main->cmbAnims->setCurrentIndex(0);
     std::string out = Dir->File("menu");
     std::filesystem::create_directory(out);
-    main->frmPakMove->eOutput->setText(QString::fromStdString(out + "/"));
-    QTimer::singleShot(0, main->frmPakMove, [&] { main->frmPakMove->BitBtn1->click(); });
+    main->frmRenderOptions->eOutput->setText(QString::fromStdString(out + "/"));
+    QTimer::singleShot(0, main->frmRenderOptions, [&] { main->frmRenderOptions->btnOK->click(); });
     main->mnuRenderAnimation->trigger();
     QCOMPARE(std::distance(std::filesystem::directory_iterator(out), {}), 24L);
-    QTimer::singleShot(0, main->frmPakMove, [&] { main->frmPakMove->BitBtn2->click(); });
+    QTimer::singleShot(0, main->frmRenderOptions, [&] { main->frmRenderOptions->btnCancel->click(); });
     main->mnuRenderAnimation->trigger(); // Cancel writes nothing more
     QCOMPARE(std::distance(std::filesystem::directory_iterator(out), {}), 24L);
 
@@ -507,7 +507,7 @@ private slots:
                 std::string(archive->ReadMemberToMemory(archive->IndexOf(name))->View()));
     Script->FileAnswers = {Dir->File("KNAB.P"), Dir->File("KNAB.RSD")};
     QImage picture;
-    TfrmTex& tex = *main->frmTex;
+    TTexturiserWindow& tex = *main->frmTex;
     bool refused = false;
     try {
       tex.SaveP(); // before any Open P

@@ -1,6 +1,6 @@
 // The Texturiser driven as a user would, on Xvfb with real GL: small P parts opened,
 // shown, edited, saved or let go, with the pictures read back.
-#include "texturiser/hacker.h"
+#include "texturiser/TexturiserWindow.h"
 
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
@@ -136,7 +136,7 @@ class TexturiserTest : public QObject {
 
   std::unique_ptr<TTempDir> Dir;
   std::unique_ptr<TRecordingDialogs> Script;
-  std::unique_ptr<TfrmTex> Tex;
+  std::unique_ptr<TTexturiserWindow> Tex;
 
   std::string File(const char* name) const { return Dir->File(name); }
 
@@ -166,7 +166,7 @@ private slots:
     WriteFile(File("TWOT.TEX"), RedOverBlue());
     WriteFile(File("TWO.RSD"), RSD({"TWOT.TIM"}));
     WriteFile(File("ONE.P"), OneBox());
-    Tex = std::make_unique<TfrmTex>();
+    Tex = std::make_unique<TTexturiserWindow>();
     Tex->show();
     QVERIFY(QTest::qWaitForWindowExposed(Tex.get()));
   }

@@ -1,7 +1,7 @@
 // The model viewer driven with the mouse and the keys, its readouts, and what it shows
 // once a model goes, on Xvfb with real GL.
-#include "app/pakmain.h"
-#include "archive/LGPNull.h"
+#include "app/MainWindow.h"
+#include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/LGPWriter.h"
 #include "platform/Files.h"
@@ -74,7 +74,7 @@ public:
 class ViewerTest : public QObject, protected testing::TWindowTestBase {
   Q_OBJECT
 
-  std::unique_ptr<TfrmPalkorMain> Main;
+  std::unique_ptr<TMainWindow> Main;
   TfrmViewer* Viewer = nullptr;
 
   // The main window started on a demo archive with a model (and an animation) chosen.
@@ -424,7 +424,7 @@ private slots:
     // does not paint the picture again.
     TPaintCounter counter;
     viewer.installEventFilter(&counter);
-    viewer.Timer1->stop();
+    viewer.PlayTimer->stop();
     FrameOffset = ClockOffsetAt(GetTickCount(), 12, 24);
     Main->aAnimation->setChecked(true);
     QTRY_VERIFY(counter.Paints > 0);
@@ -436,7 +436,7 @@ private slots:
     QCOMPARE(counter.Paints, paints);
     Main->aAnimation->setChecked(false);
     viewer.removeEventFilter(&counter);
-    viewer.Timer1->start();
+    viewer.PlayTimer->start();
 
     TfrmViewer& golem = ShowGolem();
     QCOMPARE(golem.lblFrame->text(), QString("Frame 1 / 16"));
@@ -453,7 +453,7 @@ private slots:
     Main->aEditable->setChecked(true);
     viewer.trkFrame->setValue(2);
     viewer.lstParts->setCurrentRow(8);
-    const TFF7Parts& thigh = viewer.FieldModel->GetBone(8);
+    const TFieldBone& thigh = viewer.FieldModel->GetBone(8);
     QCOMPARE(viewer.lblRX->text(), QString("%1\u00B0").arg(int(thigh.RotX)));
     QCOMPARE(viewer.lblRY->text(), QString("%1\u00B0").arg(int(thigh.RotY)));
     QCOMPARE(viewer.lblRZ->text(), QString("%1\u00B0").arg(int(thigh.RotZ)));

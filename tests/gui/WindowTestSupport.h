@@ -2,7 +2,7 @@
 
 // What the window tests share: a folder with the demo archives and filter file, dialogs
 // answered from a script, and the main window started on them.
-#include "app/pakmain.h"
+#include "app/MainWindow.h"
 #include "fixtures/Demo.h"
 #include "fixtures/TempDir.h"
 #include "platform/Dialogs.h"
@@ -40,14 +40,14 @@ protected:
     paths.Cache = Dir->File("palkor.cache");
     return paths;
   }
-  std::unique_ptr<TfrmPalkorMain> Start() {
-    auto main = std::make_unique<TfrmPalkorMain>(Paths());
+  std::unique_ptr<TMainWindow> Start() {
+    auto main = std::make_unique<TMainWindow>(Paths());
     main->show();
     if (!QTest::qWaitForWindowExposed(main.get())) qWarning("the main window was not exposed");
     return main;
   }
   // The model and animation chosen in the lists, as a user would.
-  static void Show(TfrmPalkorMain& main, const char* model, const char* anim) {
+  static void Show(TMainWindow& main, const char* model, const char* anim) {
     main.cmbModels->setCurrentIndex(main.cmbModels->findText(model));
     if (anim) main.cmbAnims->setCurrentIndex(main.cmbAnims->findText(anim));
   }

@@ -2,8 +2,8 @@
 // pan and framing.
 #include "render/scene.h"
 
-#include "battle/FF7Battle.h"
-#include "field/ff73d.h"
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "fixtures/BattleWriters.h"
 #include "fixtures/Demo.h"
 #include "fixtures/FieldWriters.h"
@@ -36,11 +36,11 @@ protected:
 
   // A field model of one bone carrying a box centred at world (x, y, z) with the given
   // half height (the model stands with its root 15 above the floor).
-  std::unique_ptr<TFF7Model> BoxModel(float x, float y, float z, float height) {
+  std::unique_ptr<TFieldModel> BoxModel(float x, float y, float z, float height) {
     return BoxModel(x, y, z, 4, height, 4);
   }
   // The same with the box's size in X, Y and Z.
-  std::unique_ptr<TFF7Model> BoxModel(float x, float y, float z, float sx, float sy, float sz) {
+  std::unique_ptr<TFieldModel> BoxModel(float x, float y, float z, float sx, float sy, float sz) {
     TModelPartFixture part;
     part.P.AddBox(-x, -(y - 15), -z, sx, sy, sz, {255, 0, 0, 255});
     for (auto& c : part.P.VertexColours) c = {255, 0, 0, 255};
@@ -49,7 +49,7 @@ protected:
     lgp.Add("SCEN.A", BuildAnimation(1, {{{0, 0, 0}}}));
     WriteFile(Dir.File("char.lgp"), BuildLGP(lgp));
     auto archive = TLGPFile::Create(Dir.File("char.lgp"), false);
-    return std::make_unique<TFF7Model>(*archive, hrc, "SCEN.A");
+    return std::make_unique<TFieldModel>(*archive, hrc, "SCEN.A");
   }
 
   // The colour where world point (x, y, z) lands, seen by the scene's camera.

@@ -21,7 +21,10 @@ validator)
   "$cli" export "$work/char.lgp" knig.hrc "$work/knig-still.glb" --anim KNWV.A --fps 12
   "$cli" export "$work/battle.lgp" rt "$work/rt.glb"
   "$cli" export "$work/battle.lgp" rt "$work/rt.gltf" --anim 2
+  "$cli" export "$work/char.lgp" knig.hrc "$work/knig-standing.glb" --bind-pose first-frame
+  "$cli" export "$work/battle.lgp" rt "$work/rt-standing.gltf" --bind-pose first-frame
   "$cli" export-all "$work/char.lgp" "$work/all" > /dev/null
+  "$cli" export-all "$work/battle.lgp" "$work/all" --bind-pose first-frame > /dev/null
   node "$tools/validate_gltf.js" "$validator" "$work"/*.glb "$work"/*.gltf "$work"/all/*.glb
   ;;
 blender)
@@ -46,6 +49,22 @@ blender)
   expect 'meshes\t1'
   expect 'vertexgroups\t12'
   expect 'images\t2'
+  # Every part faces outwards; lying with every rotation 0, standing in the first frame.
+  expect 'inward\t0'
+  expect 'height\t0\.2[0-9]'
+  for model in "char.lgp HOUN.HRC" "battle.lgp rt"; do
+    set -- $model
+    "$cli" export "$work/$1" "$2" "$work/more.glb"
+    blender -b --factory-startup --python "$tools/blender_import.py" -- "$work/more.glb" \
+      > "$work/blender.txt" 2>&1 || { cat "$work/blender.txt"; exit 1; }
+    expect 'inward\t0'
+  done
+  "$cli" export "$work/char.lgp" KNIG.HRC "$work/standing.glb" --bind-pose first-frame
+  blender -b --factory-startup --python "$tools/blender_import.py" -- "$work/standing.glb" \
+    > "$work/blender.txt" 2>&1 || { cat "$work/blender.txt"; exit 1; }
+  grep -P '^(height|inward)\t' "$work/blender.txt"
+  expect 'inward\t0'
+  expect 'height\t1\.[2-4][0-9]'
   ;;
 blender-roundtrip)
   # Export, through Blender and back: the knight's walk and the golem's attack come back
@@ -56,7 +75,9 @@ blender-roundtrip)
   fi
   "$cli" export "$work/char.lgp" KNIG.HRC "$work/knig.glb"
   "$cli" export "$work/battle.lgp" rt "$work/rt.glb"
-  for model in knig rt; do
+  "$cli" export "$work/char.lgp" KNIG.HRC "$work/knig-standing.glb" --bind-pose first-frame
+  "$cli" export "$work/battle.lgp" rt "$work/rt-standing.glb" --bind-pose first-frame
+  for model in knig rt knig-standing rt-standing; do
     blender -b --factory-startup --python "$tools/blender_reexport.py" -- \
       "$work/$model.glb" "$work/$model-blender.glb" > "$work/blender.txt" 2>&1 ||
       { cat "$work/blender.txt"; exit 1; }
@@ -71,6 +92,16 @@ blender-roundtrip)
   $compare field "$cli" "$work/char.lgp" KNIG.HRC KNWA.A "$work/char-back.lgp" KNWA.A 0.1
   $compare field "$cli" "$work/char.lgp" KNIG.HRC KNWA.A "$work/char-back.lgp" KNWV.A 0.1
   $compare battle "$cli" "$work/battle.lgp" rt 2 "$work/battle-back.lgp" 2 0.1
+  $compare battle "$cli" "$work/battle.lgp" rt 2 "$work/battle-back.lgp" 1 0.1
+  # Bound in the first frame (the walk's, the idle's): the same, the bind pose found by
+  # the joints' places, which Blender keeps while it gives the joints other axes.
+  cp "$work/char.lgp" "$work/char-back.lgp"
+  cp "$work/battle.lgp" "$work/battle-back.lgp"
+  "$cli" import-anim "$work/char-back.lgp" KNIG.HRC "$work/knig-standing-blender.glb" KNWV.A \
+    --from KNWA.A
+  "$cli" import-anim "$work/battle-back.lgp" rt "$work/rt-standing-blender.glb" 1 \
+    --from "Animation 2"
+  $compare field "$cli" "$work/char.lgp" KNIG.HRC KNWA.A "$work/char-back.lgp" KNWV.A 0.1
   $compare battle "$cli" "$work/battle.lgp" rt 2 "$work/battle-back.lgp" 1 0.1
   # The right arm turned 60 degrees more in Blender: that bone alone comes back turned.
   blender -b --factory-startup --python "$tools/blender_turn_bone.py" -- \

@@ -1,0 +1,534 @@
+// The main window: its actions, menus, toolbars and status bar, the catalogue shown in
+// the model lists, and the viewer. Settings are in MainWindowSettings.cpp, frame output in
+// MainWindowRender.cpp, glTF in MainWindowExport.cpp.
+#include "app/MainWindow.h"
+
+#include "render/QtText.h"
+
+#include "app/exportjobs.h"
+#include "archive/FolderArchive.h"
+#include "platform/Convert.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/Registry.h"
+#include "platform/StringList.h"
+#include "render/modeldraw.h"
+#include "render/scene.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QScreen>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <GL/gl.h>
+
+#include <clocale>
+#include <unistd.h>
+
+namespace palkor {
+
+namespace {
+
+// The viewer's window in the work area: closing it only minimises it.
+class TViewerSubWindow : public QMdiSubWindow {
+public:
+  using QMdiSubWindow::QMdiSubWindow;
+
+protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();
+    showMinimized();
+  }
+};
+
+} // namespace
+
+TProgressPanel::TProgressPanel(const TCatalogue& catalogue, QWidget* parent)
+    : QWidget(parent), FCatalogue(&catalogue) {}
+
+void TProgressPanel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  int filled =
+      TCatalogue::ProgressWidth(width(), FCatalogue->ProgressPosition, FCatalogue->ProgressTotal);
+  painter.fillRect(0, 0, filled, height(), palette().highlight());
+}
+
+TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
+    : QMainWindow(parent), FPaths(std::move(paths)) {
+  setWindowTitle("Quenmark: Palkor");
+  QFont font("Verdana", 8);
+  setFont(font);
+  resize(640, 452);
+
+  Workspace = new QMdiArea(this);
+  setCentralWidget(Workspace);
+  frmViewer = new TfrmViewer(*this);
+  frmRenderOptions = new TRenderOptionsDialog(this);
+  frmExport = new TfrmExport(this);
+  frmTex = new TTexturiserWindow(this);
+  auto* sub = new TViewerSubWindow();
+  sub->setWidget(frmViewer);
+  sub->setWindowTitle("Model viewer");
+  Workspace->addSubWindow(sub);
+  sub->show();
+  // The viewer fills the work area and follows it as the main window is resized.
+  ViewerWindow = sub;
+  Workspace->viewport()->installEventFilter(this);
+  setAcceptDrops(true);
+
+  CreateActions();
+  CreateMenus();
+  CreateToolbars();
+  CreateStatusBar();
+
+  Catalogue.ProgressPosition = 0;
+  Catalogue.ProgressTotal = 1;
+  Catalogue.LoadFilterFile(FPaths.Filter);
+  LoadToolbarLayout(tbPalkorModels, Qt::TopToolBarArea);
+  LoadToolbarLayout(tbPalkorDisplayOpts, Qt::BottomToolBarArea);
+  // A row of its own at first: beside the model lists it would not fit a window of the
+  // first size, and would be hidden behind the toolbar's overflow button.
+  LoadToolbarLayout(tbPalkorDetails, Qt::TopToolBarArea, 1);
+  RestoreToolbarState();
+  LoadSettings();
+  FindGameFolder();
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+TMainWindow::~TMainWindow() {
+  SaveOnExit();
+}
+
+void TMainWindow::CreateActions() {
+  auto option = [&](const char* caption, const std::function<void(bool)>& handler) {
+    auto* action = new QAction(caption, this);
+    action->setCheckable(true);
+    connect(action, &QAction::toggled, this, [handler](bool on) { Guarded([&] { handler(on); }); });
+    return action;
+  };
+  aAnimation = option("&Animation", [this](bool) { frmViewer->update(); });
+  aCrosshairs = option("&Crosshairs", [this](bool on) {
+    ShowCrosshairs = on;
+    frmViewer->update();
+  });
+  aWireframe = option("&Wireframe", [this](bool on) { SetWireframe(on); });
+  aReflections = option("&Reflections", [this](bool) { frmViewer->update(); });
+  aBones = option("&Bones", [this](bool on) {
+    if (frmViewer->FieldModel) frmViewer->FieldModel->ShowBones = on;
+    frmViewer->update();
+  });
+  aBodies = option("B&odies", [this](bool on) {
+    if (frmViewer->FieldModel) frmViewer->FieldModel->ShowBodies = on;
+    frmViewer->update();
+  });
+  aLighting = option("&Lighting", [this](bool on) { SetLighting(on); });
+  aEditable = option("&Editable", [this](bool on) { frmViewer->SetEditable(on); });
+
+  auto command = [&](const char* caption, const std::function<void()>& handler,
+                     QKeySequence shortcut = {}) {
+    auto* action = new QAction(caption, this);
+    action->setShortcut(shortcut);
+    connect(action, &QAction::triggered, this, [handler] { Guarded(handler); });
+    return action;
+  };
+  mnuOpenLGP = command(
+      "&Open LGP...",
+      [this] {
+        std::string fileName = Catalogue.ArchivePath; // the dialog starts at the open archive
+        if (Dialogs().OpenFile("FF7 Model Archives|CHAR.LGP;WORLD*.LGP;BATTLE.LGP|All FF7 "
+                               "Archives|*.LGP|All files|*.*",
+                               "lgp", fileName))
+          OpenLGP(fileName);
+      },
+      QKeySequence::Open);
+  mnuOpenFolder = command(
+      "Open &Folder...",
+      [this] {
+        std::string folder;
+        if (Dialogs().ChooseFolder(Catalogue.ArchivePath, folder)) OpenFolder(folder);
+      },
+      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+  mnuTexturiser = command("&Texturiser Tool...", [this] { frmTex->exec(); });
+  mnuRenderAnimation = command("&Render Animation...", [this] { RenderAnimation(); });
+  mnuExportGltf = command("Export &glTF...", [this] { ExportGltf(); });
+  mnuExportAll = command("Export All &Models...", [this] { ExportAllModels(); });
+  mnuImportAnimation = command("&Import Animation...", [this] { ImportAnimation(); });
+  mnuSaveChanges = command(
+      "&Save changes", [this] { frmViewer->ReleaseModel(); }, QKeySequence::Save);
+  mnuExit = command(
+      "E&xit", [this] { close(); }, QKeySequence::Quit);
+  mnuSetBackground = command("Set &Background...", [this] { SetBackground(); });
+  mnuHelpContents = command(
+      "&Contents...", [this] { ShowHelpContents(); }, QKeySequence::HelpContents);
+  mnuAbout = command("&About Palkor...", [this] { ShowAbout(); });
+
+  // Pose edits, step by step.
+  mnuUndo = frmViewer->Document.UndoStack().createUndoAction(this, "&Undo");
+  mnuUndo->setShortcut(QKeySequence::Undo);
+  mnuRedo = frmViewer->Document.UndoStack().createRedoAction(this, "&Redo");
+  mnuRedo->setShortcut(QKeySequence::Redo);
+  // The viewer's own keys, named in the menu: as shortcuts of the window they would take
+  // Space and the arrows from the search box and the lists.
+  mnuPlay = command("&Play/Pause\tSpace", [this] { frmViewer->TogglePlay(); });
+  mnuPreviousFrame = command("Pre&vious Frame\tLeft", [this] { frmViewer->StepFrame(-1); });
+  mnuNextFrame = command("&Next Frame\tRight", [this] { frmViewer->StepFrame(1); });
+  mnuFirstFrame = command("&First Frame\tHome", [this] { frmViewer->FirstFrame(); });
+  mnuWholeModel =
+      command("Show the &Whole Model\tDouble-click", [this] { frmViewer->FrameWholeModel(); });
+}
+
+void TMainWindow::CreateMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction(mnuOpenLGP);
+  file->addAction(mnuOpenFolder);
+  mnuOpenRecent = file->addMenu("Open &Recent");
+  connect(mnuOpenRecent, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+  FillRecentMenu();
+  file->addSeparator();
+  file->addAction(mnuTexturiser);
+  file->addAction(mnuRenderAnimation);
+  file->addAction(mnuExportGltf);
+  file->addAction(mnuExportAll);
+  file->addAction(mnuImportAnimation);
+  file->addAction(mnuSaveChanges);
+  file->addSeparator();
+  file->addAction(mnuExit);
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  edit->addAction(mnuUndo);
+  edit->addAction(mnuRedo);
+  QMenu* view = menuBar()->addMenu("&View");
+  for (QAction* a : {mnuPlay, mnuPreviousFrame, mnuNextFrame, mnuFirstFrame, mnuWholeModel})
+    view->addAction(a);
+  QMenu* options = menuBar()->addMenu("&Options");
+  for (QAction* a :
+       {aAnimation, aCrosshairs, aWireframe, aReflections, aBones, aBodies, aLighting, aEditable})
+    options->addAction(a);
+  options->addSeparator();
+  QMenu* toolbars = options->addMenu("&Toolbars");
+  mnuToolbarModels = toolbars->addAction("&Models/Anims");
+  mnuToolbarDisplayOpts = toolbars->addAction("Display &Options");
+  mnuToolbarDetails = toolbars->addAction("&Details");
+  options->addAction(mnuSetBackground);
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->addAction(mnuHelpContents);
+  help->addAction(mnuAbout);
+}
+
+void TMainWindow::CreateToolbars() {
+  tbPalkorModels = new QToolBar("Models/Animations", this);
+  tbPalkorModels->setObjectName("tbPalkorModels");
+  cmbModels = new QComboBox(tbPalkorModels);
+  cmbModels->setObjectName("cmbModels");
+  cmbModels->setFixedWidth(200);
+  cmbModels->setToolTip("List of models in the current archive");
+  cmbAnims = new QComboBox(tbPalkorModels);
+  cmbAnims->setObjectName("cmbAnims");
+  cmbAnims->setMinimumWidth(120);
+  cmbAnims->setToolTip("List of animations applicable to this model");
+  edFindModel = new QLineEdit(tbPalkorModels);
+  edFindModel->setObjectName("edFindModel");
+  edFindModel->setPlaceholderText("Find model");
+  edFindModel->setClearButtonEnabled(true);
+  edFindModel->setFixedWidth(110);
+  edFindModel->setToolTip("Show only the models whose file or display name holds this text");
+  tbPalkorModels->addWidget(edFindModel);
+  tbPalkorModels->addWidget(cmbModels);
+  tbPalkorModels->addWidget(cmbAnims);
+
+  tbPalkorDisplayOpts = new QToolBar("Display Options", this);
+  tbPalkorDisplayOpts->setObjectName("tbPalkorDisplayOpts");
+  for (QAction* a :
+       {aAnimation, aCrosshairs, aWireframe, aReflections, aBones, aBodies, aLighting, aEditable}) {
+    const QString caption = QString(a->text()).remove('&');
+    auto* box = new QCheckBox(caption, tbPalkorDisplayOpts);
+    box->setObjectName("chk" + caption);
+    connect(box, &QCheckBox::toggled, a, &QAction::setChecked);
+    connect(a, &QAction::toggled, box, &QCheckBox::setChecked);
+    tbPalkorDisplayOpts->addWidget(box);
+  }
+
+  tbPalkorDetails = new QToolBar("Model details", this);
+  tbPalkorDetails->setObjectName("tbPalkorDetails");
+  chkFilter = new QCheckBox("Filter anims", tbPalkorDetails);
+  chkFilter->setObjectName("chkFilter");
+  chkFilter->setToolTip("Display only anims associated with model");
+  cmbDetails = new QComboBox(tbPalkorDetails);
+  cmbDetails->setObjectName("cmbDetails");
+  cmbDetails->setMinimumWidth(150);
+  cmbDetails->setToolTip("Details of current model");
+  tbPalkorDetails->addWidget(chkFilter);
+  tbPalkorDetails->addWidget(cmbDetails);
+
+  for (QToolBar* toolbar : {tbPalkorModels, tbPalkorDisplayOpts, tbPalkorDetails}) {
+    toolbar->setMovable(true);
+    toolbar->setFloatable(true);
+    toolbar->setAllowedAreas(Qt::AllToolBarAreas);
+  }
+  // The Toolbars menu's check marks follow the toolbars, however they were hidden.
+  for (auto [item, toolbar] : {std::pair{mnuToolbarModels, tbPalkorModels},
+                               {mnuToolbarDisplayOpts, tbPalkorDisplayOpts},
+                               {mnuToolbarDetails, tbPalkorDetails}}) {
+    item->setCheckable(true);
+    item->setChecked(true);
+    connect(item, &QAction::triggered, toolbar, &QToolBar::setVisible);
+    connect(toolbar, &QToolBar::visibilityChanged, item, &QAction::setChecked);
+  }
+
+  connect(cmbModels, &QComboBox::currentIndexChanged, this,
+          [this](int row) { Guarded([&] { ModelChosen(row); }); });
+  connect(cmbAnims, &QComboBox::currentIndexChanged, this,
+          [this] { Guarded([&] { AnimationChosen(); }); });
+  // Choosing the animation already chosen shows it too, when the viewer no longer does
+  // (after Save changes let the model go).
+  connect(cmbAnims, &QComboBox::activated, this, [this] {
+    Guarded([&] {
+      const int k = ChosenModel();
+      const bool shown =
+          k >= 0 && k == FShownModelIndex &&
+          ((frmViewer->FieldModel &&
+            SameTextASCII(frmViewer->FieldModel->AnimName, Bytes(cmbAnims->currentText()))) ||
+           (frmViewer->BattleModel &&
+            frmViewer->BattleModel->AnimIndex == cmbAnims->currentIndex()));
+      if (!shown) AnimationChosen();
+    });
+  });
+  connect(edFindModel, &QLineEdit::textChanged, this,
+          [this] { Guarded([&] { FillModelList(); }); });
+  connect(cmbDetails, &QComboBox::currentIndexChanged, this,
+          [this] { Guarded([&] { AnimationChosen(); }); });
+}
+
+void TMainWindow::CreateStatusBar() {
+  pStatus = new QLabel(this);
+  pStatus->setFixedWidth(200);
+  pStatus->setAlignment(Qt::AlignCenter);
+  pProgress = new TProgressPanel(Catalogue, this);
+  pEmpty = new QLabel(this);
+  pEmpty->setFixedWidth(50);
+  statusBar()->addWidget(pStatus);
+  statusBar()->addWidget(pProgress);
+  statusBar()->addWidget(pEmpty);
+  statusBar()->installEventFilter(this);
+}
+
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Workspace->viewport() && event->type() == QEvent::Resize &&
+      !ViewerWindow->isMinimized() && !ViewerWindow->isMaximized())
+    ViewerWindow->setGeometry(Workspace->viewport()->rect());
+  // The progress panel takes what the status bar's width leaves.
+  if (watched == statusBar() && event->type() == QEvent::Resize)
+    pProgress->setFixedWidth(std::max(0, statusBar()->width() - pStatus->width() - 75));
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// The game's field data folder (AppPath followed by "data\field") becomes the current
+// folder, where File > Open starts. Without it, or when it is not there, the start
+// folder stays.
+void TMainWindow::FindGameFolder() {
+  std::string appPath = ReadGameAppPath();
+  if (appPath.empty()) return;
+  std::string folder = WindowsPathToLocal(appPath + "data\\field", WinePrefix());
+  if (!folder.empty() && DirectoryExists(folder)) (void)::chdir(folder.c_str());
+}
+
+void TMainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!FShown) {
+    FShown = true;
+    Guarded([this] { FirstShow(); });
+  }
+}
+
+void TMainWindow::FirstShow() {
+  if (!isMaximized() && !isMinimized()) {
+    QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+    move(screen.center() - rect().center());
+  }
+  if (!FileExists(FPaths.Cache)) return;
+  StatusText("Loading cache...");
+  try {
+    Catalogue.LoadCatalogueCache(FPaths.Cache);
+  } catch (...) {
+    FillModelList();
+    throw;
+  }
+  FillModelList();
+  UpdateTitle();
+  StatusText("Complete!");
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+  // Edits are not lost without the user saying so: Cancel, or a save that fails, keeps
+  // the program running.
+  bool released = false;
+  Guarded([&] { released = frmViewer->ReleaseModel(); });
+  if (!released) {
+    event->ignore();
+    return;
+  }
+  SaveOnExit();
+  QMainWindow::closeEvent(event);
+}
+
+void TMainWindow::SaveOnExit() {
+  if (FSaved) return;
+  FSaved = true;
+  Guarded([this] {
+    for (QToolBar* toolbar : {tbPalkorModels, tbPalkorDisplayOpts, tbPalkorDetails})
+      SaveToolbarLayout(toolbar);
+    SaveSettings();
+    Catalogue.SaveCatalogueCache(FPaths.Cache);
+  });
+}
+
+void TMainWindow::StatusText(const std::string& text) {
+  pStatus->setText(Text(text));
+  pStatus->setToolTip(QString());
+  pStatus->repaint();
+}
+
+void TMainWindow::ModelListUpdating(bool updating) {
+  cmbModels->setUpdatesEnabled(!updating);
+}
+
+void TMainWindow::FillModelList() {
+  // The model kept chosen, when the search still shows it; nothing is loaded again.
+  const int chosen = ChosenModel();
+  QSignalBlocker block(cmbModels);
+  cmbModels->clear();
+  const QString find = edFindModel->text().trimmed();
+  for (size_t k = 0; k < Catalogue.ModelItems.size(); ++k) {
+    const QString item = Text(Catalogue.ModelItems[k]);
+    bool found = find.isEmpty() || item.contains(find, Qt::CaseInsensitive);
+    if (!found && k < Catalogue.ModelList.size())
+      for (const std::string& name : Catalogue.NamesFor(int32_t(k)))
+        found = found || Text(name).contains(find, Qt::CaseInsensitive);
+    if (found) cmbModels->addItem(item, int(k));
+  }
+  cmbModels->setCurrentIndex(RowOfModel(chosen));
+}
+
+int TMainWindow::RowOfModel(int k) const {
+  return k < 0 ? -1 : cmbModels->findData(k);
+}
+
+int TMainWindow::ChosenModel() const {
+  const int row = cmbModels->currentIndex();
+  return row < 0 ? -1 : cmbModels->itemData(row).toInt();
+}
+
+void TMainWindow::ModelChosen(int row) {
+  QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails);
+  const int index = row < 0 ? -1 : cmbModels->itemData(row).toInt();
+  if (index < 0) {
+    cmbAnims->clear();
+    return;
+  }
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  if (size_t(index) < Catalogue.BattleCodes.size()) {
+    const std::string item = Catalogue.ModelItems[size_t(index)];
+    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(index)])) {
+      // The edited field model stays: so does the list that goes with it.
+      QSignalBlocker blockModels(cmbModels);
+      cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
+      return;
+    }
+    FShownModelIndex = index;
+    cmbAnims->clear();
+    for (int32_t a = 0; a < frmViewer->BattleModel->AnimCount(); ++a)
+      cmbAnims->addItem(QString("Animation %1").arg(a + 1));
+    cmbAnims->setCurrentIndex(-1);
+    frmViewer->SelectBattleAnimation(0);
+    cmbDetails->clear();
+    cmbDetails->addItem(Text(item));
+    cmbDetails->addItem(QString("Total # Polygons: %1").arg(frmViewer->BattleModel->PolyTotal));
+    cmbDetails->setCurrentIndex(-1);
+    return;
+  }
+  if (index >= int(Catalogue.ModelList.size())) {
+    cmbAnims->clear();
+    return;
+  }
+  // A battle model on show goes now, its unsaved animations asked about; a field model
+  // stays until one of the new model's animations is chosen.
+  if (frmViewer->BattleModel && !frmViewer->ReleaseModel()) {
+    QSignalBlocker blockModels(cmbModels);
+    cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
+    return;
+  }
+  cmbAnims->clear();
+  FShownModelIndex = index;
+  for (const std::string& name : Catalogue.AnimationsFor(index, chkFilter->isChecked()))
+    cmbAnims->addItem(Text(name));
+  cmbAnims->setCurrentIndex(-1);
+  cmbDetails->clear();
+  for (const std::string& line : Catalogue.DetailsFor(index)) cmbDetails->addItem(Text(line));
+  cmbDetails->setCurrentIndex(-1);
+}
+
+bool TMainWindow::AnimationChosen() {
+  int model = ChosenModel(), anim = cmbAnims->currentIndex();
+  if (model < 0 || anim < 0) return true;
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  if (!frmViewer->BattleModel && size_t(model) < Catalogue.BattleCodes.size()) {
+    // The battle model was let go (Save changes): it comes back from the archive.
+    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(model)]))
+      return false;
+    FShownModelIndex = model;
+  }
+  if (frmViewer->BattleModel) {
+    frmViewer->SelectBattleAnimation(anim);
+    return true;
+  }
+  if (model >= int(Catalogue.ModelList.size())) return true;
+  if (frmViewer->LoadModel(*kind.Class, kind.Path, Catalogue.ModelList[size_t(model)].Name,
+                           Bytes(cmbAnims->itemText(anim))))
+    return true;
+  // Kept: the list shows the animation still loaded, if it is in it.
+  QSignalBlocker block(cmbAnims);
+  cmbAnims->setCurrentIndex(
+      frmViewer->FieldModel ? cmbAnims->findText(Text(frmViewer->FieldModel->AnimName)) : -1);
+  return false;
+}
+
+void TMainWindow::FieldModelLoaded(bool showBones, bool showBodies) {
+  aBones->setChecked(showBones);
+  aBodies->setChecked(showBodies);
+}
+
+void TMainWindow::SetWireframe(bool on) {
+  frmViewer->MakeCurrent();
+  palkor::SetWireframe(on);
+  frmViewer->update();
+}
+
+void TMainWindow::SetLighting(bool on) {
+  frmViewer->MakeCurrent();
+  palkor::SetLighting(on);
+  frmViewer->update();
+}
+
+void TMainWindow::SetBackground() {
+  uint32_t colour = FBackColour;
+  if (!Dialogs().ChooseColour(colour)) return;
+  FBackColour = colour & 0xFFFFFF;
+  frmViewer->update();
+}
+
+} // namespace palkor

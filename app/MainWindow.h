@@ -1,0 +1,174 @@
+#pragma once
+
+#include "app/catalogue.h"
+#include "app/exportdialog.h"
+#include "app/RenderOptionsDialog.h"
+#include "render/viewerform.h"
+#include "texturiser/TexturiserWindow.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QToolBar>
+
+#include <functional>
+#include <string>
+
+namespace palkor {
+
+// Where the main window keeps what lasts between runs.
+struct TPalkorPaths {
+  std::string Settings; // "quenmark.ini"
+  std::string Filter;   // "palkor.filter"
+  std::string Cache;    // "palkor.cache"
+  // The settings in the user's configuration folder, the cache in the user's cache
+  // folder; the filter file in the configuration folder when there is one there, else
+  // beside the program (as the program's path with the extension ".filter").
+  static TPalkorPaths Default();
+};
+
+// The status bar's progress panel: filled from the left as far as the analysis has got.
+class TProgressPanel : public QWidget {
+  Q_OBJECT
+public:
+  explicit TProgressPanel(const TCatalogue& catalogue, QWidget* parent = nullptr);
+  // The catalogue whose analysis the panel shows.
+  void Follow(const TCatalogue& catalogue) { FCatalogue = &catalogue; }
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+
+private:
+  const TCatalogue* FCatalogue;
+};
+
+// The main window: menus, the three toolbars, the status bar, the eight display
+// switches, the settings file, the catalogue and the one model viewer.
+class TMainWindow : public QMainWindow, public TViewerHost, public TCatalogueListener {
+  Q_OBJECT
+public:
+  explicit TMainWindow(TPalkorPaths paths = TPalkorPaths::Default(), QWidget* parent = nullptr);
+  ~TMainWindow() override;
+
+  // File > "&Open LGP..." and "Open &Folder..." with the answer already known. The
+  // archive is analysed whole before it replaces the one listed: a failure leaves the
+  // archive listed, and the model on show, as they were.
+  void OpenLGP(const std::string& fileName);
+  void OpenFolder(const std::string& folder);
+  // Opens an archive file or folder as File > Open would (the command line, a file
+  // dropped on the window, File > Open Recent); failures are shown.
+  void OpenArchive(const std::string& path);
+  // Chooses MODEL (an HRC name or a battle code, any letter case) in the model list and,
+  // when given, its animation ANIM (an A member name, or a battle animation's number
+  // from 1), and plays it: the command line's MODEL and ANIM. Failures are shown.
+  void ShowModel(const std::string& model, const std::string& anim);
+  // The catalogue index of the model chosen in the list (which a search may narrow), or
+  // -1.
+  int ChosenModel() const;
+  // The archives and folders opened last, the newest first (at most 8).
+  QStringList RecentArchives() const;
+  // Writes the toolbar layout, the settings and the catalogue cache (once, at exit).
+  void SaveOnExit();
+
+  // TViewerHost
+  bool AnimationOn() const override { return aAnimation->isChecked(); }
+  void SetAnimationOn(bool on) override { aAnimation->setChecked(on); }
+  bool ReflectionsOn() const override { return aReflections->isChecked(); }
+  uint32_t BackColour() const override { return FBackColour; }
+  void FieldModelLoaded(bool showBones, bool showBodies) override;
+  void AnimationsModifiedChanged(bool modified) override { setWindowModified(modified); }
+  void AnimationsSaved(const std::string& message) override { StatusText(message); }
+
+  // TCatalogueListener
+  void StatusText(const std::string& text) override;
+  int32_t ProgressPanelWidth() const override { return pProgress->width(); }
+  void RepaintProgress() override { pProgress->repaint(); }
+  void ModelListUpdating(bool updating) override;
+
+  TCatalogue Catalogue;
+  uint32_t FBackColour = 0x338000;
+  TfrmViewer* frmViewer;
+  TRenderOptionsDialog* frmRenderOptions;
+  TfrmExport* frmExport;
+  TTexturiserWindow* frmTex;
+  // File > Render Animation; showDialog false takes the dialog's settings as they are.
+  void RenderAnimation(bool showDialog = true);
+  // File > Export glTF: the model on show, as shown, into one file.
+  void ExportGltf();
+  // File > Export All Models: every model of the catalogue into a folder.
+  void ExportAllModels();
+  // File > Import Animation: one animation of a glTF file, chosen from its list, in
+  // place of the current animation of the model on show, in memory until saved.
+  void ImportAnimation();
+  QMdiArea* Workspace;
+  QMdiSubWindow* ViewerWindow;
+  QAction *aAnimation, *aCrosshairs, *aWireframe, *aReflections, *aBones, *aBodies, *aLighting,
+      *aEditable;
+  QAction *mnuOpenLGP, *mnuOpenFolder, *mnuTexturiser, *mnuRenderAnimation, *mnuExportGltf,
+      *mnuExportAll, *mnuImportAnimation, *mnuSaveChanges, *mnuExit, *mnuSetBackground, *mnuAbout,
+      *mnuHelpContents, *mnuUndo, *mnuRedo, *mnuPlay, *mnuPreviousFrame, *mnuNextFrame,
+      *mnuFirstFrame, *mnuWholeModel;
+  QMenu* mnuOpenRecent;
+  QAction *mnuToolbarModels, *mnuToolbarDisplayOpts, *mnuToolbarDetails;
+  QToolBar *tbPalkorModels, *tbPalkorDisplayOpts, *tbPalkorDetails;
+  QComboBox *cmbModels, *cmbAnims, *cmbDetails;
+  // Narrows the model list to the models whose file or display name holds its text.
+  QLineEdit* edFindModel;
+  QCheckBox* chkFilter;
+  QLabel *pStatus, *pEmpty;
+  TProgressPanel* pProgress;
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+private:
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolbars();
+  void CreateStatusBar();
+  void LoadSettings();
+  void SaveSettings();
+  void LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea, int defaultRow = 0);
+  void SaveToolbarLayout(QToolBar* toolbar);
+  // The toolbars' rows, order, floating state and positions as they were left.
+  void RestoreToolbarState();
+  void AddRecentArchive(const std::string& path);
+  void ForgetRecentArchive(const std::string& path);
+  void FillRecentMenu();
+  void OpenCatalogue(const std::string& path, bool folder);
+  void UpdateTitle();
+  void ShowHelpContents();
+  void FindGameFolder();
+  void FirstShow();
+  void FillModelList();
+  // The list row of catalogue model k, or -1 when a search hides it.
+  int RowOfModel(int k) const;
+  void ModelChosen(int index);
+  // False when the user kept an edited model instead.
+  bool AnimationChosen();
+  void SetLighting(bool on);
+  void SetWireframe(bool on);
+  void SetBackground();
+  void ShowAbout();
+  // The model on show for export, its name for ResolveExportItem (HRC name or battle
+  // code) and its current animation (A member name or 1-based number; "" for none).
+  // "No model selected" unless the viewer shows the model chosen in the list.
+  TShownModels ShownForExport(std::string& model, std::string& current) const;
+
+  TPalkorPaths FPaths;
+  bool FShown = false;
+  int FShownModelIndex = -1; // the model list entry whose animations are listed
+  bool FSaved = false;
+};
+
+} // namespace palkor

@@ -1,0 +1,208 @@
+// File > Export glTF, Export All Models and Import Animation: the main window's side of
+// the export and import jobs that palkor-cli export, export-all and import-anim run too.
+#include "app/MainWindow.h"
+
+#include "render/QtText.h"
+
+#include "archive/FolderArchive.h"
+#include "platform/Dialogs.h"
+#include "platform/Exceptions.h"
+#include "platform/Files.h"
+#include "platform/StringList.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QProgressDialog>
+#include <QThread>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace palkor {
+
+namespace {
+
+// Both paths name one existing file or folder.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error);
+}
+
+// The folder holding an archive file, or a folder archive itself; absolute, no "/" at
+// the end.
+std::string ArchiveFolder(const TArchiveKind& kind) {
+  QFileInfo info(QFile::decodeName(kind.Path.c_str()));
+  return FileName(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+}
+
+// A name typed without extension is written as binary glTF, as the save dialog names it.
+std::string WithGltfExtension(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ".glb";
+  return path;
+}
+
+struct TWaitCursor {
+  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+} // namespace
+
+TShownModels TMainWindow::ShownForExport(std::string& model, std::string& current) const {
+  // A battle model is shown as soon as it is chosen in the list, a field model once one
+  // of its animations is. The viewer may still show a model of an archive opened before,
+  // or the one before the list's choice: those are not the list's model.
+  const int index = ChosenModel();
+  TShownModels shown;
+  if (index < 0) throw Exception("No model selected");
+  if (frmViewer->BattleModel && index == FShownModelIndex &&
+      size_t(index) < Catalogue.BattleCodes.size()) {
+    shown.Battle = frmViewer->BattleModel.get();
+    model = Catalogue.BattleCodes[size_t(index)];
+    const int32_t count = shown.Battle->AnimCount();
+    current = count > 0 ? std::to_string(std::clamp(shown.Battle->AnimIndex, 0, count - 1) + 1)
+                        : std::string();
+    return shown;
+  }
+  const TFieldModel* field = frmViewer->FieldModel.get();
+  const std::string archive = ArchiveKindForPath(Catalogue.ArchivePath).Path;
+  if (field && size_t(index) < Catalogue.ModelList.size() &&
+      SameTextASCII(field->HRCName, Catalogue.ModelList[size_t(index)].Name) &&
+      (field->LGPFileName == archive || SameFile(field->LGPFileName, archive))) {
+    shown.Field = field;
+    model = Catalogue.ModelList[size_t(index)].Name;
+    current = field->AnimName;
+    return shown;
+  }
+  throw Exception("No model selected");
+}
+
+void TMainWindow::ExportGltf() {
+  std::string model, current;
+  ShownForExport(model, current);
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  const bool battle = IsBattleModelName(model);
+  const bool filter = chkFilter->isChecked();
+  std::unique_ptr<TLGPFile> archive = kind.Open();
+  const TExportItem offered = ResolveExportItem(*archive, Catalogue, model, {}, filter);
+  frmExport->Prepare(battle,
+                     battle ? frmViewer->BattleModel->AnimCount() : int32_t(offered.Anims.size()),
+                     battle && !current.empty() ? "Animation " + current : current,
+                     ArchiveFolder(kind) + "/" + offered.Name + ".glb");
+  if (frmExport->exec() != QDialog::Accepted) return;
+
+  const std::string path = WithGltfExtension(frmExport->FileName());
+  if (SameFile(path, kind.Path))
+    throw Exception(Format("Cannot export over the archive \"%s\"", kind.Path));
+  if (FileExists(path) && (path != frmExport->FileName() || !frmExport->ReplaceAsked()) &&
+      !Dialogs().Confirm(Format("%s already exists.\nDo you want to replace it?", path)))
+    return;
+  // Taken again after the dialog: the shown model is exported as it is now, edits and all.
+  const TShownModels shown = ShownForExport(model, current);
+  const TExportItem item = frmExport->OnlyCurrent()
+                               ? ResolveExportItem(*archive, Catalogue, model, {current}, filter)
+                               : offered;
+  TGltfOptions options;
+  options.BindPose = frmExport->BindPose();
+  {
+    TWaitCursor wait;
+    ExportItemToFile(*archive, item, options, path, shown);
+  }
+  StatusText("Exported " + FileName(QFileInfo(QFile::decodeName(path.c_str())).fileName()));
+}
+
+void TMainWindow::ExportAllModels() {
+  if (Catalogue.ModelItems.empty()) throw Exception("No archive open");
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  // The bind pose, chosen as in Export glTF, and kept for both.
+  int pose = frmExport->BindPose() == TBindPose::FirstFrame ? 1 : 0;
+  if (!Dialogs().ChooseItem("Export All Models", "Bind pose of every model:", BindPoseNames(),
+                            pose))
+    return;
+  frmExport->SetBindPose(pose == 1 ? TBindPose::FirstFrame : TBindPose::Zero);
+  TGltfOptions options;
+  options.BindPose = frmExport->BindPose();
+  std::string folder;
+  if (!Dialogs().ChooseFolder(ArchiveFolder(kind), folder)) return;
+  std::vector<TExportItem> items;
+  {
+    std::unique_ptr<TLGPFile> archive = kind.Open();
+    items = ExportItemsOf(*archive, Catalogue, chkFilter->isChecked());
+  }
+  QProgressDialog progress("Exporting models...", "Cancel", 0, int(items.size()), this);
+  progress.setWindowTitle("Export All Models");
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(0);
+  progress.setAutoReset(false);
+  progress.setAutoClose(false);
+  progress.setValue(0);
+  const int32_t jobs = std::max(1, QThread::idealThreadCount());
+  const TExportAllProgress result =
+      ExportAll(kind, items, folder, options, jobs, [&](const TExportAllProgress& now) {
+        progress.setValue(now.Done);
+        QApplication::processEvents();
+        return !progress.wasCanceled();
+      });
+  progress.close();
+  Dialogs().ShowMessage(ExportAllSummary(result, folder));
+}
+
+void TMainWindow::ImportAnimation() {
+  std::string model, current;
+  const TShownModels shown = ShownForExport(model, current);
+  const bool battle = shown.Battle != nullptr;
+  if (current.empty()) throw Exception(Format("%s has no animation to import into", model));
+  const std::string target = battle ? "Animation " + current : current;
+  std::string path;
+  if (!Dialogs().OpenFile("glTF files|*.glb;*.gltf|All files|*.*", "glb", path)) return;
+  std::unique_ptr<TGltfAnimationFile> file;
+  {
+    TWaitCursor wait;
+    file = std::make_unique<TGltfAnimationFile>(path);
+  }
+  const std::vector<std::string> names = file->AnimationNames();
+  if (names.empty()) throw Exception(Format("no animations in %s", path));
+  int chosen = 0;
+  if (!Dialogs().ChooseItem("Import Animation", "Animation to import into " + target + ":", names,
+                            chosen))
+    return;
+  // Taken again after the dialogs: the model on show is the one that takes the animation.
+  const TShownModels now = ShownForExport(model, current);
+  if (now.Field != shown.Field || now.Battle != shown.Battle || current.empty())
+    throw Exception("No model selected");
+  // Sampled at the rate the exporter writes frames, so that a file exported from this
+  // program comes back frame for frame. Everything is made before the model takes it: a
+  // failure leaves the model and its animation as they were.
+  const int32_t fps = TGltfOptions().Fps;
+  {
+    TWaitCursor wait;
+    if (battle) {
+      TBattleModel& shownBattle = *frmViewer->BattleModel;
+      const int32_t anim = std::stoi(current) - 1;
+      shownBattle.SetAnimation(anim, ImportBattleAnimation(shownBattle, anim, *file, chosen, fps));
+      shownBattle.AnimIndex = anim;
+    } else {
+      // A step that Edit > Undo takes back, as any edit of the animation. The file's bind
+      // pose may be frame 0 of any animation offered for the model.
+      TFieldModel& shownField = *frmViewer->FieldModel;
+      std::unique_ptr<TLGPFile> archive = ArchiveKindForPath(Catalogue.ArchivePath).Open();
+      frmViewer->Document.ReplaceAnimation(
+          ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps,
+                               FieldAnimationsOf(*archive, Catalogue, ChosenModel())),
+          "Import " + QString::fromStdString(names[size_t(chosen)]));
+    }
+  }
+  frmViewer->AnimationReplaced();
+  // Played over and over, not once as a Quick Animation under way would.
+  QuickAnimRunning = false;
+  aAnimation->setChecked(true);
+  // The names may be longer than the status panel: cut in the middle, whole in the tip.
+  const QString status =
+      "Imported " + QString::fromStdString(names[size_t(chosen)]) + " into " + Text(target);
+  pStatus->setText(pStatus->fontMetrics().elidedText(status, Qt::ElideMiddle, pStatus->width()));
+  pStatus->setToolTip(status);
+}
+
+} // namespace palkor

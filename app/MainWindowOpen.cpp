@@ -1,0 +1,152 @@
+// Opening archives: File > Open LGP and Open Folder, the command line, File > Open Recent
+// and archives dropped on the window; the title that names the open archive.
+#include "app/MainWindow.h"
+
+#include "app/exportjobs.h"
+#include "archive/FolderArchive.h"
+#include "platform/Convert.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/StringList.h"
+#include "render/QtText.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QSignalBlocker>
+#include <QUrl>
+
+namespace palkor {
+
+void TMainWindow::OpenLGP(const std::string& fileName) {
+  OpenCatalogue(fileName, false);
+}
+
+void TMainWindow::OpenFolder(const std::string& folder) {
+  OpenCatalogue(folder.empty() || folder.back() != '/' ? folder + "/" : folder, true);
+}
+
+void TMainWindow::OpenCatalogue(const std::string& path, bool folder) {
+  TCatalogue next;
+  next.ArchivePath = path;
+  next.FilterList = Catalogue.FilterList;
+  pProgress->Follow(next);
+  struct TFollowBack {
+    TMainWindow& Main;
+    ~TFollowBack() {
+      Main.pProgress->Follow(Main.Catalogue);
+      Main.pProgress->update();
+    }
+  } followBack{*this};
+  try {
+    std::unique_ptr<TLGPFile> archive =
+        folder ? std::unique_ptr<TLGPFile>(TFolderArchive::CreateFromFolder(path))
+               : TLGPFile::Create(path, false);
+    next.AnalyseArchive(*archive, this);
+  } catch (const Exception& e) {
+    StatusText("");
+    // A file that is there but does not read as an archive: say so, and why.
+    if (!folder && FileExists(path))
+      throw Exception(Format("\"%s\" is not an LGP archive (%s)", path, e.Message()));
+    throw;
+  }
+  // The model on show stays until a model of the new list is chosen, as it does when
+  // another model of the same list is.
+  Catalogue = std::move(next);
+  FShownModelIndex = -1;
+  {
+    QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails), blockModels(cmbModels);
+    cmbAnims->clear();
+    cmbDetails->clear();
+    cmbModels->setCurrentIndex(-1);
+  }
+  FillModelList();
+  AddRecentArchive(path);
+  UpdateTitle();
+}
+
+void TMainWindow::OpenArchive(const std::string& path) {
+  Guarded([&] {
+    if (DirectoryExists(path))
+      OpenFolder(path);
+    else
+      OpenLGP(path);
+  });
+}
+
+void TMainWindow::ShowModel(const std::string& model, const std::string& anim) {
+  Guarded([&] {
+    int k = -1;
+    if (IsBattleModelName(model)) {
+      for (size_t c = 0; c < Catalogue.BattleCodes.size() && k < 0; ++c)
+        if (SameTextASCII(Catalogue.BattleCodes[c], model)) k = int(c);
+    } else {
+      k = Catalogue.IndexOfModel(model);
+    }
+    if (k < 0) throw Exception("no model named " + model);
+    edFindModel->clear();
+    cmbModels->setCurrentIndex(RowOfModel(k));
+    if (anim.empty()) return;
+    int row = -1;
+    int32_t number = 0;
+    if (frmViewer->BattleModel && TryStrToInt(anim, number))
+      row = number >= 1 && number <= cmbAnims->count() ? number - 1 : -1;
+    else
+      for (int a = 0; a < cmbAnims->count() && row < 0; ++a)
+        if (SameTextASCII(Bytes(cmbAnims->itemText(a)), anim)) row = a;
+    if (row < 0) throw Exception("no animation named " + anim);
+    cmbAnims->setCurrentIndex(row);
+    aAnimation->setChecked(true);
+  });
+}
+
+void TMainWindow::UpdateTitle() {
+  // The archive's file name, or the folder's name; the mark shows unsaved edits.
+  QString name;
+  if (!Catalogue.ArchivePath.empty()) {
+    QString path = QFile::decodeName(Catalogue.ArchivePath.c_str());
+    while (path.size() > 1 && path.endsWith('/')) path.chop(1);
+    name = QFileInfo(path).fileName();
+  }
+  setWindowTitle(name.isEmpty() ? QString("Quenmark: Palkor")
+                                : name + "[*] \u2014 Quenmark: Palkor");
+}
+
+void TMainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (!urls.isEmpty() && urls.front().isLocalFile()) event->acceptProposedAction();
+}
+
+void TMainWindow::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+  event->acceptProposedAction();
+  OpenArchive(QFile::encodeName(urls.front().toLocalFile()).toStdString());
+}
+
+void TMainWindow::FillRecentMenu() {
+  mnuOpenRecent->clear();
+  const QStringList recent = RecentArchives();
+  for (int i = 0; i < recent.size(); ++i) {
+    const QString path = recent[i];
+    // A mnemonic for each: 1 to 8.
+    QAction* item = mnuOpenRecent->addAction(QString("&%1 %2").arg(i + 1).arg(path));
+    connect(item, &QAction::triggered, this, [this, path] {
+      Guarded([&] {
+        const std::string local = QFile::encodeName(path).toStdString();
+        if (!QFileInfo::exists(path)) {
+          ForgetRecentArchive(local);
+          Dialogs().ShowMessage(
+              Format("\"%s\" is no longer there: it has been taken off the list.", local));
+          return;
+        }
+        OpenArchive(local);
+      });
+    });
+  }
+  mnuOpenRecent->setEnabled(!recent.isEmpty());
+}
+
+} // namespace palkor

@@ -1,0 +1,103 @@
+#include "archive/FolderArchive.h"
+
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace palkor {
+
+namespace {
+
+class TNullLGPClass : public TLGPFileClass {
+public:
+  const char* ClassName() const override { return "TFolderArchive"; }
+  std::unique_ptr<TLGPFile> Create(const std::string& fileName, bool verify) const override {
+    return TFolderArchive::CreateFromFolder(fileName);
+  }
+};
+
+} // namespace
+
+const TLGPFileClass& TFolderArchive::Class() {
+  static const TNullLGPClass instance;
+  return instance;
+}
+
+std::unique_ptr<TFolderArchive> TFolderArchive::CreateFromFolder(const std::string& folder) {
+  std::unique_ptr<TFolderArchive> archive(new TFolderArchive());
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (path != "/") path += '/';
+  archive->FFileName = path;
+  archive->FCreator = "Quenmark";
+  archive->FTrailer = "Null LGP";
+  for (TFolderFile& file : ListFolderFiles(path)) {
+    TLGPEntry& entry = archive->FEntries.emplace_back();
+    entry.Name = std::move(file.Name);
+    entry.Offset = 0;
+    entry.Size = int32_t(std::min<int64_t>(file.Size, std::numeric_limits<int32_t>::max()));
+  }
+  for (TLGPEntry& entry : archive->FEntries) archive->FEntriesByOffset.push_back(&entry);
+  archive->InvalidateNameIndex();
+  archive->FCount = int32_t(archive->FEntries.size());
+  return archive;
+}
+
+namespace {
+
+class TNullLGPMemberReader : public TLGPMemberReader {
+public:
+  explicit TNullLGPMemberReader(const TFolderArchive& archive) : FArchive(archive) {}
+
+  void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
+    TLGPEntry entry = FArchive.GetEntry(index);
+    TFileStream file(FArchive.FileName() + entry.Name, TFileMode::OpenRead);
+    int64_t size = maxBytes < 0 ? file.Size() : std::min(file.Size(), maxBytes);
+    if (size > 0) dest.CopyFrom(file, size);
+  }
+
+private:
+  const TFolderArchive& FArchive;
+};
+
+} // namespace
+
+std::unique_ptr<TLGPMemberReader> TFolderArchive::OpenMemberReader() {
+  return std::make_unique<TNullLGPMemberReader>(*this);
+}
+
+void TFolderArchive::ReadMember(int32_t index, TStream& dest) {
+  CheckListIndex(index, Count());
+  OpenMemberReader()->Read(index, dest);
+}
+
+std::unique_ptr<TStream> TNullLGP::OpenMemberStream(int32_t index) {
+  std::unique_ptr<TStream> stream = ReadMemberToMemory(index);
+  stream->SetPosition(0);
+  return stream;
+}
+
+// Writers of one folder take turns under a lock on the folder itself: its files are
+// replaced by renaming, so a lock on one of them would be lost with it.
+void TFolderArchive::WriteMember(int32_t index, TStream& source) {
+  TLGPEntry entry = GetEntry(index);
+  TPathLock lock(FileName(), ArchiveLockWaiter(FileName()));
+  ReplaceFileFromStream(FileName() + entry.Name, source);
+}
+
+void TFolderArchive::ModifyMember(int32_t index,
+                            const std::function<std::string(std::string_view)>& change) {
+  TLGPEntry entry = GetEntry(index);
+  TPathLock lock(FileName(), ArchiveLockWaiter(FileName()));
+  ReplaceFileWithBytes(FileName() + entry.Name, change(ReadFileBytes(FileName() + entry.Name)));
+}
+
+TArchiveKind ArchiveKindForPath(const std::string& path) {
+  TArchiveKind kind;
+  kind.Class = DirectoryExists(path) ? &TFolderArchive::Class() : &TLGPFile::Class();
+  kind.Path = path;
+  return kind;
+}
+
+} // namespace palkor
