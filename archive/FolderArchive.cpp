@@ -72,7 +72,7 @@ void TFolderArchive::ReadMember(int32_t index, TStream& dest) {
   OpenMemberReader()->Read(index, dest);
 }
 
-std::unique_ptr<TStream> TNullLGP::OpenMemberStream(int32_t index) {
+std::unique_ptr<TStream> TFolderArchive::OpenMemberStream(int32_t index) {
   std::unique_ptr<TStream> stream = ReadMemberToMemory(index);
   stream->SetPosition(0);
   return stream;
