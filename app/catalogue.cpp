@@ -12,6 +12,7 @@
 #include "platform/Files.h"
 
 #include <algorithm>
+#include <array>
 
 namespace palkor {
 
@@ -34,9 +35,50 @@ std::string FileNamePart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string ExtensionOf(const std::string& name) {
-  size_t dot = name.rfind('.');
-  return dot == std::string::npos ? std::string() : UpperCaseASCII(name.substr(dot));
+enum class TMemberKind { Other, Skeleton, Animation };
+
+// A member's kind by the extension after its last dot, in any letter case. Looked at
+// for every member of an archive, several times: the letters are compared in place.
+TMemberKind KindOf(std::string_view name) {
+  auto upper = [&](size_t fromEnd) { return UpperASCII(name[name.size() - fromEnd]); };
+  if (name.size() >= 2 && name[name.size() - 2] == '.' && upper(1) == 'A')
+    return TMemberKind::Animation;
+  if (name.size() >= 4 && name[name.size() - 4] == '.' && upper(3) == 'H' && upper(2) == 'R' &&
+      upper(1) == 'C')
+    return TMemberKind::Skeleton;
+  return TMemberKind::Other;
+}
+
+// The bytes of a skeleton's start read, enough for the header lines of every HRC file
+// we know; a member whose third line ends further on is read whole.
+constexpr int32_t SkeletonHeadBytes = 256;
+// An animation's bone count is the third 32-bit value of its header.
+constexpr int32_t AnimationHeadBytes = 12;
+
+// The first three lines of a skeleton's text, as a string list takes them: the text ends
+// at its first NUL, lines at CR, LF or CR LF. Decided is false when more of the text
+// than this could change them (the third line is not yet ended).
+struct THeaderLines {
+  std::string_view Lines[3];
+  int32_t Count = 0;
+  bool Decided = false;
+};
+
+THeaderLines HeaderLines(std::string_view text) {
+  THeaderLines result;
+  const size_t nul = text.find('\0');
+  result.Decided = nul != std::string_view::npos;
+  text = text.substr(0, nul);
+  size_t p = 0;
+  while (p < text.size() && result.Count < 3) {
+    const size_t start = p;
+    while (p < text.size() && text[p] != '\r' && text[p] != '\n') ++p;
+    result.Lines[result.Count++] = text.substr(start, p - start);
+    if (result.Count == 3 && p < text.size()) result.Decided = true;
+    if (p < text.size() && text[p] == '\r') ++p;
+    if (p < text.size() && text[p] == '\n') ++p;
+  }
+  return result;
 }
 
 std::string LowerCaseASCII(std::string text) {
@@ -80,17 +122,27 @@ void TCatalogue::AnalyseArchive(TLGPFile& archive, TCatalogueListener* listener)
   out.StatusText("Complete!");
 }
 
+// The members are looked at in table order, but read a batch at a time through the
+// reader's heads: only the start of each skeleton and animation, in the order they lie
+// in the file. A member the heads do not give (or give too little of) is read as it
+// always was, one at a time, and fails there as it did.
 void TCatalogue::Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueListener& out) {
-  TMemoryStream scratch;
-  TStringList lines;
   const bool battle = LowerCaseASCII(FileNamePart(archive.FileName())) == "battle.lgp";
-  for (int32_t i = 0; i < archive.Count(); ++i) {
-    ProgressPosition = i;
-    int32_t drawn = ProgressWidth(out.ProgressPanelWidth(), i, ProgressTotal);
-    if (drawn != ProgressDrawn) {
-      out.RepaintProgress();
-      ProgressDrawn = drawn;
+  const int32_t count = archive.Count();
+  if (!battle) {
+    size_t models = 0, anims = 0;
+    for (int32_t i = 0; i < count; ++i) {
+      const TMemberKind kind = KindOf(archive.EntryAt(i).Name);
+      models += kind == TMemberKind::Skeleton;
+      anims += kind == TMemberKind::Animation;
     }
+    ModelList.reserve(models);
+    ModelItems.reserve(models);
+    AnimList.reserve(anims);
+  }
+
+  TMemoryStream scratch;
+  auto analyse = [&](int32_t i, const TMemberHead* head) {
     const std::string& name = archive.EntryAt(i).Name;
     if (battle) {
       std::string upper = UpperCaseASCII(name);
@@ -99,30 +151,72 @@ void TCatalogue::Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueLis
         ModelItems.push_back("[Battle] " + upper);
         BattleCodes.push_back(upper.substr(0, 2));
       }
-      continue;
+      return;
     }
-    const std::string extension = ExtensionOf(name);
-    if (extension == ".HRC") {
-      scratch.Clear();
-      reader.Read(i, scratch);
+    const TMemberKind kind = KindOf(name);
+    if (kind == TMemberKind::Skeleton) {
+      THeaderLines header;
+      if (head && head->Done) header = HeaderLines(head->Data);
+      if (!head || !head->Done || (!header.Decided && head->Data.size() < size_t(head->Size))) {
+        scratch.Clear();
+        reader.Read(i, scratch);
+        header = HeaderLines(scratch.View());
+      }
       // Only the header lines matter: the skeleton name and the bone count.
-      lines.SetText(scratch.View(), 3);
-      if (lines.Count() < 3) continue; // no bone count line: not a skeleton to list
-      const std::string& countLine = lines[2];
+      if (header.Count < 3) return; // no bone count line: not a skeleton to list
+      const std::string_view countLine = header.Lines[2];
       size_t blank = countLine.find(' ');
-      if (blank == std::string::npos) continue;
-      int32_t bones = StrToIntDef(std::string_view(countLine).substr(blank + 1, 255), -1);
+      if (blank == std::string_view::npos) return;
+      int32_t bones = StrToIntDef(countLine.substr(blank + 1, 255), -1);
       ModelList.push_back({name, CatalogueTag(bones, i)});
-      const std::string& skeletonLine = lines[1];
-      ModelItems.push_back(
-          name + " - " + (skeletonLine.size() > 10 ? skeletonLine.substr(10, 20) : std::string()));
-    } else if (extension == ".A") {
-      scratch.Clear();
-      reader.Read(i, scratch, 12);
-      if (scratch.Size() < 12) continue; // no bone count: not an animation to list
-      AnimList.push_back({name, CatalogueTag(GetI32LE(scratch.Memory() + 8), i)});
+      const std::string_view skeletonLine = header.Lines[1];
+      std::string item = name;
+      item += " - ";
+      if (skeletonLine.size() > 10) item += skeletonLine.substr(10, 20);
+      ModelItems.push_back(std::move(item));
+    } else if (kind == TMemberKind::Animation) {
+      std::string_view bytes;
+      if (head && head->Done) {
+        bytes = head->Data;
+      } else {
+        scratch.Clear();
+        reader.Read(i, scratch, AnimationHeadBytes);
+        bytes = scratch.View();
+      }
+      if (bytes.size() < 12) return; // no bone count: not an animation to list
+      AnimList.push_back(
+          {name, CatalogueTag(GetI32LE(reinterpret_cast<const uint8_t*>(bytes.data()) + 8), i)});
     }
+  };
+
+  // Heads wanted so far, and the members up to the last of them still to be looked at.
+  constexpr size_t Batch = 128;
+  std::array<TMemberHead, Batch> heads;
+  size_t wanted = 0;
+  int32_t next = 0;
+  auto lookUpTo = [&](int32_t end) {
+    if (wanted > 0) reader.ReadHeads({heads.data(), wanted});
+    for (size_t h = 0; next < end; ++next) {
+      ProgressPosition = next;
+      int32_t drawn = ProgressWidth(out.ProgressPanelWidth(), next, ProgressTotal);
+      if (drawn != ProgressDrawn) {
+        out.RepaintProgress();
+        ProgressDrawn = drawn;
+      }
+      const bool headed = h < wanted && heads[h].Index == next;
+      analyse(next, headed ? &heads[h++] : nullptr);
+    }
+    wanted = 0;
+  };
+  for (int32_t i = 0; i < count && !battle; ++i) {
+    const TMemberKind kind = KindOf(archive.EntryAt(i).Name);
+    if (kind == TMemberKind::Other) continue;
+    TMemberHead& head = heads[wanted++];
+    head.Index = i;
+    head.Want = kind == TMemberKind::Skeleton ? SkeletonHeadBytes : AnimationHeadBytes;
+    if (wanted == Batch) lookUpTo(i + 1);
   }
+  lookUpTo(count);
 }
 
 std::vector<std::string> TCatalogue::AnimationsFor(int32_t k, bool filterAnims) const {

@@ -72,6 +72,12 @@ void TFolderArchive::ReadMember(int32_t index, TStream& dest) {
   OpenMemberReader()->Read(index, dest);
 }
 
+std::unique_ptr<TStream> TFolderArchive::OpenMemberStream(int32_t index) {
+  std::unique_ptr<TStream> stream = ReadMemberToMemory(index);
+  stream->SetPosition(0);
+  return stream;
+}
+
 // Writers of one folder take turns under a lock on the folder itself: its files are
 // replaced by renaming, so a lock on one of them would be lost with it.
 void TFolderArchive::WriteMember(int32_t index, TStream& source) {

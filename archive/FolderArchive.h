@@ -20,6 +20,8 @@ public:
   void ReadMember(int32_t index, TStream& dest) override;
   // Each member is a file of its own: the reader opens them one at a time.
   std::unique_ptr<TLGPMemberReader> OpenMemberReader() override;
+  // The member's file read into memory.
+  std::unique_ptr<TStream> OpenMemberStream(int32_t index) override;
   // Replaces the file with the whole of source. "Cannot create file "%s". %s" when the
   // file cannot be written; Size keeps the scanned value.
   void WriteMember(int32_t index, TStream& source) override;

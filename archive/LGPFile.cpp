@@ -10,6 +10,7 @@
 //            in a short text); read only by the verifying open, 255 bytes at most
 #include "archive/LGPFile.h"
 
+#include "platform/FilePieces.h"
 #include "platform/Memory.h"
 #include "platform/StringList.h"
 
@@ -116,6 +117,10 @@ int32_t TNameIndex::Find(std::string_view name) const {
                        [this](const TItem& item, const TProbe& p) { return Compare(item, p) < 0; });
   if (it == FItems.end() || Compare(*it, probe) != 0) return -1;
   return it->Position;
+}
+
+void TLGPMemberReader::ReadHeads(std::span<TMemberHead> heads) {
+  for (TMemberHead& head : heads) head.Done = false;
 }
 
 const char* TLGPFileClass::ClassName() const {
@@ -268,7 +273,9 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
     for (int32_t k = 0; k < n; ++k) {
       const uint8_t* item = table.data() + size_t(k) * LGPTableEntrySize;
       TLGPEntry& entry = FEntries[size_t(start + k)];
-      entry.Name = NameField(item);
+      const void* nul = std::memchr(item, 0, LGPNameSize);
+      entry.Name.assign(reinterpret_cast<const char*>(item),
+                        nul ? size_t(static_cast<const uint8_t*>(nul) - item) : LGPNameSize);
       entry.Offset = GetI32LE(item + LGPNameSize);
       highestOffset = std::max(highestOffset, entry.Offset);
     }
@@ -302,7 +309,76 @@ namespace {
 class TLGPFileMemberReader : public TLGPMemberReader {
 public:
   TLGPFileMemberReader(const TLGPFile& archive, const std::string& fileName)
-      : FArchive(archive), FFile(fileName, TFileMode::OpenRead), FFileSize(FFile.Size()) {}
+      : FArchive(archive), FFile(fileName, TFileMode::OpenRead), FFileSize(FFile.Size()),
+        FPieces(FFile.Handle()) {}
+
+  // Each head's member header and wanted bytes are one piece of the file; pieces of
+  // members that lie close together are joined, so that neighbours cost one read. The
+  // pieces go to the system in one batch where it takes batches, else in the order the
+  // members lie.
+  void ReadHeads(std::span<TMemberHead> heads) override {
+    FOrder.clear();
+    for (uint32_t k = 0; k < heads.size(); ++k) {
+      TMemberHead& head = heads[k];
+      head.Done = false;
+      head.Size = 0;
+      head.Data = {};
+      if (head.Index >= 0 && head.Index < FArchive.Count()) FOrder.push_back(k);
+    }
+    auto lies = [&](uint32_t a, uint32_t b) {
+      const int32_t oa = FArchive.EntryAt(heads[a].Index).Offset;
+      const int32_t ob = FArchive.EntryAt(heads[b].Index).Offset;
+      return oa != ob ? oa < ob : a < b;
+    };
+    if (!std::is_sorted(FOrder.begin(), FOrder.end(), lies))
+      std::sort(FOrder.begin(), FOrder.end(), lies);
+
+    FPieceList.clear();
+    FHeadPiece.assign(heads.size(), -1);
+    int64_t length = 0; // of all pieces
+    for (uint32_t k : FOrder) {
+      const int64_t offset = FArchive.EntryAt(heads[k].Index).Offset;
+      if (offset < 0 || offset + LGPMemberHeaderSize > FFileSize) continue;
+      const int64_t end =
+          std::min(FFileSize, offset + LGPMemberHeaderSize + std::max(heads[k].Want, 0));
+      TFilePiece* last = FPieceList.empty() ? nullptr : &FPieceList.back();
+      const int64_t lastEnd = last ? last->Offset + last->Length : 0;
+      if (last && offset - lastEnd <= JoinGap && end - last->Offset <= MaxPiece) {
+        const int64_t grown = std::max(lastEnd, end);
+        length += grown - lastEnd;
+        last->Length = int32_t(grown - last->Offset);
+      } else {
+        FPieceList.push_back({offset, int32_t(end - offset), nullptr, 0});
+        length += end - offset;
+      }
+      FHeadPiece[k] = int32_t(FPieceList.size() - 1);
+    }
+    if (int64_t(FHeads.size()) < length) FHeads.resize(size_t(length));
+    uint8_t* dest = FHeads.data();
+    for (TFilePiece& piece : FPieceList) {
+      piece.Dest = dest;
+      dest += piece.Length;
+    }
+    if (!FPieceList.empty()) FPieces.Read(FPieceList);
+
+    for (uint32_t k : FOrder) {
+      if (FHeadPiece[k] < 0) continue;
+      TMemberHead& head = heads[k];
+      const TFilePiece& piece = FPieceList[size_t(FHeadPiece[k])];
+      const int64_t offset = FArchive.EntryAt(head.Index).Offset;
+      const int64_t at = offset - piece.Offset, got = piece.Done - at;
+      if (got < LGPMemberHeaderSize) continue;
+      const uint8_t* header = piece.Dest + at;
+      const int32_t size = GetI32LE(header + LGPNameSize);
+      // Sizes that Read refuses are left to it, for its message.
+      if (size < 0 || size > FFileSize - offset - LGPMemberHeaderSize) continue;
+      const int64_t take = std::min<int64_t>(std::max(head.Want, 0), size);
+      if (got - LGPMemberHeaderSize < take) continue;
+      head.Done = true;
+      head.Size = size;
+      head.Data = {reinterpret_cast<const char*>(header + LGPMemberHeaderSize), size_t(take)};
+    }
+  }
 
   void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
     const TLGPEntry& entry = FArchive.EntryAt(index);
@@ -342,6 +418,10 @@ private:
   static constexpr int64_t FirstAhead = 16 * 1024;
   static constexpr int64_t MaxAhead = 256 * 1024;
   static constexpr int64_t MaxWindow = 1024 * 1024;
+  // Heads whose members lie at most this far apart are read as one piece, of at most
+  // MaxPiece bytes: a page of bytes between costs less than another read.
+  static constexpr int64_t JoinGap = 4096;
+  static constexpr int64_t MaxPiece = 64 * 1024;
 
   bool InWindow(int64_t start, int64_t length) const {
     return start >= FWindowStart && start + length <= FWindowStart + FWindowLength;
@@ -368,12 +448,91 @@ private:
   int64_t FLastEnd = -1;
   int64_t FAhead = 0;
   std::vector<uint8_t, TUninitialisedAllocator<uint8_t>> FWindow;
+  // ReadHeads: the pieces, the heads in the order they lie, each head's piece and the
+  // bytes the heads' Data point into.
+  TFilePieceReader FPieces;
+  std::vector<TFilePiece> FPieceList;
+  std::vector<uint32_t> FOrder;
+  std::vector<int32_t> FHeadPiece;
+  std::vector<uint8_t, TUninitialisedAllocator<uint8_t>> FHeads;
 };
 
 } // namespace
 
 std::unique_ptr<TLGPMemberReader> TLGPFile::OpenMemberReader() {
   return std::make_unique<TLGPFileMemberReader>(*this, FFileName);
+}
+
+namespace {
+
+// A member's data read from the archive file in large blocks as it is used, so that a
+// pass over a member of megabytes costs neither the member in memory nor a call to the
+// system for every small read.
+class TLGPMemberStream : public TStream {
+public:
+  explicit TLGPMemberStream(const std::string& fileName) : FFile(fileName, TFileMode::OpenRead) {}
+
+  // Checks the member header as the member reader does; the data follows it.
+  void Open(const TLGPEntry& entry) {
+    uint8_t header[LGPMemberHeaderSize];
+    FFile.SetPosition(entry.Offset);
+    if (entry.Offset < 0 || FFile.Read(header, LGPMemberHeaderSize) < LGPMemberHeaderSize)
+      throw EReadError();
+    const int32_t size = GetI32LE(header + LGPNameSize);
+    if (size < 0)
+      throw Exception(
+          Format("Invalid archive: member \"%s\" has a negative size (%d)", entry.Name, size));
+    FStart = int64_t(entry.Offset) + LGPMemberHeaderSize;
+    if (size > FFile.Size() - FStart) throw EReadError();
+    FSize = size;
+  }
+
+  int64_t Read(void* buffer, int64_t count) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count && FPosition >= 0 && FPosition < FSize) {
+      if (FPosition < FBlockStart || FPosition >= FBlockStart + FBlockLength) {
+        // The block holding the position, up to the end of the member.
+        FBlock.resize(size_t(BlockSize));
+        FBlockStart = FPosition;
+        FFile.SetPosition(FStart + FPosition);
+        FBlockLength = FFile.Read(FBlock.data(), std::min(BlockSize, FSize - FPosition));
+        if (FBlockLength <= 0) throw EReadError(); // the file shrank under us
+      }
+      const int64_t n = std::min(count - done, FBlockStart + FBlockLength - FPosition);
+      std::memcpy(out + done, FBlock.data() + (FPosition - FBlockStart), size_t(n));
+      done += n;
+      FPosition += n;
+    }
+    return done;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    FPosition = SeekTarget(FPosition, FSize, offset, origin);
+    return FPosition;
+  }
+  int64_t Size() override { return FSize; }
+
+private:
+  static constexpr int64_t BlockSize = 64 * 1024;
+  TFileStream FFile;
+  int64_t FStart = 0, FSize = 0, FPosition = 0;
+  int64_t FBlockStart = 0, FBlockLength = 0;
+  std::vector<uint8_t, TUninitialisedAllocator<uint8_t>> FBlock;
+};
+
+} // namespace
+
+std::unique_ptr<TStream> TLGPFile::OpenMemberStream(int32_t index) {
+  const TLGPEntry& entry = EntryAt(index);
+  auto stream = std::make_unique<TLGPMemberStream>(FFileName);
+  try {
+    stream->Open(entry);
+  } catch (EReadError& e) {
+    e.AddCause(Format("%s runs past the end of \"%s\"", entry.Name, FFileName));
+    throw;
+  }
+  return stream;
 }
 
 void TLGPFile::ReadMember(int32_t index, TStream& dest) {

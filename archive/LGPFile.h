@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,6 +27,21 @@ struct TLGPEntry {
 
 class TLGPFile;
 
+// The start of one member's data, for a pass that looks at the start of many members.
+// Index and Want are the caller's; ReadHeads fills the rest.
+struct TMemberHead {
+  int32_t Index = 0;
+  // Bytes wanted from the start of the member's data.
+  int32_t Want = 0;
+  // The member was read. One that was not (the reader reads no heads, or the member
+  // runs past the end of the file) is read with Read, which fails as it should.
+  bool Done = false;
+  // The member's data size.
+  int32_t Size = 0;
+  // Its first min(Want, Size) bytes, held by the reader until its next call.
+  std::string_view Data;
+};
+
 // Reads members one after another through a single opening of the archive, for a pass
 // over many of them; the archive is closed again when the reader goes.
 class TLGPMemberReader {
@@ -34,6 +50,9 @@ public:
   // Appends the member's data, or only its first maxBytes when maxBytes is not negative,
   // at dest's position; fails as ReadMember does.
   virtual void Read(int32_t index, TStream& dest, int64_t maxBytes = -1) = 0;
+  // Reads the heads of many members at once, sets Done for each and never fails: a head
+  // not done is read with Read. This reader reads none.
+  virtual void ReadHeads(std::span<TMemberHead> heads);
 };
 
 // The upper-cased member names (ASCII letters only) with their table positions, filled
@@ -121,6 +140,10 @@ public:
   virtual void ReadMember(int32_t index, TStream& dest);
   // Opens the archive for reading many members in one pass ("Cannot open file "%s". %s").
   virtual std::unique_ptr<TLGPMemberReader> OpenMemberReader();
+  // A stream of the member's data, at position 0, read from the archive as it is used
+  // (for a member too large to want in memory while it is looked through); the archive
+  // stays open while the stream lives. Fails as ReadMember does before anything is read.
+  virtual std::unique_ptr<TStream> OpenMemberStream(int32_t index);
   // Replaces the member's data with the whole of source, keeping name and position.
   virtual void WriteMember(int32_t index, TStream& source);
   // Replaces the member's data with what change makes of it, the data read again under

@@ -65,6 +65,49 @@ std::array<TBitReader::TRotationCode, 1024> TBitReader::MakeRotationCodes() {
 const std::array<TBitReader::TRotationCode, 1024> TBitReader::FRotationCodes =
     TBitReader::MakeRotationCodes();
 
+void TBitReader::MakeShiftedCodes(int32_t shift, TShiftedCodes& codes) {
+  for (size_t prefix = 0; prefix < codes.size(); ++prefix) {
+    const TRotationCode code = FRotationCodes[prefix];
+    // Adding the change on 16 bits and keeping 12 is adding it kept to 12 bits.
+    codes[prefix] = {uint16_t((uint32_t(int32_t(code.Value)) << shift) & 4095), code.Length};
+  }
+}
+
+void TBitReader::MakeCodeLengths(int32_t shift, TCodeLengths& lengths) {
+  for (size_t prefix = 0; prefix < lengths.size(); ++prefix) {
+    const uint8_t length = FRotationCodes[prefix].Length;
+    // Only the raw code has none in the table: its prefix 1111, then the value.
+    lengths[prefix] = length != 0 ? length : uint8_t(4 + 12 - shift);
+  }
+}
+
+// A code's length is settled by its first four bits, so a code whose table length is
+// more than the bits left is one that reading field by field fails on too.
+void TBitReader::SkipRotations(int32_t count, const TCodeLengths& lengths) {
+  uint64_t bits = FBits;
+  int32_t bitCount = FBitCount;
+  for (int64_t left = int64_t(count) * 3; left > 0; --left) {
+    // A code takes at most 16 bits.
+    if (bitCount < 16) {
+      FBits = bits;
+      FBitCount = bitCount;
+      Refill();
+      bits = FBits;
+      bitCount = FBitCount;
+    }
+    const int32_t length = lengths[bits >> 54];
+    if (length > bitCount) {
+      FBits = bits;
+      FBitCount = bitCount;
+      throw EReadError();
+    }
+    bits <<= length;
+    bitCount -= length;
+  }
+  FBits = bits;
+  FBitCount = bitCount;
+}
+
 int16_t TBitReader::ReadRotationDeltaByFields(int32_t shift, bool& raw) {
   raw = false;
   if (ReadBits(1, true) == 0) return 0;
@@ -124,7 +167,7 @@ std::pmr::memory_resource* TBattleAnims::LargeBlocks() {
   return &resource;
 }
 
-TBattleAnims::TBattleAnims(TStream& stream) {
+void WalkBattleRecords(TStream& stream, const std::function<void(const TBattleRecord&)>& decode) {
   int32_t recordCount = stream.ReadI32LE();
   for (int32_t i = 0; i < recordCount; ++i) {
     int32_t rotationCount = stream.ReadI32LE();
@@ -140,7 +183,6 @@ TBattleAnims::TBattleAnims(TStream& stream) {
       continue;
     }
     int64_t blockStart = stream.Position();
-    int64_t recordStart = blockStart - 12;
     uint8_t head[11];
     stream.ReadBuffer(head, 11);
     int32_t shift = head[4];
@@ -156,54 +198,112 @@ TBattleAnims::TBattleAnims(TStream& stream) {
     bool decodable = frameCount >= 1 && rotationCount >= 0 && shift <= 12 &&
                      int64_t(rotationCount) <= std::max<int64_t>(bits * 8, 1);
     if (decodable) {
-      TSubStream window(stream, int32_t(streamStart), int32_t(bits));
-      TBitReader reader(window);
-      TBattleAnim anim;
-      anim.RotationCount = rotationCount;
-      anim.RecordStart = recordStart;
-      anim.RecordEnd = std::min<int64_t>(blockStart + blockSize, stream.Size());
-      // Every later frame takes at least 24 bits (its three offset deltas).
-      anim.Frames.reserve(size_t(std::min<int64_t>(frameCount, bits * 8 / 24 + 1)));
-      TBattleFrame first{0, 0, 0, std::pmr::vector<TBattleRotation>(FPool.get())};
-      first.Rotations.resize(size_t(rotationCount));
-      for (TBattleRotation& r : first.Rotations)
-        for (int16_t* value : {&r.X, &r.Y, &r.Z})
-          *value = int16_t(uint16_t(uint32_t(reader.ReadBits(12 - shift, false)) << shift));
-      anim.Frames.push_back(std::move(first));
-      for (int32_t f = 1; f < frameCount; ++f) {
-        if (i == 14) LogNumbers("OS {} {}", i, f);
-        const TBattleFrame& previous = anim.Frames.back();
-        TBattleFrame frame{0, 0, 0, std::pmr::vector<TBattleRotation>(FPool.get())};
-        frame.OffsetX = previous.OffsetX + reader.ReadOffsetDelta();
-        frame.OffsetY = previous.OffsetY + reader.ReadOffsetDelta();
-        frame.OffsetZ = previous.OffsetZ + reader.ReadOffsetDelta();
-        // The previous frame's values, each then changed in place by its delta.
-        frame.Rotations.assign(previous.Rotations.begin(), previous.Rotations.end());
-        TBattleRotation* now = frame.Rotations.data();
-        reader.ReadRotations(now, now, rotationCount, shift, [&](int32_t r, int32_t axis) {
-          LogNumbers("Oh noes! {}/{}/{}/{}/{}", i, f, r, axis, shift);
-        });
-        anim.Frames.push_back(std::move(frame));
-      }
-      Anims.push_back(std::move(anim));
+      TBattleRecord record;
+      record.Number = i;
+      record.RotationCount = rotationCount;
+      record.FrameCount = frameCount;
+      record.Shift = shift;
+      record.RecordStart = blockStart - 12;
+      record.RecordEnd = std::min<int64_t>(blockStart + blockSize, stream.Size());
+      record.StreamStart = streamStart;
+      record.StreamLength = bits;
+      decode(record);
     }
     stream.SetPosition(blockStart + blockSize);
   }
 }
 
+TBattleFrameDecoder::TBattleFrameDecoder(TStream& member, const TBattleRecord& record, bool log)
+    : FWindow(member, int32_t(record.StreamStart), int32_t(record.StreamLength)), FReader(FWindow),
+      FRecord(record), FLog(log) {
+  TBitReader::MakeShiftedCodes(record.Shift, FCodes);
+  TBitReader::MakeCodeLengths(record.Shift, FLengths);
+}
+
+void TBattleFrameDecoder::Next() {
+  const int32_t shift = FRecord.Shift;
+  if (FNext == 0) {
+    // Frame 0: every value whole, in (12 - shift) bits.
+    FFrame.Rotations.resize(size_t(FRecord.RotationCount));
+    for (TBattleRotation& r : FFrame.Rotations)
+      for (int16_t* value : {&r.X, &r.Y, &r.Z})
+        *value = int16_t(uint16_t(uint32_t(FReader.ReadBits(12 - shift, false)) << shift));
+  } else {
+    const int32_t f = FNext;
+    if (FLog && FRecord.Number == 14) LogNumbers("OS {} {}", FRecord.Number, f);
+    FFrame.OffsetX += FReader.ReadOffsetDelta();
+    FFrame.OffsetY += FReader.ReadOffsetDelta();
+    FFrame.OffsetZ += FReader.ReadOffsetDelta();
+    // The previous frame's values, each changed in place by its delta.
+    FReader.ReadRotations(FFrame.Rotations.data(), FRecord.RotationCount, shift, FCodes,
+                          [&](int32_t r, int32_t axis) {
+                            if (FLog)
+                              LogNumbers("Oh noes! {}/{}/{}/{}/{}", FRecord.Number, f, r, axis,
+                                         shift);
+                          });
+  }
+  ++FNext;
+}
+
+void TBattleFrameDecoder::Skip() {
+  if (FNext == 0) return Next();
+  for (int k = 0; k < 3; ++k) FReader.ReadOffsetDelta();
+  FReader.SkipRotations(FRecord.RotationCount, FLengths);
+  ++FNext;
+}
+
+std::vector<TBattleRecord> CheckBattleRecords(TStream& member) {
+  std::vector<TBattleRecord> records;
+  WalkBattleRecords(member, [&](const TBattleRecord& record) {
+    TBattleFrameDecoder decoder(member, record, false);
+    for (int32_t f = 0; f < record.FrameCount; ++f) decoder.Skip();
+    records.push_back(record);
+  });
+  return records;
+}
+
+TBattleAnims::TBattleAnims(TStream& stream) {
+  WalkBattleRecords(stream, [&](const TBattleRecord& record) {
+    TBattleFrameDecoder decoder(stream, record, true);
+    TBattleAnim anim;
+    anim.RotationCount = record.RotationCount;
+    anim.RecordStart = record.RecordStart;
+    anim.RecordEnd = record.RecordEnd;
+    // Every later frame takes at least 24 bits (its three offset deltas).
+    anim.Frames.reserve(
+        size_t(std::min<int64_t>(record.FrameCount, record.StreamLength * 8 / 24 + 1)));
+    for (int32_t f = 0; f < record.FrameCount; ++f) {
+      decoder.Next();
+      const TBattleFrame& decoded = decoder.Frame();
+      TBattleFrame frame{decoded.OffsetX, decoded.OffsetY, decoded.OffsetZ,
+                         std::pmr::vector<TBattleRotation>(FPool.get())};
+      frame.Rotations.assign(decoded.Rotations.begin(), decoded.Rotations.end());
+      anim.Frames.push_back(std::move(frame));
+    }
+    Anims.push_back(std::move(anim));
+  });
+}
+
 // TBattleModel
 
-void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code) {
+void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code, bool decodeAnims) {
   TReadingScope reading("battle model " + code + " of \"" + archive.FileName() + "\"");
   LGPFileName = archive.FileName();
   LGPClass = &archive.ClassType();
   Code = code;
   TMemberList list;
+  std::unique_ptr<TStream> animsMember;
   for (char first = 'a'; first <= 'z'; ++first)
     for (char second = 'a'; second <= 'z'; ++second) {
       std::string suffix{first, second};
       int32_t index = archive.IndexOf(code + suffix);
       if (index < 0) continue;
+      if (!decodeAnims && suffix == "da") {
+        // Left in the archive; the list holds its place.
+        animsMember = archive.OpenMemberStream(index);
+        list.emplace_back(suffix, std::make_unique<TMemoryStream>());
+        continue;
+      }
       auto data = archive.ReadMemberToMemory(index);
       data->SetPosition(0);
       list.emplace_back(suffix, std::move(data));
@@ -211,10 +311,21 @@ void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code) {
   std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
     return UpperCaseASCII(a.first) < UpperCaseASCII(b.first);
   });
-  LoadFromList(list);
+  LoadFromList(list, decodeAnims);
+  if (animsMember) {
+    AnimsMember = std::move(animsMember);
+    FAnimsStart = 0;
+  }
 }
 
-void TBattleModel::LoadFromList(TMemberList& list) {
+std::vector<TBattleRecord> TBattleModel::CheckAnims() {
+  return ReadingMember(UpperCaseASCII(Code + "da"), [&] {
+    AnimsMember->SetPosition(FAnimsStart);
+    return CheckBattleRecords(*AnimsMember);
+  });
+}
+
+void TBattleModel::LoadFromList(TMemberList& list, bool decodeAnims) {
   auto entry = [&](size_t k) -> auto& {
     CheckListIndex(int64_t(k), int64_t(list.size()));
     return list[k];
@@ -277,8 +388,13 @@ void TBattleModel::LoadFromList(TMemberList& list) {
     if (entry(0).first == "da") break;
     discard(0);
   }
-  auto anims = ReadingMember(memberName("da"),
-                             [&] { return std::make_unique<TBattleAnims>(*entry(0).second); });
+  std::unique_ptr<TBattleAnims> anims;
+  std::unique_ptr<TStream> animsMember;
+  if (decodeAnims)
+    anims = ReadingMember(memberName("da"),
+                          [&] { return std::make_unique<TBattleAnims>(*entry(0).second); });
+  else
+    animsMember = std::move(entry(0).second);
   discard(0);
 
   std::vector<int32_t> parents;
@@ -289,6 +405,8 @@ void TBattleModel::LoadFromList(TMemberList& list) {
   BoneCount = boneCount;
   PolyTotal = int32_t(std::clamp<int64_t>(polyTotal, 0, std::numeric_limits<int32_t>::max()));
   Anims = std::move(anims);
+  AnimsMember = std::move(animsMember);
+  FAnimsStart = AnimsMember ? AnimsMember->Position() : 0;
 }
 
 int32_t TBattleModel::FrameCount() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/LGPFile.h"
+#include "archive/SubStream.h"
 #include "field/FieldModel.h"
 #include "geometry/Skeleton.h"
 #include "platform/Streams.h"
@@ -8,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <memory_resource>
 #include <set>
@@ -58,18 +60,42 @@ public:
     }
     return ReadRotationDeltaByFields(shift, raw);
   }
-  // A frame's rotations: count triples of changes, each added to before's value and kept
-  // in 0 .. 4095 as now's; onRaw(rotation, axis) is called after an uncompressed value.
-  // The same as ReadRotationDelta for every value, with the bits at hand kept in
-  // registers while the short codes run.
-  template <typename TRotation, typename TOnRaw>
-  void ReadRotations(const TRotation* before, TRotation* now, int32_t count, int32_t shift,
-                     TOnRaw onRaw);
   // A root offset change: 7 or 16 signed bits behind a 1-bit flag.
   int16_t ReadOffsetDelta() {
+    if (FBitCount < 17) Refill();
+    if (FBitCount >= 17) {
+      const int32_t width = FBits >> 63 ? 16 : 7;
+      const auto value = int16_t(int64_t(FBits << 1) >> (64 - width));
+      FBits <<= 1 + width;
+      FBitCount -= 1 + width;
+      return value;
+    }
     if (ReadBits(1, true) == 0) return int16_t(ReadBits(7, true));
     return int16_t(ReadBits(16, true));
   }
+  // The rotation codes by their first 10 bits at one shift: the change a code makes to a
+  // value of 0 .. 4095 (added, then kept to 12 bits) and its length; length 0 for the
+  // raw code, which is read field by field.
+  struct TShiftedCode {
+    uint16_t Delta;
+    uint8_t Length;
+  };
+  using TShiftedCodes = std::array<TShiftedCode, 1024>;
+  static void MakeShiftedCodes(int32_t shift, TShiftedCodes& codes);
+  // A frame's rotations: count triples of changes (codes made for shift), each added to
+  // its value in place, which stays in 0 .. 4095; onRaw(rotation, axis) is called after
+  // an uncompressed value. The same as ReadRotationDelta for every value, with the bits
+  // at hand kept in registers and fetched once a triple.
+  template <typename TRotation, typename TOnRaw>
+  void ReadRotations(TRotation* values, int32_t count, int32_t shift, const TShiftedCodes& codes,
+                     TOnRaw onRaw);
+  // The length of every code by its first 10 bits at one shift, the raw code's
+  // (4 + 12 - shift bits) included.
+  using TCodeLengths = std::array<uint8_t, 1024>;
+  static void MakeCodeLengths(int32_t shift, TCodeLengths& lengths);
+  // Passes over the bits ReadRotations reads for count triples, keeping nothing, and
+  // fails where it would: a code needs more bits than are left.
+  void SkipRotations(int32_t count, const TCodeLengths& lengths);
 
 private:
   // A rotation code by its first 10 bits: its length and value, or length 0 for the
@@ -124,45 +150,40 @@ struct TBattleRotation {
 };
 
 template <typename TRotation, typename TOnRaw>
-void TBitReader::ReadRotations(const TRotation* before, TRotation* now, int32_t count,
-                               int32_t shift, TOnRaw onRaw) {
+void TBitReader::ReadRotations(TRotation* values, int32_t count, int32_t shift,
+                               const TShiftedCodes& codes, TOnRaw onRaw) {
   uint64_t bits = FBits;
   int32_t bitCount = FBitCount;
-  auto next = [&](int16_t previous, int32_t r, int32_t axis) __attribute__((always_inline))
-                  ->int16_t {
-    if (bitCount < 10) {
+  auto next = [&](int16_t & value, int32_t r, int32_t axis) __attribute__((always_inline)) {
+    const TShiftedCode code = codes[bits >> 54];
+    if (code.Length != 0 && bitCount >= 10) {
+      bits <<= code.Length;
+      bitCount -= code.Length;
+      value = int16_t((value + code.Delta) & 4095);
+      return;
+    }
+    // The raw code, or too few bits left for a whole code: field by field.
+    FBits = bits;
+    FBitCount = bitCount;
+    bool raw = false;
+    const int16_t delta = ReadRotationDeltaByFields(shift, raw);
+    bits = FBits;
+    bitCount = FBitCount;
+    value = int16_t((value + delta) & 4095);
+    if (raw) onRaw(r, axis);
+  };
+  for (int32_t r = 0; r < count; ++r) {
+    // Three short codes take at most 30 bits.
+    if (bitCount < 30) {
       FBits = bits;
       FBitCount = bitCount;
       Refill();
       bits = FBits;
       bitCount = FBitCount;
     }
-    int32_t delta;
-    bool raw = false;
-    const TRotationCode code = FRotationCodes[bits >> 54];
-    if (bitCount >= 10 && code.Length != 0) {
-      bits <<= code.Length;
-      bitCount -= code.Length;
-      delta = int16_t(uint16_t(uint32_t(code.Value) << shift));
-    } else {
-      FBits = bits;
-      FBitCount = bitCount;
-      delta = ReadRotationDeltaByFields(shift, raw);
-      bits = FBits;
-      bitCount = FBitCount;
-    }
-    const int16_t value = int16_t((previous + delta) & 4095);
-    if (raw) {
-      FBits = bits;
-      FBitCount = bitCount;
-      onRaw(r, axis);
-    }
-    return value;
-  };
-  for (int32_t r = 0; r < count; ++r) {
-    now[r].X = next(before[r].X, r, 0);
-    now[r].Y = next(before[r].Y, r, 1);
-    now[r].Z = next(before[r].Z, r, 2);
+    next(values[r].X, r, 0);
+    next(values[r].Y, r, 1);
+    next(values[r].Z, r, 2);
   }
   FBits = bits;
   FBitCount = bitCount;
@@ -174,6 +195,60 @@ struct TBattleFrame {
   // animations' memory pool; a copy of a frame has its own.
   std::pmr::vector<TBattleRotation> Rotations;
 };
+
+// One record of an animations member that holds frames to decode: its header's counts
+// and where its block and bit stream lie in the member.
+struct TBattleRecord {
+  // Its place among all the member's records, those passed over included.
+  int32_t Number = 0;
+  int32_t RotationCount = 0, FrameCount = 0, Shift = 0;
+  // From the record's header to the end of its block (or of the member, for a block
+  // that claims more).
+  int64_t RecordStart = 0, RecordEnd = 0;
+  // The bit stream, which ends with the block or the member.
+  int64_t StreamStart = 0, StreamLength = 0;
+};
+
+// Walks the records of an animations member from the stream's position and calls decode
+// for each that has frames to decode, in order, before the next record's header is
+// read; leaves the stream after the last record. Records that cannot be decoded into
+// their own count of frames are passed over. decode may move the stream. "Stream read
+// error" when the member ends inside a record's header; an Exception for a negative
+// block size.
+void WalkBattleRecords(TStream& stream, const std::function<void(const TBattleRecord&)>& decode);
+
+// The frames of one record decoded one after another into a single frame, each from the
+// one before: a pass over the frames that keeps none of them. The stream is the member,
+// borrowed; the decoder reads it through a window of its own.
+class TBattleFrameDecoder {
+public:
+  // log: the debug log gets the lines decoding writes (uncompressed values, record 14).
+  TBattleFrameDecoder(TStream& member, const TBattleRecord& record, bool log);
+  // Decodes frame FrameIndex() into Frame(): frame 0 on the first call, then each from
+  // the one before. "Stream read error" when the bit stream ends first.
+  void Next();
+  // Passes over the next frame as Next would read it, leaving Frame() as it was after
+  // frame 0 (the same failures, no log).
+  void Skip();
+  const TBattleFrame& Frame() const { return FFrame; }
+  // The frame the next call decodes.
+  int32_t FrameIndex() const { return FNext; }
+
+private:
+  TSubStream FWindow;
+  TBitReader FReader;
+  const TBattleRecord FRecord;
+  const bool FLog;
+  TBattleFrame FFrame;
+  int32_t FNext = 0;
+  TBitReader::TShiftedCodes FCodes;
+  TBitReader::TCodeLengths FLengths;
+};
+
+// The records an animations member holds (those TBattleAnims decodes), each decoded once
+// to be sure it can be, keeping no frames: fails as TBattleAnims does. For a pass that
+// then decodes the frames as it goes and must not fail half way.
+std::vector<TBattleRecord> CheckBattleRecords(TStream& member);
 
 struct TBattleAnim {
   int32_t RotationCount = 0;
@@ -257,10 +332,16 @@ public:
   using TMemberList = std::vector<std::pair<std::string, std::unique_ptr<TMemoryStream>>>;
 
   // Reads the members code + "aa" .. code + "zz" that the archive holds, and builds;
-  // remembers the archive and the code for saving.
-  void LoadFromArchive(TLGPFile& archive, const std::string& code);
+  // remembers the archive and the code for saving. With decodeAnims false the
+  // animations are left undecoded: Anims stays empty and AnimsMember holds their member
+  // (for a pass that decodes the frames as it goes).
+  void LoadFromArchive(TLGPFile& archive, const std::string& code, bool decodeAnims = true);
   // Builds from (suffix, data) entries sorted by suffix, with the textures decoded.
-  void LoadFromList(TMemberList& list);
+  void LoadFromList(TMemberList& list, bool decodeAnims = true);
+  // The records of AnimsMember, each decoded once to be sure it can be (for a pass that
+  // then decodes the frames as it goes and must not fail half way): fails as decoding
+  // them while loading does.
+  std::vector<TBattleRecord> CheckAnims();
 
   // Frames of the current animation (AnimIndex is first brought into range); 0 when the
   // model has no animations.
@@ -295,6 +376,9 @@ public:
 
   std::vector<std::unique_ptr<TFF7PPart>> Parts; // one per bone, or none
   std::unique_ptr<TBattleAnims> Anims;
+  // The animations member, when loaded without decoding it: from the archive, read from
+  // it as it is used (the archive stays open while the model keeps it).
+  std::unique_ptr<TStream> AnimsMember;
   std::vector<TBattleBone> Bones;
   int32_t BoneCount = 0;
   int32_t AnimIndex = 0;
@@ -311,6 +395,8 @@ private:
   // Children of each bone in index order, found once at load.
   std::vector<std::vector<int32_t>> FChildren;
   std::set<int32_t> FModifiedAnims;
+  // Where the animations start in AnimsMember.
+  int64_t FAnimsStart = 0;
 };
 
 // Degrees of a battle rotation value: value x 360 / 4096.

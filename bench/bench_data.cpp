@@ -1,7 +1,12 @@
 // palkor_bench_data FOLDER: the files the whole-process measurements run on, made by our
 // own writers:
 //   catalogue.lgp      56 MB: 1,200 skeletons, 4,000 animations, 16,000 members in all,
-//                      the 50 largest of them 200 KB textures
+//                      the 50 largest of them 200 KB textures; the skeletons and
+//                      animations lie together at the start
+//   char.lgp           the same counts and size laid out as the game's field archive:
+//                      each skeleton followed by its parts, resources and textures with
+//                      its animations among them, so that the members the catalogue
+//                      reads lie a few KB apart all through the file
 //   largest.txt        those 50 members' names; members/NAME their bytes
 //   tiny/battle.lgp    the demo golem
 //   big/battle.lgp     a battle model whose animations member is about 3 MB
@@ -64,6 +69,51 @@ void WriteCatalogueArchive(const std::string& folder) {
   for (int i = 0; i < rest; ++i)
     lgp.Add(Letters(name++, 4) + extensions[i % 3], PatternBytes(size, uint32_t(i)));
   WriteFile(folder + "/catalogue.lgp", BuildLGP(lgp));
+}
+
+void WriteFieldShapedArchive(const std::string& folder) {
+  constexpr int models = 1200, others = 9; // 1,200 x (1 + 9) + 4,000 animations = 16,000
+  constexpr int64_t total = 56LL * 1000 * 1000;
+  TLGPFixture lgp;
+  int name = 0, anim = 0;
+  std::vector<size_t> otherMembers; // where the parts, resources and textures go
+  for (int m = 0; m < models; ++m) {
+    THRCFixture hrc;
+    hrc.Skeleton = Letters(m, 4);
+    for (int b = 0; b < 12; ++b)
+      hrc.Bones.push_back({"bone" + std::to_string(b),
+                           b ? "bone" + std::to_string(b - 1) : "root",
+                           "1.5",
+                           {Letters(name + b, 4)},
+                           {}});
+    lgp.Add(Letters(name++, 4) + ".HRC", BuildHRC(hrc));
+    // Three animations after the second, fifth and eighth other member; every third
+    // model a fourth at the end, 4,000 in all.
+    const int anims = m % 3 == 2 ? 4 : 3;
+    for (int o = 0; o < others; ++o) {
+      static const char* extensions[] = {".RSD", ".P", ".TEX"};
+      otherMembers.push_back(lgp.Members.size());
+      lgp.Add(Letters(name++, 4) + extensions[o % 3], "");
+      if (o % 3 == 1 || (o == others - 1 && anims == 4)) {
+        TAFixture a;
+        a.HeaderBoneCount = 12 + anim % 7;
+        a.Frames.assign(3 + anim % 5, std::vector<std::array<float, 3>>(
+                                          size_t(a.HeaderBoneCount), {1, 2, float(anim)}));
+        lgp.Add(Letters(name++, 4) + ".A", BuildA(a));
+        ++anim;
+      }
+    }
+  }
+  // The other members' sizes vary from 1 to 15 units, the units filling the archive
+  // to 56 MB.
+  int64_t used = 0, weights = 0;
+  for (const auto& member : lgp.Members) used += int64_t(member.Data.size());
+  for (size_t k = 0; k < otherMembers.size(); ++k) weights += 1 + int64_t(k * 7 % 15);
+  const int64_t unit = (total - used) / weights;
+  for (size_t k = 0; k < otherMembers.size(); ++k)
+    lgp.Members[otherMembers[k]].Data =
+        PatternBytes(size_t(unit * (1 + int64_t(k * 7 % 15))), uint32_t(k));
+  WriteFile(folder + "/char.lgp", BuildLGP(lgp));
 }
 
 void WriteBigBattle(const std::string& folder) {
@@ -129,6 +179,7 @@ int main(int argc, char** argv) {
   const std::string folder = argv[1];
   std::filesystem::create_directories(folder + "/tiny");
   WriteCatalogueArchive(folder);
+  WriteFieldShapedArchive(folder);
   WriteFile(folder + "/tiny/battle.lgp", BuildLGP(BuildDemoBattleArchive()));
   WriteBigBattle(folder);
   WriteRenderArchive(folder);

@@ -1,5 +1,6 @@
 // battle: load a battle model by its two-letter code and print what it holds.
 #include "cli/CliSupport.h"
+#include "cli/OutputBuffer.h"
 
 #include "battle/BattleModel.h"
 
@@ -19,79 +20,19 @@ struct TBattleArgs {
   bool Frames = false;
 };
 
-// Text written to standard output through a buffer of its own, in large pieces.
-// The owner flushes it at the end.
-class TOutputBuffer {
-public:
-  void Put(char c) {
-    Reserve(1);
-    *FEnd++ = c;
-  }
-  void Put(std::string_view text) {
-    Reserve(text.size());
-    FEnd = std::copy(text.begin(), text.end(), FEnd);
-  }
-  void Put(int64_t value) {
-    Reserve(20);
-    FEnd = std::to_chars(FEnd, FEnd + 20, value).ptr;
-  }
-  // A value and a space after it; values of 0 to 4095 (every decoded rotation is one)
-  // come from a table of their texts.
-  [[gnu::always_inline]] void PutSpaced(int32_t value) {
-    if (uint32_t(value) >= 4096 || FBuffer + sizeof FBuffer - FEnd < 8)
-      return PutSpacedSlowly(value);
-    const TDigits& digits = FSmallNumbers[value];
-    std::memcpy(FEnd, digits.Text, 8);
-    FEnd += digits.Length;
-  }
-  // Ends the line in place of the space after the last value.
-  void EndSpacedLine() { FEnd[-1] = '\n'; }
-  void Flush() {
-    WriteStdout(std::string_view(FBuffer, size_t(FEnd - FBuffer)));
-    FEnd = FBuffer;
-  }
-
-private:
-  // A number's digits and a space, and how many of the eight bytes that is.
-  struct TDigits {
-    char Text[8];
-    uint32_t Length;
-  };
-  static const std::array<TDigits, 4096>& SmallNumbers() {
-    static const std::array<TDigits, 4096> table = [] {
-      std::array<TDigits, 4096> t{};
-      for (uint32_t v = 0; v < 4096; ++v) {
-        char* end = std::to_chars(t[v].Text, t[v].Text + 4, v).ptr;
-        *end++ = ' ';
-        t[v].Length = uint32_t(end - t[v].Text);
-      }
-      return t;
-    }();
-    return table;
-  }
-  [[gnu::noinline]] void PutSpacedSlowly(int32_t value) {
-    if (uint32_t(value) < 4096) {
-      Reserve(8);
-      return PutSpaced(value);
-    }
-    Put(int64_t(value));
-    Put(' ');
-  }
-  void Reserve(size_t n) {
-    if (size_t(FBuffer + sizeof FBuffer - FEnd) < n) Flush();
-    if (n > sizeof FBuffer) throw EWriteError();
-  }
-  const TDigits* const FSmallNumbers = SmallNumbers().data();
-  char FBuffer[1 << 16];
-  char* FEnd = FBuffer;
-};
-
 // One line a frame: "frame", its number and offsets, then its rotations' values separated
-// by spaces, tab-separated. Frames come by the hundred thousand.
-void PrintFrames(const TBattleAnim& anim) {
-  TOutputBuffer out;
-  for (size_t f = 0; f < anim.Frames.size(); ++f) {
-    const TBattleFrame& frame = anim.Frames[f];
+// by spaces, tab-separated. Frames come by the hundred thousand: each is printed as it is
+// decoded, and none is kept.
+void PrintFrames(TStream& member, const TBattleRecord& record, TOutputBuffer& out) {
+  // palkor-cli never writes its debug log: the decoder's lines are left out.
+  TBattleFrameDecoder decoder(member, record, false);
+  // A line's most: the frame's number and offsets, five bytes a value, and the eight the
+  // last value's copy takes.
+  const size_t lineRoom = 64 + size_t(record.RotationCount) * 15 + 8;
+  for (int32_t f = 0; f < record.FrameCount; ++f) {
+    decoder.Next();
+    const TBattleFrame& frame = decoder.Frame();
+    const bool room = out.MakeRoom(lineRoom);
     out.Put("frame\t");
     out.Put(int64_t(f));
     for (int32_t offset : {frame.OffsetX, frame.OffsetY, frame.OffsetZ}) {
@@ -99,38 +40,68 @@ void PrintFrames(const TBattleAnim& anim) {
       out.Put(int64_t(offset));
     }
     out.Put('\t');
-    for (const TBattleRotation& r : frame.Rotations) {
-      out.PutSpaced(r.X);
-      out.PutSpaced(r.Y);
-      out.PutSpaced(r.Z);
+    // Decoded values are all below 4096.
+    if (room) {
+      for (const TBattleRotation& r : frame.Rotations) {
+        out.PutSpacedUnchecked(uint32_t(r.X));
+        out.PutSpacedUnchecked(uint32_t(r.Y));
+        out.PutSpacedUnchecked(uint32_t(r.Z));
+      }
+    } else {
+      for (const TBattleRotation& r : frame.Rotations) {
+        out.PutSpaced(r.X);
+        out.PutSpaced(r.Y);
+        out.PutSpaced(r.Z);
+      }
     }
     if (frame.Rotations.empty())
       out.Put('\n');
     else
       out.EndSpacedLine();
   }
-  out.Flush();
 }
 
+// The model is loaded with its animations undecoded; every record is then decoded once
+// before anything is printed, so that a member that cannot be decoded fails with no
+// output, as loading the whole model does; the frames are decoded again as they are
+// printed.
 void RunBattle(const TBattleArgs& args) {
   TBattleModel model;
   {
     auto archive = OpenArchive(args.Archive);
-    model.LoadFromArchive(*archive, args.Code);
+    model.LoadFromArchive(*archive, args.Code, false);
   }
-  PrintFields({"bones", std::to_string(model.BoneCount)});
-  for (int32_t b = 0; b < model.BoneCount; ++b)
-    PrintFields({"bone", std::to_string(b), std::to_string(model.Bones[size_t(b)].Parent),
-                 FloatText(model.Bones[size_t(b)].Length), model.Parts[size_t(b)] ? "1" : "0"});
-  PrintFields({"textures", std::to_string(model.Textures.size())});
-  PrintFields({"polytotal", std::to_string(model.PolyTotal)});
-  PrintFields({"anims", std::to_string(model.AnimCount())});
-  for (int32_t a = 0; a < model.AnimCount(); ++a) {
-    const TBattleAnim& anim = model.Anims->Anims[size_t(a)];
-    PrintFields({"anim", std::to_string(a), std::to_string(anim.RotationCount),
-                 std::to_string(anim.Frames.size())});
-    if (args.Frames) PrintFrames(anim);
+  const std::vector<TBattleRecord> records = model.CheckAnims();
+  TStream& member = *model.AnimsMember;
+  TOutputBuffer out;
+  auto field = [&out](std::string_view text, char end) {
+    out.Put(text);
+    out.Put(end);
+  };
+  field("bones", '\t');
+  field(std::to_string(model.BoneCount), '\n');
+  for (int32_t b = 0; b < model.BoneCount; ++b) {
+    field("bone", '\t');
+    field(std::to_string(b), '\t');
+    field(std::to_string(model.Bones[size_t(b)].Parent), '\t');
+    field(FloatText(model.Bones[size_t(b)].Length), '\t');
+    field(model.Parts[size_t(b)] ? "1" : "0", '\n');
   }
+  field("textures", '\t');
+  field(std::to_string(model.Textures.size()), '\n');
+  field("polytotal", '\t');
+  field(std::to_string(model.PolyTotal), '\n');
+  field("anims", '\t');
+  field(std::to_string(records.size()), '\n');
+  for (size_t a = 0; a < records.size(); ++a) {
+    const TBattleRecord& record = records[a];
+    field("anim", '\t');
+    field(std::to_string(a), '\t');
+    field(std::to_string(record.RotationCount), '\t');
+    field(std::to_string(record.FrameCount), '\n');
+    if (args.Frames) PrintFrames(member, record, out);
+  }
+  out.Flush();
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // catalogue, anims, details: the archive analysis of File > Open and the lists the
 // main window fills from it.
 #include "cli/CliSupport.h"
+#include "cli/OutputBuffer.h"
 
 #include "app/catalogue.h"
 
@@ -24,14 +25,28 @@ TCatalogue Analyse(const std::string& path) {
   return catalogue;
 }
 
+// Thousands of records, written through one buffer.
 void RunCatalogue(const TCatalogueArgs& args) {
   TCatalogue catalogue = Analyse(args.Archive);
+  TOutputBuffer out;
+  auto record = [&out](std::string_view kind, uint32_t tag, std::string_view text) {
+    out.Put(kind);
+    out.Put('\t');
+    out.PutHex8(tag);
+    out.Put('\t');
+    out.PutEscaped(text);
+    out.Put('\n');
+  };
   for (size_t k = 0; k < catalogue.ModelList.size(); ++k)
-    PrintFields({"model", Format("%.8X", catalogue.ModelList[k].Tag), catalogue.ModelItems[k]});
-  for (const TCatalogueEntry& anim : catalogue.AnimList)
-    PrintFields({"anim", Format("%.8X", anim.Tag), anim.Name});
+    record("model", catalogue.ModelList[k].Tag, catalogue.ModelItems[k]);
+  for (const TCatalogueEntry& anim : catalogue.AnimList) record("anim", anim.Tag, anim.Name);
   if (catalogue.ModelList.empty())
-    for (const std::string& item : catalogue.ModelItems) PrintFields({"battle", item});
+    for (const std::string& item : catalogue.ModelItems) {
+      out.Put("battle\t");
+      out.PutEscaped(item);
+      out.Put('\n');
+    }
+  out.Flush();
 }
 
 // The catalogue with the filter file given (none: an empty filter list), and the model.

@@ -158,6 +158,8 @@ public:
   // Pushes what was written to the disk; "Stream write error" when the system refuses.
   void Flush();
   const std::string& FileName() const { return FFileName; }
+  // The system's handle of the file, for reads that leave the stream's position alone.
+  int Handle() const { return FHandle; }
   // Takes an exclusive advisory lock on the file, held until the stream is closed, and
   // learns its size again (other writers may have changed it before the lock was had).
   // Other holders of the lock are waited for; waiting(true) is called when that takes

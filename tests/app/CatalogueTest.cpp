@@ -4,11 +4,13 @@
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
+#include "platform/FilePieces.h"
 #include "platform/Files.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 using namespace palkor;
@@ -67,7 +69,155 @@ protected:
   }
 };
 
+// The archive read member by member: its reader reads no heads, so the analysis reads
+// each member on its own, as a folder's is read.
+class TMemberByMember : public TLGPFile {
+public:
+  explicit TMemberByMember(const std::string& path) { Open(path, false); }
+  std::unique_ptr<TLGPMemberReader> OpenMemberReader() override {
+    struct TReader : TLGPMemberReader {
+      std::unique_ptr<TLGPMemberReader> Inner;
+      void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
+        Inner->Read(index, dest, maxBytes);
+      }
+    };
+    auto reader = std::make_unique<TReader>();
+    reader->Inner = TLGPFile::OpenMemberReader();
+    return reader;
+  }
+};
+
+// The catalogue, progress and outcome of one analysis, as text to compare.
+std::string Outcome(TLGPFile& archive) {
+  TRecorder recorder;
+  recorder.Width = 1000;
+  TCatalogue catalogue;
+  std::string text;
+  try {
+    catalogue.AnalyseArchive(archive, &recorder);
+  } catch (const Exception& e) {
+    text = "error " + e.Message() + "\n";
+  }
+  for (size_t k = 0; k < catalogue.ModelList.size(); ++k)
+    text += Format("%.8X ", catalogue.ModelList[k].Tag) + catalogue.ModelList[k].Name + " | " +
+            catalogue.ModelItems[k] + "\n";
+  for (const TCatalogueEntry& anim : catalogue.AnimList)
+    text += Format("%.8X ", anim.Tag) + anim.Name + "\n";
+  return text + Format("repaints %d at %d\n", recorder.Repaints, catalogue.ProgressPosition);
+}
+
+// Members whose table entries point at bytes laid out in another order: slot j of the
+// file holds the data of table entry order[j].
+TLGPFixture LaidOut(const std::vector<std::pair<std::string, std::string>>& members,
+                    const std::vector<size_t>& order) {
+  TLGPFixture lgp;
+  for (size_t j = 0; j < members.size(); ++j) lgp.Add(members[j].first, members[order[j]].second);
+  const std::vector<int32_t> offsets = MemberOffsets(lgp);
+  for (size_t j = 0; j < members.size(); ++j) lgp.Members[order[j]].TableOffset = offsets[j];
+  return lgp;
+}
+
 } // namespace
+
+// The analysis reads the start of skeletons and animations a batch at a time in the order
+// they lie; it must give what reading each member on its own gives, whatever the layout:
+// members out of table order, apart or side by side, names and offsets used twice, header
+// lines past the bytes first read, and archives that fail on a damaged member (the first
+// in table order names the error).
+TEST_F(CatalogueTest, ReadingHeadsInBatchesGivesWhatReadingEachMemberGives) {
+  std::vector<std::pair<std::string, std::string>> members;
+  const std::string longSkeleton = ":SKELETON " + std::string(400, 's');
+  // Lines whose ":BONES 1" ends at byte 256 of the data.
+  const std::string cutLine = ":H\r\n:SKELETON " + std::string(232, 'x') + "\r\n";
+  for (int k = 0; k < 400; ++k) {
+    const std::string name = Letters(k, 4);
+    switch (k % 10) {
+    case 0:
+      members.push_back({name + ".HRC", HRC(":SKELETON " + name, ":BONES " + std::to_string(k))});
+      break;
+    case 1:
+      members.push_back({name + ".A", Anim(k % 30)});
+      break;
+    case 2:
+      members.push_back({name + ".P", PatternBytes(size_t(k) * 37 % 9000, uint32_t(k))});
+      break;
+    case 3:
+      members.push_back({name + ".hrc", HRC(longSkeleton, ":BONES 7")});
+      break;
+    case 4:
+      members.push_back({name + ".a", std::string(size_t(k % 13), '\x01')});
+      break;
+    case 5:
+      // The third line unended, or ending only after the bytes first read.
+      members.push_back({name + ".HRC", k % 20 == 5 ? ":H\n:SKELETON lf\n:BONES 5"
+                                                    : cutLine + ":BONES 1" + "2\r\n:rest"});
+      break;
+    case 6:
+      members.push_back({name + ".HRC", std::string(":H\r:SKEL\0:BONES 9\r\n", 20)});
+      break;
+    case 7:
+      members.push_back({"SAME.A", Anim(k % 5)});
+      break;
+    case 8:
+      members.push_back({name + ".HRC", ":H\r\n" + longSkeleton + "\r\n:BONES 2\r\n"});
+      break;
+    default:
+      members.push_back({name + ".TEX", PatternBytes(12000, uint32_t(k))});
+      break;
+    }
+  }
+  std::vector<size_t> inOrder(members.size()), shuffled(members.size());
+  for (size_t j = 0; j < members.size(); ++j) {
+    inOrder[j] = j;
+    shuffled[j] = (j * 157 + 11) % members.size(); // 157 and 400 have no common factor
+  }
+  struct TLayout {
+    const char* What;
+    TLGPFixture Lgp;
+  };
+  std::vector<TLayout> layouts = {{"table order", LaidOut(members, inOrder)},
+                                  {"shuffled", LaidOut(members, shuffled)}};
+  TLGPFixture twice = LaidOut(members, shuffled); // entries sharing another's member
+  twice.Members[40].TableOffset = twice.Members[10].TableOffset;
+  twice.Members[41].TableOffset = twice.Members[20].TableOffset;
+  layouts.push_back({"shared members", twice});
+  // Faults in the members of table entries 120 (a negative size), 300 (a size past the
+  // end) and 301 (a header past the end); slot j holds entry shuffled[j].
+  auto slotOf = [&](size_t entry) {
+    return size_t(std::find(shuffled.begin(), shuffled.end(), entry) - shuffled.begin());
+  };
+  TLGPFixture damaged = LaidOut(members, shuffled);
+  damaged.Members[slotOf(120)].HeaderSize = -4;
+  damaged.Members[slotOf(300)].HeaderSize = 1 << 30;
+  damaged.Members[301].TableOffset = 1 << 30;
+  layouts.push_back({"damaged", damaged});
+  TLGPFixture second = damaged;
+  second.Members[slotOf(120)].HeaderSize.reset(); // now the size past the end comes first
+  layouts.push_back({"damaged further on", second});
+  TLGPFixture cut = LaidOut(members, inOrder);
+  cut.TruncateAt = BuildLGP(cut).size() - 3000; // the last members cut short
+  layouts.push_back({"truncated", cut});
+
+  for (const TLayout& layout : layouts) {
+    const std::string path = Dir.File("char.lgp");
+    WriteFile(path, BuildLGP(layout.Lgp));
+    const std::string expected = Outcome(*std::make_unique<TMemberByMember>(path));
+    EXPECT_NE(expected.find("repaints"), std::string::npos);
+    for (bool queue : {true, false}) {
+      TFilePieceReader::AllowQueue(queue);
+      EXPECT_EQ(Outcome(*TLGPFile::Create(path, false)), expected)
+          << layout.What << (queue ? ", batched" : ", one read a piece");
+    }
+    TFilePieceReader::AllowQueue(true);
+  }
+  // The damaged layouts fail, each with its first damaged member's error.
+  WriteFile(Dir.File("a.lgp"), BuildLGP(damaged));
+  EXPECT_EQ(ErrorOf([&] { Catalogue.AnalyseArchive(*TLGPFile::Create(Dir.File("a.lgp"), false)); }),
+            "Invalid archive: member \"" + members[120].first + "\" has a negative size (-4)");
+  WriteFile(Dir.File("b.lgp"), BuildLGP(second));
+  EXPECT_EQ(ErrorOf([&] { Catalogue.AnalyseArchive(*TLGPFile::Create(Dir.File("b.lgp"), false)); }),
+            "Stream read error");
+}
 
 TEST_F(CatalogueTest, FieldArchivesListSkeletonsAndAnimationsInArchiveOrder) {
   TRecorder recorder;

@@ -149,6 +149,43 @@ TEST_F(LGPFileTest, AMemberReaderGivesEveryMemberWhateverTheOrderOfReading) {
   EXPECT_EQ(dest.View(), f.Members[7].Data);
 }
 
+// A member read from the file as it is used: the same bytes as reading it whole, read in
+// pieces across the stream's blocks and after seeking back, and the same failures.
+TEST_F(LGPFileTest, AMemberStreamReadsWhatReadingTheMemberGives) {
+  const size_t sizes[] = {0, 5, 65536, 65537, 200000};
+  TLGPFixture f;
+  for (size_t i = 0; i < std::size(sizes); ++i)
+    f.Add("M" + std::to_string(i), PatternBytes(sizes[i], uint32_t(i)));
+  f.Add("NEG", "x").Members.back().HeaderSize = -3;
+  f.Add("LONG", "x").Members.back().HeaderSize = 1 << 24;
+  f.Add("AWAY", "x").Members.back().TableOffset = 1 << 24;
+  auto archive = Open(f);
+  for (int32_t i = 0; i < int32_t(std::size(sizes)); ++i) {
+    auto stream = archive->OpenMemberStream(i);
+    const std::string expected = f.Members[size_t(i)].Data;
+    EXPECT_EQ(stream->Size(), int64_t(expected.size()));
+    EXPECT_EQ(stream->Position(), 0);
+    std::string pieces;
+    for (int64_t n = 1; int64_t(pieces.size()) < stream->Size(); n = n * 3 + 7)
+      pieces += stream->ReadBytes(std::min<int64_t>(n, stream->Size() - int64_t(pieces.size())));
+    EXPECT_EQ(pieces, expected) << "member " << i;
+    char past;
+    EXPECT_EQ(stream->Read(&past, 1), 0);
+    if (expected.size() > 10) {
+      stream->SetPosition(int64_t(expected.size()) / 3);
+      EXPECT_EQ(stream->ReadBytes(10), expected.substr(expected.size() / 3, 10));
+    }
+  }
+  for (int32_t i = int32_t(std::size(sizes)); i < archive->Count(); ++i) {
+    TMemoryStream whole;
+    EXPECT_EQ(ErrorOf([&] { archive->OpenMemberStream(i); }),
+              ErrorOf([&] { archive->ReadMember(i, whole); }))
+        << f.Members[size_t(i)].Name;
+  }
+  EXPECT_EQ(ErrorOf([&] { archive->OpenMemberStream(4); }), "(no error)");
+  EXPECT_EQ(ErrorOf([&] { archive->OpenMemberStream(9); }), "List index out of bounds (9)");
+}
+
 TEST_F(LGPFileTest, CreatorFieldKeepsEverythingFromItsFirstNonZeroByte) {
   const std::pair<std::string, std::string> cases[] = {
       {std::string(2, '\0') + "SQUARESOFT", "SQUARESOFT"},

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 using namespace palkor;
@@ -258,4 +259,85 @@ TEST(BattleAnims, RecordsAreEncodedAtTheShiftThatKeepsTheirValuesAndFoundAgainBy
   EXPECT_EQ(error({Frame(0, 0, 0, {{0, 0, 0}}), Frame(0, 0, 0, {})}),
             "Cannot encode the battle animation: frame 1 has 0 rotations, frame 0 1");
   EXPECT_EQ(error({}), "Cannot encode the battle animation: it has no frames");
+}
+
+// The frames printed one at a time come from a check of every record that walks the bit
+// streams without keeping frames and then a decoder that keeps one: the check must fail
+// exactly where decoding the whole member does (streams cut at every point, records
+// whose counts claim more), and the decoder must give the frames decoding keeps.
+TEST(BattleAnims, CheckingAndDecodingFrameByFrameAgreeWithDecodingTheMember) {
+  std::mt19937 random(11);
+  std::vector<std::string> records;
+  for (int32_t shift : {0, 3, 12}) {
+    TBattleAnimFixture anim;
+    anim.Shift = shift;
+    const int32_t step = 1 << shift;
+    std::vector<TBattleRotation> rotations(4);
+    for (int f = 0; f < 12; ++f) {
+      if (f > 0)
+        for (auto& r : rotations)
+          for (int16_t* v : {&r.X, &r.Y, &r.Z}) {
+            const int32_t change =
+                random() % 4 == 0 ? int32_t(random() % 4000) : int32_t(random() % 9) - 4;
+            *v = int16_t(((*v + change * step) % 4096 + 4096) % 4096 / step * step);
+          }
+      anim.Frames.push_back(
+          Frame(f ? int32_t(random() % 600) - 300 : 0, f ? 7 * f : 0, 0, rotations));
+    }
+    anim.Raw = {{1, 0}, {5, 11}, {11, 2}};
+    anim.LongOffsets = {4};
+    records.push_back(EncodeBattleAnimation(anim));
+  }
+  TBattleAnimFixture claimsMore;
+  claimsMore.Frames = {Frame(0, 0, 0, {{1, 2, 3}}), Frame(1, 1, 1, {{2, 3, 4}})};
+  claimsMore.FrameCountOverride = 9;
+  records.push_back(EncodeBattleAnimation(claimsMore));
+
+  auto outcome = [](const std::function<std::vector<int32_t>()>& frameCounts) {
+    try {
+      std::string text;
+      for (int32_t count : frameCounts()) text += std::to_string(count) + " ";
+      return text;
+    } catch (const Exception& e) {
+      return "error " + e.Message();
+    }
+  };
+  const std::string whole = BuildBattleAnimations(records);
+  const std::string good = BuildBattleAnimations({records[0], records[1], records[2]});
+  for (const std::string& member : {whole, good}) {
+    for (size_t length = 0; length <= member.size(); ++length) {
+      const std::string cut = member.substr(0, length);
+      const std::string decoded = outcome([&] {
+        std::vector<int32_t> counts;
+        for (const TBattleAnim& anim : Decode(cut).Anims)
+          counts.push_back(int32_t(anim.Frames.size()));
+        return counts;
+      });
+      TMemoryStream stream(cut);
+      const std::string checked = outcome([&] {
+        std::vector<int32_t> counts;
+        for (const TBattleRecord& record : CheckBattleRecords(stream))
+          counts.push_back(record.FrameCount);
+        return counts;
+      });
+      ASSERT_EQ(checked, decoded) << "member cut to " << length << " of " << member.size();
+    }
+  }
+  // Frame by frame, the same frames as decoding the member keeps.
+  TMemoryStream stream(good);
+  const TBattleAnims decoded = Decode(good);
+  const std::vector<TBattleRecord> checked = CheckBattleRecords(stream);
+  ASSERT_EQ(checked.size(), decoded.Anims.size());
+  for (size_t a = 0; a < checked.size(); ++a) {
+    TBattleFrameDecoder decoder(stream, checked[a], false);
+    std::vector<TBattleFrame> frames;
+    for (int32_t f = 0; f < checked[a].FrameCount; ++f) {
+      EXPECT_EQ(decoder.FrameIndex(), f);
+      decoder.Next();
+      frames.push_back(decoder.Frame());
+    }
+    ExpectSameFrames(frames, decoded.Anims[a].Frames);
+    EXPECT_EQ(checked[a].RecordStart, decoded.Anims[a].RecordStart);
+    EXPECT_EQ(checked[a].RecordEnd, decoded.Anims[a].RecordEnd);
+  }
 }

@@ -7,11 +7,13 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TexWriter.h"
 
+#include "archive/LGPFile.h"
 #include "platform/Streams.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include <sys/wait.h>
 
@@ -38,6 +40,12 @@ protected:
     lgp.Add("xyda", BuildBattleAnimations({EncodeBattleAnimation(anim)}));
     lgp.Add("zzaa", BuildBattleSkeleton({})).Add("zzab", "").Add("zzam", "");
     lgp.Add("zzda", BuildBattleAnimations({"\x01\0\0\0"}));
+    // Frames that end early, and an animations member that runs past the archive's end.
+    anim.TruncateBits = 20;
+    lgp.Add("wwaa", BuildBattleSkeleton({})).Add("wwab", "").Add("wwam", "");
+    lgp.Add("wwda", BuildBattleAnimations({EncodeBattleAnimation(anim)}));
+    lgp.Add("vvaa", BuildBattleSkeleton({})).Add("vvab", "").Add("vvam", "");
+    lgp.Add("vvda", "").Members.back().HeaderSize = 1 << 20;
     WriteFile(Lgp, BuildLGP(lgp));
   }
 };
@@ -57,6 +65,20 @@ TEST_F(BattleCommand, PrintsTheSkeletonTexturesAndAnimations) {
                                   "frame\t1\t-3\t100\t5\t1030 4000 1 0 2048 7\n");
 }
 
+TEST_F(BattleCommand, AFolderOfMembersPrintsAsTheArchiveDoes) {
+  const std::string folder = Dir.File("battle");
+  std::filesystem::create_directory(folder);
+  auto archive = TLGPFile::Create(Lgp, false);
+  for (int32_t i = 0; i < archive->Count(); ++i)
+    if (archive->EntryAt(i).Name.starts_with("xy"))
+      WriteFile(folder + "/" + archive->EntryAt(i).Name,
+                std::string(archive->ReadMemberToMemory(i)->View()));
+  auto fromFolder = RunCli({"battle", folder, "xy", "--frames"});
+  EXPECT_EQ(fromFolder.ExitCode, 0) << fromFolder.Err;
+  EXPECT_EQ(fromFolder.Out, RunCli({"battle", Lgp, "xy", "--frames"}).Out);
+  EXPECT_NE(fromFolder.Out.find("frame\t1\t"), std::string::npos);
+}
+
 TEST_F(BattleCommand, ShowsTheDemoGolem) {
   std::string demo = Dir.File("demo-battle.lgp");
   WriteFile(demo, BuildLGP(BuildDemoBattleArchive()));
@@ -71,6 +93,12 @@ TEST_F(BattleCommand, BrokenModelsFailWithOneLine) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"battle", Lgp, "qq"}, "ARRRGH! aa reality failure!: QQAA is not in the archive"},
       {{"battle", Lgp, "zz"}, "Stream read error: ZZDA ends before the data it describes"},
+      // Every frame is checked before anything is printed.
+      {{"battle", Lgp, "ww", "--frames"},
+       "Stream read error: WWDA ends before the data it describes"},
+      {{"battle", Lgp, "ww"}, "Stream read error: WWDA ends before the data it describes"},
+      {{"battle", Lgp, "vv", "--frames"},
+       "Stream read error: vvda runs past the end of \"" + Lgp + "\""},
       {{"battle", Dir.File("none.lgp"), "xy"},
        "Cannot open file \"" + Dir.File("none.lgp") + "\". No such file or directory"},
   };
