@@ -111,11 +111,12 @@ public:
   // Writes the buffer to standard output in one call to the system (after whatever the C
   // library still holds), not through the library's small buffer, which would split it.
   void Flush() {
-    if (std::fflush(stdout) != 0) throw EWriteError();
+    if (std::fflush(stdout) != 0) throw EWriteError("standard output", errno != 0 ? errno : EIO);
     for (const char* p = FBuffer; p < FEnd;) {
       const ssize_t n = ::write(STDOUT_FILENO, p, size_t(FEnd - p));
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw EWriteError();
+      // A write that takes nothing has met a full device.
+      if (n <= 0) throw EWriteError("standard output", n < 0 ? errno : ENOSPC);
       p += n;
     }
     FEnd = FBuffer;
