@@ -12,7 +12,6 @@
 #include "platform/Files.h"
 #include "platform/Registry.h"
 #include "platform/StringList.h"
-#include "render/modeldraw.h"
 #include "render/scene.h"
 
 #include <QApplication>
@@ -123,21 +122,19 @@ void TMainWindow::CreateActions() {
     return action;
   };
   aAnimation = option("&Animation", [this](bool) { frmViewer->update(); });
-  aCrosshairs = option("&Crosshairs", [this](bool on) {
-    ShowCrosshairs = on;
-    frmViewer->update();
-  });
-  aWireframe = option("&Wireframe", [this](bool on) { SetWireframe(on); });
-  aReflections = option("&Reflections", [this](bool) { frmViewer->update(); });
-  aBones = option("&Bones", [this](bool on) {
-    if (frmViewer->FieldModel) frmViewer->FieldModel->ShowBones = on;
-    frmViewer->update();
-  });
-  aBodies = option("B&odies", [this](bool on) {
-    if (frmViewer->FieldModel) frmViewer->FieldModel->ShowBodies = on;
-    frmViewer->update();
-  });
-  aLighting = option("&Lighting", [this](bool on) { SetLighting(on); });
+  // The display switches are the viewer's options, applied on its next paint.
+  auto viewSwitch = [&](const char* caption, bool TViewOptions::*field) {
+    return option(caption, [this, field](bool on) {
+      frmViewer->Options.*field = on;
+      frmViewer->update();
+    });
+  };
+  aCrosshairs = viewSwitch("&Crosshairs", &TViewOptions::Crosshairs);
+  aWireframe = viewSwitch("&Wireframe", &TViewOptions::Wireframe);
+  aReflections = viewSwitch("&Reflections", &TViewOptions::Reflections);
+  aBones = viewSwitch("&Bones", &TViewOptions::Bones);
+  aBodies = viewSwitch("B&odies", &TViewOptions::Bodies);
+  aLighting = viewSwitch("&Lighting", &TViewOptions::Lighting);
   aEditable = option("&Editable", [this](bool on) { frmViewer->SetEditable(on); });
 
   auto command = [&](const char* caption, const std::function<void()>& handler,
@@ -303,8 +300,7 @@ void TMainWindow::CreateToolbars() {
           k >= 0 && k == FShownModelIndex &&
           ((frmViewer->FieldModel &&
             SameTextASCII(frmViewer->FieldModel->AnimName, Bytes(cmbAnims->currentText()))) ||
-           (frmViewer->BattleModel &&
-            frmViewer->BattleModel->AnimIndex == cmbAnims->currentIndex()));
+           (frmViewer->BattleModel && frmViewer->BattleAnimation == cmbAnims->currentIndex()));
       if (!shown) AnimationChosen();
     });
   });
@@ -512,22 +508,10 @@ void TMainWindow::FieldModelLoaded(bool showBones, bool showBodies) {
   aBodies->setChecked(showBodies);
 }
 
-void TMainWindow::SetWireframe(bool on) {
-  frmViewer->MakeCurrent();
-  palkor::SetWireframe(on);
-  frmViewer->update();
-}
-
-void TMainWindow::SetLighting(bool on) {
-  frmViewer->MakeCurrent();
-  palkor::SetLighting(on);
-  frmViewer->update();
-}
-
 void TMainWindow::SetBackground() {
-  uint32_t colour = FBackColour;
+  uint32_t colour = frmViewer->Options.BackColour;
   if (!Dialogs().ChooseColour(colour)) return;
-  FBackColour = colour & 0xFFFFFF;
+  frmViewer->Options.BackColour = colour & 0xFFFFFF;
   frmViewer->update();
 }
 

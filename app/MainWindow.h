@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/RenderOptionsDialog.h"
 #include "app/catalogue.h"
 #include "app/exportdialog.h"
-#include "app/RenderOptionsDialog.h"
 #include "render/viewerform.h"
 #include "texturiser/TexturiserWindow.h"
 
@@ -79,8 +79,6 @@ public:
   // TViewerHost
   bool AnimationOn() const override { return aAnimation->isChecked(); }
   void SetAnimationOn(bool on) override { aAnimation->setChecked(on); }
-  bool ReflectionsOn() const override { return aReflections->isChecked(); }
-  uint32_t BackColour() const override { return FBackColour; }
   void FieldModelLoaded(bool showBones, bool showBodies) override;
   void AnimationsModifiedChanged(bool modified) override { setWindowModified(modified); }
   void AnimationsSaved(const std::string& message) override { StatusText(message); }
@@ -91,8 +89,11 @@ public:
   void RepaintProgress() override { pProgress->repaint(); }
   void ModelListUpdating(bool updating) override;
 
+  // The viewer's background colour, 0x00BBGGRR: Options > Set Background, kept in the
+  // settings.
+  uint32_t BackColour() const { return frmViewer->Options.BackColour; }
+
   TCatalogue Catalogue;
-  uint32_t FBackColour = 0x338000;
   TfrmViewer* frmViewer;
   TRenderOptionsDialog* frmRenderOptions;
   TfrmExport* frmExport;
@@ -156,8 +157,6 @@ private:
   void ModelChosen(int index);
   // False when the user kept an edited model instead.
   bool AnimationChosen();
-  void SetLighting(bool on);
-  void SetWireframe(bool on);
   void SetBackground();
   void ShowAbout();
   // The model on show for export, its name for ResolveExportItem (HRC name or battle

@@ -62,7 +62,7 @@ TShownModels TMainWindow::ShownForExport(std::string& model, std::string& curren
     shown.Battle = frmViewer->BattleModel.get();
     model = Catalogue.BattleCodes[size_t(index)];
     const int32_t count = shown.Battle->AnimCount();
-    current = count > 0 ? std::to_string(std::clamp(shown.Battle->AnimIndex, 0, count - 1) + 1)
+    current = count > 0 ? std::to_string(std::clamp(frmViewer->BattleAnimation, 0, count - 1) + 1)
                         : std::string();
     return shown;
   }
@@ -182,7 +182,7 @@ void TMainWindow::ImportAnimation() {
       TBattleModel& shownBattle = *frmViewer->BattleModel;
       const int32_t anim = std::stoi(current) - 1;
       shownBattle.SetAnimation(anim, ImportBattleAnimation(shownBattle, anim, *file, chosen, fps));
-      shownBattle.AnimIndex = anim;
+      frmViewer->BattleAnimation = anim;
     } else {
       // A step that Edit > Undo takes back, as any edit of the animation. The file's bind
       // pose may be frame 0 of any animation offered for the model.

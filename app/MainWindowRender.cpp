@@ -82,8 +82,7 @@ void TMainWindow::RenderAnimation(bool showDialog) {
       anim = FrameAnimPart(frmViewer->FieldModel->AnimName, false, 0);
     } else {
       model = "[Battle] " + UpperCaseASCII(frmViewer->BattleModel->Code) + "AA";
-      frmViewer->BattleModel->FrameCount(); // brings the animation's index into range
-      anim = FrameAnimPart("", true, frmViewer->BattleModel->AnimIndex);
+      anim = FrameAnimPart("", true, frmViewer->BattleAnimation);
     }
     written += RenderAnimationFrames(target, options, model, anim, frmViewer->trkFrame->maximum());
   }

@@ -46,7 +46,7 @@ void TSceneFrameTarget::ShowFrame(int32_t frame) {
   if (FState.FieldModel)
     FState.FieldModel->SetFrame(frame);
   else if (FState.BattleModel)
-    FState.BattleModel->Frame = frame;
+    FState.BattleFrame = frame;
 }
 
 std::vector<uint8_t> TSceneFrameTarget::Capture(int32_t& width, int32_t& height) {

@@ -8,7 +8,6 @@
 #include "field/FieldModel.h"
 #include "platform/Convert.h"
 #include "platform/StringList.h"
-#include "render/modeldraw.h"
 #include "render/offscreen.h"
 #include "render/scene.h"
 #include "render/textures.h"
@@ -33,14 +32,16 @@ void RunRender(TRenderArgs& args) {
   TOffscreenContext context(args.Width, args.Height);
   SetupScene();
   ResizeScene(args.Width, args.Height);
-  SetWireframe(args.Wireframe);
-  SetLighting(args.Lighting);
-  ShowCrosshairs = args.Crosshairs;
 
   TSceneState state;
-  state.BackColour = args.BackColour;
+  state.Options.Wireframe = args.Wireframe;
+  state.Options.Lighting = args.Lighting;
+  state.Options.Crosshairs = args.Crosshairs;
+  state.Options.Bones = args.Bones;
+  state.Options.Bodies = !args.NoBodies;
+  state.Options.BackColour = args.BackColour;
+  state.Options.Reflections = args.Reflections;
   state.Zoom = args.Zoom;
-  state.Reflections = args.Reflections;
   TTextureSet textures;
   state.Textures = &textures;
   std::unique_ptr<TFieldModel> field;
@@ -69,10 +70,10 @@ void RunRender(TRenderArgs& args) {
     for (int32_t a : indexes)
       passes.push_back({FrameAnimPart("", true, a),
                         [&, a] {
-                          battle->AnimIndex = a;
-                          battle->Frame = 0;
+                          state.BattleAnimation = a;
+                          state.BattleFrame = 0;
                         },
-                        [&] { return battle->FrameCount(); }});
+                        [&] { return battle->FrameCount(state.BattleAnimation); }});
   } else {
     TCatalogue catalogue;
     catalogue.ArchivePath = args.Archive;
@@ -96,8 +97,6 @@ void RunRender(TRenderArgs& args) {
                           textures.Clear();
                           field = std::make_unique<TFieldModel>(*archive, hrc, anim);
                           textures.Add(*field);
-                          field->ShowBones = args.Bones;
-                          field->ShowBodies = !args.NoBodies;
                           state.FieldModel = field.get();
                         },
                         [&] { return field->FrameCount - 1; }});

@@ -152,11 +152,11 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
   for (QSlider* slider : {TrkX, TrkY, TrkZ, trkZoom})
     connect(slider, &QSlider::valueChanged, this, [this] { update(); });
   connect(trkStart, &QSlider::valueChanged, this, [this](int position) {
-    if (FieldModel) FieldModel->FirstBone = position;
+    Options.FirstBone = position;
     update();
   });
   connect(trkEnd, &QSlider::valueChanged, this, [this](int position) {
-    if (FieldModel) FieldModel->LastBone = position;
+    Options.LastBone = position;
     update();
   });
   connect(trkFrame, &QSlider::valueChanged, this,
@@ -219,16 +219,17 @@ void TfrmViewer::resizeEvent(QResizeEvent* event) {
 
 TSceneState TfrmViewer::SceneState() const {
   TSceneState state;
-  state.BackColour = FHost.BackColour();
+  state.Options = Options;
   state.RotateX = TrkX->value();
   state.RotateY = TrkY->value();
   state.RotateZ = TrkZ->value();
   state.Zoom = trkZoom->value();
   state.PanX = FPanX;
   state.PanY = FPanY;
-  state.Reflections = FHost.ReflectionsOn();
   state.FieldModel = FieldModel.get();
   state.BattleModel = BattleModel.get();
+  state.BattleAnimation = BattleAnimation;
+  state.BattleFrame = BattleFrame;
   state.Textures = &Textures;
   return state;
 }
@@ -242,7 +243,7 @@ void TfrmViewer::SetFrameSlider(int maximum, int position) {
 
 int32_t TfrmViewer::ModelFrameCount() const {
   if (FieldModel) return FieldModel->FrameCount;
-  if (BattleModel) return BattleModel->FrameCount();
+  if (BattleModel) return BattleModel->FrameCount(BattleAnimation);
   return 0;
 }
 
@@ -251,7 +252,7 @@ int32_t TfrmViewer::ShownFrame() const {
   const int32_t frames = ModelFrameCount();
   if (frames <= 0) return 0;
   if (FieldModel) return std::clamp(FieldModel->CurrentFrame, 0, frames - 1);
-  const int32_t frame = BattleModel->Frame % frames;
+  const int32_t frame = BattleFrame % frames;
   return frame < 0 ? frame + frames : frame;
 }
 
@@ -302,8 +303,8 @@ void TfrmViewer::Playback() {
     FieldModel->SetFrame(ClockFrame(GetTickCount(), FrameOffset, FieldModel->FrameCount));
     frame = FieldModel->CurrentFrame;
   } else if (BattleModel) {
-    frame = ClockFrame(GetTickCount(), FrameOffset, BattleModel->FrameCount());
-    BattleModel->Frame = frame;
+    frame = ClockFrame(GetTickCount(), FrameOffset, BattleModel->FrameCount(BattleAnimation));
+    BattleFrame = frame;
   } else {
     return;
   }
@@ -320,7 +321,7 @@ void TfrmViewer::Playback() {
       if (FieldModel)
         FieldModel->SetFrame(0);
       else
-        BattleModel->Frame = 0;
+        BattleFrame = 0;
       QSignalBlocker block(trkFrame);
       trkFrame->setValue(0);
       ShowFrameReadout();
@@ -354,7 +355,7 @@ void TfrmViewer::trkFrameChange(int position) {
   if (FieldModel)
     FieldModel->SetFrame(position);
   else if (BattleModel)
-    BattleModel->Frame = position;
+    BattleFrame = position;
   ShowFrameReadout();
   update();
 }
@@ -435,7 +436,11 @@ bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
   }
   SetFrameSlider(FieldModel->FrameCount - 1, 0);
   FieldModel->SetFrame(0);
-  FHost.FieldModelLoaded(FieldModel->ShowBones, FieldModel->ShowBodies);
+  Options.FirstBone = 0;
+  Options.LastBone = FieldModel->BoneCount() - 1;
+  Options.SelectedBone = -1;
+  // A model comes without its bones and with its bodies, whatever the last one showed.
+  FHost.FieldModelLoaded(false, true);
   archive.reset();
   lstParts->clear();
   FillPartsList(0, "");
@@ -476,7 +481,9 @@ bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::s
   Textures.Add(*model);
   PlayTimer->setInterval(80);
   BattleModel = std::move(model);
-  SetFrameSlider(BattleModel->FrameCount(), 0);
+  BattleAnimation = 0;
+  BattleFrame = 0;
+  SetFrameSlider(BattleModel->FrameCount(BattleAnimation), 0);
   ShowPoseEditing();
   FPaintFailed = false;
   update();
@@ -485,9 +492,9 @@ bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::s
 
 void TfrmViewer::SelectBattleAnimation(int32_t index) {
   if (!BattleModel) return;
-  BattleModel->AnimIndex = index;
-  BattleModel->Frame = 0;
-  SetFrameSlider(BattleModel->FrameCount(), 0);
+  BattleAnimation = BattleModel->AnimationIndex(index);
+  BattleFrame = 0;
+  SetFrameSlider(BattleModel->FrameCount(BattleAnimation), 0);
   update();
 }
 
@@ -497,7 +504,7 @@ void TfrmViewer::AnimationReplaced() {
     SetFrameSlider(FieldModel->FrameCount - 1, 0);
     update();
   } else if (BattleModel) {
-    SelectBattleAnimation(BattleModel->AnimIndex);
+    SelectBattleAnimation(BattleAnimation);
   }
   FHost.AnimationsModifiedChanged(AnimationsModified());
 }
@@ -511,7 +518,7 @@ void TfrmViewer::ShowEdits() {
   if (FieldModel->CurrentFrame < FieldModel->FrameCount)
     FieldModel->SetFrame(FieldModel->CurrentFrame);
   // The trackbars show the selected bone as it now is.
-  if (FieldModel->SelectedBone >= 1 && !FEditing) BoneChosen(FieldModel->SelectedBone);
+  if (Options.SelectedBone >= 1 && !FEditing) BoneChosen(Options.SelectedBone);
   update();
 }
 
@@ -522,11 +529,14 @@ void TfrmViewer::SetEditable(bool on) {
 
 void TfrmViewer::BoneChosen(int row) {
   if (!FieldModel || row < 0 || row >= FieldModel->BoneCount()) return;
-  FieldModel->SelectedBone = row;
+  Options.SelectedBone = row;
   // Loading the trackbars is not an edit: they show the angles truncated toward zero,
   // and the root (which has no rotation of its own) leaves them as they are.
   TVec3 rotation{float(trkRX->value()), float(trkRY->value()), float(trkRZ->value())};
-  FieldModel->GetSelectedRotation(rotation);
+  if (row >= 1) {
+    const TFieldBone& bone = FieldModel->GetBone(row);
+    rotation = {bone.RotX, bone.RotY, bone.RotZ};
+  }
   {
     QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
     trkRX->setValue(int(rotation.X));
@@ -538,11 +548,10 @@ void TfrmViewer::BoneChosen(int row) {
 }
 
 void TfrmViewer::PoseTrackbarMoved(int tag, int position) {
-  if (!FieldModel || FieldModel->SelectedBone < 1 ||
-      FieldModel->SelectedBone >= FieldModel->BoneCount())
-    return;
-  TVec3 rotation;
-  FieldModel->GetSelectedRotation(rotation);
+  const int32_t selected = Options.SelectedBone;
+  if (!FieldModel || selected < 1 || selected >= FieldModel->BoneCount()) return;
+  const TFieldBone& bone = FieldModel->GetBone(selected);
+  TVec3 rotation{bone.RotX, bone.RotY, bone.RotZ};
   (tag == 0 ? rotation.X : tag == 1 ? rotation.Y : rotation.Z) = float(position);
   // Values passed while a trackbar is dragged make one step; each keyboard step its own.
   QSlider* slider = tag == 0 ? trkRX : tag == 1 ? trkRY : trkRZ;
@@ -551,8 +560,7 @@ void TfrmViewer::PoseTrackbarMoved(int tag, int position) {
     bool& Editing;
     ~TEditingDone() { Editing = false; }
   } done{FEditing};
-  Document.SetRotation(FieldModel->SelectedBone, FieldModel->CurrentFrame, rotation,
-                       slider->isSliderDown());
+  Document.SetRotation(selected, FieldModel->CurrentFrame, rotation, slider->isSliderDown());
   update();
 }
 
@@ -565,7 +573,7 @@ void TfrmViewer::btnCopyClick() {
   // The pose shown, written into every frame as one step.
   Document.CopyPoseToEveryFrame(FieldModel->CurrentFrame);
   // As the copy always left it: the last bone selected, the frame of the slider shown.
-  FieldModel->SelectedBone = FieldModel->BoneCount() - 1;
+  Options.SelectedBone = FieldModel->BoneCount() - 1;
   FieldModel->SetFrame(trkFrame->value());
   update();
 }
@@ -583,7 +591,7 @@ std::vector<uint8_t> TfrmViewer::CapturePixels(int& width, int& height) {
 
 void TfrmViewer::QuickAnimation() {
   int32_t frames = FieldModel    ? FieldModel->FrameCount
-                   : BattleModel ? BattleModel->FrameCount()
+                   : BattleModel ? BattleModel->FrameCount(BattleAnimation)
                                  : -1;
   if (frames < 0) return;
   QuickAnimRunning = true;

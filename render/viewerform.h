@@ -28,9 +28,8 @@ public:
   virtual bool AnimationOn() const = 0;
   // Checks or unchecks the Animation switch (Quick Animation).
   virtual void SetAnimationOn(bool on) = 0;
-  virtual bool ReflectionsOn() const = 0;
-  virtual uint32_t BackColour() const = 0;
-  // A field model was loaded: its bone and body flags, for the switches to show.
+  // A field model was loaded: the bone and body switches it starts with, for the
+  // switches to show.
   virtual void FieldModelLoaded(bool showBones, bool showBodies) = 0;
   // The model on show has, or no longer has, animations not yet saved.
   virtual void AnimationsModifiedChanged(bool modified) {}
@@ -121,6 +120,11 @@ public:
   std::unique_ptr<TBattleModel> BattleModel;
   // The shown model's textures, in this window's context.
   TTextureSet Textures;
+  // How the model is drawn; the bone range and selection are the field model's.
+  TViewOptions Options;
+  // The battle model's animation, and the frame of it shown (its frame slider reaches
+  // one past the last frame, which shows frame 0).
+  int32_t BattleAnimation = 0, BattleFrame = 0;
   // The field animation's edits, each one a step that can be undone; Modified mirrors
   // whether the animation is away from the state saved.
   TAnimationDocument Document;

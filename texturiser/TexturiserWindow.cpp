@@ -109,6 +109,7 @@ void TTexView::resizeGL(int width, int height) {
 // The eye looks along -Z at the part's centre from the Zoom distance, through a 90 degree
 // perspective of the view's shape; near and far planes close around the part.
 void TTexView::paintGL() {
+  ApplyViewSwitches(FOwner.ViewOptions);
   glClearColor(0, 0, 0, 1);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
   const double distance = std::max(double(FOwner.trkZoom->value()), 1e-3);
@@ -140,7 +141,7 @@ void TTexView::paintGL() {
     glVertex3f(v.X + 50, v.Y, v.Z);
     glEnd();
   }
-  DrawPart(FOwner.ShownPart(), FOwner.EditTextures);
+  DrawPart(FOwner.ShownPart(), FOwner.EditTextures, FOwner.ViewOptions);
 }
 
 TTexturiserWindow::TTexturiserWindow(QWidget* parent) : QDialog(parent) {
@@ -271,11 +272,9 @@ void TTexturiserWindow::done(int result) {
 void TTexturiserWindow::RefreshLists() {
   TMemoryStream stream(PData.Bytes());
   std::vector<std::shared_ptr<const TTexImage>> textures = std::move(EditPart.Textures);
-  int32_t display = EditPart.DisplayGroup;
   EditPart.LoadFromStream(stream);
   EditPart.Textures = std::move(textures);
   EditPart.Blended = EditPart.Blended || !EditPart.Textures.empty();
-  EditPart.DisplayGroup = display;
   lbGroups->clear();
   for (const std::string& row : PData.GroupRows()) lbGroups->addItem(Text(row));
   lbVerts->clear();
@@ -346,7 +345,7 @@ void TTexturiserWindow::OpenP(const std::string& fileName) {
   View->MakeCurrent();
   EditTextures.Clear();
   EditPart.Textures.clear();
-  EditPart.DisplayGroup = 0;
+  ViewOptions.DisplayGroup = 0;
   PData = image;
   FSavedBytes = image.Bytes();
   PFileName = fileName;
@@ -401,7 +400,7 @@ void TTexturiserWindow::TextureOn(bool on) {
 }
 
 void TTexturiserWindow::DisplayGroup(bool selectedOnly) {
-  EditPart.DisplayGroup = selectedOnly ? lbGroups->currentRow() + 1 : 0;
+  ViewOptions.DisplayGroup = selectedOnly ? lbGroups->currentRow() + 1 : 0;
   View->update();
 }
 
@@ -440,8 +439,7 @@ void TTexturiserWindow::LoadRSD(const std::string& fileName) {
 }
 
 void TTexturiserWindow::SetWireframe(bool on) {
-  View->MakeCurrent();
-  palkor::SetWireframe(on);
+  ViewOptions.Wireframe = on;
   View->update();
 }
 

@@ -3,6 +3,7 @@
 #include "field/FieldModel.h"
 #include "geometry/Matrix.h"
 #include "render/CgWindow.h"
+#include "render/ViewOptions.h"
 #include "render/textures.h"
 #include "texturiser/pedit.h"
 
@@ -84,6 +85,8 @@ public:
   TFF7PPart EditPart;
   // The textures Load RSD made, in the view's context.
   TTextureSet EditTextures;
+  // How the view draws the part: the group on display and the wireframe switch.
+  TViewOptions ViewOptions;
   std::string PFileName; // the file open
   std::string LastPFile; // the last file Open P was given, where the next one starts
   QPushButton *bOpenP, *bSaveP, *bAddTexData, *bLoadRSD;

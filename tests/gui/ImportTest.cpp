@@ -1,8 +1,8 @@
 // File > Import Animation driven through the menus, on Xvfb with real GL: glTF files made
 // by the exporter (some of them altered with tinygltf) taken into the model on show, kept
 // in memory until saved, and the question asked when an imported model is let go.
-#include "app/exportjobs.h"
 #include "app/MainWindow.h"
+#include "app/exportjobs.h"
 #include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfImages.h"
@@ -183,7 +183,7 @@ private slots:
     auto main = ShowGolem();
     TfrmViewer& viewer = *main->frmViewer;
     TBattleModel& golem = *viewer.BattleModel;
-    QCOMPARE(golem.AnimIndex, 0);
+    QCOMPARE(viewer.BattleAnimation, 0);
     std::vector<TBattleFrame> swing = golem.Anims->Anims[1].Frames;
     QVERIFY(swing.size() != golem.Anims->Anims[0].Frames.size());
 
@@ -192,8 +192,8 @@ private slots:
     QCOMPARE(Script->ItemsOffered,
              (std::vector<std::vector<std::string>>{{"Animation 1", "Animation 2"}}));
     QVERIFY(golem.Modified() && viewer.AnimationsModified());
-    QCOMPARE(golem.AnimIndex, 0);
-    QCOMPARE(golem.FrameCount(), int32_t(swing.size()));
+    QCOMPARE(viewer.BattleAnimation, 0);
+    QCOMPARE(golem.FrameCount(viewer.BattleAnimation), int32_t(swing.size()));
     QCOMPARE(viewer.trkFrame->maximum(), int(swing.size()));
     QVERIFY(main->aAnimation->isChecked());
     // Too long for the status panel: cut in the middle, whole in its tip.
@@ -223,8 +223,8 @@ private slots:
     // Choosing an animation brings the golem back, as saved.
     main->cmbAnims->setCurrentIndex(1);
     QVERIFY(viewer.BattleModel && !viewer.BattleModel->Modified());
-    QCOMPARE(viewer.BattleModel->AnimIndex, 1);
-    QCOMPARE(viewer.BattleModel->FrameCount(), int32_t(swing.size()));
+    QCOMPARE(viewer.BattleAnimation, 1);
+    QCOMPARE(viewer.BattleModel->FrameCount(viewer.BattleAnimation), int32_t(swing.size()));
     QVERIFY(Script->Errors.empty());
   }
 

@@ -146,7 +146,7 @@ private slots:
     main->aEditable->setChecked(true);
     QVERIFY(main->frmViewer->lstParts->isVisible() && main->frmViewer->pRotate->isVisible());
     main->aCrosshairs->setChecked(true);
-    QVERIFY(ShowCrosshairs);
+    QVERIFY(main->frmViewer->Options.Crosshairs);
     main->aCrosshairs->setChecked(false);
     // The Toolbars menu's marks follow the toolbars.
     main->mnuToolbarDetails->trigger();
@@ -208,7 +208,7 @@ private slots:
     // No floor for battle models: the corners below the model stay background.
     QVERIFY(IsBackground(picture.pixelColor(20, picture.height() - 10)));
     main->cmbAnims->setCurrentIndex(1);
-    QCOMPARE(main->frmViewer->BattleModel->AnimIndex, 1);
+    QCOMPARE(main->frmViewer->BattleAnimation, 1);
     QCOMPARE(main->frmViewer->trkFrame->maximum(), 20);
   }
 
@@ -264,7 +264,7 @@ private slots:
     QCOMPARE(picture.pixelColor(5, picture.height() - 5), QColor(255, 0, 0));
     // Bones shown through the switch reach the model; a new model brings its own flags.
     main->aBones->setChecked(true);
-    QVERIFY(main->frmViewer->FieldModel->ShowBones);
+    QVERIFY(main->frmViewer->Options.Bones);
     main->cmbAnims->setCurrentIndex(1);
     QVERIFY(!main->aBones->isChecked());
     // File > Save changes without edits asks nothing and empties the viewer.
@@ -279,8 +279,7 @@ private slots:
     main->cmbModels->setCurrentIndex(0);
     main->cmbAnims->setCurrentIndex(0);
     TFieldModel& model = *main->frmViewer->FieldModel;
-    model.SelectedBone = 3;
-    model.SetSelectedRotation({12.5f, 0, 0});
+    model.SetRotation(3, model.CurrentFrame, {12.5f, 0, 0});
     main->frmViewer->Modified = true;
     // Choosing the same animation again: asked, saved, then read from the archive.
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
@@ -351,7 +350,7 @@ private slots:
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     viewer.btnCopy->click();
     QVERIFY(viewer.Modified);
-    QCOMPARE(viewer.FieldModel->SelectedBone, 11);
+    QCOMPARE(viewer.Options.SelectedBone, 11);
     const std::string after(viewer.FieldModel->AnimData.View());
     const int64_t frame = AnimFrameSize(12);
     const std::string pose = after.substr(size_t(36 + 2 * frame + 24), size_t(frame - 24));
@@ -496,7 +495,8 @@ private slots:
     QTimer::singleShot(0, main->frmRenderOptions, [&] { main->frmRenderOptions->btnOK->click(); });
     main->mnuRenderAnimation->trigger();
     QCOMPARE(std::distance(std::filesystem::directory_iterator(out), {}), 24L);
-    QTimer::singleShot(0, main->frmRenderOptions, [&] { main->frmRenderOptions->btnCancel->click(); });
+    QTimer::singleShot(0, main->frmRenderOptions,
+                       [&] { main->frmRenderOptions->btnCancel->click(); });
     main->mnuRenderAnimation->trigger(); // Cancel writes nothing more
     QCOMPARE(std::distance(std::filesystem::directory_iterator(out), {}), 24L);
 

@@ -251,7 +251,7 @@ private slots:
     GroupCommand(1, Tex->mDisplayThis);
     Script->Answers.push_back(TDialogs::TAnswer::No); // TWO.P's edits not saved
     Tex->OpenP(File("ONE.P"));
-    QCOMPARE(Tex->EditPart.DisplayGroup, 0);
+    QCOMPARE(Tex->ViewOptions.DisplayGroup, 0);
     QVERIFY(Tex->EditPart.Textures.empty() && Tex->EditTextures.Count() == 0);
     QVERIFY(Picture().Has(Yellow));
     // Add Tex Data keeps it drawn.

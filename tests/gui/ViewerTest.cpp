@@ -375,7 +375,7 @@ private slots:
     const QImage before = Picture();
     for (int key : keys) QTest::keyClick(&viewer, Qt::Key(key));
     QCOMPARE(viewer.trkFrame->value(), end);
-    QCOMPARE(battle ? viewer.BattleModel->Frame : viewer.FieldModel->CurrentFrame, end);
+    QCOMPARE(battle ? viewer.BattleFrame : viewer.FieldModel->CurrentFrame, end);
     QCOMPARE(viewer.lblFrame->text(), readout);
     if (end != start % (battle ? 16 : 24)) QVERIFY(Picture() != before);
     QVERIFY(!Main->aAnimation->isChecked());
