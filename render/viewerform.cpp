@@ -53,12 +53,22 @@ QString Degrees(int value) {
 
 } // namespace
 
-TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FHost(host) {
+namespace {
+
+// The floor's reflection is drawn through the stencil buffer.
+TSurfaceRequest ViewerSurface() {
+  TSurfaceRequest surface;
+  surface.StencilBits = 8;
+  return surface;
+}
+
+} // namespace
+
+TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent)
+    : TCGForm(ViewerSurface(), parent), FHost(host) {
+  Log("InitGL");
   setWindowTitle("Model viewer");
   resize(572, 452);
-  Log("InitGL");
-  PFDStencilBits = 8;
-  InitGL();
 
   pControls = new QWidget(this);
   pControls->setObjectName("pControls");

@@ -91,9 +91,8 @@ std::string Plural(int64_t count, const char* one, const char* many) {
 
 } // namespace
 
-TTexView::TTexView(TTexturiserWindow& owner, QWidget* parent) : TCGForm(parent), FOwner(owner) {
-  InitGL();
-}
+TTexView::TTexView(TTexturiserWindow& owner, QWidget* parent)
+    : TCGForm(TSurfaceRequest(), parent), FOwner(owner) {}
 
 void TTexView::initializeGL() {
   glEnable(GL_DEPTH_TEST);

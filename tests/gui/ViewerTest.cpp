@@ -551,6 +551,16 @@ private slots:
     QVERIFY(DrawnPixels(Picture()).Count > 0);
   }
 
+  // Each GL window has the surface it asked for, whichever was made first.
+  void eachWindowHasTheSurfaceItAskedFor() {
+    TTexturiserWindow before;
+    Main = Start();
+    QVERIFY(Main->frmViewer->format().stencilBufferSize() >= 8);
+    TTexturiserWindow after;
+    QCOMPARE(before.View->format().stencilBufferSize(), 0);
+    QCOMPARE(after.View->format().stencilBufferSize(), 0);
+  }
+
   void aQuickAnimationEndsWithItsModel() {
     TfrmViewer& viewer = ShowKnight();
     viewer.btnQuickAnim->click();
