@@ -121,11 +121,11 @@ void TMainWindow::CreateActions() {
     connect(action, &QAction::toggled, this, [handler](bool on) { Guarded([&] { handler(on); }); });
     return action;
   };
-  aAnimation = option("&Animation", [this](bool) { frmViewer->update(); });
+  aAnimation = option("&Animation", [this](bool on) { frmViewer->SetPlaying(on); });
   // The display switches are the viewer's options, applied on its next paint.
   auto viewSwitch = [&](const char* caption, bool TViewOptions::*field) {
     return option(caption, [this, field](bool on) {
-      frmViewer->Options.*field = on;
+      frmViewer->Session().Options.*field = on;
       frmViewer->update();
     });
   };
@@ -296,11 +296,12 @@ void TMainWindow::CreateToolbars() {
   connect(cmbAnims, &QComboBox::activated, this, [this] {
     Guarded([&] {
       const int k = ChosenModel();
-      const bool shown =
-          k >= 0 && k == FShownModelIndex &&
-          ((frmViewer->FieldModel &&
-            SameTextASCII(frmViewer->FieldModel->AnimName, Bytes(cmbAnims->currentText()))) ||
-           (frmViewer->BattleModel && frmViewer->BattleAnimation == cmbAnims->currentIndex()));
+      const bool shown = k >= 0 && k == FShownModelIndex &&
+                         ((frmViewer->Session().FieldModel() &&
+                           SameTextASCII(frmViewer->Session().FieldModel()->AnimName,
+                                         Bytes(cmbAnims->currentText()))) ||
+                          (frmViewer->Session().BattleModel() &&
+                           frmViewer->Session().BattleAnimation() == cmbAnims->currentIndex()));
       if (!shown) AnimationChosen();
     });
   });
@@ -447,13 +448,14 @@ void TMainWindow::ModelChosen(int row) {
     }
     FShownModelIndex = index;
     cmbAnims->clear();
-    for (int32_t a = 0; a < frmViewer->BattleModel->AnimCount(); ++a)
+    for (int32_t a = 0; a < frmViewer->Session().BattleModel()->AnimCount(); ++a)
       cmbAnims->addItem(QString("Animation %1").arg(a + 1));
     cmbAnims->setCurrentIndex(-1);
     frmViewer->SelectBattleAnimation(0);
     cmbDetails->clear();
     cmbDetails->addItem(Text(item));
-    cmbDetails->addItem(QString("Total # Polygons: %1").arg(frmViewer->BattleModel->PolyTotal));
+    cmbDetails->addItem(
+        QString("Total # Polygons: %1").arg(frmViewer->Session().BattleModel()->PolyTotal));
     cmbDetails->setCurrentIndex(-1);
     return;
   }
@@ -463,7 +465,7 @@ void TMainWindow::ModelChosen(int row) {
   }
   // A battle model on show goes now, its unsaved animations asked about; a field model
   // stays until one of the new model's animations is chosen.
-  if (frmViewer->BattleModel && !frmViewer->ReleaseModel()) {
+  if (frmViewer->Session().BattleModel() && !frmViewer->ReleaseModel()) {
     QSignalBlocker blockModels(cmbModels);
     cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
     return;
@@ -482,13 +484,13 @@ bool TMainWindow::AnimationChosen() {
   int model = ChosenModel(), anim = cmbAnims->currentIndex();
   if (model < 0 || anim < 0) return true;
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
-  if (!frmViewer->BattleModel && size_t(model) < Catalogue.BattleCodes.size()) {
+  if (!frmViewer->Session().BattleModel() && size_t(model) < Catalogue.BattleCodes.size()) {
     // The battle model was let go (Save changes): it comes back from the archive.
     if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(model)]))
       return false;
     FShownModelIndex = model;
   }
-  if (frmViewer->BattleModel) {
+  if (frmViewer->Session().BattleModel()) {
     frmViewer->SelectBattleAnimation(anim);
     return true;
   }
@@ -499,7 +501,9 @@ bool TMainWindow::AnimationChosen() {
   // Kept: the list shows the animation still loaded, if it is in it.
   QSignalBlocker block(cmbAnims);
   cmbAnims->setCurrentIndex(
-      frmViewer->FieldModel ? cmbAnims->findText(Text(frmViewer->FieldModel->AnimName)) : -1);
+      frmViewer->Session().FieldModel()
+          ? cmbAnims->findText(Text(frmViewer->Session().FieldModel()->AnimName))
+          : -1);
   return false;
 }
 
@@ -509,9 +513,9 @@ void TMainWindow::FieldModelLoaded(bool showBones, bool showBodies) {
 }
 
 void TMainWindow::SetBackground() {
-  uint32_t colour = frmViewer->Options.BackColour;
+  uint32_t colour = frmViewer->Session().Options.BackColour;
   if (!Dialogs().ChooseColour(colour)) return;
-  frmViewer->Options.BackColour = colour & 0xFFFFFF;
+  frmViewer->Session().Options.BackColour = colour & 0xFFFFFF;
   frmViewer->update();
 }
 

@@ -77,8 +77,7 @@ public:
   void SaveOnExit();
 
   // TViewerHost
-  bool AnimationOn() const override { return aAnimation->isChecked(); }
-  void SetAnimationOn(bool on) override { aAnimation->setChecked(on); }
+  void PlayingChanged(bool playing) override { aAnimation->setChecked(playing); }
   void FieldModelLoaded(bool showBones, bool showBodies) override;
   void AnimationsModifiedChanged(bool modified) override { setWindowModified(modified); }
   void AnimationsSaved(const std::string& message) override { StatusText(message); }
@@ -91,7 +90,7 @@ public:
 
   // The viewer's background colour, 0x00BBGGRR: Options > Set Background, kept in the
   // settings.
-  uint32_t BackColour() const { return frmViewer->Options.BackColour; }
+  uint32_t BackColour() const { return frmViewer->Session().Options.BackColour; }
 
   TCatalogue Catalogue;
   TfrmViewer* frmViewer;

@@ -91,7 +91,7 @@ void TMainWindow::ShowModel(const std::string& model, const std::string& anim) {
     if (anim.empty()) return;
     int row = -1;
     int32_t number = 0;
-    if (frmViewer->BattleModel && TryStrToInt(anim, number))
+    if (frmViewer->Session().BattleModel() && TryStrToInt(anim, number))
       row = number >= 1 && number <= cmbAnims->count() ? number - 1 : -1;
     else
       for (int a = 0; a < cmbAnims->count() && row < 0; ++a)

@@ -38,7 +38,8 @@ private:
 
 void TMainWindow::RenderAnimation(bool showDialog) {
   // What the viewer shows is what is rendered.
-  if (!frmViewer->FieldModel && !frmViewer->BattleModel) throw Exception("No model selected");
+  if (!frmViewer->Session().FieldModel() && !frmViewer->Session().BattleModel())
+    throw Exception("No model selected");
   if (showDialog && frmRenderOptions->exec() != QDialog::Accepted) return;
   const bool all = frmRenderOptions->AllAnimations();
   // Every animation is the model list's: the list must be the shown model's.
@@ -77,12 +78,12 @@ void TMainWindow::RenderAnimation(bool showDialog) {
       if (!AnimationChosen()) break; // the user kept an edited model
     }
     std::string model, anim;
-    if (frmViewer->FieldModel) {
-      model = FrameModelPart(frmViewer->FieldModel->HRCName);
-      anim = FrameAnimPart(frmViewer->FieldModel->AnimName, false, 0);
+    if (frmViewer->Session().FieldModel()) {
+      model = FrameModelPart(frmViewer->Session().FieldModel()->HRCName);
+      anim = FrameAnimPart(frmViewer->Session().FieldModel()->AnimName, false, 0);
     } else {
-      model = "[Battle] " + UpperCaseASCII(frmViewer->BattleModel->Code) + "AA";
-      anim = FrameAnimPart("", true, frmViewer->BattleAnimation);
+      model = "[Battle] " + UpperCaseASCII(frmViewer->Session().BattleModel()->Code) + "AA";
+      anim = FrameAnimPart("", true, frmViewer->Session().BattleAnimation());
     }
     written += RenderAnimationFrames(target, options, model, anim, frmViewer->trkFrame->maximum());
   }

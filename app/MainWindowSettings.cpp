@@ -147,7 +147,7 @@ void TMainWindow::LoadSettings() {
     break;
   }
   chkFilter->setChecked(ini.value("Filter", 0).toInt() != 0);
-  frmViewer->Options.BackColour = uint32_t(ini.value("BackColour", 3375104).toLongLong());
+  frmViewer->Session().Options.BackColour = uint32_t(ini.value("BackColour", 3375104).toLongLong());
   ini.endGroup();
 }
 

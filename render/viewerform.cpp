@@ -23,9 +23,6 @@
 
 namespace palkor {
 
-int32_t FrameOffset = 0;
-bool QuickAnimRunning = false;
-
 namespace {
 
 QSlider* Trackbar(Qt::Orientation orientation, int maximum, int position, int tick,
@@ -158,15 +155,21 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent)
   for (QWidget* panel : {pControls, pRotate}) panel->setAttribute(Qt::WA_NoMousePropagation);
   setFocusPolicy(Qt::StrongFocus);
 
-  // The picture depends on the turn and zoom, read at paint: repaint when they move.
-  for (QSlider* slider : {TrkX, TrkY, TrkZ, trkZoom})
-    connect(slider, &QSlider::valueChanged, this, [this] { update(); });
+  // The trackbars set the session's camera and bone range.
+  for (auto [slider, field] : {std::pair{TrkX, &TViewCamera::RotateX},
+                               {TrkY, &TViewCamera::RotateY},
+                               {TrkZ, &TViewCamera::RotateZ},
+                               {trkZoom, &TViewCamera::Zoom}})
+    connect(slider, &QSlider::valueChanged, this, [this, field](int position) {
+      FSession.Camera.*field = position;
+      update();
+    });
   connect(trkStart, &QSlider::valueChanged, this, [this](int position) {
-    Options.FirstBone = position;
+    FSession.Options.FirstBone = position;
     update();
   });
   connect(trkEnd, &QSlider::valueChanged, this, [this](int position) {
-    Options.LastBone = position;
+    FSession.Options.LastBone = position;
     update();
   });
   connect(trkFrame, &QSlider::valueChanged, this,
@@ -206,9 +209,7 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent)
 TfrmViewer::~TfrmViewer() {
   // The models' drawing state lives in this window's context.
   MakeCurrent();
-  FieldModel.reset();
-  BattleModel.reset();
-  Textures.Clear();
+  FSession.Clear();
   ReleaseGL();
 }
 
@@ -227,23 +228,6 @@ void TfrmViewer::resizeEvent(QResizeEvent* event) {
   pRotate->setGeometry(width() - FRotatePanelWidth, 0, FRotatePanelWidth, height());
 }
 
-TSceneState TfrmViewer::SceneState() const {
-  TSceneState state;
-  state.Options = Options;
-  state.RotateX = TrkX->value();
-  state.RotateY = TrkY->value();
-  state.RotateZ = TrkZ->value();
-  state.Zoom = trkZoom->value();
-  state.PanX = FPanX;
-  state.PanY = FPanY;
-  state.FieldModel = FieldModel.get();
-  state.BattleModel = BattleModel.get();
-  state.BattleAnimation = BattleAnimation;
-  state.BattleFrame = BattleFrame;
-  state.Textures = &Textures;
-  return state;
-}
-
 void TfrmViewer::SetFrameSlider(int maximum, int position) {
   QSignalBlocker block(trkFrame);
   trkFrame->setMaximum(std::max(maximum, 0));
@@ -251,24 +235,10 @@ void TfrmViewer::SetFrameSlider(int maximum, int position) {
   ShowFrameReadout();
 }
 
-int32_t TfrmViewer::ModelFrameCount() const {
-  if (FieldModel) return FieldModel->FrameCount;
-  if (BattleModel) return BattleModel->FrameCount(BattleAnimation);
-  return 0;
-}
-
-// A battle model's frame slider reaches one past its last frame, which shows frame 0.
-int32_t TfrmViewer::ShownFrame() const {
-  const int32_t frames = ModelFrameCount();
-  if (frames <= 0) return 0;
-  if (FieldModel) return std::clamp(FieldModel->CurrentFrame, 0, frames - 1);
-  const int32_t frame = BattleFrame % frames;
-  return frame < 0 ? frame + frames : frame;
-}
-
 void TfrmViewer::ShowFrameReadout() {
-  const int32_t frames = ModelFrameCount();
-  lblFrame->setText(QString("Frame %1 / %2").arg(frames > 0 ? ShownFrame() + 1 : 0).arg(frames));
+  const int32_t frames = FSession.FrameCount();
+  lblFrame->setText(
+      QString("Frame %1 / %2").arg(frames > 0 ? FSession.ShownFrame() + 1 : 0).arg(frames));
 }
 
 void TfrmViewer::ShowRotateReadouts() {
@@ -278,11 +248,11 @@ void TfrmViewer::ShowRotateReadouts() {
 }
 
 void TfrmViewer::ShowPoseEditing() {
-  const bool field = FieldModel != nullptr;
+  const bool field = FSession.FieldModel() != nullptr;
   for (QWidget* control :
        std::initializer_list<QWidget*>{trkRX, trkRY, trkRZ, lblRX, lblRY, lblRZ, btnCopy})
     control->setEnabled(field);
-  lblPoseNote->setVisible(BattleModel != nullptr);
+  lblPoseNote->setVisible(FSession.BattleModel() != nullptr);
 }
 
 void TfrmViewer::ResetModelControls() {
@@ -304,48 +274,25 @@ void TfrmViewer::ResetModelControls() {
   ShowPoseEditing();
 }
 
-// Advances the shown model by the frame clock while the Animation switch is on; a Quick
-// Animation ends when it comes back to frame 0.
-void TfrmViewer::Playback() {
-  if (!FHost.AnimationOn()) return;
-  int32_t frame = -1;
-  if (FieldModel) {
-    FieldModel->SetFrame(ClockFrame(GetTickCount(), FrameOffset, FieldModel->FrameCount));
-    frame = FieldModel->CurrentFrame;
-  } else if (BattleModel) {
-    frame = ClockFrame(GetTickCount(), FrameOffset, BattleModel->FrameCount(BattleAnimation));
-    BattleFrame = frame;
-  } else {
-    return;
-  }
+// Advances the shown model by the frame clock while playing; a Quick Animation ends when
+// it comes back to frame 0.
+void TfrmViewer::PlayFrame() {
+  if (!FPlayback.Playing() || !FSession.HasModel()) return;
+  const TPlayback::TStep step = FPlayback.Advance(GetTickCount(), FSession.FrameCount());
+  FSession.SetFrame(step.Frame);
   {
     QSignalBlocker block(trkFrame);
-    trkFrame->setValue(frame);
+    trkFrame->setValue(step.Frame);
   }
   // Only the caption repaints: the picture is being painted now.
   ShowFrameReadout();
-  // A paint can come a little late and miss frame 0 of the clock; a frame lower than the
-  // last one shown means the animation has come round, and it stops on frame 0 all the same.
-  if (QuickAnimRunning && (frame == 0 || frame < FLastQuickFrame)) {
-    if (frame != 0) {
-      if (FieldModel)
-        FieldModel->SetFrame(0);
-      else
-        BattleFrame = 0;
-      QSignalBlocker block(trkFrame);
-      trkFrame->setValue(0);
-      ShowFrameReadout();
-    }
-    QuickAnimRunning = false;
-    FHost.SetAnimationOn(false);
-  }
-  FLastQuickFrame = frame;
+  if (step.Stopped) FHost.PlayingChanged(false);
 }
 
 void TfrmViewer::paintGL() {
   try {
-    Playback();
-    PaintScene(SceneState());
+    PlayFrame();
+    FSession.Paint();
   } catch (const std::exception& e) {
     glClear(GL_COLOR_BUFFER_BIT);
     if (!FPaintFailed) {
@@ -358,31 +305,30 @@ void TfrmViewer::paintGL() {
 // Playing repaints on every tick; otherwise the picture changes only when something is
 // moved or loaded, and each of those asks for its own repaint.
 void TfrmViewer::PlayTimerTick() {
-  if (isVisible() && FHost.AnimationOn()) update();
+  if (isVisible() && FPlayback.Playing()) update();
 }
 
 void TfrmViewer::trkFrameChange(int position) {
-  if (FieldModel)
-    FieldModel->SetFrame(position);
-  else if (BattleModel)
-    BattleFrame = position;
+  FSession.SetFrame(position);
   ShowFrameReadout();
   update();
 }
 
 bool TfrmViewer::ReleaseModel() {
-  if (!FieldModel && !BattleModel) return true;
+  if (!FSession.FieldModel() && !FSession.BattleModel()) return true;
   if (AnimationsModified()) {
     switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
     case TDialogs::TAnswer::Cancel:
       return false;
     case TDialogs::TAnswer::Yes: {
       const std::string message =
-          FieldModel ? Format("Saved %s into %s", FieldModel->AnimName, FieldModel->LGPFileName)
-                     : Format("Saved the animations of %s into %s", BattleModel->Code,
-                              BattleModel->LGPFileName);
-      if (FieldModel) FieldModel->SaveAnimation();
-      if (BattleModel) BattleModel->SaveAnimations();
+          FSession.FieldModel()
+              ? Format("Saved %s into %s", FSession.FieldModel()->AnimName,
+                       FSession.FieldModel()->LGPFileName)
+              : Format("Saved the animations of %s into %s", FSession.BattleModel()->Code,
+                       FSession.BattleModel()->LGPFileName);
+      if (FSession.FieldModel()) FSession.FieldModel()->SaveAnimation();
+      if (FSession.BattleModel()) FSession.BattleModel()->SaveAnimations();
       FHost.AnimationsSaved(message);
       break;
     }
@@ -392,15 +338,13 @@ bool TfrmViewer::ReleaseModel() {
   }
   MakeCurrent();
   Document.Attach(nullptr);
-  FieldModel.reset();
-  BattleModel.reset();
-  Textures.Clear();
+  FSession.Clear();
   Modified = false;
   FHost.AnimationsModifiedChanged(false);
   // A Quick Animation of the model let go is over: the next model does not play.
-  if (QuickAnimRunning) {
-    QuickAnimRunning = false;
-    FHost.SetAnimationOn(false);
+  if (FPlayback.QuickAnimationRunning()) {
+    FPlayback.Stop();
+    FHost.PlayingChanged(false);
   }
   ResetModelControls();
   update();
@@ -408,17 +352,15 @@ bool TfrmViewer::ReleaseModel() {
 }
 
 bool TfrmViewer::AnimationsModified() const {
-  return (FieldModel && Modified) || (BattleModel && BattleModel->Modified());
+  return (FSession.FieldModel() && Modified) ||
+         (FSession.BattleModel() && FSession.BattleModel()->Modified());
 }
 
 void TfrmViewer::DropBattleModel() {
-  if (!BattleModel) return;
+  if (!FSession.BattleModel()) return;
   MakeCurrent();
-  BattleModel.reset();
-  if (!FieldModel) {
-    Textures.Clear();
-    ResetModelControls();
-  }
+  FSession.Clear();
+  ResetModelControls();
   update();
 }
 
@@ -428,34 +370,26 @@ bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
   // The previous model goes first, so that an animation it saves is read back as saved.
   if (!ReleaseModel()) return false;
   DropBattleModel();
-  std::unique_ptr<TLGPFile> archive = archiveClass.Create(path, false);
   Log("LoadModel: Load parts");
   MakeCurrent();
-  {
-    auto model = std::make_unique<TFieldModel>(*archive, hrcName, animName);
-    Textures.Add(*model);
-    FieldModel = std::move(model);
-  }
+  FSession.LoadFieldModel(TArchiveKind{&archiveClass, path}, hrcName, animName);
+  TFieldModel& model = *FSession.FieldModel();
   FPaintFailed = false;
   {
     QSignalBlocker blockStart(trkStart), blockEnd(trkEnd);
-    trkStart->setMaximum(FieldModel->BoneCount() - 1);
+    trkStart->setMaximum(model.BoneCount() - 1);
     trkStart->setValue(0);
-    trkEnd->setMaximum(FieldModel->BoneCount() - 1);
+    trkEnd->setMaximum(model.BoneCount() - 1);
     trkEnd->setValue(trkEnd->maximum());
   }
-  SetFrameSlider(FieldModel->FrameCount - 1, 0);
-  FieldModel->SetFrame(0);
-  Options.FirstBone = 0;
-  Options.LastBone = FieldModel->BoneCount() - 1;
-  Options.SelectedBone = -1;
+  SetFrameSlider(FSession.LastFrame(), 0);
+  FSession.SetFrame(0);
   // A model comes without its bones and with its bodies, whatever the last one showed.
   FHost.FieldModelLoaded(false, true);
-  archive.reset();
   lstParts->clear();
   FillPartsList(0, "");
   ShowPoseEditing();
-  Document.Attach(FieldModel.get());
+  Document.Attach(&model);
   Modified = false;
   Log("LoadModel done");
   PlayTimer->setInterval(80);
@@ -464,7 +398,7 @@ bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
 }
 
 void TfrmViewer::FillPartsList(int32_t bone, const std::string& prefix) {
-  if (!FieldModel || bone < 0 || bone >= FieldModel->BoneCount()) return;
+  if (!FSession.FieldModel() || bone < 0 || bone >= FSession.FieldModel()->BoneCount()) return;
   // Depth first with an explicit stack; a bone is listed once even if the parents
   // should form a cycle.
   std::set<int32_t> listed;
@@ -473,9 +407,9 @@ void TfrmViewer::FillPartsList(int32_t bone, const std::string& prefix) {
     auto [b, indent] = pending.back();
     pending.pop_back();
     if (!listed.insert(b).second) continue;
-    lstParts->addItem(Text(indent + FieldModel->GetBone(b).Name));
-    for (int32_t j = FieldModel->BoneCount() - 1; j >= 0; --j)
-      if (FieldModel->GetBone(j).Parent == b && !listed.count(j))
+    lstParts->addItem(Text(indent + FSession.FieldModel()->GetBone(b).Name));
+    for (int32_t j = FSession.FieldModel()->BoneCount() - 1; j >= 0; --j)
+      if (FSession.FieldModel()->GetBone(j).Parent == b && !listed.count(j))
         pending.push_back({j, indent + " "});
   }
 }
@@ -485,15 +419,9 @@ bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::s
   if (!ReleaseModel()) return false;
   DropBattleModel();
   MakeCurrent();
-  std::unique_ptr<TLGPFile> archive = archiveClass.Create(path, false);
-  auto model = std::make_unique<TBattleModel>();
-  model->LoadFromArchive(*archive, code);
-  Textures.Add(*model);
+  FSession.LoadBattleModel(TArchiveKind{&archiveClass, path}, code);
   PlayTimer->setInterval(80);
-  BattleModel = std::move(model);
-  BattleAnimation = 0;
-  BattleFrame = 0;
-  SetFrameSlider(BattleModel->FrameCount(BattleAnimation), 0);
+  SetFrameSlider(FSession.LastFrame(), 0);
   ShowPoseEditing();
   FPaintFailed = false;
   update();
@@ -501,34 +429,34 @@ bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::s
 }
 
 void TfrmViewer::SelectBattleAnimation(int32_t index) {
-  if (!BattleModel) return;
-  BattleAnimation = BattleModel->AnimationIndex(index);
-  BattleFrame = 0;
-  SetFrameSlider(BattleModel->FrameCount(BattleAnimation), 0);
+  if (!FSession.BattleModel()) return;
+  FSession.ChooseBattleAnimation(index);
+  SetFrameSlider(FSession.LastFrame(), 0);
   update();
 }
 
 void TfrmViewer::AnimationReplaced() {
-  if (FieldModel) {
-    FieldModel->SetFrame(0);
-    SetFrameSlider(FieldModel->FrameCount - 1, 0);
+  if (TFieldModel* field = FSession.FieldModel()) {
+    field->SetFrame(0);
+    SetFrameSlider(FSession.LastFrame(), 0);
     update();
-  } else if (BattleModel) {
-    SelectBattleAnimation(BattleAnimation);
+  } else if (FSession.BattleModel()) {
+    SelectBattleAnimation(FSession.BattleAnimation());
   }
   FHost.AnimationsModifiedChanged(AnimationsModified());
 }
 
 void TfrmViewer::ShowEdits() {
-  if (!FieldModel) return;
+  if (!FSession.FieldModel()) return;
   // The frame slider follows an animation that changed its length (an import undone).
-  if (trkFrame->maximum() != std::max(FieldModel->FrameCount - 1, 0))
-    SetFrameSlider(FieldModel->FrameCount - 1,
-                   std::min(FieldModel->CurrentFrame, std::max(FieldModel->FrameCount - 1, 0)));
-  if (FieldModel->CurrentFrame < FieldModel->FrameCount)
-    FieldModel->SetFrame(FieldModel->CurrentFrame);
+  if (trkFrame->maximum() != std::max(FSession.FieldModel()->FrameCount - 1, 0))
+    SetFrameSlider(FSession.FieldModel()->FrameCount - 1,
+                   std::min(FSession.FieldModel()->CurrentFrame,
+                            std::max(FSession.FieldModel()->FrameCount - 1, 0)));
+  if (FSession.FieldModel()->CurrentFrame < FSession.FieldModel()->FrameCount)
+    FSession.FieldModel()->SetFrame(FSession.FieldModel()->CurrentFrame);
   // The trackbars show the selected bone as it now is.
-  if (Options.SelectedBone >= 1 && !FEditing) BoneChosen(Options.SelectedBone);
+  if (FSession.Options.SelectedBone >= 1 && !FEditing) BoneChosen(FSession.Options.SelectedBone);
   update();
 }
 
@@ -538,13 +466,13 @@ void TfrmViewer::SetEditable(bool on) {
 }
 
 void TfrmViewer::BoneChosen(int row) {
-  if (!FieldModel || row < 0 || row >= FieldModel->BoneCount()) return;
-  Options.SelectedBone = row;
+  if (!FSession.FieldModel() || row < 0 || row >= FSession.FieldModel()->BoneCount()) return;
+  FSession.Options.SelectedBone = row;
   // Loading the trackbars is not an edit: they show the angles truncated toward zero,
   // and the root (which has no rotation of its own) leaves them as they are.
   TVec3 rotation{float(trkRX->value()), float(trkRY->value()), float(trkRZ->value())};
   if (row >= 1) {
-    const TFieldBone& bone = FieldModel->GetBone(row);
+    const TFieldBone& bone = FSession.FieldModel()->GetBone(row);
     rotation = {bone.RotX, bone.RotY, bone.RotZ};
   }
   {
@@ -558,9 +486,10 @@ void TfrmViewer::BoneChosen(int row) {
 }
 
 void TfrmViewer::PoseTrackbarMoved(int tag, int position) {
-  const int32_t selected = Options.SelectedBone;
-  if (!FieldModel || selected < 1 || selected >= FieldModel->BoneCount()) return;
-  const TFieldBone& bone = FieldModel->GetBone(selected);
+  const int32_t selected = FSession.Options.SelectedBone;
+  if (!FSession.FieldModel() || selected < 1 || selected >= FSession.FieldModel()->BoneCount())
+    return;
+  const TFieldBone& bone = FSession.FieldModel()->GetBone(selected);
   TVec3 rotation{bone.RotX, bone.RotY, bone.RotZ};
   (tag == 0 ? rotation.X : tag == 1 ? rotation.Y : rotation.Z) = float(position);
   // Values passed while a trackbar is dragged make one step; each keyboard step its own.
@@ -570,21 +499,22 @@ void TfrmViewer::PoseTrackbarMoved(int tag, int position) {
     bool& Editing;
     ~TEditingDone() { Editing = false; }
   } done{FEditing};
-  Document.SetRotation(selected, FieldModel->CurrentFrame, rotation, slider->isSliderDown());
+  Document.SetRotation(selected, FSession.FieldModel()->CurrentFrame, rotation,
+                       slider->isSliderDown());
   update();
 }
 
 void TfrmViewer::btnCopyClick() {
-  if (!FieldModel) return;
+  if (!FSession.FieldModel()) return;
   if (!Dialogs().Confirm("WARNING! This will propagate the current bone rotations to every other "
                          "frame. IE: Every frame will become a copy of THIS one. SURE to continue?",
                          true))
     return;
   // The pose shown, written into every frame as one step.
-  Document.CopyPoseToEveryFrame(FieldModel->CurrentFrame);
+  Document.CopyPoseToEveryFrame(FSession.FieldModel()->CurrentFrame);
   // As the copy always left it: the last bone selected, the frame of the slider shown.
-  Options.SelectedBone = FieldModel->BoneCount() - 1;
-  FieldModel->SetFrame(trkFrame->value());
+  FSession.Options.SelectedBone = FSession.FieldModel()->BoneCount() - 1;
+  FSession.FieldModel()->SetFrame(trkFrame->value());
   update();
 }
 
@@ -600,14 +530,9 @@ std::vector<uint8_t> TfrmViewer::CapturePixels(int& width, int& height) {
 }
 
 void TfrmViewer::QuickAnimation() {
-  int32_t frames = FieldModel    ? FieldModel->FrameCount
-                   : BattleModel ? BattleModel->FrameCount(BattleAnimation)
-                                 : -1;
-  if (frames < 0) return;
-  QuickAnimRunning = true;
-  FLastQuickFrame = 0;
-  FrameOffset = QuickAnimationOffset(GetTickCount(), frames);
-  FHost.SetAnimationOn(true);
+  if (!FSession.HasModel()) return;
+  FPlayback.StartQuickAnimation(GetTickCount(), FSession.FrameCount());
+  FHost.PlayingChanged(true);
   update();
 }
 
@@ -620,33 +545,53 @@ void TfrmViewer::ShowFrame(int32_t frame) {
 }
 
 void TfrmViewer::Pause() {
-  if (!FHost.AnimationOn()) return;
-  QuickAnimRunning = false;
-  FHost.SetAnimationOn(false);
+  if (!FPlayback.Playing()) return;
+  FPlayback.Stop();
+  FHost.PlayingChanged(false);
 }
 
 void TfrmViewer::StepFrame(int delta) {
-  const int32_t frames = ModelFrameCount();
+  const int32_t frames = FSession.FrameCount();
   if (frames <= 0) return;
   Pause();
-  const int64_t frame = std::clamp<int64_t>(int64_t(ShownFrame()) + delta, 0, frames - 1);
+  const int64_t frame = std::clamp<int64_t>(int64_t(FSession.ShownFrame()) + delta, 0, frames - 1);
   ShowFrame(int32_t(frame));
 }
 
 void TfrmViewer::FirstFrame() {
-  if (ModelFrameCount() <= 0) return;
+  if (FSession.FrameCount() <= 0) return;
   Pause();
   ShowFrame(0);
 }
 
 void TfrmViewer::TogglePlay() {
-  if (FHost.AnimationOn()) {
+  if (FPlayback.Playing()) {
     Pause();
     return;
   }
-  const int32_t frames = ModelFrameCount();
-  if (frames > 0) FrameOffset = ClockOffsetAt(GetTickCount(), ShownFrame(), frames);
-  FHost.SetAnimationOn(true);
+  FPlayback.PlayFrom(GetTickCount(), FSession.ShownFrame(), FSession.FrameCount());
+  FHost.PlayingChanged(true);
+}
+
+void TfrmViewer::SetPlaying(bool on) {
+  FPlayback.SetPlaying(on);
+  update();
+}
+
+void TfrmViewer::ShowSession() {
+  {
+    QSignalBlocker blockX(TrkX), blockY(TrkY), blockZ(TrkZ), blockZoom(trkZoom);
+    TrkX->setValue(FSession.Camera.RotateX);
+    TrkY->setValue(FSession.Camera.RotateY);
+    TrkZ->setValue(FSession.Camera.RotateZ);
+    trkZoom->setValue(FSession.Camera.Zoom);
+  }
+  {
+    QSignalBlocker block(trkFrame);
+    trkFrame->setValue(FSession.Frame());
+  }
+  ShowFrameReadout();
+  update();
 }
 
 void TfrmViewer::TurnBy(int degreesX, int degreesY) {
@@ -668,8 +613,8 @@ void TfrmViewer::ZoomBy(int steps) {
 
 void TfrmViewer::PanBy(int pixelsX, int pixelsY) {
   const double scale = WorldPerPixel(trkZoom->value(), height());
-  FPanX += float(pixelsX * scale);
-  FPanY -= float(pixelsY * scale);
+  FSession.Camera.PanX += float(pixelsX * scale);
+  FSession.Camera.PanY -= float(pixelsY * scale);
   update();
 }
 
@@ -685,14 +630,11 @@ TPictureArea TfrmViewer::FreeArea() const {
 }
 
 void TfrmViewer::FrameWholeModel() {
-  const TFraming framing =
-      FrameModel(SceneState(), double(width()) / std::max(height(), 1), FrameFill, FreeArea());
-  if (!framing.Found) return;
-  FPanX = framing.PanX;
-  FPanY = framing.PanY;
+  if (!FSession.FrameWholeModel(double(width()) / std::max(height(), 1), FrameFill, FreeArea(),
+                                trkZoom->minimum(), trkZoom->maximum()))
+    return;
   // The nearest whole zoom at which it fits, as far as the trackbar goes.
-  trkZoom->setValue(int(
-      std::clamp(std::ceil(framing.Zoom), double(trkZoom->minimum()), double(trkZoom->maximum()))));
+  trkZoom->setValue(FSession.Camera.Zoom);
   update();
 }
 

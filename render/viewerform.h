@@ -4,9 +4,10 @@
 #include "battle/BattleModel.h"
 #include "field/FieldModel.h"
 #include "render/CgWindow.h"
+#include "render/Playback.h"
+#include "render/ViewerSession.h"
 #include "render/animdocument.h"
 #include "render/scene.h"
-#include "render/textures.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -25,9 +26,9 @@ namespace palkor {
 class TViewerHost {
 public:
   virtual ~TViewerHost() = default;
-  virtual bool AnimationOn() const = 0;
-  // Checks or unchecks the Animation switch (Quick Animation).
-  virtual void SetAnimationOn(bool on) = 0;
+  // Playing started or stopped in the viewer (Quick Animation, Space, a step): the
+  // Animation switch follows.
+  virtual void PlayingChanged(bool playing) = 0;
   // A field model was loaded: the bone and body switches it starts with, for the
   // switches to show.
   virtual void FieldModelLoaded(bool showBones, bool showBodies) = 0;
@@ -37,13 +38,9 @@ public:
   virtual void AnimationsSaved(const std::string& message) {}
 };
 
-// Added to the frame clock; set by Quick Animation.
-extern int32_t FrameOffset;
-// A Quick Animation is playing: it stops when it comes back to frame 0.
-extern bool QuickAnimRunning;
-
 // The model viewer: one field or battle model at a time, turned, zoomed, played on the
-// 80 ms frame clock or stepped through, with the trackbars on top of the picture.
+// 80 ms frame clock or stepped through, with the trackbars on top of the picture. What it
+// shows is its viewer session; the trackbars show the session's camera and frame.
 // With the mouse: a left drag turns the model (the Rotate X and Y trackbars follow), the
 // wheel zooms, a right or middle drag pans, a double-click frames the whole model. With
 // the keys, once clicked: Space plays and pauses, Left and Right step a frame, Home goes
@@ -100,6 +97,8 @@ public:
   void FirstFrame();
   // Switches Animation off, or on so that it plays on from the frame on show.
   void TogglePlay();
+  // The Animation switch: playing on or off, in the phase the clock had.
+  void SetPlaying(bool on);
   // Pans and zooms so that the model on show, posed as it is, fills the part of the
   // picture the panels leave free (as far as the Zoom trackbar reaches). Nothing changes
   // without a model that draws something.
@@ -114,17 +113,16 @@ public:
   // The picture as the viewer draws it now: its framebuffer as top-down RGB.
   std::vector<uint8_t> CapturePixels(int& width, int& height);
   // The scene as it would be painted now.
-  TSceneState SceneState() const;
-
-  std::unique_ptr<TFieldModel> FieldModel;
-  std::unique_ptr<TBattleModel> BattleModel;
-  // The shown model's textures, in this window's context.
-  TTextureSet Textures;
-  // How the model is drawn; the bone range and selection are the field model's.
-  TViewOptions Options;
-  // The battle model's animation, and the frame of it shown (its frame slider reaches
-  // one past the last frame, which shows frame 0).
-  int32_t BattleAnimation = 0, BattleFrame = 0;
+  TSceneState SceneState() const { return FSession.SceneState(); }
+  // The model on show, its animation, frame, view options and camera. Its textures live
+  // in this window's context.
+  TViewerSession& Session() { return FSession; }
+  const TViewerSession& Session() const { return FSession; }
+  const TPlayback& Playback() const { return FPlayback; }
+  TPlayback& Playback() { return FPlayback; }
+  // The trackbars and readouts as the session's camera and frame now stand, after the
+  // session was driven from outside (a render run).
+  void ShowSession();
   // The field animation's edits, each one a step that can be undone; Modified mirrors
   // whether the animation is away from the state saved.
   TAnimationDocument Document;
@@ -161,11 +159,9 @@ protected:
 private:
   void PlayTimerTick();
   void trkFrameChange(int position);
-  void Playback();
+  // Advances the frame by the clock while playing.
+  void PlayFrame();
   void SetFrameSlider(int maximum, int position);
-  // The frames of the model on show's animation, and the one it shows.
-  int32_t ModelFrameCount() const;
-  int32_t ShownFrame() const;
   void ShowFrame(int32_t frame);
   void Pause();
   void ShowFrameReadout();
@@ -178,13 +174,13 @@ private:
   TPictureArea FreeArea() const;
 
   TViewerHost& FHost;
-  bool FEditing = false;       // a trackbar's own edit is under way: it is not set back
-  bool FPaintFailed = false;   // a failing paint reports once, not on every tick
-  int32_t FLastQuickFrame = 0; // the frame a Quick Animation showed last
-  float FPanX = 0, FPanY = 0;  // the scene's pan
-  int FRotatePanelWidth = 66;  // the pose panel's width, from its font
-  QPoint FDragFrom;            // where the mouse was at the last step of a drag
-  int FWheelRest = 0;          // wheel turns short of a whole step, in eighths of a degree
+  bool FEditing = false;     // a trackbar's own edit is under way: it is not set back
+  bool FPaintFailed = false; // a failing paint reports once, not on every tick
+  TViewerSession FSession;
+  TPlayback FPlayback;
+  int FRotatePanelWidth = 66; // the pose panel's width, from its font
+  QPoint FDragFrom;           // where the mouse was at the last step of a drag
+  int FWheelRest = 0;         // wheel turns short of a whole step, in eighths of a degree
 };
 
 } // namespace palkor

@@ -88,7 +88,7 @@ private slots:
       QVERIFY(QString::fromStdString(Script->Errors[0]).contains("is not an LGP archive"));
       QCOMPARE(main->Catalogue.ArchivePath, Dir->File("char.lgp"));
       QCOMPARE(main->cmbModels->count(), 2);
-      QVERIFY(main->frmViewer->FieldModel);
+      QVERIFY(main->frmViewer->Session().FieldModel());
       QCOMPARE(main->windowTitle(), QString("char.lgp[*] \u2014 Quenmark: Palkor"));
       main->close();
     }
@@ -96,7 +96,7 @@ private slots:
     auto again = Start();
     QCOMPARE(again->Catalogue.ArchivePath, Dir->File("char.lgp"));
     Show(*again, "KNIG.HRC - KNIG", "KNWV.A");
-    QVERIFY(again->frmViewer->FieldModel);
+    QVERIFY(again->frmViewer->Session().FieldModel());
     QCOMPARE(Script->Errors.size(), size_t(1));
   }
 
@@ -134,8 +134,9 @@ private slots:
     // palkor ARCHIVE MODEL ANIM: chosen, shown and playing.
     main->OpenArchive(Dir->File("char.lgp"));
     main->ShowModel("knig.hrc", "knwv.a");
-    QVERIFY(main->frmViewer->FieldModel);
-    QCOMPARE(QString::fromStdString(main->frmViewer->FieldModel->AnimName), QString("KNWV.A"));
+    QVERIFY(main->frmViewer->Session().FieldModel());
+    QCOMPARE(QString::fromStdString(main->frmViewer->Session().FieldModel()->AnimName),
+             QString("KNWV.A"));
     QVERIFY(main->aAnimation->isChecked());
     main->ShowModel("nobody.hrc", "");
     QCOMPARE(Script->Errors.back(), std::string("no model named nobody.hrc"));
@@ -166,7 +167,8 @@ private slots:
     main->cmbModels->setCurrentIndex(0);
     main->cmbAnims->setCurrentIndex(0);
     QCOMPARE(main->ChosenModel(), 1);
-    QCOMPARE(QString::fromStdString(main->frmViewer->FieldModel->HRCName), QString("HOUN.HRC"));
+    QCOMPARE(QString::fromStdString(main->frmViewer->Session().FieldModel()->HRCName),
+             QString("HOUN.HRC"));
     main->edFindModel->clear();
     QCOMPARE(main->cmbModels->currentText(), QString("HOUN.HRC - HOUN"));
   }
@@ -224,9 +226,9 @@ private slots:
     main->OpenArchive(Dir->File("char.lgp"));
     Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
     main->mnuSaveChanges->trigger();
-    QVERIFY(!main->frmViewer->FieldModel);
+    QVERIFY(!main->frmViewer->Session().FieldModel());
     emit main->cmbAnims->activated(main->cmbAnims->currentIndex());
-    QVERIFY(main->frmViewer->FieldModel);
+    QVERIFY(main->frmViewer->Session().FieldModel());
   }
 
   void poseEditsAreUndoneStepByStepBackToTheSavedState() {
@@ -234,10 +236,10 @@ private slots:
     main->OpenArchive(Dir->File("char.lgp"));
     Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
     TfrmViewer& viewer = *main->frmViewer;
-    const std::string saved(viewer.FieldModel->AnimData.View());
+    const std::string saved(viewer.Session().FieldModel()->AnimData.View());
     main->aEditable->setChecked(true);
     viewer.lstParts->setCurrentRow(3);
-    const TVec3 start = viewer.FieldModel->GetRotation(3, 0);
+    const TVec3 start = viewer.Session().FieldModel()->GetRotation(3, 0);
     // A drag through three values is one step; a keyboard step is another.
     viewer.trkRY->setSliderDown(true);
     for (int value : {10, 20, 30}) viewer.trkRY->setValue(value);
@@ -245,26 +247,26 @@ private slots:
     viewer.trkRY->setValue(31);
     QCOMPARE(viewer.Document.UndoStack().count(), 2);
     QVERIFY(viewer.Modified && main->isWindowModified());
-    QCOMPARE(viewer.FieldModel->GetRotation(3, 0).Y, 31.0f);
+    QCOMPARE(viewer.Session().FieldModel()->GetRotation(3, 0).Y, 31.0f);
 
     main->mnuUndo->trigger();
-    QCOMPARE(viewer.FieldModel->GetRotation(3, 0).Y, 30.0f);
+    QCOMPARE(viewer.Session().FieldModel()->GetRotation(3, 0).Y, 30.0f);
     QCOMPARE(viewer.trkRY->value(), 30); // the trackbar shows the bone as it now is
     main->mnuUndo->trigger();
-    QCOMPARE(viewer.FieldModel->GetRotation(3, 0).Y, start.Y);
+    QCOMPARE(viewer.Session().FieldModel()->GetRotation(3, 0).Y, start.Y);
     // Back where it was saved: not modified, no question on leaving it.
     QVERIFY(!viewer.Modified && !main->isWindowModified());
-    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), saved);
+    QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), saved);
     main->mnuRedo->trigger();
     QVERIFY(viewer.Modified && main->isWindowModified());
 
     // Cpy is one step too.
-    const std::string beforeCopy(viewer.FieldModel->AnimData.View());
+    const std::string beforeCopy(viewer.Session().FieldModel()->AnimData.View());
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     viewer.btnCopy->click();
-    QVERIFY(std::string(viewer.FieldModel->AnimData.View()) != beforeCopy);
+    QVERIFY(std::string(viewer.Session().FieldModel()->AnimData.View()) != beforeCopy);
     main->mnuUndo->trigger();
-    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), beforeCopy);
+    QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), beforeCopy);
 
     // Save changes says what it wrote where.
     Script->Answers.push_back(TDialogs::TAnswer::Yes);

@@ -1,7 +1,7 @@
 // File > Export glTF and Export All Models driven through the menus, on Xvfb with real
 // GL; the files written are read back with tinygltf.
-#include "app/QtDialogs.h"
 #include "app/MainWindow.h"
+#include "app/QtDialogs.h"
 #include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfImages.h"
@@ -149,8 +149,8 @@ private slots:
     tinygltf::Model all = LoadGlb(Dir->File("KNIG.glb"));
     QCOMPARE(AnimationNames(all), (std::vector<std::string>{"KNWA.A", "KNWV.A"}));
     std::vector<std::string> bones;
-    for (int32_t b = 0; b < main->frmViewer->FieldModel->BoneCount(); ++b)
-      bones.push_back(main->frmViewer->FieldModel->GetBone(b).Name);
+    for (int32_t b = 0; b < main->frmViewer->Session().FieldModel()->BoneCount(); ++b)
+      bones.push_back(main->frmViewer->Session().FieldModel()->GetBone(b).Name);
     QCOMPARE(bones.size(), size_t(12));
     QCOMPARE(bones[0], std::string("root"));
     QCOMPARE(JointNames(all), bones);
@@ -198,14 +198,16 @@ private slots:
     const std::string savedWalk(archive->ReadMemberToMemory(archive->IndexOf("KNWA.A"))->View());
     TfrmViewer& viewer = *main->frmViewer;
     const int32_t bone = 8;
-    const std::string name = viewer.FieldModel->GetBone(bone).Name;
-    const TQuat unedited = FieldBoneTurn(viewer.FieldModel->GetRotation(bone, 0)).RotationPart();
+    const std::string name = viewer.Session().FieldModel()->GetBone(bone).Name;
+    const TQuat unedited =
+        FieldBoneTurn(viewer.Session().FieldModel()->GetRotation(bone, 0)).RotationPart();
     main->aEditable->setChecked(true);
     QCOMPARE(viewer.trkFrame->value(), 0);
     viewer.lstParts->setCurrentRow(bone);
     viewer.trkRY->setValue(viewer.trkRY->value() + 60);
     QVERIFY(viewer.Modified);
-    const TQuat edited = FieldBoneTurn(viewer.FieldModel->GetRotation(bone, 0)).RotationPart();
+    const TQuat edited =
+        FieldBoneTurn(viewer.Session().FieldModel()->GetRotation(bone, 0)).RotationPart();
     QVERIFY(!SameTurn(edited, unedited));
 
     ExportThroughMenu(*main, [](TfrmExport& d) { d.rbAll->setChecked(true); });
@@ -224,7 +226,7 @@ private slots:
     auto main = Start();
     main->OpenArchive(Dir->File("battle.lgp"));
     Show(*main, "[Battle] RTAA", nullptr);
-    QVERIFY(main->frmViewer->BattleModel);
+    QVERIFY(main->frmViewer->Session().BattleModel());
     TOffer offer = ExportThroughMenu(*main, [](TfrmExport& d) { d.rbAll->setChecked(true); });
     QCOMPARE(offer.All, QString("Every animation of the model (2)"));
     QCOMPARE(offer.Current, QString("Only the current animation (Animation 1)"));

@@ -84,7 +84,7 @@ class ImportTest : public QObject, protected testing::TWindowTestBase {
     auto main = Start();
     main->OpenArchive(Dir->File("battle.lgp"));
     Show(*main, "[Battle] RTAA", nullptr);
-    if (!main->frmViewer->BattleModel) qWarning("the golem is not on show");
+    if (!main->frmViewer->Session().BattleModel()) qWarning("the golem is not on show");
     return main;
   }
 
@@ -122,12 +122,12 @@ private slots:
     main->OpenArchive(archive);
     Show(*main, "KNIG.HRC - KNIG", qPrintable(target));
     TfrmViewer& viewer = *main->frmViewer;
-    QVERIFY(viewer.FieldModel && !viewer.Modified && !main->aAnimation->isChecked());
+    QVERIFY(viewer.Session().FieldModel() && !viewer.Modified && !main->aAnimation->isChecked());
 
     Import(*main, file, 0);
     QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
     QCOMPARE(Script->ItemsOffered, (std::vector<std::vector<std::string>>{{"KNWA.A", "KNWV.A"}}));
-    TFieldModel& knight = *viewer.FieldModel;
+    TFieldModel& knight = *viewer.Session().FieldModel();
     QCOMPARE(QString::fromStdString(knight.AnimName), target);
     QVERIFY(viewer.Modified);
     QVERIFY(main->aAnimation->isChecked());
@@ -167,11 +167,11 @@ private slots:
     main->OpenArchive(archive);
     Show(*main, "KNIG.HRC - KNIG", "KNWV.A");
     TfrmViewer& viewer = *main->frmViewer;
-    const int32_t before = viewer.FieldModel->FrameCount;
+    const int32_t before = viewer.Session().FieldModel()->FrameCount;
     viewer.trkFrame->setValue(5);
     Import(*main, file, 0);
     QVERIFY(Script->Errors.empty());
-    QCOMPARE(viewer.FieldModel->FrameCount, 2 * before - 1);
+    QCOMPARE(viewer.Session().FieldModel()->FrameCount, 2 * before - 1);
     QCOMPARE(viewer.trkFrame->maximum(), 2 * before - 2);
     QVERIFY(viewer.Modified);
   }
@@ -182,8 +182,8 @@ private slots:
     const std::string before = ReadFileBytes(archive);
     auto main = ShowGolem();
     TfrmViewer& viewer = *main->frmViewer;
-    TBattleModel& golem = *viewer.BattleModel;
-    QCOMPARE(viewer.BattleAnimation, 0);
+    TBattleModel& golem = *viewer.Session().BattleModel();
+    QCOMPARE(viewer.Session().BattleAnimation(), 0);
     std::vector<TBattleFrame> swing = golem.Anims->Anims[1].Frames;
     QVERIFY(swing.size() != golem.Anims->Anims[0].Frames.size());
 
@@ -192,8 +192,8 @@ private slots:
     QCOMPARE(Script->ItemsOffered,
              (std::vector<std::vector<std::string>>{{"Animation 1", "Animation 2"}}));
     QVERIFY(golem.Modified() && viewer.AnimationsModified());
-    QCOMPARE(viewer.BattleAnimation, 0);
-    QCOMPARE(golem.FrameCount(viewer.BattleAnimation), int32_t(swing.size()));
+    QCOMPARE(viewer.Session().BattleAnimation(), 0);
+    QCOMPARE(golem.FrameCount(viewer.Session().BattleAnimation()), int32_t(swing.size()));
     QCOMPARE(viewer.trkFrame->maximum(), int(swing.size()));
     QVERIFY(main->aAnimation->isChecked());
     // Too long for the status panel: cut in the middle, whole in its tip.
@@ -208,7 +208,7 @@ private slots:
     QCOMPARE(Script->Questions,
              std::vector<std::string>{"Model animations have changed! Update LGP?"});
     QVERIFY(Script->Errors.empty());
-    QVERIFY(!viewer.BattleModel);
+    QVERIFY(!viewer.Session().BattleModel());
     TBattleModel saved;
     auto lgp = ArchiveKindForPath(archive).Open();
     saved.LoadFromArchive(*lgp, "RT");
@@ -222,9 +222,10 @@ private slots:
 
     // Choosing an animation brings the golem back, as saved.
     main->cmbAnims->setCurrentIndex(1);
-    QVERIFY(viewer.BattleModel && !viewer.BattleModel->Modified());
-    QCOMPARE(viewer.BattleAnimation, 1);
-    QCOMPARE(viewer.BattleModel->FrameCount(viewer.BattleAnimation), int32_t(swing.size()));
+    QVERIFY(viewer.Session().BattleModel() && !viewer.Session().BattleModel()->Modified());
+    QCOMPARE(viewer.Session().BattleAnimation(), 1);
+    QCOMPARE(viewer.Session().BattleModel()->FrameCount(viewer.Session().BattleAnimation()),
+             int32_t(swing.size()));
     QVERIFY(Script->Errors.empty());
   }
 
@@ -235,8 +236,8 @@ private slots:
     auto main = ShowGolem();
     TfrmViewer& viewer = *main->frmViewer;
     Import(*main, file, 1);
-    QVERIFY(viewer.BattleModel && viewer.BattleModel->Modified());
-    const TBattleModel* golem = viewer.BattleModel.get();
+    QVERIFY(viewer.Session().BattleModel() && viewer.Session().BattleModel()->Modified());
+    const TBattleModel* golem = viewer.Session().BattleModel();
 
     // Cancel, choosing a field model and quitting: the golem stays with its import.
     main->OpenArchive(Dir->File("char.lgp"));
@@ -244,7 +245,7 @@ private slots:
     Show(*main, "KNIG.HRC - KNIG", nullptr);
     QVERIFY(!main->close());
     QCOMPARE(Script->Questions.size(), size_t(2));
-    QCOMPARE(viewer.BattleModel.get(), golem);
+    QCOMPARE(viewer.Session().BattleModel(), golem);
     QVERIFY(golem->Modified());
     QCOMPARE(main->cmbModels->currentIndex(), -1);
 
@@ -252,7 +253,7 @@ private slots:
     Script->Answers = {TDialogs::TAnswer::No};
     Show(*main, "KNIG.HRC - KNIG", nullptr);
     QCOMPARE(Script->Questions.size(), size_t(3));
-    QVERIFY(!viewer.BattleModel);
+    QVERIFY(!viewer.Session().BattleModel());
     QCOMPARE(main->cmbAnims->count(), 2);
     QCOMPARE(ReadFileBytes(archive), before);
     for (const std::string& question : Script->Questions)
@@ -276,14 +277,14 @@ private slots:
 
     main->cmbAnims->setCurrentIndex(main->cmbAnims->findText("KNWV.A"));
     TfrmViewer& viewer = *main->frmViewer;
-    const std::string wave(viewer.FieldModel->AnimData.View());
+    const std::string wave(viewer.Session().FieldModel()->AnimData.View());
     const QString status = main->pStatus->text();
     const std::string file = ExportModel(Dir->File("char.lgp"), "KNIG.HRC", {}, Dir->File("k.glb"));
     Import(*main, "", 0); // the file chooser cancelled
     QVERIFY(Script->ItemsOffered.empty());
     Import(*main, file, -1); // the list cancelled
     QCOMPARE(Script->ItemsOffered.size(), size_t(1));
-    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), wave);
+    QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), wave);
     QVERIFY(!viewer.Modified && !main->aAnimation->isChecked());
     QCOMPARE(main->pStatus->text(), status);
     QVERIFY(Script->Errors.empty() && Script->Questions.empty());
@@ -328,10 +329,12 @@ private slots:
       Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
     }
     TfrmViewer& viewer = *main->frmViewer;
-    const std::string walk =
-        viewer.FieldModel ? std::string(viewer.FieldModel->AnimData.View()) : "";
+    const std::string walk = viewer.Session().FieldModel()
+                                 ? std::string(viewer.Session().FieldModel()->AnimData.View())
+                                 : "";
     const std::vector<TBattleFrame> sway =
-        battle ? viewer.BattleModel->Anims->Anims[0].Frames : std::vector<TBattleFrame>();
+        battle ? viewer.Session().BattleModel()->Anims->Anims[0].Frames
+               : std::vector<TBattleFrame>();
     const int slider = viewer.trkFrame->maximum();
     Import(*main, file, 0);
 
@@ -341,11 +344,11 @@ private slots:
     QCOMPARE(viewer.trkFrame->maximum(), slider);
     QVERIFY(!viewer.AnimationsModified() && !main->aAnimation->isChecked());
     if (battle) {
-      const auto& frames = viewer.BattleModel->Anims->Anims[0].Frames;
+      const auto& frames = viewer.Session().BattleModel()->Anims->Anims[0].Frames;
       QCOMPARE(frames.size(), sway.size());
       for (size_t k = 0; k < sway.size(); ++k) QVERIFY(SameFrame(frames[k], sway[k]));
     } else {
-      QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), walk);
+      QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), walk);
     }
     QVERIFY(main->close());
     QVERIFY(Script->Questions.empty());

@@ -146,7 +146,7 @@ private slots:
     main->aEditable->setChecked(true);
     QVERIFY(main->frmViewer->lstParts->isVisible() && main->frmViewer->pRotate->isVisible());
     main->aCrosshairs->setChecked(true);
-    QVERIFY(main->frmViewer->Options.Crosshairs);
+    QVERIFY(main->frmViewer->Session().Options.Crosshairs);
     main->aCrosshairs->setChecked(false);
     // The Toolbars menu's marks follow the toolbars.
     main->mnuToolbarDetails->trigger();
@@ -169,10 +169,12 @@ private slots:
     main->cmbModels->setCurrentIndex(0);
     QCOMPARE(main->cmbAnims->count(), 2);
     QCOMPARE(main->cmbDetails->itemText(0), QString("Number of bones: 11"));
-    QVERIFY(!main->frmViewer->FieldModel); // nothing loaded before an animation is chosen
+    QVERIFY(
+        !main->frmViewer->Session().FieldModel()); // nothing loaded before an animation is chosen
     main->cmbAnims->setCurrentIndex(1);
-    QVERIFY(main->frmViewer->FieldModel);
-    QCOMPARE(QString::fromStdString(main->frmViewer->FieldModel->AnimName), QString("KNWV.A"));
+    QVERIFY(main->frmViewer->Session().FieldModel());
+    QCOMPARE(QString::fromStdString(main->frmViewer->Session().FieldModel()->AnimName),
+             QString("KNWV.A"));
     QCOMPARE(main->frmViewer->lstParts->count(), 12);
     QCOMPARE(main->frmViewer->lstParts->item(2)->text(), QString("  spine"));
     QCOMPARE(main->frmViewer->trkEnd->value(), 11);
@@ -196,7 +198,7 @@ private slots:
     QCOMPARE(main->cmbModels->count(), 1);
     main->aReflections->setChecked(true);
     main->cmbModels->setCurrentIndex(0);
-    QVERIFY(main->frmViewer->BattleModel);
+    QVERIFY(main->frmViewer->Session().BattleModel());
     QCOMPARE(main->cmbAnims->count(), 2);
     QCOMPARE(main->cmbAnims->itemText(1), QString("Animation 2"));
     QCOMPARE(main->cmbAnims->currentIndex(), -1);
@@ -208,7 +210,7 @@ private slots:
     // No floor for battle models: the corners below the model stay background.
     QVERIFY(IsBackground(picture.pixelColor(20, picture.height() - 10)));
     main->cmbAnims->setCurrentIndex(1);
-    QCOMPARE(main->frmViewer->BattleAnimation, 1);
+    QCOMPARE(main->frmViewer->Session().BattleAnimation(), 1);
     QCOMPARE(main->frmViewer->trkFrame->maximum(), 20);
   }
 
@@ -217,11 +219,11 @@ private slots:
     main->OpenLGP(Demo("char.lgp"));
     main->cmbModels->setCurrentIndex(1);
     main->cmbAnims->setCurrentIndex(0);
-    QVERIFY(main->frmViewer->FieldModel);
+    QVERIFY(main->frmViewer->Session().FieldModel());
     main->frmViewer->btnQuickAnim->click();
     QVERIFY(main->aAnimation->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(!main->aAnimation->isChecked(), 5000);
-    QCOMPARE(main->frmViewer->FieldModel->CurrentFrame, 0);
+    QCOMPARE(main->frmViewer->Session().FieldModel()->CurrentFrame, 0);
     QCOMPARE(main->frmViewer->trkFrame->value(), 0);
   }
 
@@ -264,12 +266,12 @@ private slots:
     QCOMPARE(picture.pixelColor(5, picture.height() - 5), QColor(255, 0, 0));
     // Bones shown through the switch reach the model; a new model brings its own flags.
     main->aBones->setChecked(true);
-    QVERIFY(main->frmViewer->Options.Bones);
+    QVERIFY(main->frmViewer->Session().Options.Bones);
     main->cmbAnims->setCurrentIndex(1);
     QVERIFY(!main->aBones->isChecked());
     // File > Save changes without edits asks nothing and empties the viewer.
     main->mnuSaveChanges->trigger();
-    QVERIFY(!main->frmViewer->FieldModel);
+    QVERIFY(!main->frmViewer->Session().FieldModel());
     QVERIFY(Script->Questions.empty());
   }
 
@@ -278,7 +280,7 @@ private slots:
     main->OpenLGP(Demo("char.lgp"));
     main->cmbModels->setCurrentIndex(0);
     main->cmbAnims->setCurrentIndex(0);
-    TFieldModel& model = *main->frmViewer->FieldModel;
+    TFieldModel& model = *main->frmViewer->Session().FieldModel();
     model.SetRotation(3, model.CurrentFrame, {12.5f, 0, 0});
     main->frmViewer->Modified = true;
     // Choosing the same animation again: asked, saved, then read from the archive.
@@ -287,8 +289,8 @@ private slots:
     QCOMPARE(Script->Questions.size(), size_t(1));
     QCOMPARE(QString::fromStdString(Script->Questions[0]),
              QString("Model animations have changed! Update LGP?"));
-    QVERIFY(main->frmViewer->FieldModel);
-    QCOMPARE(main->frmViewer->FieldModel->GetBone(3).RotX, 12.5f);
+    QVERIFY(main->frmViewer->Session().FieldModel());
+    QCOMPARE(main->frmViewer->Session().FieldModel()->GetBone(3).RotX, 12.5f);
     QVERIFY(!main->frmViewer->Modified);
   }
 
@@ -320,12 +322,12 @@ private slots:
     QVERIFY(!viewer.Modified);
     // Choosing a bone loads the trackbars (truncated) and writes nothing.
     viewer.lstParts->setCurrentRow(8); // l_thigh, 90 - swing degrees about X
-    QCOMPARE(viewer.trkRX->value(), int(viewer.FieldModel->GetBone(8).RotX));
+    QCOMPARE(viewer.trkRX->value(), int(viewer.Session().FieldModel()->GetBone(8).RotX));
     QVERIFY(!viewer.Modified);
     viewer.trkRY->setValue(90);
     QVERIFY(viewer.Modified);
-    QCOMPARE(viewer.FieldModel->GetBone(8).RotY, 90.0f);
-    std::string edited(viewer.FieldModel->AnimData.View());
+    QCOMPARE(viewer.Session().FieldModel()->GetBone(8).RotY, 90.0f);
+    std::string edited(viewer.Session().FieldModel()->AnimData.View());
     const int64_t triple = 48 + 12 * 8 + 2 * AnimFrameSize(12);
     for (size_t i = 0; i < edited.size(); ++i)
       if (int64_t(i) < triple + 4 || int64_t(i) >= triple + 8) QCOMPARE(edited[i], before[i]);
@@ -333,7 +335,7 @@ private slots:
 
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     main->mnuSaveChanges->trigger();
-    QVERIFY(!viewer.FieldModel);
+    QVERIFY(!viewer.Session().FieldModel());
     QCOMPARE(Member(archive, "KNWA.A"), edited);
     QCOMPARE(int64_t(ReadFileBytes(archive).size()), size + 24 + int64_t(before.size()));
   }
@@ -341,21 +343,21 @@ private slots:
   void copyingThePoseMakesEveryFrameTheSame() {
     auto main = EditKnight(Demo("char.lgp"));
     TfrmViewer& viewer = *main->frmViewer;
-    const std::string before(viewer.FieldModel->AnimData.View());
+    const std::string before(viewer.Session().FieldModel()->AnimData.View());
     Script->Answers.push_back(TDialogs::TAnswer::No);
     viewer.btnCopy->click();
-    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), before);
+    QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), before);
     QVERIFY(!viewer.Modified);
     QVERIFY(Script->DefaultNo.back()); // Enter does not rewrite every frame
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     viewer.btnCopy->click();
     QVERIFY(viewer.Modified);
-    QCOMPARE(viewer.Options.SelectedBone, 11);
-    const std::string after(viewer.FieldModel->AnimData.View());
+    QCOMPARE(viewer.Session().Options.SelectedBone, 11);
+    const std::string after(viewer.Session().FieldModel()->AnimData.View());
     const int64_t frame = AnimFrameSize(12);
     const std::string pose = after.substr(size_t(36 + 2 * frame + 24), size_t(frame - 24));
     QCOMPARE(pose, before.substr(size_t(36 + 2 * frame + 24), size_t(frame - 24)));
-    for (int f = 0; f < viewer.FieldModel->FrameCount; ++f) {
+    for (int f = 0; f < viewer.Session().FieldModel()->FrameCount; ++f) {
       QCOMPARE(after.substr(size_t(36 + f * frame + 24), size_t(frame - 24)), pose);
       QCOMPARE(after.substr(size_t(36 + f * frame), 24), before.substr(size_t(36 + f * frame), 24));
     }
@@ -369,14 +371,14 @@ private slots:
     // Cancel: the edited walk stays, and so does the list's choice.
     Script->Answers.push_back(TDialogs::TAnswer::Cancel);
     main->cmbAnims->setCurrentIndex(1);
-    QCOMPARE(QString::fromStdString(viewer.FieldModel->AnimName), QString("KNWA.A"));
+    QCOMPARE(QString::fromStdString(viewer.Session().FieldModel()->AnimName), QString("KNWA.A"));
     QVERIFY(viewer.Modified);
     QCOMPARE(main->cmbAnims->currentIndex(), 0);
     // Cancel before a battle model too, and before the program ends.
     Script->Answers.push_back(TDialogs::TAnswer::Cancel);
     main->OpenArchive(Demo("battle.lgp"));
     main->cmbModels->setCurrentIndex(0);
-    QVERIFY(!main->frmViewer->BattleModel && viewer.Modified);
+    QVERIFY(!main->frmViewer->Session().BattleModel() && viewer.Modified);
     main->OpenArchive(Demo("char.lgp"));
     main->cmbModels->setCurrentIndex(0);
     QCOMPARE(main->cmbAnims->count(), 2);
@@ -388,13 +390,13 @@ private slots:
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     main->mnuSaveChanges->trigger();
     QCOMPARE(Script->Errors.size(), size_t(1));
-    QVERIFY(viewer.FieldModel && viewer.Modified);
+    QVERIFY(viewer.Session().FieldModel() && viewer.Modified);
     std::rename(Demo("moved.lgp").c_str(), Demo("char.lgp").c_str());
     // No: the edits go, the other animation comes.
     const std::string before = Member(Demo("char.lgp"), "KNWA.A");
     Script->Answers.push_back(TDialogs::TAnswer::No);
     main->cmbAnims->setCurrentIndex(1);
-    QCOMPARE(QString::fromStdString(viewer.FieldModel->AnimName), QString("KNWV.A"));
+    QCOMPARE(QString::fromStdString(viewer.Session().FieldModel()->AnimName), QString("KNWV.A"));
     QVERIFY(!viewer.Modified);
     QCOMPARE(Member(Demo("char.lgp"), "KNWA.A"), before);
     QCOMPARE(Script->Questions.size(), size_t(5));
@@ -410,7 +412,7 @@ private slots:
     auto main = EditKnight(folder);
     main->frmViewer->lstParts->setCurrentRow(2);
     main->frmViewer->trkRX->setValue(10);
-    std::string edited(main->frmViewer->FieldModel->AnimData.View());
+    std::string edited(main->frmViewer->Session().FieldModel()->AnimData.View());
     QVERIFY(main->frmViewer->Modified);
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     QVERIFY(main->close());

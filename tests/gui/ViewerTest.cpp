@@ -375,7 +375,7 @@ private slots:
     const QImage before = Picture();
     for (int key : keys) QTest::keyClick(&viewer, Qt::Key(key));
     QCOMPARE(viewer.trkFrame->value(), end);
-    QCOMPARE(battle ? viewer.BattleFrame : viewer.FieldModel->CurrentFrame, end);
+    QCOMPARE(battle ? viewer.Session().Frame() : viewer.Session().FieldModel()->CurrentFrame, end);
     QCOMPARE(viewer.lblFrame->text(), readout);
     if (end != start % (battle ? 16 : 24)) QVERIFY(Picture() != before);
     QVERIFY(!Main->aAnimation->isChecked());
@@ -392,18 +392,18 @@ private slots:
     viewer.trkFrame->setValue(9);
     viewer.TogglePlay();
     QVERIFY(Main->aAnimation->isChecked());
-    QVERIFY(std::abs(ClockFrame(GetTickCount(), FrameOffset, 24) - 9) <= 1);
+    QVERIFY(std::abs(ClockFrame(GetTickCount(), viewer.Playback().Offset(), 24) - 9) <= 1);
     // A step stops playing, from the frame it was on.
     Picture();
-    const int playing = viewer.FieldModel->CurrentFrame;
+    const int playing = viewer.Session().FieldModel()->CurrentFrame;
     QTest::keyClick(&viewer, Qt::Key_Right);
     QVERIFY(!Main->aAnimation->isChecked());
-    QCOMPARE(viewer.FieldModel->CurrentFrame, std::min(playing + 1, 23));
+    QCOMPARE(viewer.Session().FieldModel()->CurrentFrame, std::min(playing + 1, 23));
     // Space in a Quick Animation stops it for good.
     viewer.btnQuickAnim->click();
-    QVERIFY(Main->aAnimation->isChecked() && QuickAnimRunning);
+    QVERIFY(Main->aAnimation->isChecked() && viewer.Playback().QuickAnimationRunning());
     QTest::keyClick(&viewer, Qt::Key_Space);
-    QVERIFY(!Main->aAnimation->isChecked() && !QuickAnimRunning);
+    QVERIFY(!Main->aAnimation->isChecked() && !viewer.Playback().QuickAnimationRunning());
     // Keys with Ctrl or Alt are not the viewer's.
     viewer.trkFrame->setValue(4);
     QTest::keyClick(&viewer, Qt::Key_Right, Qt::ControlModifier);
@@ -425,13 +425,13 @@ private slots:
     TPaintCounter counter;
     viewer.installEventFilter(&counter);
     viewer.PlayTimer->stop();
-    FrameOffset = ClockOffsetAt(GetTickCount(), 12, 24);
+    viewer.Playback().PlayFrom(GetTickCount(), 12, 24);
     Main->aAnimation->setChecked(true);
     QTRY_VERIFY(counter.Paints > 0);
     const int paints = counter.Paints;
     QCOMPARE(viewer.lblFrame->text(),
-             QString("Frame %1 / 24").arg(viewer.FieldModel->CurrentFrame + 1));
-    QVERIFY(viewer.FieldModel->CurrentFrame != 5);
+             QString("Frame %1 / 24").arg(viewer.Session().FieldModel()->CurrentFrame + 1));
+    QVERIFY(viewer.Session().FieldModel()->CurrentFrame != 5);
     for (int k = 0; k < 5; ++k) QApplication::processEvents();
     QCOMPARE(counter.Paints, paints);
     Main->aAnimation->setChecked(false);
@@ -453,7 +453,7 @@ private slots:
     Main->aEditable->setChecked(true);
     viewer.trkFrame->setValue(2);
     viewer.lstParts->setCurrentRow(8);
-    const TFieldBone& thigh = viewer.FieldModel->GetBone(8);
+    const TFieldBone& thigh = viewer.Session().FieldModel()->GetBone(8);
     QCOMPARE(viewer.lblRX->text(), QString("%1\u00B0").arg(int(thigh.RotX)));
     QCOMPARE(viewer.lblRY->text(), QString("%1\u00B0").arg(int(thigh.RotY)));
     QCOMPARE(viewer.lblRZ->text(), QString("%1\u00B0").arg(int(thigh.RotZ)));
@@ -479,7 +479,7 @@ private slots:
     QVERIFY(viewer.lblPoseNote->isHidden());
 
     ShowGolem();
-    QVERIFY(viewer.BattleModel);
+    QVERIFY(viewer.Session().BattleModel());
     QCOMPARE(viewer.lstParts->count(), 0);
     for (QSlider* slider : {viewer.trkRX, viewer.trkRY, viewer.trkRZ}) {
       QVERIFY(!slider->isEnabled());
@@ -536,7 +536,7 @@ private slots:
       QCOMPARE(Script->Errors, std::vector<std::string>{
                                    "Stream read error: BRAA.P ends before the data it describes"});
     }
-    QVERIFY(!viewer.FieldModel && !viewer.BattleModel);
+    QVERIFY(!viewer.Session().FieldModel() && !viewer.Session().BattleModel());
     VerifyNoModelShown();
   }
 
@@ -544,7 +544,7 @@ private slots:
     TfrmViewer& viewer = ShowKnight();
     viewer.trkFrame->setValue(7);
     viewer.DropBattleModel();
-    QVERIFY(viewer.FieldModel);
+    QVERIFY(viewer.Session().FieldModel());
     QCOMPARE(viewer.lstParts->count(), 12);
     QCOMPARE(viewer.trkFrame->maximum(), 23);
     QCOMPARE(viewer.lblFrame->text(), QString("Frame 8 / 24"));
@@ -564,9 +564,9 @@ private slots:
   void aQuickAnimationEndsWithItsModel() {
     TfrmViewer& viewer = ShowKnight();
     viewer.btnQuickAnim->click();
-    QVERIFY(Main->aAnimation->isChecked() && QuickAnimRunning);
+    QVERIFY(Main->aAnimation->isChecked() && viewer.Playback().QuickAnimationRunning());
     Main->mnuSaveChanges->trigger();
-    QVERIFY(!Main->aAnimation->isChecked() && !QuickAnimRunning);
+    QVERIFY(!Main->aAnimation->isChecked() && !viewer.Playback().QuickAnimationRunning());
     VerifyNoModelShown();
   }
 };
