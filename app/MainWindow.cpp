@@ -512,6 +512,20 @@ void TMainWindow::FieldModelLoaded(bool showBones, bool showBodies) {
   aBodies->setChecked(showBodies);
 }
 
+std::vector<std::string> TMainWindow::ListedAnimations() const {
+  std::vector<std::string> names;
+  for (int a = 0; a < cmbAnims->count(); ++a) names.push_back(Bytes(cmbAnims->itemText(a)));
+  return names;
+}
+
+bool TMainWindow::ChooseListedAnimation(int row) {
+  {
+    QSignalBlocker block(cmbAnims);
+    cmbAnims->setCurrentIndex(row);
+  }
+  return AnimationChosen();
+}
+
 void TMainWindow::SetBackground() {
   uint32_t colour = frmViewer->Session().Options.BackColour;
   if (!Dialogs().ChooseColour(colour)) return;

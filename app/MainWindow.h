@@ -156,6 +156,11 @@ private:
   void ModelChosen(int index);
   // False when the user kept an edited model instead.
   bool AnimationChosen();
+  // The animation list's entries, in order.
+  std::vector<std::string> ListedAnimations() const;
+  // Chooses entry row of the animation list and shows it, as a user would; false when the
+  // user kept an edited model instead.
+  bool ChooseListedAnimation(int row);
   void SetBackground();
   void ShowAbout();
   // The model on show for export, its name for ResolveExportItem (HRC name or battle

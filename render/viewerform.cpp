@@ -461,8 +461,15 @@ void TfrmViewer::ShowEdits() {
 }
 
 void TfrmViewer::SetEditable(bool on) {
-  lstParts->setVisible(on);
-  pRotate->setVisible(on);
+  FEditable = on;
+  lstParts->setVisible(on && FPanelsShown);
+  pRotate->setVisible(on && FPanelsShown);
+}
+
+void TfrmViewer::SetPanelsShown(bool on) {
+  FPanelsShown = on;
+  pControls->setVisible(on);
+  SetEditable(FEditable);
 }
 
 void TfrmViewer::BoneChosen(int row) {

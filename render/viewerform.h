@@ -82,7 +82,11 @@ public:
   // The bone tree of the field model into lstParts: bone i and, indented by one more
   // space, its children in index order.
   void FillPartsList(int32_t bone, const std::string& prefix);
+  // The bone list and the pose panel show while editable (and the panels are shown).
   void SetEditable(bool on);
+  // The trackbar panel, and the editing panels when editable, over the picture or not:
+  // a render run takes the picture without them.
+  void SetPanelsShown(bool on);
   // Quick Animation: plays the shown model's animation once, from frame 1 to frame 0.
   void QuickAnimation();
   // Pose editing: choosing a bone loads the rotation trackbars from it; moving one writes
@@ -174,6 +178,8 @@ private:
   TPictureArea FreeArea() const;
 
   TViewerHost& FHost;
+  bool FEditable = false;
+  bool FPanelsShown = true;
   bool FEditing = false;     // a trackbar's own edit is under way: it is not set back
   bool FPaintFailed = false; // a failing paint reports once, not on every tick
   TViewerSession FSession;
