@@ -3,8 +3,10 @@
 // MainWindowRender.cpp, glTF in MainWindowExport.cpp.
 #include "app/MainWindow.h"
 
+#include "render/QtGuard.h"
 #include "render/QtText.h"
 
+#include "app/PosePanel.h"
 #include "app/exportjobs.h"
 #include "archive/FolderArchive.h"
 #include "platform/Convert.h"
@@ -78,6 +80,15 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   Workspace = new QMdiArea(this);
   setCentralWidget(Workspace);
   frmViewer = new TfrmViewer(*this);
+  FPosePanel = new TPosePanel(*frmViewer, FDocument);
+  // Edits, undone and done again: the picture, the frame slider and the pose panel
+  // follow; the title's mark follows the document's modified state.
+  ConnectGuarded(&FDocument, &TAnimationDocument::Changed, this, [this] {
+    frmViewer->AnimationEdited();
+    FPosePanel->ShowEdits();
+  });
+  connect(&FDocument, &TAnimationDocument::ModifiedChanged, this,
+          [this](bool modified) { setWindowModified(modified); });
   frmRenderOptions = new TRenderOptionsDialog(this);
   frmExport = new TfrmExport(this);
   frmTex = new TTexturiserWindow(this);
@@ -167,7 +178,7 @@ void TMainWindow::CreateActions() {
   mnuExportAll = command("Export All &Models...", [this] { ExportAllModels(); });
   mnuImportAnimation = command("&Import Animation...", [this] { ImportAnimation(); });
   mnuSaveChanges = command(
-      "&Save changes", [this] { frmViewer->ReleaseModel(); }, QKeySequence::Save);
+      "&Save changes", [this] { ReleaseModel(); }, QKeySequence::Save);
   mnuExit = command(
       "E&xit", [this] { close(); }, QKeySequence::Quit);
   mnuSetBackground = command("Set &Background...", [this] { SetBackground(); });
@@ -176,9 +187,9 @@ void TMainWindow::CreateActions() {
   mnuAbout = command("&About Palkor...", [this] { ShowAbout(); });
 
   // Pose edits, step by step.
-  mnuUndo = frmViewer->Document.UndoStack().createUndoAction(this, "&Undo");
+  mnuUndo = FDocument.UndoStack().createUndoAction(this, "&Undo");
   mnuUndo->setShortcut(QKeySequence::Undo);
-  mnuRedo = frmViewer->Document.UndoStack().createRedoAction(this, "&Redo");
+  mnuRedo = FDocument.UndoStack().createRedoAction(this, "&Redo");
   mnuRedo->setShortcut(QKeySequence::Redo);
   // The viewer's own keys, named in the menu: as shortcuts of the window they would take
   // Space and the arrows from the search box and the lists.
@@ -374,7 +385,7 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
   // Edits are not lost without the user saying so: Cancel, or a save that fails, keeps
   // the program running.
   bool released = false;
-  Guarded([&] { released = frmViewer->ReleaseModel(); });
+  Guarded([&] { released = ReleaseModel(); });
   if (!released) {
     event->ignore();
     return;
@@ -437,10 +448,9 @@ void TMainWindow::ModelChosen(int row) {
     cmbAnims->clear();
     return;
   }
-  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   if (size_t(index) < Catalogue.BattleCodes.size()) {
     const std::string item = Catalogue.ModelItems[size_t(index)];
-    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(index)])) {
+    if (!LoadBattleModel(Catalogue.BattleCodes[size_t(index)])) {
       // The edited field model stays: so does the list that goes with it.
       QSignalBlocker blockModels(cmbModels);
       cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
@@ -465,7 +475,7 @@ void TMainWindow::ModelChosen(int row) {
   }
   // A battle model on show goes now, its unsaved animations asked about; a field model
   // stays until one of the new model's animations is chosen.
-  if (frmViewer->Session().BattleModel() && !frmViewer->ReleaseModel()) {
+  if (frmViewer->Session().BattleModel() && !ReleaseModel()) {
     QSignalBlocker blockModels(cmbModels);
     cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
     return;
@@ -483,11 +493,9 @@ void TMainWindow::ModelChosen(int row) {
 bool TMainWindow::AnimationChosen() {
   int model = ChosenModel(), anim = cmbAnims->currentIndex();
   if (model < 0 || anim < 0) return true;
-  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   if (!frmViewer->Session().BattleModel() && size_t(model) < Catalogue.BattleCodes.size()) {
     // The battle model was let go (Save changes): it comes back from the archive.
-    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(model)]))
-      return false;
+    if (!LoadBattleModel(Catalogue.BattleCodes[size_t(model)])) return false;
     FShownModelIndex = model;
   }
   if (frmViewer->Session().BattleModel()) {
@@ -495,8 +503,7 @@ bool TMainWindow::AnimationChosen() {
     return true;
   }
   if (model >= int(Catalogue.ModelList.size())) return true;
-  if (frmViewer->LoadModel(*kind.Class, kind.Path, Catalogue.ModelList[size_t(model)].Name,
-                           Bytes(cmbAnims->itemText(anim))))
+  if (LoadFieldModel(Catalogue.ModelList[size_t(model)].Name, Bytes(cmbAnims->itemText(anim))))
     return true;
   // Kept: the list shows the animation still loaded, if it is in it.
   QSignalBlocker block(cmbAnims);
@@ -505,6 +512,52 @@ bool TMainWindow::AnimationChosen() {
           ? cmbAnims->findText(Text(frmViewer->Session().FieldModel()->AnimName))
           : -1);
   return false;
+}
+
+bool TMainWindow::ReleaseModel() {
+  const TViewerSession& session = frmViewer->Session();
+  if (!session.HasModel()) return true;
+  if (FDocument.Modified()) {
+    switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
+    case TDialogs::TAnswer::Cancel:
+      return false;
+    case TDialogs::TAnswer::Yes:
+      if (TFieldModel* field = session.FieldModel()) {
+        field->SaveAnimation();
+        StatusText(Format("Saved %s into %s", field->AnimName, field->LGPFileName));
+      } else if (TBattleModel* battle = session.BattleModel()) {
+        battle->SaveAnimations();
+        StatusText(Format("Saved the animations of %s into %s", battle->Code, battle->LGPFileName));
+      }
+      FDocument.MarkSaved();
+      break;
+    case TDialogs::TAnswer::No:
+      break;
+    }
+  }
+  frmViewer->ClearModel();
+  return true;
+}
+
+// The previous model goes first, so that an animation it saves is read back as saved.
+bool TMainWindow::LoadFieldModel(const std::string& hrcName, const std::string& animName) {
+  if (!ReleaseModel()) return false;
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  frmViewer->LoadModel(*kind.Class, kind.Path, hrcName, animName);
+  return true;
+}
+
+bool TMainWindow::LoadBattleModel(const std::string& code) {
+  if (!ReleaseModel()) return false;
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  frmViewer->LoadBattleModel(*kind.Class, kind.Path, code);
+  return true;
+}
+
+void TMainWindow::ModelChanged() {
+  const TViewerSession& session = frmViewer->Session();
+  FDocument.Attach(session.FieldModel(), session.BattleModel());
+  FPosePanel->ModelChanged();
 }
 
 void TMainWindow::FieldModelLoaded(bool showBones, bool showBodies) {

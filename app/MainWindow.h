@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AnimationDocument.h"
 #include "app/RenderOptionsDialog.h"
 #include "app/catalogue.h"
 #include "app/exportdialog.h"
@@ -34,6 +35,8 @@ struct TPalkorPaths {
 };
 
 // The status bar's progress panel: filled from the left as far as the analysis has got.
+class TPosePanel;
+
 class TProgressPanel : public QWidget {
   Q_OBJECT
 public:
@@ -79,8 +82,7 @@ public:
   // TViewerHost
   void PlayingChanged(bool playing) override { aAnimation->setChecked(playing); }
   void FieldModelLoaded(bool showBones, bool showBodies) override;
-  void AnimationsModifiedChanged(bool modified) override { setWindowModified(modified); }
-  void AnimationsSaved(const std::string& message) override { StatusText(message); }
+  void ModelChanged() override;
 
   // TCatalogueListener
   void StatusText(const std::string& text) override;
@@ -97,6 +99,13 @@ public:
   TRenderOptionsDialog* frmRenderOptions;
   TfrmExport* frmExport;
   TTexturiserWindow* frmTex;
+  // The animations of the model on show and their edits.
+  TAnimationDocument& Document() { return FDocument; }
+  // Offers to save edited animations ("Model animations have changed! Update LGP?") and
+  // lets the model on show go, field or battle: Yes saves, No discards. Cancel keeps the
+  // model and its edits and returns false. If saving fails the model stays and the error
+  // goes on. File > Save changes.
+  bool ReleaseModel();
   // File > Render Animation; showDialog false takes the dialog's settings as they are.
   void RenderAnimation(bool showDialog = true);
   // File > Export glTF: the model on show, as shown, into one file.
@@ -156,6 +165,11 @@ private:
   void ModelChosen(int index);
   // False when the user kept an edited model instead.
   bool AnimationChosen();
+  // The model on show let go (its edits asked about), then the field model hrcName with
+  // animName, or the battle model of code, loaded from the open archive. False, and
+  // nothing changed, when the user keeps an edited model instead.
+  bool LoadFieldModel(const std::string& hrcName, const std::string& animName);
+  bool LoadBattleModel(const std::string& code);
   // The animation list's entries, in order.
   std::vector<std::string> ListedAnimations() const;
   // Chooses entry row of the animation list and shows it, as a user would; false when the
@@ -169,6 +183,8 @@ private:
   TShownModels ShownForExport(std::string& model, std::string& current) const;
 
   TPalkorPaths FPaths;
+  TAnimationDocument FDocument;
+  TPosePanel* FPosePanel = nullptr;
   bool FShown = false;
   int FShownModelIndex = -1; // the model list entry whose animations are listed
   bool FSaved = false;

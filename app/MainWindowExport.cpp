@@ -182,16 +182,19 @@ void TMainWindow::ImportAnimation() {
   {
     TWaitCursor wait;
     if (battle) {
+      // A step that Edit > Undo takes back, as the field animation's edits are.
       TBattleModel& shownBattle = *frmViewer->Session().BattleModel();
       const int32_t anim = std::stoi(current) - 1;
-      shownBattle.SetAnimation(anim, ImportBattleAnimation(shownBattle, anim, *file, chosen, fps));
+      FDocument.ReplaceBattleAnimation(anim,
+                                       ImportBattleAnimation(shownBattle, anim, *file, chosen, fps),
+                                       "Import " + QString::fromStdString(names[size_t(chosen)]));
       frmViewer->Session().ChooseBattleAnimation(anim);
     } else {
       // A step that Edit > Undo takes back, as any edit of the animation. The file's bind
       // pose may be frame 0 of any animation offered for the model.
       TFieldModel& shownField = *frmViewer->Session().FieldModel();
       std::unique_ptr<TLGPFile> archive = ArchiveKindForPath(Catalogue.ArchivePath).Open();
-      frmViewer->Document.ReplaceAnimation(
+      FDocument.ReplaceAnimation(
           ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps,
                                FieldAnimationsOf(*archive, Catalogue, ChosenModel())),
           "Import " + QString::fromStdString(names[size_t(chosen)]));

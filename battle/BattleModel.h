@@ -286,9 +286,11 @@ public:
   static TMatrix4 BoneTurn(const TBattleFrame* frame, int32_t bone);
   const std::vector<std::vector<int32_t>>& Children() const { return FChildren; }
 
-  // Replaces the frames of animation index in memory and marks it modified. Every frame
-  // needs the same number of rotations.
-  void SetAnimation(int32_t index, std::vector<TBattleFrame> frames);
+  // Replaces the frames of animation index in memory and marks it modified, or, with
+  // modified false, as read (an edit taken back). Every frame needs the same number of
+  // rotations.
+  void SetAnimation(int32_t index, std::vector<TBattleFrame> frames, bool modified = true);
+  bool AnimationModified(int32_t index) const { return FModifiedAnims.count(index) != 0; }
   // Writes the modified animations into the archive's animations member, each record
   // encoded anew and every other byte as it was, as saving a field animation does; the
   // animations are then as read back. Nothing is written when none is modified.

@@ -1,7 +1,10 @@
 #include "render/viewerform.h"
 
+#include "render/QtGuard.h"
 #include "render/QtText.h"
 
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "platform/DebugLog.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -25,9 +28,10 @@ namespace palkor {
 
 namespace {
 
-QSlider* Trackbar(Qt::Orientation orientation, int maximum, int position, int tick,
-                  QWidget* parent) {
+QSlider* Trackbar(const char* name, Qt::Orientation orientation, int maximum, int position,
+                  int tick, QWidget* parent) {
   auto* slider = new QSlider(orientation, parent);
+  slider->setObjectName(name);
   slider->setRange(0, maximum);
   slider->setValue(position);
   if (tick > 0) {
@@ -43,10 +47,6 @@ constexpr int ZoomStep = 2;
 constexpr int WheelStep = 120;
 // The share of the picture a framed model fills.
 constexpr double FrameFill = 0.9;
-
-QString Degrees(int value) {
-  return QString("%1\u00B0").arg(value);
-}
 
 } // namespace
 
@@ -83,14 +83,15 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent)
     grid->addWidget(control, row * 2 + 1, column);
     return label;
   };
-  TrkX = Trackbar(Qt::Horizontal, 360, 0, 15, pControls);
-  TrkY = Trackbar(Qt::Horizontal, 360, 0, 15, pControls);
-  TrkZ = Trackbar(Qt::Horizontal, 360, 0, 15, pControls);
-  trkZoom = Trackbar(Qt::Horizontal, 100, 30, 5, pControls);
-  trkStart = Trackbar(Qt::Horizontal, 0, 0, 0, pControls);
-  trkEnd = Trackbar(Qt::Horizontal, 0, 0, 0, pControls);
-  trkFrame = Trackbar(Qt::Horizontal, 0, 0, 0, pControls);
+  TrkX = Trackbar("TrkX", Qt::Horizontal, 360, 0, 15, pControls);
+  TrkY = Trackbar("TrkY", Qt::Horizontal, 360, 0, 15, pControls);
+  TrkZ = Trackbar("TrkZ", Qt::Horizontal, 360, 0, 15, pControls);
+  trkZoom = Trackbar("trkZoom", Qt::Horizontal, 100, 30, 5, pControls);
+  trkStart = Trackbar("trkStart", Qt::Horizontal, 0, 0, 0, pControls);
+  trkEnd = Trackbar("trkEnd", Qt::Horizontal, 0, 0, 0, pControls);
+  trkFrame = Trackbar("trkFrame", Qt::Horizontal, 0, 0, 0, pControls);
   btnQuickAnim = new QPushButton("&Quick Animation", pControls);
+  btnQuickAnim->setObjectName("btnQuickAnim");
   place("Rotate X", TrkX, 0, 0);
   place("Rotate Y", TrkY, 0, 1);
   place("Rotate Z", TrkZ, 0, 2);
@@ -103,56 +104,8 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent)
   lblFrame->setSizePolicy(QSizePolicy::Ignored, lblFrame->sizePolicy().verticalPolicy());
   grid->addWidget(btnQuickAnim, 3, 3);
 
-  lstParts = new QListWidget(this);
-  lstParts->setObjectName("lstParts");
-  lstParts->setGeometry(0, 81, 153, 329);
-  lstParts->hide();
-
-  pRotate = new QWidget(this);
-  pRotate->setObjectName("pRotate");
-  pRotate->setAutoFillBackground(true);
-  auto* column = new QVBoxLayout(pRotate);
-  column->setContentsMargins(2, 2, 2, 2);
-  lblPoseNote = new QLabel("Pose editing is for field models", pRotate);
-  lblPoseNote->setObjectName("lblPoseNote");
-  lblPoseNote->setWordWrap(true);
-  lblPoseNote->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  lblPoseNote->hide();
-  column->addWidget(lblPoseNote);
-  auto* sliders = new QHBoxLayout();
-  sliders->setSpacing(0);
-  trkRX = Trackbar(Qt::Vertical, 360, 0, 15, pRotate);
-  trkRY = Trackbar(Qt::Vertical, 360, 0, 15, pRotate);
-  trkRZ = Trackbar(Qt::Vertical, 360, 0, 15, pRotate);
-  lblRX = new QLabel(pRotate);
-  lblRY = new QLabel(pRotate);
-  lblRZ = new QLabel(pRotate);
-  for (auto [slider, caption, readout] :
-       {std::tuple{trkRX, "X", lblRX}, {trkRY, "Y", lblRY}, {trkRZ, "Z", lblRZ}}) {
-    QFont small = readout->font();
-    small.setPointSize(7);
-    readout->setFont(small);
-    readout->setAlignment(Qt::AlignHCenter);
-    readout->setSizePolicy(QSizePolicy::Ignored, readout->sizePolicy().verticalPolicy());
-    auto* one = new QVBoxLayout();
-    one->addWidget(new QLabel(caption, pRotate), 0, Qt::AlignHCenter);
-    one->addWidget(slider, 1, Qt::AlignHCenter);
-    one->addWidget(readout);
-    sliders->addLayout(one);
-  }
-  // Wide enough for three trackbars with the widest value under each.
-  FRotatePanelWidth =
-      std::max(66, 3 * (lblRX->fontMetrics().horizontalAdvance(Degrees(360)) + 2) + 4);
-  lblRX->setObjectName("lblRX");
-  lblRY->setObjectName("lblRY");
-  lblRZ->setObjectName("lblRZ");
-  column->addLayout(sliders, 1);
-  btnCopy = new QPushButton("Cpy", pRotate);
-  column->addWidget(btnCopy);
-  pRotate->hide();
-
   // Clicks and wheel turns on the panels' free space are not drags of the picture.
-  for (QWidget* panel : {pControls, pRotate}) panel->setAttribute(Qt::WA_NoMousePropagation);
+  pControls->setAttribute(Qt::WA_NoMousePropagation);
   setFocusPolicy(Qt::StrongFocus);
 
   // The trackbars set the session's camera and bone range.
@@ -172,38 +125,17 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent)
     FSession.Options.LastBone = position;
     update();
   });
-  connect(trkFrame, &QSlider::valueChanged, this,
-          [this](int position) { Guarded([&] { trkFrameChange(position); }); });
-  connect(btnQuickAnim, &QPushButton::clicked, this, [this] { QuickAnimation(); });
-  connect(lstParts, &QListWidget::currentRowChanged, this,
-          [this](int row) { Guarded([&] { BoneChosen(row); }); });
-  int tag = 0;
-  for (QSlider* slider : {trkRX, trkRY, trkRZ}) {
-    // A drag is one step to undo, however many values it passes through.
-    connect(slider, &QSlider::sliderPressed, this, [this] { Document.BeginDrag(); });
-    connect(slider, &QSlider::valueChanged, this, [this, tag](int position) {
-      Guarded([&] {
-        ShowRotateReadouts();
-        PoseTrackbarMoved(tag, position);
-      });
-    });
-    ++tag;
-  }
-  connect(btnCopy, &QPushButton::clicked, this, [this] { Guarded([&] { btnCopyClick(); }); });
-  connect(&Document, &TAnimationDocument::Changed, this, [this] { Guarded([&] { ShowEdits(); }); });
-  connect(&Document, &TAnimationDocument::ModifiedChanged, this, [this](bool modified) {
-    Modified = modified;
-    FHost.AnimationsModifiedChanged(AnimationsModified());
-  });
+  ConnectGuarded(trkFrame, &QSlider::valueChanged, this,
+                 [this](int position) { trkFrameChange(position); });
+  ConnectGuarded(btnQuickAnim, &QPushButton::clicked, this, [this] { QuickAnimation(); });
 
   PlayTimer = new QTimer(this);
+  PlayTimer->setObjectName("PlayTimer");
   PlayTimer->setInterval(20);
   connect(PlayTimer, &QTimer::timeout, this, [this] { PlayTimerTick(); });
   PlayTimer->start();
 
   ShowFrameReadout();
-  ShowRotateReadouts();
-  ShowPoseEditing();
 }
 
 TfrmViewer::~TfrmViewer() {
@@ -225,7 +157,19 @@ void TfrmViewer::resizeGL(int width, int height) {
 
 void TfrmViewer::resizeEvent(QResizeEvent* event) {
   TCGForm::resizeEvent(event);
-  pRotate->setGeometry(width() - FRotatePanelWidth, 0, FRotatePanelWidth, height());
+  if (FRightPanel)
+    FRightPanel->setGeometry(width() - FRightPanelWidth, 0, FRightPanelWidth, height());
+}
+
+void TfrmViewer::SetSidePanels(QWidget* left, QWidget* right, int rightWidth) {
+  FLeftPanel = left;
+  FRightPanel = right;
+  FRightPanelWidth = rightWidth;
+  FLeftPanel->setGeometry(0, 81, 153, 329);
+  FRightPanel->setGeometry(width() - FRightPanelWidth, 0, FRightPanelWidth, height());
+  // Clicks and wheel turns on the panels' free space are not drags of the picture.
+  FRightPanel->setAttribute(Qt::WA_NoMousePropagation);
+  SetEditable(FEditable);
 }
 
 void TfrmViewer::SetFrameSlider(int maximum, int position) {
@@ -241,37 +185,19 @@ void TfrmViewer::ShowFrameReadout() {
       QString("Frame %1 / %2").arg(frames > 0 ? FSession.ShownFrame() + 1 : 0).arg(frames));
 }
 
-void TfrmViewer::ShowRotateReadouts() {
-  lblRX->setText(Degrees(trkRX->value()));
-  lblRY->setText(Degrees(trkRY->value()));
-  lblRZ->setText(Degrees(trkRZ->value()));
-}
-
-void TfrmViewer::ShowPoseEditing() {
-  const bool field = FSession.FieldModel() != nullptr;
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{trkRX, trkRY, trkRZ, lblRX, lblRY, lblRZ, btnCopy})
-    control->setEnabled(field);
-  lblPoseNote->setVisible(FSession.BattleModel() != nullptr);
-}
-
 void TfrmViewer::ResetModelControls() {
-  {
-    QSignalBlocker blockList(lstParts);
-    lstParts->clear();
-  }
   {
     QSignalBlocker blockStart(trkStart), blockEnd(trkEnd);
     trkStart->setMaximum(0);
     trkEnd->setMaximum(0);
   }
-  {
-    QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
-    for (QSlider* slider : {trkRX, trkRY, trkRZ}) slider->setValue(0);
-  }
   SetFrameSlider(0, 0);
-  ShowRotateReadouts();
-  ShowPoseEditing();
+}
+
+void TfrmViewer::ModelChanged() {
+  FPaintFailed = false;
+  FHost.ModelChanged();
+  update();
 }
 
 // Advances the shown model by the frame clock while playing; a Quick Animation ends when
@@ -314,46 +240,16 @@ void TfrmViewer::trkFrameChange(int position) {
   update();
 }
 
-bool TfrmViewer::ReleaseModel() {
-  if (!FSession.FieldModel() && !FSession.BattleModel()) return true;
-  if (AnimationsModified()) {
-    switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
-    case TDialogs::TAnswer::Cancel:
-      return false;
-    case TDialogs::TAnswer::Yes: {
-      const std::string message =
-          FSession.FieldModel()
-              ? Format("Saved %s into %s", FSession.FieldModel()->AnimName,
-                       FSession.FieldModel()->LGPFileName)
-              : Format("Saved the animations of %s into %s", FSession.BattleModel()->Code,
-                       FSession.BattleModel()->LGPFileName);
-      if (FSession.FieldModel()) FSession.FieldModel()->SaveAnimation();
-      if (FSession.BattleModel()) FSession.BattleModel()->SaveAnimations();
-      FHost.AnimationsSaved(message);
-      break;
-    }
-    case TDialogs::TAnswer::No:
-      break;
-    }
-  }
+void TfrmViewer::ClearModel() {
   MakeCurrent();
-  Document.Attach(nullptr);
   FSession.Clear();
-  Modified = false;
-  FHost.AnimationsModifiedChanged(false);
   // A Quick Animation of the model let go is over: the next model does not play.
   if (FPlayback.QuickAnimationRunning()) {
     FPlayback.Stop();
     FHost.PlayingChanged(false);
   }
   ResetModelControls();
-  update();
-  return true;
-}
-
-bool TfrmViewer::AnimationsModified() const {
-  return (FSession.FieldModel() && Modified) ||
-         (FSession.BattleModel() && FSession.BattleModel()->Modified());
+  ModelChanged();
 }
 
 void TfrmViewer::DropBattleModel() {
@@ -361,20 +257,22 @@ void TfrmViewer::DropBattleModel() {
   MakeCurrent();
   FSession.Clear();
   ResetModelControls();
-  update();
+  ModelChanged();
 }
 
-bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
+void TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
                            const std::string& hrcName, const std::string& animName) {
   Log("LoadModel begin");
-  // The previous model goes first, so that an animation it saves is read back as saved.
-  if (!ReleaseModel()) return false;
-  DropBattleModel();
   Log("LoadModel: Load parts");
   MakeCurrent();
-  FSession.LoadFieldModel(TArchiveKind{&archiveClass, path}, hrcName, animName);
-  TFieldModel& model = *FSession.FieldModel();
-  FPaintFailed = false;
+  try {
+    FSession.LoadFieldModel(TArchiveKind{&archiveClass, path}, hrcName, animName);
+  } catch (...) {
+    ResetModelControls();
+    ModelChanged();
+    throw;
+  }
+  const TFieldModel& model = *FSession.FieldModel();
   {
     QSignalBlocker blockStart(trkStart), blockEnd(trkEnd);
     trkStart->setMaximum(model.BoneCount() - 1);
@@ -386,46 +284,29 @@ bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
   FSession.SetFrame(0);
   // A model comes without its bones and with its bodies, whatever the last one showed.
   FHost.FieldModelLoaded(false, true);
-  lstParts->clear();
-  FillPartsList(0, "");
-  ShowPoseEditing();
-  Document.Attach(&model);
-  Modified = false;
   Log("LoadModel done");
   PlayTimer->setInterval(80);
-  update();
-  return true;
+  ModelChanged();
 }
 
-void TfrmViewer::FillPartsList(int32_t bone, const std::string& prefix) {
-  if (!FSession.FieldModel() || bone < 0 || bone >= FSession.FieldModel()->BoneCount()) return;
-  // Depth first with an explicit stack; a bone is listed once even if the parents
-  // should form a cycle.
-  std::set<int32_t> listed;
-  std::vector<std::pair<int32_t, std::string>> pending{{bone, prefix}};
-  while (!pending.empty()) {
-    auto [b, indent] = pending.back();
-    pending.pop_back();
-    if (!listed.insert(b).second) continue;
-    lstParts->addItem(Text(indent + FSession.FieldModel()->GetBone(b).Name));
-    for (int32_t j = FSession.FieldModel()->BoneCount() - 1; j >= 0; --j)
-      if (FSession.FieldModel()->GetBone(j).Parent == b && !listed.count(j))
-        pending.push_back({j, indent + " "});
-  }
-}
-
-bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
+void TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
                                  const std::string& code) {
-  if (!ReleaseModel()) return false;
-  DropBattleModel();
   MakeCurrent();
-  FSession.LoadBattleModel(TArchiveKind{&archiveClass, path}, code);
+  try {
+    FSession.LoadBattleModel(TArchiveKind{&archiveClass, path}, code);
+  } catch (...) {
+    ResetModelControls();
+    ModelChanged();
+    throw;
+  }
   PlayTimer->setInterval(80);
+  {
+    QSignalBlocker blockStart(trkStart), blockEnd(trkEnd);
+    trkStart->setMaximum(0);
+    trkEnd->setMaximum(0);
+  }
   SetFrameSlider(FSession.LastFrame(), 0);
-  ShowPoseEditing();
-  FPaintFailed = false;
-  update();
-  return true;
+  ModelChanged();
 }
 
 void TfrmViewer::SelectBattleAnimation(int32_t index) {
@@ -443,86 +324,30 @@ void TfrmViewer::AnimationReplaced() {
   } else if (FSession.BattleModel()) {
     SelectBattleAnimation(FSession.BattleAnimation());
   }
-  FHost.AnimationsModifiedChanged(AnimationsModified());
 }
 
-void TfrmViewer::ShowEdits() {
-  if (!FSession.FieldModel()) return;
+void TfrmViewer::AnimationEdited() {
+  if (!FSession.HasModel()) return;
   // The frame slider follows an animation that changed its length (an import undone).
-  if (trkFrame->maximum() != std::max(FSession.FieldModel()->FrameCount - 1, 0))
-    SetFrameSlider(FSession.FieldModel()->FrameCount - 1,
-                   std::min(FSession.FieldModel()->CurrentFrame,
-                            std::max(FSession.FieldModel()->FrameCount - 1, 0)));
-  if (FSession.FieldModel()->CurrentFrame < FSession.FieldModel()->FrameCount)
-    FSession.FieldModel()->SetFrame(FSession.FieldModel()->CurrentFrame);
-  // The trackbars show the selected bone as it now is.
-  if (FSession.Options.SelectedBone >= 1 && !FEditing) BoneChosen(FSession.Options.SelectedBone);
+  const int32_t last = FSession.LastFrame();
+  if (trkFrame->maximum() != last) SetFrameSlider(last, std::min(FSession.Frame(), last));
+  if (TFieldModel* field = FSession.FieldModel())
+    if (field->CurrentFrame < field->FrameCount) field->SetFrame(field->CurrentFrame);
+  if (FSession.BattleModel()) FSession.SetFrame(trkFrame->value());
+  ShowFrameReadout();
   update();
 }
 
 void TfrmViewer::SetEditable(bool on) {
   FEditable = on;
-  lstParts->setVisible(on && FPanelsShown);
-  pRotate->setVisible(on && FPanelsShown);
+  if (FLeftPanel) FLeftPanel->setVisible(on && FPanelsShown);
+  if (FRightPanel) FRightPanel->setVisible(on && FPanelsShown);
 }
 
 void TfrmViewer::SetPanelsShown(bool on) {
   FPanelsShown = on;
   pControls->setVisible(on);
   SetEditable(FEditable);
-}
-
-void TfrmViewer::BoneChosen(int row) {
-  if (!FSession.FieldModel() || row < 0 || row >= FSession.FieldModel()->BoneCount()) return;
-  FSession.Options.SelectedBone = row;
-  // Loading the trackbars is not an edit: they show the angles truncated toward zero,
-  // and the root (which has no rotation of its own) leaves them as they are.
-  TVec3 rotation{float(trkRX->value()), float(trkRY->value()), float(trkRZ->value())};
-  if (row >= 1) {
-    const TFieldBone& bone = FSession.FieldModel()->GetBone(row);
-    rotation = {bone.RotX, bone.RotY, bone.RotZ};
-  }
-  {
-    QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
-    trkRX->setValue(int(rotation.X));
-    trkRY->setValue(int(rotation.Y));
-    trkRZ->setValue(int(rotation.Z));
-  }
-  ShowRotateReadouts();
-  update();
-}
-
-void TfrmViewer::PoseTrackbarMoved(int tag, int position) {
-  const int32_t selected = FSession.Options.SelectedBone;
-  if (!FSession.FieldModel() || selected < 1 || selected >= FSession.FieldModel()->BoneCount())
-    return;
-  const TFieldBone& bone = FSession.FieldModel()->GetBone(selected);
-  TVec3 rotation{bone.RotX, bone.RotY, bone.RotZ};
-  (tag == 0 ? rotation.X : tag == 1 ? rotation.Y : rotation.Z) = float(position);
-  // Values passed while a trackbar is dragged make one step; each keyboard step its own.
-  QSlider* slider = tag == 0 ? trkRX : tag == 1 ? trkRY : trkRZ;
-  FEditing = true;
-  struct TEditingDone {
-    bool& Editing;
-    ~TEditingDone() { Editing = false; }
-  } done{FEditing};
-  Document.SetRotation(selected, FSession.FieldModel()->CurrentFrame, rotation,
-                       slider->isSliderDown());
-  update();
-}
-
-void TfrmViewer::btnCopyClick() {
-  if (!FSession.FieldModel()) return;
-  if (!Dialogs().Confirm("WARNING! This will propagate the current bone rotations to every other "
-                         "frame. IE: Every frame will become a copy of THIS one. SURE to continue?",
-                         true))
-    return;
-  // The pose shown, written into every frame as one step.
-  Document.CopyPoseToEveryFrame(FSession.FieldModel()->CurrentFrame);
-  // As the copy always left it: the last bone selected, the frame of the slider shown.
-  FSession.Options.SelectedBone = FSession.FieldModel()->BoneCount() - 1;
-  FSession.FieldModel()->SetFrame(trkFrame->value());
-  update();
 }
 
 std::vector<uint8_t> TfrmViewer::CapturePixels(int& width, int& height) {
@@ -629,8 +454,8 @@ TPictureArea TfrmViewer::FreeArea() const {
   const double w = std::max(width(), 1), h = std::max(height(), 1);
   double left = 0, right = w, top = 0, bottom = h;
   if (pControls->isVisibleTo(this)) top = pControls->geometry().bottom() + 1;
-  if (lstParts->isVisibleTo(this)) left = lstParts->geometry().right() + 1;
-  if (pRotate->isVisibleTo(this)) right = pRotate->geometry().left();
+  if (FLeftPanel && FLeftPanel->isVisibleTo(this)) left = FLeftPanel->geometry().right() + 1;
+  if (FRightPanel && FRightPanel->isVisibleTo(this)) right = FRightPanel->geometry().left();
   // Panels that leave only a sliver: the whole picture.
   if (right - left < 0.25 * w || bottom - top < 0.25 * h) return {};
   return {2 * left / w - 1, 2 * right / w - 1, 1 - 2 * bottom / h, 1 - 2 * top / h};

@@ -238,32 +238,33 @@ private slots:
     TfrmViewer& viewer = *main->frmViewer;
     const std::string saved(viewer.Session().FieldModel()->AnimData.View());
     main->aEditable->setChecked(true);
-    viewer.lstParts->setCurrentRow(3);
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(3);
     const TVec3 start = viewer.Session().FieldModel()->GetRotation(3, 0);
     // A drag through three values is one step; a keyboard step is another.
-    viewer.trkRY->setSliderDown(true);
-    for (int value : {10, 20, 30}) viewer.trkRY->setValue(value);
-    viewer.trkRY->setSliderDown(false);
-    viewer.trkRY->setValue(31);
-    QCOMPARE(viewer.Document.UndoStack().count(), 2);
-    QVERIFY(viewer.Modified && main->isWindowModified());
+    Child<QSlider>(&viewer, "trkRY")->setSliderDown(true);
+    for (int value : {10, 20, 30}) Child<QSlider>(&viewer, "trkRY")->setValue(value);
+    Child<QSlider>(&viewer, "trkRY")->setSliderDown(false);
+    Child<QSlider>(&viewer, "trkRY")->setValue(31);
+    QCOMPARE(main->Document().UndoStack().count(), 2);
+    QVERIFY(main->Document().Modified() && main->isWindowModified());
     QCOMPARE(viewer.Session().FieldModel()->GetRotation(3, 0).Y, 31.0f);
 
     main->mnuUndo->trigger();
     QCOMPARE(viewer.Session().FieldModel()->GetRotation(3, 0).Y, 30.0f);
-    QCOMPARE(viewer.trkRY->value(), 30); // the trackbar shows the bone as it now is
+    QCOMPARE(Child<QSlider>(&viewer, "trkRY")->value(),
+             30); // the trackbar shows the bone as it now is
     main->mnuUndo->trigger();
     QCOMPARE(viewer.Session().FieldModel()->GetRotation(3, 0).Y, start.Y);
     // Back where it was saved: not modified, no question on leaving it.
-    QVERIFY(!viewer.Modified && !main->isWindowModified());
+    QVERIFY(!main->Document().Modified() && !main->isWindowModified());
     QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), saved);
     main->mnuRedo->trigger();
-    QVERIFY(viewer.Modified && main->isWindowModified());
+    QVERIFY(main->Document().Modified() && main->isWindowModified());
 
     // Cpy is one step too.
     const std::string beforeCopy(viewer.Session().FieldModel()->AnimData.View());
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    viewer.btnCopy->click();
+    Child<QPushButton>(&viewer, "btnCopy")->click();
     QVERIFY(std::string(viewer.Session().FieldModel()->AnimData.View()) != beforeCopy);
     main->mnuUndo->trigger();
     QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), beforeCopy);
@@ -274,7 +275,7 @@ private slots:
     QCOMPARE(main->pStatus->text(),
              QString::fromStdString("Saved KNWA.A into " + Dir->File("char.lgp")));
     QVERIFY(!main->isWindowModified());
-    QCOMPARE(viewer.Document.UndoStack().count(), 0);
+    QCOMPARE(main->Document().UndoStack().count(), 0);
   }
 
   void showingModelAfterModelKeepsMemoryWhereItWas() {

@@ -202,10 +202,10 @@ private slots:
     const TQuat unedited =
         FieldBoneTurn(viewer.Session().FieldModel()->GetRotation(bone, 0)).RotationPart();
     main->aEditable->setChecked(true);
-    QCOMPARE(viewer.trkFrame->value(), 0);
-    viewer.lstParts->setCurrentRow(bone);
-    viewer.trkRY->setValue(viewer.trkRY->value() + 60);
-    QVERIFY(viewer.Modified);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->value(), 0);
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(bone);
+    Child<QSlider>(&viewer, "trkRY")->setValue(Child<QSlider>(&viewer, "trkRY")->value() + 60);
+    QVERIFY(main->Document().Modified());
     const TQuat edited =
         FieldBoneTurn(viewer.Session().FieldModel()->GetRotation(bone, 0)).RotationPart();
     QVERIFY(!SameTurn(edited, unedited));
@@ -215,7 +215,7 @@ private slots:
     tinygltf::Model model = LoadGlb(Dir->File("KNIG.glb"));
     QVERIFY(SameTurn(RotationKey(model, "KNWA.A", name, 0), edited));
     // Nothing was saved: the archive's walk and the edits in the viewer are as they were.
-    QVERIFY(viewer.Modified);
+    QVERIFY(main->Document().Modified());
     archive = ArchiveKindForPath(Dir->File("char.lgp")).Open();
     QCOMPARE(std::string(archive->ReadMemberToMemory(archive->IndexOf("KNWA.A"))->View()),
              savedWalk);

@@ -122,14 +122,15 @@ private slots:
     main->OpenArchive(archive);
     Show(*main, "KNIG.HRC - KNIG", qPrintable(target));
     TfrmViewer& viewer = *main->frmViewer;
-    QVERIFY(viewer.Session().FieldModel() && !viewer.Modified && !main->aAnimation->isChecked());
+    QVERIFY(viewer.Session().FieldModel() && !main->Document().Modified() &&
+            !main->aAnimation->isChecked());
 
     Import(*main, file, 0);
     QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
     QCOMPARE(Script->ItemsOffered, (std::vector<std::vector<std::string>>{{"KNWA.A", "KNWV.A"}}));
     TFieldModel& knight = *viewer.Session().FieldModel();
     QCOMPARE(QString::fromStdString(knight.AnimName), target);
-    QVERIFY(viewer.Modified);
+    QVERIFY(main->Document().Modified());
     QVERIFY(main->aAnimation->isChecked());
     QCOMPARE(main->pStatus->text(), "Imported KNWA.A into " + target);
     QCOMPARE(main->pStatus->toolTip(), main->pStatus->text());
@@ -147,7 +148,7 @@ private slots:
                             FieldBoneTurn(walker.GetRotation(b, k)), 0.01),
                    qPrintable(QString("frame %1 bone %2").arg(k).arg(b)));
     }
-    QCOMPARE(viewer.trkFrame->maximum(), knight.FrameCount - 1);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), knight.FrameCount - 1);
 
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     main->mnuSaveChanges->trigger();
@@ -168,12 +169,12 @@ private slots:
     Show(*main, "KNIG.HRC - KNIG", "KNWV.A");
     TfrmViewer& viewer = *main->frmViewer;
     const int32_t before = viewer.Session().FieldModel()->FrameCount;
-    viewer.trkFrame->setValue(5);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(5);
     Import(*main, file, 0);
     QVERIFY(Script->Errors.empty());
     QCOMPARE(viewer.Session().FieldModel()->FrameCount, 2 * before - 1);
-    QCOMPARE(viewer.trkFrame->maximum(), 2 * before - 2);
-    QVERIFY(viewer.Modified);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), 2 * before - 2);
+    QVERIFY(main->Document().Modified());
   }
 
   void theGolemTakesItsSwingInPlaceOfTheSway() {
@@ -185,16 +186,17 @@ private slots:
     TBattleModel& golem = *viewer.Session().BattleModel();
     QCOMPARE(viewer.Session().BattleAnimation(), 0);
     std::vector<TBattleFrame> swing = golem.Anims->Anims[1].Frames;
-    QVERIFY(swing.size() != golem.Anims->Anims[0].Frames.size());
+    const size_t sway = golem.Anims->Anims[0].Frames.size();
+    QVERIFY(swing.size() != sway);
 
     Import(*main, file, 1);
     QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
     QCOMPARE(Script->ItemsOffered,
              (std::vector<std::vector<std::string>>{{"Animation 1", "Animation 2"}}));
-    QVERIFY(golem.Modified() && viewer.AnimationsModified());
+    QVERIFY(golem.Modified() && main->Document().Modified());
     QCOMPARE(viewer.Session().BattleAnimation(), 0);
     QCOMPARE(golem.FrameCount(viewer.Session().BattleAnimation()), int32_t(swing.size()));
-    QCOMPARE(viewer.trkFrame->maximum(), int(swing.size()));
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), int(swing.size()));
     QVERIFY(main->aAnimation->isChecked());
     // Too long for the status panel: cut in the middle, whole in its tip.
     QCOMPARE(main->pStatus->toolTip(), QString("Imported Animation 2 into Animation 1"));
@@ -202,6 +204,17 @@ private slots:
     QVERIFY(main->pStatus->fontMetrics().horizontalAdvance(main->pStatus->text()) <=
             main->pStatus->width());
     QCOMPARE(ReadFileBytes(archive), before); // in memory only
+
+    // A step of its own: undone, the sway and its frame slider come back and nothing is
+    // left to save; done again, the swing.
+    main->mnuUndo->trigger();
+    QCOMPARE(golem.FrameCount(0), int32_t(sway));
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), int(sway));
+    QVERIFY(!golem.Modified() && !main->Document().Modified() && !main->isWindowModified());
+    main->mnuRedo->trigger();
+    QCOMPARE(golem.FrameCount(0), int32_t(swing.size()));
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), int(swing.size()));
+    QVERIFY(golem.Modified() && main->Document().Modified() && main->isWindowModified());
 
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     main->mnuSaveChanges->trigger();
@@ -285,7 +298,7 @@ private slots:
     Import(*main, file, -1); // the list cancelled
     QCOMPARE(Script->ItemsOffered.size(), size_t(1));
     QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), wave);
-    QVERIFY(!viewer.Modified && !main->aAnimation->isChecked());
+    QVERIFY(!main->Document().Modified() && !main->aAnimation->isChecked());
     QCOMPARE(main->pStatus->text(), status);
     QVERIFY(Script->Errors.empty() && Script->Questions.empty());
   }
@@ -335,14 +348,14 @@ private slots:
     const std::vector<TBattleFrame> sway =
         battle ? viewer.Session().BattleModel()->Anims->Anims[0].Frames
                : std::vector<TBattleFrame>();
-    const int slider = viewer.trkFrame->maximum();
+    const int slider = Child<QSlider>(&viewer, "trkFrame")->maximum();
     Import(*main, file, 0);
 
     QCOMPARE(Script->Errors.size(), size_t(1));
     const std::string expected = error.arg(QString::fromStdString(file)).toStdString();
     QVERIFY2(Script->Errors[0].rfind(expected, 0) == 0, Script->Errors[0].c_str());
-    QCOMPARE(viewer.trkFrame->maximum(), slider);
-    QVERIFY(!viewer.AnimationsModified() && !main->aAnimation->isChecked());
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), slider);
+    QVERIFY(!main->Document().Modified() && !main->aAnimation->isChecked());
     if (battle) {
       const auto& frames = viewer.Session().BattleModel()->Anims->Anims[0].Frames;
       QCOMPARE(frames.size(), sway.size());

@@ -144,7 +144,8 @@ private slots:
       QVERIFY(!box->isChecked());
     }
     main->aEditable->setChecked(true);
-    QVERIFY(main->frmViewer->lstParts->isVisible() && main->frmViewer->pRotate->isVisible());
+    QVERIFY(Child<QListWidget>(main->frmViewer, "lstParts")->isVisible() &&
+            Child<QWidget>(main->frmViewer, "pRotate")->isVisible());
     main->aCrosshairs->setChecked(true);
     QVERIFY(main->frmViewer->Session().Options.Crosshairs);
     main->aCrosshairs->setChecked(false);
@@ -175,10 +176,10 @@ private slots:
     QVERIFY(main->frmViewer->Session().FieldModel());
     QCOMPARE(QString::fromStdString(main->frmViewer->Session().FieldModel()->AnimName),
              QString("KNWV.A"));
-    QCOMPARE(main->frmViewer->lstParts->count(), 12);
-    QCOMPARE(main->frmViewer->lstParts->item(2)->text(), QString("  spine"));
-    QCOMPARE(main->frmViewer->trkEnd->value(), 11);
-    QCOMPARE(main->frmViewer->trkFrame->maximum(), 23);
+    QCOMPARE(Child<QListWidget>(main->frmViewer, "lstParts")->count(), 12);
+    QCOMPARE(Child<QListWidget>(main->frmViewer, "lstParts")->item(2)->text(), QString("  spine"));
+    QCOMPARE(Child<QSlider>(main->frmViewer, "trkEnd")->value(), 11);
+    QCOMPARE(Child<QSlider>(main->frmViewer, "trkFrame")->maximum(), 23);
     QVERIFY(main->aBodies->isChecked() && !main->aBones->isChecked());
     QImage picture = Picture(*main);
     QVERIFY2(Drawn(picture) > 0.02, "the knight should cover part of the picture");
@@ -204,14 +205,14 @@ private slots:
     QCOMPARE(main->cmbAnims->currentIndex(), -1);
     QCOMPARE(main->cmbDetails->itemText(0), QString("[Battle] RTAA"));
     QCOMPARE(main->cmbDetails->itemText(1), QString("Total # Polygons: 168"));
-    QCOMPARE(main->frmViewer->trkFrame->maximum(), 16);
+    QCOMPARE(Child<QSlider>(main->frmViewer, "trkFrame")->maximum(), 16);
     QImage picture = Picture(*main);
     QVERIFY(Drawn(picture) > 0.02);
     // No floor for battle models: the corners below the model stay background.
     QVERIFY(IsBackground(picture.pixelColor(20, picture.height() - 10)));
     main->cmbAnims->setCurrentIndex(1);
     QCOMPARE(main->frmViewer->Session().BattleAnimation(), 1);
-    QCOMPARE(main->frmViewer->trkFrame->maximum(), 20);
+    QCOMPARE(Child<QSlider>(main->frmViewer, "trkFrame")->maximum(), 20);
   }
 
   void quickAnimationStopsOnFrame0() {
@@ -220,11 +221,11 @@ private slots:
     main->cmbModels->setCurrentIndex(1);
     main->cmbAnims->setCurrentIndex(0);
     QVERIFY(main->frmViewer->Session().FieldModel());
-    main->frmViewer->btnQuickAnim->click();
+    Child<QPushButton>(main->frmViewer, "btnQuickAnim")->click();
     QVERIFY(main->aAnimation->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(!main->aAnimation->isChecked(), 5000);
     QCOMPARE(main->frmViewer->Session().FieldModel()->CurrentFrame, 0);
-    QCOMPARE(main->frmViewer->trkFrame->value(), 0);
+    QCOMPARE(Child<QSlider>(main->frmViewer, "trkFrame")->value(), 0);
   }
 
   void theCacheRestoresTheSameListsAtTheNextStart() {
@@ -281,8 +282,7 @@ private slots:
     main->cmbModels->setCurrentIndex(0);
     main->cmbAnims->setCurrentIndex(0);
     TFieldModel& model = *main->frmViewer->Session().FieldModel();
-    model.SetRotation(3, model.CurrentFrame, {12.5f, 0, 0});
-    main->frmViewer->Modified = true;
+    main->Document().SetRotation(3, model.CurrentFrame, {12.5f, 0, 0}, false);
     // Choosing the same animation again: asked, saved, then read from the archive.
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     main->cmbDetails->setCurrentIndex(0);
@@ -291,7 +291,7 @@ private slots:
              QString("Model animations have changed! Update LGP?"));
     QVERIFY(main->frmViewer->Session().FieldModel());
     QCOMPARE(main->frmViewer->Session().FieldModel()->GetBone(3).RotX, 12.5f);
-    QVERIFY(!main->frmViewer->Modified);
+    QVERIFY(!main->Document().Modified());
   }
 
   // The knight, walking, shown at frame 2 with the editing panels on.
@@ -301,7 +301,7 @@ private slots:
     main->cmbModels->setCurrentIndex(main->cmbModels->findText("KNIG.HRC - KNIG"));
     main->cmbAnims->setCurrentIndex(main->cmbAnims->findText("KNWA.A"));
     main->aEditable->setChecked(true);
-    main->frmViewer->trkFrame->setValue(2);
+    Child<QSlider>(main->frmViewer, "trkFrame")->setValue(2);
     return main;
   }
   static std::string Member(const std::string& archive, const std::string& name) {
@@ -316,16 +316,18 @@ private slots:
     auto main = EditKnight(archive);
     TfrmViewer& viewer = *main->frmViewer;
     // Nothing is written with no bone, or the root, selected.
-    viewer.trkRY->setValue(33);
-    viewer.lstParts->setCurrentRow(0);
-    viewer.trkRX->setValue(44);
-    QVERIFY(!viewer.Modified);
+    Child<QSlider>(&viewer, "trkRY")->setValue(33);
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(0);
+    Child<QSlider>(&viewer, "trkRX")->setValue(44);
+    QVERIFY(!main->Document().Modified());
     // Choosing a bone loads the trackbars (truncated) and writes nothing.
-    viewer.lstParts->setCurrentRow(8); // l_thigh, 90 - swing degrees about X
-    QCOMPARE(viewer.trkRX->value(), int(viewer.Session().FieldModel()->GetBone(8).RotX));
-    QVERIFY(!viewer.Modified);
-    viewer.trkRY->setValue(90);
-    QVERIFY(viewer.Modified);
+    Child<QListWidget>(&viewer, "lstParts")
+        ->setCurrentRow(8); // l_thigh, 90 - swing degrees about X
+    QCOMPARE(Child<QSlider>(&viewer, "trkRX")->value(),
+             int(viewer.Session().FieldModel()->GetBone(8).RotX));
+    QVERIFY(!main->Document().Modified());
+    Child<QSlider>(&viewer, "trkRY")->setValue(90);
+    QVERIFY(main->Document().Modified());
     QCOMPARE(viewer.Session().FieldModel()->GetBone(8).RotY, 90.0f);
     std::string edited(viewer.Session().FieldModel()->AnimData.View());
     const int64_t triple = 48 + 12 * 8 + 2 * AnimFrameSize(12);
@@ -345,13 +347,13 @@ private slots:
     TfrmViewer& viewer = *main->frmViewer;
     const std::string before(viewer.Session().FieldModel()->AnimData.View());
     Script->Answers.push_back(TDialogs::TAnswer::No);
-    viewer.btnCopy->click();
+    Child<QPushButton>(&viewer, "btnCopy")->click();
     QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), before);
-    QVERIFY(!viewer.Modified);
+    QVERIFY(!main->Document().Modified());
     QVERIFY(Script->DefaultNo.back()); // Enter does not rewrite every frame
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    viewer.btnCopy->click();
-    QVERIFY(viewer.Modified);
+    Child<QPushButton>(&viewer, "btnCopy")->click();
+    QVERIFY(main->Document().Modified());
     QCOMPARE(viewer.Session().Options.SelectedBone, 11);
     const std::string after(viewer.Session().FieldModel()->AnimData.View());
     const int64_t frame = AnimFrameSize(12);
@@ -366,38 +368,38 @@ private slots:
   void noDiscardsCancelKeepsAndAFailedSaveKeepsTheEdits() {
     auto main = EditKnight(Demo("char.lgp"));
     TfrmViewer& viewer = *main->frmViewer;
-    viewer.lstParts->setCurrentRow(3);
-    viewer.trkRZ->setValue(45);
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(3);
+    Child<QSlider>(&viewer, "trkRZ")->setValue(45);
     // Cancel: the edited walk stays, and so does the list's choice.
     Script->Answers.push_back(TDialogs::TAnswer::Cancel);
     main->cmbAnims->setCurrentIndex(1);
     QCOMPARE(QString::fromStdString(viewer.Session().FieldModel()->AnimName), QString("KNWA.A"));
-    QVERIFY(viewer.Modified);
+    QVERIFY(main->Document().Modified());
     QCOMPARE(main->cmbAnims->currentIndex(), 0);
     // Cancel before a battle model too, and before the program ends.
     Script->Answers.push_back(TDialogs::TAnswer::Cancel);
     main->OpenArchive(Demo("battle.lgp"));
     main->cmbModels->setCurrentIndex(0);
-    QVERIFY(!main->frmViewer->Session().BattleModel() && viewer.Modified);
+    QVERIFY(!main->frmViewer->Session().BattleModel() && main->Document().Modified());
     main->OpenArchive(Demo("char.lgp"));
     main->cmbModels->setCurrentIndex(0);
     QCOMPARE(main->cmbAnims->count(), 2);
     Script->Answers.push_back(TDialogs::TAnswer::Cancel);
     QVERIFY(!main->close());
-    QVERIFY(viewer.Modified);
+    QVERIFY(main->Document().Modified());
     // A save that fails keeps the model and its edits.
     std::rename(Demo("char.lgp").c_str(), Demo("moved.lgp").c_str());
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     main->mnuSaveChanges->trigger();
     QCOMPARE(Script->Errors.size(), size_t(1));
-    QVERIFY(viewer.Session().FieldModel() && viewer.Modified);
+    QVERIFY(viewer.Session().FieldModel() && main->Document().Modified());
     std::rename(Demo("moved.lgp").c_str(), Demo("char.lgp").c_str());
     // No: the edits go, the other animation comes.
     const std::string before = Member(Demo("char.lgp"), "KNWA.A");
     Script->Answers.push_back(TDialogs::TAnswer::No);
     main->cmbAnims->setCurrentIndex(1);
     QCOMPARE(QString::fromStdString(viewer.Session().FieldModel()->AnimName), QString("KNWV.A"));
-    QVERIFY(!viewer.Modified);
+    QVERIFY(!main->Document().Modified());
     QCOMPARE(Member(Demo("char.lgp"), "KNWA.A"), before);
     QCOMPARE(Script->Questions.size(), size_t(5));
   }
@@ -410,10 +412,10 @@ private slots:
       WriteFile(folder + "/" + archive->GetEntry(i).Name,
                 std::string(archive->ReadMemberToMemory(i)->View()));
     auto main = EditKnight(folder);
-    main->frmViewer->lstParts->setCurrentRow(2);
-    main->frmViewer->trkRX->setValue(10);
+    Child<QListWidget>(main->frmViewer, "lstParts")->setCurrentRow(2);
+    Child<QSlider>(main->frmViewer, "trkRX")->setValue(10);
     std::string edited(main->frmViewer->Session().FieldModel()->AnimData.View());
-    QVERIFY(main->frmViewer->Modified);
+    QVERIFY(main->Document().Modified());
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     QVERIFY(main->close());
     QCOMPARE(Script->Questions.size(), size_t(1));
@@ -436,8 +438,8 @@ private slots:
     main->aAnimation->setChecked(true);
     main->RenderAnimation(false);
     QVERIFY(!main->aAnimation->isChecked());
-    QVERIFY(main->frmViewer->pControls->isVisible());
-    QVERIFY(!main->frmViewer->lstParts->isVisible());
+    QVERIFY(Child<QWidget>(main->frmViewer, "pControls")->isVisible());
+    QVERIFY(!Child<QListWidget>(main->frmViewer, "lstParts")->isVisible());
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(out))
       files.push_back(entry.path().filename().string());
@@ -483,7 +485,8 @@ private slots:
       failed = true;
     }
     QVERIFY(failed);
-    QVERIFY(main->frmViewer->pControls->isVisible() && main->frmViewer->lstParts->isVisible());
+    QVERIFY(Child<QWidget>(main->frmViewer, "pControls")->isVisible() &&
+            Child<QListWidget>(main->frmViewer, "lstParts")->isVisible());
   }
 
   void theMenusOpenTheOutputDialogAndTheTexturiser() {

@@ -116,20 +116,22 @@ class ViewerTest : public QObject, protected testing::TWindowTestBase {
   // Nothing of a model shows: no bones listed, no range, no frames, pose controls at 0
   // and disabled, an empty picture.
   void VerifyNoModelShown() {
-    QCOMPARE(Viewer->lstParts->count(), 0);
-    QCOMPARE(Viewer->trkFrame->maximum(), 0);
-    QCOMPARE(Viewer->trkFrame->value(), 0);
-    QCOMPARE(Viewer->trkStart->maximum(), 0);
-    QCOMPARE(Viewer->trkEnd->maximum(), 0);
-    QCOMPARE(Viewer->lblFrame->text(), QString("Frame 0 / 0"));
-    for (QSlider* slider : {Viewer->trkRX, Viewer->trkRY, Viewer->trkRZ}) {
+    QCOMPARE(Child<QListWidget>(Viewer, "lstParts")->count(), 0);
+    QCOMPARE(Child<QSlider>(Viewer, "trkFrame")->maximum(), 0);
+    QCOMPARE(Child<QSlider>(Viewer, "trkFrame")->value(), 0);
+    QCOMPARE(Child<QSlider>(Viewer, "trkStart")->maximum(), 0);
+    QCOMPARE(Child<QSlider>(Viewer, "trkEnd")->maximum(), 0);
+    QCOMPARE(Child<QLabel>(Viewer, "lblFrame")->text(), QString("Frame 0 / 0"));
+    for (QSlider* slider : {Child<QSlider>(Viewer, "trkRX"), Child<QSlider>(Viewer, "trkRY"),
+                            Child<QSlider>(Viewer, "trkRZ")}) {
       QCOMPARE(slider->value(), 0);
       QVERIFY(!slider->isEnabled());
     }
-    for (QLabel* readout : {Viewer->lblRX, Viewer->lblRY, Viewer->lblRZ})
+    for (QLabel* readout : {Child<QLabel>(Viewer, "lblRX"), Child<QLabel>(Viewer, "lblRY"),
+                            Child<QLabel>(Viewer, "lblRZ")})
       QCOMPARE(readout->text(), QString("0\u00B0"));
-    QVERIFY(!Viewer->btnCopy->isEnabled());
-    QVERIFY(Viewer->lblPoseNote->isHidden());
+    QVERIFY(!Child<QPushButton>(Viewer, "btnCopy")->isEnabled());
+    QVERIFY(Child<QLabel>(Viewer, "lblPoseNote")->isHidden());
     QCOMPARE(DrawnPixels(Picture()).Count, 0);
   }
 
@@ -162,13 +164,13 @@ private slots:
     QFETCH(int, endX);
     QFETCH(int, endY);
     TfrmViewer& viewer = ShowKnight();
-    viewer.TrkX->setValue(startX);
-    viewer.TrkY->setValue(startY);
+    Child<QSlider>(&viewer, "TrkX")->setValue(startX);
+    Child<QSlider>(&viewer, "TrkY")->setValue(startY);
     const QImage before = Picture();
     Drag(&viewer, Qt::LeftButton, Middle(), dx, dy);
-    QCOMPARE(viewer.TrkX->value(), endX);
-    QCOMPARE(viewer.TrkY->value(), endY);
-    QCOMPARE(viewer.TrkZ->value(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkX")->value(), endX);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkY")->value(), endY);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkZ")->value(), 0);
     QCOMPARE(viewer.SceneState().PanX, 0.0f);
     QVERIFY(Picture() != before);
   }
@@ -178,16 +180,17 @@ private slots:
     TfrmViewer& viewer = ShowKnight();
     Main->aEditable->setChecked(true);
     const QImage before = Picture();
-    for (QWidget* panel : {viewer.pControls, viewer.pRotate}) {
+    for (QWidget* panel :
+         {Child<QWidget>(&viewer, "pControls"), Child<QWidget>(&viewer, "pRotate")}) {
       Drag(panel, Qt::LeftButton, QPoint(1, 1), 40, 30);
       Drag(panel, Qt::RightButton, QPoint(1, 1), 40, 30);
       QWheelEvent wheel(QPointF(1, 1), panel->mapToGlobal(QPointF(1, 1)), QPoint(), QPoint(0, 360),
                         Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
       QApplication::sendEvent(panel, &wheel);
     }
-    QCOMPARE(viewer.TrkX->value(), 0);
-    QCOMPARE(viewer.TrkY->value(), 0);
-    QCOMPARE(viewer.trkZoom->value(), 30);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkX")->value(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkY")->value(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "trkZoom")->value(), 30);
     QCOMPARE(Picture(), before);
   }
 
@@ -207,16 +210,16 @@ private slots:
     QFETCH(QList<int>, turns);
     QFETCH(int, end);
     TfrmViewer& viewer = ShowKnight();
-    viewer.trkZoom->setValue(start);
+    Child<QSlider>(&viewer, "trkZoom")->setValue(start);
     for (int delta : turns) Wheel(delta);
-    QCOMPARE(viewer.trkZoom->value(), end);
+    QCOMPARE(Child<QSlider>(&viewer, "trkZoom")->value(), end);
   }
 
   void zoomingInMakesTheModelBigger() {
     TfrmViewer& viewer = ShowKnight();
     const QImage far = Picture();
     for (int k = 0; k < 5; ++k) Wheel(120);
-    QCOMPARE(viewer.trkZoom->value(), 20);
+    QCOMPARE(Child<QSlider>(&viewer, "trkZoom")->value(), 20);
     const QImage near = Picture();
     QVERIFY2(
         DrawnPixels(near).Count > 1.5 * DrawnPixels(far).Count,
@@ -240,9 +243,9 @@ private slots:
     const TDrawn before = DrawnPixels(Picture());
     Drag(&viewer, button, Middle(), dx, dy);
     const TDrawn after = DrawnPixels(Picture());
-    QCOMPARE(viewer.TrkX->value(), 0);
-    QCOMPARE(viewer.TrkY->value(), 0);
-    QCOMPARE(viewer.trkZoom->value(), 30);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkX")->value(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkY")->value(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "trkZoom")->value(), 30);
     const QPointF moved = after.Centre - before.Centre;
     QVERIFY2(std::abs(moved.x() - dx) <= 2 + 0.1 * std::abs(dx) &&
                  std::abs(moved.y() - dy) <= 2 + 0.1 * std::abs(dy),
@@ -291,24 +294,24 @@ private slots:
                                    anim.isEmpty() ? nullptr : qPrintable(anim));
     Main->resize(800, 640);
     Main->aEditable->setChecked(editable);
-    viewer.trkZoom->setValue(100);
-    viewer.TrkY->setValue(turnY);
+    Child<QSlider>(&viewer, "trkZoom")->setValue(100);
+    Child<QSlider>(&viewer, "TrkY")->setValue(turnY);
     viewer.PanBy(panX, 0);
     const QImage before = Picture();
     QTest::mouseDClick(&viewer, Qt::LeftButton, Qt::NoModifier, Middle());
-    QVERIFY(viewer.trkZoom->value() < 100);
-    QCOMPARE(viewer.TrkY->value(), turnY);
+    QVERIFY(Child<QSlider>(&viewer, "trkZoom")->value() < 100);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkY")->value(), turnY);
     const QImage after = Picture();
     QCOMPARE(after.size(), viewer.size());
     const TDrawn drawn = DrawnPixels(after);
     QVERIFY2(drawn.Share(after) > 2 * DrawnPixels(before).Share(before),
              qPrintable(QString("%1 of the picture").arg(drawn.Share(after))));
     // Below the trackbars, and between the bone list and the pose panel when they show.
-    QRect free(QPoint(0, viewer.pControls->geometry().bottom() + 1),
+    QRect free(QPoint(0, Child<QWidget>(&viewer, "pControls")->geometry().bottom() + 1),
                QPoint(viewer.width() - 1, viewer.height() - 1));
     if (editable) {
-      free.setLeft(viewer.lstParts->geometry().right() + 1);
-      free.setRight(viewer.pRotate->geometry().left() - 1);
+      free.setLeft(Child<QListWidget>(&viewer, "lstParts")->geometry().right() + 1);
+      free.setRight(Child<QWidget>(&viewer, "pRotate")->geometry().left() - 1);
     }
     const QString where = QString("drawn %1,%2 to %3,%4 in %5,%6 to %7,%8")
                               .arg(drawn.Box.left())
@@ -335,7 +338,7 @@ private slots:
     QTest::mouseDClick(Viewer, Qt::LeftButton, Qt::NoModifier, Middle());
     QCOMPARE(Viewer->SceneState().PanX, state.PanX);
     QCOMPARE(Viewer->SceneState().PanY, state.PanY);
-    QCOMPARE(Viewer->trkZoom->value(), 30);
+    QCOMPARE(Child<QSlider>(Viewer, "trkZoom")->value(), 30);
     QVERIFY(Script->Errors.empty());
   }
 
@@ -369,14 +372,14 @@ private slots:
     QFETCH(int, end);
     QFETCH(QString, readout);
     TfrmViewer& viewer = battle ? ShowGolem() : ShowKnight();
-    viewer.trkFrame->setValue(start);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(start);
     QTest::mouseClick(&viewer, Qt::LeftButton, Qt::NoModifier, Middle());
     QCOMPARE(Main->focusWidget(), &viewer);
     const QImage before = Picture();
     for (int key : keys) QTest::keyClick(&viewer, Qt::Key(key));
-    QCOMPARE(viewer.trkFrame->value(), end);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->value(), end);
     QCOMPARE(battle ? viewer.Session().Frame() : viewer.Session().FieldModel()->CurrentFrame, end);
-    QCOMPARE(viewer.lblFrame->text(), readout);
+    QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), readout);
     if (end != start % (battle ? 16 : 24)) QVERIFY(Picture() != before);
     QVERIFY(!Main->aAnimation->isChecked());
   }
@@ -389,7 +392,7 @@ private slots:
     QTest::keyClick(&viewer, Qt::Key_Space);
     QVERIFY(!Main->aAnimation->isChecked());
     // Playing goes on from the frame on show: its clock shows it now.
-    viewer.trkFrame->setValue(9);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(9);
     viewer.TogglePlay();
     QVERIFY(Main->aAnimation->isChecked());
     QVERIFY(std::abs(ClockFrame(GetTickCount(), viewer.Playback().Offset(), 24) - 9) <= 1);
@@ -400,104 +403,109 @@ private slots:
     QVERIFY(!Main->aAnimation->isChecked());
     QCOMPARE(viewer.Session().FieldModel()->CurrentFrame, std::min(playing + 1, 23));
     // Space in a Quick Animation stops it for good.
-    viewer.btnQuickAnim->click();
+    Child<QPushButton>(&viewer, "btnQuickAnim")->click();
     QVERIFY(Main->aAnimation->isChecked() && viewer.Playback().QuickAnimationRunning());
     QTest::keyClick(&viewer, Qt::Key_Space);
     QVERIFY(!Main->aAnimation->isChecked() && !viewer.Playback().QuickAnimationRunning());
     // Keys with Ctrl or Alt are not the viewer's.
-    viewer.trkFrame->setValue(4);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(4);
     QTest::keyClick(&viewer, Qt::Key_Right, Qt::ControlModifier);
     QTest::keyClick(&viewer, Qt::Key_Space, Qt::AltModifier);
-    QCOMPARE(viewer.trkFrame->value(), 4);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->value(), 4);
     QVERIFY(!Main->aAnimation->isChecked());
   }
 
   void theFrameReadoutFollowsTheFrame() {
     Main = Start();
     Viewer = Main->frmViewer;
-    QCOMPARE(Viewer->lblFrame->text(), QString("Frame 0 / 0"));
+    QCOMPARE(Child<QLabel>(Viewer, "lblFrame")->text(), QString("Frame 0 / 0"));
     TfrmViewer& viewer = ShowKnight();
-    QCOMPARE(viewer.lblFrame->text(), QString("Frame 1 / 24"));
-    viewer.trkFrame->setValue(5);
-    QCOMPARE(viewer.lblFrame->text(), QString("Frame 6 / 24"));
+    QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), QString("Frame 1 / 24"));
+    Child<QSlider>(&viewer, "trkFrame")->setValue(5);
+    QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), QString("Frame 6 / 24"));
     // Playing: each paint shows its frame in the readout, and the readout's own repaint
     // does not paint the picture again.
     TPaintCounter counter;
     viewer.installEventFilter(&counter);
-    viewer.PlayTimer->stop();
+    Child<QTimer>(&viewer, "PlayTimer")->stop();
     viewer.Playback().PlayFrom(GetTickCount(), 12, 24);
     Main->aAnimation->setChecked(true);
     QTRY_VERIFY(counter.Paints > 0);
     const int paints = counter.Paints;
-    QCOMPARE(viewer.lblFrame->text(),
+    QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(),
              QString("Frame %1 / 24").arg(viewer.Session().FieldModel()->CurrentFrame + 1));
     QVERIFY(viewer.Session().FieldModel()->CurrentFrame != 5);
     for (int k = 0; k < 5; ++k) QApplication::processEvents();
     QCOMPARE(counter.Paints, paints);
     Main->aAnimation->setChecked(false);
     viewer.removeEventFilter(&counter);
-    viewer.PlayTimer->start();
+    Child<QTimer>(&viewer, "PlayTimer")->start();
 
     TfrmViewer& golem = ShowGolem();
-    QCOMPARE(golem.lblFrame->text(), QString("Frame 1 / 16"));
-    golem.trkFrame->setValue(16); // one past the last: frame 0 again
-    QCOMPARE(golem.lblFrame->text(), QString("Frame 1 / 16"));
+    QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 1 / 16"));
+    Child<QSlider>(&golem, "trkFrame")->setValue(16); // one past the last: frame 0 again
+    QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 1 / 16"));
     Main->cmbAnims->setCurrentIndex(1);
-    QCOMPARE(golem.lblFrame->text(), QString("Frame 1 / 20"));
-    golem.trkFrame->setValue(19);
-    QCOMPARE(golem.lblFrame->text(), QString("Frame 20 / 20"));
+    QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 1 / 20"));
+    Child<QSlider>(&golem, "trkFrame")->setValue(19);
+    QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 20 / 20"));
   }
 
   void theRotationReadoutsShowDegrees() {
     TfrmViewer& viewer = ShowKnight();
     Main->aEditable->setChecked(true);
-    viewer.trkFrame->setValue(2);
-    viewer.lstParts->setCurrentRow(8);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(2);
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(8);
     const TFieldBone& thigh = viewer.Session().FieldModel()->GetBone(8);
-    QCOMPARE(viewer.lblRX->text(), QString("%1\u00B0").arg(int(thigh.RotX)));
-    QCOMPARE(viewer.lblRY->text(), QString("%1\u00B0").arg(int(thigh.RotY)));
-    QCOMPARE(viewer.lblRZ->text(), QString("%1\u00B0").arg(int(thigh.RotZ)));
-    viewer.trkRY->setValue(90);
-    QCOMPARE(viewer.lblRY->text(), QString("90\u00B0"));
-    viewer.trkRZ->setValue(345);
-    QCOMPARE(viewer.lblRZ->text(), QString("345\u00B0"));
+    QCOMPARE(Child<QLabel>(&viewer, "lblRX")->text(), QString("%1\u00B0").arg(int(thigh.RotX)));
+    QCOMPARE(Child<QLabel>(&viewer, "lblRY")->text(), QString("%1\u00B0").arg(int(thigh.RotY)));
+    QCOMPARE(Child<QLabel>(&viewer, "lblRZ")->text(), QString("%1\u00B0").arg(int(thigh.RotZ)));
+    Child<QSlider>(&viewer, "trkRY")->setValue(90);
+    QCOMPARE(Child<QLabel>(&viewer, "lblRY")->text(), QString("90\u00B0"));
+    Child<QSlider>(&viewer, "trkRZ")->setValue(345);
+    QCOMPARE(Child<QLabel>(&viewer, "lblRZ")->text(), QString("345\u00B0"));
     // The widest value fits under its trackbar.
-    for (QLabel* readout : {viewer.lblRX, viewer.lblRY, viewer.lblRZ}) {
+    for (QLabel* readout : {Child<QLabel>(&viewer, "lblRX"), Child<QLabel>(&viewer, "lblRY"),
+                            Child<QLabel>(&viewer, "lblRZ")}) {
       QVERIFY(readout->isVisible());
       QVERIFY(readout->fontMetrics().horizontalAdvance(QString("360\u00B0")) <= readout->width());
     }
-    viewer.Modified = false; // not asked about at the end
+    Main->Document().MarkSaved(); // not asked about at the end
   }
 
   // A battle model has no bones to edit: the list is empty and the pose panel says so.
   void aBattleModelHasNoPoseEditing() {
     TfrmViewer& viewer = ShowKnight();
     Main->aEditable->setChecked(true);
-    viewer.lstParts->setCurrentRow(8);
-    QVERIFY(viewer.trkRX->value() != 0);
-    QVERIFY(viewer.trkRX->isEnabled() && viewer.btnCopy->isEnabled());
-    QVERIFY(viewer.lblPoseNote->isHidden());
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(8);
+    QVERIFY(Child<QSlider>(&viewer, "trkRX")->value() != 0);
+    QVERIFY(Child<QSlider>(&viewer, "trkRX")->isEnabled() &&
+            Child<QPushButton>(&viewer, "btnCopy")->isEnabled());
+    QVERIFY(Child<QLabel>(&viewer, "lblPoseNote")->isHidden());
 
     ShowGolem();
     QVERIFY(viewer.Session().BattleModel());
-    QCOMPARE(viewer.lstParts->count(), 0);
-    for (QSlider* slider : {viewer.trkRX, viewer.trkRY, viewer.trkRZ}) {
+    QCOMPARE(Child<QListWidget>(&viewer, "lstParts")->count(), 0);
+    for (QSlider* slider : {Child<QSlider>(&viewer, "trkRX"), Child<QSlider>(&viewer, "trkRY"),
+                            Child<QSlider>(&viewer, "trkRZ")}) {
       QVERIFY(!slider->isEnabled());
       QCOMPARE(slider->value(), 0);
     }
-    QCOMPARE(viewer.lblRX->text(), QString("0\u00B0"));
-    QVERIFY(!viewer.btnCopy->isEnabled());
-    QVERIFY(viewer.lblPoseNote->isVisible());
-    QCOMPARE(viewer.lblPoseNote->text(), QString("Pose editing is for field models"));
-    QCOMPARE(viewer.trkStart->maximum(), 0);
-    QCOMPARE(viewer.trkEnd->maximum(), 0);
-    QVERIFY(!viewer.AnimationsModified());
+    QCOMPARE(Child<QLabel>(&viewer, "lblRX")->text(), QString("0\u00B0"));
+    QVERIFY(!Child<QPushButton>(&viewer, "btnCopy")->isEnabled());
+    QVERIFY(Child<QLabel>(&viewer, "lblPoseNote")->isVisible());
+    QCOMPARE(Child<QLabel>(&viewer, "lblPoseNote")->text(),
+             QString("Pose editing is for field models"));
+    QCOMPARE(Child<QSlider>(&viewer, "trkStart")->maximum(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "trkEnd")->maximum(), 0);
+    QVERIFY(!Main->Document().Modified());
 
     ShowKnight();
-    QCOMPARE(viewer.lstParts->count(), 12);
-    QVERIFY(viewer.trkRX->isEnabled() && viewer.btnCopy->isEnabled());
-    QVERIFY(viewer.lblPoseNote->isHidden());
-    QCOMPARE(viewer.trkEnd->maximum(), 11);
+    QCOMPARE(Child<QListWidget>(&viewer, "lstParts")->count(), 12);
+    QVERIFY(Child<QSlider>(&viewer, "trkRX")->isEnabled() &&
+            Child<QPushButton>(&viewer, "btnCopy")->isEnabled());
+    QVERIFY(Child<QLabel>(&viewer, "lblPoseNote")->isHidden());
+    QCOMPARE(Child<QSlider>(&viewer, "trkEnd")->maximum(), 11);
   }
 
   // However the model goes, nothing of it stays on show.
@@ -520,10 +528,10 @@ private slots:
       battle ? ShowGolem() : ShowKnight();
     }
     TfrmViewer& viewer = *Viewer;
-    viewer.trkFrame->setValue(5);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(5);
     if (!battle) {
-      viewer.lstParts->setCurrentRow(8);
-      viewer.trkStart->setValue(2);
+      Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(8);
+      Child<QSlider>(&viewer, "trkStart")->setValue(2);
     }
     QVERIFY(DrawnPixels(Picture()).Count > 0);
     if (how.endsWith("saved")) {
@@ -542,12 +550,12 @@ private slots:
 
   void droppingNoBattleModelLeavesTheFieldModelAlone() {
     TfrmViewer& viewer = ShowKnight();
-    viewer.trkFrame->setValue(7);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(7);
     viewer.DropBattleModel();
     QVERIFY(viewer.Session().FieldModel());
-    QCOMPARE(viewer.lstParts->count(), 12);
-    QCOMPARE(viewer.trkFrame->maximum(), 23);
-    QCOMPARE(viewer.lblFrame->text(), QString("Frame 8 / 24"));
+    QCOMPARE(Child<QListWidget>(&viewer, "lstParts")->count(), 12);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), 23);
+    QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), QString("Frame 8 / 24"));
     QVERIFY(DrawnPixels(Picture()).Count > 0);
   }
 
@@ -563,7 +571,7 @@ private slots:
 
   void aQuickAnimationEndsWithItsModel() {
     TfrmViewer& viewer = ShowKnight();
-    viewer.btnQuickAnim->click();
+    Child<QPushButton>(&viewer, "btnQuickAnim")->click();
     QVERIFY(Main->aAnimation->isChecked() && viewer.Playback().QuickAnimationRunning());
     Main->mnuSaveChanges->trigger();
     QVERIFY(!Main->aAnimation->isChecked() && !viewer.Playback().QuickAnimationRunning());

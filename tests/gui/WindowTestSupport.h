@@ -14,6 +14,15 @@
 
 namespace palkor::testing {
 
+// The child of parent named name: a window's widgets are its own, and tests find them by
+// their object names.
+template <typename T>
+T* Child(const QObject* parent, const char* name) {
+  T* child = parent->findChild<T*>(name);
+  if (!child) qFatal("no %s named %s", T::staticMetaObject.className(), name);
+  return child;
+}
+
 class TWindowTestBase {
 protected:
   fixtures::TTempDir* Dir = nullptr;
@@ -54,3 +63,5 @@ protected:
 };
 
 } // namespace palkor::testing
+
+using palkor::testing::Child;
