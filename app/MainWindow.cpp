@@ -78,6 +78,7 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   resize(640, 452);
 
   Workspace = new QMdiArea(this);
+  Workspace->setObjectName("Workspace");
   setCentralWidget(Workspace);
   frmViewer = new TfrmViewer(*this);
   FPosePanel = new TPosePanel(*frmViewer, FDocument);
@@ -92,7 +93,12 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   frmRenderOptions = new TRenderOptionsDialog(this);
   frmExport = new TfrmExport(this);
   frmTex = new TTexturiserWindow(this);
+  frmViewer->setObjectName("frmViewer");
+  frmRenderOptions->setObjectName("frmRenderOptions");
+  frmExport->setObjectName("frmExport");
+  frmTex->setObjectName("frmTex");
   auto* sub = new TViewerSubWindow();
+  sub->setObjectName("ViewerWindow");
   sub->setWidget(frmViewer);
   sub->setWindowTitle("Model viewer");
   Workspace->addSubWindow(sub);
@@ -129,7 +135,7 @@ void TMainWindow::CreateActions() {
   auto option = [&](const char* caption, const std::function<void(bool)>& handler) {
     auto* action = new QAction(caption, this);
     action->setCheckable(true);
-    connect(action, &QAction::toggled, this, [handler](bool on) { Guarded([&] { handler(on); }); });
+    ConnectGuarded(action, &QAction::toggled, this, handler);
     return action;
   };
   aAnimation = option("&Animation", [this](bool on) { frmViewer->SetPlaying(on); });
@@ -152,7 +158,7 @@ void TMainWindow::CreateActions() {
                      QKeySequence shortcut = {}) {
     auto* action = new QAction(caption, this);
     action->setShortcut(shortcut);
-    connect(action, &QAction::triggered, this, [handler] { Guarded(handler); });
+    ConnectGuarded(action, &QAction::triggered, this, handler);
     return action;
   };
   mnuOpenLGP = command(
@@ -199,6 +205,35 @@ void TMainWindow::CreateActions() {
   mnuFirstFrame = command("&First Frame\tHome", [this] { frmViewer->FirstFrame(); });
   mnuWholeModel =
       command("Show the &Whole Model\tDouble-click", [this] { frmViewer->FrameWholeModel(); });
+  // Each action named as its member, as the window's other widgets are.
+  for (auto [action, name] : {std::pair<QAction*, const char*>{aAnimation, "aAnimation"},
+                              {aCrosshairs, "aCrosshairs"},
+                              {aWireframe, "aWireframe"},
+                              {aReflections, "aReflections"},
+                              {aBones, "aBones"},
+                              {aBodies, "aBodies"},
+                              {aLighting, "aLighting"},
+                              {aEditable, "aEditable"},
+                              {mnuOpenLGP, "mnuOpenLGP"},
+                              {mnuOpenFolder, "mnuOpenFolder"},
+                              {mnuTexturiser, "mnuTexturiser"},
+                              {mnuRenderAnimation, "mnuRenderAnimation"},
+                              {mnuExportGltf, "mnuExportGltf"},
+                              {mnuExportAll, "mnuExportAll"},
+                              {mnuImportAnimation, "mnuImportAnimation"},
+                              {mnuSaveChanges, "mnuSaveChanges"},
+                              {mnuExit, "mnuExit"},
+                              {mnuSetBackground, "mnuSetBackground"},
+                              {mnuAbout, "mnuAbout"},
+                              {mnuHelpContents, "mnuHelpContents"},
+                              {mnuUndo, "mnuUndo"},
+                              {mnuRedo, "mnuRedo"},
+                              {mnuPlay, "mnuPlay"},
+                              {mnuPreviousFrame, "mnuPreviousFrame"},
+                              {mnuNextFrame, "mnuNextFrame"},
+                              {mnuFirstFrame, "mnuFirstFrame"},
+                              {mnuWholeModel, "mnuWholeModel"}})
+    action->setObjectName(name);
 }
 
 void TMainWindow::CreateMenus() {
@@ -206,6 +241,7 @@ void TMainWindow::CreateMenus() {
   file->addAction(mnuOpenLGP);
   file->addAction(mnuOpenFolder);
   mnuOpenRecent = file->addMenu("Open &Recent");
+  mnuOpenRecent->setObjectName("mnuOpenRecent");
   connect(mnuOpenRecent, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
   FillRecentMenu();
   file->addSeparator();
@@ -232,6 +268,9 @@ void TMainWindow::CreateMenus() {
   mnuToolbarModels = toolbars->addAction("&Models/Anims");
   mnuToolbarDisplayOpts = toolbars->addAction("Display &Options");
   mnuToolbarDetails = toolbars->addAction("&Details");
+  mnuToolbarModels->setObjectName("mnuToolbarModels");
+  mnuToolbarDisplayOpts->setObjectName("mnuToolbarDisplayOpts");
+  mnuToolbarDetails->setObjectName("mnuToolbarDetails");
   options->addAction(mnuSetBackground);
   QMenu* help = menuBar()->addMenu("&Help");
   help->addAction(mnuHelpContents);
@@ -298,36 +337,34 @@ void TMainWindow::CreateToolbars() {
     connect(toolbar, &QToolBar::visibilityChanged, item, &QAction::setChecked);
   }
 
-  connect(cmbModels, &QComboBox::currentIndexChanged, this,
-          [this](int row) { Guarded([&] { ModelChosen(row); }); });
-  connect(cmbAnims, &QComboBox::currentIndexChanged, this,
-          [this] { Guarded([&] { AnimationChosen(); }); });
+  ConnectGuarded(cmbModels, &QComboBox::currentIndexChanged, this,
+                 [this](int row) { ModelChosen(row); });
+  ConnectGuarded(cmbAnims, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
   // Choosing the animation already chosen shows it too, when the viewer no longer does
   // (after Save changes let the model go).
-  connect(cmbAnims, &QComboBox::activated, this, [this] {
-    Guarded([&] {
-      const int k = ChosenModel();
-      const bool shown = k >= 0 && k == FShownModelIndex &&
-                         ((frmViewer->Session().FieldModel() &&
-                           SameTextASCII(frmViewer->Session().FieldModel()->AnimName,
-                                         Bytes(cmbAnims->currentText()))) ||
-                          (frmViewer->Session().BattleModel() &&
-                           frmViewer->Session().BattleAnimation() == cmbAnims->currentIndex()));
-      if (!shown) AnimationChosen();
-    });
+  ConnectGuarded(cmbAnims, &QComboBox::activated, this, [this] {
+    const int k = ChosenModel();
+    const TViewerSession& session = frmViewer->Session();
+    const bool shown =
+        k >= 0 && k == FShownModelIndex &&
+        ((session.FieldModel() &&
+          SameTextASCII(session.FieldModel()->AnimName, Bytes(cmbAnims->currentText()))) ||
+         (session.BattleModel() && session.BattleAnimation() == cmbAnims->currentIndex()));
+    if (!shown) AnimationChosen();
   });
-  connect(edFindModel, &QLineEdit::textChanged, this,
-          [this] { Guarded([&] { FillModelList(); }); });
-  connect(cmbDetails, &QComboBox::currentIndexChanged, this,
-          [this] { Guarded([&] { AnimationChosen(); }); });
+  ConnectGuarded(edFindModel, &QLineEdit::textChanged, this, [this] { FillModelList(); });
+  ConnectGuarded(cmbDetails, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
 }
 
 void TMainWindow::CreateStatusBar() {
   pStatus = new QLabel(this);
+  pStatus->setObjectName("pStatus");
   pStatus->setFixedWidth(200);
   pStatus->setAlignment(Qt::AlignCenter);
   pProgress = new TProgressPanel(Catalogue, this);
+  pProgress->setObjectName("pProgress");
   pEmpty = new QLabel(this);
+  pEmpty->setObjectName("pEmpty");
   pEmpty->setFixedWidth(50);
   statusBar()->addWidget(pStatus);
   statusBar()->addWidget(pProgress);

@@ -95,10 +95,6 @@ public:
   uint32_t BackColour() const { return frmViewer->Session().Options.BackColour; }
 
   TCatalogue Catalogue;
-  TfrmViewer* frmViewer;
-  TRenderOptionsDialog* frmRenderOptions;
-  TfrmExport* frmExport;
-  TTexturiserWindow* frmTex;
   // The animations of the model on show and their edits.
   TAnimationDocument& Document() { return FDocument; }
   // Offers to save edited animations ("Model animations have changed! Update LGP?") and
@@ -115,6 +111,20 @@ public:
   // File > Import Animation: one animation of a glTF file, chosen from its list, in
   // place of the current animation of the model on show, in memory until saved.
   void ImportAnimation();
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+private:
+  // The window's widgets: tests find them by their object names, which are these names.
+  TfrmViewer* frmViewer;
+  TRenderOptionsDialog* frmRenderOptions;
+  TfrmExport* frmExport;
+  TTexturiserWindow* frmTex;
   QMdiArea* Workspace;
   QMdiSubWindow* ViewerWindow;
   QAction *aAnimation, *aCrosshairs, *aWireframe, *aReflections, *aBones, *aBodies, *aLighting,
@@ -133,14 +143,6 @@ public:
   QLabel *pStatus, *pEmpty;
   TProgressPanel* pProgress;
 
-protected:
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void dragEnterEvent(QDragEnterEvent* event) override;
-  void dropEvent(QDropEvent* event) override;
-
-private:
   void CreateActions();
   void CreateMenus();
   void CreateToolbars();

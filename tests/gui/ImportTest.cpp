@@ -76,7 +76,7 @@ class ImportTest : public QObject, protected testing::TWindowTestBase {
   void Import(TMainWindow& main, const std::string& file, int animation) {
     Script->FileAnswers.push_back(file);
     Script->ItemAnswers.push_back(animation);
-    main.mnuImportAnimation->trigger();
+    Child<QAction>(&main, "mnuImportAnimation")->trigger();
     Script->FileAnswers.clear();
     Script->ItemAnswers.clear();
   }
@@ -84,7 +84,8 @@ class ImportTest : public QObject, protected testing::TWindowTestBase {
     auto main = Start();
     main->OpenArchive(Dir->File("battle.lgp"));
     Show(*main, "[Battle] RTAA", nullptr);
-    if (!main->frmViewer->Session().BattleModel()) qWarning("the golem is not on show");
+    if (!Child<TfrmViewer>(&*main, "frmViewer")->Session().BattleModel())
+      qWarning("the golem is not on show");
     return main;
   }
 
@@ -95,10 +96,10 @@ private slots:
   void theMenuItemFollowsExportAll() {
     auto main = Start();
     const QList<QAction*> items = main->menuBar()->actions().first()->menu()->actions();
-    const qsizetype at = items.indexOf(main->mnuExportAll);
+    const qsizetype at = items.indexOf(Child<QAction>(&*main, "mnuExportAll"));
     QVERIFY(at >= 0 && at + 1 < items.size());
-    QCOMPARE(items[at + 1], main->mnuImportAnimation);
-    QCOMPARE(main->mnuImportAnimation->text(), QString("&Import Animation..."));
+    QCOMPARE(items[at + 1], Child<QAction>(&*main, "mnuImportAnimation"));
+    QCOMPARE(Child<QAction>(&*main, "mnuImportAnimation")->text(), QString("&Import Animation..."));
   }
 
   // The knight's walk, from a file of both its animations, into the walk itself or into
@@ -121,9 +122,9 @@ private slots:
     auto main = Start();
     main->OpenArchive(archive);
     Show(*main, "KNIG.HRC - KNIG", qPrintable(target));
-    TfrmViewer& viewer = *main->frmViewer;
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
     QVERIFY(viewer.Session().FieldModel() && !main->Document().Modified() &&
-            !main->aAnimation->isChecked());
+            !Child<QAction>(&*main, "aAnimation")->isChecked());
 
     Import(*main, file, 0);
     QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
@@ -131,9 +132,9 @@ private slots:
     TFieldModel& knight = *viewer.Session().FieldModel();
     QCOMPARE(QString::fromStdString(knight.AnimName), target);
     QVERIFY(main->Document().Modified());
-    QVERIFY(main->aAnimation->isChecked());
-    QCOMPARE(main->pStatus->text(), "Imported KNWA.A into " + target);
-    QCOMPARE(main->pStatus->toolTip(), main->pStatus->text());
+    QVERIFY(Child<QAction>(&*main, "aAnimation")->isChecked());
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), "Imported KNWA.A into " + target);
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->toolTip(), Child<QLabel>(&*main, "pStatus")->text());
     const std::string imported(knight.AnimData.View());
     if (target == "KNWA.A") {
       // An unchanged export into its own member gives back the very same bytes.
@@ -151,7 +152,7 @@ private slots:
     QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), knight.FrameCount - 1);
 
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    main->mnuSaveChanges->trigger();
+    Child<QAction>(&*main, "mnuSaveChanges")->trigger();
     QCOMPARE(Script->Questions,
              std::vector<std::string>{"Model animations have changed! Update LGP?"});
     QVERIFY(Script->Errors.empty());
@@ -167,7 +168,7 @@ private slots:
     auto main = Start();
     main->OpenArchive(archive);
     Show(*main, "KNIG.HRC - KNIG", "KNWV.A");
-    TfrmViewer& viewer = *main->frmViewer;
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
     const int32_t before = viewer.Session().FieldModel()->FrameCount;
     Child<QSlider>(&viewer, "trkFrame")->setValue(5);
     Import(*main, file, 0);
@@ -182,7 +183,7 @@ private slots:
     const std::string file = ExportModel(archive, "rt", {}, Dir->File("rt.glb"));
     const std::string before = ReadFileBytes(archive);
     auto main = ShowGolem();
-    TfrmViewer& viewer = *main->frmViewer;
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
     TBattleModel& golem = *viewer.Session().BattleModel();
     QCOMPARE(viewer.Session().BattleAnimation(), 0);
     std::vector<TBattleFrame> swing = golem.Anims->Anims[1].Frames;
@@ -197,27 +198,31 @@ private slots:
     QCOMPARE(viewer.Session().BattleAnimation(), 0);
     QCOMPARE(golem.FrameCount(viewer.Session().BattleAnimation()), int32_t(swing.size()));
     QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), int(swing.size()));
-    QVERIFY(main->aAnimation->isChecked());
+    QVERIFY(Child<QAction>(&*main, "aAnimation")->isChecked());
     // Too long for the status panel: cut in the middle, whole in its tip.
-    QCOMPARE(main->pStatus->toolTip(), QString("Imported Animation 2 into Animation 1"));
-    QVERIFY(main->pStatus->text().startsWith("Imp") && main->pStatus->text().endsWith("on 1"));
-    QVERIFY(main->pStatus->fontMetrics().horizontalAdvance(main->pStatus->text()) <=
-            main->pStatus->width());
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->toolTip(),
+             QString("Imported Animation 2 into Animation 1"));
+    QVERIFY(Child<QLabel>(&*main, "pStatus")->text().startsWith("Imp") &&
+            Child<QLabel>(&*main, "pStatus")->text().endsWith("on 1"));
+    QVERIFY(Child<QLabel>(&*main, "pStatus")
+                ->fontMetrics()
+                .horizontalAdvance(Child<QLabel>(&*main, "pStatus")->text()) <=
+            Child<QLabel>(&*main, "pStatus")->width());
     QCOMPARE(ReadFileBytes(archive), before); // in memory only
 
     // A step of its own: undone, the sway and its frame slider come back and nothing is
     // left to save; done again, the swing.
-    main->mnuUndo->trigger();
+    Child<QAction>(&*main, "mnuUndo")->trigger();
     QCOMPARE(golem.FrameCount(0), int32_t(sway));
     QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), int(sway));
     QVERIFY(!golem.Modified() && !main->Document().Modified() && !main->isWindowModified());
-    main->mnuRedo->trigger();
+    Child<QAction>(&*main, "mnuRedo")->trigger();
     QCOMPARE(golem.FrameCount(0), int32_t(swing.size()));
     QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), int(swing.size()));
     QVERIFY(golem.Modified() && main->Document().Modified() && main->isWindowModified());
 
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    main->mnuSaveChanges->trigger();
+    Child<QAction>(&*main, "mnuSaveChanges")->trigger();
     QCOMPARE(Script->Questions,
              std::vector<std::string>{"Model animations have changed! Update LGP?"});
     QVERIFY(Script->Errors.empty());
@@ -234,7 +239,7 @@ private slots:
     }
 
     // Choosing an animation brings the golem back, as saved.
-    main->cmbAnims->setCurrentIndex(1);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
     QVERIFY(viewer.Session().BattleModel() && !viewer.Session().BattleModel()->Modified());
     QCOMPARE(viewer.Session().BattleAnimation(), 1);
     QCOMPARE(viewer.Session().BattleModel()->FrameCount(viewer.Session().BattleAnimation()),
@@ -247,7 +252,7 @@ private slots:
     const std::string file = ExportModel(archive, "rt", {}, Dir->File("rt.glb"));
     const std::string before = ReadFileBytes(archive);
     auto main = ShowGolem();
-    TfrmViewer& viewer = *main->frmViewer;
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
     Import(*main, file, 1);
     QVERIFY(viewer.Session().BattleModel() && viewer.Session().BattleModel()->Modified());
     const TBattleModel* golem = viewer.Session().BattleModel();
@@ -260,14 +265,14 @@ private slots:
     QCOMPARE(Script->Questions.size(), size_t(2));
     QCOMPARE(viewer.Session().BattleModel(), golem);
     QVERIFY(golem->Modified());
-    QCOMPARE(main->cmbModels->currentIndex(), -1);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->currentIndex(), -1);
 
     // No: the golem goes, the knight is listed, the archive is as it was.
     Script->Answers = {TDialogs::TAnswer::No};
     Show(*main, "KNIG.HRC - KNIG", nullptr);
     QCOMPARE(Script->Questions.size(), size_t(3));
     QVERIFY(!viewer.Session().BattleModel());
-    QCOMPARE(main->cmbAnims->count(), 2);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->count(), 2);
     QCOMPARE(ReadFileBytes(archive), before);
     for (const std::string& question : Script->Questions)
       QCOMPARE(question, std::string("Model animations have changed! Update LGP?"));
@@ -278,28 +283,29 @@ private slots:
 
   void cancelsChangeNothing() {
     auto main = Start();
-    main->mnuImportAnimation->trigger();
+    Child<QAction>(&*main, "mnuImportAnimation")->trigger();
     QCOMPARE(Script->Errors, std::vector<std::string>{"No model selected"});
     Script->Errors.clear();
     main->OpenArchive(Dir->File("char.lgp"));
     Show(*main, "KNIG.HRC - KNIG", nullptr); // listed, not shown until an animation is chosen
-    main->mnuImportAnimation->trigger();
+    Child<QAction>(&*main, "mnuImportAnimation")->trigger();
     QCOMPARE(Script->Errors, std::vector<std::string>{"No model selected"});
     QVERIFY(Script->ItemsOffered.empty());
     Script->Errors.clear();
 
-    main->cmbAnims->setCurrentIndex(main->cmbAnims->findText("KNWV.A"));
-    TfrmViewer& viewer = *main->frmViewer;
+    Child<QComboBox>(&*main, "cmbAnims")
+        ->setCurrentIndex(Child<QComboBox>(&*main, "cmbAnims")->findText("KNWV.A"));
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
     const std::string wave(viewer.Session().FieldModel()->AnimData.View());
-    const QString status = main->pStatus->text();
+    const QString status = Child<QLabel>(&*main, "pStatus")->text();
     const std::string file = ExportModel(Dir->File("char.lgp"), "KNIG.HRC", {}, Dir->File("k.glb"));
     Import(*main, "", 0); // the file chooser cancelled
     QVERIFY(Script->ItemsOffered.empty());
     Import(*main, file, -1); // the list cancelled
     QCOMPARE(Script->ItemsOffered.size(), size_t(1));
     QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), wave);
-    QVERIFY(!main->Document().Modified() && !main->aAnimation->isChecked());
-    QCOMPARE(main->pStatus->text(), status);
+    QVERIFY(!main->Document().Modified() && !Child<QAction>(&*main, "aAnimation")->isChecked());
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), status);
     QVERIFY(Script->Errors.empty() && Script->Questions.empty());
   }
 
@@ -341,7 +347,7 @@ private slots:
       main->OpenArchive(archive);
       Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
     }
-    TfrmViewer& viewer = *main->frmViewer;
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
     const std::string walk = viewer.Session().FieldModel()
                                  ? std::string(viewer.Session().FieldModel()->AnimData.View())
                                  : "";
@@ -355,7 +361,7 @@ private slots:
     const std::string expected = error.arg(QString::fromStdString(file)).toStdString();
     QVERIFY2(Script->Errors[0].rfind(expected, 0) == 0, Script->Errors[0].c_str());
     QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), slider);
-    QVERIFY(!main->Document().Modified() && !main->aAnimation->isChecked());
+    QVERIFY(!main->Document().Modified() && !Child<QAction>(&*main, "aAnimation")->isChecked());
     if (battle) {
       const auto& frames = viewer.Session().BattleModel()->Anims->Anims[0].Frames;
       QCOMPARE(frames.size(), sway.size());

@@ -82,7 +82,7 @@ class ViewerTest : public QObject, protected testing::TWindowTestBase {
     if (!Main) Main = Start();
     Main->OpenArchive(Dir->File(archive));
     Show(*Main, model, anim);
-    Viewer = Main->frmViewer;
+    Viewer = Child<TfrmViewer>(&*Main, "frmViewer");
     return *Viewer;
   }
   TfrmViewer& ShowKnight() { return ShowModel("char.lgp", "KNIG.HRC - KNIG", "KNWA.A"); }
@@ -178,7 +178,7 @@ private slots:
   // Drags and wheel turns that start on the trackbar panels are not the picture's.
   void thePanelsKeepTheirMouseToThemselves() {
     TfrmViewer& viewer = ShowKnight();
-    Main->aEditable->setChecked(true);
+    Child<QAction>(&*Main, "aEditable")->setChecked(true);
     const QImage before = Picture();
     for (QWidget* panel :
          {Child<QWidget>(&viewer, "pControls"), Child<QWidget>(&viewer, "pRotate")}) {
@@ -293,7 +293,7 @@ private slots:
     TfrmViewer& viewer = ShowModel(qPrintable(archive), qPrintable(model),
                                    anim.isEmpty() ? nullptr : qPrintable(anim));
     Main->resize(800, 640);
-    Main->aEditable->setChecked(editable);
+    Child<QAction>(&*Main, "aEditable")->setChecked(editable);
     Child<QSlider>(&viewer, "trkZoom")->setValue(100);
     Child<QSlider>(&viewer, "TrkY")->setValue(turnY);
     viewer.PanBy(panX, 0);
@@ -332,7 +332,7 @@ private slots:
 
   void aDoubleClickWithoutAModelChangesNothing() {
     Main = Start();
-    Viewer = Main->frmViewer;
+    Viewer = Child<TfrmViewer>(&*Main, "frmViewer");
     Viewer->PanBy(20, 10);
     const TSceneState state = Viewer->SceneState();
     QTest::mouseDClick(Viewer, Qt::LeftButton, Qt::NoModifier, Middle());
@@ -381,43 +381,45 @@ private slots:
     QCOMPARE(battle ? viewer.Session().Frame() : viewer.Session().FieldModel()->CurrentFrame, end);
     QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), readout);
     if (end != start % (battle ? 16 : 24)) QVERIFY(Picture() != before);
-    QVERIFY(!Main->aAnimation->isChecked());
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked());
   }
 
   void spacePlaysAndPausesAndAStepPauses() {
     TfrmViewer& viewer = ShowKnight();
     QTest::mouseClick(&viewer, Qt::LeftButton, Qt::NoModifier, Middle());
     QTest::keyClick(&viewer, Qt::Key_Space);
-    QVERIFY(Main->aAnimation->isChecked());
+    QVERIFY(Child<QAction>(&*Main, "aAnimation")->isChecked());
     QTest::keyClick(&viewer, Qt::Key_Space);
-    QVERIFY(!Main->aAnimation->isChecked());
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked());
     // Playing goes on from the frame on show: its clock shows it now.
     Child<QSlider>(&viewer, "trkFrame")->setValue(9);
     viewer.TogglePlay();
-    QVERIFY(Main->aAnimation->isChecked());
+    QVERIFY(Child<QAction>(&*Main, "aAnimation")->isChecked());
     QVERIFY(std::abs(ClockFrame(GetTickCount(), viewer.Playback().Offset(), 24) - 9) <= 1);
     // A step stops playing, from the frame it was on.
     Picture();
     const int playing = viewer.Session().FieldModel()->CurrentFrame;
     QTest::keyClick(&viewer, Qt::Key_Right);
-    QVERIFY(!Main->aAnimation->isChecked());
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked());
     QCOMPARE(viewer.Session().FieldModel()->CurrentFrame, std::min(playing + 1, 23));
     // Space in a Quick Animation stops it for good.
     Child<QPushButton>(&viewer, "btnQuickAnim")->click();
-    QVERIFY(Main->aAnimation->isChecked() && viewer.Playback().QuickAnimationRunning());
+    QVERIFY(Child<QAction>(&*Main, "aAnimation")->isChecked() &&
+            viewer.Playback().QuickAnimationRunning());
     QTest::keyClick(&viewer, Qt::Key_Space);
-    QVERIFY(!Main->aAnimation->isChecked() && !viewer.Playback().QuickAnimationRunning());
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked() &&
+            !viewer.Playback().QuickAnimationRunning());
     // Keys with Ctrl or Alt are not the viewer's.
     Child<QSlider>(&viewer, "trkFrame")->setValue(4);
     QTest::keyClick(&viewer, Qt::Key_Right, Qt::ControlModifier);
     QTest::keyClick(&viewer, Qt::Key_Space, Qt::AltModifier);
     QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->value(), 4);
-    QVERIFY(!Main->aAnimation->isChecked());
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked());
   }
 
   void theFrameReadoutFollowsTheFrame() {
     Main = Start();
-    Viewer = Main->frmViewer;
+    Viewer = Child<TfrmViewer>(&*Main, "frmViewer");
     QCOMPARE(Child<QLabel>(Viewer, "lblFrame")->text(), QString("Frame 0 / 0"));
     TfrmViewer& viewer = ShowKnight();
     QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), QString("Frame 1 / 24"));
@@ -429,7 +431,7 @@ private slots:
     viewer.installEventFilter(&counter);
     Child<QTimer>(&viewer, "PlayTimer")->stop();
     viewer.Playback().PlayFrom(GetTickCount(), 12, 24);
-    Main->aAnimation->setChecked(true);
+    Child<QAction>(&*Main, "aAnimation")->setChecked(true);
     QTRY_VERIFY(counter.Paints > 0);
     const int paints = counter.Paints;
     QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(),
@@ -437,7 +439,7 @@ private slots:
     QVERIFY(viewer.Session().FieldModel()->CurrentFrame != 5);
     for (int k = 0; k < 5; ++k) QApplication::processEvents();
     QCOMPARE(counter.Paints, paints);
-    Main->aAnimation->setChecked(false);
+    Child<QAction>(&*Main, "aAnimation")->setChecked(false);
     viewer.removeEventFilter(&counter);
     Child<QTimer>(&viewer, "PlayTimer")->start();
 
@@ -445,7 +447,7 @@ private slots:
     QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 1 / 16"));
     Child<QSlider>(&golem, "trkFrame")->setValue(16); // one past the last: frame 0 again
     QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 1 / 16"));
-    Main->cmbAnims->setCurrentIndex(1);
+    Child<QComboBox>(&*Main, "cmbAnims")->setCurrentIndex(1);
     QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 1 / 20"));
     Child<QSlider>(&golem, "trkFrame")->setValue(19);
     QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 20 / 20"));
@@ -453,7 +455,7 @@ private slots:
 
   void theRotationReadoutsShowDegrees() {
     TfrmViewer& viewer = ShowKnight();
-    Main->aEditable->setChecked(true);
+    Child<QAction>(&*Main, "aEditable")->setChecked(true);
     Child<QSlider>(&viewer, "trkFrame")->setValue(2);
     Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(8);
     const TFieldBone& thigh = viewer.Session().FieldModel()->GetBone(8);
@@ -476,7 +478,7 @@ private slots:
   // A battle model has no bones to edit: the list is empty and the pose panel says so.
   void aBattleModelHasNoPoseEditing() {
     TfrmViewer& viewer = ShowKnight();
-    Main->aEditable->setChecked(true);
+    Child<QAction>(&*Main, "aEditable")->setChecked(true);
     Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(8);
     QVERIFY(Child<QSlider>(&viewer, "trkRX")->value() != 0);
     QVERIFY(Child<QSlider>(&viewer, "trkRX")->isEnabled() &&
@@ -519,7 +521,7 @@ private slots:
   void nothingOfAModelLetGoStaysOnShow() {
     QFETCH(QString, how);
     Main = Start();
-    Main->aEditable->setChecked(true);
+    Child<QAction>(&*Main, "aEditable")->setChecked(true);
     const bool battle = how.startsWith("battle");
     if (how == "field replaced") {
       WriteFile(Dir->File("broken.lgp"), BuildLGP(BuildBrokenDemoFieldArchive()));
@@ -535,7 +537,7 @@ private slots:
     }
     QVERIFY(DrawnPixels(Picture()).Count > 0);
     if (how.endsWith("saved")) {
-      Main->mnuSaveChanges->trigger();
+      Child<QAction>(&*Main, "mnuSaveChanges")->trigger();
     } else if (how == "battle dropped") {
       viewer.DropBattleModel();
     } else {
@@ -563,7 +565,7 @@ private slots:
   void eachWindowHasTheSurfaceItAskedFor() {
     TTexturiserWindow before;
     Main = Start();
-    QVERIFY(Main->frmViewer->format().stencilBufferSize() >= 8);
+    QVERIFY(Child<TfrmViewer>(&*Main, "frmViewer")->format().stencilBufferSize() >= 8);
     TTexturiserWindow after;
     QCOMPARE(before.View->format().stencilBufferSize(), 0);
     QCOMPARE(after.View->format().stencilBufferSize(), 0);
@@ -572,9 +574,11 @@ private slots:
   void aQuickAnimationEndsWithItsModel() {
     TfrmViewer& viewer = ShowKnight();
     Child<QPushButton>(&viewer, "btnQuickAnim")->click();
-    QVERIFY(Main->aAnimation->isChecked() && viewer.Playback().QuickAnimationRunning());
-    Main->mnuSaveChanges->trigger();
-    QVERIFY(!Main->aAnimation->isChecked() && !viewer.Playback().QuickAnimationRunning());
+    QVERIFY(Child<QAction>(&*Main, "aAnimation")->isChecked() &&
+            viewer.Playback().QuickAnimationRunning());
+    Child<QAction>(&*Main, "mnuSaveChanges")->trigger();
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked() &&
+            !viewer.Playback().QuickAnimationRunning());
     VerifyNoModelShown();
   }
 };

@@ -57,8 +57,11 @@ protected:
   }
   // The model and animation chosen in the lists, as a user would.
   static void Show(TMainWindow& main, const char* model, const char* anim) {
-    main.cmbModels->setCurrentIndex(main.cmbModels->findText(model));
-    if (anim) main.cmbAnims->setCurrentIndex(main.cmbAnims->findText(anim));
+    Child<QComboBox>(&main, "cmbModels")
+        ->setCurrentIndex(Child<QComboBox>(&main, "cmbModels")->findText(model));
+    if (anim)
+      Child<QComboBox>(&main, "cmbAnims")
+          ->setCurrentIndex(Child<QComboBox>(&main, "cmbAnims")->findText(anim));
   }
 };
 
