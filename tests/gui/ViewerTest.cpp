@@ -5,6 +5,7 @@
 #include "fixtures/Demo.h"
 #include "fixtures/LGPWriter.h"
 #include "platform/Files.h"
+#include "render/offscreen.h"
 #include "render/scene.h"
 #include "tests/gui/WindowTestSupport.h"
 
@@ -13,6 +14,8 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <cstring>
+#include <thread>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -559,6 +562,55 @@ private slots:
     QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), 23);
     QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), QString("Frame 8 / 24"));
     QVERIFY(DrawnPixels(Picture()).Count > 0);
+  }
+
+  // The window paints its session as a session painted headless does: the same scene
+  // state gives the same pixels, for a field model (with reflections) and a battle model.
+  void theWindowDrawsWhatItsSessionDraws() {
+    for (bool battle : {false, true}) {
+      TfrmViewer& viewer = battle ? ShowGolem() : ShowKnight();
+      Child<QAction>(&*Main, "aReflections")->setChecked(!battle);
+      Child<QSlider>(&viewer, "trkFrame")->setValue(5);
+      Child<QSlider>(&viewer, "TrkY")->setValue(30);
+      const QImage shown = Picture().convertToFormat(QImage::Format_RGB888);
+      QVERIFY(DrawnPixels(shown).Count > 1000);
+      // Headless on a thread of its own: this one has the window's context current.
+      std::vector<uint8_t> headless;
+      std::string failure;
+      std::thread painter([&] {
+        try {
+          TOffscreenContext context(shown.width(), shown.height());
+          SetupScene();
+          ResizeScene(shown.width(), shown.height());
+          TViewerSession session;
+          const TViewerSession& windows = viewer.Session();
+          const TArchiveKind archive = windows.Archive();
+          if (battle) {
+            session.LoadBattleModel(archive, windows.BattleModel()->Code);
+            session.ChooseBattleAnimation(windows.BattleAnimation());
+          } else {
+            session.LoadFieldModel(archive, windows.FieldModel()->HRCName,
+                                   windows.FieldModel()->AnimName);
+          }
+          session.Options = windows.Options;
+          session.Camera = windows.Camera;
+          session.SetFrame(windows.Frame());
+          session.Paint();
+          headless = context.ReadPixelsRGB();
+          session.Clear();
+        } catch (const std::exception& e) {
+          failure = e.what();
+        }
+      });
+      painter.join();
+      QVERIFY2(failure.empty(), failure.c_str());
+      int differing = 0;
+      for (int y = 0; y < shown.height(); ++y)
+        differing += std::memcmp(shown.constScanLine(y),
+                                 headless.data() + size_t(y) * size_t(shown.width()) * 3,
+                                 size_t(shown.width()) * 3) != 0;
+      QVERIFY2(differing == 0, qPrintable(QString("%1 rows differ").arg(differing)));
+    }
   }
 
   // Each GL window has the surface it asked for, whichever was made first.
