@@ -3,8 +3,10 @@
 // MainWindowRender.cpp, glTF in MainWindowExport.cpp.
 #include "app/MainWindow.h"
 
+#include "render/QtGuard.h"
 #include "render/QtText.h"
 
+#include "app/PosePanel.h"
 #include "app/exportjobs.h"
 #include "archive/FolderArchive.h"
 #include "platform/Convert.h"
@@ -12,7 +14,6 @@
 #include "platform/Files.h"
 #include "platform/Registry.h"
 #include "platform/StringList.h"
-#include "render/modeldraw.h"
 #include "render/scene.h"
 
 #include <QApplication>
@@ -77,12 +78,27 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   resize(640, 452);
 
   Workspace = new QMdiArea(this);
+  Workspace->setObjectName("Workspace");
   setCentralWidget(Workspace);
   frmViewer = new TfrmViewer(*this);
+  FPosePanel = new TPosePanel(*frmViewer, FDocument);
+  // Edits, undone and done again: the picture, the frame slider and the pose panel
+  // follow; the title's mark follows the document's modified state.
+  ConnectGuarded(&FDocument, &TAnimationDocument::Changed, this, [this] {
+    frmViewer->AnimationEdited();
+    FPosePanel->ShowEdits();
+  });
+  connect(&FDocument, &TAnimationDocument::ModifiedChanged, this,
+          [this](bool modified) { setWindowModified(modified); });
   frmRenderOptions = new TRenderOptionsDialog(this);
   frmExport = new TfrmExport(this);
   frmTex = new TTexturiserWindow(this);
+  frmViewer->setObjectName("frmViewer");
+  frmRenderOptions->setObjectName("frmRenderOptions");
+  frmExport->setObjectName("frmExport");
+  frmTex->setObjectName("frmTex");
   auto* sub = new TViewerSubWindow();
+  sub->setObjectName("ViewerWindow");
   sub->setWidget(frmViewer);
   sub->setWindowTitle("Model viewer");
   Workspace->addSubWindow(sub);
@@ -119,32 +135,30 @@ void TMainWindow::CreateActions() {
   auto option = [&](const char* caption, const std::function<void(bool)>& handler) {
     auto* action = new QAction(caption, this);
     action->setCheckable(true);
-    connect(action, &QAction::toggled, this, [handler](bool on) { Guarded([&] { handler(on); }); });
+    ConnectGuarded(action, &QAction::toggled, this, handler);
     return action;
   };
-  aAnimation = option("&Animation", [this](bool) { frmViewer->update(); });
-  aCrosshairs = option("&Crosshairs", [this](bool on) {
-    ShowCrosshairs = on;
-    frmViewer->update();
-  });
-  aWireframe = option("&Wireframe", [this](bool on) { SetWireframe(on); });
-  aReflections = option("&Reflections", [this](bool) { frmViewer->update(); });
-  aBones = option("&Bones", [this](bool on) {
-    if (frmViewer->FieldModel) frmViewer->FieldModel->ShowBones = on;
-    frmViewer->update();
-  });
-  aBodies = option("B&odies", [this](bool on) {
-    if (frmViewer->FieldModel) frmViewer->FieldModel->ShowBodies = on;
-    frmViewer->update();
-  });
-  aLighting = option("&Lighting", [this](bool on) { SetLighting(on); });
+  aAnimation = option("&Animation", [this](bool on) { frmViewer->SetPlaying(on); });
+  // The display switches are the viewer's options, applied on its next paint.
+  auto viewSwitch = [&](const char* caption, bool TViewOptions::*field) {
+    return option(caption, [this, field](bool on) {
+      frmViewer->Session().Options.*field = on;
+      frmViewer->update();
+    });
+  };
+  aCrosshairs = viewSwitch("&Crosshairs", &TViewOptions::Crosshairs);
+  aWireframe = viewSwitch("&Wireframe", &TViewOptions::Wireframe);
+  aReflections = viewSwitch("&Reflections", &TViewOptions::Reflections);
+  aBones = viewSwitch("&Bones", &TViewOptions::Bones);
+  aBodies = viewSwitch("B&odies", &TViewOptions::Bodies);
+  aLighting = viewSwitch("&Lighting", &TViewOptions::Lighting);
   aEditable = option("&Editable", [this](bool on) { frmViewer->SetEditable(on); });
 
   auto command = [&](const char* caption, const std::function<void()>& handler,
                      QKeySequence shortcut = {}) {
     auto* action = new QAction(caption, this);
     action->setShortcut(shortcut);
-    connect(action, &QAction::triggered, this, [handler] { Guarded(handler); });
+    ConnectGuarded(action, &QAction::triggered, this, handler);
     return action;
   };
   mnuOpenLGP = command(
@@ -170,7 +184,7 @@ void TMainWindow::CreateActions() {
   mnuExportAll = command("Export All &Models...", [this] { ExportAllModels(); });
   mnuImportAnimation = command("&Import Animation...", [this] { ImportAnimation(); });
   mnuSaveChanges = command(
-      "&Save changes", [this] { frmViewer->ReleaseModel(); }, QKeySequence::Save);
+      "&Save changes", [this] { ReleaseModel(); }, QKeySequence::Save);
   mnuExit = command(
       "E&xit", [this] { close(); }, QKeySequence::Quit);
   mnuSetBackground = command("Set &Background...", [this] { SetBackground(); });
@@ -179,9 +193,9 @@ void TMainWindow::CreateActions() {
   mnuAbout = command("&About Palkor...", [this] { ShowAbout(); });
 
   // Pose edits, step by step.
-  mnuUndo = frmViewer->Document.UndoStack().createUndoAction(this, "&Undo");
+  mnuUndo = FDocument.UndoStack().createUndoAction(this, "&Undo");
   mnuUndo->setShortcut(QKeySequence::Undo);
-  mnuRedo = frmViewer->Document.UndoStack().createRedoAction(this, "&Redo");
+  mnuRedo = FDocument.UndoStack().createRedoAction(this, "&Redo");
   mnuRedo->setShortcut(QKeySequence::Redo);
   // The viewer's own keys, named in the menu: as shortcuts of the window they would take
   // Space and the arrows from the search box and the lists.
@@ -191,6 +205,35 @@ void TMainWindow::CreateActions() {
   mnuFirstFrame = command("&First Frame\tHome", [this] { frmViewer->FirstFrame(); });
   mnuWholeModel =
       command("Show the &Whole Model\tDouble-click", [this] { frmViewer->FrameWholeModel(); });
+  // Each action named as its member, as the window's other widgets are.
+  for (auto [action, name] : {std::pair<QAction*, const char*>{aAnimation, "aAnimation"},
+                              {aCrosshairs, "aCrosshairs"},
+                              {aWireframe, "aWireframe"},
+                              {aReflections, "aReflections"},
+                              {aBones, "aBones"},
+                              {aBodies, "aBodies"},
+                              {aLighting, "aLighting"},
+                              {aEditable, "aEditable"},
+                              {mnuOpenLGP, "mnuOpenLGP"},
+                              {mnuOpenFolder, "mnuOpenFolder"},
+                              {mnuTexturiser, "mnuTexturiser"},
+                              {mnuRenderAnimation, "mnuRenderAnimation"},
+                              {mnuExportGltf, "mnuExportGltf"},
+                              {mnuExportAll, "mnuExportAll"},
+                              {mnuImportAnimation, "mnuImportAnimation"},
+                              {mnuSaveChanges, "mnuSaveChanges"},
+                              {mnuExit, "mnuExit"},
+                              {mnuSetBackground, "mnuSetBackground"},
+                              {mnuAbout, "mnuAbout"},
+                              {mnuHelpContents, "mnuHelpContents"},
+                              {mnuUndo, "mnuUndo"},
+                              {mnuRedo, "mnuRedo"},
+                              {mnuPlay, "mnuPlay"},
+                              {mnuPreviousFrame, "mnuPreviousFrame"},
+                              {mnuNextFrame, "mnuNextFrame"},
+                              {mnuFirstFrame, "mnuFirstFrame"},
+                              {mnuWholeModel, "mnuWholeModel"}})
+    action->setObjectName(name);
 }
 
 void TMainWindow::CreateMenus() {
@@ -198,6 +241,7 @@ void TMainWindow::CreateMenus() {
   file->addAction(mnuOpenLGP);
   file->addAction(mnuOpenFolder);
   mnuOpenRecent = file->addMenu("Open &Recent");
+  mnuOpenRecent->setObjectName("mnuOpenRecent");
   connect(mnuOpenRecent, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
   FillRecentMenu();
   file->addSeparator();
@@ -224,6 +268,9 @@ void TMainWindow::CreateMenus() {
   mnuToolbarModels = toolbars->addAction("&Models/Anims");
   mnuToolbarDisplayOpts = toolbars->addAction("Display &Options");
   mnuToolbarDetails = toolbars->addAction("&Details");
+  mnuToolbarModels->setObjectName("mnuToolbarModels");
+  mnuToolbarDisplayOpts->setObjectName("mnuToolbarDisplayOpts");
+  mnuToolbarDetails->setObjectName("mnuToolbarDetails");
   options->addAction(mnuSetBackground);
   QMenu* help = menuBar()->addMenu("&Help");
   help->addAction(mnuHelpContents);
@@ -290,36 +337,34 @@ void TMainWindow::CreateToolbars() {
     connect(toolbar, &QToolBar::visibilityChanged, item, &QAction::setChecked);
   }
 
-  connect(cmbModels, &QComboBox::currentIndexChanged, this,
-          [this](int row) { Guarded([&] { ModelChosen(row); }); });
-  connect(cmbAnims, &QComboBox::currentIndexChanged, this,
-          [this] { Guarded([&] { AnimationChosen(); }); });
+  ConnectGuarded(cmbModels, &QComboBox::currentIndexChanged, this,
+                 [this](int row) { ModelChosen(row); });
+  ConnectGuarded(cmbAnims, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
   // Choosing the animation already chosen shows it too, when the viewer no longer does
   // (after Save changes let the model go).
-  connect(cmbAnims, &QComboBox::activated, this, [this] {
-    Guarded([&] {
-      const int k = ChosenModel();
-      const bool shown =
-          k >= 0 && k == FShownModelIndex &&
-          ((frmViewer->FieldModel &&
-            SameTextASCII(frmViewer->FieldModel->AnimName, Bytes(cmbAnims->currentText()))) ||
-           (frmViewer->BattleModel &&
-            frmViewer->BattleModel->AnimIndex == cmbAnims->currentIndex()));
-      if (!shown) AnimationChosen();
-    });
+  ConnectGuarded(cmbAnims, &QComboBox::activated, this, [this] {
+    const int k = ChosenModel();
+    const TViewerSession& session = frmViewer->Session();
+    const bool shown =
+        k >= 0 && k == FShownModelIndex &&
+        ((session.FieldModel() &&
+          SameTextASCII(session.FieldModel()->AnimName, Bytes(cmbAnims->currentText()))) ||
+         (session.BattleModel() && session.BattleAnimation() == cmbAnims->currentIndex()));
+    if (!shown) AnimationChosen();
   });
-  connect(edFindModel, &QLineEdit::textChanged, this,
-          [this] { Guarded([&] { FillModelList(); }); });
-  connect(cmbDetails, &QComboBox::currentIndexChanged, this,
-          [this] { Guarded([&] { AnimationChosen(); }); });
+  ConnectGuarded(edFindModel, &QLineEdit::textChanged, this, [this] { FillModelList(); });
+  ConnectGuarded(cmbDetails, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
 }
 
 void TMainWindow::CreateStatusBar() {
   pStatus = new QLabel(this);
+  pStatus->setObjectName("pStatus");
   pStatus->setFixedWidth(200);
   pStatus->setAlignment(Qt::AlignCenter);
   pProgress = new TProgressPanel(Catalogue, this);
+  pProgress->setObjectName("pProgress");
   pEmpty = new QLabel(this);
+  pEmpty->setObjectName("pEmpty");
   pEmpty->setFixedWidth(50);
   statusBar()->addWidget(pStatus);
   statusBar()->addWidget(pProgress);
@@ -377,7 +422,7 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
   // Edits are not lost without the user saying so: Cancel, or a save that fails, keeps
   // the program running.
   bool released = false;
-  Guarded([&] { released = frmViewer->ReleaseModel(); });
+  Guarded([&] { released = ReleaseModel(); });
   if (!released) {
     event->ignore();
     return;
@@ -440,10 +485,9 @@ void TMainWindow::ModelChosen(int row) {
     cmbAnims->clear();
     return;
   }
-  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   if (size_t(index) < Catalogue.BattleCodes.size()) {
     const std::string item = Catalogue.ModelItems[size_t(index)];
-    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(index)])) {
+    if (!LoadBattleModel(Catalogue.BattleCodes[size_t(index)])) {
       // The edited field model stays: so does the list that goes with it.
       QSignalBlocker blockModels(cmbModels);
       cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
@@ -451,13 +495,14 @@ void TMainWindow::ModelChosen(int row) {
     }
     FShownModelIndex = index;
     cmbAnims->clear();
-    for (int32_t a = 0; a < frmViewer->BattleModel->AnimCount(); ++a)
+    for (int32_t a = 0; a < frmViewer->Session().BattleModel()->AnimCount(); ++a)
       cmbAnims->addItem(QString("Animation %1").arg(a + 1));
     cmbAnims->setCurrentIndex(-1);
     frmViewer->SelectBattleAnimation(0);
     cmbDetails->clear();
     cmbDetails->addItem(Text(item));
-    cmbDetails->addItem(QString("Total # Polygons: %1").arg(frmViewer->BattleModel->PolyTotal));
+    cmbDetails->addItem(
+        QString("Total # Polygons: %1").arg(frmViewer->Session().BattleModel()->PolyTotal));
     cmbDetails->setCurrentIndex(-1);
     return;
   }
@@ -467,7 +512,7 @@ void TMainWindow::ModelChosen(int row) {
   }
   // A battle model on show goes now, its unsaved animations asked about; a field model
   // stays until one of the new model's animations is chosen.
-  if (frmViewer->BattleModel && !frmViewer->ReleaseModel()) {
+  if (frmViewer->Session().BattleModel() && !ReleaseModel()) {
     QSignalBlocker blockModels(cmbModels);
     cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
     return;
@@ -485,26 +530,71 @@ void TMainWindow::ModelChosen(int row) {
 bool TMainWindow::AnimationChosen() {
   int model = ChosenModel(), anim = cmbAnims->currentIndex();
   if (model < 0 || anim < 0) return true;
-  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
-  if (!frmViewer->BattleModel && size_t(model) < Catalogue.BattleCodes.size()) {
+  if (!frmViewer->Session().BattleModel() && size_t(model) < Catalogue.BattleCodes.size()) {
     // The battle model was let go (Save changes): it comes back from the archive.
-    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(model)]))
-      return false;
+    if (!LoadBattleModel(Catalogue.BattleCodes[size_t(model)])) return false;
     FShownModelIndex = model;
   }
-  if (frmViewer->BattleModel) {
+  if (frmViewer->Session().BattleModel()) {
     frmViewer->SelectBattleAnimation(anim);
     return true;
   }
   if (model >= int(Catalogue.ModelList.size())) return true;
-  if (frmViewer->LoadModel(*kind.Class, kind.Path, Catalogue.ModelList[size_t(model)].Name,
-                           Bytes(cmbAnims->itemText(anim))))
+  if (LoadFieldModel(Catalogue.ModelList[size_t(model)].Name, Bytes(cmbAnims->itemText(anim))))
     return true;
   // Kept: the list shows the animation still loaded, if it is in it.
   QSignalBlocker block(cmbAnims);
   cmbAnims->setCurrentIndex(
-      frmViewer->FieldModel ? cmbAnims->findText(Text(frmViewer->FieldModel->AnimName)) : -1);
+      frmViewer->Session().FieldModel()
+          ? cmbAnims->findText(Text(frmViewer->Session().FieldModel()->AnimName))
+          : -1);
   return false;
+}
+
+bool TMainWindow::ReleaseModel() {
+  const TViewerSession& session = frmViewer->Session();
+  if (!session.HasModel()) return true;
+  if (FDocument.Modified()) {
+    switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
+    case TDialogs::TAnswer::Cancel:
+      return false;
+    case TDialogs::TAnswer::Yes:
+      if (TFieldModel* field = session.FieldModel()) {
+        field->SaveAnimation();
+        StatusText(Format("Saved %s into %s", field->AnimName, field->LGPFileName));
+      } else if (TBattleModel* battle = session.BattleModel()) {
+        battle->SaveAnimations();
+        StatusText(Format("Saved the animations of %s into %s", battle->Code, battle->LGPFileName));
+      }
+      FDocument.MarkSaved();
+      break;
+    case TDialogs::TAnswer::No:
+      break;
+    }
+  }
+  frmViewer->ClearModel();
+  return true;
+}
+
+// The previous model goes first, so that an animation it saves is read back as saved.
+bool TMainWindow::LoadFieldModel(const std::string& hrcName, const std::string& animName) {
+  if (!ReleaseModel()) return false;
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  frmViewer->LoadModel(*kind.Class, kind.Path, hrcName, animName);
+  return true;
+}
+
+bool TMainWindow::LoadBattleModel(const std::string& code) {
+  if (!ReleaseModel()) return false;
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  frmViewer->LoadBattleModel(*kind.Class, kind.Path, code);
+  return true;
+}
+
+void TMainWindow::ModelChanged() {
+  const TViewerSession& session = frmViewer->Session();
+  FDocument.Attach(session.FieldModel(), session.BattleModel());
+  FPosePanel->ModelChanged();
 }
 
 void TMainWindow::FieldModelLoaded(bool showBones, bool showBodies) {
@@ -512,22 +602,24 @@ void TMainWindow::FieldModelLoaded(bool showBones, bool showBodies) {
   aBodies->setChecked(showBodies);
 }
 
-void TMainWindow::SetWireframe(bool on) {
-  frmViewer->MakeCurrent();
-  palkor::SetWireframe(on);
-  frmViewer->update();
+std::vector<std::string> TMainWindow::ListedAnimations() const {
+  std::vector<std::string> names;
+  for (int a = 0; a < cmbAnims->count(); ++a) names.push_back(Bytes(cmbAnims->itemText(a)));
+  return names;
 }
 
-void TMainWindow::SetLighting(bool on) {
-  frmViewer->MakeCurrent();
-  palkor::SetLighting(on);
-  frmViewer->update();
+bool TMainWindow::ChooseListedAnimation(int row) {
+  {
+    QSignalBlocker block(cmbAnims);
+    cmbAnims->setCurrentIndex(row);
+  }
+  return AnimationChosen();
 }
 
 void TMainWindow::SetBackground() {
-  uint32_t colour = FBackColour;
+  uint32_t colour = frmViewer->Session().Options.BackColour;
   if (!Dialogs().ChooseColour(colour)) return;
-  FBackColour = colour & 0xFFFFFF;
+  frmViewer->Session().Options.BackColour = colour & 0xFFFFFF;
   frmViewer->update();
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "app/AnimationDocument.h"
+#include "app/RenderOptionsDialog.h"
 #include "app/catalogue.h"
 #include "app/exportdialog.h"
-#include "app/RenderOptionsDialog.h"
 #include "render/viewerform.h"
 #include "texturiser/TexturiserWindow.h"
 
@@ -34,6 +35,8 @@ struct TPalkorPaths {
 };
 
 // The status bar's progress panel: filled from the left as far as the analysis has got.
+class TPosePanel;
+
 class TProgressPanel : public QWidget {
   Q_OBJECT
 public:
@@ -77,13 +80,9 @@ public:
   void SaveOnExit();
 
   // TViewerHost
-  bool AnimationOn() const override { return aAnimation->isChecked(); }
-  void SetAnimationOn(bool on) override { aAnimation->setChecked(on); }
-  bool ReflectionsOn() const override { return aReflections->isChecked(); }
-  uint32_t BackColour() const override { return FBackColour; }
+  void PlayingChanged(bool playing) override { aAnimation->setChecked(playing); }
   void FieldModelLoaded(bool showBones, bool showBodies) override;
-  void AnimationsModifiedChanged(bool modified) override { setWindowModified(modified); }
-  void AnimationsSaved(const std::string& message) override { StatusText(message); }
+  void ModelChanged() override;
 
   // TCatalogueListener
   void StatusText(const std::string& text) override;
@@ -91,12 +90,18 @@ public:
   void RepaintProgress() override { pProgress->repaint(); }
   void ModelListUpdating(bool updating) override;
 
+  // The viewer's background colour, 0x00BBGGRR: Options > Set Background, kept in the
+  // settings.
+  uint32_t BackColour() const { return frmViewer->Session().Options.BackColour; }
+
   TCatalogue Catalogue;
-  uint32_t FBackColour = 0x338000;
-  TfrmViewer* frmViewer;
-  TRenderOptionsDialog* frmRenderOptions;
-  TfrmExport* frmExport;
-  TTexturiserWindow* frmTex;
+  // The animations of the model on show and their edits.
+  TAnimationDocument& Document() { return FDocument; }
+  // Offers to save edited animations ("Model animations have changed! Update LGP?") and
+  // lets the model on show go, field or battle: Yes saves, No discards. Cancel keeps the
+  // model and its edits and returns false. If saving fails the model stays and the error
+  // goes on. File > Save changes.
+  bool ReleaseModel();
   // File > Render Animation; showDialog false takes the dialog's settings as they are.
   void RenderAnimation(bool showDialog = true);
   // File > Export glTF: the model on show, as shown, into one file.
@@ -106,6 +111,20 @@ public:
   // File > Import Animation: one animation of a glTF file, chosen from its list, in
   // place of the current animation of the model on show, in memory until saved.
   void ImportAnimation();
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+private:
+  // The window's widgets: tests find them by their object names, which are these names.
+  TfrmViewer* frmViewer;
+  TRenderOptionsDialog* frmRenderOptions;
+  TfrmExport* frmExport;
+  TTexturiserWindow* frmTex;
   QMdiArea* Workspace;
   QMdiSubWindow* ViewerWindow;
   QAction *aAnimation, *aCrosshairs, *aWireframe, *aReflections, *aBones, *aBodies, *aLighting,
@@ -124,14 +143,6 @@ public:
   QLabel *pStatus, *pEmpty;
   TProgressPanel* pProgress;
 
-protected:
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void dragEnterEvent(QDragEnterEvent* event) override;
-  void dropEvent(QDropEvent* event) override;
-
-private:
   void CreateActions();
   void CreateMenus();
   void CreateToolbars();
@@ -156,8 +167,16 @@ private:
   void ModelChosen(int index);
   // False when the user kept an edited model instead.
   bool AnimationChosen();
-  void SetLighting(bool on);
-  void SetWireframe(bool on);
+  // The model on show let go (its edits asked about), then the field model hrcName with
+  // animName, or the battle model of code, loaded from the open archive. False, and
+  // nothing changed, when the user keeps an edited model instead.
+  bool LoadFieldModel(const std::string& hrcName, const std::string& animName);
+  bool LoadBattleModel(const std::string& code);
+  // The animation list's entries, in order.
+  std::vector<std::string> ListedAnimations() const;
+  // Chooses entry row of the animation list and shows it, as a user would; false when the
+  // user kept an edited model instead.
+  bool ChooseListedAnimation(int row);
   void SetBackground();
   void ShowAbout();
   // The model on show for export, its name for ResolveExportItem (HRC name or battle
@@ -166,6 +185,8 @@ private:
   TShownModels ShownForExport(std::string& model, std::string& current) const;
 
   TPalkorPaths FPaths;
+  TAnimationDocument FDocument;
+  TPosePanel* FPosePanel = nullptr;
   bool FShown = false;
   int FShownModelIndex = -1; // the model list entry whose animations are listed
   bool FSaved = false;

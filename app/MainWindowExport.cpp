@@ -57,16 +57,18 @@ TShownModels TMainWindow::ShownForExport(std::string& model, std::string& curren
   const int index = ChosenModel();
   TShownModels shown;
   if (index < 0) throw Exception("No model selected");
-  if (frmViewer->BattleModel && index == FShownModelIndex &&
+  if (frmViewer->Session().BattleModel() && index == FShownModelIndex &&
       size_t(index) < Catalogue.BattleCodes.size()) {
-    shown.Battle = frmViewer->BattleModel.get();
+    shown.Battle = frmViewer->Session().BattleModel();
     model = Catalogue.BattleCodes[size_t(index)];
     const int32_t count = shown.Battle->AnimCount();
-    current = count > 0 ? std::to_string(std::clamp(shown.Battle->AnimIndex, 0, count - 1) + 1)
-                        : std::string();
+    current =
+        count > 0
+            ? std::to_string(std::clamp(frmViewer->Session().BattleAnimation(), 0, count - 1) + 1)
+            : std::string();
     return shown;
   }
-  const TFieldModel* field = frmViewer->FieldModel.get();
+  const TFieldModel* field = frmViewer->Session().FieldModel();
   const std::string archive = ArchiveKindForPath(Catalogue.ArchivePath).Path;
   if (field && size_t(index) < Catalogue.ModelList.size() &&
       SameTextASCII(field->HRCName, Catalogue.ModelList[size_t(index)].Name) &&
@@ -88,7 +90,8 @@ void TMainWindow::ExportGltf() {
   std::unique_ptr<TLGPFile> archive = kind.Open();
   const TExportItem offered = ResolveExportItem(*archive, Catalogue, model, {}, filter);
   frmExport->Prepare(battle,
-                     battle ? frmViewer->BattleModel->AnimCount() : int32_t(offered.Anims.size()),
+                     battle ? frmViewer->Session().BattleModel()->AnimCount()
+                            : int32_t(offered.Anims.size()),
                      battle && !current.empty() ? "Animation " + current : current,
                      ArchiveFolder(kind) + "/" + offered.Name + ".glb");
   if (frmExport->exec() != QDialog::Accepted) return;
@@ -179,16 +182,19 @@ void TMainWindow::ImportAnimation() {
   {
     TWaitCursor wait;
     if (battle) {
-      TBattleModel& shownBattle = *frmViewer->BattleModel;
+      // A step that Edit > Undo takes back, as the field animation's edits are.
+      TBattleModel& shownBattle = *frmViewer->Session().BattleModel();
       const int32_t anim = std::stoi(current) - 1;
-      shownBattle.SetAnimation(anim, ImportBattleAnimation(shownBattle, anim, *file, chosen, fps));
-      shownBattle.AnimIndex = anim;
+      FDocument.ReplaceBattleAnimation(anim,
+                                       ImportBattleAnimation(shownBattle, anim, *file, chosen, fps),
+                                       "Import " + QString::fromStdString(names[size_t(chosen)]));
+      frmViewer->Session().ChooseBattleAnimation(anim);
     } else {
       // A step that Edit > Undo takes back, as any edit of the animation. The file's bind
       // pose may be frame 0 of any animation offered for the model.
-      TFieldModel& shownField = *frmViewer->FieldModel;
+      TFieldModel& shownField = *frmViewer->Session().FieldModel();
       std::unique_ptr<TLGPFile> archive = ArchiveKindForPath(Catalogue.ArchivePath).Open();
-      frmViewer->Document.ReplaceAnimation(
+      FDocument.ReplaceAnimation(
           ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps,
                                FieldAnimationsOf(*archive, Catalogue, ChosenModel())),
           "Import " + QString::fromStdString(names[size_t(chosen)]));
@@ -196,7 +202,7 @@ void TMainWindow::ImportAnimation() {
   }
   frmViewer->AnimationReplaced();
   // Played over and over, not once as a Quick Animation under way would.
-  QuickAnimRunning = false;
+  frmViewer->Playback().PlayOver();
   aAnimation->setChecked(true);
   // The names may be longer than the status panel: cut in the middle, whole in the tip.
   const QString status =

@@ -8,6 +8,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/StringList.h"
+#include "render/QtGuard.h"
 #include "render/QtText.h"
 
 #include <QDragEnterEvent>
@@ -91,7 +92,7 @@ void TMainWindow::ShowModel(const std::string& model, const std::string& anim) {
     if (anim.empty()) return;
     int row = -1;
     int32_t number = 0;
-    if (frmViewer->BattleModel && TryStrToInt(anim, number))
+    if (frmViewer->Session().BattleModel() && TryStrToInt(anim, number))
       row = number >= 1 && number <= cmbAnims->count() ? number - 1 : -1;
     else
       for (int a = 0; a < cmbAnims->count() && row < 0; ++a)
@@ -133,17 +134,15 @@ void TMainWindow::FillRecentMenu() {
     const QString path = recent[i];
     // A mnemonic for each: 1 to 8.
     QAction* item = mnuOpenRecent->addAction(QString("&%1 %2").arg(i + 1).arg(path));
-    connect(item, &QAction::triggered, this, [this, path] {
-      Guarded([&] {
-        const std::string local = QFile::encodeName(path).toStdString();
-        if (!QFileInfo::exists(path)) {
-          ForgetRecentArchive(local);
-          Dialogs().ShowMessage(
-              Format("\"%s\" is no longer there: it has been taken off the list.", local));
-          return;
-        }
-        OpenArchive(local);
-      });
+    ConnectGuarded(item, &QAction::triggered, this, [this, path] {
+      const std::string local = QFile::encodeName(path).toStdString();
+      if (!QFileInfo::exists(path)) {
+        ForgetRecentArchive(local);
+        Dialogs().ShowMessage(
+            Format("\"%s\" is no longer there: it has been taken off the list.", local));
+        return;
+      }
+      OpenArchive(local);
     });
   }
   mnuOpenRecent->setEnabled(!recent.isEmpty());

@@ -1,27 +1,27 @@
-// File > Render Animation: the viewer's own frames written as numbered image files.
+// File > Render Animation: the render job run over the viewer's session, its pictures
+// taken from the viewer's own drawing.
 #include "app/MainWindow.h"
 
-#include "app/frameoutput.h"
+#include "app/RenderJob.h"
 #include "platform/StringList.h"
-#include "render/QtText.h"
 
 #include <QApplication>
-#include <QSignalBlocker>
 
 namespace palkor {
 
 namespace {
 
-// Frames taken from the viewer's own drawing.
+// Frames of the viewer's session, taken from the viewer's own drawing.
 class TViewerFrames : public TFrameTarget {
 public:
   explicit TViewerFrames(TfrmViewer& viewer) : FViewer(viewer) {}
   void SetView(int32_t x, int32_t y, int32_t z) override {
-    FViewer.TrkX->setValue(x);
-    FViewer.TrkY->setValue(y);
-    FViewer.TrkZ->setValue(z);
+    TViewCamera& camera = FViewer.Session().Camera;
+    camera.RotateX = x;
+    camera.RotateY = y;
+    camera.RotateZ = z;
   }
-  void ShowFrame(int32_t frame) override { FViewer.trkFrame->setValue(frame); }
+  void ShowFrame(int32_t frame) override { FViewer.Session().SetFrame(frame); }
   std::vector<uint8_t> Capture(int32_t& width, int32_t& height) override {
     int w = 0, h = 0;
     std::vector<uint8_t> pixels = FViewer.CapturePixels(w, h);
@@ -38,11 +38,13 @@ private:
 
 void TMainWindow::RenderAnimation(bool showDialog) {
   // What the viewer shows is what is rendered.
-  if (!frmViewer->FieldModel && !frmViewer->BattleModel) throw Exception("No model selected");
+  if (!frmViewer->Session().HasModel()) throw Exception("No model selected");
   if (showDialog && frmRenderOptions->exec() != QDialog::Accepted) return;
-  const bool all = frmRenderOptions->AllAnimations();
-  // Every animation is the model list's: the list must be the shown model's.
-  if (all) {
+  TRenderJob job;
+  job.Output = frmRenderOptions->Options();
+  job.AllAnimations = frmRenderOptions->AllAnimations();
+  if (job.AllAnimations) {
+    // Every animation is the model list's: the list must be the shown model's.
     std::string shownName, shownAnim;
     try {
       ShownForExport(shownName, shownAnim);
@@ -50,44 +52,26 @@ void TMainWindow::RenderAnimation(bool showDialog) {
       throw Exception("Process all animations renders the animations listed: choose the model "
                       "on show in the model list first");
     }
+    job.FieldAnimations = ListedAnimations();
+    // Each loaded as the list loads it: an edited animation is asked about first.
+    job.ShowAnimation = [this](int32_t pass) { return ChooseListedAnimation(pass); };
   }
-  // The panels are not part of the picture; they come back as the switches say however
-  // the run ends.
-  frmViewer->pControls->hide();
-  frmViewer->SetEditable(false);
-  struct TPanelsBack {
-    TMainWindow& Main;
-    ~TPanelsBack() {
-      Main.frmViewer->pControls->show();
-      Main.frmViewer->SetEditable(Main.aEditable->isChecked());
+  // The panels are not part of the picture; they come back however the run ends, and
+  // the trackbars show where the run left the view and the frame.
+  frmViewer->SetPanelsShown(false);
+  struct TViewerBack {
+    TfrmViewer& Viewer;
+    ~TViewerBack() {
+      Viewer.SetPanelsShown(true);
+      Viewer.ShowSession();
     }
-  } panelsBack{*this};
+  } viewerBack{*frmViewer};
   QApplication::processEvents();
   aAnimation->setChecked(false);
 
-  const TFrameOutputOptions options = frmRenderOptions->Options();
   TViewerFrames target(*frmViewer);
-  int32_t written = 0;
-  for (int a = 0; a < (all ? cmbAnims->count() : 1); ++a) {
-    if (all) {
-      {
-        QSignalBlocker block(cmbAnims);
-        cmbAnims->setCurrentIndex(a);
-      }
-      if (!AnimationChosen()) break; // the user kept an edited model
-    }
-    std::string model, anim;
-    if (frmViewer->FieldModel) {
-      model = FrameModelPart(frmViewer->FieldModel->HRCName);
-      anim = FrameAnimPart(frmViewer->FieldModel->AnimName, false, 0);
-    } else {
-      model = "[Battle] " + UpperCaseASCII(frmViewer->BattleModel->Code) + "AA";
-      frmViewer->BattleModel->FrameCount(); // brings the animation's index into range
-      anim = FrameAnimPart("", true, frmViewer->BattleModel->AnimIndex);
-    }
-    written += RenderAnimationFrames(target, options, model, anim, frmViewer->trkFrame->maximum());
-  }
-  StatusText(Format("Wrote %d images to %s", written, options.Prefix));
+  const int32_t written = RunRenderJob(frmViewer->Session(), target, job);
+  StatusText(Format("Wrote %d images to %s", written, job.Output.Prefix));
 }
 
 } // namespace palkor

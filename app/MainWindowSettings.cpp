@@ -67,7 +67,7 @@ TPalkorPaths TPalkorPaths::Default() {
 }
 
 void TMainWindow::LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea,
-                                       int defaultRow) {
+                                    int defaultRow) {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   ini.beginGroup(toolbar->objectName());
   // The design's keys place each toolbar by its area and row; the toolkit's own record
@@ -147,7 +147,7 @@ void TMainWindow::LoadSettings() {
     break;
   }
   chkFilter->setChecked(ini.value("Filter", 0).toInt() != 0);
-  FBackColour = uint32_t(ini.value("BackColour", 3375104).toLongLong());
+  frmViewer->Session().Options.BackColour = uint32_t(ini.value("BackColour", 3375104).toLongLong());
   ini.endGroup();
 }
 
@@ -161,7 +161,7 @@ void TMainWindow::SaveSettings() {
   ini.setValue("Height", normal.height());
   ini.setValue("WS", isMinimized() ? 1 : isMaximized() ? 2 : 0);
   ini.setValue("Filter", chkFilter->isChecked() ? 1 : 0);
-  ini.setValue("BackColour", qlonglong(FBackColour));
+  ini.setValue("BackColour", qlonglong(BackColour()));
   ini.setValue("ToolbarState", saveState());
   ini.endGroup();
 }

@@ -1,6 +1,7 @@
 #include "app/RenderOptionsDialog.h"
 
 #include "platform/Dialogs.h"
+#include "render/QtGuard.h"
 
 #include <QFile>
 #include <QGridLayout>
@@ -20,7 +21,7 @@ TRenderOptionsDialog::TRenderOptionsDialog(QWidget* parent) : QDialog(parent) {
   btnChooseOutput->setFixedWidth(30);
   grid->addWidget(btnChooseOutput, 0, 3);
   // The prefix is used as typed; the chooser fills in a folder ending with "/".
-  connect(btnChooseOutput, &QPushButton::clicked, this, [this] {
+  ConnectGuarded(btnChooseOutput, &QPushButton::clicked, this, [this] {
     std::string folder;
     if (Dialogs().ChooseFolder(QFile::encodeName(eOutput->text()).toStdString(), folder))
       eOutput->setText(QFile::decodeName(folder.c_str()) + "/");
@@ -60,6 +61,21 @@ TRenderOptionsDialog::TRenderOptionsDialog(QWidget* parent) : QDialog(parent) {
   grid->addLayout(buttons, 6, 0, 1, 4);
   connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  for (auto [widget, name] : {std::pair<QWidget*, const char*>{eOutput, "eOutput"},
+                              {btnChooseOutput, "btnChooseOutput"},
+                              {trkRepeat, "trkRepeat"},
+                              {trkX, "trkX"},
+                              {trkY, "trkY"},
+                              {trkZ, "trkZ"},
+                              {lRepeat, "lRepeat"},
+                              {lX, "lX"},
+                              {lY, "lY"},
+                              {lZ, "lZ"},
+                              {chkPng, "chkPng"},
+                              {chkAll, "chkAll"},
+                              {btnOK, "btnOK"},
+                              {btnCancel, "btnCancel"}})
+    widget->setObjectName(name);
 }
 
 TFrameOutputOptions TRenderOptionsDialog::Options() const {

@@ -21,6 +21,7 @@ public:
   TFrameOutputOptions Options() const;
   bool AllAnimations() const { return chkAll->isChecked(); }
 
+private:
   QLineEdit* eOutput;
   QPushButton* btnChooseOutput;
   QSlider *trkRepeat, *trkX, *trkY, *trkZ;

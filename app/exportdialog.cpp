@@ -1,5 +1,6 @@
 #include "app/exportdialog.h"
 
+#include "render/QtGuard.h"
 #include "render/QtText.h"
 
 #include "platform/Dialogs.h"
@@ -47,13 +48,11 @@ TfrmExport::TfrmExport(QWidget* parent) : QDialog(parent) {
   btnBrowse->setFixedWidth(30);
   file->addWidget(btnBrowse);
   layout->addLayout(file);
-  connect(btnBrowse, &QPushButton::clicked, this, [this] {
-    Guarded([this] {
-      std::string name = FileName();
-      if (!Dialogs().SaveFile("glTF binary|*.glb|glTF|*.gltf", "glb", name)) return;
-      FAsked = QFile::decodeName(name.c_str());
-      eFileName->setText(FAsked);
-    });
+  ConnectGuarded(btnBrowse, &QPushButton::clicked, this, [this] {
+    std::string name = FileName();
+    if (!Dialogs().SaveFile("glTF binary|*.glb|glTF|*.gltf", "glb", name)) return;
+    FAsked = QFile::decodeName(name.c_str());
+    eFileName->setText(FAsked);
   });
 
   auto* buttons = new QHBoxLayout();
@@ -70,6 +69,15 @@ TfrmExport::TfrmExport(QWidget* parent) : QDialog(parent) {
   connect(eFileName, &QLineEdit::textChanged, this,
           [this](const QString& text) { btnOK->setEnabled(!text.trimmed().isEmpty()); });
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  for (auto [widget, name] : {std::pair<QWidget*, const char*>{rbAll, "rbAll"},
+                              {rbCurrent, "rbCurrent"},
+                              {rbBindZero, "rbBindZero"},
+                              {rbBindFirstFrame, "rbBindFirstFrame"},
+                              {eFileName, "eFileName"},
+                              {btnBrowse, "btnBrowse"},
+                              {btnOK, "btnOK"},
+                              {btnCancel, "btnCancel"}})
+    widget->setObjectName(name);
 }
 
 void TfrmExport::Prepare(bool battle, int32_t offered, const std::string& current,

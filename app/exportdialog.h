@@ -34,12 +34,11 @@ public:
   // asked there about replacing the file.
   bool ReplaceAsked() const;
 
+private:
   QRadioButton *rbAll, *rbCurrent;
   QRadioButton *rbBindZero, *rbBindFirstFrame;
   QLineEdit* eFileName;
   QPushButton *btnBrowse, *btnOK, *btnCancel;
-
-private:
   QString FAsked;
 };
 

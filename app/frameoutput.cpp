@@ -1,7 +1,5 @@
 #include "app/frameoutput.h"
 
-#include "battle/BattleModel.h"
-#include "field/FieldModel.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
 #include "platform/StringList.h"
@@ -35,36 +33,6 @@ std::string FrameFileName(const std::string& prefix, const std::string& model,
                           const std::string& anim, int32_t frameNumber, bool png) {
   return Format(png ? "%sPK_%s_%s_%.4d.png" : "%sPK_%s_%s_%.4d.bmp", prefix, model, anim,
                 frameNumber);
-}
-
-void TSceneFrameTarget::SetView(int32_t rotateX, int32_t rotateY, int32_t rotateZ) {
-  FState.RotateX = rotateX;
-  FState.RotateY = rotateY;
-  FState.RotateZ = rotateZ;
-}
-
-void TSceneFrameTarget::ShowFrame(int32_t frame) {
-  if (FState.FieldModel)
-    FState.FieldModel->SetFrame(frame);
-  else if (FState.BattleModel)
-    FState.BattleModel->Frame = frame;
-}
-
-std::vector<uint8_t> TSceneFrameTarget::Capture(int32_t& width, int32_t& height) {
-  return Paint(width, height, false);
-}
-
-std::vector<uint8_t> TSceneFrameTarget::CaptureRows(int32_t& width, int32_t& height,
-                                                    bool& bottomUp) {
-  bottomUp = true;
-  return Paint(width, height, true);
-}
-
-std::vector<uint8_t> TSceneFrameTarget::Paint(int32_t& width, int32_t& height, bool bottomUp) {
-  PaintScene(FState);
-  width = FContext.Width();
-  height = FContext.Height();
-  return FContext.ReadPixelsRGB(bottomUp);
 }
 
 namespace {

@@ -1,8 +1,5 @@
 #pragma once
 
-#include "render/offscreen.h"
-#include "render/scene.h"
-
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,7 +25,7 @@ struct TFrameOutputOptions {
   bool Png = false;
 };
 
-// What is rendered: the viewer, or a headless scene drawn the same way.
+// What is rendered: the viewer, or a headless viewer session drawn the same way.
 class TFrameTarget {
 public:
   virtual ~TFrameTarget() = default;
@@ -42,24 +39,6 @@ public:
     bottomUp = false;
     return Capture(width, height);
   }
-};
-
-// The viewer drawn headless: the scene state the trackbars would hold, painted into an
-// offscreen buffer (made current by its owner) and read back.
-class TSceneFrameTarget : public TFrameTarget {
-public:
-  TSceneFrameTarget(TSceneState& state, TOffscreenContext& context)
-      : FState(state), FContext(context) {}
-  void SetView(int32_t rotateX, int32_t rotateY, int32_t rotateZ) override;
-  void ShowFrame(int32_t frame) override;
-  std::vector<uint8_t> Capture(int32_t& width, int32_t& height) override;
-  std::vector<uint8_t> CaptureRows(int32_t& width, int32_t& height, bool& bottomUp) override;
-
-private:
-  // Paints the scene and reads it back, rows in the order asked for.
-  std::vector<uint8_t> Paint(int32_t& width, int32_t& height, bool bottomUp);
-  TSceneState& FState;
-  TOffscreenContext& FContext;
 };
 
 // One animation: Repeat passes over frames 0 to lastFrame, the view reset to 0 and then

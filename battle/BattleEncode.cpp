@@ -147,13 +147,16 @@ std::string ReplaceBattleRecord(std::string_view member, const TBattleAnim& anim
   return out;
 }
 
-void TBattleModel::SetAnimation(int32_t index, std::vector<TBattleFrame> frames) {
+void TBattleModel::SetAnimation(int32_t index, std::vector<TBattleFrame> frames, bool modified) {
   CheckListIndex(index, AnimCount());
   if (frames.empty()) throw Exception("Cannot encode the battle animation: it has no frames");
   TBattleAnim& anim = Anims->Anims[size_t(index)];
   anim.RotationCount = int32_t(frames[0].Rotations.size());
   anim.Frames = std::move(frames);
-  FModifiedAnims.insert(index);
+  if (modified)
+    FModifiedAnims.insert(index);
+  else
+    FModifiedAnims.erase(index);
 }
 
 void TBattleModel::SaveAnimations() {

@@ -11,10 +11,10 @@
 //   most significant first.
 #include "battle/BattleModel.h"
 
-#include "platform/DebugLog.h"
 #include "archive/SubStream.h"
 #include "field/tex.h"
 #include "geometry/Conventions.h"
+#include "platform/DebugLog.h"
 #include "platform/Memory.h"
 #include "platform/StringList.h"
 
@@ -409,20 +409,24 @@ void TBattleModel::LoadFromList(TMemberList& list, bool decodeAnims) {
   FAnimsStart = AnimsMember ? AnimsMember->Position() : 0;
 }
 
-int32_t TBattleModel::FrameCount() {
-  int32_t count = AnimCount();
+int32_t TBattleModel::AnimationIndex(int32_t anim) const {
+  const int32_t count = AnimCount();
   if (count == 0) return 0;
-  AnimIndex %= count;
-  if (AnimIndex < 0) AnimIndex += count;
-  return int32_t(Anims->Anims[size_t(AnimIndex)].Frames.size());
+  anim %= count;
+  return anim < 0 ? anim + count : anim;
 }
 
-const TBattleFrame* TBattleModel::CurrentFrame() {
-  int32_t frames = FrameCount();
+int32_t TBattleModel::FrameCount(int32_t anim) const {
+  if (AnimCount() == 0) return 0;
+  return int32_t(Anims->Anims[size_t(AnimationIndex(anim))].Frames.size());
+}
+
+const TBattleFrame* TBattleModel::FrameAt(int32_t anim, int32_t frame) const {
+  const int32_t frames = FrameCount(anim);
   if (frames == 0) return nullptr;
-  Frame %= frames;
-  if (Frame < 0) Frame += frames;
-  return &Anims->Anims[size_t(AnimIndex)].Frames[size_t(Frame)];
+  frame %= frames;
+  if (frame < 0) frame += frames;
+  return &Anims->Anims[size_t(AnimationIndex(anim))].Frames[size_t(frame)];
 }
 
 namespace {

@@ -343,13 +343,15 @@ public:
   // them while loading does.
   std::vector<TBattleRecord> CheckAnims();
 
-  // Frames of the current animation (AnimIndex is first brought into range); 0 when the
-  // model has no animations.
-  int32_t FrameCount();
   int32_t AnimCount() const { return Anims ? int32_t(Anims->Anims.size()) : 0; }
-  // The frame to draw, with AnimIndex and Frame first brought into range; none without
-  // frames.
-  const TBattleFrame* CurrentFrame();
+  // An animation index brought into range: taken modulo the animation count, 0 when the
+  // model has no animations.
+  int32_t AnimationIndex(int32_t anim) const;
+  // Frames of animation anim, brought into range; 0 when the model has no animations.
+  int32_t FrameCount(int32_t anim) const;
+  // Frame frame of animation anim, both brought into range (a frame one past the last is
+  // frame 0 again); none without frames.
+  const TBattleFrame* FrameAt(int32_t anim, int32_t frame) const;
   // The bones as drawn at frame (the rest pose for none), from base: base times the
   // mirror in X is the root's place, the root moves by the frame's offsets and turns by
   // its rotation, and bones without a parent hang from it. Bones whose parents do not
@@ -365,9 +367,11 @@ public:
   static TMatrix4 BoneTurn(const TBattleFrame* frame, int32_t bone);
   const std::vector<std::vector<int32_t>>& Children() const { return FChildren; }
 
-  // Replaces the frames of animation index in memory and marks it modified. Every frame
-  // needs the same number of rotations.
-  void SetAnimation(int32_t index, std::vector<TBattleFrame> frames);
+  // Replaces the frames of animation index in memory and marks it modified, or, with
+  // modified false, as read (an edit taken back). Every frame needs the same number of
+  // rotations.
+  void SetAnimation(int32_t index, std::vector<TBattleFrame> frames, bool modified = true);
+  bool AnimationModified(int32_t index) const { return FModifiedAnims.count(index) != 0; }
   // Writes the modified animations into the archive's animations member, each record
   // encoded anew and every other byte as it was, as saving a field animation does; the
   // animations are then as read back. Nothing is written when none is modified.
@@ -381,8 +385,6 @@ public:
   std::unique_ptr<TStream> AnimsMember;
   std::vector<TBattleBone> Bones;
   int32_t BoneCount = 0;
-  int32_t AnimIndex = 0;
-  int32_t Frame = 0;
   int32_t PolyTotal = 0;
   // Decoded textures in member order; every part lists them all.
   std::vector<std::shared_ptr<const TTexImage>> Textures;

@@ -1,6 +1,6 @@
 // Rendering the demo knight's animations to files as `palkor-cli render --all` does
 // (640 x 480, every frame of both animations), against encoding the same frames alone.
-#include "app/frameoutput.h"
+#include "app/RenderJob.h"
 #include "field/FieldModel.h"
 #include "fixtures/Demo.h"
 #include "fixtures/TempDir.h"
@@ -33,17 +33,18 @@ TKnight& Knight() {
 
 // What render --all does for the knight: both animations, every frame, into files.
 void RenderAll(TKnight& knight, bool png, int32_t& frames) {
-  TSceneState state;
-  TFrameOutputOptions options;
-  options.Prefix = knight.Dir.File("out_");
-  options.Png = png;
-  for (const char* anim : {"KNWA.A", "KNWV.A"}) {
-    TFieldModel model(*knight.Archive, "KNIG.HRC", anim);
-    state.FieldModel = &model;
-    TSceneFrameTarget target(state, knight.Context);
-    frames += RenderAnimationFrames(target, options, "KNIG", std::string(anim).substr(0, 4),
-                                    model.FrameCount - 1);
-  }
+  TViewerSession session;
+  TRenderJob job;
+  job.Output.Prefix = knight.Dir.File("out_");
+  job.Output.Png = png;
+  job.AllAnimations = true;
+  job.FieldAnimations = {"KNWA.A", "KNWV.A"};
+  job.ShowAnimation = [&](int32_t pass) {
+    session.LoadFieldModel(*knight.Archive, "KNIG.HRC", job.FieldAnimations[size_t(pass)]);
+    return true;
+  };
+  TSessionFrameTarget target(session, knight.Context);
+  frames += RunRenderJob(session, target, job);
 }
 
 void BM_RenderAllToPNG(benchmark::State& state) {
@@ -66,12 +67,11 @@ BENCHMARK(BM_RenderAllToBMP)->Unit(benchmark::kMillisecond)->MinTime(3);
 void BM_EncodePNGOnly(benchmark::State& state) {
   TKnight& knight = Knight();
   std::vector<std::vector<uint8_t>> pictures;
-  TSceneState scene;
+  TViewerSession session;
   for (const char* anim : {"KNWA.A", "KNWV.A"}) {
-    TFieldModel model(*knight.Archive, "KNIG.HRC", anim);
-    scene.FieldModel = &model;
-    TSceneFrameTarget target(scene, knight.Context);
-    for (int32_t f = 0; f < model.FrameCount; ++f) {
+    session.LoadFieldModel(*knight.Archive, "KNIG.HRC", anim);
+    TSessionFrameTarget target(session, knight.Context);
+    for (int32_t f = 0; f < session.FrameCount(); ++f) {
       target.ShowFrame(f);
       int32_t w, h;
       pictures.push_back(target.Capture(w, h));

@@ -23,7 +23,7 @@ void BM_PaintDemoKnightWithReflections(benchmark::State& state) {
   TFieldModel model(*archive, "KNIG.HRC", "KNWA.A");
   TSceneState scene;
   scene.FieldModel = &model;
-  scene.Reflections = true;
+  scene.Options.Reflections = true;
   scene.RotateY = 30;
   int32_t frame = 0;
   for (auto _ : state) {

@@ -1,17 +1,14 @@
-// render: the frames of File > Render Animation, drawn headless by the viewer's scene.
+// render: the frames of File > Render Animation, drawn headless by a viewer session.
 #include "cli/CliSupport.h"
 #include "cli/RenderArgs.h"
 
+#include "app/RenderJob.h"
 #include "app/catalogue.h"
-#include "app/frameoutput.h"
 #include "battle/BattleModel.h"
-#include "field/FieldModel.h"
 #include "platform/Convert.h"
 #include "platform/StringList.h"
-#include "render/modeldraw.h"
+#include "render/ViewerSession.h"
 #include "render/offscreen.h"
-#include "render/scene.h"
-#include "render/textures.h"
 
 #include <cstdio>
 #include <memory>
@@ -19,60 +16,42 @@
 
 namespace palkor::cli {
 
-namespace {
-
-struct TPass {
-  std::string AnimPart;
-  std::function<void()> Select; // makes the animation current
-  std::function<int32_t()> LastFrame;
-};
-
-} // namespace
-
 void RunRender(TRenderArgs& args) {
   TOffscreenContext context(args.Width, args.Height);
   SetupScene();
   ResizeScene(args.Width, args.Height);
-  SetWireframe(args.Wireframe);
-  SetLighting(args.Lighting);
-  ShowCrosshairs = args.Crosshairs;
 
-  TSceneState state;
-  state.BackColour = args.BackColour;
-  state.Zoom = args.Zoom;
-  state.Reflections = args.Reflections;
-  TTextureSet textures;
-  state.Textures = &textures;
-  std::unique_ptr<TFieldModel> field;
-  std::unique_ptr<TBattleModel> battle;
-  std::string modelPart;
-  std::vector<TPass> passes;
+  TViewerSession session;
+  session.Options.Wireframe = args.Wireframe;
+  session.Options.Lighting = args.Lighting;
+  session.Options.Crosshairs = args.Crosshairs;
+  session.Options.Bones = args.Bones;
+  session.Options.Bodies = !args.NoBodies;
+  session.Options.BackColour = args.BackColour;
+  session.Options.Reflections = args.Reflections;
+  session.Camera.Zoom = args.Zoom;
+
+  TRenderJob job;
+  job.Output.Prefix = args.Out;
+  job.Output.Repeat = args.Repeat;
+  job.Output.IncX = args.IncX;
+  job.Output.IncY = args.IncY;
+  job.Output.IncZ = args.IncZ;
+  job.Output.Png = args.Png;
+  job.AllAnimations = args.All;
+
   auto archive = OpenArchive(args.Archive);
-
   const bool isBattle = args.Model.size() == 2 && args.Model.find('.') == std::string::npos;
+  std::string hrc;
   if (isBattle) {
-    battle = std::make_unique<TBattleModel>();
-    battle->LoadFromArchive(*archive, args.Model);
-    textures.Add(*battle);
-    state.BattleModel = battle.get();
-    modelPart = FrameModelPart("[Battle] " + UpperCaseASCII(args.Model) + "AA");
-    std::vector<int32_t> indexes;
-    if (args.All) {
-      for (int32_t a = 0; a < battle->AnimCount(); ++a) indexes.push_back(a);
-    } else {
+    session.LoadBattleModel(*archive, args.Model);
+    if (!args.All) {
+      const int32_t count = session.BattleModel()->AnimCount();
       int32_t number = 0;
-      if (!TryStrToInt(args.Anim, number) || number < 1 || number > battle->AnimCount())
-        throw Exception(
-            Format("no animation %s: the model has %d", args.Anim, battle->AnimCount()));
-      indexes.push_back(number - 1);
+      if (!TryStrToInt(args.Anim, number) || number < 1 || number > count)
+        throw Exception(Format("no animation %s: the model has %d", args.Anim, count));
+      session.ChooseBattleAnimation(number - 1);
     }
-    for (int32_t a : indexes)
-      passes.push_back({FrameAnimPart("", true, a),
-                        [&, a] {
-                          battle->AnimIndex = a;
-                          battle->Frame = 0;
-                        },
-                        [&] { return battle->FrameCount(); }});
   } else {
     TCatalogue catalogue;
     catalogue.ArchivePath = args.Archive;
@@ -80,45 +59,25 @@ void RunRender(TRenderArgs& args) {
     if (!args.Filter.empty()) catalogue.FilterList.LoadFromFile(args.Filter);
     int32_t k = catalogue.IndexOfModel(args.Model);
     if (k < 0) throw Exception("no model named " + args.Model);
-    const std::string hrc = catalogue.ModelList[size_t(k)].Name;
-    modelPart = FrameModelPart(catalogue.ModelItems[size_t(k)]);
-    std::vector<std::string> anims;
+    hrc = catalogue.ModelList[size_t(k)].Name;
     if (args.All) {
-      anims = catalogue.AnimationsFor(k, !args.Filter.empty());
+      job.FieldAnimations = catalogue.AnimationsFor(k, !args.Filter.empty());
+      job.ShowAnimation = [&](int32_t pass) {
+        session.LoadFieldModel(*archive, hrc, job.FieldAnimations[size_t(pass)]);
+        return true;
+      };
     } else {
       int32_t index = archive->IndexOf(args.Anim);
-      anims.push_back(index >= 0 ? archive->GetEntry(index).Name : args.Anim);
+      session.LoadFieldModel(*archive, hrc, index >= 0 ? archive->GetEntry(index).Name : args.Anim);
     }
-    for (const std::string& anim : anims)
-      passes.push_back({FrameAnimPart(anim, false, 0),
-                        [&, anim, hrc] {
-                          state.FieldModel = nullptr;
-                          textures.Clear();
-                          field = std::make_unique<TFieldModel>(*archive, hrc, anim);
-                          textures.Add(*field);
-                          field->ShowBones = args.Bones;
-                          field->ShowBodies = !args.NoBodies;
-                          state.FieldModel = field.get();
-                        },
-                        [&] { return field->FrameCount - 1; }});
   }
 
-  TFrameOutputOptions options;
-  options.Prefix = args.Out;
-  options.Repeat = args.Repeat;
-  options.IncX = args.IncX;
-  options.IncY = args.IncY;
-  options.IncZ = args.IncZ;
-  options.Png = args.Png;
-  TSceneFrameTarget target(state, context);
-  // The total for the bar is known once each model is loaded; count passes as they come.
+  // The total for the bar is known once each animation is on show: a bar a pass.
   std::unique_ptr<TProgressBar> bar;
-  for (TPass& pass : passes) {
-    pass.Select();
-    int32_t last = pass.LastFrame();
-    bar = std::make_unique<TProgressBar>((last + 1) * options.Repeat);
-    RenderAnimationFrames(target, options, modelPart, pass.AnimPart, last, [&] { bar->Step(); });
-  }
+  job.PassBegins = [&](int32_t images) { bar = std::make_unique<TProgressBar>(images); };
+  job.AfterFrame = [&] { bar->Step(); };
+  TSessionFrameTarget target(session, context);
+  RunRenderJob(session, target, job);
 }
 
 } // namespace palkor::cli

@@ -247,11 +247,6 @@ TFieldModel::TFieldModel(TLGPFile& lgp, const std::string& hrcName, const std::s
     throw empty;
   }
   if (!animName.empty()) SetFrame(0);
-  FirstBone = 0;
-  LastBone = BoneCount() - 1;
-  ShowBones = false;
-  ShowBodies = true;
-  SelectedBone = -1;
   Log("TFF7Model.Create: Finished");
 }
 
@@ -269,18 +264,6 @@ void TFieldModel::SetFrame(int32_t frame) {
 
 TVec3 TFieldModel::GetRotation(int32_t bone, int32_t frame) const {
   return AnimRotation(AnimData.View(), BoneCount(), bone, frame);
-}
-
-void TFieldModel::GetSelectedRotation(TVec3& rot) const {
-  if (SelectedBone < 1 || SelectedBone >= BoneCount()) return;
-  const TFieldBone& bone = *Bones[size_t(SelectedBone)];
-  rot = {bone.RotX, bone.RotY, bone.RotZ};
-}
-
-void TFieldModel::SetSelectedRotation(const TVec3& rot) {
-  // No bone selected: nothing to write.
-  if (SelectedBone < 0 || SelectedBone >= BoneCount()) return;
-  SetRotation(SelectedBone, CurrentFrame, rot);
 }
 
 void TFieldModel::SetRotation(int32_t bone, int32_t frame, const TVec3& rotation) {

@@ -76,8 +76,6 @@ public:
   std::vector<TPPoly> Polys;
   // Some colour is translucent, or a texture was added.
   bool Blended = false;
-  // 0 draws every group; n draws only group n (from 1).
-  int32_t DisplayGroup = 0;
   // Decoded textures, in the order the groups' TexIndex counts them. Parts that name
   // the same texture member share its image.
   std::vector<std::shared_ptr<const TTexImage>> Textures;
@@ -90,12 +88,13 @@ public:
 // called for each polygon the pass draws, with its vertex indices into Vertices and
 // Colours and its texture-coordinate indices into TexCoords (which may lie outside;
 // such a coordinate is not sent). Polygons outside the part's list, and polygons with a
-// vertex index outside Vertices or Colours, are skipped whole. With DisplayGroup set,
-// only that group's polygons are drawn.
+// vertex index outside Vertices or Colours, are skipped whole. With displayGroup n (from
+// 1), only group n's polygons are drawn; 0 draws every group's.
 using TIndexTriple = std::array<int64_t, 3>;
 void WalkPartPass(
     const TFF7PPart& part, int pass, const std::function<void(size_t)>& group,
-    const std::function<void(size_t, const TIndexTriple&, const TIndexTriple&)>& polygon);
+    const std::function<void(size_t, const TIndexTriple&, const TIndexTriple&)>& polygon,
+    int32_t displayGroup = 0);
 
 // One bone of a field model, with the parts that hang on it.
 class TFieldBone {
@@ -122,12 +121,10 @@ public:
   // "Stream read error", "'%s' is not a valid floating point value".
   TFieldModel(TLGPFile& lgp, const std::string& hrcName, const std::string& animName);
 
-  // Poses every bone from frame; "Stream read error" outside the animation.
+  // Poses every bone from frame; "Stream read error" outside the animation. The frame
+  // posed and the bones' rotations are the model's pose: what PoseFrom, export and the
+  // pose command read.
   void SetFrame(int32_t frame);
-  // The selected bone's rotation; rot untouched when no bone (or the root) is selected.
-  void GetSelectedRotation(TVec3& rot) const;
-  // Writes rot into the animation for the selected bone at the current frame, and poses.
-  void SetSelectedRotation(const TVec3& rot);
   // Bone-list entry bone's rotation at frame, as stored; "Stream read error" outside
   // the animation. The root's is the frame's second leading triple, never drawn.
   TVec3 GetRotation(int32_t bone, int32_t frame) const;
@@ -150,14 +147,9 @@ public:
   void ReplaceAnimation(std::string_view bytes);
 
   std::vector<std::unique_ptr<TFieldBone>> Bones; // 0 is the root
-  TMemoryStream AnimData;                        // the whole A file
+  TMemoryStream AnimData;                         // the whole A file
   int32_t FrameCount = 0;
-  int32_t SelectedBone = -1;
   int32_t CurrentFrame = 0;
-  int32_t FirstBone = 0;
-  int32_t LastBone = 0;
-  bool ShowBones = false;
-  bool ShowBodies = true;
   std::string LGPFileName;
   std::string HRCName;
   std::string AnimName;

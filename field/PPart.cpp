@@ -130,7 +130,8 @@ int32_t TFF7PPart::PolyTotal() const {
 
 void WalkPartPass(
     const TFF7PPart& part, int pass, const std::function<void(size_t)>& group,
-    const std::function<void(size_t, const TIndexTriple&, const TIndexTriple&)>& polygon) {
+    const std::function<void(size_t, const TIndexTriple&, const TIndexTriple&)>& polygon,
+    int32_t displayGroup) {
   const int64_t vertexCount = int64_t(part.Vertices.size());
   const int64_t colourCount = int64_t(part.Colours.size());
   const int64_t polyCount = int64_t(part.Polys.size());
@@ -138,7 +139,7 @@ void WalkPartPass(
     const TPGroup& grp = part.Groups[g];
     group(g);
     if (grp.Textured() && uint32_t(grp.TexIndex) >= part.Textures.size()) return;
-    if (part.DisplayGroup != 0 && part.DisplayGroup != int32_t(g + 1)) continue;
+    if (displayGroup != 0 && displayGroup != int32_t(g + 1)) continue;
     if (grp.TexFlag != pass) continue;
 
     const int64_t first = std::max<int64_t>(grp.FirstPoly, 0);

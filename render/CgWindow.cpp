@@ -4,28 +4,19 @@
 
 namespace palkor {
 
-uint8_t PFDDepthBits = 16;
-uint8_t PFDStencilBits = 0;
-bool PFDDoubleBuffer = true;
-bool PFDColourIndex = false;
-
-TCGForm::TCGForm(QWidget* parent) : QOpenGLWidget(parent) {}
-
-TCGForm::~TCGForm() {
-  ReleaseGL();
-}
-
-void TCGForm::InitGL() {
+TCGForm::TCGForm(const TSurfaceRequest& surface, QWidget* parent) : QOpenGLWidget(parent) {
   QSurfaceFormat format;
   format.setRenderableType(QSurfaceFormat::OpenGL);
   format.setProfile(QSurfaceFormat::CompatibilityProfile);
-  format.setDepthBufferSize(PFDDepthBits);
-  format.setStencilBufferSize(PFDStencilBits);
-  format.setSwapBehavior(PFDDoubleBuffer ? QSurfaceFormat::DoubleBuffer
-                                         : QSurfaceFormat::SingleBuffer);
+  format.setDepthBufferSize(surface.DepthBits);
+  format.setStencilBufferSize(surface.StencilBits);
+  format.setSwapBehavior(surface.DoubleBuffer ? QSurfaceFormat::DoubleBuffer
+                                              : QSurfaceFormat::SingleBuffer);
   setFormat(format);
-  PFDDoubleBuffer = true;
-  PFDColourIndex = false;
+}
+
+TCGForm::~TCGForm() {
+  ReleaseGL();
 }
 
 void TCGForm::MakeCurrent() {

@@ -8,28 +8,24 @@
 
 namespace palkor {
 
-// The pixel-format request of the next window to set up GL: depth and stencil bits,
-// double buffering, colour-index (never granted: surfaces here are true colour).
-extern uint8_t PFDDepthBits;
-extern uint8_t PFDStencilBits;
-extern bool PFDDoubleBuffer;
-extern bool PFDColourIndex;
+// The surface a GL window asks for: depth and stencil bits, and double buffering. Each
+// window states its own when it is made; colour is always true colour.
+struct TSurfaceRequest {
+  uint8_t DepthBits = 16;
+  uint8_t StencilBits = 0;
+  bool DoubleBuffer = true;
+};
 
-// A window that draws with OpenGL in a context of its own. Subclasses call InitGL in their
-// constructor, MakeCurrent before every change of GL state outside their paint, and
-// ReleaseGL when they go.
+// A window that draws with OpenGL in a context of its own, of the surface it asked for.
+// Subclasses call MakeCurrent before every change of GL state outside their paint.
 class TCGForm : public QOpenGLWidget {
   Q_OBJECT
 public:
-  explicit TCGForm(QWidget* parent = nullptr);
+  explicit TCGForm(const TSurfaceRequest& surface, QWidget* parent = nullptr);
   ~TCGForm() override;
 
-  // Requests the pixel format of the PFD settings for this window's context.
-  void InitGL();
   // Makes this window's context current (once it exists).
   void MakeCurrent();
-  // The picture is presented by the toolkit after each paint.
-  void SwapGLBuffers() {}
   void ReleaseGL();
 };
 

@@ -8,11 +8,10 @@
 
 namespace palkor {
 
-bool ShowCrosshairs = false;
-
 namespace {
 
-void DrawPartPass(const TFF7PPart& part, int pass, const TTextureSet& textures) {
+void DrawPartPass(const TFF7PPart& part, int pass, const TTextureSet& textures,
+                  int32_t displayGroup) {
   bool inBegin = false;
   auto end = [&] {
     if (inBegin) glEnd();
@@ -46,7 +45,7 @@ void DrawPartPass(const TFF7PPart& part, int pass, const TTextureSet& textures) 
       glVertex3f(position.X, position.Y, position.Z);
     }
   };
-  WalkPartPass(part, pass, group, polygon);
+  WalkPartPass(part, pass, group, polygon, displayGroup);
   end();
 }
 
@@ -57,8 +56,8 @@ GLUquadric* SphereQuadric() {
 
 } // namespace
 
-void DrawPart(const TFF7PPart& part, const TTextureSet& textures) {
-  if (ShowCrosshairs) {
+void DrawPart(const TFF7PPart& part, const TTextureSet& textures, const TViewOptions& options) {
+  if (options.Crosshairs) {
     glBegin(GL_LINES);
     glVertex3f(-25, 0, 0);
     glVertex3f(25, 0, 0);
@@ -68,27 +67,29 @@ void DrawPart(const TFF7PPart& part, const TTextureSet& textures) {
     glVertex3f(0, 0, 25);
     glEnd();
   }
-  DrawPartPass(part, 0, textures);
-  DrawPartPass(part, 1, textures);
+  DrawPartPass(part, 0, textures, options.DisplayGroup);
+  DrawPartPass(part, 1, textures, options.DisplayGroup);
 }
 
-void DrawFieldModel(const TFieldModel& model, const TTextureSet& textures) {
-  DrawFieldBone(model, 0, 0, textures);
-  DrawFieldBone(model, 0, 1, textures);
+void DrawFieldModel(const TFieldModel& model, const TTextureSet& textures,
+                    const TViewOptions& options) {
+  DrawFieldBone(model, 0, 0, textures, options);
+  DrawFieldBone(model, 0, 1, textures, options);
 }
 
-void DrawFieldBone(const TFieldModel& model, int32_t index, int pass, const TTextureSet& textures) {
+void DrawFieldBone(const TFieldModel& model, int32_t index, int pass, const TTextureSet& textures,
+                   const TViewOptions& options) {
   TMatrix4 saved;
   glGetFloatv(GL_MODELVIEW_MATRIX, saved.M);
   for (const TPosedJoint& joint : model.PoseFrom(index, saved)) {
     const int32_t b = joint.Bone;
     const TFieldBone& bone = *model.Bones[size_t(b)];
     glLoadMatrixf(joint.Joint.M);
-    if (model.FirstBone <= b && b <= model.LastBone && model.ShowBodies &&
+    if (options.FirstBone <= b && b <= options.LastBone && options.Bodies &&
         bone.Blended == (pass == 1))
-      for (const auto& part : bone.Parts) DrawPart(*part, textures);
-    if (!model.ShowBones) continue;
-    bool selected = b == model.SelectedBone;
+      for (const auto& part : bone.Parts) DrawPart(*part, textures, options);
+    if (!options.Bones) continue;
+    bool selected = b == options.SelectedBone;
     glLineWidth(4);
     glBegin(GL_LINES);
     if (selected)
@@ -108,12 +109,13 @@ void DrawFieldBone(const TFieldModel& model, int32_t index, int pass, const TTex
 
 // Without animations, or where a frame has fewer rotations than the skeleton, bones are
 // drawn unturned: the rest pose.
-void DrawBattleModel(TBattleModel& model, const TTextureSet& textures) {
+void DrawBattleModel(const TBattleModel& model, const TBattleFrame* frame,
+                     const TTextureSet& textures, const TViewOptions& options) {
   TMatrix4 saved;
   glGetFloatv(GL_MODELVIEW_MATRIX, saved.M);
-  for (const TPosedJoint& joint : model.PoseJoints(model.CurrentFrame(), saved)) {
+  for (const TPosedJoint& joint : model.PoseJoints(frame, saved)) {
     glLoadMatrixf(joint.Joint.M);
-    if (const auto& part = model.Parts[size_t(joint.Bone)]) DrawPart(*part, textures);
+    if (const auto& part = model.Parts[size_t(joint.Bone)]) DrawPart(*part, textures, options);
   }
   glLoadMatrixf(saved.M);
 }

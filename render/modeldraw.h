@@ -1,5 +1,6 @@
 #pragma once
 
+#include "render/ViewOptions.h"
 #include "render/textures.h"
 
 #include <cstdint>
@@ -9,23 +10,25 @@ namespace palkor {
 class TFF7PPart;
 class TFieldModel;
 class TBattleModel;
-
-// Draw three axis lines through every part's origin (the Crosshairs option).
-extern bool ShowCrosshairs;
+struct TBattleFrame;
 
 // Draws a part at the current GL transform: plain groups in a first pass, textured
 // groups in a second, with its textures from textures (a texture the set lacks draws
-// with none bound). Needs a current rendering context.
-void DrawPart(const TFF7PPart& part, const TTextureSet& textures);
+// with none bound), the options' display group only when one is set, and the
+// crosshairs when they are on. Needs a current rendering context.
+void DrawPart(const TFF7PPart& part, const TTextureSet& textures, const TViewOptions& options);
 
 // The whole field model from the root: opaque bones first, then translucent ones, at the
-// current frame, with the model's bone range, Bodies and Bones flags and selection.
-void DrawFieldModel(const TFieldModel& model, const TTextureSet& textures);
+// model's current frame, with the options' bone range, bodies, bones and selection.
+void DrawFieldModel(const TFieldModel& model, const TTextureSet& textures,
+                    const TViewOptions& options);
 // Bone index and everything hanging from it, one of the two passes, at the current GL
 // transform. The model-view matrix is left as it was found.
-void DrawFieldBone(const TFieldModel& model, int32_t index, int pass, const TTextureSet& textures);
+void DrawFieldBone(const TFieldModel& model, int32_t index, int pass, const TTextureSet& textures,
+                   const TViewOptions& options);
 
-// The battle model posed at its current frame, at the current GL transform.
-void DrawBattleModel(TBattleModel& model, const TTextureSet& textures);
+// The battle model posed by frame (the rest pose for none), at the current GL transform.
+void DrawBattleModel(const TBattleModel& model, const TBattleFrame* frame,
+                     const TTextureSet& textures, const TViewOptions& options);
 
 } // namespace palkor

@@ -68,7 +68,7 @@ void DrawPlacedFieldModel(const TSceneState& state) {
   glRotatef(float(state.RotateX), 1, 0, 0);
   glRotatef(float(state.RotateZ), 0, 0, 1);
   glTranslatef(0, ViewerLift, 0);
-  DrawFieldModel(*state.FieldModel, TexturesOf(state));
+  DrawFieldModel(*state.FieldModel, TexturesOf(state), state.Options);
 }
 
 void DrawWithReflection(const TSceneState& state) {
@@ -114,8 +114,10 @@ void DrawWithReflection(const TSceneState& state) {
 } // namespace
 
 void PaintScene(const TSceneState& state) {
-  glClearColor(float(state.BackColour & 0xFF) / 255, float((state.BackColour >> 8) & 0xFF) / 255,
-               float((state.BackColour >> 16) & 0xFF) / 255, 1.0f);
+  ApplyViewSwitches(state.Options);
+  const uint32_t back = state.Options.BackColour;
+  glClearColor(float(back & 0xFF) / 255, float((back >> 8) & 0xFF) / 255,
+               float((back >> 16) & 0xFF) / 255, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
 
   // The eye looks along -Z from a height of 20. At zoom 0 it would sit on the target and
@@ -132,11 +134,13 @@ void PaintScene(const TSceneState& state) {
     glRotatef(float(state.RotateY), 0, 1, 0);
     glRotatef(float(state.RotateX), 1, 0, 0);
     glRotatef(float(state.RotateZ), 0, 0, 1);
-    DrawBattleModel(*state.BattleModel, TexturesOf(state));
+    DrawBattleModel(*state.BattleModel,
+                    state.BattleModel->FrameAt(state.BattleAnimation, state.BattleFrame),
+                    TexturesOf(state), state.Options);
     glPopMatrix();
   }
   if (state.FieldModel) {
-    if (state.Reflections) {
+    if (state.Options.Reflections) {
       DrawWithReflection(state);
     } else {
       glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -158,17 +162,19 @@ TMatrix4 ViewTurn(const TSceneState& state) {
 
 // Every point of the model of state that PaintScene draws (the mirror image aside), in
 // world coordinates: the placements below follow the GL calls of DrawPlacedFieldModel
-// and of the battle branch of PaintScene, and the bone range and flags of DrawFieldBone.
+// and of the battle branch of PaintScene, and the options' bone range and flags as
+// DrawFieldBone reads them.
 void ForEachDrawnPoint(const TSceneState& state, const std::function<void(const TVec3&)>& point) {
   auto part = [&](const TFF7PPart& p, const TMatrix4& joint) {
     for (const TVec3& v : p.Vertices) point(joint.TransformPoint(v));
   };
   if (state.BattleModel) {
-    TBattleModel& model = *state.BattleModel;
+    const TBattleModel& model = *state.BattleModel;
     const TMatrix4 place =
         TMatrix4::Translation(0, ViewerLift, 0) *
         TMatrix4::Scale(BattleViewerScale, BattleViewerScale, BattleViewerScale) * ViewTurn(state);
-    for (const TPosedJoint& joint : model.PoseJoints(model.CurrentFrame(), place))
+    const TBattleFrame* frame = model.FrameAt(state.BattleAnimation, state.BattleFrame);
+    for (const TPosedJoint& joint : model.PoseJoints(frame, place))
       if (size_t(joint.Bone) < model.Parts.size() && model.Parts[size_t(joint.Bone)])
         part(*model.Parts[size_t(joint.Bone)], joint.Joint);
   }
@@ -177,9 +183,10 @@ void ForEachDrawnPoint(const TSceneState& state, const std::function<void(const 
     const TMatrix4 place = ViewTurn(state) * TMatrix4::Translation(0, ViewerLift, 0);
     for (const TPosedJoint& joint : model.PoseFrom(0, place)) {
       const TFieldBone& bone = *model.Bones[size_t(joint.Bone)];
-      if (model.ShowBodies && model.FirstBone <= joint.Bone && joint.Bone <= model.LastBone)
+      const TViewOptions& options = state.Options;
+      if (options.Bodies && options.FirstBone <= joint.Bone && joint.Bone <= options.LastBone)
         for (const auto& p : bone.Parts) part(*p, joint.Joint);
-      if (model.ShowBones) {
+      if (options.Bones) {
         point(joint.Joint.TransformPoint({0, 0, 0}));
         point(joint.Joint.TransformPoint({0, 0, bone.Length}));
       }
@@ -266,14 +273,11 @@ TFraming FrameModel(const TSceneState& state, double aspect, double fill,
   return framing;
 }
 
-void SetWireframe(bool on) {
-  glPolygonMode(GL_FRONT_AND_BACK, on ? GL_LINE : GL_FILL);
-}
-
 // Light 0 is placed while the model-view matrix holds the identity, so it sits in eye
 // space whatever the camera and the model's turn.
-void SetLighting(bool on) {
-  if (!on) {
+void ApplyViewSwitches(const TViewOptions& options) {
+  glPolygonMode(GL_FRONT_AND_BACK, options.Wireframe ? GL_LINE : GL_FILL);
+  if (!options.Lighting) {
     glDisable(GL_LIGHTING);
     return;
   }

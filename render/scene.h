@@ -1,5 +1,7 @@
 #pragma once
 
+#include "render/ViewOptions.h"
+
 #include <cstdint>
 
 namespace palkor {
@@ -8,18 +10,21 @@ class TFieldModel;
 class TBattleModel;
 class TTextureSet;
 
-// What the viewer's picture depends on: the background, the model's turn, the zoom,
-// the pan, the Reflections option, and the model shown (at most one of the two).
+// What the viewer's picture depends on: the view options (background, reflections and
+// the drawing switches), the model's turn, the zoom, the pan, and the model shown (at
+// most one of the two) as posed.
 struct TSceneState {
-  uint32_t BackColour = 0x338000;                // 0x00BBGGRR
+  TViewOptions Options;
   int32_t RotateX = 0, RotateY = 0, RotateZ = 0; // whole degrees
   int32_t Zoom = 30;                             // distance of the eye from the target
   // The whole world (model and floor) moved across the picture, in world units: X to the
   // right, Y up. 0, 0 keeps the target in the middle.
   float PanX = 0, PanY = 0;
-  bool Reflections = false;
+  // A field model is drawn at its current frame.
   TFieldModel* FieldModel = nullptr;
+  // A battle model is drawn at this animation and frame, both brought into range.
   TBattleModel* BattleModel = nullptr;
+  int32_t BattleAnimation = 0, BattleFrame = 0;
   // The shown model's textures in the context painted; none draws untextured.
   const TTextureSet* Textures = nullptr;
 };
@@ -29,9 +34,9 @@ struct TSceneState {
 void SetupScene();
 // Viewport and perspective for a client area; a height of 0 changes nothing.
 void ResizeScene(int32_t width, int32_t height);
-// Draws one whole frame into the current context: clear, camera, and the model with
-// the floor and its mirror image when Reflections is on (field models only). Needs
-// depth and 8 stencil bits.
+// Draws one whole frame into the current context: the switches of the options applied,
+// clear, camera, and the model with the floor and its mirror image when Reflections is
+// on (field models only). Needs depth and 8 stencil bits.
 void PaintScene(const TSceneState& state);
 
 // World units that one pixel of a picture height pixels high spans at the target's
@@ -57,10 +62,10 @@ struct TFraming {
 TFraming FrameModel(const TSceneState& state, double aspect, double fill,
                     const TPictureArea& area = {});
 
-// The Wireframe and Lighting switches, applied to the current context: polygons drawn as
-// lines or filled; light 0 five units right of the eye with colour tracking, or no light.
-void SetWireframe(bool on);
-void SetLighting(bool on);
+// The options' Wireframe and Lighting switches, applied to the current context: polygons
+// drawn as lines or filled; light 0 five units right of the eye with colour tracking, or
+// no light. Leaves the model-view matrix as the identity when Lighting is on.
+void ApplyViewSwitches(const TViewOptions& options);
 
 // The frame clock: one frame every 80 ms of tick, shifted by offset, over frameCount
 // frames; 0 when there are no frames.

@@ -1,7 +1,10 @@
 #include "render/viewerform.h"
 
+#include "render/QtGuard.h"
 #include "render/QtText.h"
 
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
 #include "platform/DebugLog.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -23,14 +26,12 @@
 
 namespace palkor {
 
-int32_t FrameOffset = 0;
-bool QuickAnimRunning = false;
-
 namespace {
 
-QSlider* Trackbar(Qt::Orientation orientation, int maximum, int position, int tick,
-                  QWidget* parent) {
+QSlider* Trackbar(const char* name, Qt::Orientation orientation, int maximum, int position,
+                  int tick, QWidget* parent) {
   auto* slider = new QSlider(orientation, parent);
+  slider->setObjectName(name);
   slider->setRange(0, maximum);
   slider->setValue(position);
   if (tick > 0) {
@@ -47,18 +48,24 @@ constexpr int WheelStep = 120;
 // The share of the picture a framed model fills.
 constexpr double FrameFill = 0.9;
 
-QString Degrees(int value) {
-  return QString("%1\u00B0").arg(value);
+} // namespace
+
+namespace {
+
+// The floor's reflection is drawn through the stencil buffer.
+TSurfaceRequest ViewerSurface() {
+  TSurfaceRequest surface;
+  surface.StencilBits = 8;
+  return surface;
 }
 
 } // namespace
 
-TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FHost(host) {
+TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent)
+    : TCGForm(ViewerSurface(), parent), FHost(host) {
+  Log("InitGL");
   setWindowTitle("Model viewer");
   resize(572, 452);
-  Log("InitGL");
-  PFDStencilBits = 8;
-  InitGL();
 
   pControls = new QWidget(this);
   pControls->setObjectName("pControls");
@@ -76,14 +83,15 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
     grid->addWidget(control, row * 2 + 1, column);
     return label;
   };
-  TrkX = Trackbar(Qt::Horizontal, 360, 0, 15, pControls);
-  TrkY = Trackbar(Qt::Horizontal, 360, 0, 15, pControls);
-  TrkZ = Trackbar(Qt::Horizontal, 360, 0, 15, pControls);
-  trkZoom = Trackbar(Qt::Horizontal, 100, 30, 5, pControls);
-  trkStart = Trackbar(Qt::Horizontal, 0, 0, 0, pControls);
-  trkEnd = Trackbar(Qt::Horizontal, 0, 0, 0, pControls);
-  trkFrame = Trackbar(Qt::Horizontal, 0, 0, 0, pControls);
+  TrkX = Trackbar("TrkX", Qt::Horizontal, 360, 0, 15, pControls);
+  TrkY = Trackbar("TrkY", Qt::Horizontal, 360, 0, 15, pControls);
+  TrkZ = Trackbar("TrkZ", Qt::Horizontal, 360, 0, 15, pControls);
+  trkZoom = Trackbar("trkZoom", Qt::Horizontal, 100, 30, 5, pControls);
+  trkStart = Trackbar("trkStart", Qt::Horizontal, 0, 0, 0, pControls);
+  trkEnd = Trackbar("trkEnd", Qt::Horizontal, 0, 0, 0, pControls);
+  trkFrame = Trackbar("trkFrame", Qt::Horizontal, 0, 0, 0, pControls);
   btnQuickAnim = new QPushButton("&Quick Animation", pControls);
+  btnQuickAnim->setObjectName("btnQuickAnim");
   place("Rotate X", TrkX, 0, 0);
   place("Rotate Y", TrkY, 0, 1);
   place("Rotate Z", TrkZ, 0, 2);
@@ -96,109 +104,44 @@ TfrmViewer::TfrmViewer(TViewerHost& host, QWidget* parent) : TCGForm(parent), FH
   lblFrame->setSizePolicy(QSizePolicy::Ignored, lblFrame->sizePolicy().verticalPolicy());
   grid->addWidget(btnQuickAnim, 3, 3);
 
-  lstParts = new QListWidget(this);
-  lstParts->setObjectName("lstParts");
-  lstParts->setGeometry(0, 81, 153, 329);
-  lstParts->hide();
-
-  pRotate = new QWidget(this);
-  pRotate->setObjectName("pRotate");
-  pRotate->setAutoFillBackground(true);
-  auto* column = new QVBoxLayout(pRotate);
-  column->setContentsMargins(2, 2, 2, 2);
-  lblPoseNote = new QLabel("Pose editing is for field models", pRotate);
-  lblPoseNote->setObjectName("lblPoseNote");
-  lblPoseNote->setWordWrap(true);
-  lblPoseNote->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  lblPoseNote->hide();
-  column->addWidget(lblPoseNote);
-  auto* sliders = new QHBoxLayout();
-  sliders->setSpacing(0);
-  trkRX = Trackbar(Qt::Vertical, 360, 0, 15, pRotate);
-  trkRY = Trackbar(Qt::Vertical, 360, 0, 15, pRotate);
-  trkRZ = Trackbar(Qt::Vertical, 360, 0, 15, pRotate);
-  lblRX = new QLabel(pRotate);
-  lblRY = new QLabel(pRotate);
-  lblRZ = new QLabel(pRotate);
-  for (auto [slider, caption, readout] :
-       {std::tuple{trkRX, "X", lblRX}, {trkRY, "Y", lblRY}, {trkRZ, "Z", lblRZ}}) {
-    QFont small = readout->font();
-    small.setPointSize(7);
-    readout->setFont(small);
-    readout->setAlignment(Qt::AlignHCenter);
-    readout->setSizePolicy(QSizePolicy::Ignored, readout->sizePolicy().verticalPolicy());
-    auto* one = new QVBoxLayout();
-    one->addWidget(new QLabel(caption, pRotate), 0, Qt::AlignHCenter);
-    one->addWidget(slider, 1, Qt::AlignHCenter);
-    one->addWidget(readout);
-    sliders->addLayout(one);
-  }
-  // Wide enough for three trackbars with the widest value under each.
-  FRotatePanelWidth =
-      std::max(66, 3 * (lblRX->fontMetrics().horizontalAdvance(Degrees(360)) + 2) + 4);
-  lblRX->setObjectName("lblRX");
-  lblRY->setObjectName("lblRY");
-  lblRZ->setObjectName("lblRZ");
-  column->addLayout(sliders, 1);
-  btnCopy = new QPushButton("Cpy", pRotate);
-  column->addWidget(btnCopy);
-  pRotate->hide();
-
   // Clicks and wheel turns on the panels' free space are not drags of the picture.
-  for (QWidget* panel : {pControls, pRotate}) panel->setAttribute(Qt::WA_NoMousePropagation);
+  pControls->setAttribute(Qt::WA_NoMousePropagation);
   setFocusPolicy(Qt::StrongFocus);
 
-  // The picture depends on the turn and zoom, read at paint: repaint when they move.
-  for (QSlider* slider : {TrkX, TrkY, TrkZ, trkZoom})
-    connect(slider, &QSlider::valueChanged, this, [this] { update(); });
+  // The trackbars set the session's camera and bone range.
+  for (auto [slider, field] : {std::pair{TrkX, &TViewCamera::RotateX},
+                               {TrkY, &TViewCamera::RotateY},
+                               {TrkZ, &TViewCamera::RotateZ},
+                               {trkZoom, &TViewCamera::Zoom}})
+    connect(slider, &QSlider::valueChanged, this, [this, field](int position) {
+      FSession.Camera.*field = position;
+      update();
+    });
   connect(trkStart, &QSlider::valueChanged, this, [this](int position) {
-    if (FieldModel) FieldModel->FirstBone = position;
+    FSession.Options.FirstBone = position;
     update();
   });
   connect(trkEnd, &QSlider::valueChanged, this, [this](int position) {
-    if (FieldModel) FieldModel->LastBone = position;
+    FSession.Options.LastBone = position;
     update();
   });
-  connect(trkFrame, &QSlider::valueChanged, this,
-          [this](int position) { Guarded([&] { trkFrameChange(position); }); });
-  connect(btnQuickAnim, &QPushButton::clicked, this, [this] { QuickAnimation(); });
-  connect(lstParts, &QListWidget::currentRowChanged, this,
-          [this](int row) { Guarded([&] { BoneChosen(row); }); });
-  int tag = 0;
-  for (QSlider* slider : {trkRX, trkRY, trkRZ}) {
-    // A drag is one step to undo, however many values it passes through.
-    connect(slider, &QSlider::sliderPressed, this, [this] { Document.BeginDrag(); });
-    connect(slider, &QSlider::valueChanged, this, [this, tag](int position) {
-      Guarded([&] {
-        ShowRotateReadouts();
-        PoseTrackbarMoved(tag, position);
-      });
-    });
-    ++tag;
-  }
-  connect(btnCopy, &QPushButton::clicked, this, [this] { Guarded([&] { btnCopyClick(); }); });
-  connect(&Document, &TAnimationDocument::Changed, this, [this] { Guarded([&] { ShowEdits(); }); });
-  connect(&Document, &TAnimationDocument::ModifiedChanged, this, [this](bool modified) {
-    Modified = modified;
-    FHost.AnimationsModifiedChanged(AnimationsModified());
-  });
+  ConnectGuarded(trkFrame, &QSlider::valueChanged, this,
+                 [this](int position) { trkFrameChange(position); });
+  ConnectGuarded(btnQuickAnim, &QPushButton::clicked, this, [this] { QuickAnimation(); });
 
   PlayTimer = new QTimer(this);
+  PlayTimer->setObjectName("PlayTimer");
   PlayTimer->setInterval(20);
   connect(PlayTimer, &QTimer::timeout, this, [this] { PlayTimerTick(); });
   PlayTimer->start();
 
   ShowFrameReadout();
-  ShowRotateReadouts();
-  ShowPoseEditing();
 }
 
 TfrmViewer::~TfrmViewer() {
   // The models' drawing state lives in this window's context.
   MakeCurrent();
-  FieldModel.reset();
-  BattleModel.reset();
-  Textures.Clear();
+  FSession.Clear();
   ReleaseGL();
 }
 
@@ -214,23 +157,19 @@ void TfrmViewer::resizeGL(int width, int height) {
 
 void TfrmViewer::resizeEvent(QResizeEvent* event) {
   TCGForm::resizeEvent(event);
-  pRotate->setGeometry(width() - FRotatePanelWidth, 0, FRotatePanelWidth, height());
+  if (FRightPanel)
+    FRightPanel->setGeometry(width() - FRightPanelWidth, 0, FRightPanelWidth, height());
 }
 
-TSceneState TfrmViewer::SceneState() const {
-  TSceneState state;
-  state.BackColour = FHost.BackColour();
-  state.RotateX = TrkX->value();
-  state.RotateY = TrkY->value();
-  state.RotateZ = TrkZ->value();
-  state.Zoom = trkZoom->value();
-  state.PanX = FPanX;
-  state.PanY = FPanY;
-  state.Reflections = FHost.ReflectionsOn();
-  state.FieldModel = FieldModel.get();
-  state.BattleModel = BattleModel.get();
-  state.Textures = &Textures;
-  return state;
+void TfrmViewer::SetSidePanels(QWidget* left, QWidget* right, int rightWidth) {
+  FLeftPanel = left;
+  FRightPanel = right;
+  FRightPanelWidth = rightWidth;
+  FLeftPanel->setGeometry(0, 81, 153, 329);
+  FRightPanel->setGeometry(width() - FRightPanelWidth, 0, FRightPanelWidth, height());
+  // Clicks and wheel turns on the panels' free space are not drags of the picture.
+  FRightPanel->setAttribute(Qt::WA_NoMousePropagation);
+  SetEditable(FEditable);
 }
 
 void TfrmViewer::SetFrameSlider(int maximum, int position) {
@@ -240,101 +179,46 @@ void TfrmViewer::SetFrameSlider(int maximum, int position) {
   ShowFrameReadout();
 }
 
-int32_t TfrmViewer::ModelFrameCount() const {
-  if (FieldModel) return FieldModel->FrameCount;
-  if (BattleModel) return BattleModel->FrameCount();
-  return 0;
-}
-
-// A battle model's frame slider reaches one past its last frame, which shows frame 0.
-int32_t TfrmViewer::ShownFrame() const {
-  const int32_t frames = ModelFrameCount();
-  if (frames <= 0) return 0;
-  if (FieldModel) return std::clamp(FieldModel->CurrentFrame, 0, frames - 1);
-  const int32_t frame = BattleModel->Frame % frames;
-  return frame < 0 ? frame + frames : frame;
-}
-
 void TfrmViewer::ShowFrameReadout() {
-  const int32_t frames = ModelFrameCount();
-  lblFrame->setText(QString("Frame %1 / %2").arg(frames > 0 ? ShownFrame() + 1 : 0).arg(frames));
-}
-
-void TfrmViewer::ShowRotateReadouts() {
-  lblRX->setText(Degrees(trkRX->value()));
-  lblRY->setText(Degrees(trkRY->value()));
-  lblRZ->setText(Degrees(trkRZ->value()));
-}
-
-void TfrmViewer::ShowPoseEditing() {
-  const bool field = FieldModel != nullptr;
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{trkRX, trkRY, trkRZ, lblRX, lblRY, lblRZ, btnCopy})
-    control->setEnabled(field);
-  lblPoseNote->setVisible(BattleModel != nullptr);
+  const int32_t frames = FSession.FrameCount();
+  lblFrame->setText(
+      QString("Frame %1 / %2").arg(frames > 0 ? FSession.ShownFrame() + 1 : 0).arg(frames));
 }
 
 void TfrmViewer::ResetModelControls() {
-  {
-    QSignalBlocker blockList(lstParts);
-    lstParts->clear();
-  }
   {
     QSignalBlocker blockStart(trkStart), blockEnd(trkEnd);
     trkStart->setMaximum(0);
     trkEnd->setMaximum(0);
   }
-  {
-    QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
-    for (QSlider* slider : {trkRX, trkRY, trkRZ}) slider->setValue(0);
-  }
   SetFrameSlider(0, 0);
-  ShowRotateReadouts();
-  ShowPoseEditing();
 }
 
-// Advances the shown model by the frame clock while the Animation switch is on; a Quick
-// Animation ends when it comes back to frame 0.
-void TfrmViewer::Playback() {
-  if (!FHost.AnimationOn()) return;
-  int32_t frame = -1;
-  if (FieldModel) {
-    FieldModel->SetFrame(ClockFrame(GetTickCount(), FrameOffset, FieldModel->FrameCount));
-    frame = FieldModel->CurrentFrame;
-  } else if (BattleModel) {
-    frame = ClockFrame(GetTickCount(), FrameOffset, BattleModel->FrameCount());
-    BattleModel->Frame = frame;
-  } else {
-    return;
-  }
+void TfrmViewer::ModelChanged() {
+  FPaintFailed = false;
+  FHost.ModelChanged();
+  update();
+}
+
+// Advances the shown model by the frame clock while playing; a Quick Animation ends when
+// it comes back to frame 0.
+void TfrmViewer::PlayFrame() {
+  if (!FPlayback.Playing() || !FSession.HasModel()) return;
+  const TPlayback::TStep step = FPlayback.Advance(GetTickCount(), FSession.FrameCount());
+  FSession.SetFrame(step.Frame);
   {
     QSignalBlocker block(trkFrame);
-    trkFrame->setValue(frame);
+    trkFrame->setValue(step.Frame);
   }
   // Only the caption repaints: the picture is being painted now.
   ShowFrameReadout();
-  // A paint can come a little late and miss frame 0 of the clock; a frame lower than the
-  // last one shown means the animation has come round, and it stops on frame 0 all the same.
-  if (QuickAnimRunning && (frame == 0 || frame < FLastQuickFrame)) {
-    if (frame != 0) {
-      if (FieldModel)
-        FieldModel->SetFrame(0);
-      else
-        BattleModel->Frame = 0;
-      QSignalBlocker block(trkFrame);
-      trkFrame->setValue(0);
-      ShowFrameReadout();
-    }
-    QuickAnimRunning = false;
-    FHost.SetAnimationOn(false);
-  }
-  FLastQuickFrame = frame;
+  if (step.Stopped) FHost.PlayingChanged(false);
 }
 
 void TfrmViewer::paintGL() {
   try {
-    Playback();
-    PaintScene(SceneState());
+    PlayFrame();
+    FSession.Paint();
   } catch (const std::exception& e) {
     glClear(GL_COLOR_BUFFER_BIT);
     if (!FPaintFailed) {
@@ -347,227 +231,123 @@ void TfrmViewer::paintGL() {
 // Playing repaints on every tick; otherwise the picture changes only when something is
 // moved or loaded, and each of those asks for its own repaint.
 void TfrmViewer::PlayTimerTick() {
-  if (isVisible() && FHost.AnimationOn()) update();
+  if (isVisible() && FPlayback.Playing()) update();
 }
 
 void TfrmViewer::trkFrameChange(int position) {
-  if (FieldModel)
-    FieldModel->SetFrame(position);
-  else if (BattleModel)
-    BattleModel->Frame = position;
+  FSession.SetFrame(position);
   ShowFrameReadout();
   update();
 }
 
-bool TfrmViewer::ReleaseModel() {
-  if (!FieldModel && !BattleModel) return true;
-  if (AnimationsModified()) {
-    switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
-    case TDialogs::TAnswer::Cancel:
-      return false;
-    case TDialogs::TAnswer::Yes: {
-      const std::string message =
-          FieldModel ? Format("Saved %s into %s", FieldModel->AnimName, FieldModel->LGPFileName)
-                     : Format("Saved the animations of %s into %s", BattleModel->Code,
-                              BattleModel->LGPFileName);
-      if (FieldModel) FieldModel->SaveAnimation();
-      if (BattleModel) BattleModel->SaveAnimations();
-      FHost.AnimationsSaved(message);
-      break;
-    }
-    case TDialogs::TAnswer::No:
-      break;
-    }
-  }
+void TfrmViewer::ClearModel() {
   MakeCurrent();
-  Document.Attach(nullptr);
-  FieldModel.reset();
-  BattleModel.reset();
-  Textures.Clear();
-  Modified = false;
-  FHost.AnimationsModifiedChanged(false);
+  FSession.Clear();
   // A Quick Animation of the model let go is over: the next model does not play.
-  if (QuickAnimRunning) {
-    QuickAnimRunning = false;
-    FHost.SetAnimationOn(false);
+  if (FPlayback.QuickAnimationRunning()) {
+    FPlayback.Stop();
+    FHost.PlayingChanged(false);
   }
   ResetModelControls();
-  update();
-  return true;
-}
-
-bool TfrmViewer::AnimationsModified() const {
-  return (FieldModel && Modified) || (BattleModel && BattleModel->Modified());
+  ModelChanged();
 }
 
 void TfrmViewer::DropBattleModel() {
-  if (!BattleModel) return;
+  if (!FSession.BattleModel()) return;
   MakeCurrent();
-  BattleModel.reset();
-  if (!FieldModel) {
-    Textures.Clear();
-    ResetModelControls();
-  }
-  update();
+  FSession.Clear();
+  ResetModelControls();
+  ModelChanged();
 }
 
-bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
+void TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
                            const std::string& hrcName, const std::string& animName) {
   Log("LoadModel begin");
-  // The previous model goes first, so that an animation it saves is read back as saved.
-  if (!ReleaseModel()) return false;
-  DropBattleModel();
-  std::unique_ptr<TLGPFile> archive = archiveClass.Create(path, false);
   Log("LoadModel: Load parts");
   MakeCurrent();
-  {
-    auto model = std::make_unique<TFieldModel>(*archive, hrcName, animName);
-    Textures.Add(*model);
-    FieldModel = std::move(model);
+  try {
+    FSession.LoadFieldModel(TArchiveKind{&archiveClass, path}, hrcName, animName);
+  } catch (...) {
+    ResetModelControls();
+    ModelChanged();
+    throw;
   }
-  FPaintFailed = false;
+  const TFieldModel& model = *FSession.FieldModel();
   {
     QSignalBlocker blockStart(trkStart), blockEnd(trkEnd);
-    trkStart->setMaximum(FieldModel->BoneCount() - 1);
+    trkStart->setMaximum(model.BoneCount() - 1);
     trkStart->setValue(0);
-    trkEnd->setMaximum(FieldModel->BoneCount() - 1);
+    trkEnd->setMaximum(model.BoneCount() - 1);
     trkEnd->setValue(trkEnd->maximum());
   }
-  SetFrameSlider(FieldModel->FrameCount - 1, 0);
-  FieldModel->SetFrame(0);
-  FHost.FieldModelLoaded(FieldModel->ShowBones, FieldModel->ShowBodies);
-  archive.reset();
-  lstParts->clear();
-  FillPartsList(0, "");
-  ShowPoseEditing();
-  Document.Attach(FieldModel.get());
-  Modified = false;
+  SetFrameSlider(FSession.LastFrame(), 0);
+  FSession.SetFrame(0);
+  // A model comes without its bones and with its bodies, whatever the last one showed.
+  FHost.FieldModelLoaded(false, true);
   Log("LoadModel done");
   PlayTimer->setInterval(80);
-  update();
-  return true;
+  ModelChanged();
 }
 
-void TfrmViewer::FillPartsList(int32_t bone, const std::string& prefix) {
-  if (!FieldModel || bone < 0 || bone >= FieldModel->BoneCount()) return;
-  // Depth first with an explicit stack; a bone is listed once even if the parents
-  // should form a cycle.
-  std::set<int32_t> listed;
-  std::vector<std::pair<int32_t, std::string>> pending{{bone, prefix}};
-  while (!pending.empty()) {
-    auto [b, indent] = pending.back();
-    pending.pop_back();
-    if (!listed.insert(b).second) continue;
-    lstParts->addItem(Text(indent + FieldModel->GetBone(b).Name));
-    for (int32_t j = FieldModel->BoneCount() - 1; j >= 0; --j)
-      if (FieldModel->GetBone(j).Parent == b && !listed.count(j))
-        pending.push_back({j, indent + " "});
-  }
-}
-
-bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
+void TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
                                  const std::string& code) {
-  if (!ReleaseModel()) return false;
-  DropBattleModel();
   MakeCurrent();
-  std::unique_ptr<TLGPFile> archive = archiveClass.Create(path, false);
-  auto model = std::make_unique<TBattleModel>();
-  model->LoadFromArchive(*archive, code);
-  Textures.Add(*model);
+  try {
+    FSession.LoadBattleModel(TArchiveKind{&archiveClass, path}, code);
+  } catch (...) {
+    ResetModelControls();
+    ModelChanged();
+    throw;
+  }
   PlayTimer->setInterval(80);
-  BattleModel = std::move(model);
-  SetFrameSlider(BattleModel->FrameCount(), 0);
-  ShowPoseEditing();
-  FPaintFailed = false;
-  update();
-  return true;
+  {
+    QSignalBlocker blockStart(trkStart), blockEnd(trkEnd);
+    trkStart->setMaximum(0);
+    trkEnd->setMaximum(0);
+  }
+  SetFrameSlider(FSession.LastFrame(), 0);
+  ModelChanged();
 }
 
 void TfrmViewer::SelectBattleAnimation(int32_t index) {
-  if (!BattleModel) return;
-  BattleModel->AnimIndex = index;
-  BattleModel->Frame = 0;
-  SetFrameSlider(BattleModel->FrameCount(), 0);
+  if (!FSession.BattleModel()) return;
+  FSession.ChooseBattleAnimation(index);
+  SetFrameSlider(FSession.LastFrame(), 0);
   update();
 }
 
 void TfrmViewer::AnimationReplaced() {
-  if (FieldModel) {
-    FieldModel->SetFrame(0);
-    SetFrameSlider(FieldModel->FrameCount - 1, 0);
+  if (TFieldModel* field = FSession.FieldModel()) {
+    field->SetFrame(0);
+    SetFrameSlider(FSession.LastFrame(), 0);
     update();
-  } else if (BattleModel) {
-    SelectBattleAnimation(BattleModel->AnimIndex);
+  } else if (FSession.BattleModel()) {
+    SelectBattleAnimation(FSession.BattleAnimation());
   }
-  FHost.AnimationsModifiedChanged(AnimationsModified());
 }
 
-void TfrmViewer::ShowEdits() {
-  if (!FieldModel) return;
+void TfrmViewer::AnimationEdited() {
+  if (!FSession.HasModel()) return;
   // The frame slider follows an animation that changed its length (an import undone).
-  if (trkFrame->maximum() != std::max(FieldModel->FrameCount - 1, 0))
-    SetFrameSlider(FieldModel->FrameCount - 1,
-                   std::min(FieldModel->CurrentFrame, std::max(FieldModel->FrameCount - 1, 0)));
-  if (FieldModel->CurrentFrame < FieldModel->FrameCount)
-    FieldModel->SetFrame(FieldModel->CurrentFrame);
-  // The trackbars show the selected bone as it now is.
-  if (FieldModel->SelectedBone >= 1 && !FEditing) BoneChosen(FieldModel->SelectedBone);
+  const int32_t last = FSession.LastFrame();
+  if (trkFrame->maximum() != last) SetFrameSlider(last, std::min(FSession.Frame(), last));
+  if (TFieldModel* field = FSession.FieldModel())
+    if (field->CurrentFrame < field->FrameCount) field->SetFrame(field->CurrentFrame);
+  if (FSession.BattleModel()) FSession.SetFrame(trkFrame->value());
+  ShowFrameReadout();
   update();
 }
 
 void TfrmViewer::SetEditable(bool on) {
-  lstParts->setVisible(on);
-  pRotate->setVisible(on);
+  FEditable = on;
+  if (FLeftPanel) FLeftPanel->setVisible(on && FPanelsShown);
+  if (FRightPanel) FRightPanel->setVisible(on && FPanelsShown);
 }
 
-void TfrmViewer::BoneChosen(int row) {
-  if (!FieldModel || row < 0 || row >= FieldModel->BoneCount()) return;
-  FieldModel->SelectedBone = row;
-  // Loading the trackbars is not an edit: they show the angles truncated toward zero,
-  // and the root (which has no rotation of its own) leaves them as they are.
-  TVec3 rotation{float(trkRX->value()), float(trkRY->value()), float(trkRZ->value())};
-  FieldModel->GetSelectedRotation(rotation);
-  {
-    QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
-    trkRX->setValue(int(rotation.X));
-    trkRY->setValue(int(rotation.Y));
-    trkRZ->setValue(int(rotation.Z));
-  }
-  ShowRotateReadouts();
-  update();
-}
-
-void TfrmViewer::PoseTrackbarMoved(int tag, int position) {
-  if (!FieldModel || FieldModel->SelectedBone < 1 ||
-      FieldModel->SelectedBone >= FieldModel->BoneCount())
-    return;
-  TVec3 rotation;
-  FieldModel->GetSelectedRotation(rotation);
-  (tag == 0 ? rotation.X : tag == 1 ? rotation.Y : rotation.Z) = float(position);
-  // Values passed while a trackbar is dragged make one step; each keyboard step its own.
-  QSlider* slider = tag == 0 ? trkRX : tag == 1 ? trkRY : trkRZ;
-  FEditing = true;
-  struct TEditingDone {
-    bool& Editing;
-    ~TEditingDone() { Editing = false; }
-  } done{FEditing};
-  Document.SetRotation(FieldModel->SelectedBone, FieldModel->CurrentFrame, rotation,
-                       slider->isSliderDown());
-  update();
-}
-
-void TfrmViewer::btnCopyClick() {
-  if (!FieldModel) return;
-  if (!Dialogs().Confirm("WARNING! This will propagate the current bone rotations to every other "
-                         "frame. IE: Every frame will become a copy of THIS one. SURE to continue?",
-                         true))
-    return;
-  // The pose shown, written into every frame as one step.
-  Document.CopyPoseToEveryFrame(FieldModel->CurrentFrame);
-  // As the copy always left it: the last bone selected, the frame of the slider shown.
-  FieldModel->SelectedBone = FieldModel->BoneCount() - 1;
-  FieldModel->SetFrame(trkFrame->value());
-  update();
+void TfrmViewer::SetPanelsShown(bool on) {
+  FPanelsShown = on;
+  pControls->setVisible(on);
+  SetEditable(FEditable);
 }
 
 std::vector<uint8_t> TfrmViewer::CapturePixels(int& width, int& height) {
@@ -582,14 +362,9 @@ std::vector<uint8_t> TfrmViewer::CapturePixels(int& width, int& height) {
 }
 
 void TfrmViewer::QuickAnimation() {
-  int32_t frames = FieldModel    ? FieldModel->FrameCount
-                   : BattleModel ? BattleModel->FrameCount()
-                                 : -1;
-  if (frames < 0) return;
-  QuickAnimRunning = true;
-  FLastQuickFrame = 0;
-  FrameOffset = QuickAnimationOffset(GetTickCount(), frames);
-  FHost.SetAnimationOn(true);
+  if (!FSession.HasModel()) return;
+  FPlayback.StartQuickAnimation(GetTickCount(), FSession.FrameCount());
+  FHost.PlayingChanged(true);
   update();
 }
 
@@ -602,33 +377,53 @@ void TfrmViewer::ShowFrame(int32_t frame) {
 }
 
 void TfrmViewer::Pause() {
-  if (!FHost.AnimationOn()) return;
-  QuickAnimRunning = false;
-  FHost.SetAnimationOn(false);
+  if (!FPlayback.Playing()) return;
+  FPlayback.Stop();
+  FHost.PlayingChanged(false);
 }
 
 void TfrmViewer::StepFrame(int delta) {
-  const int32_t frames = ModelFrameCount();
+  const int32_t frames = FSession.FrameCount();
   if (frames <= 0) return;
   Pause();
-  const int64_t frame = std::clamp<int64_t>(int64_t(ShownFrame()) + delta, 0, frames - 1);
+  const int64_t frame = std::clamp<int64_t>(int64_t(FSession.ShownFrame()) + delta, 0, frames - 1);
   ShowFrame(int32_t(frame));
 }
 
 void TfrmViewer::FirstFrame() {
-  if (ModelFrameCount() <= 0) return;
+  if (FSession.FrameCount() <= 0) return;
   Pause();
   ShowFrame(0);
 }
 
 void TfrmViewer::TogglePlay() {
-  if (FHost.AnimationOn()) {
+  if (FPlayback.Playing()) {
     Pause();
     return;
   }
-  const int32_t frames = ModelFrameCount();
-  if (frames > 0) FrameOffset = ClockOffsetAt(GetTickCount(), ShownFrame(), frames);
-  FHost.SetAnimationOn(true);
+  FPlayback.PlayFrom(GetTickCount(), FSession.ShownFrame(), FSession.FrameCount());
+  FHost.PlayingChanged(true);
+}
+
+void TfrmViewer::SetPlaying(bool on) {
+  FPlayback.SetPlaying(on);
+  update();
+}
+
+void TfrmViewer::ShowSession() {
+  {
+    QSignalBlocker blockX(TrkX), blockY(TrkY), blockZ(TrkZ), blockZoom(trkZoom);
+    TrkX->setValue(FSession.Camera.RotateX);
+    TrkY->setValue(FSession.Camera.RotateY);
+    TrkZ->setValue(FSession.Camera.RotateZ);
+    trkZoom->setValue(FSession.Camera.Zoom);
+  }
+  {
+    QSignalBlocker block(trkFrame);
+    trkFrame->setValue(FSession.Frame());
+  }
+  ShowFrameReadout();
+  update();
 }
 
 void TfrmViewer::TurnBy(int degreesX, int degreesY) {
@@ -650,8 +445,8 @@ void TfrmViewer::ZoomBy(int steps) {
 
 void TfrmViewer::PanBy(int pixelsX, int pixelsY) {
   const double scale = WorldPerPixel(trkZoom->value(), height());
-  FPanX += float(pixelsX * scale);
-  FPanY -= float(pixelsY * scale);
+  FSession.Camera.PanX += float(pixelsX * scale);
+  FSession.Camera.PanY -= float(pixelsY * scale);
   update();
 }
 
@@ -659,22 +454,19 @@ TPictureArea TfrmViewer::FreeArea() const {
   const double w = std::max(width(), 1), h = std::max(height(), 1);
   double left = 0, right = w, top = 0, bottom = h;
   if (pControls->isVisibleTo(this)) top = pControls->geometry().bottom() + 1;
-  if (lstParts->isVisibleTo(this)) left = lstParts->geometry().right() + 1;
-  if (pRotate->isVisibleTo(this)) right = pRotate->geometry().left();
+  if (FLeftPanel && FLeftPanel->isVisibleTo(this)) left = FLeftPanel->geometry().right() + 1;
+  if (FRightPanel && FRightPanel->isVisibleTo(this)) right = FRightPanel->geometry().left();
   // Panels that leave only a sliver: the whole picture.
   if (right - left < 0.25 * w || bottom - top < 0.25 * h) return {};
   return {2 * left / w - 1, 2 * right / w - 1, 1 - 2 * bottom / h, 1 - 2 * top / h};
 }
 
 void TfrmViewer::FrameWholeModel() {
-  const TFraming framing =
-      FrameModel(SceneState(), double(width()) / std::max(height(), 1), FrameFill, FreeArea());
-  if (!framing.Found) return;
-  FPanX = framing.PanX;
-  FPanY = framing.PanY;
+  if (!FSession.FrameWholeModel(double(width()) / std::max(height(), 1), FrameFill, FreeArea(),
+                                trkZoom->minimum(), trkZoom->maximum()))
+    return;
   // The nearest whole zoom at which it fits, as far as the trackbar goes.
-  trkZoom->setValue(int(
-      std::clamp(std::ceil(framing.Zoom), double(trkZoom->minimum()), double(trkZoom->maximum()))));
+  trkZoom->setValue(FSession.Camera.Zoom);
   update();
 }
 

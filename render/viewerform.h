@@ -1,50 +1,40 @@
 #pragma once
 
 #include "archive/LGPFile.h"
-#include "battle/BattleModel.h"
-#include "field/FieldModel.h"
 #include "render/CgWindow.h"
-#include "render/animdocument.h"
+#include "render/Playback.h"
+#include "render/ViewerSession.h"
 #include "render/scene.h"
-#include "render/textures.h"
 
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 #include <QWidget>
 
-#include <functional>
-#include <memory>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace palkor {
 
-// What the viewer reads from, and tells, the main window.
+// What the viewer tells the main window.
 class TViewerHost {
 public:
   virtual ~TViewerHost() = default;
-  virtual bool AnimationOn() const = 0;
-  // Checks or unchecks the Animation switch (Quick Animation).
-  virtual void SetAnimationOn(bool on) = 0;
-  virtual bool ReflectionsOn() const = 0;
-  virtual uint32_t BackColour() const = 0;
-  // A field model was loaded: its bone and body flags, for the switches to show.
+  // Playing started or stopped in the viewer (Quick Animation, Space, a step): the
+  // Animation switch follows.
+  virtual void PlayingChanged(bool playing) = 0;
+  // A field model was loaded: the bone and body switches it starts with, for the
+  // switches to show.
   virtual void FieldModelLoaded(bool showBones, bool showBodies) = 0;
-  // The model on show has, or no longer has, animations not yet saved.
-  virtual void AnimationsModifiedChanged(bool modified) {}
-  // Animations were written into the archive: what, where.
-  virtual void AnimationsSaved(const std::string& message) {}
+  // The model on show was loaded or let go.
+  virtual void ModelChanged() {}
 };
 
-// Added to the frame clock; set by Quick Animation.
-extern int32_t FrameOffset;
-// A Quick Animation is playing: it stops when it comes back to frame 0.
-extern bool QuickAnimRunning;
-
 // The model viewer: one field or battle model at a time, turned, zoomed, played on the
-// 80 ms frame clock or stepped through, with the trackbars on top of the picture.
+// 80 ms frame clock or stepped through, with the trackbars on top of the picture. What it
+// shows is its viewer session; the trackbars show the session's camera and frame.
 // With the mouse: a left drag turns the model (the Rotate X and Y trackbars follow), the
 // wheel zooms, a right or middle drag pans, a double-click frames the whole model. With
 // the keys, once clicked: Space plays and pauses, Left and Right step a frame, Home goes
@@ -55,45 +45,35 @@ public:
   explicit TfrmViewer(TViewerHost& host, QWidget* parent = nullptr);
   ~TfrmViewer() override;
 
-  // Loads a field model from the archive of class at path; the previous field model is
-  // released first (offering to save its edits), then the archive is opened. False, and
-  // nothing changed, when the user cancels the question about the edits.
-  bool LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
+  // Loads a field model from the archive of class at path, in place of the model on show,
+  // which goes without a question. On failure nothing is shown and the error goes on.
+  void LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
                  const std::string& hrcName, const std::string& animName);
-  // Offers to save edited animations ("Model animations have changed! Update LGP?") and
-  // lets the model on show go, field or battle: Yes saves, No discards. Cancel keeps the
-  // model and its edits and returns false. If saving fails the model stays and the error
-  // goes on. Once the model is gone, nothing of it stays on show (bone list, bone range,
-  // frame slider, pose trackbars), and a Quick Animation of it ends.
-  bool ReleaseModel();
-  // The model on show has animations not yet saved: the field model's edits (Modified)
-  // or the battle model's replaced animations.
-  bool AnimationsModified() const;
-  // Loads a battle model by its two-letter code; an edited model is asked about first
-  // (false when cancelled, nothing changed).
-  bool LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
+  // Loads a battle model by its two-letter code, the same way.
+  void LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
                        const std::string& code);
+  // Lets the model on show go, field or battle: nothing of it stays on show (bone range,
+  // frame slider), and a Quick Animation of it ends.
+  void ClearModel();
   void SelectBattleAnimation(int32_t index);
-  // Drops the battle model, if any, without asking: see ReleaseModel.
+  // Drops the battle model, if any: see ClearModel.
   void DropBattleModel();
-  // The current animation of the model on show was replaced in memory: the frame slider
-  // takes its frame count and frame 0 is shown. A field model is marked Modified (a
-  // battle model marks itself).
+  // The current animation of the model on show was replaced: the frame slider takes its
+  // frame count and frame 0 is shown.
   void AnimationReplaced();
-  // The field animation changed by an edit, an undo or a redo: the picture, the frame
-  // slider and the trackbars follow.
-  void ShowEdits();
-  // The bone tree of the field model into lstParts: bone i and, indented by one more
-  // space, its children in index order.
-  void FillPartsList(int32_t bone, const std::string& prefix);
+  // The animation changed by an edit, an undo or a redo: the picture and the frame slider
+  // follow, the frame on show staying where the animation still has it.
+  void AnimationEdited();
+  // The panels at the picture's left and right that show while editable (the bone list
+  // and the pose panel), the right one rightWidth wide.
+  void SetSidePanels(QWidget* left, QWidget* right, int rightWidth);
+  // The side panels show while editable (and the panels are shown).
   void SetEditable(bool on);
+  // The trackbar panel, and the side panels when editable, over the picture or not: a
+  // render run takes the picture without them.
+  void SetPanelsShown(bool on);
   // Quick Animation: plays the shown model's animation once, from frame 1 to frame 0.
   void QuickAnimation();
-  // Pose editing: choosing a bone loads the rotation trackbars from it; moving one writes
-  // that component into the current frame; "Cpy" copies the pose to every frame.
-  void BoneChosen(int row);
-  void PoseTrackbarMoved(int tag, int position);
-  void btnCopyClick();
   // Stops playing (a Quick Animation too) and shows the frame delta frames away from the
   // one on show, stopping at the first and the last.
   void StepFrame(int delta);
@@ -101,6 +81,8 @@ public:
   void FirstFrame();
   // Switches Animation off, or on so that it plays on from the frame on show.
   void TogglePlay();
+  // The Animation switch: playing on or off, in the phase the clock had.
+  void SetPlaying(bool on);
   // Pans and zooms so that the model on show, posed as it is, fills the part of the
   // picture the panels leave free (as far as the Zoom trackbar reaches). Nothing changes
   // without a model that draws something.
@@ -115,33 +97,16 @@ public:
   // The picture as the viewer draws it now: its framebuffer as top-down RGB.
   std::vector<uint8_t> CapturePixels(int& width, int& height);
   // The scene as it would be painted now.
-  TSceneState SceneState() const;
-
-  std::unique_ptr<TFieldModel> FieldModel;
-  std::unique_ptr<TBattleModel> BattleModel;
-  // The shown model's textures, in this window's context.
-  TTextureSet Textures;
-  // The field animation's edits, each one a step that can be undone; Modified mirrors
-  // whether the animation is away from the state saved.
-  TAnimationDocument Document;
-  bool Modified = false;
-
-  QWidget* pControls;
-  QSlider *TrkX, *TrkY, *TrkZ, *trkStart, *trkEnd, *trkZoom, *trkFrame;
-  // The frame slider's caption: "Frame 5 / 24", the frame on show counted from 1 and the
-  // animation's frame count ("Frame 0 / 0" without frames).
-  QLabel* lblFrame;
-  QPushButton* btnQuickAnim;
-  QListWidget* lstParts;
-  QWidget* pRotate;
-  QSlider *trkRX, *trkRY, *trkRZ;
-  // Each pose trackbar's value in degrees, under it.
-  QLabel *lblRX, *lblRY, *lblRZ;
-  // Shown in place of the pose controls, which are disabled, while a battle model is on
-  // show.
-  QLabel* lblPoseNote;
-  QPushButton* btnCopy;
-  QTimer* PlayTimer;
+  TSceneState SceneState() const { return FSession.SceneState(); }
+  // The model on show, its animation, frame, view options and camera. Its textures live
+  // in this window's context.
+  TViewerSession& Session() { return FSession; }
+  const TViewerSession& Session() const { return FSession; }
+  TPlayback& Playback() { return FPlayback; }
+  const TPlayback& Playback() const { return FPlayback; }
+  // The trackbars and readouts as the session's camera and frame now stand, after the
+  // session was driven from outside (a render run).
+  void ShowSession();
 
 protected:
   void initializeGL() override;
@@ -157,30 +122,37 @@ protected:
 private:
   void PlayTimerTick();
   void trkFrameChange(int position);
-  void Playback();
+  // Advances the frame by the clock while playing.
+  void PlayFrame();
   void SetFrameSlider(int maximum, int position);
-  // The frames of the model on show's animation, and the one it shows.
-  int32_t ModelFrameCount() const;
-  int32_t ShownFrame() const;
   void ShowFrame(int32_t frame);
   void Pause();
   void ShowFrameReadout();
-  void ShowRotateReadouts();
-  // The pose controls follow the model on show: usable for a field model only.
-  void ShowPoseEditing();
-  // The bone list, bone range, frame slider and pose trackbars as with no model.
+  // The bone range and frame slider as with no model.
   void ResetModelControls();
+  // After a model was loaded or let go.
+  void ModelChanged();
   // The part of the picture that the panels on top of it leave free.
   TPictureArea FreeArea() const;
 
   TViewerHost& FHost;
-  bool FEditing = false;       // a trackbar's own edit is under way: it is not set back
-  bool FPaintFailed = false;   // a failing paint reports once, not on every tick
-  int32_t FLastQuickFrame = 0; // the frame a Quick Animation showed last
-  float FPanX = 0, FPanY = 0;  // the scene's pan
-  int FRotatePanelWidth = 66;  // the pose panel's width, from its font
-  QPoint FDragFrom;            // where the mouse was at the last step of a drag
-  int FWheelRest = 0;          // wheel turns short of a whole step, in eighths of a degree
+  QWidget* pControls;
+  QSlider *TrkX, *TrkY, *TrkZ, *trkStart, *trkEnd, *trkZoom, *trkFrame;
+  // The frame slider's caption: "Frame 5 / 24", the frame on show counted from 1 and the
+  // animation's frame count ("Frame 0 / 0" without frames).
+  QLabel* lblFrame;
+  QPushButton* btnQuickAnim;
+  QTimer* PlayTimer;
+  QWidget* FLeftPanel = nullptr;
+  QWidget* FRightPanel = nullptr;
+  int FRightPanelWidth = 0;
+  bool FEditable = false;
+  bool FPanelsShown = true;
+  bool FPaintFailed = false; // a failing paint reports once, not on every tick
+  TViewerSession FSession;
+  TPlayback FPlayback;
+  QPoint FDragFrom;   // where the mouse was at the last step of a drag
+  int FWheelRest = 0; // wheel turns short of a whole step, in eighths of a degree
 };
 
 } // namespace palkor

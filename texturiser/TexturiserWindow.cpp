@@ -11,6 +11,7 @@
 #include "platform/Files.h"
 #include "platform/StringList.h"
 #include "render/modeldraw.h"
+#include "render/scene.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -94,9 +95,8 @@ std::string Plural(int64_t count, const char* one, const char* many) {
 
 } // namespace
 
-TTexView::TTexView(TTexturiserWindow& owner, QWidget* parent) : TCGForm(parent), FOwner(owner) {
-  InitGL();
-}
+TTexView::TTexView(TTexturiserWindow& owner, QWidget* parent)
+    : TCGForm(TSurfaceRequest(), parent), FOwner(owner) {}
 
 void TTexView::initializeGL() {
   glEnable(GL_DEPTH_TEST);
@@ -292,7 +292,6 @@ TFF7PPart TTexturiserWindow::ShownPart() const {
   TFF7PPart part = FPart;
   for (TPGroup& group : part.Groups)
     if (group.Textured() && uint32_t(group.TexIndex) >= part.Textures.size()) group.TexFlag = 0;
-  part.DisplayGroup = FSwitches.DisplayGroup;
   return part;
 }
 
@@ -318,7 +317,10 @@ void TTexturiserWindow::Paint() {
                  std::max(distance - reach, 1e-3 * (distance + reach)), distance + reach);
   glMatrixMode(GL_MODELVIEW);
   glLoadMatrixf(ViewTransform(distance).M);
-  glPolygonMode(GL_FRONT_AND_BACK, FSwitches.Wireframe ? GL_LINE : GL_FILL);
+  TViewOptions options;
+  options.Wireframe = FSwitches.Wireframe;
+  options.DisplayGroup = FSwitches.DisplayGroup;
+  ApplyViewSwitches(options);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   // Textures loaded before this context existed are made here. One that cannot be made
   // draws untextured: Load RSD reports such failures where the context exists.
@@ -341,7 +343,7 @@ void TTexturiserWindow::Paint() {
     glVertex3f(v.X + 50, v.Y, v.Z);
     glEnd();
   }
-  DrawPart(ShownPart(), FTextures);
+  DrawPart(ShownPart(), FTextures, options);
 }
 
 // The eye must see every vertex v (turned and centred: q) within FrameFill of the view's

@@ -3,6 +3,7 @@
 #include "field/FieldModel.h"
 #include "geometry/Matrix.h"
 #include "render/CgWindow.h"
+#include "render/ViewOptions.h"
 #include "render/textures.h"
 #include "texturiser/PFileDocument.h"
 

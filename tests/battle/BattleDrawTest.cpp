@@ -27,6 +27,7 @@ class BattleDraw : public GLTest {
 protected:
   TTextureSet NoTextures;
   // A model of these bones, posed by one frame.
+  // Drawn at frame 1 of its one animation, the frame that carries the offsets.
   std::unique_ptr<TBattleModel> Build(const std::vector<TBoneSpec>& bones,
                                       const TBattleFrame& frame) {
     TBattleModel::TMemberList list;
@@ -55,7 +56,6 @@ protected:
     add("da", BuildBattleAnimations({EncodeBattleAnimation(anim)}));
     auto model = std::make_unique<TBattleModel>();
     model->LoadFromList(list);
-    model->Frame = 1;
     return model;
   }
 
@@ -75,7 +75,7 @@ constexpr float None = std::numeric_limits<float>::quiet_NaN();
 TEST_F(BattleDraw, TheModelIsMirroredInXAndItsYOffsetNegated) {
   // The file's x = -8 is held at +8 and mirrored back to the left.
   auto model = Build({{-1, 0, {-8, 0, 0}, {255, 0, 0, 255}}}, Pose({{}, {}}));
-  DrawBattleModel(*model, NoTextures);
+  DrawBattleModel(*model, model->FrameAt(0, 1), NoTextures, TViewOptions());
   EXPECT_EQ(At(-8, 0), Red);
   EXPECT_EQ(At(8, 0), Black);
 
@@ -83,7 +83,7 @@ TEST_F(BattleDraw, TheModelIsMirroredInXAndItsYOffsetNegated) {
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
   auto lowered = Build({{-1, 0, {0, 0, 0}, {0, 255, 0, 255}}}, Pose({{}, {}}, 6, 10));
-  DrawBattleModel(*lowered, NoTextures);
+  DrawBattleModel(*lowered, lowered->FrameAt(0, 1), NoTextures, TViewOptions());
   EXPECT_EQ(At(-6, -10), Green); // x mirrored too
   EXPECT_EQ(At(0, 0), Black);
 }
@@ -108,7 +108,7 @@ TEST_F(BattleDraw, RotationsTurnAboutYThenXThenZAt4096ATurn) {
     glClear(GL_COLOR_BUFFER_BIT);
     Refresh();
     auto model = Build({{-1, 0, c.Marker, {255, 0, 0, 255}}}, Pose({c.Root, c.Bone}));
-    DrawBattleModel(*model, NoTextures);
+    DrawBattleModel(*model, model->FrameAt(0, 1), NoTextures, TViewOptions());
     EXPECT_EQ(At(c.X, c.Y), Red) << c.Root.X << "/" << c.Root.Y << "/" << c.Root.Z << " bone "
                                  << c.Bone.X;
   }
@@ -123,7 +123,7 @@ TEST_F(BattleDraw, ChildrenHangAlongMinusZOfTheirParent) {
                       {7, 0, {0, 0, 0}, {255, 0, 0, 255}},
                       {3, 0, {0, 0, 0}, {255, 0, 0, 255}}},
                      Pose({{}, {1024, 0, 0}, {}}));
-  DrawBattleModel(*model, NoTextures);
+  DrawBattleModel(*model, model->FrameAt(0, 1), NoTextures, TViewOptions());
   EXPECT_EQ(At(0, 9), Green);
   EXPECT_EQ(At(0, 0), Black);
 
@@ -132,6 +132,6 @@ TEST_F(BattleDraw, ChildrenHangAlongMinusZOfTheirParent) {
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
   auto partial = Build({{-1, 0, {-8, 0, 0}, {255, 0, 0, 255}}}, Pose({{0, 0, 0}}));
-  DrawBattleModel(*partial, NoTextures);
+  DrawBattleModel(*partial, partial->FrameAt(0, 1), NoTextures, TViewOptions());
   EXPECT_EQ(At(-8, 0), Red);
 }

@@ -80,9 +80,12 @@ TEST_F(BattleModelTest, MembersAreTakenInSuffixOrder) {
   EXPECT_EQ(model.Parts[2]->Textures, model.Textures); // every part lists all, ac first
   EXPECT_EQ(model.Textures[0]->Pixels.at(0), 200);
   EXPECT_EQ(model.AnimCount(), 3);
-  model.AnimIndex = 5;
-  EXPECT_EQ(model.FrameCount(), 4); // animation 2: 2 + 2 frames
-  EXPECT_EQ(model.AnimIndex, 2);
+  EXPECT_EQ(model.AnimationIndex(5), 2);
+  EXPECT_EQ(model.FrameCount(5), 4); // animation 2: 2 + 2 frames
+  EXPECT_EQ(model.AnimationIndex(-1), 2);
+  // A frame one past the last is frame 0 again.
+  EXPECT_EQ(model.FrameAt(2, 4), model.FrameAt(2, 0));
+  EXPECT_EQ(model.FrameAt(-1, -1), model.FrameAt(2, 3));
 }
 
 TEST_F(BattleModelTest, MissingOrMisplacedMembersFailWithOneMessage) {
@@ -125,11 +128,11 @@ TEST_F(BattleModelTest, AModelWithoutAnimationsHasNoFrames) {
   TBattleModel model;
   model.LoadFromList(List);
   EXPECT_EQ(model.AnimCount(), 0);
-  EXPECT_EQ(model.FrameCount(), 0);
-  model.Frame = 7;
+  EXPECT_EQ(model.FrameCount(3), 0);
+  EXPECT_EQ(model.AnimationIndex(3), 0);
   // The rest pose, no division by zero.
-  EXPECT_EQ(model.CurrentFrame(), nullptr);
-  auto joints = model.PoseJoints(model.CurrentFrame(), TMatrix4::Identity());
+  EXPECT_EQ(model.FrameAt(3, 7), nullptr);
+  auto joints = model.PoseJoints(model.FrameAt(3, 7), TMatrix4::Identity());
   ASSERT_EQ(joints.size(), 1u);
   EXPECT_EQ(joints[0].Joint.M[0], -1); // the mirror alone
 }

@@ -46,6 +46,7 @@ std::shared_ptr<const TTexImage> WhiteTexture() {
 class PartDraw : public GLTest {
 protected:
   TTextureSet Textures;
+  TViewOptions Options;
   void AddWhiteTexture(TFF7PPart& part) {
     part.Textures.push_back(WhiteTexture());
     Textures.Add(part);
@@ -60,7 +61,7 @@ TEST_F(PartDraw, PlainGroupsDrawFirstAndAMissingTextureEndsThePass) {
   auto part = PartOf(f);
 
   // No texture 0: each pass ends at group 2, so group 3 never draws.
-  DrawPart(*part, Textures);
+  DrawPart(*part, Textures, Options);
   EXPECT_EQ(At(-8, 0), Red);
   EXPECT_EQ(At(0, 0), Black);
   EXPECT_EQ(At(8, 0), Black);
@@ -69,7 +70,7 @@ TEST_F(PartDraw, PlainGroupsDrawFirstAndAMissingTextureEndsThePass) {
   AddWhiteTexture(*part);
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
-  DrawPart(*part, Textures);
+  DrawPart(*part, Textures, Options);
   EXPECT_EQ(At(-8, 0), Red);
   EXPECT_TRUE(Near(At(0, 0), White, 2)) << ::testing::PrintToString(At(0, 0));
   EXPECT_EQ(At(8, 0), Green);
@@ -78,7 +79,7 @@ TEST_F(PartDraw, PlainGroupsDrawFirstAndAMissingTextureEndsThePass) {
 TEST_F(PartDraw, ColoursAreDrawnRedGreenBlueFromTheFilesBlueGreenRed) {
   TPFixture f;
   AddSquare(f, 0, 0, {200, 100, 50, 255});
-  DrawPart(*PartOf(f), Textures);
+  DrawPart(*PartOf(f), Textures, Options);
   EXPECT_TRUE(Near(At(0, 0), {200, 100, 50}, 1)) << ::testing::PrintToString(At(0, 0));
 }
 
@@ -89,8 +90,8 @@ TEST_F(PartDraw, DisplayGroupDrawsOnlyThatGroup) {
   AddSquare(f, -8, 0, {0, 255, 0, 255});
   auto part = PartOf(f);
   AddWhiteTexture(*part);
-  part->DisplayGroup = 3;
-  DrawPart(*part, Textures);
+  Options.DisplayGroup = 3;
+  DrawPart(*part, Textures, Options);
   EXPECT_EQ(At(-8, 0), Black);
   EXPECT_EQ(At(0, 0), Black);
   EXPECT_EQ(At(8, 0), Green);
@@ -106,7 +107,7 @@ TEST_F(PartDraw, ATextureFlagOnAPlainTypeDrawsInTheSecondPassWithoutTexture) {
   AddWhiteTexture(*part);
   glEnable(GL_BLEND); // left on by earlier drawing: the plain group turns it off
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  DrawPart(*part, Textures);
+  DrawPart(*part, Textures, Options);
   EXPECT_EQ(At(0, 0), (TColour{0, 0, 255}));
 }
 
@@ -117,7 +118,7 @@ TEST_F(PartDraw, IndicesOutsideThePartAreSkipped) {
   f.Groups[0].VertBase = 60000; // every vertex out of range
   f.Groups[1].NumPolys = 1000;  // runs past the polygons
   auto part = PartOf(f);
-  DrawPart(*part, Textures);
+  DrawPart(*part, Textures, Options);
   EXPECT_EQ(At(-8, 0), Black);
   EXPECT_EQ(At(8, 0), Green);
 }
@@ -126,9 +127,8 @@ TEST_F(PartDraw, CrosshairsAreDrawnThroughThePartsOrigin) {
   auto part = PartOf(TPFixture());
   glColor3f(1, 1, 0);
   glTranslatef(0.25f, 0.25f, 0); // puts the one-pixel lines on pixel centres
-  ShowCrosshairs = true;
-  DrawPart(*part, Textures);
-  ShowCrosshairs = false;
+  Options.Crosshairs = true;
+  DrawPart(*part, Textures, Options);
   EXPECT_EQ(At(10.25f, 0.25f), (TColour{255, 255, 0}));
   EXPECT_EQ(At(0.25f, -10.25f), (TColour{255, 255, 0}));
   EXPECT_EQ(At(10, 10), Black);
@@ -139,10 +139,11 @@ class SkeletonDraw : public GLTest {
 protected:
   TTempDir Dir;
   TTextureSet Textures;
+  TViewOptions Options;
 
   // A model whose bones each carry one small box, posed by one frame of rotations.
   std::unique_ptr<TFieldModel> Build(std::vector<TModelBoneFixture> bones,
-                                   std::vector<std::array<float, 3>> rotations) {
+                                     std::vector<std::array<float, 3>> rotations) {
     TLGPFixture lgp;
     std::string hrc = AddFieldModel(lgp, "TEST", bones);
     lgp.Add("TEST.A", BuildAnimation(bones.size(), {rotations}));
@@ -178,14 +179,14 @@ TEST_F(SkeletonDraw, RotationsTurnAboutZThenXThenY) {
     Refresh();
     TModelBoneFixture bone{"b1", "root", 0, {Box(0, 0, -10, {255, 0, 0, 255})}};
     auto model = Build({bone}, {c.Rotation});
-    DrawFieldModel(*model, Textures);
+    DrawFieldModel(*model, Textures, Options);
     EXPECT_EQ(At(c.X, c.Y), Red) << c.Rotation[0] << " " << c.Rotation[1];
   }
   // About Z, negated: a marker on the bone's +X turns to -Y for a rotation of +90.
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
   TModelBoneFixture bone{"b1", "root", 0, {Box(-10, 0, 0, {255, 0, 0, 255})}};
-  DrawFieldModel(*Build({bone}, {{0, 0, 90}}), Textures);
+  DrawFieldModel(*Build({bone}, {{0, 0, 90}}), Textures, Options);
   EXPECT_EQ(At(0, -10), Red);
   EXPECT_EQ(At(0, 10), Black);
 }
@@ -197,7 +198,7 @@ TEST_F(SkeletonDraw, ChildrenHangAtTheEndOfTheirParent) {
                       {"lost", "nobody", 0, {Box(0, 0, 0, {255, 0, 0, 255})}}},
                      {{0, 90, 0}, {0, 0, 0}, {0, 0, 0}});
   EXPECT_EQ(model->GetBone(3).Parent, -1);
-  DrawFieldModel(*model, Textures);
+  DrawFieldModel(*model, Textures, Options);
   EXPECT_EQ(At(-10, 0), Green);
   EXPECT_EQ(At(0, 0), Black); // the unparented bone is never drawn
 }
@@ -207,15 +208,15 @@ TEST_F(SkeletonDraw, FirstAndLastBoneLimitTheBodiesButNotTheBones) {
                       {"b", "root", 0, {Box(0, 0, 0, {0, 255, 0, 255})}},
                       {"c", "root", 0, {Box(-8, 0, 0, {255, 0, 0, 255})}}},
                      {});
-  model->FirstBone = model->LastBone = 2;
-  DrawFieldModel(*model, Textures);
+  Options.FirstBone = Options.LastBone = 2;
+  DrawFieldModel(*model, Textures, Options);
   EXPECT_EQ(At(-8, 0), Black);
   EXPECT_EQ(At(0, 0), Green);
   EXPECT_EQ(At(8, 0), Black);
-  model->ShowBodies = false;
+  Options.Bodies = false;
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
-  DrawFieldModel(*model, Textures);
+  DrawFieldModel(*model, Textures, Options);
   EXPECT_EQ(At(0, 0), Black);
 }
 
@@ -223,9 +224,9 @@ TEST_F(SkeletonDraw, TheSelectedBoneLineIsGreenAndItsJointRed) {
   // Two bones turned by Y to screen -X and +X, length 12, both jointed at the origin.
   auto model =
       Build({{"left", "root", 12, {}}, {"right", "root", 12, {}}}, {{0, 90, 0}, {0, -90, 0}});
-  model->ShowBones = true;
-  model->SelectedBone = 2;
-  DrawFieldModel(*model, Textures);
+  Options.Bones = true;
+  Options.SelectedBone = 2;
+  DrawFieldModel(*model, Textures, Options);
   // Near the joint a line is still close to its start colour, and white at its end.
   TColour selectedLine = At(3, 0), otherLine = At(-3, 0);
   EXPECT_TRUE(selectedLine[1] > 200 && selectedLine[0] < 120 && selectedLine[2] < 120)
@@ -236,10 +237,10 @@ TEST_F(SkeletonDraw, TheSelectedBoneLineIsGreenAndItsJointRed) {
   // The selected bone's sphere, drawn last at the shared joint, is red; unselected it
   // takes the white its line ended with.
   EXPECT_EQ(At(0.2f, 0.2f), Red);
-  model->SelectedBone = -1;
+  Options.SelectedBone = -1;
   glClear(GL_COLOR_BUFFER_BIT);
   Refresh();
-  DrawFieldModel(*model, Textures);
+  DrawFieldModel(*model, Textures, Options);
   EXPECT_EQ(At(0.2f, 0.2f), White);
 }
 
@@ -251,7 +252,7 @@ TEST_F(SkeletonDraw, AChainLongerThanGLsMatrixStackIsDrawnWhole) {
   bones.back().Parts.push_back(Box(0, 0, 0, {0, 255, 0, 255}));
   std::vector<std::array<float, 3>> rotations(60, {0, 0, 0});
   rotations[0] = {0, 90, 0};
-  DrawFieldModel(*Build(bones, rotations), Textures);
+  DrawFieldModel(*Build(bones, rotations), Textures, Options);
   EXPECT_EQ(At(-14.75f, 0), Green);
   GLint depth = 0;
   glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);

@@ -2,12 +2,12 @@
 // and saving the animation back.
 #include "field/FieldModel.h"
 
-#include "platform/DebugLog.h"
 #include "archive/FolderArchive.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TexWriter.h"
+#include "platform/DebugLog.h"
 #include "platform/Files.h"
 
 #include <gtest/gtest.h>
@@ -105,11 +105,6 @@ TEST_F(FieldModelTest, SkeletonRecordsBecomeBonesWithResolvedParents) {
   EXPECT_EQ(model->AnimName, "anim.a");
   EXPECT_EQ(model->LGPFileName, Path);
   EXPECT_EQ(model->LGPClass, &TLGPFile::Class());
-  EXPECT_EQ(model->FirstBone, 0);
-  EXPECT_EQ(model->LastBone, 5);
-  EXPECT_FALSE(model->ShowBones);
-  EXPECT_TRUE(model->ShowBodies);
-  EXPECT_EQ(model->SelectedBone, -1);
 }
 
 TEST_F(FieldModelTest, AChainOfAHundredThousandBonesIsBuiltAndPosed) {
@@ -291,23 +286,17 @@ TEST_F(FieldModelTest, EditingWritesOnlyTheSelectedTripleAndSavingKeepsTheRest) 
   std::string original(model->AnimData.View());
   const int64_t s = AnimFrameSize(4);
 
-  TVec3 untouched{7, 8, 9};
-  for (int32_t selected : {-1, 0, 4}) {
-    model->SelectedBone = selected;
-    model->GetSelectedRotation(untouched);
-    EXPECT_EQ(untouched.X, 7) << selected;
-  }
-  model->SelectedBone = 3;
-  model->GetSelectedRotation(untouched);
-  EXPECT_EQ(untouched.X, 2); // frame 0, the third triple
+  EXPECT_EQ(model->GetBone(3).RotX, 2); // frame 0, the third triple
 
   model->SetFrame(5);
-  for (float angle : {10.f, 20.f, 33.5f}) model->SetSelectedRotation({angle, -1, 2});
+  for (float angle : {10.f, 20.f, 33.5f}) model->SetRotation(3, 5, {angle, -1, 2});
   EXPECT_EQ(model->GetBone(3).RotX, 33.5f); // posed again at once
   // The root's slot is the frame's second triple; nothing a bone reads.
-  model->SelectedBone = 0;
-  model->SetSelectedRotation({1, 1, 1});
+  model->SetRotation(0, 5, {1, 1, 1});
   EXPECT_EQ(model->GetBone(1).RotX, 500);
+  // Bones outside the list are not written.
+  EXPECT_THROW(model->SetRotation(4, 5, {1, 1, 1}), EWriteError);
+  EXPECT_THROW(model->SetRotation(-1, 5, {1, 1, 1}), EWriteError);
 
   std::string edited(model->AnimData.View());
   ASSERT_EQ(edited.size(), original.size());
@@ -342,8 +331,7 @@ TEST_F(FieldModelTest, AFolderModelSavesIntoItsFile) {
   auto archive = TFolderArchive::CreateFromFolder(folder);
   TFieldModel model(*archive, "SKEL.HRC", "ANIM.A");
   EXPECT_EQ(model.LGPClass, &TFolderArchive::Class());
-  model.SelectedBone = 1;
-  model.SetSelectedRotation({45, 0, 0});
+  model.SetRotation(1, 0, {45, 0, 0});
   model.SaveAnimation();
   EXPECT_EQ(ReadFileBytes(folder + "/ANIM.A"), std::string(model.AnimData.View()));
 }

@@ -70,7 +70,6 @@ TEST(PPart, ReadsEverySectionNegatingVerticesAndReorderingColours) {
   EXPECT_EQ(part.PolyTotal(), 3);
   EXPECT_EQ(part.NormalIndex, (std::vector<int32_t>{5, 6}));
   EXPECT_TRUE(part.Textures.empty());
-  EXPECT_EQ(part.DisplayGroup, 0);
 }
 
 TEST(PPart, AnyTranslucentColourMakesThePartBlended) {

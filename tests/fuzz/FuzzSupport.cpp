@@ -1,6 +1,5 @@
 #include "tests/fuzz/FuzzSupport.h"
 
-#include "platform/DebugLog.h"
 #include "battle/BattleModel.h"
 #include "export/gltf.h"
 #include "export/gltfimport.h"
@@ -9,6 +8,7 @@
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TexWriter.h"
+#include "platform/DebugLog.h"
 #include "render/modeldraw.h"
 #include "render/offscreen.h"
 
@@ -80,24 +80,23 @@ void ExerciseModel(const TModelMembers& members) {
     }
     TTextureSet textures;
     textures.Add(model);
-    model.ShowBones = true;
-    ShowCrosshairs = true;
+    TViewOptions options;
+    options.Bones = true;
+    options.Crosshairs = true;
     for (int32_t frame = 0; frame < model.FrameCount && frame < 64; ++frame) {
       model.SetFrame(frame);
-      model.SelectedBone = frame % model.BoneCount();
-      TVec3 rotation;
-      model.GetSelectedRotation(rotation);
-      model.SetSelectedRotation({rotation.X + 1, rotation.Y, rotation.Z});
-      DrawFieldModel(model, textures);
-    }
-    for (auto& bone : model.Bones)
-      for (auto& part : bone->Parts) {
-        part->DisplayGroup = 2;
-        DrawPart(*part, textures);
+      options.SelectedBone = frame % model.BoneCount();
+      if (options.SelectedBone >= 1) {
+        const TVec3 rotation = model.GetRotation(options.SelectedBone, frame);
+        model.SetRotation(options.SelectedBone, frame, {rotation.X + 1, rotation.Y, rotation.Z});
       }
+      DrawFieldModel(model, textures, options);
+    }
+    options.DisplayGroup = 2;
+    for (auto& bone : model.Bones)
+      for (auto& part : bone->Parts) DrawPart(*part, textures, options);
   } catch (const Exception&) {
   }
-  ShowCrosshairs = false;
 }
 
 TBattleMembers DefaultBattle() {
@@ -135,11 +134,9 @@ void ExerciseBattle(const TBattleMembers& members) {
     TTextureSet textures;
     textures.Add(model);
     for (int32_t a = 0; a < std::max(model.AnimCount(), 1); ++a) {
-      model.AnimIndex = a;
-      for (int32_t f = 0; f < std::min(model.FrameCount() + 1, 64); ++f) {
-        model.Frame = f;
+      for (int32_t f = 0; f < std::min(model.FrameCount(a) + 1, 64); ++f) {
         glLoadIdentity();
-        DrawBattleModel(model, textures);
+        DrawBattleModel(model, model.FrameAt(a, f), textures, TViewOptions());
       }
     }
   } catch (const Exception&) {

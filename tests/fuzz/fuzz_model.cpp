@@ -24,10 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     TTextureSet textures;
     textures.Add(model);
-    model.ShowBones = true;
+    TViewOptions options;
+    options.Bones = true;
     for (int32_t frame = 0; frame < model.FrameCount && frame < 16; ++frame) {
       model.SetFrame(frame);
-      DrawFieldModel(model, textures);
+      DrawFieldModel(model, textures, options);
     }
   } catch (const Exception&) {
   }

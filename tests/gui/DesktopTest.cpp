@@ -51,14 +51,16 @@ private slots:
     for (QSize size : {QSize(640, 452), QSize(1000, 760)}) {
       main->resize(size);
       QApplication::processEvents();
-      const QRect area = main->Workspace->viewport()->rect();
-      QCOMPARE(main->ViewerWindow->geometry(), area);
+      const QRect area = Child<QMdiArea>(&*main, "Workspace")->viewport()->rect();
+      QCOMPARE(Child<QMdiSubWindow>(&*main, "ViewerWindow")->geometry(), area);
       // The picture's bottom row is inside the window: the knight's feet are seen.
-      const QPoint bottom = main->frmViewer->mapTo(main->Workspace->viewport(),
-                                                   QPoint(0, main->frmViewer->height() - 1));
+      const QPoint bottom =
+          Child<TfrmViewer>(&*main, "frmViewer")
+              ->mapTo(Child<QMdiArea>(&*main, "Workspace")->viewport(),
+                      QPoint(0, Child<TfrmViewer>(&*main, "frmViewer")->height() - 1));
       QVERIFY(area.contains(bottom));
     }
-    QVERIFY(main->frmViewer->width() > 900);
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->width() > 900);
   }
 
   void toolbarsComeBackWhereTheyWereLeft() {
@@ -66,15 +68,17 @@ private slots:
       auto main = Start();
       // "Display Options" on a second top row, "Model details" on the left.
       main->addToolBarBreak(Qt::TopToolBarArea);
-      main->addToolBar(Qt::TopToolBarArea, main->tbPalkorDisplayOpts);
-      main->addToolBar(Qt::LeftToolBarArea, main->tbPalkorDetails);
+      main->addToolBar(Qt::TopToolBarArea, Child<QToolBar>(&*main, "tbPalkorDisplayOpts"));
+      main->addToolBar(Qt::LeftToolBarArea, Child<QToolBar>(&*main, "tbPalkorDetails"));
       main->close();
     }
     auto again = Start();
-    QCOMPARE(again->toolBarArea(again->tbPalkorDisplayOpts), Qt::TopToolBarArea);
-    QVERIFY(again->toolBarBreak(again->tbPalkorDisplayOpts));
-    QVERIFY(again->tbPalkorDisplayOpts->y() > again->tbPalkorModels->y());
-    QCOMPARE(again->toolBarArea(again->tbPalkorDetails), Qt::LeftToolBarArea);
+    QCOMPARE(again->toolBarArea(Child<QToolBar>(&*again, "tbPalkorDisplayOpts")),
+             Qt::TopToolBarArea);
+    QVERIFY(again->toolBarBreak(Child<QToolBar>(&*again, "tbPalkorDisplayOpts")));
+    QVERIFY(Child<QToolBar>(&*again, "tbPalkorDisplayOpts")->y() >
+            Child<QToolBar>(&*again, "tbPalkorModels")->y());
+    QCOMPARE(again->toolBarArea(Child<QToolBar>(&*again, "tbPalkorDetails")), Qt::LeftToolBarArea);
   }
 
   void aFailedOpenLeavesTheArchiveListedAndTheCacheWhole() {
@@ -87,8 +91,8 @@ private slots:
       QCOMPARE(Script->Errors.size(), size_t(1));
       QVERIFY(QString::fromStdString(Script->Errors[0]).contains("is not an LGP archive"));
       QCOMPARE(main->Catalogue.ArchivePath, Dir->File("char.lgp"));
-      QCOMPARE(main->cmbModels->count(), 2);
-      QVERIFY(main->frmViewer->FieldModel);
+      QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->count(), 2);
+      QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
       QCOMPARE(main->windowTitle(), QString("char.lgp[*] \u2014 Quenmark: Palkor"));
       main->close();
     }
@@ -96,25 +100,25 @@ private slots:
     auto again = Start();
     QCOMPARE(again->Catalogue.ArchivePath, Dir->File("char.lgp"));
     Show(*again, "KNIG.HRC - KNIG", "KNWV.A");
-    QVERIFY(again->frmViewer->FieldModel);
+    QVERIFY(Child<TfrmViewer>(&*again, "frmViewer")->Session().FieldModel());
     QCOMPARE(Script->Errors.size(), size_t(1));
   }
 
   void archivesOpenFromTheRecentListByDroppingAndFromTheCommandLine() {
     auto main = Start();
-    QVERIFY(!main->mnuOpenRecent->isEnabled());
+    QVERIFY(!Child<QMenu>(&*main, "mnuOpenRecent")->isEnabled());
     main->OpenArchive(Dir->File("char.lgp"));
     main->OpenArchive(Dir->File("battle.lgp"));
     QCOMPARE(main->RecentArchives(), (QStringList{QString::fromStdString(Dir->File("battle.lgp")),
                                                   QString::fromStdString(Dir->File("char.lgp"))}));
     // A recent archive opens from the menu; one that has gone leaves the list with a word.
-    emit main->mnuOpenRecent->aboutToShow();
-    QCOMPARE(main->mnuOpenRecent->actions().size(), 2);
-    main->mnuOpenRecent->actions().at(1)->trigger();
+    emit Child<QMenu>(&*main, "mnuOpenRecent")->aboutToShow();
+    QCOMPARE(Child<QMenu>(&*main, "mnuOpenRecent")->actions().size(), 2);
+    Child<QMenu>(&*main, "mnuOpenRecent")->actions().at(1)->trigger();
     QCOMPARE(main->Catalogue.ArchivePath, Dir->File("char.lgp"));
     std::filesystem::rename(Dir->File("battle.lgp"), Dir->File("moved.lgp"));
-    emit main->mnuOpenRecent->aboutToShow();
-    main->mnuOpenRecent->actions().at(1)->trigger();
+    emit Child<QMenu>(&*main, "mnuOpenRecent")->aboutToShow();
+    Child<QMenu>(&*main, "mnuOpenRecent")->actions().at(1)->trigger();
     QCOMPARE(Script->Messages.size(), size_t(1));
     QCOMPARE(main->RecentArchives(), QStringList{QString::fromStdString(Dir->File("char.lgp"))});
 
@@ -134,9 +138,11 @@ private slots:
     // palkor ARCHIVE MODEL ANIM: chosen, shown and playing.
     main->OpenArchive(Dir->File("char.lgp"));
     main->ShowModel("knig.hrc", "knwv.a");
-    QVERIFY(main->frmViewer->FieldModel);
-    QCOMPARE(QString::fromStdString(main->frmViewer->FieldModel->AnimName), QString("KNWV.A"));
-    QVERIFY(main->aAnimation->isChecked());
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
+    QCOMPARE(QString::fromStdString(
+                 Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel()->AnimName),
+             QString("KNWV.A"));
+    QVERIFY(Child<QAction>(&*main, "aAnimation")->isChecked());
     main->ShowModel("nobody.hrc", "");
     QCOMPARE(Script->Errors.back(), std::string("no model named nobody.hrc"));
   }
@@ -154,46 +160,52 @@ private slots:
         {"dragon", {}},
     };
     for (const auto& c : cases) {
-      main->edFindModel->setText(c.Text);
+      Child<QLineEdit>(&*main, "edFindModel")->setText(c.Text);
       QStringList items;
-      for (int row = 0; row < main->cmbModels->count(); ++row)
-        items << main->cmbModels->itemText(row);
+      for (int row = 0; row < Child<QComboBox>(&*main, "cmbModels")->count(); ++row)
+        items << Child<QComboBox>(&*main, "cmbModels")->itemText(row);
       QCOMPARE(items, c.Items);
     }
     // A model chosen from the narrowed list is that model, and stays chosen as the search
     // widens again.
-    main->edFindModel->setText("houn");
-    main->cmbModels->setCurrentIndex(0);
-    main->cmbAnims->setCurrentIndex(0);
+    Child<QLineEdit>(&*main, "edFindModel")->setText("houn");
+    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(0);
     QCOMPARE(main->ChosenModel(), 1);
-    QCOMPARE(QString::fromStdString(main->frmViewer->FieldModel->HRCName), QString("HOUN.HRC"));
-    main->edFindModel->clear();
-    QCOMPARE(main->cmbModels->currentText(), QString("HOUN.HRC - HOUN"));
+    QCOMPARE(QString::fromStdString(
+                 Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel()->HRCName),
+             QString("HOUN.HRC"));
+    Child<QLineEdit>(&*main, "edFindModel")->clear();
+    QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->currentText(), QString("HOUN.HRC - HOUN"));
   }
 
   void menusHaveShortcutsMnemonicsAndSayWhenTheyAskMore() {
     auto main = Start();
-    QCOMPARE(main->mnuOpenLGP->shortcut(), QKeySequence(QKeySequence::Open));
-    QCOMPARE(main->mnuOpenFolder->shortcut(), QKeySequence("Ctrl+Shift+O"));
-    QCOMPARE(main->mnuSaveChanges->shortcut(), QKeySequence(QKeySequence::Save));
-    QCOMPARE(main->mnuExit->shortcut(), QKeySequence(QKeySequence::Quit));
-    QCOMPARE(main->mnuHelpContents->shortcut(), QKeySequence(QKeySequence::HelpContents));
+    QCOMPARE(Child<QAction>(&*main, "mnuOpenLGP")->shortcut(), QKeySequence(QKeySequence::Open));
+    QCOMPARE(Child<QAction>(&*main, "mnuOpenFolder")->shortcut(), QKeySequence("Ctrl+Shift+O"));
+    QCOMPARE(Child<QAction>(&*main, "mnuSaveChanges")->shortcut(),
+             QKeySequence(QKeySequence::Save));
+    QCOMPARE(Child<QAction>(&*main, "mnuExit")->shortcut(), QKeySequence(QKeySequence::Quit));
+    QCOMPARE(Child<QAction>(&*main, "mnuHelpContents")->shortcut(),
+             QKeySequence(QKeySequence::HelpContents));
     for (QAction* menu : main->menuBar()->actions())
       for (QAction* item : menu->menu()->actions()) {
         if (item->isSeparator()) continue;
         QVERIFY2(item->text().contains('&'), qPrintable(item->text()));
       }
     for (QAction* opensDialog :
-         {main->mnuOpenLGP, main->mnuOpenFolder, main->mnuTexturiser, main->mnuRenderAnimation,
-          main->mnuExportGltf, main->mnuExportAll, main->mnuImportAnimation, main->mnuSetBackground,
-          main->mnuHelpContents})
+         {Child<QAction>(&*main, "mnuOpenLGP"), Child<QAction>(&*main, "mnuOpenFolder"),
+          Child<QAction>(&*main, "mnuTexturiser"), Child<QAction>(&*main, "mnuRenderAnimation"),
+          Child<QAction>(&*main, "mnuExportGltf"), Child<QAction>(&*main, "mnuExportAll"),
+          Child<QAction>(&*main, "mnuImportAnimation"), Child<QAction>(&*main, "mnuSetBackground"),
+          Child<QAction>(&*main, "mnuHelpContents")})
       QVERIFY2(opensDialog->text().endsWith("..."), qPrintable(opensDialog->text()));
     // Set Background starts at the colour in use.
     Script->ColourAnswers.push_back(0x0000FF);
-    main->mnuSetBackground->trigger();
+    Child<QAction>(&*main, "mnuSetBackground")->trigger();
     QCOMPARE(Script->ColourStarts.back(), 0x338000u);
     Script->ColourAnswers.push_back(0x00FF00);
-    main->mnuSetBackground->trigger();
+    Child<QAction>(&*main, "mnuSetBackground")->trigger();
     QCOMPARE(Script->ColourStarts.back(), 0x0000FFu);
   }
 
@@ -205,12 +217,15 @@ private slots:
     QCOMPARE(main->ChosenModel(), -1);
     const std::string out = Dir->File("frames");
     std::filesystem::create_directory(out);
-    main->frmRenderOptions->eOutput->setText(QString::fromStdString(out + "/"));
+    Child<QLineEdit>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "eOutput")
+        ->setText(QString::fromStdString(out + "/"));
     main->RenderAnimation(false);
     QVERIFY(FileExists(out + "/PK_KNIG_KNWA_0023.bmp"));
-    QCOMPARE(main->pStatus->text(), QString::fromStdString("Wrote 24 images to " + out + "/"));
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(),
+             QString::fromStdString("Wrote 24 images to " + out + "/"));
     // Every animation of the list needs the list's model on show.
-    main->frmRenderOptions->chkAll->setChecked(true);
+    Child<QCheckBox>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "chkAll")
+        ->setChecked(true);
     bool refused = false;
     try {
       main->RenderAnimation(false);
@@ -218,61 +233,64 @@ private slots:
       refused = true;
     }
     QVERIFY(refused);
-    main->frmRenderOptions->chkAll->setChecked(false);
+    Child<QCheckBox>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "chkAll")
+        ->setChecked(false);
 
     // After Save changes lets the model go, choosing the same animation shows it again.
     main->OpenArchive(Dir->File("char.lgp"));
     Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
-    main->mnuSaveChanges->trigger();
-    QVERIFY(!main->frmViewer->FieldModel);
-    emit main->cmbAnims->activated(main->cmbAnims->currentIndex());
-    QVERIFY(main->frmViewer->FieldModel);
+    Child<QAction>(&*main, "mnuSaveChanges")->trigger();
+    QVERIFY(!Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
+    emit Child<QComboBox>(&*main, "cmbAnims")
+        ->activated(Child<QComboBox>(&*main, "cmbAnims")->currentIndex());
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
   }
 
   void poseEditsAreUndoneStepByStepBackToTheSavedState() {
     auto main = Start();
     main->OpenArchive(Dir->File("char.lgp"));
     Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
-    TfrmViewer& viewer = *main->frmViewer;
-    const std::string saved(viewer.FieldModel->AnimData.View());
-    main->aEditable->setChecked(true);
-    viewer.lstParts->setCurrentRow(3);
-    const TVec3 start = viewer.FieldModel->GetRotation(3, 0);
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
+    const std::string saved(viewer.Session().FieldModel()->AnimData.View());
+    Child<QAction>(&*main, "aEditable")->setChecked(true);
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(3);
+    const TVec3 start = viewer.Session().FieldModel()->GetRotation(3, 0);
     // A drag through three values is one step; a keyboard step is another.
-    viewer.trkRY->setSliderDown(true);
-    for (int value : {10, 20, 30}) viewer.trkRY->setValue(value);
-    viewer.trkRY->setSliderDown(false);
-    viewer.trkRY->setValue(31);
-    QCOMPARE(viewer.Document.UndoStack().count(), 2);
-    QVERIFY(viewer.Modified && main->isWindowModified());
-    QCOMPARE(viewer.FieldModel->GetRotation(3, 0).Y, 31.0f);
+    Child<QSlider>(&viewer, "trkRY")->setSliderDown(true);
+    for (int value : {10, 20, 30}) Child<QSlider>(&viewer, "trkRY")->setValue(value);
+    Child<QSlider>(&viewer, "trkRY")->setSliderDown(false);
+    Child<QSlider>(&viewer, "trkRY")->setValue(31);
+    QCOMPARE(main->Document().UndoStack().count(), 2);
+    QVERIFY(main->Document().Modified() && main->isWindowModified());
+    QCOMPARE(viewer.Session().FieldModel()->GetRotation(3, 0).Y, 31.0f);
 
-    main->mnuUndo->trigger();
-    QCOMPARE(viewer.FieldModel->GetRotation(3, 0).Y, 30.0f);
-    QCOMPARE(viewer.trkRY->value(), 30); // the trackbar shows the bone as it now is
-    main->mnuUndo->trigger();
-    QCOMPARE(viewer.FieldModel->GetRotation(3, 0).Y, start.Y);
+    Child<QAction>(&*main, "mnuUndo")->trigger();
+    QCOMPARE(viewer.Session().FieldModel()->GetRotation(3, 0).Y, 30.0f);
+    QCOMPARE(Child<QSlider>(&viewer, "trkRY")->value(),
+             30); // the trackbar shows the bone as it now is
+    Child<QAction>(&*main, "mnuUndo")->trigger();
+    QCOMPARE(viewer.Session().FieldModel()->GetRotation(3, 0).Y, start.Y);
     // Back where it was saved: not modified, no question on leaving it.
-    QVERIFY(!viewer.Modified && !main->isWindowModified());
-    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), saved);
-    main->mnuRedo->trigger();
-    QVERIFY(viewer.Modified && main->isWindowModified());
+    QVERIFY(!main->Document().Modified() && !main->isWindowModified());
+    QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), saved);
+    Child<QAction>(&*main, "mnuRedo")->trigger();
+    QVERIFY(main->Document().Modified() && main->isWindowModified());
 
     // Cpy is one step too.
-    const std::string beforeCopy(viewer.FieldModel->AnimData.View());
+    const std::string beforeCopy(viewer.Session().FieldModel()->AnimData.View());
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    viewer.btnCopy->click();
-    QVERIFY(std::string(viewer.FieldModel->AnimData.View()) != beforeCopy);
-    main->mnuUndo->trigger();
-    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), beforeCopy);
+    Child<QPushButton>(&viewer, "btnCopy")->click();
+    QVERIFY(std::string(viewer.Session().FieldModel()->AnimData.View()) != beforeCopy);
+    Child<QAction>(&*main, "mnuUndo")->trigger();
+    QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), beforeCopy);
 
     // Save changes says what it wrote where.
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    main->mnuSaveChanges->trigger();
-    QCOMPARE(main->pStatus->text(),
+    Child<QAction>(&*main, "mnuSaveChanges")->trigger();
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(),
              QString::fromStdString("Saved KNWA.A into " + Dir->File("char.lgp")));
     QVERIFY(!main->isWindowModified());
-    QCOMPARE(viewer.Document.UndoStack().count(), 0);
+    QCOMPARE(main->Document().UndoStack().count(), 0);
   }
 
   void showingModelAfterModelKeepsMemoryWhereItWas() {
@@ -292,8 +310,8 @@ private slots:
     auto main = Start();
     main->OpenArchive(Dir->File("big.lgp"));
     auto show = [&](int model) {
-      main->cmbModels->setCurrentIndex(model);
-      main->cmbAnims->setCurrentIndex(0);
+      Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(model);
+      Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(0);
       QApplication::processEvents();
     };
     show(0);

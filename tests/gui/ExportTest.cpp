@@ -1,7 +1,7 @@
 // File > Export glTF and Export All Models driven through the menus, on Xvfb with real
 // GL; the files written are read back with tinygltf.
-#include "app/QtDialogs.h"
 #include "app/MainWindow.h"
+#include "app/QtDialogs.h"
 #include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfImages.h"
@@ -111,16 +111,18 @@ class ExportTest : public QObject, protected testing::TWindowTestBase {
   TOffer ExportThroughMenu(TMainWindow& main, const std::function<void(TfrmExport&)>& choose,
                            bool ok = true) {
     TOffer offer;
-    TfrmExport& dialog = *main.frmExport;
+    TfrmExport& dialog = *Child<TfrmExport>(&main, "frmExport");
     QTimer::singleShot(0, &dialog, [&] {
-      offer = {dialog.windowTitle(), dialog.rbAll->text(), dialog.rbCurrent->text(),
-               dialog.eFileName->text()};
+      offer = {dialog.windowTitle(), Child<QRadioButton>(&dialog, "rbAll")->text(),
+               Child<QRadioButton>(&dialog, "rbCurrent")->text(),
+               Child<QLineEdit>(&dialog, "eFileName")->text()};
       if (dialog.isVisible()) {
         if (choose) choose(dialog);
-        (ok ? dialog.btnOK : dialog.btnCancel)->click();
+        (ok ? Child<QPushButton>(&dialog, "btnOK") : Child<QPushButton>(&dialog, "btnCancel"))
+            ->click();
       }
     });
-    main.mnuExportGltf->trigger();
+    Child<QAction>(&main, "mnuExportGltf")->trigger();
     // The dialog never stays open, whatever the checks above did.
     if (dialog.isVisible()) dialog.reject();
     return offer;
@@ -139,46 +141,51 @@ private slots:
     main->OpenArchive(Dir->File("char.lgp"));
     Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
 
-    TOffer offer = ExportThroughMenu(*main, [](TfrmExport& d) { d.rbAll->setChecked(true); });
+    TOffer offer = ExportThroughMenu(
+        *main, [](TfrmExport& d) { Child<QRadioButton>(&d, "rbAll")->setChecked(true); });
     QCOMPARE(offer.Title, QString("Export glTF"));
     QCOMPARE(offer.All, QString("Every animation offered for the model (2)"));
     QCOMPARE(offer.Current, QString("Only the current animation (KNWA.A)"));
     QCOMPARE(offer.FileName.toStdString(), Dir->File("KNIG.glb"));
     QVERIFY(Script->Errors.empty());
-    QCOMPARE(main->pStatus->text(), QString("Exported KNIG.glb"));
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), QString("Exported KNIG.glb"));
     tinygltf::Model all = LoadGlb(Dir->File("KNIG.glb"));
     QCOMPARE(AnimationNames(all), (std::vector<std::string>{"KNWA.A", "KNWV.A"}));
     std::vector<std::string> bones;
-    for (int32_t b = 0; b < main->frmViewer->FieldModel->BoneCount(); ++b)
-      bones.push_back(main->frmViewer->FieldModel->GetBone(b).Name);
+    for (int32_t b = 0;
+         b < Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel()->BoneCount(); ++b)
+      bones.push_back(
+          Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel()->GetBone(b).Name);
     QCOMPARE(bones.size(), size_t(12));
     QCOMPARE(bones[0], std::string("root"));
     QCOMPARE(JointNames(all), bones);
 
     // Only the current animation, to a name typed without extension.
     ExportThroughMenu(*main, [&](TfrmExport& d) {
-      d.rbCurrent->setChecked(true);
-      d.eFileName->setText(QString::fromStdString(Dir->File("walk")));
+      Child<QRadioButton>(&d, "rbCurrent")->setChecked(true);
+      Child<QLineEdit>(&d, "eFileName")->setText(QString::fromStdString(Dir->File("walk")));
     });
     QCOMPARE(AnimationNames(LoadGlb(Dir->File("walk.glb"))), (std::vector<std::string>{"KNWA.A"}));
     QVERIFY(!FileExists(Dir->File("walk")));
 
     // Bound in the first frame, the knight stands in the file; the choice is kept.
-    QVERIFY(main->frmExport->rbBindZero->isChecked());
+    QVERIFY(Child<QRadioButton>(Child<TfrmExport>(&*main, "frmExport"), "rbBindZero")->isChecked());
     ExportThroughMenu(*main, [&](TfrmExport& d) {
-      d.rbBindFirstFrame->setChecked(true);
-      d.eFileName->setText(QString::fromStdString(Dir->File("standing.glb")));
+      Child<QRadioButton>(&d, "rbBindFirstFrame")->setChecked(true);
+      Child<QLineEdit>(&d, "eFileName")->setText(QString::fromStdString(Dir->File("standing.glb")));
     });
     const double lying = MeshHeight(LoadGlb(Dir->File("walk.glb")));
     QVERIFY2(MeshHeight(LoadGlb(Dir->File("standing.glb"))) > 3 * lying,
              std::to_string(lying).c_str());
-    QVERIFY(main->frmExport->rbBindFirstFrame->isChecked());
-    main->frmExport->SetBindPose(TBindPose::Zero);
+    QVERIFY(Child<QRadioButton>(Child<TfrmExport>(&*main, "frmExport"), "rbBindFirstFrame")
+                ->isChecked());
+    Child<TfrmExport>(&*main, "frmExport")->SetBindPose(TBindPose::Zero);
 
     // Filter anims narrows what is offered; the file is replaced only when the user says so.
-    main->chkFilter->setChecked(true);
+    Child<QCheckBox>(&*main, "chkFilter")->setChecked(true);
     const std::string before = ReadFileBytes(Dir->File("KNIG.glb"));
-    offer = ExportThroughMenu(*main, [](TfrmExport& d) { d.rbAll->setChecked(true); });
+    offer = ExportThroughMenu(
+        *main, [](TfrmExport& d) { Child<QRadioButton>(&d, "rbAll")->setChecked(true); });
     QCOMPARE(offer.All, QString("Every animation offered for the model (1)"));
     QCOMPARE(Script->Questions.size(), size_t(1));
     QCOMPARE(Script->Questions[0],
@@ -196,24 +203,27 @@ private slots:
     Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
     auto archive = ArchiveKindForPath(Dir->File("char.lgp")).Open();
     const std::string savedWalk(archive->ReadMemberToMemory(archive->IndexOf("KNWA.A"))->View());
-    TfrmViewer& viewer = *main->frmViewer;
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
     const int32_t bone = 8;
-    const std::string name = viewer.FieldModel->GetBone(bone).Name;
-    const TQuat unedited = FieldBoneTurn(viewer.FieldModel->GetRotation(bone, 0)).RotationPart();
-    main->aEditable->setChecked(true);
-    QCOMPARE(viewer.trkFrame->value(), 0);
-    viewer.lstParts->setCurrentRow(bone);
-    viewer.trkRY->setValue(viewer.trkRY->value() + 60);
-    QVERIFY(viewer.Modified);
-    const TQuat edited = FieldBoneTurn(viewer.FieldModel->GetRotation(bone, 0)).RotationPart();
+    const std::string name = viewer.Session().FieldModel()->GetBone(bone).Name;
+    const TQuat unedited =
+        FieldBoneTurn(viewer.Session().FieldModel()->GetRotation(bone, 0)).RotationPart();
+    Child<QAction>(&*main, "aEditable")->setChecked(true);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->value(), 0);
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(bone);
+    Child<QSlider>(&viewer, "trkRY")->setValue(Child<QSlider>(&viewer, "trkRY")->value() + 60);
+    QVERIFY(main->Document().Modified());
+    const TQuat edited =
+        FieldBoneTurn(viewer.Session().FieldModel()->GetRotation(bone, 0)).RotationPart();
     QVERIFY(!SameTurn(edited, unedited));
 
-    ExportThroughMenu(*main, [](TfrmExport& d) { d.rbAll->setChecked(true); });
+    ExportThroughMenu(*main,
+                      [](TfrmExport& d) { Child<QRadioButton>(&d, "rbAll")->setChecked(true); });
     QVERIFY(Script->Errors.empty());
     tinygltf::Model model = LoadGlb(Dir->File("KNIG.glb"));
     QVERIFY(SameTurn(RotationKey(model, "KNWA.A", name, 0), edited));
     // Nothing was saved: the archive's walk and the edits in the viewer are as they were.
-    QVERIFY(viewer.Modified);
+    QVERIFY(main->Document().Modified());
     archive = ArchiveKindForPath(Dir->File("char.lgp")).Open();
     QCOMPARE(std::string(archive->ReadMemberToMemory(archive->IndexOf("KNWA.A"))->View()),
              savedWalk);
@@ -224,18 +234,19 @@ private slots:
     auto main = Start();
     main->OpenArchive(Dir->File("battle.lgp"));
     Show(*main, "[Battle] RTAA", nullptr);
-    QVERIFY(main->frmViewer->BattleModel);
-    TOffer offer = ExportThroughMenu(*main, [](TfrmExport& d) { d.rbAll->setChecked(true); });
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().BattleModel());
+    TOffer offer = ExportThroughMenu(
+        *main, [](TfrmExport& d) { Child<QRadioButton>(&d, "rbAll")->setChecked(true); });
     QCOMPARE(offer.All, QString("Every animation of the model (2)"));
     QCOMPARE(offer.Current, QString("Only the current animation (Animation 1)"));
     QCOMPARE(offer.FileName.toStdString(), Dir->File("RT.glb"));
     QCOMPARE(AnimationNames(LoadGlb(Dir->File("RT.glb"))),
              (std::vector<std::string>{"Animation 1", "Animation 2"}));
 
-    main->cmbAnims->setCurrentIndex(1);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
     offer = ExportThroughMenu(*main, [&](TfrmExport& d) {
-      d.rbCurrent->setChecked(true);
-      d.eFileName->setText(QString::fromStdString(Dir->File("swing.glb")));
+      Child<QRadioButton>(&d, "rbCurrent")->setChecked(true);
+      Child<QLineEdit>(&d, "eFileName")->setText(QString::fromStdString(Dir->File("swing.glb")));
     });
     QCOMPARE(offer.Current, QString("Only the current animation (Animation 2)"));
     QCOMPARE(AnimationNames(LoadGlb(Dir->File("swing.glb"))),
@@ -245,25 +256,26 @@ private slots:
 
   void noModelCancelsAndFailuresLeaveNoFile() {
     auto main = Start();
-    main->mnuExportGltf->trigger();
-    main->mnuExportAll->trigger();
+    Child<QAction>(&*main, "mnuExportGltf")->trigger();
+    Child<QAction>(&*main, "mnuExportAll")->trigger();
     QCOMPARE(Script->Errors, (std::vector<std::string>{"No model selected", "No archive open"}));
     Script->Errors.clear();
     main->OpenArchive(Dir->File("char.lgp"));
     Show(*main, "KNIG.HRC - KNIG", nullptr); // listed, not shown until an animation is chosen
-    main->mnuExportGltf->trigger();
+    Child<QAction>(&*main, "mnuExportGltf")->trigger();
     QCOMPARE(Script->Errors, (std::vector<std::string>{"No model selected"}));
     Script->Errors.clear();
-    main->cmbAnims->setCurrentIndex(0);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(0);
     const int files = CountFiles(Dir->Path());
 
     // Cancel in the dialog; Cancel in the save dialog, then Cancel.
     ExportThroughMenu(*main, {}, false);
     Script->SaveAnswers.push_back("");
     TOffer offer = ExportThroughMenu(
-        *main, [](TfrmExport& d) { d.btnBrowse->click(); }, false);
+        *main, [](TfrmExport& d) { Child<QPushButton>(&d, "btnBrowse")->click(); }, false);
     QCOMPARE(Script->SaveSuggestions, std::vector<std::string>{offer.FileName.toStdString()});
-    QCOMPARE(main->frmExport->eFileName->text(), offer.FileName);
+    QCOMPARE(Child<QLineEdit>(Child<TfrmExport>(&*main, "frmExport"), "eFileName")->text(),
+             offer.FileName);
     QCOMPARE(CountFiles(Dir->Path()), files);
 
     // A target that cannot be written, and the archive itself: one error each, no file,
@@ -274,8 +286,9 @@ private slots:
         {Dir->File("char.lgp"), "Cannot export over the archive"}};
     for (const auto& [target, error] : targets) {
       Script->Errors.clear();
-      ExportThroughMenu(
-          *main, [&](TfrmExport& d) { d.eFileName->setText(QString::fromStdString(target)); });
+      ExportThroughMenu(*main, [&](TfrmExport& d) {
+        Child<QLineEdit>(&d, "eFileName")->setText(QString::fromStdString(target));
+      });
       QCOMPARE(Script->Errors.size(), size_t(1));
       QVERIFY2(Script->Errors[0].rfind(error, 0) == 0, Script->Errors[0].c_str());
     }
@@ -287,7 +300,7 @@ private slots:
     // about replacing it, so it is not asked again.
     for (int time = 0; time < 2; ++time) {
       Script->SaveAnswers.push_back(Dir->File("chosen.glb"));
-      ExportThroughMenu(*main, [](TfrmExport& d) { d.btnBrowse->click(); });
+      ExportThroughMenu(*main, [](TfrmExport& d) { Child<QPushButton>(&d, "btnBrowse")->click(); });
     }
     QCOMPARE(AnimationNames(LoadGlb(Dir->File("chosen.glb"))).size(), size_t(2));
     QVERIFY(Script->Questions.empty() && Script->Errors.size() == 1);
@@ -300,13 +313,13 @@ private slots:
     // The bind pose is asked first, then the folder; cancelling either writes nothing.
     Script->ItemAnswers = {-1, 0, 1};
     Script->FolderAnswers = {"", out};
-    main->mnuExportAll->trigger();
+    Child<QAction>(&*main, "mnuExportAll")->trigger();
     QCOMPARE(Script->ItemsOffered.size(), size_t(1));
     QCOMPARE(Script->ItemsOffered[0], BindPoseNames());
     QVERIFY(Script->FolderAnswers.size() == 2);
-    main->mnuExportAll->trigger(); // the folder chooser cancelled
+    Child<QAction>(&*main, "mnuExportAll")->trigger(); // the folder chooser cancelled
     QVERIFY(!DirectoryExists(out));
-    main->mnuExportAll->trigger(); // the first frame as the bind pose
+    Child<QAction>(&*main, "mnuExportAll")->trigger(); // the first frame as the bind pose
     QVERIFY(Script->Errors.empty());
     QCOMPARE(Script->Messages, std::vector<std::string>{"Exported 2 of 2 models to " + out + "."});
     QCOMPARE(CountFiles(out), 2);
@@ -315,7 +328,8 @@ private slots:
     QCOMPARE(AnimationNames(LoadGlb(out + "/HOUN.glb")),
              (std::vector<std::string>{"HOWA.A", "HOTA.A"}));
     QVERIFY(MeshHeight(LoadGlb(out + "/KNIG.glb")) > 0.5);
-    QVERIFY(main->frmExport->rbBindFirstFrame->isChecked()); // one choice for both
+    QVERIFY(Child<QRadioButton>(Child<TfrmExport>(&*main, "frmExport"), "rbBindFirstFrame")
+                ->isChecked()); // one choice for both
 
     // Cancel in the progress dialog: the models under way are finished and counted, and
     // every file written is whole.
@@ -326,7 +340,7 @@ private slots:
     QTimer::singleShot(0, main.get(), [&] {
       if (auto* progress = main->findChild<QProgressDialog*>()) progress->cancel();
     });
-    main->mnuExportAll->trigger();
+    Child<QAction>(&*main, "mnuExportAll")->trigger();
     QCOMPARE(Script->Messages.size(), size_t(1));
     const int written = CountFiles(stopped);
     QCOMPARE(Script->Messages[0],

@@ -1,8 +1,8 @@
 // File > Import Animation driven through the menus, on Xvfb with real GL: glTF files made
 // by the exporter (some of them altered with tinygltf) taken into the model on show, kept
 // in memory until saved, and the question asked when an imported model is let go.
-#include "app/exportjobs.h"
 #include "app/MainWindow.h"
+#include "app/exportjobs.h"
 #include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfImages.h"
@@ -76,7 +76,7 @@ class ImportTest : public QObject, protected testing::TWindowTestBase {
   void Import(TMainWindow& main, const std::string& file, int animation) {
     Script->FileAnswers.push_back(file);
     Script->ItemAnswers.push_back(animation);
-    main.mnuImportAnimation->trigger();
+    Child<QAction>(&main, "mnuImportAnimation")->trigger();
     Script->FileAnswers.clear();
     Script->ItemAnswers.clear();
   }
@@ -84,7 +84,8 @@ class ImportTest : public QObject, protected testing::TWindowTestBase {
     auto main = Start();
     main->OpenArchive(Dir->File("battle.lgp"));
     Show(*main, "[Battle] RTAA", nullptr);
-    if (!main->frmViewer->BattleModel) qWarning("the golem is not on show");
+    if (!Child<TfrmViewer>(&*main, "frmViewer")->Session().BattleModel())
+      qWarning("the golem is not on show");
     return main;
   }
 
@@ -95,10 +96,10 @@ private slots:
   void theMenuItemFollowsExportAll() {
     auto main = Start();
     const QList<QAction*> items = main->menuBar()->actions().first()->menu()->actions();
-    const qsizetype at = items.indexOf(main->mnuExportAll);
+    const qsizetype at = items.indexOf(Child<QAction>(&*main, "mnuExportAll"));
     QVERIFY(at >= 0 && at + 1 < items.size());
-    QCOMPARE(items[at + 1], main->mnuImportAnimation);
-    QCOMPARE(main->mnuImportAnimation->text(), QString("&Import Animation..."));
+    QCOMPARE(items[at + 1], Child<QAction>(&*main, "mnuImportAnimation"));
+    QCOMPARE(Child<QAction>(&*main, "mnuImportAnimation")->text(), QString("&Import Animation..."));
   }
 
   // The knight's walk, from a file of both its animations, into the walk itself or into
@@ -121,18 +122,19 @@ private slots:
     auto main = Start();
     main->OpenArchive(archive);
     Show(*main, "KNIG.HRC - KNIG", qPrintable(target));
-    TfrmViewer& viewer = *main->frmViewer;
-    QVERIFY(viewer.FieldModel && !viewer.Modified && !main->aAnimation->isChecked());
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
+    QVERIFY(viewer.Session().FieldModel() && !main->Document().Modified() &&
+            !Child<QAction>(&*main, "aAnimation")->isChecked());
 
     Import(*main, file, 0);
     QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
     QCOMPARE(Script->ItemsOffered, (std::vector<std::vector<std::string>>{{"KNWA.A", "KNWV.A"}}));
-    TFieldModel& knight = *viewer.FieldModel;
+    TFieldModel& knight = *viewer.Session().FieldModel();
     QCOMPARE(QString::fromStdString(knight.AnimName), target);
-    QVERIFY(viewer.Modified);
-    QVERIFY(main->aAnimation->isChecked());
-    QCOMPARE(main->pStatus->text(), "Imported KNWA.A into " + target);
-    QCOMPARE(main->pStatus->toolTip(), main->pStatus->text());
+    QVERIFY(main->Document().Modified());
+    QVERIFY(Child<QAction>(&*main, "aAnimation")->isChecked());
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), "Imported KNWA.A into " + target);
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->toolTip(), Child<QLabel>(&*main, "pStatus")->text());
     const std::string imported(knight.AnimData.View());
     if (target == "KNWA.A") {
       // An unchanged export into its own member gives back the very same bytes.
@@ -147,10 +149,10 @@ private slots:
                             FieldBoneTurn(walker.GetRotation(b, k)), 0.01),
                    qPrintable(QString("frame %1 bone %2").arg(k).arg(b)));
     }
-    QCOMPARE(viewer.trkFrame->maximum(), knight.FrameCount - 1);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), knight.FrameCount - 1);
 
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    main->mnuSaveChanges->trigger();
+    Child<QAction>(&*main, "mnuSaveChanges")->trigger();
     QCOMPARE(Script->Questions,
              std::vector<std::string>{"Model animations have changed! Update LGP?"});
     QVERIFY(Script->Errors.empty());
@@ -166,14 +168,14 @@ private slots:
     auto main = Start();
     main->OpenArchive(archive);
     Show(*main, "KNIG.HRC - KNIG", "KNWV.A");
-    TfrmViewer& viewer = *main->frmViewer;
-    const int32_t before = viewer.FieldModel->FrameCount;
-    viewer.trkFrame->setValue(5);
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
+    const int32_t before = viewer.Session().FieldModel()->FrameCount;
+    Child<QSlider>(&viewer, "trkFrame")->setValue(5);
     Import(*main, file, 0);
     QVERIFY(Script->Errors.empty());
-    QCOMPARE(viewer.FieldModel->FrameCount, 2 * before - 1);
-    QCOMPARE(viewer.trkFrame->maximum(), 2 * before - 2);
-    QVERIFY(viewer.Modified);
+    QCOMPARE(viewer.Session().FieldModel()->FrameCount, 2 * before - 1);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), 2 * before - 2);
+    QVERIFY(main->Document().Modified());
   }
 
   void theGolemTakesItsSwingInPlaceOfTheSway() {
@@ -181,34 +183,50 @@ private slots:
     const std::string file = ExportModel(archive, "rt", {}, Dir->File("rt.glb"));
     const std::string before = ReadFileBytes(archive);
     auto main = ShowGolem();
-    TfrmViewer& viewer = *main->frmViewer;
-    TBattleModel& golem = *viewer.BattleModel;
-    QCOMPARE(golem.AnimIndex, 0);
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
+    TBattleModel& golem = *viewer.Session().BattleModel();
+    QCOMPARE(viewer.Session().BattleAnimation(), 0);
     std::vector<TBattleFrame> swing = golem.Anims->Anims[1].Frames;
-    QVERIFY(swing.size() != golem.Anims->Anims[0].Frames.size());
+    const size_t sway = golem.Anims->Anims[0].Frames.size();
+    QVERIFY(swing.size() != sway);
 
     Import(*main, file, 1);
     QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
     QCOMPARE(Script->ItemsOffered,
              (std::vector<std::vector<std::string>>{{"Animation 1", "Animation 2"}}));
-    QVERIFY(golem.Modified() && viewer.AnimationsModified());
-    QCOMPARE(golem.AnimIndex, 0);
-    QCOMPARE(golem.FrameCount(), int32_t(swing.size()));
-    QCOMPARE(viewer.trkFrame->maximum(), int(swing.size()));
-    QVERIFY(main->aAnimation->isChecked());
+    QVERIFY(golem.Modified() && main->Document().Modified());
+    QCOMPARE(viewer.Session().BattleAnimation(), 0);
+    QCOMPARE(golem.FrameCount(viewer.Session().BattleAnimation()), int32_t(swing.size()));
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), int(swing.size()));
+    QVERIFY(Child<QAction>(&*main, "aAnimation")->isChecked());
     // Too long for the status panel: cut in the middle, whole in its tip.
-    QCOMPARE(main->pStatus->toolTip(), QString("Imported Animation 2 into Animation 1"));
-    QVERIFY(main->pStatus->text().startsWith("Imp") && main->pStatus->text().endsWith("on 1"));
-    QVERIFY(main->pStatus->fontMetrics().horizontalAdvance(main->pStatus->text()) <=
-            main->pStatus->width());
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->toolTip(),
+             QString("Imported Animation 2 into Animation 1"));
+    QVERIFY(Child<QLabel>(&*main, "pStatus")->text().startsWith("Imp") &&
+            Child<QLabel>(&*main, "pStatus")->text().endsWith("on 1"));
+    QVERIFY(Child<QLabel>(&*main, "pStatus")
+                ->fontMetrics()
+                .horizontalAdvance(Child<QLabel>(&*main, "pStatus")->text()) <=
+            Child<QLabel>(&*main, "pStatus")->width());
     QCOMPARE(ReadFileBytes(archive), before); // in memory only
 
+    // A step of its own: undone, the sway and its frame slider come back and nothing is
+    // left to save; done again, the swing.
+    Child<QAction>(&*main, "mnuUndo")->trigger();
+    QCOMPARE(golem.FrameCount(0), int32_t(sway));
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), int(sway));
+    QVERIFY(!golem.Modified() && !main->Document().Modified() && !main->isWindowModified());
+    Child<QAction>(&*main, "mnuRedo")->trigger();
+    QCOMPARE(golem.FrameCount(0), int32_t(swing.size()));
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), int(swing.size()));
+    QVERIFY(golem.Modified() && main->Document().Modified() && main->isWindowModified());
+
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    main->mnuSaveChanges->trigger();
+    Child<QAction>(&*main, "mnuSaveChanges")->trigger();
     QCOMPARE(Script->Questions,
              std::vector<std::string>{"Model animations have changed! Update LGP?"});
     QVERIFY(Script->Errors.empty());
-    QVERIFY(!viewer.BattleModel);
+    QVERIFY(!viewer.Session().BattleModel());
     TBattleModel saved;
     auto lgp = ArchiveKindForPath(archive).Open();
     saved.LoadFromArchive(*lgp, "RT");
@@ -221,10 +239,11 @@ private slots:
     }
 
     // Choosing an animation brings the golem back, as saved.
-    main->cmbAnims->setCurrentIndex(1);
-    QVERIFY(viewer.BattleModel && !viewer.BattleModel->Modified());
-    QCOMPARE(viewer.BattleModel->AnimIndex, 1);
-    QCOMPARE(viewer.BattleModel->FrameCount(), int32_t(swing.size()));
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
+    QVERIFY(viewer.Session().BattleModel() && !viewer.Session().BattleModel()->Modified());
+    QCOMPARE(viewer.Session().BattleAnimation(), 1);
+    QCOMPARE(viewer.Session().BattleModel()->FrameCount(viewer.Session().BattleAnimation()),
+             int32_t(swing.size()));
     QVERIFY(Script->Errors.empty());
   }
 
@@ -233,10 +252,10 @@ private slots:
     const std::string file = ExportModel(archive, "rt", {}, Dir->File("rt.glb"));
     const std::string before = ReadFileBytes(archive);
     auto main = ShowGolem();
-    TfrmViewer& viewer = *main->frmViewer;
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
     Import(*main, file, 1);
-    QVERIFY(viewer.BattleModel && viewer.BattleModel->Modified());
-    const TBattleModel* golem = viewer.BattleModel.get();
+    QVERIFY(viewer.Session().BattleModel() && viewer.Session().BattleModel()->Modified());
+    const TBattleModel* golem = viewer.Session().BattleModel();
 
     // Cancel, choosing a field model and quitting: the golem stays with its import.
     main->OpenArchive(Dir->File("char.lgp"));
@@ -244,16 +263,16 @@ private slots:
     Show(*main, "KNIG.HRC - KNIG", nullptr);
     QVERIFY(!main->close());
     QCOMPARE(Script->Questions.size(), size_t(2));
-    QCOMPARE(viewer.BattleModel.get(), golem);
+    QCOMPARE(viewer.Session().BattleModel(), golem);
     QVERIFY(golem->Modified());
-    QCOMPARE(main->cmbModels->currentIndex(), -1);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->currentIndex(), -1);
 
     // No: the golem goes, the knight is listed, the archive is as it was.
     Script->Answers = {TDialogs::TAnswer::No};
     Show(*main, "KNIG.HRC - KNIG", nullptr);
     QCOMPARE(Script->Questions.size(), size_t(3));
-    QVERIFY(!viewer.BattleModel);
-    QCOMPARE(main->cmbAnims->count(), 2);
+    QVERIFY(!viewer.Session().BattleModel());
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->count(), 2);
     QCOMPARE(ReadFileBytes(archive), before);
     for (const std::string& question : Script->Questions)
       QCOMPARE(question, std::string("Model animations have changed! Update LGP?"));
@@ -264,28 +283,29 @@ private slots:
 
   void cancelsChangeNothing() {
     auto main = Start();
-    main->mnuImportAnimation->trigger();
+    Child<QAction>(&*main, "mnuImportAnimation")->trigger();
     QCOMPARE(Script->Errors, std::vector<std::string>{"No model selected"});
     Script->Errors.clear();
     main->OpenArchive(Dir->File("char.lgp"));
     Show(*main, "KNIG.HRC - KNIG", nullptr); // listed, not shown until an animation is chosen
-    main->mnuImportAnimation->trigger();
+    Child<QAction>(&*main, "mnuImportAnimation")->trigger();
     QCOMPARE(Script->Errors, std::vector<std::string>{"No model selected"});
     QVERIFY(Script->ItemsOffered.empty());
     Script->Errors.clear();
 
-    main->cmbAnims->setCurrentIndex(main->cmbAnims->findText("KNWV.A"));
-    TfrmViewer& viewer = *main->frmViewer;
-    const std::string wave(viewer.FieldModel->AnimData.View());
-    const QString status = main->pStatus->text();
+    Child<QComboBox>(&*main, "cmbAnims")
+        ->setCurrentIndex(Child<QComboBox>(&*main, "cmbAnims")->findText("KNWV.A"));
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
+    const std::string wave(viewer.Session().FieldModel()->AnimData.View());
+    const QString status = Child<QLabel>(&*main, "pStatus")->text();
     const std::string file = ExportModel(Dir->File("char.lgp"), "KNIG.HRC", {}, Dir->File("k.glb"));
     Import(*main, "", 0); // the file chooser cancelled
     QVERIFY(Script->ItemsOffered.empty());
     Import(*main, file, -1); // the list cancelled
     QCOMPARE(Script->ItemsOffered.size(), size_t(1));
-    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), wave);
-    QVERIFY(!viewer.Modified && !main->aAnimation->isChecked());
-    QCOMPARE(main->pStatus->text(), status);
+    QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), wave);
+    QVERIFY(!main->Document().Modified() && !Child<QAction>(&*main, "aAnimation")->isChecked());
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), status);
     QVERIFY(Script->Errors.empty() && Script->Questions.empty());
   }
 
@@ -327,25 +347,27 @@ private slots:
       main->OpenArchive(archive);
       Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
     }
-    TfrmViewer& viewer = *main->frmViewer;
-    const std::string walk =
-        viewer.FieldModel ? std::string(viewer.FieldModel->AnimData.View()) : "";
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
+    const std::string walk = viewer.Session().FieldModel()
+                                 ? std::string(viewer.Session().FieldModel()->AnimData.View())
+                                 : "";
     const std::vector<TBattleFrame> sway =
-        battle ? viewer.BattleModel->Anims->Anims[0].Frames : std::vector<TBattleFrame>();
-    const int slider = viewer.trkFrame->maximum();
+        battle ? viewer.Session().BattleModel()->Anims->Anims[0].Frames
+               : std::vector<TBattleFrame>();
+    const int slider = Child<QSlider>(&viewer, "trkFrame")->maximum();
     Import(*main, file, 0);
 
     QCOMPARE(Script->Errors.size(), size_t(1));
     const std::string expected = error.arg(QString::fromStdString(file)).toStdString();
     QVERIFY2(Script->Errors[0].rfind(expected, 0) == 0, Script->Errors[0].c_str());
-    QCOMPARE(viewer.trkFrame->maximum(), slider);
-    QVERIFY(!viewer.AnimationsModified() && !main->aAnimation->isChecked());
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), slider);
+    QVERIFY(!main->Document().Modified() && !Child<QAction>(&*main, "aAnimation")->isChecked());
     if (battle) {
-      const auto& frames = viewer.BattleModel->Anims->Anims[0].Frames;
+      const auto& frames = viewer.Session().BattleModel()->Anims->Anims[0].Frames;
       QCOMPARE(frames.size(), sway.size());
       for (size_t k = 0; k < sway.size(); ++k) QVERIFY(SameFrame(frames[k], sway[k]));
     } else {
-      QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), walk);
+      QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), walk);
     }
     QVERIFY(main->close());
     QVERIFY(Script->Questions.empty());

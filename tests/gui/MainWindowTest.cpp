@@ -46,7 +46,7 @@ class MainWindowTest : public QObject, protected testing::TWindowTestBase {
 
   static QImage Picture(TMainWindow& main) {
     QApplication::processEvents();
-    return main.frmViewer->grabFramebuffer();
+    return Child<TfrmViewer>(&main, "frmViewer")->grabFramebuffer();
   }
 
 private slots:
@@ -58,7 +58,7 @@ private slots:
       auto main = Start();
       QCOMPARE(main->windowTitle(), QString("Quenmark: Palkor"));
       QCOMPARE(main->size(), QSize(640, 452));
-      QVERIFY(!main->chkFilter->isChecked());
+      QVERIFY(!Child<QCheckBox>(&*main, "chkFilter")->isChecked());
       QCOMPARE(main->BackColour(), 0x338000u);
       QVERIFY(IsBackground(Picture(*main).pixelColor(300, 200)));
       main->close();
@@ -90,7 +90,7 @@ private slots:
     {
       auto main = Start();
       QVERIFY(main->isMaximized());
-      QVERIFY(main->chkFilter->isChecked());
+      QVERIFY(Child<QCheckBox>(&*main, "chkFilter")->isChecked());
       QColor red = Picture(*main).pixelColor(300, 200);
       QCOMPARE(red, QColor(255, 0, 0));
       main->showNormal();
@@ -130,12 +130,15 @@ private slots:
 
   void eachOptionSwitchHasThreeMirrors() {
     auto main = Start();
-    QList<QAction*> actions{main->aAnimation,   main->aCrosshairs, main->aWireframe,
-                            main->aReflections, main->aBones,      main->aBodies,
-                            main->aLighting,    main->aEditable};
+    QList<QAction*> actions{
+        Child<QAction>(&*main, "aAnimation"), Child<QAction>(&*main, "aCrosshairs"),
+        Child<QAction>(&*main, "aWireframe"), Child<QAction>(&*main, "aReflections"),
+        Child<QAction>(&*main, "aBones"),     Child<QAction>(&*main, "aBodies"),
+        Child<QAction>(&*main, "aLighting"),  Child<QAction>(&*main, "aEditable")};
     for (QAction* action : actions) {
       const QString caption = QString(action->text()).remove('&');
-      auto* box = main->tbPalkorDisplayOpts->findChild<QCheckBox*>("chk" + caption);
+      auto* box =
+          Child<QToolBar>(&*main, "tbPalkorDisplayOpts")->findChild<QCheckBox*>("chk" + caption);
       QVERIFY2(box, qPrintable(action->text()));
       QVERIFY(!action->isChecked() && !box->isChecked());
       box->click();
@@ -143,41 +146,49 @@ private slots:
       action->trigger(); // as the Options menu item does
       QVERIFY(!box->isChecked());
     }
-    main->aEditable->setChecked(true);
-    QVERIFY(main->frmViewer->lstParts->isVisible() && main->frmViewer->pRotate->isVisible());
-    main->aCrosshairs->setChecked(true);
-    QVERIFY(ShowCrosshairs);
-    main->aCrosshairs->setChecked(false);
+    Child<QAction>(&*main, "aEditable")->setChecked(true);
+    QVERIFY(Child<QListWidget>(Child<TfrmViewer>(&*main, "frmViewer"), "lstParts")->isVisible() &&
+            Child<QWidget>(Child<TfrmViewer>(&*main, "frmViewer"), "pRotate")->isVisible());
+    Child<QAction>(&*main, "aCrosshairs")->setChecked(true);
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().Options.Crosshairs);
+    Child<QAction>(&*main, "aCrosshairs")->setChecked(false);
     // The Toolbars menu's marks follow the toolbars.
-    main->mnuToolbarDetails->trigger();
-    QVERIFY(!main->tbPalkorDetails->isVisible());
-    QVERIFY(!main->mnuToolbarDetails->isChecked());
-    main->tbPalkorDetails->show();
-    QVERIFY(main->mnuToolbarDetails->isChecked());
+    Child<QAction>(&*main, "mnuToolbarDetails")->trigger();
+    QVERIFY(!Child<QToolBar>(&*main, "tbPalkorDetails")->isVisible());
+    QVERIFY(!Child<QAction>(&*main, "mnuToolbarDetails")->isChecked());
+    Child<QToolBar>(&*main, "tbPalkorDetails")->show();
+    QVERIFY(Child<QAction>(&*main, "mnuToolbarDetails")->isChecked());
   }
 
   void theDemoArchiveIsListedAndAFieldModelShown() {
     auto main = Start();
     Script->FileAnswers.push_back(Demo("char.lgp"));
-    main->mnuOpenLGP->trigger();
-    QCOMPARE(main->cmbModels->count(), 2);
-    QCOMPARE(main->cmbModels->itemText(0), QString("KNIG.HRC - KNIG"));
-    QCOMPARE(main->pStatus->text(), QString("Complete!"));
+    Child<QAction>(&*main, "mnuOpenLGP")->trigger();
+    QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->count(), 2);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->itemText(0), QString("KNIG.HRC - KNIG"));
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), QString("Complete!"));
     QCOMPARE(main->Catalogue.ProgressPosition, main->Catalogue.ProgressTotal - 1);
     QVERIFY(Script->Errors.empty());
 
-    main->cmbModels->setCurrentIndex(0);
-    QCOMPARE(main->cmbAnims->count(), 2);
-    QCOMPARE(main->cmbDetails->itemText(0), QString("Number of bones: 11"));
-    QVERIFY(!main->frmViewer->FieldModel); // nothing loaded before an animation is chosen
-    main->cmbAnims->setCurrentIndex(1);
-    QVERIFY(main->frmViewer->FieldModel);
-    QCOMPARE(QString::fromStdString(main->frmViewer->FieldModel->AnimName), QString("KNWV.A"));
-    QCOMPARE(main->frmViewer->lstParts->count(), 12);
-    QCOMPARE(main->frmViewer->lstParts->item(2)->text(), QString("  spine"));
-    QCOMPARE(main->frmViewer->trkEnd->value(), 11);
-    QCOMPARE(main->frmViewer->trkFrame->maximum(), 23);
-    QVERIFY(main->aBodies->isChecked() && !main->aBones->isChecked());
+    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->count(), 2);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbDetails")->itemText(0), QString("Number of bones: 11"));
+    QVERIFY(!Child<TfrmViewer>(&*main, "frmViewer")
+                 ->Session()
+                 .FieldModel()); // nothing loaded before an animation is chosen
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
+    QCOMPARE(QString::fromStdString(
+                 Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel()->AnimName),
+             QString("KNWV.A"));
+    QCOMPARE(Child<QListWidget>(Child<TfrmViewer>(&*main, "frmViewer"), "lstParts")->count(), 12);
+    QCOMPARE(
+        Child<QListWidget>(Child<TfrmViewer>(&*main, "frmViewer"), "lstParts")->item(2)->text(),
+        QString("  spine"));
+    QCOMPARE(Child<QSlider>(Child<TfrmViewer>(&*main, "frmViewer"), "trkEnd")->value(), 11);
+    QCOMPARE(Child<QSlider>(Child<TfrmViewer>(&*main, "frmViewer"), "trkFrame")->maximum(), 23);
+    QVERIFY(Child<QAction>(&*main, "aBodies")->isChecked() &&
+            !Child<QAction>(&*main, "aBones")->isChecked());
     QImage picture = Picture(*main);
     QVERIFY2(Drawn(picture) > 0.02, "the knight should cover part of the picture");
     picture.save(QString::fromStdString(Dir->File("knight.png")));
@@ -185,7 +196,7 @@ private slots:
 
     // Reflections: a floor under the field model.
     double without = Drawn(picture);
-    main->aReflections->setChecked(true);
+    Child<QAction>(&*main, "aReflections")->setChecked(true);
     QVERIFY(Drawn(Picture(*main)) > without + 0.05);
     QVERIFY(Script->Errors.empty());
   }
@@ -193,36 +204,36 @@ private slots:
   void aBattleEntryListsItsAnimationsAndPolygonTotal() {
     auto main = Start();
     main->OpenLGP(Demo("battle.lgp"));
-    QCOMPARE(main->cmbModels->count(), 1);
-    main->aReflections->setChecked(true);
-    main->cmbModels->setCurrentIndex(0);
-    QVERIFY(main->frmViewer->BattleModel);
-    QCOMPARE(main->cmbAnims->count(), 2);
-    QCOMPARE(main->cmbAnims->itemText(1), QString("Animation 2"));
-    QCOMPARE(main->cmbAnims->currentIndex(), -1);
-    QCOMPARE(main->cmbDetails->itemText(0), QString("[Battle] RTAA"));
-    QCOMPARE(main->cmbDetails->itemText(1), QString("Total # Polygons: 168"));
-    QCOMPARE(main->frmViewer->trkFrame->maximum(), 16);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->count(), 1);
+    Child<QAction>(&*main, "aReflections")->setChecked(true);
+    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().BattleModel());
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->count(), 2);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->itemText(1), QString("Animation 2"));
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->currentIndex(), -1);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbDetails")->itemText(0), QString("[Battle] RTAA"));
+    QCOMPARE(Child<QComboBox>(&*main, "cmbDetails")->itemText(1), QString("Total # Polygons: 168"));
+    QCOMPARE(Child<QSlider>(Child<TfrmViewer>(&*main, "frmViewer"), "trkFrame")->maximum(), 16);
     QImage picture = Picture(*main);
     QVERIFY(Drawn(picture) > 0.02);
     // No floor for battle models: the corners below the model stay background.
     QVERIFY(IsBackground(picture.pixelColor(20, picture.height() - 10)));
-    main->cmbAnims->setCurrentIndex(1);
-    QCOMPARE(main->frmViewer->BattleModel->AnimIndex, 1);
-    QCOMPARE(main->frmViewer->trkFrame->maximum(), 20);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
+    QCOMPARE(Child<TfrmViewer>(&*main, "frmViewer")->Session().BattleAnimation(), 1);
+    QCOMPARE(Child<QSlider>(Child<TfrmViewer>(&*main, "frmViewer"), "trkFrame")->maximum(), 20);
   }
 
   void quickAnimationStopsOnFrame0() {
     auto main = Start();
     main->OpenLGP(Demo("char.lgp"));
-    main->cmbModels->setCurrentIndex(1);
-    main->cmbAnims->setCurrentIndex(0);
-    QVERIFY(main->frmViewer->FieldModel);
-    main->frmViewer->btnQuickAnim->click();
-    QVERIFY(main->aAnimation->isChecked());
-    QTRY_VERIFY_WITH_TIMEOUT(!main->aAnimation->isChecked(), 5000);
-    QCOMPARE(main->frmViewer->FieldModel->CurrentFrame, 0);
-    QCOMPARE(main->frmViewer->trkFrame->value(), 0);
+    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(1);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(0);
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
+    Child<QPushButton>(Child<TfrmViewer>(&*main, "frmViewer"), "btnQuickAnim")->click();
+    QVERIFY(Child<QAction>(&*main, "aAnimation")->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(!Child<QAction>(&*main, "aAnimation")->isChecked(), 5000);
+    QCOMPARE(Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel()->CurrentFrame, 0);
+    QCOMPARE(Child<QSlider>(Child<TfrmViewer>(&*main, "frmViewer"), "trkFrame")->value(), 0);
   }
 
   void theCacheRestoresTheSameListsAtTheNextStart() {
@@ -230,77 +241,80 @@ private slots:
     {
       auto main = Start();
       main->OpenLGP(Demo("char.lgp"));
-      for (int i = 0; i < main->cmbModels->count(); ++i) items << main->cmbModels->itemText(i);
+      for (int i = 0; i < Child<QComboBox>(&*main, "cmbModels")->count(); ++i)
+        items << Child<QComboBox>(&*main, "cmbModels")->itemText(i);
       main->close();
     }
     QVERIFY(FileExists(Paths().Cache));
     auto again = Start();
     QStringList restored;
-    for (int i = 0; i < again->cmbModels->count(); ++i) restored << again->cmbModels->itemText(i);
+    for (int i = 0; i < Child<QComboBox>(&*again, "cmbModels")->count(); ++i)
+      restored << Child<QComboBox>(&*again, "cmbModels")->itemText(i);
     QCOMPARE(restored, items);
-    QCOMPARE(again->pStatus->text(), QString("Complete!"));
-    again->cmbModels->setCurrentIndex(0);
-    QCOMPARE(again->cmbAnims->count(), 2);
+    QCOMPARE(Child<QLabel>(&*again, "pStatus")->text(), QString("Complete!"));
+    Child<QComboBox>(&*again, "cmbModels")->setCurrentIndex(0);
+    QCOMPARE(Child<QComboBox>(&*again, "cmbAnims")->count(), 2);
   }
 
   void wireframeBackgroundAndLightingChangeThePicture() {
     auto main = Start();
     main->OpenLGP(Demo("char.lgp"));
-    main->cmbModels->setCurrentIndex(0);
-    main->cmbAnims->setCurrentIndex(0);
+    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(0);
     double filled = Drawn(Picture(*main));
-    main->aWireframe->setChecked(true);
+    Child<QAction>(&*main, "aWireframe")->setChecked(true);
     double lines = Drawn(Picture(*main));
     QVERIFY2(lines < filled * 0.8, qPrintable(QString("%1 vs %2").arg(lines).arg(filled)));
-    main->aWireframe->setChecked(false);
+    Child<QAction>(&*main, "aWireframe")->setChecked(false);
     QImage plain = Picture(*main);
-    main->aLighting->setChecked(true);
+    Child<QAction>(&*main, "aLighting")->setChecked(true);
     QVERIFY(Picture(*main) != plain);
-    main->aLighting->setChecked(false);
+    Child<QAction>(&*main, "aLighting")->setChecked(false);
     Script->ColourAnswers.push_back(0x0000FF); // pure red
-    main->mnuSetBackground->trigger();
+    Child<QAction>(&*main, "mnuSetBackground")->trigger();
     QCOMPARE(main->BackColour(), 255u);
     const QImage picture = Picture(*main);
     QCOMPARE(picture.pixelColor(5, picture.height() - 5), QColor(255, 0, 0));
     // Bones shown through the switch reach the model; a new model brings its own flags.
-    main->aBones->setChecked(true);
-    QVERIFY(main->frmViewer->FieldModel->ShowBones);
-    main->cmbAnims->setCurrentIndex(1);
-    QVERIFY(!main->aBones->isChecked());
+    Child<QAction>(&*main, "aBones")->setChecked(true);
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().Options.Bones);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
+    QVERIFY(!Child<QAction>(&*main, "aBones")->isChecked());
     // File > Save changes without edits asks nothing and empties the viewer.
-    main->mnuSaveChanges->trigger();
-    QVERIFY(!main->frmViewer->FieldModel);
+    Child<QAction>(&*main, "mnuSaveChanges")->trigger();
+    QVERIFY(!Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
     QVERIFY(Script->Questions.empty());
   }
 
   void anAnimationSavedOnReloadIsReadBackAsSaved() {
     auto main = Start();
     main->OpenLGP(Demo("char.lgp"));
-    main->cmbModels->setCurrentIndex(0);
-    main->cmbAnims->setCurrentIndex(0);
-    TFieldModel& model = *main->frmViewer->FieldModel;
-    model.SelectedBone = 3;
-    model.SetSelectedRotation({12.5f, 0, 0});
-    main->frmViewer->Modified = true;
+    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(0);
+    TFieldModel& model = *Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel();
+    main->Document().SetRotation(3, model.CurrentFrame, {12.5f, 0, 0}, false);
     // Choosing the same animation again: asked, saved, then read from the archive.
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    main->cmbDetails->setCurrentIndex(0);
+    Child<QComboBox>(&*main, "cmbDetails")->setCurrentIndex(0);
     QCOMPARE(Script->Questions.size(), size_t(1));
     QCOMPARE(QString::fromStdString(Script->Questions[0]),
              QString("Model animations have changed! Update LGP?"));
-    QVERIFY(main->frmViewer->FieldModel);
-    QCOMPARE(main->frmViewer->FieldModel->GetBone(3).RotX, 12.5f);
-    QVERIFY(!main->frmViewer->Modified);
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
+    QCOMPARE(Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel()->GetBone(3).RotX,
+             12.5f);
+    QVERIFY(!main->Document().Modified());
   }
 
   // The knight, walking, shown at frame 2 with the editing panels on.
   std::unique_ptr<TMainWindow> EditKnight(const std::string& archive) {
     auto main = Start();
     main->OpenArchive(archive);
-    main->cmbModels->setCurrentIndex(main->cmbModels->findText("KNIG.HRC - KNIG"));
-    main->cmbAnims->setCurrentIndex(main->cmbAnims->findText("KNWA.A"));
-    main->aEditable->setChecked(true);
-    main->frmViewer->trkFrame->setValue(2);
+    Child<QComboBox>(&*main, "cmbModels")
+        ->setCurrentIndex(Child<QComboBox>(&*main, "cmbModels")->findText("KNIG.HRC - KNIG"));
+    Child<QComboBox>(&*main, "cmbAnims")
+        ->setCurrentIndex(Child<QComboBox>(&*main, "cmbAnims")->findText("KNWA.A"));
+    Child<QAction>(&*main, "aEditable")->setChecked(true);
+    Child<QSlider>(Child<TfrmViewer>(&*main, "frmViewer"), "trkFrame")->setValue(2);
     return main;
   }
   static std::string Member(const std::string& archive, const std::string& name) {
@@ -313,50 +327,52 @@ private slots:
     const std::string before = Member(archive, "KNWA.A");
     const int64_t size = int64_t(ReadFileBytes(archive).size());
     auto main = EditKnight(archive);
-    TfrmViewer& viewer = *main->frmViewer;
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
     // Nothing is written with no bone, or the root, selected.
-    viewer.trkRY->setValue(33);
-    viewer.lstParts->setCurrentRow(0);
-    viewer.trkRX->setValue(44);
-    QVERIFY(!viewer.Modified);
+    Child<QSlider>(&viewer, "trkRY")->setValue(33);
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(0);
+    Child<QSlider>(&viewer, "trkRX")->setValue(44);
+    QVERIFY(!main->Document().Modified());
     // Choosing a bone loads the trackbars (truncated) and writes nothing.
-    viewer.lstParts->setCurrentRow(8); // l_thigh, 90 - swing degrees about X
-    QCOMPARE(viewer.trkRX->value(), int(viewer.FieldModel->GetBone(8).RotX));
-    QVERIFY(!viewer.Modified);
-    viewer.trkRY->setValue(90);
-    QVERIFY(viewer.Modified);
-    QCOMPARE(viewer.FieldModel->GetBone(8).RotY, 90.0f);
-    std::string edited(viewer.FieldModel->AnimData.View());
+    Child<QListWidget>(&viewer, "lstParts")
+        ->setCurrentRow(8); // l_thigh, 90 - swing degrees about X
+    QCOMPARE(Child<QSlider>(&viewer, "trkRX")->value(),
+             int(viewer.Session().FieldModel()->GetBone(8).RotX));
+    QVERIFY(!main->Document().Modified());
+    Child<QSlider>(&viewer, "trkRY")->setValue(90);
+    QVERIFY(main->Document().Modified());
+    QCOMPARE(viewer.Session().FieldModel()->GetBone(8).RotY, 90.0f);
+    std::string edited(viewer.Session().FieldModel()->AnimData.View());
     const int64_t triple = 48 + 12 * 8 + 2 * AnimFrameSize(12);
     for (size_t i = 0; i < edited.size(); ++i)
       if (int64_t(i) < triple + 4 || int64_t(i) >= triple + 8) QCOMPARE(edited[i], before[i]);
     QVERIFY(edited.substr(size_t(triple) + 4, 4) != before.substr(size_t(triple) + 4, 4));
 
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    main->mnuSaveChanges->trigger();
-    QVERIFY(!viewer.FieldModel);
+    Child<QAction>(&*main, "mnuSaveChanges")->trigger();
+    QVERIFY(!viewer.Session().FieldModel());
     QCOMPARE(Member(archive, "KNWA.A"), edited);
     QCOMPARE(int64_t(ReadFileBytes(archive).size()), size + 24 + int64_t(before.size()));
   }
 
   void copyingThePoseMakesEveryFrameTheSame() {
     auto main = EditKnight(Demo("char.lgp"));
-    TfrmViewer& viewer = *main->frmViewer;
-    const std::string before(viewer.FieldModel->AnimData.View());
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
+    const std::string before(viewer.Session().FieldModel()->AnimData.View());
     Script->Answers.push_back(TDialogs::TAnswer::No);
-    viewer.btnCopy->click();
-    QCOMPARE(std::string(viewer.FieldModel->AnimData.View()), before);
-    QVERIFY(!viewer.Modified);
+    Child<QPushButton>(&viewer, "btnCopy")->click();
+    QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), before);
+    QVERIFY(!main->Document().Modified());
     QVERIFY(Script->DefaultNo.back()); // Enter does not rewrite every frame
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    viewer.btnCopy->click();
-    QVERIFY(viewer.Modified);
-    QCOMPARE(viewer.FieldModel->SelectedBone, 11);
-    const std::string after(viewer.FieldModel->AnimData.View());
+    Child<QPushButton>(&viewer, "btnCopy")->click();
+    QVERIFY(main->Document().Modified());
+    QCOMPARE(viewer.Session().Options.SelectedBone, 11);
+    const std::string after(viewer.Session().FieldModel()->AnimData.View());
     const int64_t frame = AnimFrameSize(12);
     const std::string pose = after.substr(size_t(36 + 2 * frame + 24), size_t(frame - 24));
     QCOMPARE(pose, before.substr(size_t(36 + 2 * frame + 24), size_t(frame - 24)));
-    for (int f = 0; f < viewer.FieldModel->FrameCount; ++f) {
+    for (int f = 0; f < viewer.Session().FieldModel()->FrameCount; ++f) {
       QCOMPARE(after.substr(size_t(36 + f * frame + 24), size_t(frame - 24)), pose);
       QCOMPARE(after.substr(size_t(36 + f * frame), 24), before.substr(size_t(36 + f * frame), 24));
     }
@@ -364,39 +380,40 @@ private slots:
 
   void noDiscardsCancelKeepsAndAFailedSaveKeepsTheEdits() {
     auto main = EditKnight(Demo("char.lgp"));
-    TfrmViewer& viewer = *main->frmViewer;
-    viewer.lstParts->setCurrentRow(3);
-    viewer.trkRZ->setValue(45);
+    TfrmViewer& viewer = *Child<TfrmViewer>(&*main, "frmViewer");
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(3);
+    Child<QSlider>(&viewer, "trkRZ")->setValue(45);
     // Cancel: the edited walk stays, and so does the list's choice.
     Script->Answers.push_back(TDialogs::TAnswer::Cancel);
-    main->cmbAnims->setCurrentIndex(1);
-    QCOMPARE(QString::fromStdString(viewer.FieldModel->AnimName), QString("KNWA.A"));
-    QVERIFY(viewer.Modified);
-    QCOMPARE(main->cmbAnims->currentIndex(), 0);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
+    QCOMPARE(QString::fromStdString(viewer.Session().FieldModel()->AnimName), QString("KNWA.A"));
+    QVERIFY(main->Document().Modified());
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->currentIndex(), 0);
     // Cancel before a battle model too, and before the program ends.
     Script->Answers.push_back(TDialogs::TAnswer::Cancel);
     main->OpenArchive(Demo("battle.lgp"));
-    main->cmbModels->setCurrentIndex(0);
-    QVERIFY(!main->frmViewer->BattleModel && viewer.Modified);
+    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
+    QVERIFY(!Child<TfrmViewer>(&*main, "frmViewer")->Session().BattleModel() &&
+            main->Document().Modified());
     main->OpenArchive(Demo("char.lgp"));
-    main->cmbModels->setCurrentIndex(0);
-    QCOMPARE(main->cmbAnims->count(), 2);
+    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->count(), 2);
     Script->Answers.push_back(TDialogs::TAnswer::Cancel);
     QVERIFY(!main->close());
-    QVERIFY(viewer.Modified);
+    QVERIFY(main->Document().Modified());
     // A save that fails keeps the model and its edits.
     std::rename(Demo("char.lgp").c_str(), Demo("moved.lgp").c_str());
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
-    main->mnuSaveChanges->trigger();
+    Child<QAction>(&*main, "mnuSaveChanges")->trigger();
     QCOMPARE(Script->Errors.size(), size_t(1));
-    QVERIFY(viewer.FieldModel && viewer.Modified);
+    QVERIFY(viewer.Session().FieldModel() && main->Document().Modified());
     std::rename(Demo("moved.lgp").c_str(), Demo("char.lgp").c_str());
     // No: the edits go, the other animation comes.
     const std::string before = Member(Demo("char.lgp"), "KNWA.A");
     Script->Answers.push_back(TDialogs::TAnswer::No);
-    main->cmbAnims->setCurrentIndex(1);
-    QCOMPARE(QString::fromStdString(viewer.FieldModel->AnimName), QString("KNWV.A"));
-    QVERIFY(!viewer.Modified);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
+    QCOMPARE(QString::fromStdString(viewer.Session().FieldModel()->AnimName), QString("KNWV.A"));
+    QVERIFY(!main->Document().Modified());
     QCOMPARE(Member(Demo("char.lgp"), "KNWA.A"), before);
     QCOMPARE(Script->Questions.size(), size_t(5));
   }
@@ -409,10 +426,11 @@ private slots:
       WriteFile(folder + "/" + archive->GetEntry(i).Name,
                 std::string(archive->ReadMemberToMemory(i)->View()));
     auto main = EditKnight(folder);
-    main->frmViewer->lstParts->setCurrentRow(2);
-    main->frmViewer->trkRX->setValue(10);
-    std::string edited(main->frmViewer->FieldModel->AnimData.View());
-    QVERIFY(main->frmViewer->Modified);
+    Child<QListWidget>(Child<TfrmViewer>(&*main, "frmViewer"), "lstParts")->setCurrentRow(2);
+    Child<QSlider>(Child<TfrmViewer>(&*main, "frmViewer"), "trkRX")->setValue(10);
+    std::string edited(
+        Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel()->AnimData.View());
+    QVERIFY(main->Document().Modified());
     Script->Answers.push_back(TDialogs::TAnswer::Yes);
     QVERIFY(main->close());
     QCOMPARE(Script->Questions.size(), size_t(1));
@@ -424,19 +442,20 @@ private slots:
     auto main = Start();
     main->resize(900, 700);
     main->OpenArchive(Demo("char.lgp"));
-    main->cmbModels->setCurrentIndex(0);
-    main->cmbAnims->setCurrentIndex(1);
-    main->frmViewer->setFixedSize(320, 240);
+    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
+    Child<TfrmViewer>(&*main, "frmViewer")->setFixedSize(320, 240);
     QApplication::processEvents();
     std::string out = Dir->File("frames");
     std::filesystem::create_directory(out);
-    main->frmRenderOptions->eOutput->setText(QString::fromStdString(out + "/"));
-    main->frmRenderOptions->trkY->setValue(30);
-    main->aAnimation->setChecked(true);
+    Child<QLineEdit>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "eOutput")
+        ->setText(QString::fromStdString(out + "/"));
+    Child<QSlider>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "trkY")->setValue(30);
+    Child<QAction>(&*main, "aAnimation")->setChecked(true);
     main->RenderAnimation(false);
-    QVERIFY(!main->aAnimation->isChecked());
-    QVERIFY(main->frmViewer->pControls->isVisible());
-    QVERIFY(!main->frmViewer->lstParts->isVisible());
+    QVERIFY(!Child<QAction>(&*main, "aAnimation")->isChecked());
+    QVERIFY(Child<QWidget>(Child<TfrmViewer>(&*main, "frmViewer"), "pControls")->isVisible());
+    QVERIFY(!Child<QListWidget>(Child<TfrmViewer>(&*main, "frmViewer"), "lstParts")->isVisible());
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(out))
       files.push_back(entry.path().filename().string());
@@ -457,24 +476,31 @@ private slots:
       QVERIFY2(ReadBMPFile(out + name).RGB == ReadBMPFile(cli + name).RGB, frame);
     }
 
-    QCOMPARE(main->frmRenderOptions->lY->text(), QString("30"));
+    QCOMPARE(Child<QLabel>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "lY")->text(),
+             QString("30"));
     // Every animation in the list, each numbered from 0000, in PNG.
     std::string all = Dir->File("all");
     std::filesystem::create_directory(all);
-    main->frmRenderOptions->eOutput->setText(QString::fromStdString(all + "/"));
-    main->frmRenderOptions->chkAll->setChecked(true);
-    main->frmRenderOptions->chkPng->setChecked(true);
+    Child<QLineEdit>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "eOutput")
+        ->setText(QString::fromStdString(all + "/"));
+    Child<QCheckBox>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "chkAll")
+        ->setChecked(true);
+    Child<QCheckBox>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "chkPng")
+        ->setChecked(true);
     main->RenderAnimation(false);
     QVERIFY(FileExists(all + "/PK_KNIG_KNWA_0023.png") &&
             FileExists(all + "/PK_KNIG_KNWV_0023.png"));
     QCOMPARE(std::distance(std::filesystem::directory_iterator(all), {}), 48L);
     QCOMPARE(ReadPNGFile(all + "/PK_KNIG_KNWA_0000.png").ColourType, 2);
-    main->frmRenderOptions->chkAll->setChecked(false);
-    main->frmRenderOptions->chkPng->setChecked(false);
+    Child<QCheckBox>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "chkAll")
+        ->setChecked(false);
+    Child<QCheckBox>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "chkPng")
+        ->setChecked(false);
 
     // A file that cannot be written stops the run; the panels come back all the same.
-    main->aEditable->setChecked(true);
-    main->frmRenderOptions->eOutput->setText(QString::fromStdString(Dir->File("none") + "/"));
+    Child<QAction>(&*main, "aEditable")->setChecked(true);
+    Child<QLineEdit>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "eOutput")
+        ->setText(QString::fromStdString(Dir->File("none") + "/"));
     bool failed = false;
     try {
       main->RenderAnimation(false);
@@ -482,23 +508,30 @@ private slots:
       failed = true;
     }
     QVERIFY(failed);
-    QVERIFY(main->frmViewer->pControls->isVisible() && main->frmViewer->lstParts->isVisible());
+    QVERIFY(Child<QWidget>(Child<TfrmViewer>(&*main, "frmViewer"), "pControls")->isVisible() &&
+            Child<QListWidget>(Child<TfrmViewer>(&*main, "frmViewer"), "lstParts")->isVisible());
   }
 
   void theMenusOpenTheOutputDialogAndTheTexturiser() {
     auto main = Start();
     main->OpenArchive(Demo("char.lgp"));
-    main->cmbModels->setCurrentIndex(main->cmbModels->findText("KNIG.HRC - KNIG"));
-    main->cmbAnims->setCurrentIndex(0);
+    Child<QComboBox>(&*main, "cmbModels")
+        ->setCurrentIndex(Child<QComboBox>(&*main, "cmbModels")->findText("KNIG.HRC - KNIG"));
+    Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(0);
     std::string out = Dir->File("menu");
     std::filesystem::create_directory(out);
-    main->frmRenderOptions->eOutput->setText(QString::fromStdString(out + "/"));
-    QTimer::singleShot(0, main->frmRenderOptions, [&] { main->frmRenderOptions->btnOK->click(); });
-    main->mnuRenderAnimation->trigger();
+    Child<QLineEdit>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "eOutput")
+        ->setText(QString::fromStdString(out + "/"));
+    QTimer::singleShot(0, Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), [&] {
+      Child<QPushButton>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "btnOK")->click();
+    });
+    Child<QAction>(&*main, "mnuRenderAnimation")->trigger();
     QCOMPARE(std::distance(std::filesystem::directory_iterator(out), {}), 24L);
-    QTimer::singleShot(0, main->frmRenderOptions,
-                       [&] { main->frmRenderOptions->btnCancel->click(); });
-    main->mnuRenderAnimation->trigger(); // Cancel writes nothing more
+    QTimer::singleShot(0, Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), [&] {
+      Child<QPushButton>(Child<TRenderOptionsDialog>(&*main, "frmRenderOptions"), "btnCancel")
+          ->click();
+    });
+    Child<QAction>(&*main, "mnuRenderAnimation")->trigger(); // Cancel writes nothing more
     QCOMPARE(std::distance(std::filesystem::directory_iterator(out), {}), 24L);
 
     // The Texturiser: the spine's part (a textured box) with its RSD's texture.
@@ -508,7 +541,7 @@ private slots:
                 std::string(archive->ReadMemberToMemory(archive->IndexOf(name))->View()));
     Script->FileAnswers = {Dir->File("KNAB.P"), Dir->File("KNAB.RSD")};
     QImage picture;
-    TTexturiserWindow& tex = *main->frmTex;
+    TTexturiserWindow& tex = *Child<TTexturiserWindow>(&*main, "frmTex");
     QListWidget& groups = *tex.findChild<QListWidget*>("lbGroups");
     QListWidget& verts = *tex.findChild<QListWidget*>("lbVerts");
     bool refused = false;
@@ -526,7 +559,7 @@ private slots:
       picture = tex.findChild<QOpenGLWidget*>("View")->grabFramebuffer();
       tex.accept();
     });
-    main->mnuTexturiser->trigger();
+    Child<QAction>(&*main, "mnuTexturiser")->trigger();
     QVERIFY(Script->Errors.empty());
     QCOMPARE(groups.count(), 1);
     QCOMPARE(verts.item(0)->text(), QString("Vert 1 - 0.00/1.00"));
@@ -561,7 +594,7 @@ private slots:
     QCOMPARE(ReadFileBytes(Dir->File("KNAB.P")), tex.Document().Bytes());
     // It keeps its state for the next opening.
     QTimer::singleShot(0, &tex, [&] { tex.reject(); });
-    main->mnuTexturiser->trigger();
+    Child<QAction>(&*main, "mnuTexturiser")->trigger();
     QCOMPARE(groups.count(), 1);
   }
 
@@ -582,15 +615,15 @@ private slots:
     broken.TruncateAt = 5000;
     WriteFile(Dir->File("broken.lgp"), BuildLGP(broken));
     Script->FileAnswers.push_back(Dir->File("broken.lgp"));
-    main->mnuOpenLGP->trigger();
+    Child<QAction>(&*main, "mnuOpenLGP")->trigger();
     QCOMPARE(Script->Errors.size(), size_t(1));
     QCOMPARE(QString::fromStdString(Script->Errors[0]),
              "\"" + QString::fromStdString(Dir->File("broken.lgp")) +
                  "\" is not an LGP archive (Stream read error)");
-    QCOMPARE(main->cmbModels->count(), 0);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->count(), 0);
     // The program goes on.
     main->OpenLGP(Demo("char.lgp"));
-    QCOMPARE(main->cmbModels->count(), 2);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->count(), 2);
   }
 };
 

@@ -5,6 +5,7 @@
 #include "fixtures/Demo.h"
 #include "fixtures/LGPWriter.h"
 #include "platform/Files.h"
+#include "render/offscreen.h"
 #include "render/scene.h"
 #include "tests/gui/WindowTestSupport.h"
 
@@ -13,6 +14,8 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <cstring>
+#include <thread>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -82,7 +85,7 @@ class ViewerTest : public QObject, protected testing::TWindowTestBase {
     if (!Main) Main = Start();
     Main->OpenArchive(Dir->File(archive));
     Show(*Main, model, anim);
-    Viewer = Main->frmViewer;
+    Viewer = Child<TfrmViewer>(&*Main, "frmViewer");
     return *Viewer;
   }
   TfrmViewer& ShowKnight() { return ShowModel("char.lgp", "KNIG.HRC - KNIG", "KNWA.A"); }
@@ -116,20 +119,22 @@ class ViewerTest : public QObject, protected testing::TWindowTestBase {
   // Nothing of a model shows: no bones listed, no range, no frames, pose controls at 0
   // and disabled, an empty picture.
   void VerifyNoModelShown() {
-    QCOMPARE(Viewer->lstParts->count(), 0);
-    QCOMPARE(Viewer->trkFrame->maximum(), 0);
-    QCOMPARE(Viewer->trkFrame->value(), 0);
-    QCOMPARE(Viewer->trkStart->maximum(), 0);
-    QCOMPARE(Viewer->trkEnd->maximum(), 0);
-    QCOMPARE(Viewer->lblFrame->text(), QString("Frame 0 / 0"));
-    for (QSlider* slider : {Viewer->trkRX, Viewer->trkRY, Viewer->trkRZ}) {
+    QCOMPARE(Child<QListWidget>(Viewer, "lstParts")->count(), 0);
+    QCOMPARE(Child<QSlider>(Viewer, "trkFrame")->maximum(), 0);
+    QCOMPARE(Child<QSlider>(Viewer, "trkFrame")->value(), 0);
+    QCOMPARE(Child<QSlider>(Viewer, "trkStart")->maximum(), 0);
+    QCOMPARE(Child<QSlider>(Viewer, "trkEnd")->maximum(), 0);
+    QCOMPARE(Child<QLabel>(Viewer, "lblFrame")->text(), QString("Frame 0 / 0"));
+    for (QSlider* slider : {Child<QSlider>(Viewer, "trkRX"), Child<QSlider>(Viewer, "trkRY"),
+                            Child<QSlider>(Viewer, "trkRZ")}) {
       QCOMPARE(slider->value(), 0);
       QVERIFY(!slider->isEnabled());
     }
-    for (QLabel* readout : {Viewer->lblRX, Viewer->lblRY, Viewer->lblRZ})
+    for (QLabel* readout : {Child<QLabel>(Viewer, "lblRX"), Child<QLabel>(Viewer, "lblRY"),
+                            Child<QLabel>(Viewer, "lblRZ")})
       QCOMPARE(readout->text(), QString("0\u00B0"));
-    QVERIFY(!Viewer->btnCopy->isEnabled());
-    QVERIFY(Viewer->lblPoseNote->isHidden());
+    QVERIFY(!Child<QPushButton>(Viewer, "btnCopy")->isEnabled());
+    QVERIFY(Child<QLabel>(Viewer, "lblPoseNote")->isHidden());
     QCOMPARE(DrawnPixels(Picture()).Count, 0);
   }
 
@@ -162,13 +167,13 @@ private slots:
     QFETCH(int, endX);
     QFETCH(int, endY);
     TfrmViewer& viewer = ShowKnight();
-    viewer.TrkX->setValue(startX);
-    viewer.TrkY->setValue(startY);
+    Child<QSlider>(&viewer, "TrkX")->setValue(startX);
+    Child<QSlider>(&viewer, "TrkY")->setValue(startY);
     const QImage before = Picture();
     Drag(&viewer, Qt::LeftButton, Middle(), dx, dy);
-    QCOMPARE(viewer.TrkX->value(), endX);
-    QCOMPARE(viewer.TrkY->value(), endY);
-    QCOMPARE(viewer.TrkZ->value(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkX")->value(), endX);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkY")->value(), endY);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkZ")->value(), 0);
     QCOMPARE(viewer.SceneState().PanX, 0.0f);
     QVERIFY(Picture() != before);
   }
@@ -176,18 +181,19 @@ private slots:
   // Drags and wheel turns that start on the trackbar panels are not the picture's.
   void thePanelsKeepTheirMouseToThemselves() {
     TfrmViewer& viewer = ShowKnight();
-    Main->aEditable->setChecked(true);
+    Child<QAction>(&*Main, "aEditable")->setChecked(true);
     const QImage before = Picture();
-    for (QWidget* panel : {viewer.pControls, viewer.pRotate}) {
+    for (QWidget* panel :
+         {Child<QWidget>(&viewer, "pControls"), Child<QWidget>(&viewer, "pRotate")}) {
       Drag(panel, Qt::LeftButton, QPoint(1, 1), 40, 30);
       Drag(panel, Qt::RightButton, QPoint(1, 1), 40, 30);
       QWheelEvent wheel(QPointF(1, 1), panel->mapToGlobal(QPointF(1, 1)), QPoint(), QPoint(0, 360),
                         Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
       QApplication::sendEvent(panel, &wheel);
     }
-    QCOMPARE(viewer.TrkX->value(), 0);
-    QCOMPARE(viewer.TrkY->value(), 0);
-    QCOMPARE(viewer.trkZoom->value(), 30);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkX")->value(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkY")->value(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "trkZoom")->value(), 30);
     QCOMPARE(Picture(), before);
   }
 
@@ -207,16 +213,16 @@ private slots:
     QFETCH(QList<int>, turns);
     QFETCH(int, end);
     TfrmViewer& viewer = ShowKnight();
-    viewer.trkZoom->setValue(start);
+    Child<QSlider>(&viewer, "trkZoom")->setValue(start);
     for (int delta : turns) Wheel(delta);
-    QCOMPARE(viewer.trkZoom->value(), end);
+    QCOMPARE(Child<QSlider>(&viewer, "trkZoom")->value(), end);
   }
 
   void zoomingInMakesTheModelBigger() {
     TfrmViewer& viewer = ShowKnight();
     const QImage far = Picture();
     for (int k = 0; k < 5; ++k) Wheel(120);
-    QCOMPARE(viewer.trkZoom->value(), 20);
+    QCOMPARE(Child<QSlider>(&viewer, "trkZoom")->value(), 20);
     const QImage near = Picture();
     QVERIFY2(
         DrawnPixels(near).Count > 1.5 * DrawnPixels(far).Count,
@@ -240,9 +246,9 @@ private slots:
     const TDrawn before = DrawnPixels(Picture());
     Drag(&viewer, button, Middle(), dx, dy);
     const TDrawn after = DrawnPixels(Picture());
-    QCOMPARE(viewer.TrkX->value(), 0);
-    QCOMPARE(viewer.TrkY->value(), 0);
-    QCOMPARE(viewer.trkZoom->value(), 30);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkX")->value(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkY")->value(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "trkZoom")->value(), 30);
     const QPointF moved = after.Centre - before.Centre;
     QVERIFY2(std::abs(moved.x() - dx) <= 2 + 0.1 * std::abs(dx) &&
                  std::abs(moved.y() - dy) <= 2 + 0.1 * std::abs(dy),
@@ -290,25 +296,25 @@ private slots:
     TfrmViewer& viewer = ShowModel(qPrintable(archive), qPrintable(model),
                                    anim.isEmpty() ? nullptr : qPrintable(anim));
     Main->resize(800, 640);
-    Main->aEditable->setChecked(editable);
-    viewer.trkZoom->setValue(100);
-    viewer.TrkY->setValue(turnY);
+    Child<QAction>(&*Main, "aEditable")->setChecked(editable);
+    Child<QSlider>(&viewer, "trkZoom")->setValue(100);
+    Child<QSlider>(&viewer, "TrkY")->setValue(turnY);
     viewer.PanBy(panX, 0);
     const QImage before = Picture();
     QTest::mouseDClick(&viewer, Qt::LeftButton, Qt::NoModifier, Middle());
-    QVERIFY(viewer.trkZoom->value() < 100);
-    QCOMPARE(viewer.TrkY->value(), turnY);
+    QVERIFY(Child<QSlider>(&viewer, "trkZoom")->value() < 100);
+    QCOMPARE(Child<QSlider>(&viewer, "TrkY")->value(), turnY);
     const QImage after = Picture();
     QCOMPARE(after.size(), viewer.size());
     const TDrawn drawn = DrawnPixels(after);
     QVERIFY2(drawn.Share(after) > 2 * DrawnPixels(before).Share(before),
              qPrintable(QString("%1 of the picture").arg(drawn.Share(after))));
     // Below the trackbars, and between the bone list and the pose panel when they show.
-    QRect free(QPoint(0, viewer.pControls->geometry().bottom() + 1),
+    QRect free(QPoint(0, Child<QWidget>(&viewer, "pControls")->geometry().bottom() + 1),
                QPoint(viewer.width() - 1, viewer.height() - 1));
     if (editable) {
-      free.setLeft(viewer.lstParts->geometry().right() + 1);
-      free.setRight(viewer.pRotate->geometry().left() - 1);
+      free.setLeft(Child<QListWidget>(&viewer, "lstParts")->geometry().right() + 1);
+      free.setRight(Child<QWidget>(&viewer, "pRotate")->geometry().left() - 1);
     }
     const QString where = QString("drawn %1,%2 to %3,%4 in %5,%6 to %7,%8")
                               .arg(drawn.Box.left())
@@ -329,13 +335,13 @@ private slots:
 
   void aDoubleClickWithoutAModelChangesNothing() {
     Main = Start();
-    Viewer = Main->frmViewer;
+    Viewer = Child<TfrmViewer>(&*Main, "frmViewer");
     Viewer->PanBy(20, 10);
     const TSceneState state = Viewer->SceneState();
     QTest::mouseDClick(Viewer, Qt::LeftButton, Qt::NoModifier, Middle());
     QCOMPARE(Viewer->SceneState().PanX, state.PanX);
     QCOMPARE(Viewer->SceneState().PanY, state.PanY);
-    QCOMPARE(Viewer->trkZoom->value(), 30);
+    QCOMPARE(Child<QSlider>(Viewer, "trkZoom")->value(), 30);
     QVERIFY(Script->Errors.empty());
   }
 
@@ -369,135 +375,142 @@ private slots:
     QFETCH(int, end);
     QFETCH(QString, readout);
     TfrmViewer& viewer = battle ? ShowGolem() : ShowKnight();
-    viewer.trkFrame->setValue(start);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(start);
     QTest::mouseClick(&viewer, Qt::LeftButton, Qt::NoModifier, Middle());
     QCOMPARE(Main->focusWidget(), &viewer);
     const QImage before = Picture();
     for (int key : keys) QTest::keyClick(&viewer, Qt::Key(key));
-    QCOMPARE(viewer.trkFrame->value(), end);
-    QCOMPARE(battle ? viewer.BattleModel->Frame : viewer.FieldModel->CurrentFrame, end);
-    QCOMPARE(viewer.lblFrame->text(), readout);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->value(), end);
+    QCOMPARE(battle ? viewer.Session().Frame() : viewer.Session().FieldModel()->CurrentFrame, end);
+    QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), readout);
     if (end != start % (battle ? 16 : 24)) QVERIFY(Picture() != before);
-    QVERIFY(!Main->aAnimation->isChecked());
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked());
   }
 
   void spacePlaysAndPausesAndAStepPauses() {
     TfrmViewer& viewer = ShowKnight();
     QTest::mouseClick(&viewer, Qt::LeftButton, Qt::NoModifier, Middle());
     QTest::keyClick(&viewer, Qt::Key_Space);
-    QVERIFY(Main->aAnimation->isChecked());
+    QVERIFY(Child<QAction>(&*Main, "aAnimation")->isChecked());
     QTest::keyClick(&viewer, Qt::Key_Space);
-    QVERIFY(!Main->aAnimation->isChecked());
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked());
     // Playing goes on from the frame on show: its clock shows it now.
-    viewer.trkFrame->setValue(9);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(9);
     viewer.TogglePlay();
-    QVERIFY(Main->aAnimation->isChecked());
-    QVERIFY(std::abs(ClockFrame(GetTickCount(), FrameOffset, 24) - 9) <= 1);
+    QVERIFY(Child<QAction>(&*Main, "aAnimation")->isChecked());
+    QVERIFY(std::abs(ClockFrame(GetTickCount(), viewer.Playback().Offset(), 24) - 9) <= 1);
     // A step stops playing, from the frame it was on.
     Picture();
-    const int playing = viewer.FieldModel->CurrentFrame;
+    const int playing = viewer.Session().FieldModel()->CurrentFrame;
     QTest::keyClick(&viewer, Qt::Key_Right);
-    QVERIFY(!Main->aAnimation->isChecked());
-    QCOMPARE(viewer.FieldModel->CurrentFrame, std::min(playing + 1, 23));
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked());
+    QCOMPARE(viewer.Session().FieldModel()->CurrentFrame, std::min(playing + 1, 23));
     // Space in a Quick Animation stops it for good.
-    viewer.btnQuickAnim->click();
-    QVERIFY(Main->aAnimation->isChecked() && QuickAnimRunning);
+    Child<QPushButton>(&viewer, "btnQuickAnim")->click();
+    QVERIFY(Child<QAction>(&*Main, "aAnimation")->isChecked() &&
+            viewer.Playback().QuickAnimationRunning());
     QTest::keyClick(&viewer, Qt::Key_Space);
-    QVERIFY(!Main->aAnimation->isChecked() && !QuickAnimRunning);
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked() &&
+            !viewer.Playback().QuickAnimationRunning());
     // Keys with Ctrl or Alt are not the viewer's.
-    viewer.trkFrame->setValue(4);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(4);
     QTest::keyClick(&viewer, Qt::Key_Right, Qt::ControlModifier);
     QTest::keyClick(&viewer, Qt::Key_Space, Qt::AltModifier);
-    QCOMPARE(viewer.trkFrame->value(), 4);
-    QVERIFY(!Main->aAnimation->isChecked());
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->value(), 4);
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked());
   }
 
   void theFrameReadoutFollowsTheFrame() {
     Main = Start();
-    Viewer = Main->frmViewer;
-    QCOMPARE(Viewer->lblFrame->text(), QString("Frame 0 / 0"));
+    Viewer = Child<TfrmViewer>(&*Main, "frmViewer");
+    QCOMPARE(Child<QLabel>(Viewer, "lblFrame")->text(), QString("Frame 0 / 0"));
     TfrmViewer& viewer = ShowKnight();
-    QCOMPARE(viewer.lblFrame->text(), QString("Frame 1 / 24"));
-    viewer.trkFrame->setValue(5);
-    QCOMPARE(viewer.lblFrame->text(), QString("Frame 6 / 24"));
+    QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), QString("Frame 1 / 24"));
+    Child<QSlider>(&viewer, "trkFrame")->setValue(5);
+    QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), QString("Frame 6 / 24"));
     // Playing: each paint shows its frame in the readout, and the readout's own repaint
     // does not paint the picture again.
     TPaintCounter counter;
     viewer.installEventFilter(&counter);
-    viewer.PlayTimer->stop();
-    FrameOffset = ClockOffsetAt(GetTickCount(), 12, 24);
-    Main->aAnimation->setChecked(true);
+    Child<QTimer>(&viewer, "PlayTimer")->stop();
+    viewer.Playback().PlayFrom(GetTickCount(), 12, 24);
+    Child<QAction>(&*Main, "aAnimation")->setChecked(true);
     QTRY_VERIFY(counter.Paints > 0);
     const int paints = counter.Paints;
-    QCOMPARE(viewer.lblFrame->text(),
-             QString("Frame %1 / 24").arg(viewer.FieldModel->CurrentFrame + 1));
-    QVERIFY(viewer.FieldModel->CurrentFrame != 5);
+    QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(),
+             QString("Frame %1 / 24").arg(viewer.Session().FieldModel()->CurrentFrame + 1));
+    QVERIFY(viewer.Session().FieldModel()->CurrentFrame != 5);
     for (int k = 0; k < 5; ++k) QApplication::processEvents();
     QCOMPARE(counter.Paints, paints);
-    Main->aAnimation->setChecked(false);
+    Child<QAction>(&*Main, "aAnimation")->setChecked(false);
     viewer.removeEventFilter(&counter);
-    viewer.PlayTimer->start();
+    Child<QTimer>(&viewer, "PlayTimer")->start();
 
     TfrmViewer& golem = ShowGolem();
-    QCOMPARE(golem.lblFrame->text(), QString("Frame 1 / 16"));
-    golem.trkFrame->setValue(16); // one past the last: frame 0 again
-    QCOMPARE(golem.lblFrame->text(), QString("Frame 1 / 16"));
-    Main->cmbAnims->setCurrentIndex(1);
-    QCOMPARE(golem.lblFrame->text(), QString("Frame 1 / 20"));
-    golem.trkFrame->setValue(19);
-    QCOMPARE(golem.lblFrame->text(), QString("Frame 20 / 20"));
+    QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 1 / 16"));
+    Child<QSlider>(&golem, "trkFrame")->setValue(16); // one past the last: frame 0 again
+    QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 1 / 16"));
+    Child<QComboBox>(&*Main, "cmbAnims")->setCurrentIndex(1);
+    QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 1 / 20"));
+    Child<QSlider>(&golem, "trkFrame")->setValue(19);
+    QCOMPARE(Child<QLabel>(&golem, "lblFrame")->text(), QString("Frame 20 / 20"));
   }
 
   void theRotationReadoutsShowDegrees() {
     TfrmViewer& viewer = ShowKnight();
-    Main->aEditable->setChecked(true);
-    viewer.trkFrame->setValue(2);
-    viewer.lstParts->setCurrentRow(8);
-    const TFieldBone& thigh = viewer.FieldModel->GetBone(8);
-    QCOMPARE(viewer.lblRX->text(), QString("%1\u00B0").arg(int(thigh.RotX)));
-    QCOMPARE(viewer.lblRY->text(), QString("%1\u00B0").arg(int(thigh.RotY)));
-    QCOMPARE(viewer.lblRZ->text(), QString("%1\u00B0").arg(int(thigh.RotZ)));
-    viewer.trkRY->setValue(90);
-    QCOMPARE(viewer.lblRY->text(), QString("90\u00B0"));
-    viewer.trkRZ->setValue(345);
-    QCOMPARE(viewer.lblRZ->text(), QString("345\u00B0"));
+    Child<QAction>(&*Main, "aEditable")->setChecked(true);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(2);
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(8);
+    const TFieldBone& thigh = viewer.Session().FieldModel()->GetBone(8);
+    QCOMPARE(Child<QLabel>(&viewer, "lblRX")->text(), QString("%1\u00B0").arg(int(thigh.RotX)));
+    QCOMPARE(Child<QLabel>(&viewer, "lblRY")->text(), QString("%1\u00B0").arg(int(thigh.RotY)));
+    QCOMPARE(Child<QLabel>(&viewer, "lblRZ")->text(), QString("%1\u00B0").arg(int(thigh.RotZ)));
+    Child<QSlider>(&viewer, "trkRY")->setValue(90);
+    QCOMPARE(Child<QLabel>(&viewer, "lblRY")->text(), QString("90\u00B0"));
+    Child<QSlider>(&viewer, "trkRZ")->setValue(345);
+    QCOMPARE(Child<QLabel>(&viewer, "lblRZ")->text(), QString("345\u00B0"));
     // The widest value fits under its trackbar.
-    for (QLabel* readout : {viewer.lblRX, viewer.lblRY, viewer.lblRZ}) {
+    for (QLabel* readout : {Child<QLabel>(&viewer, "lblRX"), Child<QLabel>(&viewer, "lblRY"),
+                            Child<QLabel>(&viewer, "lblRZ")}) {
       QVERIFY(readout->isVisible());
       QVERIFY(readout->fontMetrics().horizontalAdvance(QString("360\u00B0")) <= readout->width());
     }
-    viewer.Modified = false; // not asked about at the end
+    Main->Document().MarkSaved(); // not asked about at the end
   }
 
   // A battle model has no bones to edit: the list is empty and the pose panel says so.
   void aBattleModelHasNoPoseEditing() {
     TfrmViewer& viewer = ShowKnight();
-    Main->aEditable->setChecked(true);
-    viewer.lstParts->setCurrentRow(8);
-    QVERIFY(viewer.trkRX->value() != 0);
-    QVERIFY(viewer.trkRX->isEnabled() && viewer.btnCopy->isEnabled());
-    QVERIFY(viewer.lblPoseNote->isHidden());
+    Child<QAction>(&*Main, "aEditable")->setChecked(true);
+    Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(8);
+    QVERIFY(Child<QSlider>(&viewer, "trkRX")->value() != 0);
+    QVERIFY(Child<QSlider>(&viewer, "trkRX")->isEnabled() &&
+            Child<QPushButton>(&viewer, "btnCopy")->isEnabled());
+    QVERIFY(Child<QLabel>(&viewer, "lblPoseNote")->isHidden());
 
     ShowGolem();
-    QVERIFY(viewer.BattleModel);
-    QCOMPARE(viewer.lstParts->count(), 0);
-    for (QSlider* slider : {viewer.trkRX, viewer.trkRY, viewer.trkRZ}) {
+    QVERIFY(viewer.Session().BattleModel());
+    QCOMPARE(Child<QListWidget>(&viewer, "lstParts")->count(), 0);
+    for (QSlider* slider : {Child<QSlider>(&viewer, "trkRX"), Child<QSlider>(&viewer, "trkRY"),
+                            Child<QSlider>(&viewer, "trkRZ")}) {
       QVERIFY(!slider->isEnabled());
       QCOMPARE(slider->value(), 0);
     }
-    QCOMPARE(viewer.lblRX->text(), QString("0\u00B0"));
-    QVERIFY(!viewer.btnCopy->isEnabled());
-    QVERIFY(viewer.lblPoseNote->isVisible());
-    QCOMPARE(viewer.lblPoseNote->text(), QString("Pose editing is for field models"));
-    QCOMPARE(viewer.trkStart->maximum(), 0);
-    QCOMPARE(viewer.trkEnd->maximum(), 0);
-    QVERIFY(!viewer.AnimationsModified());
+    QCOMPARE(Child<QLabel>(&viewer, "lblRX")->text(), QString("0\u00B0"));
+    QVERIFY(!Child<QPushButton>(&viewer, "btnCopy")->isEnabled());
+    QVERIFY(Child<QLabel>(&viewer, "lblPoseNote")->isVisible());
+    QCOMPARE(Child<QLabel>(&viewer, "lblPoseNote")->text(),
+             QString("Pose editing is for field models"));
+    QCOMPARE(Child<QSlider>(&viewer, "trkStart")->maximum(), 0);
+    QCOMPARE(Child<QSlider>(&viewer, "trkEnd")->maximum(), 0);
+    QVERIFY(!Main->Document().Modified());
 
     ShowKnight();
-    QCOMPARE(viewer.lstParts->count(), 12);
-    QVERIFY(viewer.trkRX->isEnabled() && viewer.btnCopy->isEnabled());
-    QVERIFY(viewer.lblPoseNote->isHidden());
-    QCOMPARE(viewer.trkEnd->maximum(), 11);
+    QCOMPARE(Child<QListWidget>(&viewer, "lstParts")->count(), 12);
+    QVERIFY(Child<QSlider>(&viewer, "trkRX")->isEnabled() &&
+            Child<QPushButton>(&viewer, "btnCopy")->isEnabled());
+    QVERIFY(Child<QLabel>(&viewer, "lblPoseNote")->isHidden());
+    QCOMPARE(Child<QSlider>(&viewer, "trkEnd")->maximum(), 11);
   }
 
   // However the model goes, nothing of it stays on show.
@@ -511,7 +524,7 @@ private slots:
   void nothingOfAModelLetGoStaysOnShow() {
     QFETCH(QString, how);
     Main = Start();
-    Main->aEditable->setChecked(true);
+    Child<QAction>(&*Main, "aEditable")->setChecked(true);
     const bool battle = how.startsWith("battle");
     if (how == "field replaced") {
       WriteFile(Dir->File("broken.lgp"), BuildLGP(BuildBrokenDemoFieldArchive()));
@@ -520,14 +533,14 @@ private slots:
       battle ? ShowGolem() : ShowKnight();
     }
     TfrmViewer& viewer = *Viewer;
-    viewer.trkFrame->setValue(5);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(5);
     if (!battle) {
-      viewer.lstParts->setCurrentRow(8);
-      viewer.trkStart->setValue(2);
+      Child<QListWidget>(&viewer, "lstParts")->setCurrentRow(8);
+      Child<QSlider>(&viewer, "trkStart")->setValue(2);
     }
     QVERIFY(DrawnPixels(Picture()).Count > 0);
     if (how.endsWith("saved")) {
-      Main->mnuSaveChanges->trigger();
+      Child<QAction>(&*Main, "mnuSaveChanges")->trigger();
     } else if (how == "battle dropped") {
       viewer.DropBattleModel();
     } else {
@@ -536,27 +549,88 @@ private slots:
       QCOMPARE(Script->Errors, std::vector<std::string>{
                                    "Stream read error: BRAA.P ends before the data it describes"});
     }
-    QVERIFY(!viewer.FieldModel && !viewer.BattleModel);
+    QVERIFY(!viewer.Session().FieldModel() && !viewer.Session().BattleModel());
     VerifyNoModelShown();
   }
 
   void droppingNoBattleModelLeavesTheFieldModelAlone() {
     TfrmViewer& viewer = ShowKnight();
-    viewer.trkFrame->setValue(7);
+    Child<QSlider>(&viewer, "trkFrame")->setValue(7);
     viewer.DropBattleModel();
-    QVERIFY(viewer.FieldModel);
-    QCOMPARE(viewer.lstParts->count(), 12);
-    QCOMPARE(viewer.trkFrame->maximum(), 23);
-    QCOMPARE(viewer.lblFrame->text(), QString("Frame 8 / 24"));
+    QVERIFY(viewer.Session().FieldModel());
+    QCOMPARE(Child<QListWidget>(&viewer, "lstParts")->count(), 12);
+    QCOMPARE(Child<QSlider>(&viewer, "trkFrame")->maximum(), 23);
+    QCOMPARE(Child<QLabel>(&viewer, "lblFrame")->text(), QString("Frame 8 / 24"));
     QVERIFY(DrawnPixels(Picture()).Count > 0);
+  }
+
+  // The window paints its session as a session painted headless does: the same scene
+  // state gives the same pixels, for a field model (with reflections) and a battle model.
+  void theWindowDrawsWhatItsSessionDraws() {
+    for (bool battle : {false, true}) {
+      TfrmViewer& viewer = battle ? ShowGolem() : ShowKnight();
+      Child<QAction>(&*Main, "aReflections")->setChecked(!battle);
+      Child<QSlider>(&viewer, "trkFrame")->setValue(5);
+      Child<QSlider>(&viewer, "TrkY")->setValue(30);
+      const QImage shown = Picture().convertToFormat(QImage::Format_RGB888);
+      QVERIFY(DrawnPixels(shown).Count > 1000);
+      // Headless on a thread of its own: this one has the window's context current.
+      std::vector<uint8_t> headless;
+      std::string failure;
+      std::thread painter([&] {
+        try {
+          TOffscreenContext context(shown.width(), shown.height());
+          SetupScene();
+          ResizeScene(shown.width(), shown.height());
+          TViewerSession session;
+          const TViewerSession& windows = viewer.Session();
+          const TArchiveKind archive = windows.Archive();
+          if (battle) {
+            session.LoadBattleModel(archive, windows.BattleModel()->Code);
+            session.ChooseBattleAnimation(windows.BattleAnimation());
+          } else {
+            session.LoadFieldModel(archive, windows.FieldModel()->HRCName,
+                                   windows.FieldModel()->AnimName);
+          }
+          session.Options = windows.Options;
+          session.Camera = windows.Camera;
+          session.SetFrame(windows.Frame());
+          session.Paint();
+          headless = context.ReadPixelsRGB();
+          session.Clear();
+        } catch (const std::exception& e) {
+          failure = e.what();
+        }
+      });
+      painter.join();
+      QVERIFY2(failure.empty(), failure.c_str());
+      int differing = 0;
+      for (int y = 0; y < shown.height(); ++y)
+        differing += std::memcmp(shown.constScanLine(y),
+                                 headless.data() + size_t(y) * size_t(shown.width()) * 3,
+                                 size_t(shown.width()) * 3) != 0;
+      QVERIFY2(differing == 0, qPrintable(QString("%1 rows differ").arg(differing)));
+    }
+  }
+
+  // Each GL window has the surface it asked for, whichever was made first.
+  void eachWindowHasTheSurfaceItAskedFor() {
+    TTexturiserWindow before;
+    Main = Start();
+    QVERIFY(Child<TfrmViewer>(&*Main, "frmViewer")->format().stencilBufferSize() >= 8);
+    TTexturiserWindow after;
+    QCOMPARE(Child<TTexView>(&before, "View")->format().stencilBufferSize(), 0);
+    QCOMPARE(Child<TTexView>(&after, "View")->format().stencilBufferSize(), 0);
   }
 
   void aQuickAnimationEndsWithItsModel() {
     TfrmViewer& viewer = ShowKnight();
-    viewer.btnQuickAnim->click();
-    QVERIFY(Main->aAnimation->isChecked() && QuickAnimRunning);
-    Main->mnuSaveChanges->trigger();
-    QVERIFY(!Main->aAnimation->isChecked() && !QuickAnimRunning);
+    Child<QPushButton>(&viewer, "btnQuickAnim")->click();
+    QVERIFY(Child<QAction>(&*Main, "aAnimation")->isChecked() &&
+            viewer.Playback().QuickAnimationRunning());
+    Child<QAction>(&*Main, "mnuSaveChanges")->trigger();
+    QVERIFY(!Child<QAction>(&*Main, "aAnimation")->isChecked() &&
+            !viewer.Playback().QuickAnimationRunning());
     VerifyNoModelShown();
   }
 };

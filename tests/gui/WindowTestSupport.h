@@ -8,11 +8,21 @@
 #include "platform/Dialogs.h"
 #include "tests/gui/ScriptedDialogs.h"
 
+#include <QListWidget>
 #include <QTest>
 
 #include <memory>
 
 namespace palkor::testing {
+
+// The child of parent named name: a window's widgets are its own, and tests find them by
+// their object names.
+template <typename T>
+T* Child(const QObject* parent, const char* name) {
+  T* child = parent->findChild<T*>(name);
+  if (!child) qFatal("no %s named %s", T::staticMetaObject.className(), name);
+  return child;
+}
 
 class TWindowTestBase {
 protected:
@@ -48,9 +58,14 @@ protected:
   }
   // The model and animation chosen in the lists, as a user would.
   static void Show(TMainWindow& main, const char* model, const char* anim) {
-    main.cmbModels->setCurrentIndex(main.cmbModels->findText(model));
-    if (anim) main.cmbAnims->setCurrentIndex(main.cmbAnims->findText(anim));
+    Child<QComboBox>(&main, "cmbModels")
+        ->setCurrentIndex(Child<QComboBox>(&main, "cmbModels")->findText(model));
+    if (anim)
+      Child<QComboBox>(&main, "cmbAnims")
+          ->setCurrentIndex(Child<QComboBox>(&main, "cmbAnims")->findText(anim));
   }
 };
 
 } // namespace palkor::testing
+
+using palkor::testing::Child;

@@ -82,7 +82,7 @@ bool Reddish(TColour c) {
 TEST_F(SceneTest, AnEmptySceneShowsTheBackgroundColour) {
   PaintScene(State);
   EXPECT_EQ(At(0, 20, 0), Background);
-  State.BackColour = 0x0000FF; // red in the 0x00BBGGRR layout
+  State.Options.BackColour = 0x0000FF; // red in the 0x00BBGGRR layout
   PaintScene(State);
   EXPECT_EQ(At(0, 20, 0), (TColour{255, 0, 0}));
 }
@@ -95,7 +95,7 @@ TEST_F(SceneTest, ReflectionsDrawTheFloorAndTheMirrorImageOfFieldModels) {
   EXPECT_EQ(At(0, -4, 0), Background); // no floor, no image
   EXPECT_EQ(At(15, 0, 0), Background);
 
-  State.Reflections = true;
+  State.Options.Reflections = true;
   PaintScene(State);
   EXPECT_TRUE(Reddish(At(0, 4, 0)));
   TColour mirror = At(0, -4, 0), floor = At(15, 0, 0);
@@ -109,7 +109,7 @@ TEST_F(SceneTest, WithReflectionsNothingShowsBelowTheFloorOutsideIt) {
   State.FieldModel = model.get();
   PaintScene(State);
   EXPECT_TRUE(Reddish(At(0, -2, -45)));
-  State.Reflections = true;
+  State.Options.Reflections = true;
   PaintScene(State);
   EXPECT_TRUE(Reddish(At(0, 2, -45)));
   EXPECT_EQ(At(0, -2, -45), Background);
@@ -124,7 +124,7 @@ TEST_F(SceneTest, BattleModelsGetNoFloor) {
   TBattleModel battle;
   battle.LoadFromList(list);
   State.BattleModel = &battle;
-  State.Reflections = true;
+  State.Options.Reflections = true;
   PaintScene(State);
   EXPECT_EQ(At(15, 0, 0), Background);
 }
@@ -157,7 +157,7 @@ TDrawnBox DrawnBox(TOffscreenContext& context) {
 TEST_F(SceneTest, APanMovesModelAndFloorAcrossThePicture) {
   auto model = BoxModel(0, 4, 0, 4);
   State.FieldModel = model.get();
-  State.Reflections = true;
+  State.Options.Reflections = true;
   PaintScene(State);
   const TColour floor = At(20, 0, 0);
   ASSERT_NE(floor, Background);
@@ -249,8 +249,8 @@ TEST_F(SceneTest, ABattleModelIsFramedAtItsScaleAndPose) {
   State.Zoom = 100;
   for (int32_t frame : {0, 9}) {
     SCOPED_TRACE(frame);
-    golem.AnimIndex = 1;
-    golem.Frame = frame;
+    State.BattleAnimation = 1;
+    State.BattleFrame = frame;
     TFraming framing = FrameModel(State, 640.0 / 480.0, 0.9);
     ASSERT_TRUE(framing.Found);
     State.PanX = framing.PanX;
@@ -271,15 +271,15 @@ TEST_F(SceneTest, NothingDrawnIsNothingToFrame) {
   State.FieldModel = model.get();
   EXPECT_FALSE(FrameModel(State, 0, 0.9).Found);                            // no picture
   EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9, {0.5, 0.5, -1, 1}).Found); // an empty area
-  model->ShowBodies = false;
+  State.Options.Bodies = false;
   EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9).Found);
   // The bones are drawn: they are framed.
-  model->ShowBones = true;
+  State.Options.Bones = true;
   EXPECT_TRUE(FrameModel(State, 4.0 / 3.0, 0.9).Found);
   // Outside the bone range nothing of the bodies is drawn either.
-  model->ShowBones = false;
-  model->ShowBodies = true;
-  model->LastBone = 0; // the root, which carries no part
+  State.Options.Bones = false;
+  State.Options.Bodies = true;
+  State.Options.LastBone = 0; // the root, which carries no part
   EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9).Found);
 }
 

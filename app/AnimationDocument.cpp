@@ -1,6 +1,10 @@
-#include "render/animdocument.h"
+#include "app/AnimationDocument.h"
+
+#include "platform/Exceptions.h"
 
 #include <QUndoCommand>
+
+#include <memory>
 
 namespace palkor {
 
@@ -64,14 +68,41 @@ private:
   std::string FBefore, FAfter;
 };
 
+// A battle animation's frames, from one set to another; undone, the animation is marked
+// modified as it was before.
+class TBattleAnimationCommand : public QUndoCommand {
+public:
+  TBattleAnimationCommand(TAnimationDocument& document, int32_t index,
+                          std::vector<TBattleFrame> before, std::vector<TBattleFrame> after,
+                          bool wasModified, const QString& text)
+      : QUndoCommand(text), FDocument(document), FIndex(index), FBefore(std::move(before)),
+        FAfter(std::move(after)), FWasModified(wasModified) {}
+
+  void redo() override {
+    FDocument.BattleModel()->SetAnimation(FIndex, FAfter);
+    FDocument.Notify();
+  }
+  void undo() override {
+    FDocument.BattleModel()->SetAnimation(FIndex, FBefore, FWasModified);
+    FDocument.Notify();
+  }
+
+private:
+  TAnimationDocument& FDocument;
+  int32_t FIndex;
+  std::vector<TBattleFrame> FBefore, FAfter;
+  bool FWasModified;
+};
+
 TAnimationDocument::TAnimationDocument(QObject* parent) : QObject(parent) {
   connect(&FUndo, &QUndoStack::cleanChanged, this,
-          [this](bool clean) { emit ModifiedChanged(FModel && !clean); });
+          [this](bool clean) { emit ModifiedChanged((FModel || FBattle) && !clean); });
 }
 
-void TAnimationDocument::Attach(TFieldModel* model) {
+void TAnimationDocument::Attach(TFieldModel* field, TBattleModel* battle) {
   const bool wasModified = Modified();
-  FModel = model;
+  FModel = field;
+  FBattle = field ? nullptr : battle;
   FUndo.clear();
   FUndo.setClean();
   if (wasModified) emit ModifiedChanged(false);
@@ -97,15 +128,29 @@ void TAnimationDocument::CopyPoseToEveryFrame(int32_t frame) {
       const int64_t to = 48 + 12 * int64_t(b) + int64_t(f) * AnimFrameSize(bones);
       after.replace(size_t(to), 12, before, size_t(from), 12);
     }
-  FUndo.push(new TAnimationBytesCommand(*this, std::move(before), std::move(after),
-                                        "Copy the pose to every frame"));
+  Push(std::make_unique<TAnimationBytesCommand>(*this, std::move(before), std::move(after),
+                                                "Copy the pose to every frame"));
 }
 
 void TAnimationDocument::ReplaceAnimation(std::string bytes, const QString& text) {
   if (!FModel) return;
   if (AnimFrameCount(int64_t(bytes.size()), FModel->BoneCount()) < 1) throw EReadError();
-  FUndo.push(new TAnimationBytesCommand(*this, std::string(FModel->AnimData.View()),
-                                        std::move(bytes), text));
+  Push(std::make_unique<TAnimationBytesCommand>(*this, std::string(FModel->AnimData.View()),
+                                                std::move(bytes), text));
+}
+
+void TAnimationDocument::ReplaceBattleAnimation(int32_t index, std::vector<TBattleFrame> frames,
+                                                const QString& text) {
+  if (!FBattle) return;
+  CheckListIndex(index, FBattle->AnimCount());
+  std::vector<TBattleFrame> before = FBattle->Anims->Anims[size_t(index)].Frames;
+  Push(std::make_unique<TBattleAnimationCommand>(*this, index, std::move(before), std::move(frames),
+                                                 FBattle->AnimationModified(index), text));
+}
+
+void TAnimationDocument::Push(std::unique_ptr<QUndoCommand> command) {
+  FUndo.push(command.get());
+  command.release();
 }
 
 } // namespace palkor

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "battle/BattleModel.h"
+#include "field/FieldModel.h"
+
+#include <QObject>
+#include <QUndoStack>
+
+#include <memory>
+
+#include <string>
+#include <vector>
+
+namespace palkor {
+
+// The animations of the model on show and their edits: a field model's animation (pose
+// edits, an import) or a battle model's animations (imports). Every edit is a command on
+// the undo stack, so that it can be taken back and done again; the animations are
+// modified exactly while the stack is away from the state last saved (or loaded).
+class TAnimationDocument : public QObject {
+  Q_OBJECT
+public:
+  explicit TAnimationDocument(QObject* parent = nullptr);
+
+  QUndoStack& UndoStack() { return FUndo; }
+  // The model whose animations are edited: a field model, a battle model, or none; the
+  // history starts afresh.
+  void Attach(TFieldModel* field, TBattleModel* battle = nullptr);
+  TFieldModel* Model() const { return FModel; }
+  TBattleModel* BattleModel() const { return FBattle; }
+
+  // Bone's rotation at frame. Steps for the same bone and frame with merge set, made
+  // between one BeginDrag and the next (a trackbar being dragged), become one step.
+  void SetRotation(int32_t bone, int32_t frame, const TVec3& rotation, bool merge);
+  void BeginDrag() { ++FDrag; }
+  // Every frame's bone rotations made those of frame (each frame's two leading triples
+  // stay its own): one step.
+  void CopyPoseToEveryFrame(int32_t frame);
+  // A whole A file in place of the field animation (an import): one step named text.
+  void ReplaceAnimation(std::string bytes, const QString& text);
+  // Frames in place of the battle model's animation index (an import): one step named
+  // text. Nothing changes when the model cannot take them.
+  void ReplaceBattleAnimation(int32_t index, std::vector<TBattleFrame> frames, const QString& text);
+
+  bool Modified() const { return (FModel || FBattle) && !FUndo.isClean(); }
+  // The animations are as the archive now holds them.
+  void MarkSaved() { FUndo.setClean(); }
+
+signals:
+  // The animations changed: by an edit, an undo or a redo.
+  void Changed();
+  void ModifiedChanged(bool modified);
+
+private:
+  friend class TRotationCommand;
+  friend class TAnimationBytesCommand;
+  friend class TBattleAnimationCommand;
+  void Notify() { emit Changed(); }
+  // Pushes a command whose first redo may fail: then it is neither kept nor leaked.
+  void Push(std::unique_ptr<QUndoCommand> command);
+
+  TFieldModel* FModel = nullptr;
+  TBattleModel* FBattle = nullptr;
+  QUndoStack FUndo;
+  int FDrag = 0;
+};
+
+} // namespace palkor

@@ -1,0 +1,199 @@
+#include "app/PosePanel.h"
+
+#include "platform/Dialogs.h"
+#include "render/QtGuard.h"
+#include "render/QtText.h"
+
+#include <QHBoxLayout>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <set>
+#include <tuple>
+
+namespace palkor {
+
+namespace {
+
+QString Degrees(int value) {
+  return QString("%1\u00B0").arg(value);
+}
+
+QSlider* RotationTrackbar(QWidget* parent, const char* name) {
+  auto* slider = new QSlider(Qt::Vertical, parent);
+  slider->setObjectName(name);
+  slider->setRange(0, 360);
+  slider->setTickInterval(15);
+  slider->setTickPosition(QSlider::TicksRight);
+  return slider;
+}
+
+} // namespace
+
+TPosePanel::TPosePanel(TfrmViewer& viewer, TAnimationDocument& document)
+    : QWidget(&viewer), FViewer(viewer), FDocument(document) {
+  setObjectName("pRotate");
+  setAutoFillBackground(true);
+  lstParts = new QListWidget(&viewer);
+  lstParts->setObjectName("lstParts");
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(2, 2, 2, 2);
+  lblPoseNote = new QLabel("Pose editing is for field models", this);
+  lblPoseNote->setObjectName("lblPoseNote");
+  lblPoseNote->setWordWrap(true);
+  lblPoseNote->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  lblPoseNote->hide();
+  column->addWidget(lblPoseNote);
+  auto* sliders = new QHBoxLayout();
+  sliders->setSpacing(0);
+  trkRX = RotationTrackbar(this, "trkRX");
+  trkRY = RotationTrackbar(this, "trkRY");
+  trkRZ = RotationTrackbar(this, "trkRZ");
+  lblRX = new QLabel(this);
+  lblRY = new QLabel(this);
+  lblRZ = new QLabel(this);
+  lblRX->setObjectName("lblRX");
+  lblRY->setObjectName("lblRY");
+  lblRZ->setObjectName("lblRZ");
+  for (auto [slider, caption, readout] :
+       {std::tuple{trkRX, "X", lblRX}, {trkRY, "Y", lblRY}, {trkRZ, "Z", lblRZ}}) {
+    QFont small = readout->font();
+    small.setPointSize(7);
+    readout->setFont(small);
+    readout->setAlignment(Qt::AlignHCenter);
+    readout->setSizePolicy(QSizePolicy::Ignored, readout->sizePolicy().verticalPolicy());
+    auto* one = new QVBoxLayout();
+    one->addWidget(new QLabel(caption, this), 0, Qt::AlignHCenter);
+    one->addWidget(slider, 1, Qt::AlignHCenter);
+    one->addWidget(readout);
+    sliders->addLayout(one);
+  }
+  column->addLayout(sliders, 1);
+  btnCopy = new QPushButton("Cpy", this);
+  btnCopy->setObjectName("btnCopy");
+  column->addWidget(btnCopy);
+
+  // Wide enough for three trackbars with the widest value under each.
+  const int width =
+      std::max(66, 3 * (lblRX->fontMetrics().horizontalAdvance(Degrees(360)) + 2) + 4);
+  viewer.SetSidePanels(lstParts, this, width);
+
+  ConnectGuarded(lstParts, &QListWidget::currentRowChanged, this,
+                 [this](int row) { ChooseBone(row); });
+  int tag = 0;
+  for (QSlider* slider : {trkRX, trkRY, trkRZ}) {
+    // A drag is one step to undo, however many values it passes through.
+    connect(slider, &QSlider::sliderPressed, this, [this] { FDocument.BeginDrag(); });
+    ConnectGuarded(slider, &QSlider::valueChanged, this, [this, tag](int position) {
+      ShowReadouts();
+      SetComponent(tag, position);
+    });
+    ++tag;
+  }
+  ConnectGuarded(btnCopy, &QPushButton::clicked, this, [this] { CopyPoseToEveryFrame(); });
+  ModelChanged();
+}
+
+void TPosePanel::ModelChanged() {
+  {
+    QSignalBlocker blockList(lstParts);
+    lstParts->clear();
+    FillBoneList();
+  }
+  {
+    QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
+    for (QSlider* slider : {trkRX, trkRY, trkRZ}) slider->setValue(0);
+  }
+  ShowReadouts();
+  const TViewerSession& session = FViewer.Session();
+  const bool field = session.FieldModel() != nullptr;
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{trkRX, trkRY, trkRZ, lblRX, lblRY, lblRZ, btnCopy})
+    control->setEnabled(field);
+  lblPoseNote->setVisible(session.BattleModel() != nullptr);
+}
+
+// Depth first with an explicit stack; a bone is listed once even if the parents should
+// form a cycle.
+void TPosePanel::FillBoneList() {
+  const TFieldModel* model = FViewer.Session().FieldModel();
+  if (!model || model->BoneCount() == 0) return;
+  std::set<int32_t> listed;
+  std::vector<std::pair<int32_t, std::string>> pending{{0, ""}};
+  while (!pending.empty()) {
+    auto [b, indent] = pending.back();
+    pending.pop_back();
+    if (!listed.insert(b).second) continue;
+    lstParts->addItem(Text(indent + model->GetBone(b).Name));
+    for (int32_t j = model->BoneCount() - 1; j >= 0; --j)
+      if (model->GetBone(j).Parent == b && !listed.count(j)) pending.push_back({j, indent + " "});
+  }
+}
+
+void TPosePanel::ShowReadouts() {
+  lblRX->setText(Degrees(trkRX->value()));
+  lblRY->setText(Degrees(trkRY->value()));
+  lblRZ->setText(Degrees(trkRZ->value()));
+}
+
+void TPosePanel::ShowEdits() {
+  const int32_t selected = FViewer.Session().Options.SelectedBone;
+  if (FViewer.Session().FieldModel() && selected >= 1 && !FEditing) ChooseBone(selected);
+}
+
+void TPosePanel::ChooseBone(int row) {
+  const TFieldModel* model = FViewer.Session().FieldModel();
+  if (!model || row < 0 || row >= model->BoneCount()) return;
+  FViewer.Session().Options.SelectedBone = row;
+  TVec3 rotation{float(trkRX->value()), float(trkRY->value()), float(trkRZ->value())};
+  if (row >= 1) {
+    const TFieldBone& bone = model->GetBone(row);
+    rotation = {bone.RotX, bone.RotY, bone.RotZ};
+  }
+  {
+    QSignalBlocker blockX(trkRX), blockY(trkRY), blockZ(trkRZ);
+    trkRX->setValue(int(rotation.X));
+    trkRY->setValue(int(rotation.Y));
+    trkRZ->setValue(int(rotation.Z));
+  }
+  ShowReadouts();
+  FViewer.update();
+}
+
+void TPosePanel::SetComponent(int tag, int position) {
+  const TFieldModel* model = FViewer.Session().FieldModel();
+  const int32_t selected = FViewer.Session().Options.SelectedBone;
+  if (!model || selected < 1 || selected >= model->BoneCount()) return;
+  const TFieldBone& bone = model->GetBone(selected);
+  TVec3 rotation{bone.RotX, bone.RotY, bone.RotZ};
+  (tag == 0 ? rotation.X : tag == 1 ? rotation.Y : rotation.Z) = float(position);
+  // Values passed while a trackbar is dragged make one step; each keyboard step its own.
+  QSlider* slider = tag == 0 ? trkRX : tag == 1 ? trkRY : trkRZ;
+  FEditing = true;
+  struct TEditingDone {
+    bool& Editing;
+    ~TEditingDone() { Editing = false; }
+  } done{FEditing};
+  FDocument.SetRotation(selected, model->CurrentFrame, rotation, slider->isSliderDown());
+  FViewer.update();
+}
+
+void TPosePanel::CopyPoseToEveryFrame() {
+  TFieldModel* model = FViewer.Session().FieldModel();
+  if (!model) return;
+  if (!Dialogs().Confirm("WARNING! This will propagate the current bone rotations to every other "
+                         "frame. IE: Every frame will become a copy of THIS one. SURE to continue?",
+                         true))
+    return;
+  // The pose shown, written into every frame as one step.
+  FDocument.CopyPoseToEveryFrame(model->CurrentFrame);
+  // As the copy always left it: the last bone selected, the frame of the slider shown.
+  FViewer.Session().Options.SelectedBone = model->BoneCount() - 1;
+  TViewerSession& session = FViewer.Session();
+  session.SetFrame(session.Frame());
+  FViewer.update();
+}
+
+} // namespace palkor

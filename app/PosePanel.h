@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/AnimationDocument.h"
+#include "render/viewerform.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QWidget>
+
+#include <string>
+
+namespace palkor {
+
+// Pose editing over the viewer: the bone list at the picture's left, and this panel at
+// its right with the three rotation trackbars, their readouts and "Cpy". Choosing a bone
+// loads the trackbars from it; moving one writes that component into the frame on show;
+// "Cpy" copies the pose on show to every frame. Every edit goes through the animation
+// document, so that it can be undone. Usable for a field model only.
+class TPosePanel : public QWidget {
+  Q_OBJECT
+public:
+  TPosePanel(TfrmViewer& viewer, TAnimationDocument& document);
+
+  // The model on show changed: the bone tree listed afresh (bone i and, indented by one
+  // more space, its children in index order), nothing selected, the trackbars at 0 and
+  // enabled for a field model only.
+  void ModelChanged();
+  // The animation changed by an edit, an undo or a redo: the trackbars show the selected
+  // bone as it now is.
+  void ShowEdits();
+  // The bone of list row row chosen: the trackbars show its rotation at the frame on
+  // show, truncated toward zero; the root (which has no rotation of its own) leaves them
+  // as they are. Loading them is not an edit.
+  void ChooseBone(int row);
+  // Trackbar tag (0 X, 1 Y, 2 Z) moved to position: that component of the selected
+  // bone's rotation at the frame on show. Nothing without a bone from 1 on selected.
+  void SetComponent(int tag, int position);
+  // Asks, then writes the pose on show into every frame as one step; the last bone is
+  // selected afterwards.
+  void CopyPoseToEveryFrame();
+
+private:
+  void FillBoneList();
+  void ShowReadouts();
+
+  TfrmViewer& FViewer;
+  TAnimationDocument& FDocument;
+  QListWidget* lstParts;
+  QSlider *trkRX, *trkRY, *trkRZ;
+  // Each trackbar's value in degrees, under it.
+  QLabel *lblRX, *lblRY, *lblRZ;
+  // Shown in place of the controls, which are disabled, while a battle model is on show.
+  QLabel* lblPoseNote;
+  QPushButton* btnCopy;
+  bool FEditing = false; // a trackbar's own edit is under way: it is not set back
+};
+
+} // namespace palkor
