@@ -8,8 +8,10 @@
 #include "fixtures/TexWriter.h"
 #include "platform/Files.h"
 #include "tests/gui/ScriptedDialogs.h"
+#include "tests/render/ImageBaseline.h"
 
 #include <QApplication>
+#include <QLayout>
 #include <QTest>
 
 #include <filesystem>
@@ -448,6 +450,26 @@ private slots:
     QCOMPARE(ReadFileBytes(File("TWO.P")), Tex->PData.Bytes());
     Tex->OpenP(File("ONE.P"));
     QCOMPARE(status(), "Opened " + File("ONE.P") + ": 1 group, no texture coordinates");
+  }
+
+  // The whole picture of a textured part, turned, as the Texturiser draws it, against its
+  // baseline. The view is given a fixed size so that the picture does not follow the
+  // window's layout.
+  void aTurnedTexturedPartMatchesItsBaseline() {
+    Tex->View->setFixedSize(240, 240);
+    Tex->layout()->activate();
+    QApplication::processEvents();
+    OpenTwoWithTexture();
+    Tex->TrkX->setValue(25);
+    Tex->TrkY->setValue(35);
+    QApplication::processEvents();
+    const QImage image = Tex->View->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < image.height(); ++y)
+      rgb.insert(rgb.end(), image.constScanLine(y), image.constScanLine(y) + image.width() * 3);
+    const auto result =
+        testing::CompareWithBaseline("texturiser-part", image.width(), image.height(), rgb);
+    QVERIFY2(result.Matches, result.Message.c_str());
   }
 };
 
