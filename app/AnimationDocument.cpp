@@ -123,13 +123,10 @@ void TAnimationDocument::CopyPoseToEveryFrame(int32_t frame) {
   std::string before(FModel->AnimData.View()), after = before;
   const int32_t bones = FModel->BoneCount();
   for (int32_t f = 0; f < FModel->FrameCount; ++f)
-    for (int32_t b = 1; b < bones; ++b) {
-      const int64_t from = 48 + 12 * int64_t(b) + int64_t(frame) * AnimFrameSize(bones);
-      const int64_t to = 48 + 12 * int64_t(b) + int64_t(f) * AnimFrameSize(bones);
-      after.replace(size_t(to), 12, before, size_t(from), 12);
-    }
-  Push(std::make_unique<TAnimationBytesCommand>(*this, std::move(before), std::move(after),
-                                                "Copy the pose to every frame"));
+    for (int32_t b = 1; b < bones; ++b)
+      SetAnimRotation(after, bones, b, f, AnimRotation(before, bones, b, frame));
+  FUndo.push(new TAnimationBytesCommand(*this, std::move(before), std::move(after),
+                                        "Copy the pose to every frame"));
 }
 
 void TAnimationDocument::ReplaceAnimation(std::string bytes, const QString& text) {

@@ -13,6 +13,7 @@
 //   render.lgp         the demo archive with the knight's walk lengthened to 30 frames
 //                      (KN30.A)
 #include "battle/BattleModel.h"
+#include "field/AnimLayout.h"
 #include "fixtures/BattleWriters.h"
 #include "fixtures/Demo.h"
 #include "fixtures/FieldWriters.h"
@@ -161,10 +162,12 @@ void WriteRenderArchive(const std::string& folder) {
   std::string walk;
   for (const auto& member : lgp.Members)
     if (member.Name == "KNWA.A") walk = member.Data;
-  // 24 frames of 12 bone entries: 36-byte header, frames of 156 bytes.
-  const size_t frame = 12 * 13, frames = (walk.size() - 36) / frame;
+  // The knight's 24 frames of 12 bone-list entries, repeated to 30.
+  const int32_t entries = 12, frames = AnimFrameCount(int64_t(walk.size()), entries);
   std::string longer = walk;
-  for (size_t f = frames; f < 30; ++f) longer += walk.substr(36 + (f % frames) * frame, frame);
+  for (int32_t f = frames; f < 30; ++f)
+    longer +=
+        walk.substr(size_t(AnimFrameAddress(entries, f % frames)), size_t(AnimFrameSize(entries)));
   lgp.Add("KN30.A", longer);
   WriteFile(folder + "/render.lgp", BuildLGP(lgp));
 }

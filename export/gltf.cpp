@@ -37,6 +37,7 @@
 #include "battle/BattleModel.h"
 #include "field/FieldModel.h"
 #include "geometry/Conventions.h"
+#include "geometry/Placement.h"
 #include "geometry/Skeleton.h"
 #include "platform/Convert.h"
 #include "platform/Exceptions.h"
@@ -115,7 +116,8 @@ struct TTrack {
 
 struct TSkinnedModel {
   std::string Name;
-  float Scale = 1;
+  // The node above the skeleton's transform: it only moves and scales evenly.
+  TMatrix4 Top = TMatrix4::Identity();
   std::vector<TJoint> Joints;
   std::vector<std::shared_ptr<const TTexImage>> Images;
   std::map<TPrimitiveKey, std::vector<TVertex>> Primitives;
@@ -384,10 +386,10 @@ TGltfDocument Write(TSkinnedModel& model, const TGltfOptions& options) {
   // Node 0 above the skeleton, then the joints.
   tinygltf::Node top;
   top.name = model.Name;
-  top.translation = {0, double(ViewerLift * GltfMetresPerUnit), 0};
-  top.scale = {model.Scale, model.Scale, model.Scale};
-  const TMatrix4 topMatrix = TMatrix4::Translation(0, ViewerLift * GltfMetresPerUnit, 0) *
-                             TMatrix4::Scale(model.Scale, model.Scale, model.Scale);
+  const TMatrix4& topMatrix = model.Top;
+  const TVec3 lift = topMatrix.Translation();
+  top.translation = {lift.X, lift.Y, lift.Z};
+  top.scale = {topMatrix.At(0, 0), topMatrix.At(1, 1), topMatrix.At(2, 2)};
   gltf.nodes.push_back(top);
   const TTrack* first =
       model.Tracks.empty() || model.Tracks[0].Frames < 1 ? nullptr : &model.Tracks[0];
@@ -657,6 +659,12 @@ TSkinnedModel BattleSkeleton(const TBattleModel& model, const std::vector<int32_
   return skin;
 }
 
+// The node above the skeleton: the viewer's placement without the view's turn, in metres.
+TMatrix4 TopPlacement(TPlacedModel model) {
+  return TMatrix4::Scale(GltfMetresPerUnit, GltfMetresPerUnit, GltfMetresPerUnit) *
+         PlacementMatrix(ModelPlacement(model));
+}
+
 // The joints of skin in the bind pose, below the node above the skeleton.
 std::vector<TMatrix4> BindJoints(TSkinnedModel& skin, TBindPose pose) {
   UseBindPose(skin, pose);
@@ -671,7 +679,7 @@ TGltfDocument ExportFieldModel(const TFieldModel& model, const std::string& name
   std::vector<TPosedJoint> reached;
   TSkinnedModel skin = FieldSkeleton(model, anims, reached);
   skin.Name = Latin1ToUTF8(name);
-  skin.Scale = GltfMetresPerUnit;
+  skin.Top = TopPlacement(TPlacedModel::Field);
   for (const TPosedJoint& joint : reached)
     for (const auto& part : model.Bones[size_t(joint.Bone)]->Parts)
       AddPart(skin, *part, joint.Bone, TMatrix4::Identity());
@@ -683,7 +691,7 @@ TGltfDocument ExportBattleModel(const TBattleModel& model, const std::string& na
   std::vector<TPosedJoint> reached;
   TSkinnedModel skin = BattleSkeleton(model, anims, reached);
   skin.Name = Latin1ToUTF8(name);
-  skin.Scale = GltfMetresPerUnit * BattleViewerScale;
+  skin.Top = TopPlacement(TPlacedModel::Battle);
   for (size_t k = 1; k < reached.size(); ++k) {
     int32_t b = reached[k].Bone - 1;
     if (const auto& part = model.Parts[size_t(b)]) AddPart(skin, *part, b + 1, BattleMirror());

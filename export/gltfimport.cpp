@@ -873,12 +873,6 @@ bool SameTurn(const TMatrix4& a, const TMatrix4& b, float tolerance) {
   return true;
 }
 
-void AppendF32LE(std::string& out, float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, 4);
-  for (int i = 0; i < 4; ++i) out += char((bits >> (8 * i)) & 0xFF);
-}
-
 } // namespace
 
 std::string ImportFieldAnimation(const TFieldModel& model, std::string_view old,
@@ -897,30 +891,25 @@ std::string ImportFieldAnimation(const TFieldModel& model, std::string_view old,
   RebaseOnBindPose(poses, parents, bind);
 
   const int32_t oldFrames = AnimFrameCount(int64_t(old.size()), bones);
-  const int64_t frameSize = AnimFrameSize(bones);
+  const int32_t frames = int32_t(poses.size());
   std::string out(old.substr(0, size_t(AnimHeaderSize)));
   out.resize(size_t(AnimHeaderSize), '\0');
-  if (GetI32LE(reinterpret_cast<const uint8_t*>(out.data()) + 4) == oldFrames) {
-    std::string count;
-    count.resize(4);
-    PutU32LE(reinterpret_cast<uint8_t*>(count.data()), uint32_t(poses.size()));
-    out.replace(4, 4, count);
-  }
+  if (AnimHeaderFrameCount(out) == oldFrames) SetAnimHeaderFrameCount(out, uint32_t(frames));
+  out.resize(size_t(AnimFrameAddress(bones, frames)), '\0');
   // 0.01 degree, as a difference of matrix elements.
   const float sameTurn = float(0.01 * M_PI / 180);
   std::vector<TVec3> previous(static_cast<size_t>(bones), TVec3{});
-  for (size_t k = 0; k < poses.size(); ++k) {
-    const int32_t source = std::min(int32_t(k), oldFrames - 1);
-    // The two leading triples from the old animation.
+  for (int32_t k = 0; k < frames; ++k) {
+    // The leading triples from the old animation (zeros when it has no frame).
+    const int32_t source = std::min(k, oldFrames - 1);
     if (source >= 0)
-      out.append(old.substr(size_t(AnimHeaderSize + int64_t(source) * frameSize), 24));
-    else
-      out.append(24, '\0');
+      out.replace(size_t(AnimFrameAddress(bones, k)), size_t(AnimLeadingSize), old,
+                  size_t(AnimFrameAddress(bones, source)), size_t(AnimLeadingSize));
     for (int32_t b = 1; b < bones; ++b) {
-      const TMatrix4& turn = poses[k][size_t(b)];
+      const TMatrix4& turn = poses[size_t(k)][size_t(b)];
       TVec3 angles;
-      if (int32_t(k) < oldFrames) {
-        TVec3 before = AnimRotation(old, bones, b, int32_t(k));
+      if (k < oldFrames) {
+        TVec3 before = AnimRotation(old, bones, b, k);
         angles = SameTurn(FieldBoneTurn(before), turn, sameTurn)
                      ? before
                      : FieldBoneAngles(turn, k == 0 ? before : previous[size_t(b)]);
@@ -928,9 +917,7 @@ std::string ImportFieldAnimation(const TFieldModel& model, std::string_view old,
         angles = FieldBoneAngles(turn, previous[size_t(b)]);
       }
       previous[size_t(b)] = angles;
-      AppendF32LE(out, angles.X);
-      AppendF32LE(out, angles.Y);
-      AppendF32LE(out, angles.Z);
+      SetAnimRotation(out, bones, b, k, angles);
     }
   }
   return out;

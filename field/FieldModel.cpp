@@ -4,10 +4,10 @@
 //   three header lines, then per bone: an empty line, the bone's name, its parent's
 //   name ("root" for the implicit root), its length, and a resource line
 //   "COUNT NAME NAME ...". Bone-list entry 0 is the root; the file's bones follow.
-// RSD resource: see field/RSD.cpp; here NTEX is 0 unless an integer, and TEX[n]=<texture>.TIM
-//   names member <texture>.TEX.
-// A animation: 36-byte header, then frames of 24 + 12 x bones bytes; each frame holds
-//   two unused triples, then X, Y, Z degrees for bones 1 to B.
+// RSD resource (text, name=value lines, names in any case, first match):
+//   PLY=<p file>.PLY names member <p file>.P (the value without its last two characters)
+//   NTEX=<count>, TEX[n]=<texture>.TIM names member <texture>.TEX
+// A animation: field/AnimLayout.cpp.
 #include "field/FieldModel.h"
 
 #include "platform/Memory.h"
@@ -23,31 +23,6 @@
 #include <unordered_map>
 
 namespace palkor {
-
-int64_t AnimFrameSize(int32_t boneListCount) {
-  return 12 * (int64_t(boneListCount) + 1);
-}
-
-int32_t AnimFrameCount(int64_t animSize, int32_t boneListCount) {
-  if (animSize < AnimHeaderSize) return 0;
-  return int32_t((animSize - AnimHeaderSize) / AnimFrameSize(boneListCount));
-}
-
-namespace {
-
-// Byte position of bone entry j's rotation at frame in an A file.
-int64_t RotationAddressIn(int32_t boneListCount, int32_t entry, int32_t frame) {
-  return 48 + 12 * int64_t(entry) + int64_t(frame) * AnimFrameSize(boneListCount);
-}
-
-} // namespace
-
-TVec3 AnimRotation(std::string_view anim, int32_t boneListCount, int32_t entry, int32_t frame) {
-  int64_t address = RotationAddressIn(boneListCount, entry, frame);
-  if (address < 0 || address + 12 > int64_t(anim.size())) throw EReadError();
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(anim.data()) + address;
-  return {GetF32LE(p), GetF32LE(p + 4), GetF32LE(p + 8)};
-}
 
 void TFieldBone::AddPart(std::unique_ptr<TFF7PPart> part) {
   Blended = Blended || part->Blended;
@@ -250,10 +225,6 @@ TFieldModel::TFieldModel(TLGPFile& lgp, const std::string& hrcName, const std::s
   Log("TFF7Model.Create: Finished");
 }
 
-int64_t TFieldModel::RotationAddress(int32_t entry, int32_t frame) const {
-  return RotationAddressIn(BoneCount(), entry, frame);
-}
-
 void TFieldModel::SetFrame(int32_t frame) {
   CurrentFrame = frame;
   for (int32_t j = 1; j < BoneCount(); ++j) {
@@ -269,13 +240,7 @@ TVec3 TFieldModel::GetRotation(int32_t bone, int32_t frame) const {
 void TFieldModel::SetRotation(int32_t bone, int32_t frame, const TVec3& rotation) {
   // The write stays inside the animation: growing it would change the member's length
   // when it is saved.
-  int64_t address = RotationAddress(bone, frame);
-  if (bone < 0 || bone >= BoneCount() || address < 0 || address + 12 > AnimData.Size())
-    throw EWriteError();
-  AnimData.SetPosition(address);
-  AnimData.WriteF32LE(rotation.X);
-  AnimData.WriteF32LE(rotation.Y);
-  AnimData.WriteF32LE(rotation.Z);
+  SetAnimRotation({AnimData.Memory(), size_t(AnimData.Size())}, BoneCount(), bone, frame, rotation);
   SetFrame(CurrentFrame);
 }
 

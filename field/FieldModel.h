@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/LGPFile.h"
+#include "field/AnimLayout.h"
 #include "field/tex.h"
 #include "geometry/Matrix.h"
 #include "geometry/Skeleton.h"
@@ -156,19 +157,8 @@ public:
   const TLGPFileClass* LGPClass = nullptr;
 
 private:
-  // Byte position of bone entry j's rotation at frame in AnimData.
-  int64_t RotationAddress(int32_t entry, int32_t frame) const;
-
   // Children of each bone in list order, found once: the parents never change.
   std::vector<std::vector<int32_t>> FChildren;
 };
-
-// The field animation layout: a 36-byte header, then frames of 12 bytes per bone-list
-// entry plus 12; entry j of frame f at 48 + 12 j + f S.
-constexpr int64_t AnimHeaderSize = 36;
-int64_t AnimFrameSize(int32_t boneListCount);
-int32_t AnimFrameCount(int64_t animSize, int32_t boneListCount);
-// Entry's rotation at frame in the bytes of an A file; "Stream read error" outside them.
-TVec3 AnimRotation(std::string_view anim, int32_t boneListCount, int32_t entry, int32_t frame);
 
 } // namespace palkor

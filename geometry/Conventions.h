@@ -51,7 +51,7 @@ inline float BattleBoneReach(float length) {
 TMatrix4 BattleRootMove(const TVec3& offset, const TVec3& degrees);
 
 // The viewer lifts every model by this much above its floor (y = 0) and draws battle
-// models at this scale.
+// models at this scale (geometry/Placement.h places them).
 constexpr float ViewerLift = 15.0f;
 constexpr float BattleViewerScale = 0.04f;
 

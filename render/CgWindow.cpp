@@ -27,18 +27,4 @@ void TCGForm::ReleaseGL() {
   if (context()) doneCurrent();
 }
 
-std::vector<std::array<uint8_t, 3>> MakeLogicalPalette(int colourBits, int redBits, int redShift,
-                                                       int greenBits, int greenShift, int blueBits,
-                                                       int blueShift) {
-  std::vector<std::array<uint8_t, 3>> palette(size_t(1) << colourBits);
-  auto channel = [](size_t i, int bits, int shift) {
-    uint8_t mask = uint8_t((1u << bits) - 1);
-    return mask == 0 ? uint8_t(0) : uint8_t(((i >> shift) & mask) * 255 / mask);
-  };
-  for (size_t i = 0; i < palette.size(); ++i)
-    palette[i] = {channel(i, redBits, redShift), channel(i, greenBits, greenShift),
-                  channel(i, blueBits, blueShift)};
-  return palette;
-}
-
 } // namespace palkor

@@ -2,9 +2,7 @@
 
 #include <QOpenGLWidget>
 
-#include <array>
 #include <cstdint>
-#include <vector>
 
 namespace palkor {
 
@@ -28,11 +26,5 @@ public:
   void MakeCurrent();
   void ReleaseGL();
 };
-
-// The logical palette of a palette-based format: 2^colourBits entries, each channel
-// (i >> shift) & mask scaled to 0..255, mask = 2^bits - 1 in 8 bits.
-std::vector<std::array<uint8_t, 3>> MakeLogicalPalette(int colourBits, int redBits, int redShift,
-                                                       int greenBits, int greenShift, int blueBits,
-                                                       int blueShift);
 
 } // namespace palkor

@@ -2,7 +2,7 @@
 
 #include "battle/BattleModel.h"
 #include "field/FieldModel.h"
-#include "geometry/Conventions.h"
+#include "geometry/Placement.h"
 #include "render/modeldraw.h"
 
 #include <GL/gl.h>
@@ -62,12 +62,32 @@ const TTextureSet& TexturesOf(const TSceneState& state) {
   return state.Textures ? *state.Textures : none;
 }
 
-// The field model turns about the world origin at floor level, lifted inside the turn.
+// Where the viewer places the model of state, turned as its trackbars say.
+TPlacement PlacementOf(const TSceneState& state, TPlacedModel model) {
+  const TVec3 turn{float(state.RotateX), float(state.RotateY), float(state.RotateZ)};
+  return ModelPlacement(model, &turn);
+}
+
+// Multiplies the steps onto the current matrix, one GL call each.
+void ApplyPlacement(const TPlacement& placement) {
+  for (const TPlacementStep& step : placement) {
+    const TVec3& v = step.Vector;
+    switch (step.Kind) {
+    case TPlacementStep::Translate:
+      glTranslatef(v.X, v.Y, v.Z);
+      break;
+    case TPlacementStep::Scale:
+      glScalef(v.X, v.Y, v.Z);
+      break;
+    case TPlacementStep::Rotate:
+      glRotatef(step.Degrees, v.X, v.Y, v.Z);
+      break;
+    }
+  }
+}
+
 void DrawPlacedFieldModel(const TSceneState& state) {
-  glRotatef(float(state.RotateY), 0, 1, 0);
-  glRotatef(float(state.RotateX), 1, 0, 0);
-  glRotatef(float(state.RotateZ), 0, 0, 1);
-  glTranslatef(0, ViewerLift, 0);
+  ApplyPlacement(PlacementOf(state, TPlacedModel::Field));
   DrawFieldModel(*state.FieldModel, TexturesOf(state), state.Options);
 }
 
@@ -129,11 +149,7 @@ void PaintScene(const TSceneState& state) {
 
   if (state.BattleModel) {
     glPushMatrix();
-    glTranslatef(0, ViewerLift, 0);
-    glScalef(BattleViewerScale, BattleViewerScale, BattleViewerScale);
-    glRotatef(float(state.RotateY), 0, 1, 0);
-    glRotatef(float(state.RotateX), 1, 0, 0);
-    glRotatef(float(state.RotateZ), 0, 0, 1);
+    ApplyPlacement(PlacementOf(state, TPlacedModel::Battle));
     DrawBattleModel(*state.BattleModel,
                     state.BattleModel->FrameAt(state.BattleAnimation, state.BattleFrame),
                     TexturesOf(state), state.Options);
@@ -153,26 +169,16 @@ void PaintScene(const TSceneState& state) {
 
 namespace {
 
-// The turn of the view trackbars, as PaintScene multiplies it on with glRotatef.
-TMatrix4 ViewTurn(const TSceneState& state) {
-  return TMatrix4::Rotation(float(state.RotateY), 0, 1, 0) *
-         TMatrix4::Rotation(float(state.RotateX), 1, 0, 0) *
-         TMatrix4::Rotation(float(state.RotateZ), 0, 0, 1);
-}
-
 // Every point of the model of state that PaintScene draws (the mirror image aside), in
-// world coordinates: the placements below follow the GL calls of DrawPlacedFieldModel
-// and of the battle branch of PaintScene, and the options' bone range and flags as
-// DrawFieldBone reads them.
+// world coordinates: placed as PaintScene places it, with the options' bone range and
+// flags as DrawFieldBone reads them.
 void ForEachDrawnPoint(const TSceneState& state, const std::function<void(const TVec3&)>& point) {
   auto part = [&](const TFF7PPart& p, const TMatrix4& joint) {
     for (const TVec3& v : p.Vertices) point(joint.TransformPoint(v));
   };
   if (state.BattleModel) {
     const TBattleModel& model = *state.BattleModel;
-    const TMatrix4 place =
-        TMatrix4::Translation(0, ViewerLift, 0) *
-        TMatrix4::Scale(BattleViewerScale, BattleViewerScale, BattleViewerScale) * ViewTurn(state);
+    const TMatrix4 place = PlacementMatrix(PlacementOf(state, TPlacedModel::Battle));
     const TBattleFrame* frame = model.FrameAt(state.BattleAnimation, state.BattleFrame);
     for (const TPosedJoint& joint : model.PoseJoints(frame, place))
       if (size_t(joint.Bone) < model.Parts.size() && model.Parts[size_t(joint.Bone)])
@@ -180,7 +186,7 @@ void ForEachDrawnPoint(const TSceneState& state, const std::function<void(const 
   }
   if (state.FieldModel) {
     const TFieldModel& model = *state.FieldModel;
-    const TMatrix4 place = ViewTurn(state) * TMatrix4::Translation(0, ViewerLift, 0);
+    const TMatrix4 place = PlacementMatrix(PlacementOf(state, TPlacedModel::Field));
     for (const TPosedJoint& joint : model.PoseFrom(0, place)) {
       const TFieldBone& bone = *model.Bones[size_t(joint.Bone)];
       const TViewOptions& options = state.Options;

@@ -532,3 +532,37 @@ TEST_F(GltfExport, NamesBecomeUTF8AndValuesJSONCannotHoldAreRefused) {
   EXPECT_EQ(ErrorOf([&] { ExportFieldModel(turned, "TEST", Anims(*badArchive, {"INFS.A"}), {}); }),
             refused);
 }
+
+// Rotation keys are stored so that a reader interpolating them as they are turns a
+// joint the short way between frames: from 170 to -170 degrees through 180, and not at
+// all between two frames of one turn (0 and 360 degrees, whose quaternions are q and -q).
+TEST_F(GltfExport, RotationKeysTurnTheShortWayBetweenFrames) {
+  struct TCase {
+    float From, To, Halfway; // degrees about the bone's Y
+  };
+  const TCase cases[] = {{170, -170, 180}, {-100, 100, 180}, {0, 360, 0}, {30, 50, 40}};
+  TModelPartFixture part;
+  part.P.AddBox(0, 0, 0, 1, 1, 1, {255, 0, 0, 255});
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.From << " to " << c.To);
+    TLGPFixture lgp;
+    std::string hrc = AddFieldModel(lgp, "TURN", {{"b", "root", 1, {part}}});
+    lgp.Add("TURN.A", BuildAnimation(1, {{{0, c.From, 0}}, {{0, c.To, 0}}}));
+    auto archive = Archive(lgp);
+    TFieldModel model(*archive, hrc, "TURN.A");
+    tinygltf::Model gltf =
+        ReadBack(ExportFieldModel(model, "TURN", Anims(*archive, {"TURN.A"}), {}));
+    const int node = NodeNamed(gltf, "b");
+    std::vector<float> keys;
+    for (const auto& channel : gltf.animations.at(0).channels)
+      if (channel.target_node == node && channel.target_path == "rotation")
+        keys = AccessorFloats(gltf, gltf.animations[0].samplers.at(size_t(channel.sampler)).output);
+    ASSERT_EQ(keys.size(), 8u);
+    // Halfway, as linear interpolation of the components normalised (and slerp) has it.
+    TQuat half{keys[0] + keys[4], keys[1] + keys[5], keys[2] + keys[6], keys[3] + keys[7]};
+    const float length = std::sqrt(half.Dot(half));
+    ASSERT_GT(length, 0.1f);
+    half = {half.X / length, half.Y / length, half.Z / length, half.W / length};
+    EXPECT_TRUE(NearTurn(TMatrix4::FromQuat(half), FieldBoneTurn({0, c.Halfway, 0}), 0.5));
+  }
+}

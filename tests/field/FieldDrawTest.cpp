@@ -7,6 +7,7 @@
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/TexWriter.h"
 #include "tests/field/GLTestSupport.h"
 
 using namespace palkor;
@@ -257,4 +258,24 @@ TEST_F(SkeletonDraw, AChainLongerThanGLsMatrixStackIsDrawnWhole) {
   GLint depth = 0;
   glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);
   EXPECT_EQ(depth, 1);
+}
+
+TEST_F(SkeletonDraw, OpaqueBonesAreDrawnBeforeTranslucentOnes) {
+  // A half-transparent blue box (textured, so blended) in front of an opaque red one, the
+  // translucent bone listed first: the red must show through the blue, not be hidden
+  // behind depth the blue wrote first.
+  TModelPartFixture glass;
+  glass.P.AddBox(0, 0, -5, 6, 6, 2, {0, 0, 255, 128}, 0);
+  for (auto& c : glass.P.VertexColours) c = {0, 0, 255, 128};
+  glass.Textures = {BuildOneColourTEX(255, 255, 255)};
+  auto model = Build(
+      {{"glass", "root", 0, {glass}}, {"wall", "root", 0, {Box(0, 0, 5, {255, 0, 0, 255})}}}, {});
+  Textures.Add(*model);
+  glEnable(GL_DEPTH_TEST);
+  glClear(GL_DEPTH_BUFFER_BIT);
+  DrawFieldModel(*model, Textures, Options);
+  glDisable(GL_DEPTH_TEST);
+  // Both faces of the glass over the red, each blending half: a quarter of the red left.
+  const TColour seen = At(0, 0);
+  EXPECT_TRUE(Near(seen, {64, 0, 191}, 12)) << ::testing::PrintToString(seen);
 }

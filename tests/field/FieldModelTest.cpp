@@ -268,6 +268,9 @@ TEST_F(FieldModelTest, AnimationFramesAreAddressedBySkeletonNotHeader) {
   EXPECT_EQ(model->GetBone(0).RotX, 0); // the root is never posed
   EXPECT_THROW(model->SetFrame(10), EReadError);
   EXPECT_THROW(model->SetFrame(-1), EReadError);
+  // An entry outside the skeleton has no rotation, though its place would lie inside.
+  EXPECT_THROW(model->GetRotation(model->BoneCount(), 0), EReadError);
+  EXPECT_THROW(model->SetRotation(model->BoneCount(), 0, {}), EWriteError);
 
   // An HRC with no bone records: frames of 24 bytes.
   Lgp.Members.resize(2);

@@ -8,6 +8,7 @@
 #include "fixtures/TexWriter.h"
 #include "platform/Files.h"
 #include "tests/gui/ScriptedDialogs.h"
+#include "tests/render/ImageBaseline.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QOpenGLWidget>
 #include <QPushButton>
 #include <QSlider>
+#include <QLayout>
 #include <QTest>
 
 #include <filesystem>
@@ -583,6 +585,26 @@ private slots:
     QCOMPARE(ReadFileBytes(File("TWO.P")), Tex->Document().Bytes());
     Tex->OpenP(File("ONE.P"));
     QCOMPARE(status(), "Opened " + File("ONE.P") + ": 1 group, no texture coordinates");
+  }
+
+  // The whole picture of a textured part, turned, as the Texturiser draws it, against its
+  // baseline. The view is given a fixed size so that the picture does not follow the
+  // window's layout.
+  void aTurnedTexturedPartMatchesItsBaseline() {
+    Child<QOpenGLWidget>("View")->setFixedSize(240, 240);
+    Tex->layout()->activate();
+    QApplication::processEvents();
+    OpenTwoWithTexture();
+    Child<QSlider>("TrkX")->setValue(25);
+    Child<QSlider>("TrkY")->setValue(35);
+    QApplication::processEvents();
+    const QImage image = Child<QOpenGLWidget>("View")->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < image.height(); ++y)
+      rgb.insert(rgb.end(), image.constScanLine(y), image.constScanLine(y) + image.width() * 3);
+    const auto result =
+        testing::CompareWithBaseline("texturiser-part", image.width(), image.height(), rgb);
+    QVERIFY2(result.Matches, result.Message.c_str());
   }
 };
 

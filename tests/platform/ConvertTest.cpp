@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <string>
 
 using namespace palkor;
 
@@ -35,11 +36,10 @@ TEST(Convert, IntegersAcceptDecimalAndHexAndRejectTheRest) {
   EXPECT_EQ(StrToIntDef("nope", 7), 7);
 }
 
-TEST(Convert, FloatsUseADotWhateverTheLocale) {
-  // A locale whose decimal separator is a comma must not change anything.
-  const char* old = std::setlocale(LC_NUMERIC, nullptr);
-  std::string saved = old ? old : "C";
-  std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+namespace {
+
+// The float texts every locale must read alike.
+void ExpectFloatsReadWithADot() {
   const std::pair<const char*, double> good[] = {
       {"1.5", 1.5}, {"-0.25", -0.25}, {" 3 ", 3},         {".5", 0.5},
       {"5.", 5},    {"1e3", 1000},    {"-2.5E-1", -0.25}, {"+7", 7},
@@ -49,11 +49,47 @@ TEST(Convert, FloatsUseADotWhateverTheLocale) {
     double v;
     EXPECT_FALSE(TryStrToFloat(bad, v)) << bad;
   }
-  std::setlocale(LC_NUMERIC, saved.c_str());
   try {
     StrToFloat("1,5");
     FAIL();
   } catch (const EConvertError& e) {
     EXPECT_STREQ(e.what(), "'1,5' is not a valid floating point value");
   }
+}
+
+// Sets a numeric locale whose decimal separator is a comma for its lifetime, where the
+// system has one.
+class TCommaLocale {
+public:
+  TCommaLocale() {
+    const char* old = std::setlocale(LC_NUMERIC, nullptr);
+    FSaved = old ? old : "C";
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE",
+                             "fr_FR", "nl_NL.UTF-8", "ru_RU.UTF-8"})
+      if (std::setlocale(LC_NUMERIC, name) && std::string(std::localeconv()->decimal_point) == ",")
+        return;
+    std::setlocale(LC_NUMERIC, FSaved.c_str());
+    FSaved.clear();
+  }
+  ~TCommaLocale() {
+    if (!FSaved.empty()) std::setlocale(LC_NUMERIC, FSaved.c_str());
+  }
+  bool Set() const { return !FSaved.empty(); }
+
+private:
+  std::string FSaved; // empty when no comma locale was set
+};
+
+} // namespace
+
+TEST(Convert, FloatsUseADot) {
+  ExpectFloatsReadWithADot();
+}
+
+TEST(Convert, FloatsUseADotUnderACommaLocale) {
+  TCommaLocale comma;
+  if (!comma.Set())
+    GTEST_SKIP() << "no locale with a decimal comma is installed (tried de_DE, fr_FR, nl_NL, "
+                    "ru_RU): `locale -a` lists the ones there are";
+  ExpectFloatsReadWithADot();
 }

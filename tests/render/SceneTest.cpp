@@ -265,6 +265,37 @@ TEST_F(SceneTest, ABattleModelIsFramedAtItsScaleAndPose) {
   }
 }
 
+// Framing never brings the eye nearer to the model than the near plane: the front of a
+// thin rod pointing at the eye (a green cap on a red rod) is drawn, not cut away, though
+// the rod would fit the picture from nearer.
+TEST_F(SceneTest, AModelPointingAtTheEyeIsFramedWithItsFrontInView) {
+  TModelPartFixture part;
+  // Along the eye's axis (height 20): the rod from z = -40 to 20.1, the cap to 20.5.
+  part.P.AddBox(0, -(20 - 15), 9.95f, 0.2f, 0.2f, 60.1f, {255, 0, 0, 255});
+  part.P.AddBox(0, -(20 - 15), -20.3f, 0.2f, 0.2f, 0.4f, {0, 255, 0, 255});
+  for (size_t v = 0; v < part.P.VertexColours.size(); ++v)
+    part.P.VertexColours[v] = v < part.P.VertexColours.size() / 2
+                                  ? std::array<uint8_t, 4>{255, 0, 0, 255}
+                                  : std::array<uint8_t, 4>{0, 255, 0, 255};
+  TLGPFixture lgp;
+  std::string hrc = AddFieldModel(lgp, "ROD", {{"b", "root", 0, {part}}});
+  lgp.Add("ROD.A", BuildAnimation(1, {{{0, 0, 0}}}));
+  WriteFile(Dir.File("rod.lgp"), BuildLGP(lgp));
+  auto archive = TLGPFile::Create(Dir.File("rod.lgp"), false);
+  TFieldModel model(*archive, hrc, "ROD.A");
+  State.FieldModel = &model;
+  TFraming framing = FrameModel(State, 640.0 / 480.0, 0.9);
+  ASSERT_TRUE(framing.Found);
+  State.PanX = framing.PanX;
+  State.PanY = framing.PanY;
+  State.Zoom = int32_t(std::ceil(framing.Zoom));
+  PaintScene(State);
+  const std::vector<uint8_t> pixels = Context.ReadPixelsRGB();
+  const uint8_t* middle = &pixels[size_t(240 * 640 + 320) * 3];
+  EXPECT_EQ((TColour{middle[0], middle[1], middle[2]}), (TColour{0, 255, 0}))
+      << "framed from " << framing.Zoom;
+}
+
 TEST_F(SceneTest, NothingDrawnIsNothingToFrame) {
   EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9).Found); // no model
   auto model = BoxModel(0, 10, 0, 4);
@@ -283,21 +314,27 @@ TEST_F(SceneTest, NothingDrawnIsNothingToFrame) {
   EXPECT_FALSE(FrameModel(State, 4.0 / 3.0, 0.9).Found);
 }
 
-TEST(FrameClock, OneFrameEvery80MillisecondsAndQuickAnimationStartsAtFrame1) {
-  EXPECT_EQ(ClockFrame(0, 0, 10), 0);
-  EXPECT_EQ(ClockFrame(79, 0, 10), 0);
-  EXPECT_EQ(ClockFrame(80, 0, 10), 1);
-  EXPECT_EQ(ClockFrame(800, 0, 10), 0);
-  EXPECT_EQ(ClockFrame(0xFFFFFFFFu, 0, 7), int32_t((0xFFFFFFFFu / 80) % 7));
-  EXPECT_EQ(ClockFrame(160, -5, 4), 1); // never negative
+TEST(FrameClock, FramesHoldFor80MillisecondsThenMoveOnByOneAndWrapAround) {
+  for (int32_t offset : {0, 3, -5, -100})
+    for (uint32_t tick = 0; tick < 3 * 7 * 80; ++tick) {
+      const int32_t frame = ClockFrame(tick, offset, 7);
+      ASSERT_TRUE(frame >= 0 && frame < 7) << tick << " " << offset;
+      const int32_t next = ClockFrame(tick + 1, offset, 7);
+      ASSERT_EQ(next, (tick + 1) % 80 == 0 ? (frame + 1) % 7 : frame) << tick << " " << offset;
+    }
+  EXPECT_EQ(ClockFrame(0, 0, 10), 0); // no offset: frame 0 at tick 0
+  for (uint32_t tick : {0xFFFFFFFFu - 80, 0xFFFFFFFFu}) {
+    const int32_t frame = ClockFrame(tick, -7, 13);
+    EXPECT_TRUE(frame >= 0 && frame < 13) << tick;
+  }
   EXPECT_EQ(ClockFrame(1234, 3, 0), 0); // no frames
+  // Playing once starts at frame 1.
   for (uint32_t tick : {0u, 1000u, 123457u}) {
     for (int32_t frames : {1, 2, 17}) {
       int32_t offset = QuickAnimationOffset(tick, frames);
       EXPECT_EQ(ClockFrame(tick, offset, frames), 1 % frames) << tick << " " << frames;
     }
   }
-  EXPECT_EQ(QuickAnimationOffset(5000, 1), 2);
 }
 
 TEST(FrameClock, PlayingGoesOnFromTheFrameOnShow) {
