@@ -298,9 +298,8 @@ void TMainWindow::CreateToolbars() {
   // (after Save changes let the model go).
   connect(cmbAnims, &QComboBox::activated, this, [this] {
     Guarded([&] {
-      const int k = ChosenModel();
       const bool shown =
-          k >= 0 && k == FShownModelIndex &&
+          ShowsChosenModel() &&
           ((frmViewer->FieldModel &&
             SameTextASCII(frmViewer->FieldModel->AnimName, Bytes(cmbAnims->currentText()))) ||
            (frmViewer->BattleModel &&
@@ -413,13 +412,14 @@ void TMainWindow::FillModelList() {
   QSignalBlocker block(cmbModels);
   cmbModels->clear();
   const QString find = edFindModel->text().trimmed();
-  for (size_t k = 0; k < Catalogue.ModelItems.size(); ++k) {
-    const QString item = Text(Catalogue.ModelItems[k]);
+  for (const TModelRef& model : Catalogue.Models) {
+    const QString item = Text(model.DisplayText());
     bool found = find.isEmpty() || item.contains(find, Qt::CaseInsensitive);
-    if (!found && k < Catalogue.ModelList.size())
-      for (const std::string& name : Catalogue.NamesFor(int32_t(k)))
+    if (!found)
+      for (const std::string& name : Catalogue.NamesFor(model.Index))
         found = found || Text(name).contains(find, Qt::CaseInsensitive);
-    if (found) cmbModels->addItem(item, int(k));
+    // The item's data is the model's place in the catalogue.
+    if (found) cmbModels->addItem(item, int(model.Index));
   }
   cmbModels->setCurrentIndex(RowOfModel(chosen));
 }
@@ -433,6 +433,11 @@ int TMainWindow::ChosenModel() const {
   return row < 0 ? -1 : cmbModels->itemData(row).toInt();
 }
 
+const TModelRef* TMainWindow::ChosenModelRef() const {
+  const int k = ChosenModel();
+  return k >= 0 && size_t(k) < Catalogue.Models.size() ? &Catalogue.Models[size_t(k)] : nullptr;
+}
+
 void TMainWindow::ModelChosen(int row) {
   QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails);
   const int index = row < 0 ? -1 : cmbModels->itemData(row).toInt();
@@ -441,9 +446,13 @@ void TMainWindow::ModelChosen(int row) {
     return;
   }
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
-  if (size_t(index) < Catalogue.BattleCodes.size()) {
-    const std::string item = Catalogue.ModelItems[size_t(index)];
-    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(index)])) {
+  if (size_t(index) >= Catalogue.Models.size()) {
+    cmbAnims->clear();
+    return;
+  }
+  const TModelRef& model = Catalogue.Models[size_t(index)];
+  if (model.IsBattle()) {
+    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, model)) {
       // The edited field model stays: so does the list that goes with it.
       QSignalBlocker blockModels(cmbModels);
       cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
@@ -456,13 +465,9 @@ void TMainWindow::ModelChosen(int row) {
     cmbAnims->setCurrentIndex(-1);
     frmViewer->SelectBattleAnimation(0);
     cmbDetails->clear();
-    cmbDetails->addItem(Text(item));
+    cmbDetails->addItem(Text(model.DisplayText()));
     cmbDetails->addItem(QString("Total # Polygons: %1").arg(frmViewer->BattleModel->PolyTotal));
     cmbDetails->setCurrentIndex(-1);
-    return;
-  }
-  if (index >= int(Catalogue.ModelList.size())) {
-    cmbAnims->clear();
     return;
   }
   // A battle model on show goes now, its unsaved animations asked about; a field model
@@ -485,20 +490,19 @@ void TMainWindow::ModelChosen(int row) {
 bool TMainWindow::AnimationChosen() {
   int model = ChosenModel(), anim = cmbAnims->currentIndex();
   if (model < 0 || anim < 0) return true;
+  if (size_t(model) >= Catalogue.Models.size()) return true;
+  const TModelRef& chosen = Catalogue.Models[size_t(model)];
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
-  if (!frmViewer->BattleModel && size_t(model) < Catalogue.BattleCodes.size()) {
+  if (!frmViewer->BattleModel && chosen.IsBattle()) {
     // The battle model was let go (Save changes): it comes back from the archive.
-    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, Catalogue.BattleCodes[size_t(model)]))
-      return false;
+    if (!frmViewer->LoadBattleModel(*kind.Class, kind.Path, chosen)) return false;
     FShownModelIndex = model;
   }
   if (frmViewer->BattleModel) {
     frmViewer->SelectBattleAnimation(anim);
     return true;
   }
-  if (model >= int(Catalogue.ModelList.size())) return true;
-  if (frmViewer->LoadModel(*kind.Class, kind.Path, Catalogue.ModelList[size_t(model)].Name,
-                           Bytes(cmbAnims->itemText(anim))))
+  if (frmViewer->LoadModel(*kind.Class, kind.Path, chosen, Bytes(cmbAnims->itemText(anim))))
     return true;
   // Kept: the list shows the animation still loaded, if it is in it.
   QSignalBlocker block(cmbAnims);

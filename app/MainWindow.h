@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/RenderOptionsDialog.h"
 #include "app/catalogue.h"
 #include "app/exportdialog.h"
-#include "app/RenderOptionsDialog.h"
 #include "render/viewerform.h"
 #include "texturiser/TexturiserWindow.h"
 
@@ -160,10 +160,14 @@ private:
   void SetWireframe(bool on);
   void SetBackground();
   void ShowAbout();
-  // The model on show for export, its name for ResolveExportItem (HRC name or battle
-  // code) and its current animation (A member name or 1-based number; "" for none).
-  // "No model selected" unless the viewer shows the model chosen in the list.
-  TShownModels ShownForExport(std::string& model, std::string& current) const;
+  // The catalogue's model chosen in the list, or none.
+  const TModelRef* ChosenModelRef() const;
+  // The viewer shows the model chosen in the list, read from the archive listed.
+  bool ShowsChosenModel() const;
+  // The model on show for export, the viewer's reference to it and its current animation
+  // (A member name or 1-based number; "" for none). "No model selected" unless the
+  // viewer shows the model chosen in the list.
+  TShownModels ShownForExport(TModelRef& model, std::string& current) const;
 
   TPalkorPaths FPaths;
   bool FShown = false;

@@ -42,15 +42,9 @@ void TMainWindow::RenderAnimation(bool showDialog) {
   if (showDialog && frmRenderOptions->exec() != QDialog::Accepted) return;
   const bool all = frmRenderOptions->AllAnimations();
   // Every animation is the model list's: the list must be the shown model's.
-  if (all) {
-    std::string shownName, shownAnim;
-    try {
-      ShownForExport(shownName, shownAnim);
-    } catch (const Exception&) {
-      throw Exception("Process all animations renders the animations listed: choose the model "
-                      "on show in the model list first");
-    }
-  }
+  if (all && !ShowsChosenModel())
+    throw Exception("Process all animations renders the animations listed: choose the model "
+                    "on show in the model list first");
   // The panels are not part of the picture; they come back as the switches say however
   // the run ends.
   frmViewer->pControls->hide();
@@ -76,12 +70,11 @@ void TMainWindow::RenderAnimation(bool showDialog) {
       }
       if (!AnimationChosen()) break; // the user kept an edited model
     }
-    std::string model, anim;
+    const std::string model = FrameModelPart(frmViewer->ShownModel());
+    std::string anim;
     if (frmViewer->FieldModel) {
-      model = FrameModelPart(frmViewer->FieldModel->HRCName);
       anim = FrameAnimPart(frmViewer->FieldModel->AnimName, false, 0);
     } else {
-      model = "[Battle] " + UpperCaseASCII(frmViewer->BattleModel->Code) + "AA";
       frmViewer->BattleModel->FrameCount(); // brings the animation's index into range
       anim = FrameAnimPart("", true, frmViewer->BattleModel->AnimIndex);
     }

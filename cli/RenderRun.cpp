@@ -3,6 +3,7 @@
 #include "cli/RenderArgs.h"
 
 #include "app/catalogue.h"
+#include "app/exportjobs.h"
 #include "app/frameoutput.h"
 #include "battle/BattleModel.h"
 #include "field/FieldModel.h"
@@ -49,13 +50,13 @@ void RunRender(TRenderArgs& args) {
   std::vector<TPass> passes;
   auto archive = OpenArchive(args.Archive);
 
-  const bool isBattle = args.Model.size() == 2 && args.Model.find('.') == std::string::npos;
-  if (isBattle) {
+  if (IsBattleModelName(args.Model)) {
+    const TModelRef model = TModelRef::OfBattleCode(args.Model);
     battle = std::make_unique<TBattleModel>();
     battle->LoadFromArchive(*archive, args.Model);
     textures.Add(*battle);
     state.BattleModel = battle.get();
-    modelPart = FrameModelPart("[Battle] " + UpperCaseASCII(args.Model) + "AA");
+    modelPart = FrameModelPart(model);
     std::vector<int32_t> indexes;
     if (args.All) {
       for (int32_t a = 0; a < battle->AnimCount(); ++a) indexes.push_back(a);
@@ -78,13 +79,12 @@ void RunRender(TRenderArgs& args) {
     catalogue.ArchivePath = args.Archive;
     catalogue.AnalyseArchive(*archive);
     if (!args.Filter.empty()) catalogue.FilterList.LoadFromFile(args.Filter);
-    int32_t k = catalogue.IndexOfModel(args.Model);
-    if (k < 0) throw Exception("no model named " + args.Model);
-    const std::string hrc = catalogue.ModelList[size_t(k)].Name;
-    modelPart = FrameModelPart(catalogue.ModelItems[size_t(k)]);
+    const TModelRef model = ModelNamed(catalogue, args.Model);
+    const std::string hrc = model.Member;
+    modelPart = FrameModelPart(model);
     std::vector<std::string> anims;
     if (args.All) {
-      anims = catalogue.AnimationsFor(k, !args.Filter.empty());
+      anims = catalogue.AnimationsFor(model.Index, !args.Filter.empty());
     } else {
       int32_t index = archive->IndexOf(args.Anim);
       anims.push_back(index >= 0 ? archive->GetEntry(index).Name : args.Anim);

@@ -383,6 +383,7 @@ bool TfrmViewer::ReleaseModel() {
   Document.Attach(nullptr);
   FieldModel.reset();
   BattleModel.reset();
+  FShownModel = {};
   Textures.Clear();
   Modified = false;
   FHost.AnimationsModifiedChanged(false);
@@ -404,6 +405,7 @@ void TfrmViewer::DropBattleModel() {
   if (!BattleModel) return;
   MakeCurrent();
   BattleModel.reset();
+  if (FShownModel.IsBattle()) FShownModel = {};
   if (!FieldModel) {
     Textures.Clear();
     ResetModelControls();
@@ -412,7 +414,7 @@ void TfrmViewer::DropBattleModel() {
 }
 
 bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
-                           const std::string& hrcName, const std::string& animName) {
+                           const TModelRef& model, const std::string& animName) {
   Log("LoadModel begin");
   // The previous model goes first, so that an animation it saves is read back as saved.
   if (!ReleaseModel()) return false;
@@ -421,9 +423,10 @@ bool TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
   Log("LoadModel: Load parts");
   MakeCurrent();
   {
-    auto model = std::make_unique<TFieldModel>(*archive, hrcName, animName);
-    Textures.Add(*model);
-    FieldModel = std::move(model);
+    auto loaded = std::make_unique<TFieldModel>(*archive, model.Member, animName);
+    Textures.Add(*loaded);
+    FieldModel = std::move(loaded);
+    FShownModel = model;
   }
   FPaintFailed = false;
   {
@@ -466,16 +469,17 @@ void TfrmViewer::FillPartsList(int32_t bone, const std::string& prefix) {
 }
 
 bool TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
-                                 const std::string& code) {
+                                 const TModelRef& model) {
   if (!ReleaseModel()) return false;
   DropBattleModel();
   MakeCurrent();
   std::unique_ptr<TLGPFile> archive = archiveClass.Create(path, false);
-  auto model = std::make_unique<TBattleModel>();
-  model->LoadFromArchive(*archive, code);
-  Textures.Add(*model);
+  auto loaded = std::make_unique<TBattleModel>();
+  loaded->LoadFromArchive(*archive, model.Code());
+  Textures.Add(*loaded);
   PlayTimer->setInterval(80);
-  BattleModel = std::move(model);
+  BattleModel = std::move(loaded);
+  FShownModel = model;
   SetFrameSlider(BattleModel->FrameCount(), 0);
   ShowPoseEditing();
   FPaintFailed = false;

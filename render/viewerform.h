@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/LGPFile.h"
+#include "archive/ModelRef.h"
 #include "battle/BattleModel.h"
 #include "field/FieldModel.h"
 #include "render/CgWindow.h"
@@ -55,11 +56,12 @@ public:
   explicit TfrmViewer(TViewerHost& host, QWidget* parent = nullptr);
   ~TfrmViewer() override;
 
-  // Loads a field model from the archive of class at path; the previous field model is
-  // released first (offering to save its edits), then the archive is opened. False, and
-  // nothing changed, when the user cancels the question about the edits.
-  bool LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
-                 const std::string& hrcName, const std::string& animName);
+  // Loads field model model (its HRC member) from the archive of class at path; the
+  // previous field model is released first (offering to save its edits), then the
+  // archive is opened. False, and nothing changed, when the user cancels the question
+  // about the edits.
+  bool LoadModel(const TLGPFileClass& archiveClass, const std::string& path, const TModelRef& model,
+                 const std::string& animName);
   // Offers to save edited animations ("Model animations have changed! Update LGP?") and
   // lets the model on show go, field or battle: Yes saves, No discards. Cancel keeps the
   // model and its edits and returns false. If saving fails the model stays and the error
@@ -69,10 +71,13 @@ public:
   // The model on show has animations not yet saved: the field model's edits (Modified)
   // or the battle model's replaced animations.
   bool AnimationsModified() const;
-  // Loads a battle model by its two-letter code; an edited model is asked about first
-  // (false when cancelled, nothing changed).
+  // Loads battle model model (by its code); an edited model is asked about first (false
+  // when cancelled, nothing changed).
   bool LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
-                       const std::string& code);
+                       const TModelRef& model);
+  // Which model is on show, as it was given to LoadModel or LoadBattleModel; an empty
+  // reference (no member) when none is.
+  const TModelRef& ShownModel() const { return FShownModel; }
   void SelectBattleAnimation(int32_t index);
   // Drops the battle model, if any, without asking: see ReleaseModel.
   void DropBattleModel();
@@ -174,6 +179,7 @@ private:
   TPictureArea FreeArea() const;
 
   TViewerHost& FHost;
+  TModelRef FShownModel;
   bool FEditing = false;       // a trackbar's own edit is under way: it is not set back
   bool FPaintFailed = false;   // a failing paint reports once, not on every tick
   int32_t FLastQuickFrame = 0; // the frame a Quick Animation showed last

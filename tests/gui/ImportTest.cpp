@@ -1,8 +1,8 @@
 // File > Import Animation driven through the menus, on Xvfb with real GL: glTF files made
 // by the exporter (some of them altered with tinygltf) taken into the model on show, kept
 // in memory until saved, and the question asked when an imported model is let go.
-#include "app/exportjobs.h"
 #include "app/MainWindow.h"
+#include "app/exportjobs.h"
 #include "archive/FolderArchive.h"
 #include "fixtures/Demo.h"
 #include "fixtures/GltfImages.h"
@@ -46,8 +46,11 @@ std::string ExportModel(const std::string& archive, const std::string& model,
   TGltfOptions options;
   options.Fps = fps;
   options.BindPose = bind;
-  WriteGltfFile(ExportItem(*lgp, ResolveExportItem(*lgp, catalogue, model, anims, false), options),
-                path);
+  WriteGltfFile(
+      ExportItem(*lgp,
+                 ResolveExportItem(*lgp, catalogue, ModelNamed(catalogue, model), anims, false),
+                 options),
+      path);
   return path;
 }
 

@@ -116,6 +116,7 @@ class ViewerTest : public QObject, protected testing::TWindowTestBase {
   // Nothing of a model shows: no bones listed, no range, no frames, pose controls at 0
   // and disabled, an empty picture.
   void VerifyNoModelShown() {
+    QVERIFY(Viewer->ShownModel() == TModelRef());
     QCOMPARE(Viewer->lstParts->count(), 0);
     QCOMPARE(Viewer->trkFrame->maximum(), 0);
     QCOMPARE(Viewer->trkFrame->value(), 0);
@@ -532,7 +533,9 @@ private slots:
       viewer.DropBattleModel();
     } else {
       const TArchiveKind kind = ArchiveKindForPath(Dir->File("broken.lgp"));
-      Guarded([&] { viewer.LoadModel(*kind.Class, kind.Path, "BRKN.HRC", ""); });
+      TModelRef broken;
+      broken.Member = "BRKN.HRC";
+      Guarded([&] { viewer.LoadModel(*kind.Class, kind.Path, broken, ""); });
       QCOMPARE(Script->Errors, std::vector<std::string>{
                                    "Stream read error: BRAA.P ends before the data it describes"});
     }
