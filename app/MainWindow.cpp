@@ -343,10 +343,9 @@ void TMainWindow::CreateToolbars() {
   // Choosing the animation already chosen shows it too, when the viewer no longer does
   // (after Save changes let the model go).
   ConnectGuarded(cmbAnims, &QComboBox::activated, this, [this] {
-    const int k = ChosenModel();
     const TViewerSession& session = frmViewer->Session();
     const bool shown =
-        k >= 0 && k == FShownModelIndex &&
+        ShowsChosenModel() &&
         ((session.FieldModel() &&
           SameTextASCII(session.FieldModel()->AnimName, Bytes(cmbAnims->currentText()))) ||
          (session.BattleModel() && session.BattleAnimation() == cmbAnims->currentIndex()));
@@ -458,13 +457,14 @@ void TMainWindow::FillModelList() {
   QSignalBlocker block(cmbModels);
   cmbModels->clear();
   const QString find = edFindModel->text().trimmed();
-  for (size_t k = 0; k < Catalogue.ModelItems.size(); ++k) {
-    const QString item = Text(Catalogue.ModelItems[k]);
+  for (const TModelRef& model : Catalogue.Models) {
+    const QString item = Text(model.DisplayText());
     bool found = find.isEmpty() || item.contains(find, Qt::CaseInsensitive);
-    if (!found && k < Catalogue.ModelList.size())
-      for (const std::string& name : Catalogue.NamesFor(int32_t(k)))
+    if (!found)
+      for (const std::string& name : Catalogue.NamesFor(model.Index))
         found = found || Text(name).contains(find, Qt::CaseInsensitive);
-    if (found) cmbModels->addItem(item, int(k));
+    // The item's data is the model's place in the catalogue.
+    if (found) cmbModels->addItem(item, int(model.Index));
   }
   cmbModels->setCurrentIndex(RowOfModel(chosen));
 }
@@ -478,6 +478,11 @@ int TMainWindow::ChosenModel() const {
   return row < 0 ? -1 : cmbModels->itemData(row).toInt();
 }
 
+const TModelRef* TMainWindow::ChosenModelRef() const {
+  const int k = ChosenModel();
+  return k >= 0 && size_t(k) < Catalogue.Models.size() ? &Catalogue.Models[size_t(k)] : nullptr;
+}
+
 void TMainWindow::ModelChosen(int row) {
   QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails);
   const int index = row < 0 ? -1 : cmbModels->itemData(row).toInt();
@@ -485,9 +490,13 @@ void TMainWindow::ModelChosen(int row) {
     cmbAnims->clear();
     return;
   }
-  if (size_t(index) < Catalogue.BattleCodes.size()) {
-    const std::string item = Catalogue.ModelItems[size_t(index)];
-    if (!LoadBattleModel(Catalogue.BattleCodes[size_t(index)])) {
+  if (size_t(index) >= Catalogue.Models.size()) {
+    cmbAnims->clear();
+    return;
+  }
+  const TModelRef& model = Catalogue.Models[size_t(index)];
+  if (model.IsBattle()) {
+    if (!LoadBattleModel(model)) {
       // The edited field model stays: so does the list that goes with it.
       QSignalBlocker blockModels(cmbModels);
       cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
@@ -500,14 +509,10 @@ void TMainWindow::ModelChosen(int row) {
     cmbAnims->setCurrentIndex(-1);
     frmViewer->SelectBattleAnimation(0);
     cmbDetails->clear();
-    cmbDetails->addItem(Text(item));
+    cmbDetails->addItem(Text(model.DisplayText()));
     cmbDetails->addItem(
         QString("Total # Polygons: %1").arg(frmViewer->Session().BattleModel()->PolyTotal));
     cmbDetails->setCurrentIndex(-1);
-    return;
-  }
-  if (index >= int(Catalogue.ModelList.size())) {
-    cmbAnims->clear();
     return;
   }
   // A battle model on show goes now, its unsaved animations asked about; a field model
@@ -530,17 +535,18 @@ void TMainWindow::ModelChosen(int row) {
 bool TMainWindow::AnimationChosen() {
   int model = ChosenModel(), anim = cmbAnims->currentIndex();
   if (model < 0 || anim < 0) return true;
-  if (!frmViewer->Session().BattleModel() && size_t(model) < Catalogue.BattleCodes.size()) {
+  if (size_t(model) >= Catalogue.Models.size()) return true;
+  const TModelRef& chosen = Catalogue.Models[size_t(model)];
+  if (!frmViewer->Session().BattleModel() && chosen.IsBattle()) {
     // The battle model was let go (Save changes): it comes back from the archive.
-    if (!LoadBattleModel(Catalogue.BattleCodes[size_t(model)])) return false;
+    if (!LoadBattleModel(chosen)) return false;
     FShownModelIndex = model;
   }
   if (frmViewer->Session().BattleModel()) {
     frmViewer->SelectBattleAnimation(anim);
     return true;
   }
-  if (model >= int(Catalogue.ModelList.size())) return true;
-  if (LoadFieldModel(Catalogue.ModelList[size_t(model)].Name, Bytes(cmbAnims->itemText(anim))))
+  if (LoadFieldModel(chosen, Bytes(cmbAnims->itemText(anim))))
     return true;
   // Kept: the list shows the animation still loaded, if it is in it.
   QSignalBlocker block(cmbAnims);
@@ -577,17 +583,17 @@ bool TMainWindow::ReleaseModel() {
 }
 
 // The previous model goes first, so that an animation it saves is read back as saved.
-bool TMainWindow::LoadFieldModel(const std::string& hrcName, const std::string& animName) {
+bool TMainWindow::LoadFieldModel(const TModelRef& model, const std::string& animName) {
   if (!ReleaseModel()) return false;
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
-  frmViewer->LoadModel(*kind.Class, kind.Path, hrcName, animName);
+  frmViewer->LoadModel(*kind.Class, kind.Path, model, animName);
   return true;
 }
 
-bool TMainWindow::LoadBattleModel(const std::string& code) {
+bool TMainWindow::LoadBattleModel(const TModelRef& model) {
   if (!ReleaseModel()) return false;
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
-  frmViewer->LoadBattleModel(*kind.Class, kind.Path, code);
+  frmViewer->LoadBattleModel(*kind.Class, kind.Path, model);
   return true;
 }
 

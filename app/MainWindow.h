@@ -167,11 +167,11 @@ private:
   void ModelChosen(int index);
   // False when the user kept an edited model instead.
   bool AnimationChosen();
-  // The model on show let go (its edits asked about), then the field model hrcName with
-  // animName, or the battle model of code, loaded from the open archive. False, and
-  // nothing changed, when the user keeps an edited model instead.
-  bool LoadFieldModel(const std::string& hrcName, const std::string& animName);
-  bool LoadBattleModel(const std::string& code);
+  // The model on show let go (its edits asked about), then the field model with animName,
+  // or the battle model, loaded from the open archive. False, and nothing changed, when
+  // the user keeps an edited model instead.
+  bool LoadFieldModel(const TModelRef& model, const std::string& animName);
+  bool LoadBattleModel(const TModelRef& model);
   // The animation list's entries, in order.
   std::vector<std::string> ListedAnimations() const;
   // Chooses entry row of the animation list and shows it, as a user would; false when the
@@ -179,10 +179,14 @@ private:
   bool ChooseListedAnimation(int row);
   void SetBackground();
   void ShowAbout();
-  // The model on show for export, its name for ResolveExportItem (HRC name or battle
-  // code) and its current animation (A member name or 1-based number; "" for none).
-  // "No model selected" unless the viewer shows the model chosen in the list.
-  TShownModels ShownForExport(std::string& model, std::string& current) const;
+  // The catalogue's model chosen in the list, or none.
+  const TModelRef* ChosenModelRef() const;
+  // The viewer shows the model chosen in the list, read from the archive listed.
+  bool ShowsChosenModel() const;
+  // The model on show for export, the viewer's reference to it and its current animation
+  // (A member name or 1-based number; "" for none). "No model selected" unless the
+  // viewer shows the model chosen in the list.
+  TShownModels ShownForExport(TModelRef& model, std::string& current) const;
 
   TPalkorPaths FPaths;
   TAnimationDocument FDocument;

@@ -50,42 +50,41 @@ struct TWaitCursor {
 
 } // namespace
 
-TShownModels TMainWindow::ShownForExport(std::string& model, std::string& current) const {
-  // A battle model is shown as soon as it is chosen in the list, a field model once one
-  // of its animations is. The viewer may still show a model of an archive opened before,
-  // or the one before the list's choice: those are not the list's model.
-  const int index = ChosenModel();
-  TShownModels shown;
-  if (index < 0) throw Exception("No model selected");
-  if (frmViewer->Session().BattleModel() && index == FShownModelIndex &&
-      size_t(index) < Catalogue.BattleCodes.size()) {
-    shown.Battle = frmViewer->Session().BattleModel();
-    model = Catalogue.BattleCodes[size_t(index)];
-    const int32_t count = shown.Battle->AnimCount();
-    current =
-        count > 0
-            ? std::to_string(std::clamp(frmViewer->Session().BattleAnimation(), 0, count - 1) + 1)
-            : std::string();
-    return shown;
-  }
-  const TFieldModel* field = frmViewer->Session().FieldModel();
+bool TMainWindow::ShowsChosenModel() const {
+  const TModelRef* chosen = ChosenModelRef();
+  const TViewerSession& session = frmViewer->Session();
+  if (!chosen || !session.HasModel() || !(session.Model() == *chosen)) return false;
+  // The viewer may still show a model of an archive opened before, listed alike.
+  const std::string shownArchive = session.Archive().Path;
   const std::string archive = ArchiveKindForPath(Catalogue.ArchivePath).Path;
-  if (field && size_t(index) < Catalogue.ModelList.size() &&
-      SameTextASCII(field->HRCName, Catalogue.ModelList[size_t(index)].Name) &&
-      (field->LGPFileName == archive || SameFile(field->LGPFileName, archive))) {
-    shown.Field = field;
-    model = Catalogue.ModelList[size_t(index)].Name;
-    current = field->AnimName;
-    return shown;
+  return !shownArchive.empty() && (shownArchive == archive || SameFile(shownArchive, archive));
+}
+
+TShownModels TMainWindow::ShownForExport(TModelRef& model, std::string& current) const {
+  // The viewer's model, when it is the one chosen in the list: its animations are the
+  // catalogue's.
+  if (!ShowsChosenModel()) throw Exception("No model selected");
+  const TViewerSession& session = frmViewer->Session();
+  model = session.Model();
+  TShownModels shown;
+  if (model.IsBattle()) {
+    shown.Battle = session.BattleModel();
+    const int32_t count = shown.Battle->AnimCount();
+    current = count > 0 ? std::to_string(std::clamp(session.BattleAnimation(), 0, count - 1) + 1)
+                        : std::string();
+  } else {
+    shown.Field = session.FieldModel();
+    current = shown.Field->AnimName;
   }
-  throw Exception("No model selected");
+  return shown;
 }
 
 void TMainWindow::ExportGltf() {
-  std::string model, current;
+  TModelRef model;
+  std::string current;
   ShownForExport(model, current);
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
-  const bool battle = IsBattleModelName(model);
+  const bool battle = model.IsBattle();
   const bool filter = chkFilter->isChecked();
   std::unique_ptr<TLGPFile> archive = kind.Open();
   const TExportItem offered = ResolveExportItem(*archive, Catalogue, model, {}, filter);
@@ -93,7 +92,7 @@ void TMainWindow::ExportGltf() {
                      battle ? frmViewer->Session().BattleModel()->AnimCount()
                             : int32_t(offered.Anims.size()),
                      battle && !current.empty() ? "Animation " + current : current,
-                     ArchiveFolder(kind) + "/" + offered.Name + ".glb");
+                     ArchiveFolder(kind) + "/" + offered.Name() + ".glb");
   if (frmExport->exec() != QDialog::Accepted) return;
 
   const std::string path = WithGltfExtension(frmExport->FileName());
@@ -117,7 +116,7 @@ void TMainWindow::ExportGltf() {
 }
 
 void TMainWindow::ExportAllModels() {
-  if (Catalogue.ModelItems.empty()) throw Exception("No archive open");
+  if (Catalogue.Models.empty()) throw Exception("No archive open");
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   // The bind pose, chosen as in Export glTF, and kept for both.
   int pose = frmExport->BindPose() == TBindPose::FirstFrame ? 1 : 0;
@@ -153,10 +152,13 @@ void TMainWindow::ExportAllModels() {
 }
 
 void TMainWindow::ImportAnimation() {
-  std::string model, current;
+  TModelRef model;
+  std::string current;
   const TShownModels shown = ShownForExport(model, current);
   const bool battle = shown.Battle != nullptr;
-  if (current.empty()) throw Exception(Format("%s has no animation to import into", model));
+  if (current.empty())
+    throw Exception(
+        Format("%s has no animation to import into", battle ? model.Code() : model.Member));
   const std::string target = battle ? "Animation " + current : current;
   std::string path;
   if (!Dialogs().OpenFile("glTF files|*.glb;*.gltf|All files|*.*", "glb", path)) return;
@@ -196,7 +198,7 @@ void TMainWindow::ImportAnimation() {
       std::unique_ptr<TLGPFile> archive = ArchiveKindForPath(Catalogue.ArchivePath).Open();
       FDocument.ReplaceAnimation(
           ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps,
-                               FieldAnimationsOf(*archive, Catalogue, ChosenModel())),
+                               FieldAnimationsOf(*archive, Catalogue, model)),
           "Import " + QString::fromStdString(names[size_t(chosen)]));
     }
   }

@@ -79,13 +79,8 @@ void TMainWindow::OpenArchive(const std::string& path) {
 
 void TMainWindow::ShowModel(const std::string& model, const std::string& anim) {
   Guarded([&] {
-    int k = -1;
-    if (IsBattleModelName(model)) {
-      for (size_t c = 0; c < Catalogue.BattleCodes.size() && k < 0; ++c)
-        if (SameTextASCII(Catalogue.BattleCodes[c], model)) k = int(c);
-    } else {
-      k = Catalogue.IndexOfModel(model);
-    }
+    const int k = IsBattleModelName(model) ? Catalogue.IndexOfBattleModel(model)
+                                           : Catalogue.IndexOfModel(model);
     if (k < 0) throw Exception("no model named " + model);
     edFindModel->clear();
     cmbModels->setCurrentIndex(RowOfModel(k));

@@ -45,13 +45,9 @@ void TMainWindow::RenderAnimation(bool showDialog) {
   job.AllAnimations = frmRenderOptions->AllAnimations();
   if (job.AllAnimations) {
     // Every animation is the model list's: the list must be the shown model's.
-    std::string shownName, shownAnim;
-    try {
-      ShownForExport(shownName, shownAnim);
-    } catch (const Exception&) {
+    if (!ShowsChosenModel())
       throw Exception("Process all animations renders the animations listed: choose the model "
                       "on show in the model list first");
-    }
     job.FieldAnimations = ListedAnimations();
     // Each loaded as the list loads it: an edited animation is asked about first.
     job.ShowAnimation = [this](int32_t pass) { return ChooseListedAnimation(pass); };

@@ -8,10 +8,7 @@
 namespace palkor {
 
 std::string FrameModelPartOf(const TViewerSession& session) {
-  if (const TFieldModel* field = session.FieldModel()) return FrameModelPart(field->HRCName);
-  if (const TBattleModel* battle = session.BattleModel())
-    return FrameModelPart("[Battle] " + UpperCaseASCII(battle->Code) + "AA");
-  return {};
+  return session.HasModel() ? FrameModelPart(session.Model()) : std::string();
 }
 
 std::string FrameAnimPartOf(const TViewerSession& session) {
@@ -57,10 +54,9 @@ int32_t RunRenderJob(TViewerSession& session, TFrameTarget& target, const TRende
     if (session.BattleModel()) {
       session.ChooseBattleAnimation(pass);
     } else {
-      const TFieldModel* field = session.FieldModel();
-      if (!field) throw Exception("No model selected");
-      const std::string hrcName = field->HRCName;
-      session.LoadFieldModel(session.Archive(), hrcName, job.FieldAnimations[size_t(pass)]);
+      if (!session.FieldModel()) throw Exception("No model selected");
+      const TModelRef model = session.Model();
+      session.LoadFieldModel(session.Archive(), model, job.FieldAnimations[size_t(pass)]);
     }
     return true;
   };

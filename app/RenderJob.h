@@ -11,8 +11,7 @@
 
 namespace palkor {
 
-// The model part of the frame file names of the model a session shows: a field model's
-// HRC name up to ".hrc", "[Battle] XYAA" for the battle model of code xy.
+// The model part of the frame file names of the model a session shows (FrameModelPart).
 std::string FrameModelPartOf(const TViewerSession& session);
 // The animation part: the first four characters of a field animation's member name, or
 // "A" and the battle animation's number from 1 in three digits.

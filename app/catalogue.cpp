@@ -1,18 +1,41 @@
-// The catalogue cache file: text lines ending in CR LF, each eight hexadecimal digits
-// (the 32-bit pattern of a number) and an optional text:
+// The catalogue cache file: text lines ending in CR LF. Numbers are eight hexadecimal
+// digits (the 32-bit pattern of the number, upper case when written, either case read);
+// a line's text follows its digits directly.
 //
+//   00000000                     no archive: a program that knows only the layout below
+//                                passes the cache over without a word
+//   palkor catalogue 2           the layout
 //   archive size (low 32 bits)   archive path
+//   model count M
+//   M x  kind TAB bone count TAB member index TAB member name TAB skeleton name
+//   animation count N
+//   N x  tag                     animation member name
+//
+// A model's kind is F (field) or B (battle, no skeleton name). In its names, bytes below
+// 32 and "%" are written as "%" and two hexadecimal digits.
+//
+// The layout before it kept each model's display text and read the member name back from
+// it; it is read once, and the next save writes the one above:
+//
+//   archive size (low 32 bits)   archive path (at most 255 characters read)
 //   model count M
 //   M x  tag                     display text ("NAME - skeleton")
 //   animation count N
 //   N x  tag                     animation member name
+//
+// A tag is the bone count in bits 31-16 and the member's index in bits 15-0.
 #include "app/catalogue.h"
 
 #include "platform/Convert.h"
+#include "platform/Exceptions.h"
 #include "platform/Files.h"
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cstdint>
+#include <string_view>
+#include <vector>
 
 namespace palkor {
 
@@ -89,17 +112,20 @@ std::string LowerCaseASCII(std::string text) {
 
 } // namespace
 
+void TCatalogue::AddModel(TModelRef model) {
+  model.Index = int32_t(Models.size());
+  Models.push_back(std::move(model));
+}
+
 void TCatalogue::AnalyseArchive(TLGPFile& archive, TCatalogueListener* listener) {
   TCatalogueListener silent;
   TCatalogueListener& out = listener ? *listener : silent;
-  ModelList.clear();
+  Models.clear();
   AnimList.clear();
   out.StatusText("Opening LGP...");
   ProgressTotal = archive.Count();
   std::unique_ptr<TLGPMemberReader> reader = archive.OpenMemberReader();
   out.ModelListUpdating(true);
-  ModelItems.clear();
-  BattleCodes.clear();
   out.StatusText("Analysing...");
   ProgressDrawn = -1;
 
@@ -113,10 +139,8 @@ void TCatalogue::AnalyseArchive(TLGPFile& archive, TCatalogueListener* listener)
     Scan(archive, *reader, out);
   } catch (...) {
     // An archive that cannot be read leaves no half-filled catalogue behind.
-    ModelList.clear();
+    Models.clear();
     AnimList.clear();
-    ModelItems.clear();
-    BattleCodes.clear();
     throw;
   }
   out.StatusText("Complete!");
@@ -136,8 +160,7 @@ void TCatalogue::Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueLis
       models += kind == TMemberKind::Skeleton;
       anims += kind == TMemberKind::Animation;
     }
-    ModelList.reserve(models);
-    ModelItems.reserve(models);
+    Models.reserve(models);
     AnimList.reserve(anims);
   }
 
@@ -148,8 +171,11 @@ void TCatalogue::Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueLis
       std::string upper = UpperCaseASCII(name);
       if (upper.size() >= 4 && upper.compare(2, 2, "AA") == 0 &&
           (upper < "OGAA" || upper > "RRAA")) {
-        ModelItems.push_back("[Battle] " + upper);
-        BattleCodes.push_back(upper.substr(0, 2));
+        TModelRef model;
+        model.Kind = TModelKind::Battle;
+        model.Member = name;
+        model.MemberIndex = i;
+        AddModel(std::move(model));
       }
       return;
     }
@@ -167,13 +193,14 @@ void TCatalogue::Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueLis
       const std::string_view countLine = header.Lines[2];
       size_t blank = countLine.find(' ');
       if (blank == std::string_view::npos) return;
-      int32_t bones = StrToIntDef(countLine.substr(blank + 1, 255), -1);
-      ModelList.push_back({name, CatalogueTag(bones, i)});
+      const int32_t bones = StrToIntDef(countLine.substr(blank + 1, 255), -1);
       const std::string_view skeletonLine = header.Lines[1];
-      std::string item = name;
-      item += " - ";
-      if (skeletonLine.size() > 10) item += skeletonLine.substr(10, 20);
-      ModelItems.push_back(std::move(item));
+      TModelRef model;
+      model.Member = name;
+      if (skeletonLine.size() > 10) model.Skeleton = skeletonLine.substr(10, 20);
+      model.BoneCount = int32_t(uint16_t(bones)); // as the tag keeps it: -1 is 65535
+      model.MemberIndex = i;
+      AddModel(std::move(model));
     } else if (kind == TMemberKind::Animation) {
       std::string_view bytes;
       if (head && head->Done) {
@@ -220,17 +247,18 @@ void TCatalogue::Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueLis
 }
 
 std::vector<std::string> TCatalogue::AnimationsFor(int32_t k, bool filterAnims) const {
-  CheckListIndex(k, int64_t(ModelList.size()));
-  const TCatalogueEntry& model = ModelList[size_t(k)];
+  CheckListIndex(k, int64_t(Models.size()));
+  const TModelRef& model = Models[size_t(k)];
+  if (model.IsBattle()) return {};
   std::string prefixes;
   if (filterAnims) {
-    std::string key = model.Name.substr(0, 4);
+    std::string key = model.Member.substr(0, 4);
     prefixes = UpperCaseASCII(FilterList.Values(key + "Anims") + FilterList.Values(key + "Anims2") +
                               FilterList.Values(key + "Anims3"));
   }
   std::vector<std::string> names;
   for (const TCatalogueEntry& anim : AnimList) {
-    if (anim.BoneCount() != model.BoneCount()) continue;
+    if (anim.BoneCount() != uint32_t(model.BoneCount)) continue;
     if (filterAnims) {
       // The name's first four characters in upper case and a comma, made on the stack:
       // this runs for every animation of every model in an export of them all.
@@ -246,8 +274,10 @@ std::vector<std::string> TCatalogue::AnimationsFor(int32_t k, bool filterAnims) 
 }
 
 std::vector<std::string> TCatalogue::NamesFor(int32_t k) const {
-  CheckListIndex(k, int64_t(ModelList.size()));
-  std::string value = FilterList.Values(ModelList[size_t(k)].Name.substr(0, 4) + "Names");
+  CheckListIndex(k, int64_t(Models.size()));
+  const TModelRef& model = Models[size_t(k)];
+  if (model.IsBattle()) return {};
+  std::string value = FilterList.Values(model.Member.substr(0, 4) + "Names");
   std::vector<std::string> names;
   for (size_t comma; (comma = value.find(',')) != std::string::npos; value.erase(0, comma + 1))
     names.push_back(value.substr(0, comma));
@@ -255,16 +285,24 @@ std::vector<std::string> TCatalogue::NamesFor(int32_t k) const {
 }
 
 std::vector<std::string> TCatalogue::DetailsFor(int32_t k) const {
-  CheckListIndex(k, int64_t(ModelList.size()));
-  std::vector<std::string> lines{
-      "Number of bones: " + std::to_string(ModelList[size_t(k)].BoneCount()), "", "Names:"};
+  CheckListIndex(k, int64_t(Models.size()));
+  const TModelRef& model = Models[size_t(k)];
+  if (model.IsBattle()) return {};
+  std::vector<std::string> lines{"Number of bones: " + std::to_string(model.BoneCount), "",
+                                 "Names:"};
   for (const std::string& name : NamesFor(k)) lines.push_back("  " + name);
   return lines;
 }
 
 int32_t TCatalogue::IndexOfModel(const std::string& name) const {
-  for (size_t k = 0; k < ModelList.size(); ++k)
-    if (SameTextASCII(ModelList[k].Name, name)) return int32_t(k);
+  for (const TModelRef& model : Models)
+    if (!model.IsBattle() && SameTextASCII(model.Member, name)) return model.Index;
+  return -1;
+}
+
+int32_t TCatalogue::IndexOfBattleModel(const std::string& code) const {
+  for (const TModelRef& model : Models)
+    if (model.IsBattle() && SameTextASCII(model.Code(), code)) return model.Index;
   return -1;
 }
 
@@ -273,17 +311,72 @@ void TCatalogue::LoadFilterFile(const std::string& fileName) {
   if (FileExists(fileName)) FilterList.LoadFromFile(fileName);
 }
 
+namespace {
+
+// The two lines that open the cache's layout: an empty archive path, which a program
+// that knows only the older layout takes for an archive no longer there, and its name.
+constexpr std::string_view LayoutLines[2] = {"00000000", "palkor catalogue 2"};
+
+// A name in a model line: bytes below 32 and "%" as "%XX", so that a name holds no
+// line break and no tab.
+std::string EscapeCacheText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  constexpr char Digits[] = "0123456789ABCDEF";
+  for (char c : text) {
+    if (uint8_t(c) < 32 || c == '%') {
+      out += '%';
+      out += Digits[uint8_t(c) >> 4];
+      out += Digits[uint8_t(c) & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// EscapeCacheText undone; a "%" without two hexadecimal digits after it stands for
+// itself.
+std::string UnescapeCacheText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(uint8_t(text[i + 1])) &&
+        std::isxdigit(uint8_t(text[i + 2]))) {
+      out += char(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Eight hexadecimal digits: their 32-bit pattern, or the runtime's conversion error.
+uint32_t CacheNumber(std::string_view digits) {
+  const bool hex = digits.size() == 8 && std::all_of(digits.begin(), digits.end(), [](char c) {
+                     return std::isxdigit(uint8_t(c));
+                   });
+  if (!hex) throw EConvertError(Format("'$%s' is not a valid integer value", digits));
+  return uint32_t(std::stoul(std::string(digits), nullptr, 16));
+}
+
+} // namespace
+
 void TCatalogue::SaveCatalogueCache(const std::string& cacheFileName) const {
   int64_t size = 0;
-  if (ModelList.empty() || AnimList.empty() || !FindOrdinaryFile(ArchivePath, size)) return;
+  if (Models.empty() || AnimList.empty() || !FindOrdinaryFile(ArchivePath, size)) return;
   std::string text;
   auto line = [&](uint32_t value, const std::string& after) {
     text += Format("%.8X", value) + after + "\r\n";
   };
+  for (std::string_view layout : LayoutLines) (text += layout) += "\r\n";
   line(uint32_t(size), ArchivePath);
-  line(uint32_t(ModelList.size()), "");
-  for (size_t i = 0; i < ModelList.size(); ++i)
-    line(ModelList[i].Tag, i < ModelItems.size() ? ModelItems[i] : ModelList[i].Name);
+  line(uint32_t(Models.size()), "");
+  for (const TModelRef& model : Models)
+    text += Format("%s\t%.8X\t%.8X\t", model.IsBattle() ? "B" : "F", uint32_t(model.BoneCount),
+                   uint32_t(model.MemberIndex)) +
+            EscapeCacheText(model.Member) + "\t" + EscapeCacheText(model.Skeleton) + "\r\n";
   line(uint32_t(AnimList.size()), "");
   for (const TCatalogueEntry& anim : AnimList) line(anim.Tag, anim.Name);
   ReplaceFileWithBytes(cacheFileName, text);
@@ -291,48 +384,100 @@ void TCatalogue::SaveCatalogueCache(const std::string& cacheFileName) const {
 
 namespace {
 
-// Takes the first line: its eight hexadecimal digits and at most 255 characters after
-// them. Too few lines give the list's index error, bad digits the conversion error.
+// The cache's lines, taken one at a time. Too few lines give the list's index error.
 class TCacheReader {
 public:
   explicit TCacheReader(const std::string& fileName) { FLines.LoadFromFile(fileName); }
 
-  uint32_t ReadCacheLine(std::string& text) {
-    const std::string& line = FLines.Strings(int32_t(FNext));
-    ++FNext;
-    std::string digits = line.substr(0, 8);
-    bool hex = digits.size() == 8 && std::all_of(digits.begin(), digits.end(),
-                                                 [](char c) { return std::isxdigit(uint8_t(c)); });
-    if (!hex) throw EConvertError(Format("'$%s' is not a valid integer value", digits));
-    text = line.size() > 8 ? line.substr(8, 255) : std::string();
-    return uint32_t(std::stoul(digits, nullptr, 16));
+  // The cache is in today's layout: its two first lines say so. They are taken.
+  bool TakeLayoutLines() {
+    if (FLines.Count() < 2 || FLines[0] != LayoutLines[0] || FLines[1] != LayoutLines[1])
+      return false;
+    FNext = 2;
+    return true;
   }
+  // The next line.
+  const std::string& TakeLine() { return FLines.Strings(int32_t(FNext++)); }
+  // The next line's eight hexadecimal digits and the text after them: all of it, or
+  // with shortText (the older layout's reading) at most 255 characters.
+  uint32_t ReadCacheLine(std::string& text, bool shortText = false) {
+    const std::string& line = TakeLine();
+    const uint32_t value = CacheNumber(std::string_view(line).substr(0, 8));
+    text = line.size() > 8 ? line.substr(8, shortText ? 255 : std::string::npos) : std::string();
+    return value;
+  }
+  // The number of the line taken last, from 1.
+  int32_t LineNumber() const { return int32_t(FNext); }
 
 private:
   TStringList FLines;
   size_t FNext = 0;
 };
 
+// A model line of today's layout; "Invalid catalogue cache: line N is not a model" when
+// it has another shape.
+TModelRef ReadModelLine(TCacheReader& cache) {
+  const std::string& line = cache.TakeLine();
+  std::vector<std::string_view> fields;
+  for (size_t from = 0;;) {
+    const size_t tab = line.find('\t', from);
+    fields.push_back(std::string_view(line).substr(from, tab - from));
+    if (tab == std::string::npos) break;
+    from = tab + 1;
+  }
+  const int32_t number = cache.LineNumber();
+  auto damaged = [number] {
+    return Exception(Format("Invalid catalogue cache: line %d is not a model", number));
+  };
+  if (fields.size() != 5 || (fields[0] != "F" && fields[0] != "B") || fields[3].empty())
+    throw damaged();
+  TModelRef model;
+  model.Kind = fields[0] == "B" ? TModelKind::Battle : TModelKind::Field;
+  // A bone count as the catalogue keeps it, and an index in an archive.
+  const uint32_t bones = CacheNumber(fields[1]), index = CacheNumber(fields[2]);
+  if (bones > 0xFFFF || index > uint32_t(INT32_MAX)) throw damaged();
+  model.BoneCount = int32_t(bones);
+  model.MemberIndex = int32_t(index);
+  model.Member = UnescapeCacheText(fields[3]);
+  model.Skeleton = UnescapeCacheText(fields[4]);
+  return model;
+}
+
+// A model line of the older layout: its tag and display text. The member name is the
+// text up to the " - " after its ".HRC", or up to the first " - " (none: the whole text),
+// the skeleton name what follows.
+TModelRef ReadOlderModelLine(TCacheReader& cache) {
+  std::string text;
+  const uint32_t tag = cache.ReadCacheLine(text, true);
+  TModelRef model;
+  model.BoneCount = int32_t(tag >> 16);
+  model.MemberIndex = int32_t(tag & 0xFFFF);
+  size_t dash = std::string::npos;
+  for (size_t hrc = 0; dash == std::string::npos && hrc + 7 <= text.size(); ++hrc)
+    if (SameTextASCII(std::string_view(text).substr(hrc, 7), ".HRC - ")) dash = hrc + 4;
+  if (dash == std::string::npos) dash = text.find(" - ");
+  model.Member = text.substr(0, dash);
+  if (dash != std::string::npos) model.Skeleton = text.substr(dash + 3);
+  return model;
+}
+
 } // namespace
 
 void TCatalogue::LoadCatalogueCache(const std::string& cacheFileName) {
   TCacheReader cache(cacheFileName);
+  const bool older = !cache.TakeLayoutLines();
   std::string text;
-  uint32_t recordedSize = cache.ReadCacheLine(text);
+  uint32_t recordedSize = cache.ReadCacheLine(text, older);
   ArchivePath = text;
   int64_t size = 0;
   if (!FindOrdinaryFile(ArchivePath, size)) return;
   if (uint32_t(size) != recordedSize)
     throw Exception("Cache record/filesize mismatch - ignoring cache");
   // Counts are 32-bit patterns: one of 8 to F digits is negative and counts nothing.
-  for (int32_t m = int32_t(cache.ReadCacheLine(text)), i = 0; i < m; ++i) {
-    uint32_t tag = cache.ReadCacheLine(text);
-    size_t dash = text.find(" - ");
-    ModelList.push_back({dash == std::string::npos ? std::string() : text.substr(0, dash), tag});
-    ModelItems.push_back(text);
-  }
+  for (int32_t m = int32_t(cache.ReadCacheLine(text)), i = 0; i < m; ++i)
+    AddModel(older ? ReadOlderModelLine(cache) : ReadModelLine(cache));
   for (int32_t n = int32_t(cache.ReadCacheLine(text)), i = 0; i < n; ++i) {
-    uint32_t tag = cache.ReadCacheLine(text);
+    uint32_t tag = cache.ReadCacheLine(text, true);
     AnimList.push_back({text, tag});
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/LGPFile.h"
+#include "archive/ModelRef.h"
 #include "platform/StringList.h"
 
 #include <cstdint>
@@ -9,8 +10,8 @@
 
 namespace palkor {
 
-// A catalogue entry: a member's name and its tag, the bone count in bits 31-16 and the
-// member's index in the archive in bits 15-0.
+// An animation of the catalogue: its member's name and its tag, the bone count in bits
+// 31-16 and the member's index in the archive in bits 15-0.
 struct TCatalogueEntry {
   std::string Name;
   uint32_t Tag = 0;
@@ -19,6 +20,10 @@ struct TCatalogueEntry {
 };
 
 uint32_t CatalogueTag(int32_t boneCount, int32_t memberIndex);
+// A model's tag, as an animation's is made.
+inline uint32_t CatalogueTag(const TModelRef& model) {
+  return CatalogueTag(model.BoneCount, model.MemberIndex);
+}
 
 // What the window showing an analysis provides: the status text, the progress bar and
 // the model list's redrawing.
@@ -42,17 +47,24 @@ class TCatalogue {
 public:
   // Rebuilds the catalogue in one pass over the archive's members. ArchivePath is the
   // caller's. Archive failures propagate; members that do not parse are passed over.
+  // An archive file named battle.lgp (in any letter case) is the battle archive and
+  // lists battle models; any other archive, and every folder, lists field models.
   void AnalyseArchive(TLGPFile& archive, TCatalogueListener* listener = nullptr);
 
-  // The names of the animations offered for field model k, in catalogue order: the same
-  // bone count, and with filterAnims the prefixes the filter file gives the model.
+  // The names of the animations offered for model k, in catalogue order: for a field
+  // model the same bone count, and with filterAnims the prefixes the filter file gives
+  // the model; none for a battle model. "List index out of bounds (k)" outside the list.
   std::vector<std::string> AnimationsFor(int32_t k, bool filterAnims) const;
-  // The display names the filter file gives model k (comma-terminated).
+  // The display names the filter file gives field model k (comma-terminated); none for
+  // a battle model.
   std::vector<std::string> NamesFor(int32_t k) const;
-  // The details list of field model k: "Number of bones: N", "", "Names:", "  name"...
+  // The details list of field model k: "Number of bones: N", "", "Names:", "  name"...;
+  // none for a battle model.
   std::vector<std::string> DetailsFor(int32_t k) const;
-  // The first model entry with this member name in any letter case, or -1.
+  // The first field model with this member name in any letter case, or -1.
   int32_t IndexOfModel(const std::string& name) const;
+  // The first battle model of this two-letter code in any letter case, or -1.
+  int32_t IndexOfBattleModel(const std::string& code) const;
 
   // The filter file's lines; a missing file gives none.
   void LoadFilterFile(const std::string& fileName);
@@ -60,9 +72,13 @@ public:
   // Writes the catalogue to the cache file, replacing it, when it lists models and
   // animations of an archive file that still exists; otherwise leaves the file alone.
   void SaveCatalogueCache(const std::string& cacheFileName) const;
-  // Appends the catalogue kept in the cache file. Stops quietly when the recorded
-  // archive is gone; fails with "Cache record/filesize mismatch - ignoring cache" when
-  // it has another size, and with the runtime's messages when the file is damaged.
+  // Appends the catalogue kept in the cache file, in its layout of today or in the one
+  // that kept each model's display text (which the next save replaces). Stops quietly
+  // when the recorded archive is gone; fails with "Cache record/filesize mismatch -
+  // ignoring cache" when it has another size, and when the file is damaged with the
+  // runtime's messages ("List index out of bounds (N)" for a missing line, "'$X' is not
+  // a valid integer value" for bad digits) or "Invalid catalogue cache: line N is not a
+  // model", the entries before the damage kept.
   void LoadCatalogueCache(const std::string& cacheFileName);
 
   // The filled width of a progress panel of width pixels at position of total: rounded
@@ -70,19 +86,18 @@ public:
   static int32_t ProgressWidth(int32_t width, int32_t position, int32_t total);
 
   std::string ArchivePath;
-  std::vector<TCatalogueEntry> ModelList;
+  // The models in archive order, each with its place in this list as its Index: the
+  // field models of a field archive, or the battle models of the battle archive.
+  std::vector<TModelRef> Models;
   std::vector<TCatalogueEntry> AnimList;
-  // The model list's display texts: "NAME - skeleton" for field models, parallel to
-  // ModelList; "[Battle] NAME" items for the battle archive, with ModelList empty.
-  std::vector<std::string> ModelItems;
-  // The battle archive's model codes in upper case, parallel to ModelItems.
-  std::vector<std::string> BattleCodes;
   TStringList FilterList;
   int32_t ProgressPosition = 0;
   int32_t ProgressTotal = 1;
   int32_t ProgressDrawn = -1;
 
 private:
+  // Appends a model, its Index its place in the list.
+  void AddModel(TModelRef model);
   void Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueListener& listener);
 };
 

@@ -27,11 +27,21 @@ bool IsBattleModelName(const std::string& model) {
   return model.size() == 2 && model.find('.') == std::string::npos;
 }
 
+TModelRef ModelNamed(const TCatalogue& catalogue, const std::string& model) {
+  if (IsBattleModelName(model)) return TModelRef::OfBattleCode(model);
+  const int32_t k = catalogue.IndexOfModel(model);
+  if (k < 0) throw Exception("no model named " + model);
+  return catalogue.Models[size_t(k)];
+}
+
 namespace {
 
-std::string WithoutExtension(const std::string& name) {
-  size_t dot = name.rfind('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
+// The catalogue's field model of ref, checked: "no model named MODEL" for one outside it.
+const TModelRef& CatalogueModel(const TCatalogue& catalogue, const TModelRef& ref) {
+  if (ref.Index < 0 || size_t(ref.Index) >= catalogue.Models.size() ||
+      !(catalogue.Models[size_t(ref.Index)] == ref))
+    throw Exception("no model named " + ref.Member);
+  return ref;
 }
 
 // The folder and the folders above it, as mkdir -p makes them.
@@ -54,23 +64,17 @@ void MakeFolders(const std::string& folder) {
 } // namespace
 
 TExportItem ResolveExportItem(const TLGPFile& archive, const TCatalogue& catalogue,
-                              const std::string& model, const std::vector<std::string>& anims,
+                              const TModelRef& model, const std::vector<std::string>& anims,
                               bool filterAnims) {
   TExportItem item;
-  if (IsBattleModelName(model)) {
-    item.Battle = true;
-    item.Member = UpperCaseASCII(model);
-    item.Name = item.Member;
+  item.Model = model;
+  if (model.IsBattle()) {
     item.Anims = anims;
     item.AllAnims = anims.empty();
     return item;
   }
-  int32_t k = catalogue.IndexOfModel(model);
-  if (k < 0) throw Exception("no model named " + model);
-  item.Member = catalogue.ModelList[size_t(k)].Name;
-  item.Name = WithoutExtension(item.Member);
   if (anims.empty()) {
-    item.Anims = catalogue.AnimationsFor(k, filterAnims);
+    item.Anims = catalogue.AnimationsFor(CatalogueModel(catalogue, model).Index, filterAnims);
   } else {
     for (const std::string& anim : anims) {
       int32_t index = archive.IndexOf(anim);
@@ -83,18 +87,18 @@ TExportItem ResolveExportItem(const TLGPFile& archive, const TCatalogue& catalog
 
 std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue& catalogue,
                                        bool filterAnims) {
+  // Battle models first, then field models, as the archive lists them; a model is
+  // exported once, however often the catalogue lists its code or member name.
   std::vector<TExportItem> items;
   std::set<std::string> seen;
-  for (const std::string& code : catalogue.BattleCodes)
-    if (seen.insert(code).second)
-      items.push_back(ResolveExportItem(archive, catalogue, code, {}, false));
-  for (size_t k = 0; k < catalogue.ModelList.size(); ++k) {
-    const std::string& name = catalogue.ModelList[k].Name;
-    if (!seen.insert(UpperCaseASCII(name)).second) continue;
+  for (const TModelRef& model : catalogue.Models)
+    if (model.IsBattle() && seen.insert(model.Code()).second)
+      items.push_back(ResolveExportItem(archive, catalogue, model, {}, false));
+  for (const TModelRef& model : catalogue.Models) {
+    if (model.IsBattle() || !seen.insert(UpperCaseASCII(model.Member)).second) continue;
     TExportItem item;
-    item.Member = name;
-    item.Name = WithoutExtension(name);
-    item.Anims = catalogue.AnimationsFor(int32_t(k), filterAnims);
+    item.Model = model;
+    item.Anims = catalogue.AnimationsFor(model.Index, filterAnims);
     items.push_back(std::move(item));
   }
   return items;
@@ -102,12 +106,12 @@ std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue
 
 TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltfOptions& options,
                          const TShownModels& shown) {
-  if (item.Battle) {
+  if (item.Model.IsBattle()) {
     std::unique_ptr<TBattleModel> loaded;
     const TBattleModel* model = shown.Battle;
     if (!model) {
       loaded = std::make_unique<TBattleModel>();
-      loaded->LoadFromArchive(archive, item.Member);
+      loaded->LoadFromArchive(archive, item.Model.Code());
       model = loaded.get();
     }
     std::vector<int32_t> indexes;
@@ -121,15 +125,15 @@ TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltf
         indexes.push_back(number - 1);
       }
     }
-    return ExportBattleModel(*model, item.Name, indexes, options);
+    return ExportBattleModel(*model, item.Name(), indexes, options);
   }
   // The model is built with the first animation, as the viewer builds it; the others
   // are read as they are.
   std::unique_ptr<TFieldModel> loaded;
   const TFieldModel* model = shown.Field;
-  if (!model || !SameTextASCII(model->HRCName, item.Member)) {
-    loaded = std::make_unique<TFieldModel>(archive, item.Member,
-                                         item.Anims.empty() ? std::string() : item.Anims[0]);
+  if (!model || !SameTextASCII(model->HRCName, item.Model.Member)) {
+    loaded = std::make_unique<TFieldModel>(archive, item.Model.Member,
+                                           item.Anims.empty() ? std::string() : item.Anims[0]);
     model = loaded.get();
   }
   std::vector<TFieldAnimation> anims;
@@ -142,7 +146,7 @@ TGltfDocument ExportItem(TLGPFile& archive, const TExportItem& item, const TGltf
     read.push_back(archive.ReadMemberToMemory(archive.IndexOf(name)));
     anims.push_back({name, read.back()->View()});
   }
-  return ExportFieldModel(*model, item.Name, anims, options);
+  return ExportFieldModel(*model, item.Name(), anims, options);
 }
 
 namespace {
@@ -152,7 +156,7 @@ void WriteItemFile(TLGPFile& archive, const TExportItem& item, const TGltfOption
                    const std::string& path, const TShownModels& shown) {
   const TGltfDocument document = ExportItem(archive, item, options, shown);
   // The JSON writer under the file's bytes cannot run out of memory safely.
-  TCannotFailScope writing("export " + item.Name);
+  TCannotFailScope writing("export " + item.Name());
   WriteGltfFile(document, path);
 }
 
@@ -167,9 +171,11 @@ void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOpt
   }
 }
 
-TFieldAnimations FieldAnimationsOf(TLGPFile& archive, const TCatalogue& catalogue, int32_t k) {
+TFieldAnimations FieldAnimationsOf(TLGPFile& archive, const TCatalogue& catalogue,
+                                   const TModelRef& model) {
   // One the archive no longer holds is no pose to compare with.
-  return {catalogue.AnimationsFor(k, false), [&archive](const std::string& name) {
+  return {catalogue.AnimationsFor(CatalogueModel(catalogue, model).Index, false),
+          [&archive](const std::string& name) {
             const int32_t index = archive.IndexOf(name);
             return index < 0 ? std::string()
                              : std::string(archive.ReadMemberToMemory(index)->View());
@@ -183,11 +189,11 @@ int32_t ChooseGltfAnimation(const TGltfAnimationFile& file, const std::string& f
 }
 
 void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
-                                const std::string& model, const std::string& file,
+                                const TModelRef& model, const std::string& file,
                                 const std::string& anim, const std::string& from, int32_t fps) {
-  if (IsBattleModelName(model)) {
+  if (model.IsBattle()) {
     TBattleModel battle;
-    battle.LoadFromArchive(archive, UpperCaseASCII(model));
+    battle.LoadFromArchive(archive, model.Code());
     int32_t number = 0;
     if (!TryStrToInt(anim, number) || number < 1 || number > battle.AnimCount())
       throw Exception(Format("no animation %s: the model has %d", anim, battle.AnimCount()));
@@ -197,18 +203,17 @@ void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
     battle.SaveAnimations();
     return;
   }
-  int32_t k = catalogue.IndexOfModel(model);
-  if (k < 0) throw Exception("no model named " + model);
+  CatalogueModel(catalogue, model);
   int32_t index = archive.IndexOf(anim);
   if (index < 0) throw Exception("no animation named " + anim);
-  TFieldModel field(archive, catalogue.ModelList[size_t(k)].Name, archive.GetEntry(index).Name);
+  TFieldModel field(archive, model.Member, archive.GetEntry(index).Name);
   TGltfAnimationFile gltf(file);
   const int32_t animation = ChooseGltfAnimation(gltf, from);
   // The new member keeps header words and leading triples of the member as it is when
   // the archive's lock is had, not as it was read above.
   archive.ModifyMember(index, [&](std::string_view current) {
     std::string bytes = ImportFieldAnimation(field, current, gltf, animation, fps,
-                                             FieldAnimationsOf(archive, catalogue, k));
+                                             FieldAnimationsOf(archive, catalogue, model));
     if (AnimFrameCount(int64_t(bytes.size()), field.BoneCount()) < 1) throw EReadError();
     return bytes;
   });
@@ -272,8 +277,8 @@ TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExp
         if (error.empty()) {
           try {
             // The name is a member's, and may hold any byte.
-            CheckMemberFileName(item.Name);
-            WriteItemFile(*reader, item, options, prefix + item.Name + ".glb", {});
+            CheckMemberFileName(item.Name());
+            WriteItemFile(*reader, item, options, prefix + item.Name() + ".glb", {});
           } catch (const std::bad_alloc&) {
             throw;
           } catch (const std::exception& e) {
@@ -282,7 +287,7 @@ TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExp
         }
         {
           std::lock_guard<std::mutex> guard(lock);
-          if (!error.empty()) state.Failures.emplace_back(item.Name, error);
+          if (!error.empty()) state.Failures.emplace_back(item.Name(), error);
           current = nullptr;
           --running;
           ++state.Done;
@@ -326,7 +331,7 @@ TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExp
   for (std::thread& t : pool) t.join();
   if (failure) std::rethrow_exception(failure);
   if (starved) {
-    std::string text = "Not enough memory to export " + starved->Name;
+    std::string text = "Not enough memory to export " + starved->Name();
     if (starvedSize > 0) text += Format(": %s bytes asked for", std::to_string(starvedSize));
     throw Exception(text);
   }

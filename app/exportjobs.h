@@ -12,30 +12,35 @@
 
 namespace palkor {
 
-// A model name names a battle model when it is a two-letter code: two characters and
-// no ".". Anything else is a field model's HRC member name.
+// A model name, as the command line gives it, names a battle model when it is a
+// two-letter code: two characters and no ".". Anything else is a field model's HRC
+// member name.
 bool IsBattleModelName(const std::string& model);
+
+// The model a name names (see IsBattleModelName): a battle model by its code, whether
+// the catalogue lists it or not, or the catalogue's first field model of that HRC member
+// name in any letter case ("no model named MODEL" when it has none).
+TModelRef ModelNamed(const TCatalogue& catalogue, const std::string& model);
 
 // One model to export and the animations to export with it.
 struct TExportItem {
-  bool Battle = false;
-  // The HRC member name (field) or the code in upper case (battle).
-  std::string Member;
-  // The file name without extension: the HRC name without its extension, or the code.
-  std::string Name;
+  TModelRef Model;
   // A members' names as the archive spells them (field), or 1-based numbers (battle).
   std::vector<std::string> Anims;
   // Battle models: every animation, whatever their number.
   bool AllAnims = false;
+
+  // The file name without extension: the model's file stem.
+  std::string Name() const { return Model.FileStem(); }
 };
 
-// The item for MODEL with the animations asked for, or, when anims is empty, the ones
-// offered: those AnimationsFor gives the field model (filterAnims as "Filter anims"),
-// or every animation of a battle model. Names are matched in any letter case; "no model
-// named MODEL" for a field model the catalogue lacks, "no animation named ANIM" for an
-// animation the archive lacks.
+// The item for model with the animations asked for, or, when anims is empty, the ones
+// offered: those AnimationsFor gives a field model of the catalogue (filterAnims as
+// "Filter anims"), or every animation of a battle model. Animation names are matched in
+// any letter case; "no animation named ANIM" for an animation the archive lacks, "no
+// model named MODEL" for a field model outside the catalogue.
 TExportItem ResolveExportItem(const TLGPFile& archive, const TCatalogue& catalogue,
-                              const std::string& model, const std::vector<std::string>& anims,
+                              const TModelRef& model, const std::vector<std::string>& anims,
                               bool filterAnims);
 
 // The models on show in the viewer, if any: exporting the shown model takes it as it is
@@ -67,14 +72,16 @@ std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue
 // writes it into the model's animation anim: a field model's existing A member (any
 // letter case; "no animation named ANIM"), or a battle model's animation by its 1-based
 // number ("no animation %s: the model has %d"). The member is replaced as saving does;
-// any failure leaves the archive as it was.
+// any failure leaves the archive as it was. A field model is the catalogue's.
 void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
-                                const std::string& model, const std::string& file,
+                                const TModelRef& model, const std::string& file,
                                 const std::string& anim, const std::string& from, int32_t fps);
 
-// The animations whose frame 0 a glTF file of field model k may be bound in: every one
-// offered for the model (filter off), read from archive when they are compared.
-TFieldAnimations FieldAnimationsOf(TLGPFile& archive, const TCatalogue& catalogue, int32_t k);
+// The animations whose frame 0 a glTF file of the catalogue's field model may be bound
+// in: every one offered for the model (filter off), read from archive when they are
+// compared.
+TFieldAnimations FieldAnimationsOf(TLGPFile& archive, const TCatalogue& catalogue,
+                                   const TModelRef& model);
 
 // The animation of file named from, or its first; "no animations in %s".
 int32_t ChooseGltfAnimation(const TGltfAnimationFile& file, const std::string& from);

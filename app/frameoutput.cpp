@@ -16,12 +16,8 @@
 
 namespace palkor {
 
-std::string FrameModelPart(const std::string& modelEntry) {
-  std::string lower = modelEntry;
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  size_t hrc = lower.find(".hrc");
-  return hrc == std::string::npos ? modelEntry : modelEntry.substr(0, hrc);
+std::string FrameModelPart(const TModelRef& model) {
+  return model.IsBattle() ? "[Battle] " + model.Code() + "AA" : model.FileStem();
 }
 
 std::string FrameAnimPart(const std::string& animEntry, bool battle, int32_t animIndex) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "archive/ModelRef.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -7,9 +9,9 @@
 
 namespace palkor {
 
-// The model part of frame file names: a model list entry up to its first ".hrc" (in any
-// letter case; "AAAA.HRC - aaaa" gives "AAAA"), or the whole entry ("[Battle] XYAA").
-std::string FrameModelPart(const std::string& modelEntry);
+// The model part of frame file names: a field model's file stem ("AAAA" for AAAA.HRC),
+// or "[Battle] XYAA" for the battle model of code XY.
+std::string FrameModelPart(const TModelRef& model);
 // The animation part: the first four characters of a field animation's name; for a
 // battle model "A" and the 1-based animation number in three digits (its list entries
 // all begin alike, so their files would overwrite each other).

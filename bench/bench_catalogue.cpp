@@ -65,7 +65,7 @@ void BM_AnalyseFieldArchive(benchmark::State& state) {
     TCatalogue catalogue;
     auto archive = TLGPFile::Create(a.Path, false);
     catalogue.AnalyseArchive(*archive);
-    benchmark::DoNotOptimize(catalogue.ModelList.data());
+    benchmark::DoNotOptimize(catalogue.Models.data());
   }
 }
 BENCHMARK(BM_AnalyseFieldArchive)->Unit(benchmark::kMillisecond);

@@ -40,7 +40,7 @@ void RenderAll(TKnight& knight, bool png, int32_t& frames) {
   job.AllAnimations = true;
   job.FieldAnimations = {"KNWA.A", "KNWV.A"};
   job.ShowAnimation = [&](int32_t pass) {
-    session.LoadFieldModel(*knight.Archive, "KNIG.HRC", job.FieldAnimations[size_t(pass)]);
+    session.LoadFieldModel(*knight.Archive, TModelRef::OfFieldMember("KNIG.HRC"), job.FieldAnimations[size_t(pass)]);
     return true;
   };
   TSessionFrameTarget target(session, knight.Context);
@@ -69,7 +69,7 @@ void BM_EncodePNGOnly(benchmark::State& state) {
   std::vector<std::vector<uint8_t>> pictures;
   TViewerSession session;
   for (const char* anim : {"KNWA.A", "KNWV.A"}) {
-    session.LoadFieldModel(*knight.Archive, "KNIG.HRC", anim);
+    session.LoadFieldModel(*knight.Archive, TModelRef::OfFieldMember("KNIG.HRC"), anim);
     TSessionFrameTarget target(session, knight.Context);
     for (int32_t f = 0; f < session.FrameCount(); ++f) {
       target.ShowFrame(f);

@@ -37,13 +37,14 @@ void RunCatalogue(const TCatalogueArgs& args) {
     out.PutEscaped(text);
     out.Put('\n');
   };
-  for (size_t k = 0; k < catalogue.ModelList.size(); ++k)
-    record("model", catalogue.ModelList[k].Tag, catalogue.ModelItems[k]);
+  // Field models and animations with their tags; the battle archive's models after them.
+  for (const TModelRef& model : catalogue.Models)
+    if (!model.IsBattle()) record("model", CatalogueTag(model), model.DisplayText());
   for (const TCatalogueEntry& anim : catalogue.AnimList) record("anim", anim.Tag, anim.Name);
-  if (catalogue.ModelList.empty())
-    for (const std::string& item : catalogue.ModelItems) {
+  for (const TModelRef& model : catalogue.Models)
+    if (model.IsBattle()) {
       out.Put("battle\t");
-      out.PutEscaped(item);
+      out.PutEscaped(model.DisplayText());
       out.Put('\n');
     }
   out.Flush();

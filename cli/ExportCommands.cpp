@@ -53,8 +53,8 @@ void RunExport(const TExportArgs& args) {
   // Battle models need no catalogue; field models are found through it.
   TCatalogue catalogue;
   if (!IsBattleModelName(args.Model)) catalogue = Analyse(*archive, args);
-  TExportItem item =
-      ResolveExportItem(*archive, catalogue, args.Model, args.Anims, !args.Filter.empty());
+  TExportItem item = ResolveExportItem(*archive, catalogue, ModelNamed(catalogue, args.Model),
+                                       args.Anims, !args.Filter.empty());
   ExportItemToFile(*archive, item, OptionsOf(args), args.Out);
 }
 
@@ -95,8 +95,8 @@ void RunImportAnim(const TExportArgs& args) {
   auto archive = OpenArchive(args.Archive);
   TCatalogue catalogue;
   if (!IsBattleModelName(args.Model)) catalogue = Analyse(*archive, args);
-  ImportAnimationIntoArchive(*archive, catalogue, args.Model, args.File, args.Anim, args.From,
-                             args.Fps);
+  ImportAnimationIntoArchive(*archive, catalogue, ModelNamed(catalogue, args.Model), args.File,
+                             args.Anim, args.From, args.Fps);
 }
 
 } // namespace

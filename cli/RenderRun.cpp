@@ -4,6 +4,7 @@
 
 #include "app/RenderJob.h"
 #include "app/catalogue.h"
+#include "app/exportjobs.h"
 #include "battle/BattleModel.h"
 #include "platform/Convert.h"
 #include "platform/StringList.h"
@@ -41,10 +42,8 @@ void RunRender(TRenderArgs& args) {
   job.AllAnimations = args.All;
 
   auto archive = OpenArchive(args.Archive);
-  const bool isBattle = args.Model.size() == 2 && args.Model.find('.') == std::string::npos;
-  std::string hrc;
-  if (isBattle) {
-    session.LoadBattleModel(*archive, args.Model);
+  if (IsBattleModelName(args.Model)) {
+    session.LoadBattleModel(*archive, TModelRef::OfBattleCode(args.Model));
     if (!args.All) {
       const int32_t count = session.BattleModel()->AnimCount();
       int32_t number = 0;
@@ -57,18 +56,17 @@ void RunRender(TRenderArgs& args) {
     catalogue.ArchivePath = args.Archive;
     catalogue.AnalyseArchive(*archive);
     if (!args.Filter.empty()) catalogue.FilterList.LoadFromFile(args.Filter);
-    int32_t k = catalogue.IndexOfModel(args.Model);
-    if (k < 0) throw Exception("no model named " + args.Model);
-    hrc = catalogue.ModelList[size_t(k)].Name;
+    const TModelRef model = ModelNamed(catalogue, args.Model);
     if (args.All) {
-      job.FieldAnimations = catalogue.AnimationsFor(k, !args.Filter.empty());
+      job.FieldAnimations = catalogue.AnimationsFor(model.Index, !args.Filter.empty());
       job.ShowAnimation = [&](int32_t pass) {
-        session.LoadFieldModel(*archive, hrc, job.FieldAnimations[size_t(pass)]);
+        session.LoadFieldModel(*archive, model, job.FieldAnimations[size_t(pass)]);
         return true;
       };
     } else {
       int32_t index = archive->IndexOf(args.Anim);
-      session.LoadFieldModel(*archive, hrc, index >= 0 ? archive->GetEntry(index).Name : args.Anim);
+      session.LoadFieldModel(*archive, model,
+                             index >= 0 ? archive->GetEntry(index).Name : args.Anim);
     }
   }
 

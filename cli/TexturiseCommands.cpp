@@ -29,10 +29,9 @@ void ApplyOps(TPFileImage& image, const std::vector<std::string>& ops) {
     if (op == "add-tex-data") {
       image.AddTexData();
     } else if (op == "set-uv") {
-      std::vector<std::string> rows = image.VertRows();
-      if (rows == std::vector<std::string>{"(Unsuitable)"})
+      if (!image.HasTexCoords())
         throw Exception("The part has no texture coordinates (Unsuitable)");
-      int32_t row = RowNumber(ops[i + 1], rows, "row");
+      int32_t row = RowNumber(ops[i + 1], image.VertRows(), "row");
       float u = float(StrToFloat(ops[i + 2])), v = float(StrToFloat(ops[i + 3]));
       image.SetTexCoord(row, u, v);
       i += 3;

@@ -12,39 +12,42 @@ TViewerSession::TViewerSession() = default;
 
 TViewerSession::~TViewerSession() = default;
 
-void TViewerSession::LoadFieldModel(TLGPFile& archive, const std::string& hrcName,
+void TViewerSession::LoadFieldModel(TLGPFile& archive, const TModelRef& model,
                                     const std::string& animName) {
   Clear();
-  auto model = std::make_unique<TFieldModel>(archive, hrcName, animName);
-  FTextures.Add(*model);
-  FField = std::move(model);
+  auto loaded = std::make_unique<TFieldModel>(archive, model.Member, animName);
+  FTextures.Add(*loaded);
+  FField = std::move(loaded);
+  FModel = model;
   Options.FirstBone = 0;
   Options.LastBone = FField->BoneCount() - 1;
   Options.SelectedBone = -1;
 }
 
-void TViewerSession::LoadFieldModel(const TArchiveKind& archive, const std::string& hrcName,
+void TViewerSession::LoadFieldModel(const TArchiveKind& archive, const TModelRef& model,
                                     const std::string& animName) {
   Clear();
   std::unique_ptr<TLGPFile> file = archive.Open();
-  LoadFieldModel(*file, hrcName, animName);
+  LoadFieldModel(*file, model, animName);
 }
 
-void TViewerSession::LoadBattleModel(TLGPFile& archive, const std::string& code) {
+void TViewerSession::LoadBattleModel(TLGPFile& archive, const TModelRef& model) {
   Clear();
-  auto model = std::make_unique<TBattleModel>();
-  model->LoadFromArchive(archive, code);
-  FTextures.Add(*model);
-  FBattle = std::move(model);
+  auto loaded = std::make_unique<TBattleModel>();
+  loaded->LoadFromArchive(archive, model.Code());
+  FTextures.Add(*loaded);
+  FBattle = std::move(loaded);
+  FModel = model;
 }
 
-void TViewerSession::LoadBattleModel(const TArchiveKind& archive, const std::string& code) {
+void TViewerSession::LoadBattleModel(const TArchiveKind& archive, const TModelRef& model) {
   Clear();
   std::unique_ptr<TLGPFile> file = archive.Open();
-  LoadBattleModel(*file, code);
+  LoadBattleModel(*file, model);
 }
 
 void TViewerSession::Clear() {
+  FModel = {};
   FField.reset();
   FBattle.reset();
   FTextures.Clear();

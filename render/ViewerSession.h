@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/LGPFile.h"
+#include "archive/ModelRef.h"
 #include "render/ViewOptions.h"
 #include "render/scene.h"
 #include "render/textures.h"
@@ -37,18 +38,23 @@ public:
   TViewerSession(const TViewerSession&) = delete;
   TViewerSession& operator=(const TViewerSession&) = delete;
 
-  // The field model hrcName posed by the animation member animName ("" for none) of
-  // archive, at frame 0, in place of any model shown. The bone range becomes the whole
-  // skeleton and no bone is selected. On failure nothing is shown and the error goes on.
-  void LoadFieldModel(TLGPFile& archive, const std::string& hrcName, const std::string& animName);
-  void LoadFieldModel(const TArchiveKind& archive, const std::string& hrcName,
+  // The field model of model (its HRC member) posed by the animation member animName
+  // ("" for none) of archive, at frame 0, in place of any model shown. The bone range
+  // becomes the whole skeleton and no bone is selected. On failure nothing is shown and
+  // the error goes on.
+  void LoadFieldModel(TLGPFile& archive, const TModelRef& model, const std::string& animName);
+  void LoadFieldModel(const TArchiveKind& archive, const TModelRef& model,
                       const std::string& animName);
-  // The battle model of the two-letter code, at animation 0, frame 0, in place of any
+  // The battle model of model (by its code), at animation 0, frame 0, in place of any
   // model shown. On failure nothing is shown and the error goes on.
-  void LoadBattleModel(TLGPFile& archive, const std::string& code);
-  void LoadBattleModel(const TArchiveKind& archive, const std::string& code);
+  void LoadBattleModel(TLGPFile& archive, const TModelRef& model);
+  void LoadBattleModel(const TArchiveKind& archive, const TModelRef& model);
   // Lets the model shown go, and its textures.
   void Clear();
+
+  // Which model is shown, as it was given to the loader; an empty reference (no member)
+  // when none is.
+  const TModelRef& Model() const { return FModel; }
 
   TFieldModel* FieldModel() const { return FField.get(); }
   TBattleModel* BattleModel() const { return FBattle.get(); }
@@ -89,6 +95,7 @@ public:
   TViewCamera Camera;
 
 private:
+  TModelRef FModel;
   std::unique_ptr<TFieldModel> FField;
   std::unique_ptr<TBattleModel> FBattle;
   int32_t FBattleAnimation = 0;

@@ -261,23 +261,23 @@ void TfrmViewer::DropBattleModel() {
 }
 
 void TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
-                           const std::string& hrcName, const std::string& animName) {
+                           const TModelRef& model, const std::string& animName) {
   Log("LoadModel begin");
   Log("LoadModel: Load parts");
   MakeCurrent();
   try {
-    FSession.LoadFieldModel(TArchiveKind{&archiveClass, path}, hrcName, animName);
+    FSession.LoadFieldModel(TArchiveKind{&archiveClass, path}, model, animName);
   } catch (...) {
     ResetModelControls();
     ModelChanged();
     throw;
   }
-  const TFieldModel& model = *FSession.FieldModel();
+  const int32_t bones = FSession.FieldModel()->BoneCount();
   {
     QSignalBlocker blockStart(trkStart), blockEnd(trkEnd);
-    trkStart->setMaximum(model.BoneCount() - 1);
+    trkStart->setMaximum(bones - 1);
     trkStart->setValue(0);
-    trkEnd->setMaximum(model.BoneCount() - 1);
+    trkEnd->setMaximum(bones - 1);
     trkEnd->setValue(trkEnd->maximum());
   }
   SetFrameSlider(FSession.LastFrame(), 0);
@@ -290,10 +290,10 @@ void TfrmViewer::LoadModel(const TLGPFileClass& archiveClass, const std::string&
 }
 
 void TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
-                                 const std::string& code) {
+                                 const TModelRef& model) {
   MakeCurrent();
   try {
-    FSession.LoadBattleModel(TArchiveKind{&archiveClass, path}, code);
+    FSession.LoadBattleModel(TArchiveKind{&archiveClass, path}, model);
   } catch (...) {
     ResetModelControls();
     ModelChanged();

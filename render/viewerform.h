@@ -47,11 +47,11 @@ public:
 
   // Loads a field model from the archive of class at path, in place of the model on show,
   // which goes without a question. On failure nothing is shown and the error goes on.
-  void LoadModel(const TLGPFileClass& archiveClass, const std::string& path,
-                 const std::string& hrcName, const std::string& animName);
-  // Loads a battle model by its two-letter code, the same way.
+  void LoadModel(const TLGPFileClass& archiveClass, const std::string& path, const TModelRef& model,
+                 const std::string& animName);
+  // Loads a battle model (by its code), the same way.
   void LoadBattleModel(const TLGPFileClass& archiveClass, const std::string& path,
-                       const std::string& code);
+                       const TModelRef& model);
   // Lets the model on show go, field or battle: nothing of it stays on show (bone range,
   // frame slider), and a Quick Animation of it ends.
   void ClearModel();

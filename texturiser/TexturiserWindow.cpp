@@ -328,9 +328,10 @@ void TTexturiserWindow::Paint() {
     FTextures.Add(FPart);
   } catch (const std::exception&) {
   }
-  // The vertex of the chosen row of the coordinate list, marked by three white lines.
+  // The vertex of the chosen row of the coordinate list, marked by three white lines; a
+  // part without texture coordinates has no such row (its one row says so).
   const int row = lbVerts->currentRow();
-  if (row >= 0 && row < FPart.VertexCount()) {
+  if (row >= 0 && row < FPart.TexCoordCount() && row < FPart.VertexCount()) {
     const TVec3& v = FPart.Vertices[size_t(row)];
     glDisable(GL_TEXTURE_2D);
     glColor3f(1, 1, 1);

@@ -22,7 +22,10 @@ public:
   TFF7PPart Part() const;
   // "Group 1" ... "Group G", G from the header's group count at offset 52.
   std::vector<std::string> GroupRows() const;
-  // "Vert %d - %.2f/%.2f" per texture coordinate (from 1), or one row "(Unsuitable)".
+  // The part has texture coordinates ("Stream read error" when the bytes are short).
+  bool HasTexCoords() const { return !Part().TexCoords.empty(); }
+  // "Vert %d - %.2f/%.2f" per texture coordinate (from 1), or one row "(Unsuitable)"
+  // when it has none.
   std::vector<std::string> VertRows() const;
 
   // Gives each vertex a texture coordinate (0, 1), inserted after the normals, and points

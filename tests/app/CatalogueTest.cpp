@@ -1,6 +1,7 @@
 #include "app/catalogue.h"
 
 #include "archive/FolderArchive.h"
+#include "fixtures/CatalogueCache.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
@@ -67,6 +68,13 @@ protected:
     lgp.Add("EEEE.HRC", HRC(":SKELETON a-very-long-skeleton-name-beyond-thirty", ":BONES 3"));
     return lgp;
   }
+  // The field archive with names that hold the cache's separators and " - ".
+  static TLGPFixture Awkward() {
+    TLGPFixture lgp = Field();
+    lgp.Add("T\tB%.hrc", HRC(":SKELETON s\tk%", ":BONES 3"));
+    lgp.Add("A - B.HRC", HRC(":SKELETON x - y.HRC - z", ":BONES 21"));
+    return lgp;
+  }
 };
 
 // The archive read member by member: its reader reads no heads, so the analysis reads
@@ -98,9 +106,9 @@ std::string Outcome(TLGPFile& archive) {
   } catch (const Exception& e) {
     text = "error " + e.Message() + "\n";
   }
-  for (size_t k = 0; k < catalogue.ModelList.size(); ++k)
-    text += Format("%.8X ", catalogue.ModelList[k].Tag) + catalogue.ModelList[k].Name + " | " +
-            catalogue.ModelItems[k] + "\n";
+  for (const TModelRef& model : catalogue.Models)
+    text +=
+        Format("%.8X ", CatalogueTag(model)) + model.Member + " | " + model.DisplayText() + "\n";
   for (const TCatalogueEntry& anim : catalogue.AnimList)
     text += Format("%.8X ", anim.Tag) + anim.Name + "\n";
   return text + Format("repaints %d at %d\n", recorder.Repaints, catalogue.ProgressPosition);
@@ -222,13 +230,26 @@ TEST_F(CatalogueTest, ReadingHeadsInBatchesGivesWhatReadingEachMemberGives) {
 TEST_F(CatalogueTest, FieldArchivesListSkeletonsAndAnimationsInArchiveOrder) {
   TRecorder recorder;
   Analyse(Field(), "char.lgp", &recorder);
-  ASSERT_EQ(Catalogue.ModelList.size(), 3u);
-  EXPECT_EQ(Catalogue.ModelList[0].Name, "aaaa.hrc");
-  EXPECT_EQ(Catalogue.ModelList[0].Tag, 0x00150000u);
-  EXPECT_EQ(Catalogue.ModelList[1].Tag, 0xFFFF0003u); // unreadable count: 65535 bones
-  EXPECT_EQ(Catalogue.ModelList[2].Name, "EEEE.HRC");
-  EXPECT_EQ(Catalogue.ModelItems, (std::vector<std::string>{"aaaa.hrc - aaaa", "BBBB.HRC - ",
-                                                            "EEEE.HRC - a-very-long-skeleton"}));
+  ASSERT_EQ(Catalogue.Models.size(), 3u);
+  const TModelRef& first = Catalogue.Models[0];
+  EXPECT_EQ(first.Kind, TModelKind::Field);
+  EXPECT_EQ(first.Member, "aaaa.hrc");
+  EXPECT_EQ(first.Skeleton, "aaaa");
+  EXPECT_EQ(first.BoneCount, 21);
+  EXPECT_EQ(first.MemberIndex, 0);
+  EXPECT_EQ(CatalogueTag(first), 0x00150000u);
+  EXPECT_EQ(Catalogue.Models[1].BoneCount, 65535); // unreadable count
+  EXPECT_EQ(CatalogueTag(Catalogue.Models[1]), 0xFFFF0003u);
+  EXPECT_EQ(Catalogue.Models[2].Member, "EEEE.HRC");
+  std::vector<std::string> texts, stems;
+  for (const TModelRef& model : Catalogue.Models) {
+    EXPECT_EQ(&model, &Catalogue.Models[size_t(model.Index)]);
+    texts.push_back(model.DisplayText());
+    stems.push_back(model.FileStem());
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"aaaa.hrc - aaaa", "BBBB.HRC - ",
+                                             "EEEE.HRC - a-very-long-skeleton"}));
+  EXPECT_EQ(stems, (std::vector<std::string>{"aaaa", "BBBB", "EEEE"}));
   ASSERT_EQ(Catalogue.AnimList.size(), 3u);
   EXPECT_EQ(Catalogue.AnimList[0].Name, "ABCD.A");
   EXPECT_EQ(Catalogue.AnimList[0].Tag, 0x00150002u);
@@ -262,12 +283,26 @@ TEST_F(CatalogueTest, TheBattleArchiveListsModelsByTheirSkeletons) {
   for (const char* name : {"ogaa", "ofaa", "rraa", "rsaa", "rtab", "pqaa", "x.hrc", "a"})
     lgp.Add(name, "");
   Analyse(lgp, "BATTLE.LGP");
-  EXPECT_EQ(Catalogue.ModelItems, (std::vector<std::string>{"[Battle] OFAA", "[Battle] RSAA"}));
-  EXPECT_TRUE(Catalogue.ModelList.empty());
+  ASSERT_EQ(Catalogue.Models.size(), 2u);
+  const TModelRef& second = Catalogue.Models[1];
+  EXPECT_EQ(second.Kind, TModelKind::Battle);
+  EXPECT_EQ(second.Member, "rsaa");
+  EXPECT_EQ(second.MemberIndex, 3);
+  EXPECT_EQ(second.Index, 1);
+  EXPECT_EQ(second.Code(), "RS");
+  EXPECT_EQ(second.DisplayText(), "[Battle] RSAA");
+  EXPECT_EQ(second.FileStem(), "RS");
+  EXPECT_EQ(Catalogue.Models[0].DisplayText(), "[Battle] OFAA");
   EXPECT_TRUE(Catalogue.AnimList.empty());
+  // Found by code; no field model, animation or detail of theirs.
+  EXPECT_EQ(Catalogue.IndexOfBattleModel("rs"), 1);
+  EXPECT_EQ(Catalogue.IndexOfBattleModel("RT"), -1);
+  EXPECT_EQ(Catalogue.IndexOfModel("rsaa"), -1);
+  EXPECT_TRUE(Catalogue.AnimationsFor(1, false).empty());
+  EXPECT_TRUE(Catalogue.DetailsFor(1).empty());
   // The same archive under another name is a field archive.
   Analyse(lgp, "copy.lgp");
-  EXPECT_TRUE(Catalogue.ModelItems.empty());
+  EXPECT_TRUE(Catalogue.Models.empty());
 }
 
 TEST_F(CatalogueTest, AFolderIsAFieldArchive) {
@@ -277,16 +312,16 @@ TEST_F(CatalogueTest, AFolderIsAFieldArchive) {
   WriteFile(folder + "/ogaa", "");
   auto archive = TFolderArchive::CreateFromFolder(folder);
   Catalogue.AnalyseArchive(*archive);
-  EXPECT_EQ(Catalogue.ModelItems, (std::vector<std::string>{"KNIG.HRC - knig"}));
+  ASSERT_EQ(Catalogue.Models.size(), 1u);
+  EXPECT_EQ(Catalogue.Models[0].DisplayText(), "KNIG.HRC - knig");
 }
 
 TEST_F(CatalogueTest, AnUnreadableArchiveLeavesNoHalfCatalogue) {
   TLGPFixture lgp = Field();
   lgp.Members[6].HeaderSize = 1 << 30; // EFGH.a runs past the end
-  Catalogue.ModelList.push_back({"OLD.HRC", 0});
+  Catalogue.Models.emplace_back().Member = "OLD.HRC";
   EXPECT_EQ(ErrorOf([&] { Analyse(lgp); }), "Stream read error");
-  EXPECT_TRUE(Catalogue.ModelList.empty());
-  EXPECT_TRUE(Catalogue.ModelItems.empty());
+  EXPECT_TRUE(Catalogue.Models.empty());
   EXPECT_TRUE(Catalogue.AnimList.empty());
 }
 
@@ -313,30 +348,62 @@ TEST_F(CatalogueTest, AnimationsMatchByBoneCountNarrowedByTheFilter) {
   EXPECT_EQ(ErrorOf([&] { Catalogue.AnimationsFor(3, false); }), "List index out of bounds (3)");
 }
 
-TEST_F(CatalogueTest, TheCacheRestoresTheSameCatalogue) {
-  Analyse(Field());
+static void ExpectSameCatalogue(const TCatalogue& restored, const TCatalogue& analysed) {
+  EXPECT_EQ(restored.ArchivePath, analysed.ArchivePath);
+  EXPECT_EQ(restored.Models, analysed.Models);
+  ASSERT_EQ(restored.AnimList.size(), analysed.AnimList.size());
+  for (size_t i = 0; i < analysed.AnimList.size(); ++i) {
+    EXPECT_EQ(restored.AnimList[i].Name, analysed.AnimList[i].Name);
+    EXPECT_EQ(restored.AnimList[i].Tag, analysed.AnimList[i].Tag);
+  }
+  for (const TModelRef& model : analysed.Models)
+    EXPECT_EQ(restored.AnimationsFor(model.Index, false),
+              analysed.AnimationsFor(model.Index, false))
+        << model.Member;
+}
+
+TEST_F(CatalogueTest, TheCacheKeepsEachModelsFieldsAndRestoresTheSameCatalogue) {
+  Analyse(Awkward());
+  TModelRef& battle = Catalogue.Models.emplace_back();
+  battle.Kind = TModelKind::Battle;
+  battle.Member = "rtaa";
+  battle.MemberIndex = 12;
+  battle.Index = int32_t(Catalogue.Models.size() - 1);
   std::string cache = Dir.File("palkor.cache");
   Catalogue.SaveCatalogueCache(cache);
-  std::string text = ReadFileBytes(cache);
-  int64_t size = int64_t(ReadFileBytes(Catalogue.ArchivePath).size());
-  EXPECT_EQ(text.substr(0, text.find("\r\n")), Format("%.8X", size) + Catalogue.ArchivePath);
-  EXPECT_NE(text.find("\r\n00000003\r\n00150000aaaa.hrc - aaaa\r\nFFFF0003BBBB.HRC - \r\n"),
-            std::string::npos);
+  const std::string text = ReadFileBytes(cache);
+  const int64_t size = int64_t(ReadFileBytes(Catalogue.ArchivePath).size());
+  EXPECT_EQ(text.substr(0, text.find("\r\n00000006\r\n")),
+            "00000000\r\npalkor catalogue 2\r\n" + Format("%.8X", size) + Catalogue.ArchivePath);
+  for (const char* line : {"\r\nF\t00000015\t00000000\taaaa.hrc\taaaa\r\n",
+                           "\r\nF\t0000FFFF\t00000003\tBBBB.HRC\t\r\n",
+                           "\r\nF\t00000003\t0000000A\tT%09B%25.hrc\ts%09k%25\r\n",
+                           "\r\nB\t00000000\t0000000C\trtaa\t\r\n00000003\r\n00150002ABCD.A\r\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
 
   TCatalogue restored;
   restored.LoadCatalogueCache(cache);
-  EXPECT_EQ(restored.ArchivePath, Catalogue.ArchivePath);
-  EXPECT_EQ(restored.ModelItems, Catalogue.ModelItems);
-  ASSERT_EQ(restored.ModelList.size(), 3u);
-  ASSERT_EQ(restored.AnimList.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(restored.ModelList[i].Name, Catalogue.ModelList[i].Name);
-    EXPECT_EQ(restored.ModelList[i].Tag, Catalogue.ModelList[i].Tag);
-    EXPECT_EQ(restored.AnimList[i].Name, Catalogue.AnimList[i].Name);
-    EXPECT_EQ(restored.AnimList[i].Tag, Catalogue.AnimList[i].Tag);
-    EXPECT_EQ(restored.AnimationsFor(int32_t(i), false),
-              Catalogue.AnimationsFor(int32_t(i), false));
-  }
+  ExpectSameCatalogue(restored, Catalogue);
+}
+
+// A cache the program wrote before it kept the models' fields is read once: into the
+// catalogue the analysis made, member names with " - " in them too; the next save writes
+// today's layout.
+TEST_F(CatalogueTest, AnOlderCacheReadsBackAsTheAnalysisAndIsSavedInTodaysLayout) {
+  Analyse(Awkward());
+  const std::string cache = Dir.File("palkor.cache");
+  WriteFile(cache,
+            OlderCatalogueCache(Catalogue, int64_t(ReadFileBytes(Catalogue.ArchivePath).size())));
+  EXPECT_NE(ReadFileBytes(cache).find("00150000aaaa.hrc - aaaa\r\nFFFF0003BBBB.HRC - \r\n"),
+            std::string::npos);
+  TCatalogue restored;
+  restored.LoadCatalogueCache(cache);
+  ExpectSameCatalogue(restored, Catalogue);
+
+  restored.SaveCatalogueCache(cache);
+  const std::string today = Dir.File("today.cache");
+  Catalogue.SaveCatalogueCache(today);
+  EXPECT_EQ(ReadFileBytes(cache), ReadFileBytes(today));
 }
 
 TEST_F(CatalogueTest, TheCacheIsWrittenOnlyForAnArchiveFileWithModelsAndAnimations) {
@@ -357,43 +424,70 @@ TEST_F(CatalogueTest, TheCacheIsWrittenOnlyForAnArchiveFileWithModelsAndAnimatio
 
 TEST_F(CatalogueTest, ACacheOfAnotherArchiveOrADamagedOneLoadsNothing) {
   Analyse(Field());
-  std::string cache = Dir.File("palkor.cache");
+  const std::string cache = Dir.File("palkor.cache");
+  const std::string archive = ReadFileBytes(Catalogue.ArchivePath);
+  const std::string older = OlderCatalogueCache(Catalogue, int64_t(archive.size()));
   Catalogue.SaveCatalogueCache(cache);
-  // The archive grew: the mismatch message, no entries, the recorded path kept.
-  std::string archive = ReadFileBytes(Catalogue.ArchivePath);
-  WriteFile(Catalogue.ArchivePath, archive + "more");
-  TCatalogue grown;
-  EXPECT_EQ(ErrorOf([&] { grown.LoadCatalogueCache(cache); }),
-            "Cache record/filesize mismatch - ignoring cache");
-  EXPECT_EQ(grown.ArchivePath, Catalogue.ArchivePath);
-  EXPECT_TRUE(grown.ModelList.empty());
-  // The archive gone: nothing loaded, no message.
-  std::filesystem::remove(Catalogue.ArchivePath);
-  TCatalogue gone;
-  gone.LoadCatalogueCache(cache);
-  EXPECT_EQ(gone.ArchivePath, Catalogue.ArchivePath);
-  EXPECT_TRUE(gone.ModelList.empty());
-
-  const std::pair<std::string, std::string> damaged[] = {
-      {"0000000G/x\r\n", "'$0000000G' is not a valid integer value"},
-      {"", "List index out of bounds (0)"},
-  };
-  for (const auto& [text, message] : damaged) {
-    WriteFile(cache, text);
-    TCatalogue c;
-    EXPECT_EQ(ErrorOf([&] { c.LoadCatalogueCache(cache); }), message);
+  const std::string today = ReadFileBytes(cache);
+  for (const std::string& layout : {older, today}) {
+    WriteFile(cache, layout);
+    // The archive grew: the mismatch message, no entries, the recorded path kept.
+    WriteFile(Catalogue.ArchivePath, archive + "more");
+    TCatalogue grown;
+    EXPECT_EQ(ErrorOf([&] { grown.LoadCatalogueCache(cache); }),
+              "Cache record/filesize mismatch - ignoring cache");
+    EXPECT_EQ(grown.ArchivePath, Catalogue.ArchivePath);
+    EXPECT_TRUE(grown.Models.empty());
+    // The archive gone: nothing loaded, no message.
+    std::filesystem::remove(Catalogue.ArchivePath);
+    TCatalogue gone;
+    gone.LoadCatalogueCache(cache);
+    EXPECT_EQ(gone.ArchivePath, Catalogue.ArchivePath);
+    EXPECT_TRUE(gone.Models.empty());
+    WriteFile(Catalogue.ArchivePath, archive);
   }
-  // A path longer than 255 characters is cut when read back; too few entry lines stop
-  // the load with the entries read so far kept.
-  WriteFile(Catalogue.ArchivePath, archive);
-  std::string longPath(300, 'p');
-  WriteFile(cache, Format("%.8X", int64_t(archive.size())) + Catalogue.ArchivePath +
-                       "\r\n00000002\r\n00150000AAAA.HRC - a\r\n");
-  TCatalogue cut;
-  EXPECT_EQ(ErrorOf([&] { cut.LoadCatalogueCache(cache); }), "List index out of bounds (3)");
-  EXPECT_EQ(cut.ModelList.size(), 1u);
+
+  // Damage stops the load with the entries before it kept: one model each time.
+  const std::string head =
+      Format("%.8X", int64_t(archive.size())) + Catalogue.ArchivePath + "\r\n00000002\r\n";
+  const std::string todayHead =
+      "00000000\r\npalkor catalogue 2\r\n" + head + "F\t00000015\t00000000\tAAAA.HRC\ta\r\n";
+  const struct {
+    std::string Text, Message;
+    size_t Models;
+  } damaged[] = {
+      {"0000000G/x\r\n", "'$0000000G' is not a valid integer value", 0},
+      {"", "List index out of bounds (0)", 0},
+      {head + "00150000AAAA.HRC - a\r\n", "List index out of bounds (3)", 1},
+      {todayHead, "List index out of bounds (5)", 1},
+      {todayHead + "X\t00000001\t00000000\tB.HRC\tb\r\n",
+       "Invalid catalogue cache: line 6 is not a model", 1},
+      {todayHead + "F\t0000001G\t00000000\tB.HRC\tb\r\n",
+       "'$0000001G' is not a valid integer value", 1},
+      {todayHead + "F\t00010000\t00000000\tB.HRC\tb\r\n",
+       "Invalid catalogue cache: line 6 is not a model", 1},
+      {todayHead + "F\t00000001\tFFFFFFFF\tB.HRC\tb\r\n",
+       "Invalid catalogue cache: line 6 is not a model", 1},
+      {todayHead + "F\t00000001\t00000000\t\tb\r\n",
+       "Invalid catalogue cache: line 6 is not a model", 1},
+      {todayHead + "F\t00000001\t00000000\tB.HRC\r\n",
+       "Invalid catalogue cache: line 6 is not a model", 1},
+  };
+  for (const auto& c : damaged) {
+    WriteFile(cache, c.Text);
+    TCatalogue loaded;
+    EXPECT_EQ(ErrorOf([&] { loaded.LoadCatalogueCache(cache); }), c.Message) << c.Text;
+    EXPECT_EQ(loaded.Models.size(), c.Models) << c.Text;
+  }
+
+  // The older layout read a path up to 255 characters; today's keeps it whole.
+  const std::string longPath = "/" + std::string(300, 'p');
   WriteFile(cache, "00000000" + longPath + "\r\n");
   TCatalogue longOne;
   longOne.LoadCatalogueCache(cache);
   EXPECT_EQ(longOne.ArchivePath, longPath.substr(0, 255));
+  WriteFile(cache, "00000000\r\npalkor catalogue 2\r\n00000000" + longPath + "\r\n");
+  TCatalogue whole;
+  whole.LoadCatalogueCache(cache);
+  EXPECT_EQ(whole.ArchivePath, longPath);
 }

@@ -12,10 +12,15 @@
 using namespace palkor;
 using namespace palkor::fixtures;
 
-TEST(FrameOutput, FileNamesFromTheListEntries) {
-  EXPECT_EQ(FrameModelPart("AAAA.HRC - aaaa"), "AAAA");
-  EXPECT_EQ(FrameModelPart("knig.hrc - x.hrc"), "knig");
-  EXPECT_EQ(FrameModelPart("[Battle] XYAA"), "[Battle] XYAA");
+TEST(FrameOutput, FileNamesFromTheModelAndAnimation) {
+  TModelRef model;
+  model.Member = "knig.hrc";
+  model.Skeleton = "x.hrc";
+  EXPECT_EQ(FrameModelPart(model), "knig");
+  model.Kind = TModelKind::Battle;
+  model.Member = "xyaa";
+  EXPECT_EQ(FrameModelPart(model), "[Battle] XYAA");
+  EXPECT_EQ(FrameModelPart(TModelRef::OfBattleCode("xy")), "[Battle] XYAA");
   EXPECT_EQ(FrameAnimPart("ABCD.A", false, 7), "ABCD");
   EXPECT_EQ(FrameAnimPart("AB", false, 0), "AB");
   EXPECT_EQ(FrameAnimPart("Animation 2", true, 1), "A002");

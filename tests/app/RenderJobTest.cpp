@@ -59,7 +59,7 @@ protected:
 } // namespace
 
 TEST_F(RenderJobTest, TheAnimationOnShowOfAFieldModel) {
-  Session.LoadFieldModel(Archive("char.lgp"), "KNIG.HRC", "KNWA.A");
+  Session.LoadFieldModel(Archive("char.lgp"), TModelRef::OfFieldMember("KNIG.HRC"), "KNWA.A");
   Job.Output.Png = true;
   Job.Output.Repeat = 2;
   EXPECT_EQ(Run(), 48);
@@ -77,7 +77,7 @@ TEST_F(RenderJobTest, TheAnimationOnShowOfAFieldModel) {
 }
 
 TEST_F(RenderJobTest, EveryAnimationOfAFieldModelInTurn) {
-  Session.LoadFieldModel(Archive("char.lgp"), "KNIG.HRC", "KNWA.A");
+  Session.LoadFieldModel(Archive("char.lgp"), TModelRef::OfFieldMember("KNIG.HRC"), "KNWA.A");
   Job.AllAnimations = true;
   Job.FieldAnimations = {"KNWV.A", "KNWA.A"};
   std::vector<int32_t> passes;
@@ -92,7 +92,7 @@ TEST_F(RenderJobTest, EveryAnimationOfAFieldModelInTurn) {
 }
 
 TEST_F(RenderJobTest, TheAnimationsOfABattleModel) {
-  Session.LoadBattleModel(Archive("battle.lgp"), "rt");
+  Session.LoadBattleModel(Archive("battle.lgp"), TModelRef::OfBattleCode("rt"));
   Session.ChooseBattleAnimation(1);
   // One past the last frame: frame 0 again, as the frame slider reaches.
   EXPECT_EQ(Run(), 21);
@@ -107,7 +107,7 @@ TEST_F(RenderJobTest, TheAnimationsOfABattleModel) {
 }
 
 TEST_F(RenderJobTest, APassThatIsNotShownEndsTheJob) {
-  Session.LoadBattleModel(Archive("battle.lgp"), "rt");
+  Session.LoadBattleModel(Archive("battle.lgp"), TModelRef::OfBattleCode("rt"));
   Job.AllAnimations = true;
   Job.ShowAnimation = [&](int32_t pass) {
     Session.ChooseBattleAnimation(pass);

@@ -266,6 +266,18 @@ private slots:
     QCOMPARE(Script->Errors, (std::vector<std::string>{"No model selected"}));
     Script->Errors.clear();
     Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(0);
+    // A copy of the archive lists the knight alike; until one of its animations is
+    // chosen the viewer shows the first archive's knight, which is not the list's.
+    std::filesystem::create_directory(Dir->File("copy"));
+    std::filesystem::copy_file(Dir->File("char.lgp"), Dir->File("copy/char.lgp"));
+    main->OpenArchive(Dir->File("copy/char.lgp"));
+    Show(*main, "KNIG.HRC - KNIG", nullptr);
+    Child<QAction>(&*main, "mnuExportGltf")->trigger();
+    QCOMPARE(Script->Errors, (std::vector<std::string>{"No model selected"}));
+    Script->Errors.clear();
+    std::filesystem::remove_all(Dir->File("copy"));
+    main->OpenArchive(Dir->File("char.lgp"));
+    Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
     const int files = CountFiles(Dir->Path());
 
     // Cancel in the dialog; Cancel in the save dialog, then Cancel.

@@ -46,8 +46,11 @@ std::string ExportModel(const std::string& archive, const std::string& model,
   TGltfOptions options;
   options.Fps = fps;
   options.BindPose = bind;
-  WriteGltfFile(ExportItem(*lgp, ResolveExportItem(*lgp, catalogue, model, anims, false), options),
-                path);
+  WriteGltfFile(
+      ExportItem(*lgp,
+                 ResolveExportItem(*lgp, catalogue, ModelNamed(catalogue, model), anims, false),
+                 options),
+      path);
   return path;
 }
 

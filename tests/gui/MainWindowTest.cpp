@@ -1,6 +1,7 @@
 // The main window and the viewer driven as a user would, on Xvfb with real GL.
 #include "app/MainWindow.h"
 #include "archive/FolderArchive.h"
+#include "fixtures/CatalogueCache.h"
 #include "fixtures/Demo.h"
 #include "fixtures/LGPWriter.h"
 #include "fixtures/PNGReader.h"
@@ -237,23 +238,44 @@ private slots:
   }
 
   void theCacheRestoresTheSameListsAtTheNextStart() {
+    auto listed = [](TMainWindow& main) {
+      QStringList items;
+      for (int i = 0; i < main.cmbModels->count(); ++i) items << main.cmbModels->itemText(i);
+      return items;
+    };
     QStringList items;
     {
       auto main = Start();
       main->OpenLGP(Demo("char.lgp"));
-      for (int i = 0; i < Child<QComboBox>(&*main, "cmbModels")->count(); ++i)
-        items << Child<QComboBox>(&*main, "cmbModels")->itemText(i);
+      items = listed(*main);
       main->close();
     }
     QVERIFY(FileExists(Paths().Cache));
-    auto again = Start();
-    QStringList restored;
-    for (int i = 0; i < Child<QComboBox>(&*again, "cmbModels")->count(); ++i)
-      restored << Child<QComboBox>(&*again, "cmbModels")->itemText(i);
-    QCOMPARE(restored, items);
-    QCOMPARE(Child<QLabel>(&*again, "pStatus")->text(), QString("Complete!"));
-    Child<QComboBox>(&*again, "cmbModels")->setCurrentIndex(0);
-    QCOMPARE(Child<QComboBox>(&*again, "cmbAnims")->count(), 2);
+    const std::string saved = ReadFileBytes(Paths().Cache);
+    {
+      auto again = Start();
+      QCOMPARE(listed(*again), items);
+      QCOMPARE(Child<QLabel>(&*again, "pStatus")->text(), QString("Complete!"));
+      Child<QComboBox>(&*again, "cmbModels")->setCurrentIndex(0);
+      QCOMPARE(Child<QComboBox>(&*again, "cmbAnims")->count(), 2);
+    }
+    // A cache of the older layout, which kept the display texts: the same lists, and the
+    // cache of today at exit.
+    TCatalogue analysed;
+    analysed.ArchivePath = Demo("char.lgp");
+    analysed.AnalyseArchive(*TLGPFile::Create(analysed.ArchivePath, false));
+    WriteFile(Paths().Cache,
+              OlderCatalogueCache(analysed, int64_t(ReadFileBytes(Demo("char.lgp")).size())));
+    {
+      auto older = Start();
+      QCOMPARE(listed(*older), items);
+      QCOMPARE(Child<QLabel>(&*older, "pStatus")->text(), QString("Complete!"));
+      Child<QComboBox>(&*older, "cmbModels")->setCurrentIndex(1);
+      Child<QComboBox>(&*older, "cmbAnims")->setCurrentIndex(0);
+      QCOMPARE(QString::fromStdString(older->frmViewer->Session().FieldModel()->HRCName),
+               QString("HOUN.HRC"));
+    }
+    QCOMPARE(ReadFileBytes(Paths().Cache), saved);
   }
 
   void wireframeBackgroundAndLightingChangeThePicture() {

@@ -249,6 +249,11 @@ private slots:
     QCOMPARE(Child<QSlider>("TrkX")->value(), 0);
     TPicture one = Picture();
     QVERIFY2(one.Has(Yellow) && one.DrawnHeight() > one.Height * 0.6, qPrintable(one.Describe()));
+    // Its one coordinate row says it has none: chosen, it marks no vertex.
+    const QImage unmarked = State().Picture;
+    Child<QListWidget>("lbVerts")->setCurrentRow(0);
+    QCOMPARE(Child<QListWidget>("lbVerts")->currentItem()->text(), QString("(Unsuitable)"));
+    QVERIFY(State().Picture == unmarked);
     QVERIFY(Script->Errors.empty());
   }
 

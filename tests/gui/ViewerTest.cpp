@@ -119,6 +119,7 @@ class ViewerTest : public QObject, protected testing::TWindowTestBase {
   // Nothing of a model shows: no bones listed, no range, no frames, pose controls at 0
   // and disabled, an empty picture.
   void VerifyNoModelShown() {
+    QVERIFY(Viewer->Session().Model() == TModelRef());
     QCOMPARE(Child<QListWidget>(Viewer, "lstParts")->count(), 0);
     QCOMPARE(Child<QSlider>(Viewer, "trkFrame")->maximum(), 0);
     QCOMPARE(Child<QSlider>(Viewer, "trkFrame")->value(), 0);
@@ -545,7 +546,9 @@ private slots:
       viewer.DropBattleModel();
     } else {
       const TArchiveKind kind = ArchiveKindForPath(Dir->File("broken.lgp"));
-      Guarded([&] { viewer.LoadModel(*kind.Class, kind.Path, "BRKN.HRC", ""); });
+      Guarded([&] {
+        viewer.LoadModel(*kind.Class, kind.Path, TModelRef::OfFieldMember("BRKN.HRC"), "");
+      });
       QCOMPARE(Script->Errors, std::vector<std::string>{
                                    "Stream read error: BRAA.P ends before the data it describes"});
     }
@@ -586,11 +589,10 @@ private slots:
           const TViewerSession& windows = viewer.Session();
           const TArchiveKind archive = windows.Archive();
           if (battle) {
-            session.LoadBattleModel(archive, windows.BattleModel()->Code);
+            session.LoadBattleModel(archive, windows.Model());
             session.ChooseBattleAnimation(windows.BattleAnimation());
           } else {
-            session.LoadFieldModel(archive, windows.FieldModel()->HRCName,
-                                   windows.FieldModel()->AnimName);
+            session.LoadFieldModel(archive, windows.Model(), windows.FieldModel()->AnimName);
           }
           session.Options = windows.Options;
           session.Camera = windows.Camera;

@@ -47,7 +47,7 @@ protected:
 } // namespace
 
 TEST_F(ViewerSessionTest, AFieldModelIsShownAtItsFramesAsTheSceneDrawsIt) {
-  Session.LoadFieldModel(Archive("char.lgp"), "KNIG.HRC", "KNWA.A");
+  Session.LoadFieldModel(Archive("char.lgp"), TModelRef::OfFieldMember("KNIG.HRC"), "KNWA.A");
   ASSERT_TRUE(Session.FieldModel() && !Session.BattleModel());
   EXPECT_EQ(Session.FrameCount(), 24);
   EXPECT_EQ(Session.LastFrame(), 23);
@@ -76,7 +76,7 @@ TEST_F(ViewerSessionTest, AFieldModelIsShownAtItsFramesAsTheSceneDrawsIt) {
 }
 
 TEST_F(ViewerSessionTest, ABattleModelShowsItsAnimationsAndWrapsItsFrames) {
-  Session.LoadBattleModel(Archive("battle.lgp"), "rt");
+  Session.LoadBattleModel(Archive("battle.lgp"), TModelRef::OfBattleCode("rt"));
   ASSERT_TRUE(Session.BattleModel() && !Session.FieldModel());
   EXPECT_EQ(Session.FrameCount(), 16);
   EXPECT_EQ(Session.LastFrame(), 16); // one past the last: frame 0 again
@@ -94,13 +94,13 @@ TEST_F(ViewerSessionTest, ABattleModelShowsItsAnimationsAndWrapsItsFrames) {
   EXPECT_EQ(Session.Frame(), 0);
   EXPECT_EQ(Session.FrameCount(), 20);
   // Loading a field model lets the battle model go.
-  Session.LoadFieldModel(Archive("char.lgp"), "KNIG.HRC", "KNWA.A");
+  Session.LoadFieldModel(Archive("char.lgp"), TModelRef::OfFieldMember("KNIG.HRC"), "KNWA.A");
   EXPECT_FALSE(Session.BattleModel());
   EXPECT_EQ(Session.BattleAnimation(), 0);
 }
 
 TEST_F(ViewerSessionTest, EveryPaintAppliesItsOptionsWhateverThePaintBeforeLeft) {
-  Session.LoadFieldModel(Archive("char.lgp"), "KNIG.HRC", "KNWA.A");
+  Session.LoadFieldModel(Archive("char.lgp"), TModelRef::OfFieldMember("KNIG.HRC"), "KNWA.A");
   const std::vector<uint8_t> plain = Picture();
   for (bool TViewOptions::*option : {&TViewOptions::Wireframe, &TViewOptions::Lighting,
                                      &TViewOptions::Crosshairs, &TViewOptions::Bones}) {
@@ -115,7 +115,7 @@ TEST_F(ViewerSessionTest, EveryPaintAppliesItsOptionsWhateverThePaintBeforeLeft)
 }
 
 TEST_F(ViewerSessionTest, FramingTheWholeModelFitsItInThePicture) {
-  Session.LoadBattleModel(Archive("battle.lgp"), "rt");
+  Session.LoadBattleModel(Archive("battle.lgp"), TModelRef::OfBattleCode("rt"));
   Session.Camera.Zoom = 100;
   Session.Camera.PanX = 40;
   const size_t far = Drawn(Picture());
@@ -131,13 +131,13 @@ TEST_F(ViewerSessionTest, FramingTheWholeModelFitsItInThePicture) {
 }
 
 TEST_F(ViewerSessionTest, AModelThatFailsToLoadLeavesNothingShown) {
-  Session.LoadFieldModel(Archive("char.lgp"), "KNIG.HRC", "KNWA.A");
+  Session.LoadFieldModel(Archive("char.lgp"), TModelRef::OfFieldMember("KNIG.HRC"), "KNWA.A");
   WriteFile(Dir.File("broken.lgp"), BuildLGP(BuildBrokenDemoFieldArchive()));
   EXPECT_EQ(palkor::testing::ErrorOf(
-                [&] { Session.LoadFieldModel(Archive("broken.lgp"), "BRKN.HRC", ""); }),
+                [&] { Session.LoadFieldModel(Archive("broken.lgp"), TModelRef::OfFieldMember("BRKN.HRC"), ""); }),
             "Stream read error: BRAA.P ends before the data it describes");
   EXPECT_FALSE(Session.HasModel());
-  EXPECT_THROW(Session.LoadBattleModel(Archive("char.lgp"), "zz"), Exception);
+  EXPECT_THROW(Session.LoadBattleModel(Archive("char.lgp"), TModelRef::OfBattleCode("zz")), Exception);
   EXPECT_FALSE(Session.HasModel());
   EXPECT_EQ(Drawn(Picture()), 0u);
 }

@@ -43,8 +43,10 @@ TEST(PEdit, AddTexDataInsertsACoordinatePerVertexAfterTheNormals) {
   TPFileImage image;
   image.Load(original);
   EXPECT_EQ(image.VertRows(), (std::vector<std::string>{"(Unsuitable)"}));
+  EXPECT_FALSE(image.HasTexCoords());
   EXPECT_EQ(image.GroupRows(), (std::vector<std::string>{"Group 1", "Group 2"}));
   image.AddTexData();
+  EXPECT_TRUE(image.HasTexCoords());
   const std::string& added = image.Bytes();
   const size_t texStart = 128 + 12 * (4 + 2);
   ASSERT_EQ(added.size(), original.size() + 32);
