@@ -240,7 +240,8 @@ private slots:
   void theCacheRestoresTheSameListsAtTheNextStart() {
     auto listed = [](TMainWindow& main) {
       QStringList items;
-      for (int i = 0; i < main.cmbModels->count(); ++i) items << main.cmbModels->itemText(i);
+      auto* models = Child<QComboBox>(&main, "cmbModels");
+      for (int i = 0; i < models->count(); ++i) items << models->itemText(i);
       return items;
     };
     QStringList items;
@@ -272,7 +273,7 @@ private slots:
       QCOMPARE(Child<QLabel>(&*older, "pStatus")->text(), QString("Complete!"));
       Child<QComboBox>(&*older, "cmbModels")->setCurrentIndex(1);
       Child<QComboBox>(&*older, "cmbAnims")->setCurrentIndex(0);
-      QCOMPARE(QString::fromStdString(older->frmViewer->Session().FieldModel()->HRCName),
+      QCOMPARE(QString::fromStdString(Child<TfrmViewer>(&*older, "frmViewer")->Session().FieldModel()->HRCName),
                QString("HOUN.HRC"));
     }
     QCOMPARE(ReadFileBytes(Paths().Cache), saved);
