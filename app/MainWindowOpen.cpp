@@ -47,11 +47,13 @@ void TMainWindow::OpenCatalogue(const std::string& path, bool folder) {
                : TLGPFile::Create(path, false);
     next.AnalyseArchive(*archive, this);
   } catch (const Exception& e) {
-    StatusText("");
-    // A file that is there but does not read as an archive: say so, and why.
-    if (!folder && FileExists(path))
-      throw Exception(Format("\"%s\" is not an LGP archive (%s)", path, e.Message()));
-    throw;
+    // The status text stays at the last step reached. A file that is there but does not
+    // read as an archive: the reader's message first, then what it means and why. A file
+    // that cannot be opened at all is named, with the reason, by its message already.
+    if (folder || !FileExists(path) || dynamic_cast<const EFOpenError*>(&e)) throw;
+    const bool cutShort = dynamic_cast<const EReadError*>(&e) && !e.HasCause();
+    throw Exception(Format("%s\n\n\"%s\" is not an LGP archive%s.", e.Message(), path,
+                           cutShort ? ": a member runs past the end of the file" : ""));
   }
   // The model on show stays until a model of the new list is chosen, as it does when
   // another model of the same list is.

@@ -384,10 +384,13 @@ void TCatalogue::SaveCatalogueCache(const std::string& cacheFileName) const {
 
 namespace {
 
-// The cache's lines, taken one at a time. Too few lines give the list's index error.
+// The cache's lines, taken one at a time. Too few lines give the list's index error for
+// the first line of what is left, index 0, with the line that was missing as its cause.
 class TCacheReader {
 public:
-  explicit TCacheReader(const std::string& fileName) { FLines.LoadFromFile(fileName); }
+  explicit TCacheReader(const std::string& fileName) : FFileName(fileName) {
+    FLines.LoadFromFile(fileName);
+  }
 
   // The cache is in today's layout: its two first lines say so. They are taken.
   bool TakeLayoutLines() {
@@ -397,7 +400,14 @@ public:
     return true;
   }
   // The next line.
-  const std::string& TakeLine() { return FLines.Strings(int32_t(FNext++)); }
+  const std::string& TakeLine() {
+    if (FNext >= size_t(FLines.Count())) {
+      EListError end(0);
+      end.AddCause(Format("%s ends before its line %d", QuotedPath(FFileName), FNext + 1));
+      throw end;
+    }
+    return FLines.Strings(int32_t(FNext++));
+  }
   // The next line's eight hexadecimal digits and the text after them: all of it, or
   // with shortText (the older layout's reading) at most 255 characters.
   uint32_t ReadCacheLine(std::string& text, bool shortText = false) {
@@ -410,6 +420,7 @@ public:
   int32_t LineNumber() const { return int32_t(FNext); }
 
 private:
+  std::string FFileName;
   TStringList FLines;
   size_t FNext = 0;
 };

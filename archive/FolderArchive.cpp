@@ -1,5 +1,6 @@
 #include "archive/FolderArchive.h"
 
+#include "platform/DebugLog.h"
 #include "platform/Files.h"
 
 #include <algorithm>
@@ -78,19 +79,68 @@ std::unique_ptr<TStream> TFolderArchive::OpenMemberStream(int32_t index) {
   return stream;
 }
 
+namespace {
+
+// A member's file is replaced by a new file beside it, renamed over it, so that the old
+// one stays whole until the new one is. A folder that refuses a new file (the user may
+// write the file but not the folder) gets the file written in place instead, as the
+// member would be in an archive; should that fail part way, the old bytes are put back
+// as far as the disk allows. A file that cannot be written either way fails with the
+// refusal. The debug log says when a file was written in place.
+void WriteInPlace(const std::string& path, const EFCreateError& refused, std::string_view bytes) {
+  std::unique_ptr<TFileStream> file;
+  try {
+    file = std::make_unique<TFileStream>(path, TFileMode::OpenReadWrite);
+  } catch (const Exception&) {
+    throw refused;
+  }
+  const std::string old = file->ReadBytes(file->Size());
+  auto write = [&](std::string_view data) {
+    file->SetPosition(0);
+    file->WriteBytes(data);
+    file->SetSize(int64_t(data.size()));
+    file->Flush();
+  };
+  try {
+    write(bytes);
+  } catch (const Exception&) {
+    try {
+      write(old);
+    } catch (const Exception&) {
+      // The first failure is the one to report.
+    }
+    throw;
+  }
+  Log("WriteMember: " + path + " written in place, its folder takes no new file");
+}
+
+} // namespace
+
 // Writers of one folder take turns under a lock on the folder itself: its files are
 // replaced by renaming, so a lock on one of them would be lost with it.
 void TFolderArchive::WriteMember(int32_t index, TStream& source) {
   TLGPEntry entry = GetEntry(index);
   TPathLock lock(FileName(), ArchiveLockWaiter(FileName()));
-  ReplaceFileFromStream(FileName() + entry.Name, source);
+  const std::string path = FileName() + entry.Name;
+  try {
+    ReplaceFileFromStream(path, source);
+  } catch (const EFCreateError& refused) {
+    source.SetPosition(0);
+    WriteInPlace(path, refused, source.ReadBytes(source.Size()));
+  }
 }
 
 void TFolderArchive::ModifyMember(int32_t index,
                                   const std::function<std::string(std::string_view)>& change) {
   TLGPEntry entry = GetEntry(index);
   TPathLock lock(FileName(), ArchiveLockWaiter(FileName()));
-  ReplaceFileWithBytes(FileName() + entry.Name, change(ReadFileBytes(FileName() + entry.Name)));
+  const std::string path = FileName() + entry.Name;
+  const std::string bytes = change(ReadFileBytes(path));
+  try {
+    ReplaceFileWithBytes(path, bytes);
+  } catch (const EFCreateError& refused) {
+    WriteInPlace(path, refused, bytes);
+  }
 }
 
 TArchiveKind ArchiveKindForPath(const std::string& path) {

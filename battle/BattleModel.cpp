@@ -193,11 +193,23 @@ void WalkBattleRecords(TStream& stream, const std::function<void(const TBattleRe
     int64_t bits =
         std::min<int64_t>(blockSize - 11, std::max<int64_t>(stream.Size() - streamStart, 0));
     // Records that cannot be decoded into their own count of frames are passed over:
-    // no frames, a negative rotation count, a shift that leaves no bits for a value, or
-    // more rotations than the stream has bits (only zero-bit values could fill them).
-    bool decodable = frameCount >= 1 && rotationCount >= 0 && shift <= 12 &&
-                     int64_t(rotationCount) <= std::max<int64_t>(bits * 8, 1);
+    // no frames, a negative rotation count, or a shift that leaves no bits for a value.
+    bool decodable = frameCount >= 1 && rotationCount >= 0 && shift <= 12;
     if (decodable) {
+      // A record is read whole or the load fails, so that no record goes missing and
+      // the animations after it keep their numbers. The counts are weighed against the
+      // bits before a frame's rotations are made: frame 0 takes 12 - shift bits a value
+      // and each later frame at least 24 bits of offsets and one bit a value, so a
+      // stream too short for that fails here as reading it would.
+      const int64_t values = int64_t(rotationCount) * 3;
+      const int64_t leastBits = values * (12 - shift) + (frameCount > 1 ? 24 + values : 0);
+      if (leastBits > bits * 8) throw EReadError();
+      // At shift 12 a single frame takes no bits at all: its values are all 0, however
+      // many. More rotations than the record has bits are refused.
+      const int64_t recordBytes = 12 + 11 + bits;
+      if (int64_t(rotationCount) > recordBytes * 8)
+        throw Exception(Format("Invalid battle animation: record %d has %d rotations in %d bytes",
+                               i, rotationCount, recordBytes));
       TBattleRecord record;
       record.Number = i;
       record.RotationCount = rotationCount;

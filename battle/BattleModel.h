@@ -211,10 +211,11 @@ struct TBattleRecord {
 
 // Walks the records of an animations member from the stream's position and calls decode
 // for each that has frames to decode, in order, before the next record's header is
-// read; leaves the stream after the last record. Records that cannot be decoded into
-// their own count of frames are passed over. decode may move the stream. "Stream read
-// error" when the member ends inside a record's header; an Exception for a negative
-// block size.
+// read; leaves the stream after the last record. Records without frames, with a
+// negative rotation count or a shift above 12 are passed over. decode may move the
+// stream. "Stream read error" when the member ends inside a record's header or its bit
+// stream is too short for its counts' first frames; an Exception for a negative block
+// size or more rotations than the member has bits.
 void WalkBattleRecords(TStream& stream, const std::function<void(const TBattleRecord&)>& decode);
 
 // The frames of one record decoded one after another into a single frame, each from the

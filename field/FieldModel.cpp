@@ -99,15 +99,15 @@ private:
 };
 
 // The resource names of a resource line: the count before the first blank is dropped;
-// the rest splits at single blanks. A line without a blank is one name, unless it is a
-// bare count: a bone without parts has the line "0", which names no resource.
+// the rest splits at single blanks. A line without a blank is one name, whatever it
+// reads as ("12" names 12.rsd), except "0": a bone without parts has that line, and
+// it names no resource.
 std::vector<std::string> ResourceNames(std::string line) {
   std::vector<std::string> names;
   size_t blank = line.find(' ');
-  int32_t count;
   if (blank != std::string::npos)
     line.erase(0, blank + 1);
-  else if (TryStrToInt(line, count))
+  else if (line == "0")
     return names;
   while (!line.empty()) {
     blank = line.find(' ');

@@ -90,12 +90,15 @@ public:
 // Colours and its texture-coordinate indices into TexCoords (which may lie outside;
 // such a coordinate is not sent). Polygons outside the part's list, and polygons with a
 // vertex index outside Vertices or Colours, are skipped whole. With displayGroup n (from
-// 1), only group n's polygons are drawn; 0 draws every group's.
+// 1), only group n's polygons are drawn; 0 draws every group's. With everyGroup, polygon
+// is also called for the polygons of the groups the pass reaches but does not draw (their
+// TexFlag is not the pass): drawing sets their colours and coordinates, which later
+// drawing inherits, without their vertices.
 using TIndexTriple = std::array<int64_t, 3>;
 void WalkPartPass(
     const TFF7PPart& part, int pass, const std::function<void(size_t)>& group,
     const std::function<void(size_t, const TIndexTriple&, const TIndexTriple&)>& polygon,
-    int32_t displayGroup = 0);
+    int32_t displayGroup = 0, bool everyGroup = false);
 
 // One bone of a field model, with the parts that hang on it.
 class TFieldBone {

@@ -131,7 +131,7 @@ int32_t TFF7PPart::PolyTotal() const {
 void WalkPartPass(
     const TFF7PPart& part, int pass, const std::function<void(size_t)>& group,
     const std::function<void(size_t, const TIndexTriple&, const TIndexTriple&)>& polygon,
-    int32_t displayGroup) {
+    int32_t displayGroup, bool everyGroup) {
   const int64_t vertexCount = int64_t(part.Vertices.size());
   const int64_t colourCount = int64_t(part.Colours.size());
   const int64_t polyCount = int64_t(part.Polys.size());
@@ -140,7 +140,7 @@ void WalkPartPass(
     group(g);
     if (grp.Textured() && uint32_t(grp.TexIndex) >= part.Textures.size()) return;
     if (displayGroup != 0 && displayGroup != int32_t(g + 1)) continue;
-    if (grp.TexFlag != pass) continue;
+    if (grp.TexFlag != pass && !everyGroup) continue;
 
     const int64_t first = std::max<int64_t>(grp.FirstPoly, 0);
     const int64_t last = std::min<int64_t>(int64_t(grp.FirstPoly) + grp.NumPolys, polyCount);

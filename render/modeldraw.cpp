@@ -33,7 +33,27 @@ void DrawPartPass(const TFF7PPart& part, int pass, const TTextureSet& textures,
     }
   };
   const int64_t texCoordCount = int64_t(part.TexCoords.size());
-  auto polygon = [&](size_t, const TIndexTriple& vertices, const TIndexTriple& uvs) {
+  // The polygons of groups the pass does not draw set the colour and the texture
+  // coordinate all the same, without their vertices: later drawing inherits them (the
+  // next part's crosshairs, a vertex without a coordinate of its own). Only the last of
+  // each counts, so each is sent once something depends on it.
+  const TRGBA* passedColour = nullptr;
+  const TTexCoord* passedUV = nullptr;
+  auto sendPassedUV = [&] {
+    if (passedUV) glTexCoord2f(passedUV->U, passedUV->V);
+    passedUV = nullptr;
+  };
+  auto polygon = [&](size_t g, const TIndexTriple& vertices, const TIndexTriple& uvs) {
+    if (part.Groups[g].TexFlag != pass) {
+      for (size_t k = 0; k < 3; ++k) {
+        passedColour = &part.Colours[size_t(vertices[k])];
+        if (uvs[k] >= 0 && uvs[k] < texCoordCount) passedUV = &part.TexCoords[size_t(uvs[k])];
+      }
+      return;
+    }
+    // Each vertex sets its own colour; a coordinate only when it has one.
+    passedColour = nullptr;
+    sendPassedUV();
     if (!inBegin) glBegin(GL_TRIANGLES);
     inBegin = true;
     for (size_t k = 0; k < 3; ++k) {
@@ -45,8 +65,10 @@ void DrawPartPass(const TFF7PPart& part, int pass, const TTextureSet& textures,
       glVertex3f(position.X, position.Y, position.Z);
     }
   };
-  WalkPartPass(part, pass, group, polygon, displayGroup);
+  WalkPartPass(part, pass, group, polygon, displayGroup, true);
   end();
+  if (passedColour) glColor4ub(passedColour->R, passedColour->G, passedColour->B, passedColour->A);
+  sendPassedUV();
 }
 
 GLUquadric* SphereQuadric() {

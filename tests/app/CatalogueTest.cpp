@@ -457,9 +457,12 @@ TEST_F(CatalogueTest, ACacheOfAnotherArchiveOrADamagedOneLoadsNothing) {
     size_t Models;
   } damaged[] = {
       {"0000000G/x\r\n", "'$0000000G' is not a valid integer value", 0},
-      {"", "List index out of bounds (0)", 0},
-      {head + "00150000AAAA.HRC - a\r\n", "List index out of bounds (3)", 1},
-      {todayHead, "List index out of bounds (5)", 1},
+      // Too few lines: the list's error for its first line, then the line that is missing.
+      {"", "List index out of bounds (0): " + QuotedPath(cache) + " ends before its line 1", 0},
+      {head + "00150000AAAA.HRC - a\r\n",
+       "List index out of bounds (0): " + QuotedPath(cache) + " ends before its line 4", 1},
+      {todayHead, "List index out of bounds (0): " + QuotedPath(cache) + " ends before its line 6",
+       1},
       {todayHead + "X\t00000001\t00000000\tB.HRC\tb\r\n",
        "Invalid catalogue cache: line 6 is not a model", 1},
       {todayHead + "F\t0000001G\t00000000\tB.HRC\tb\r\n",

@@ -2,11 +2,17 @@
 
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
+#include "platform/DebugLog.h"
 #include "platform/Files.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -90,6 +96,67 @@ TEST_F(FolderArchiveTest, MissingFilesAndFoldersGiveTheFileMessages) {
 
   EXPECT_EQ(TFolderArchive::CreateFromFolder(Dir.File("no-such-folder"))->Count(), 0);
   EXPECT_EQ(TFolderArchive::CreateFromFolder(Dir.File("sub"))->Count(), 0);
+}
+
+// Runs body as a user that the folder's permissions bind: this process, or, run as root
+// (whom permissions do not bind), a child process that has become "nobody". What body
+// returns, empty when all went well, comes back.
+static std::string AsAnOrdinaryUser(const std::function<std::string()>& body) {
+  if (::geteuid() != 0) return body();
+  int channel[2];
+  if (::pipe(channel) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    std::string result = ::setgid(65534) == 0 && ::setuid(65534) == 0 ? body() : "no setuid";
+    if (::write(channel[1], result.data(), result.size()) < 0) result.clear();
+    ::_exit(0);
+  }
+  ::close(channel[1]);
+  std::string result;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+    result.append(buffer, size_t(n));
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return result;
+}
+
+TEST_F(FolderArchiveTest, AFolderThatTakesNoNewFileHasItsMembersWrittenInPlace) {
+  WriteFile(Dir.File("LOCKED.A"), "locked");
+  ::chmod(Dir.File("AAAA.HRC").c_str(), 0666);
+  ::chmod(Dir.File("LOCKED.A").c_str(), 0444);
+  ::chmod(Dir.Path().c_str(), 0555);
+  const std::string result = AsAnOrdinaryUser([&]() -> std::string {
+    try {
+      auto archive = TFolderArchive::CreateFromFolder(Dir.Path());
+      TMemoryStream longer(std::string_view("skeleton text, longer now"));
+      archive->WriteMember(archive->IndexOf("AAAA.HRC"), longer);
+      if (ReadFileBytes(Dir.File("AAAA.HRC")) != "skeleton text, longer now") return "not written";
+      if (DebugLog().Lines().back() != "WriteMember: " + Dir.File("AAAA.HRC") +
+                                           " written in place, its folder takes no new file")
+        return "not logged: " + DebugLog().Lines().back();
+      archive->ModifyMember(archive->IndexOf("AAAA.HRC"),
+                            [](std::string_view text) { return std::string(text.substr(0, 8)); });
+      if (ReadFileBytes(Dir.File("AAAA.HRC")) != "skeleton") return "not cut short";
+      if (ListFolderFiles(Dir.Path()).size() != 3) return "a file left beside";
+      // A file that may not be written either way keeps the refusal, and its bytes.
+      try {
+        archive->WriteMember(archive->IndexOf("LOCKED.A"), longer);
+        return "a read-only file written";
+      } catch (const EFCreateError& e) {
+        if (e.Message() != "Cannot create file \"" + Dir.File("LOCKED.A") + "\". Permission denied")
+          return e.Message();
+      }
+      if (ReadFileBytes(Dir.File("LOCKED.A")) != "locked") return "a read-only file changed";
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+    return "";
+  });
+  ::chmod(Dir.Path().c_str(), 0700);
+  EXPECT_EQ(result, "");
 }
 
 TEST_F(FolderArchiveTest, TheArchiveKindFollowsThePath) {

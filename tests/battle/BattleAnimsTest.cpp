@@ -1,7 +1,7 @@
 #include "battle/BattleModel.h"
 
-#include "platform/DebugLog.h"
 #include "fixtures/BattleWriters.h"
+#include "platform/DebugLog.h"
 
 #include <gtest/gtest.h>
 
@@ -168,18 +168,58 @@ TEST(BattleAnims, ShortAndUndecodableRecordsArePassedOver) {
   negative.RotationCountOverride = -1;
   bigShift.Shift = 13;
   bigShift.Frames = {Frame(0, 0, 0, {{0, 0, 0}})};
-  TBattleAnimFixture huge = good;
-  huge.RotationCountOverride = 0x7fffffff;
-  huge.Shift = 12;
-  huge.Frames = {Frame(0, 0, 0, {{0, 0, 0}})};
-  std::string member = BuildBattleAnimations(
-      {tiny, EncodeBattleAnimation(noFrames), EncodeBattleAnimation(negative),
-       EncodeBattleAnimation(bigShift), EncodeBattleAnimation(huge), EncodeBattleAnimation(good)});
+  std::string member =
+      BuildBattleAnimations({tiny, EncodeBattleAnimation(noFrames), EncodeBattleAnimation(negative),
+                             EncodeBattleAnimation(bigShift), EncodeBattleAnimation(good)});
   TMemoryStream stream(member + "after");
   TBattleAnims decoded(stream);
   ASSERT_EQ(decoded.Anims.size(), 1u); // the good record takes index 0
   ExpectSameFrames(decoded.Anims[0].Frames, good.Frames);
   EXPECT_EQ(stream.Position(), int64_t(member.size()));
+}
+
+// A record is read whole or the load fails: none goes missing and renumbers the rest.
+TEST(BattleAnims, RecordsAreReadWholeOrFailTheLoad) {
+  TBattleAnimFixture good;
+  good.Frames = {Frame(0, 0, 0, {{1, 2, 3}}), Frame(5, 5, 5, {{2, 3, 4}})};
+  const std::string goodRecord = EncodeBattleAnimation(good);
+
+  // At shift 12 a single frame's values take no bits: an empty stream holds them all, 0.
+  TBattleAnimFixture zeros;
+  zeros.Shift = 12;
+  zeros.Frames = {Frame(0, 0, 0, std::vector<TBattleRotation>(5))};
+  const std::string zerosRecord = EncodeBattleAnimation(zeros);
+  ASSERT_EQ(zerosRecord.size(), 12u + 11u); // a block without a bit stream
+  TBattleAnims decoded = Decode(BuildBattleAnimations({goodRecord, zerosRecord, goodRecord}));
+  ASSERT_EQ(decoded.Anims.size(), 3u);
+  EXPECT_EQ(decoded.Anims[1].RotationCount, 5);
+  ExpectSameFrames(decoded.Anims[1].Frames, zeros.Frames);
+  ExpectSameFrames(decoded.Anims[2].Frames, good.Frames);
+
+  // Counts that need more bits than the stream holds fail as reading them would, before
+  // any frame is made for them; so do counts no member could hold at all.
+  auto error = [&](const TBattleAnimFixture& middle) {
+    try {
+      Decode(BuildBattleAnimations({goodRecord, EncodeBattleAnimation(middle), goodRecord}));
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+    return std::string("(no error)");
+  };
+  TBattleAnimFixture moreRotations = good, moreFrames = zeros, countless = zeros;
+  moreRotations.RotationCountOverride = 1000;
+  moreFrames.FrameCountOverride = 2;
+  moreFrames.RotationCountOverride = 0x7fffffff;
+  countless.RotationCountOverride = 0x7fffffff;
+  EXPECT_EQ(error(moreRotations), "Stream read error");
+  EXPECT_EQ(error(moreFrames), "Stream read error");
+  EXPECT_EQ(error(countless),
+            "Invalid battle animation: record 1 has 2147483647 rotations in 23 bytes");
+  // A stream cut inside frame 0 fails as well.
+  TBattleAnimFixture cut = good;
+  cut.Frames = {Frame(0, 0, 0, std::vector<TBattleRotation>(40))};
+  cut.TruncateBits = 8 * 100;
+  EXPECT_EQ(error(cut), "Stream read error");
 }
 
 TEST(BattleAnims, ShortMembersFailAndRawDeltasAreLogged) {

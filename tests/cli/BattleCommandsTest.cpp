@@ -40,6 +40,13 @@ protected:
     lgp.Add("xyda", BuildBattleAnimations({EncodeBattleAnimation(anim)}));
     lgp.Add("zzaa", BuildBattleSkeleton({})).Add("zzab", "").Add("zzam", "");
     lgp.Add("zzda", BuildBattleAnimations({"\x01\0\0\0"}));
+    // Three records, the middle one claiming more rotations than its bits hold.
+    TBattleAnimFixture claims = anim;
+    claims.RotationCountOverride = 1000;
+    lgp.Add("uuaa", BuildBattleSkeleton({})).Add("uuab", "").Add("uuam", "");
+    lgp.Add("uuda",
+            BuildBattleAnimations({EncodeBattleAnimation(anim), EncodeBattleAnimation(claims),
+                                   EncodeBattleAnimation(anim)}));
     // Frames that end early, and an animations member that runs past the archive's end.
     anim.TruncateBits = 20;
     lgp.Add("wwaa", BuildBattleSkeleton({})).Add("wwab", "").Add("wwam", "");
@@ -97,6 +104,7 @@ TEST_F(BattleCommand, BrokenModelsFailWithOneLine) {
       {{"battle", Lgp, "ww", "--frames"},
        "Stream read error: WWDA ends before the data it describes"},
       {{"battle", Lgp, "ww"}, "Stream read error: WWDA ends before the data it describes"},
+      {{"battle", Lgp, "uu"}, "Stream read error: UUDA ends before the data it describes"},
       {{"battle", Lgp, "vv", "--frames"},
        "Stream read error: vvda runs past the end of \"" + Lgp + "\""},
       {{"battle", Dir.File("none.lgp"), "xy"},

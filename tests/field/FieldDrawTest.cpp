@@ -135,6 +135,25 @@ TEST_F(PartDraw, CrosshairsAreDrawnThroughThePartsOrigin) {
   EXPECT_EQ(At(10, 10), Black);
 }
 
+TEST_F(PartDraw, EveryGroupSetsTheColourThatTheNextPartsCrosshairsTake) {
+  // The second pass draws only the textured group 1, but passes over the plain group 2
+  // setting its colours: the crosshairs drawn next, untextured, take its green.
+  TPFixture f;
+  AddSquare(f, -8, 8, {255, 0, 0, 255}, 0);
+  AddSquare(f, 8, 8, {0, 255, 0, 255});
+  auto part = PartOf(f);
+  AddWhiteTexture(*part);
+  glColor3f(1, 1, 0);
+  glTranslatef(0.25f, 0.25f, 0); // puts the one-pixel lines on pixel centres
+  DrawPart(*part, Textures, Options);
+  Options.Crosshairs = true;
+  DrawPart(*PartOf(TPFixture()), Textures, Options);
+  EXPECT_TRUE(Near(At(8, -8), Red, 2)) << ::testing::PrintToString(At(8, -8));
+  EXPECT_EQ(At(-8, -8), Green);
+  EXPECT_EQ(At(12.25f, 0.25f), Green);
+  EXPECT_EQ(At(0.25f, 12.25f), Green);
+}
+
 // Skeletons, built from an archive like the game's.
 class SkeletonDraw : public GLTest {
 protected:

@@ -107,6 +107,34 @@ TEST_F(FieldModelTest, SkeletonRecordsBecomeBonesWithResolvedParents) {
   EXPECT_EQ(model->LGPClass, &TLGPFile::Class());
 }
 
+TEST_F(FieldModelTest, AResourceLineWithoutABlankIsOneNameUnlessItIsZero) {
+  Lgp.Add("12.RSD", BuildRSD({"PART.PLY", {}, {}, {}}))
+      .Add("$1A.RSD", BuildRSD({"PART.PLY", {}, {}, {}}));
+  const struct {
+    std::string Line;
+    size_t Parts;
+    std::string Message;
+  } cases[] = {
+      {"0", 0, ""},   // a bone without parts, as our own files write it
+      {"12", 1, ""},  // reads as a number, names 12.rsd all the same
+      {"$1A", 1, ""}, // so does a hexadecimal one
+      {"00", 0, "List index out of bounds (-1): 00.rsd is not in the archive"},
+      {"1 12", 1, ""},
+  };
+  AddAnimation(1, 1);
+  for (const auto& c : cases) {
+    Lgp.Members.erase(std::remove_if(Lgp.Members.begin(), Lgp.Members.end(),
+                                     [](auto& m) { return m.Name == "SKEL.HRC"; }),
+                      Lgp.Members.end());
+    AddSkeleton(Skeleton("\r\nhip\r\nroot\r\n1\r\n" + c.Line + "\r\n"));
+    if (!c.Message.empty()) {
+      EXPECT_EQ(ErrorOf(), c.Message) << c.Line;
+      continue;
+    }
+    EXPECT_EQ(Build()->GetBone(1).Parts.size(), c.Parts) << c.Line;
+  }
+}
+
 TEST_F(FieldModelTest, AChainOfAHundredThousandBonesIsBuiltAndPosed) {
   // Each bone hangs from the one before: a parent search from the root for every bone
   // would take minutes.

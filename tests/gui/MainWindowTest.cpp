@@ -273,7 +273,8 @@ private slots:
       QCOMPARE(Child<QLabel>(&*older, "pStatus")->text(), QString("Complete!"));
       Child<QComboBox>(&*older, "cmbModels")->setCurrentIndex(1);
       Child<QComboBox>(&*older, "cmbAnims")->setCurrentIndex(0);
-      QCOMPARE(QString::fromStdString(Child<TfrmViewer>(&*older, "frmViewer")->Session().FieldModel()->HRCName),
+      QCOMPARE(QString::fromStdString(
+                   Child<TfrmViewer>(&*older, "frmViewer")->Session().FieldModel()->HRCName),
                QString("HOUN.HRC"));
     }
     QCOMPARE(ReadFileBytes(Paths().Cache), saved);
@@ -640,13 +641,33 @@ private slots:
     Script->FileAnswers.push_back(Dir->File("broken.lgp"));
     Child<QAction>(&*main, "mnuOpenLGP")->trigger();
     QCOMPARE(Script->Errors.size(), size_t(1));
-    QCOMPARE(QString::fromStdString(Script->Errors[0]),
-             "\"" + QString::fromStdString(Dir->File("broken.lgp")) +
-                 "\" is not an LGP archive (Stream read error)");
+    // The reader's own message first, then what it means; the status text stays at the
+    // step the failure stopped.
+    const std::string brokenPath = QuotedPath(Dir->File("broken.lgp"));
+    QCOMPARE(Script->Errors[0], "Stream read error\n\n" + brokenPath +
+                                    " is not an LGP archive: a member runs past the end of "
+                                    "the file.");
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), QString("Analysing..."));
     QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->count(), 0);
     // The program goes on.
     main->OpenLGP(Demo("char.lgp"));
     QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->count(), 2);
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), QString("Complete!"));
+    // A file whose table cannot be read fails before the analysis begins.
+    WriteFile(Dir->File("notes.lgp"), "these are notes, not an archive");
+    Script->FileAnswers.push_back(Dir->File("notes.lgp"));
+    Child<QAction>(&*main, "mnuOpenLGP")->trigger();
+    const std::string notes = QuotedPath(Dir->File("notes.lgp"));
+    QCOMPARE(Script->Errors.back(), "Stream read error: " + notes +
+                                        " ends before its table of members does\n\n" + notes +
+                                        " is not an LGP archive.");
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), QString("Complete!"));
+    QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->count(), 2);
+    // One that cannot be opened is named, with the reason, by its message alone.
+    Script->FileAnswers.push_back(Dir->File("none.lgp"));
+    Child<QAction>(&*main, "mnuOpenLGP")->trigger();
+    QCOMPARE(Script->Errors.back(), "Cannot open file " + QuotedPath(Dir->File("none.lgp")) +
+                                        ". No such file or directory");
   }
 };
 
