@@ -375,6 +375,11 @@ void TMainWindow::CreateToolbars() {
     if (!shown) AnimationChosen();
   });
   ConnectGuarded(edFindModel, &QLineEdit::textChanged, this, [this] { FillModelList(); });
+  // The browser's pictures pose each model by its first offered animation.
+  ConnectGuarded(chkFilter, &QCheckBox::toggled, this, [this] {
+    BrowseCatalogue();
+    FillModelList();
+  });
   ConnectGuarded(cmbDetails, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
 }
 

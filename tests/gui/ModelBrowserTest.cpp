@@ -59,6 +59,9 @@ private slots:
 
   // The grid follows the search box and the model list, and they follow it.
   void FilterChooseAndDoubleClick() {
+    // The filter file offers the knight his wave alone.
+    WriteFile(Dir->File("palkor.filter"),
+              "KNIGAnims=KNWV,\r\nKNIGNames=Knight,\r\nHOUNAnims=HOWA,\r\nHOUNNames=Hound,\r\n");
     auto main = Start();
     main->OpenLGP(Dir->File("char.lgp"));
     OpenBrowser(*main, 2);
@@ -91,6 +94,18 @@ private slots:
     QVERIFY(session.FieldModel());
     QCOMPARE(session.Model().Member, std::string("KNIG.HRC"));
     QCOMPARE(session.FieldModel()->AnimName, std::string("KNWA.A"));
+
+    // Filter anims on: each model is posed by the first animation the filter offers it,
+    // and drawn again where that is another one: the knight alone.
+    int32_t changed = 0;
+    for (int32_t k = 0; k < 2; ++k)
+      changed += main->Catalogue.AnimationsFor(k, true).front() !=
+                 main->Catalogue.AnimationsFor(k, false).front();
+    QCOMPARE(changed, 1);
+    const int32_t drawn = Browser(*main)->ThumbnailsDrawn();
+    Child<QCheckBox>(main.get(), "chkFilter")->setChecked(true);
+    QTRY_COMPARE_WITH_TIMEOUT(Browser(*main)->ThumbnailsDone(), 2, 20000);
+    QCOMPARE(Browser(*main)->ThumbnailsDrawn(), drawn + changed);
   }
 
   // A second start finds every thumbnail in the cache; a replaced member makes its model
