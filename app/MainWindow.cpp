@@ -8,6 +8,7 @@
 
 #include "app/PosePanel.h"
 #include "app/exportjobs.h"
+#include "app/thumbnailjobs.h"
 #include "archive/FolderArchive.h"
 #include "platform/Convert.h"
 #include "platform/Dialogs.h"
@@ -107,6 +108,24 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   ViewerWindow = sub;
   Workspace->viewport()->installEventFilter(this);
   setAcceptDrops(true);
+
+  std::string thumbnails = FPaths.Thumbnails;
+  if (thumbnails.empty()) {
+    const size_t slash = FPaths.Cache.rfind('/');
+    thumbnails = (slash == std::string::npos ? std::string() : FPaths.Cache.substr(0, slash + 1)) +
+                 "thumbnails";
+  }
+  dckModelBrowser = new TModelBrowser(thumbnails, this);
+  addDockWidget(Qt::RightDockWidgetArea, dckModelBrowser);
+  dckModelBrowser->hide();
+  mnuModelBrowser = dckModelBrowser->toggleViewAction();
+  mnuModelBrowser->setText("&Model Browser");
+  mnuModelBrowser->setShortcut(QKeySequence("Ctrl+B"));
+  mnuModelBrowser->setObjectName("mnuModelBrowser");
+  ConnectGuarded(dckModelBrowser, &TModelBrowser::ModelChosen, this,
+                 [this](int32_t k) { ChooseFromBrowser(k, false); });
+  ConnectGuarded(dckModelBrowser, &TModelBrowser::ModelActivated, this,
+                 [this](int32_t k) { ChooseFromBrowser(k, true); });
 
   CreateActions();
   CreateMenus();
@@ -259,6 +278,8 @@ void TMainWindow::CreateMenus() {
   QMenu* view = menuBar()->addMenu("&View");
   for (QAction* a : {mnuPlay, mnuPreviousFrame, mnuNextFrame, mnuFirstFrame, mnuWholeModel})
     view->addAction(a);
+  view->addSeparator();
+  view->addAction(mnuModelBrowser);
   QMenu* options = menuBar()->addMenu("&Options");
   for (QAction* a :
        {aAnimation, aCrosshairs, aWireframe, aReflections, aBones, aBodies, aLighting, aEditable})
@@ -337,8 +358,10 @@ void TMainWindow::CreateToolbars() {
     connect(toolbar, &QToolBar::visibilityChanged, item, &QAction::setChecked);
   }
 
-  ConnectGuarded(cmbModels, &QComboBox::currentIndexChanged, this,
-                 [this](int row) { ModelChosen(row); });
+  ConnectGuarded(cmbModels, &QComboBox::currentIndexChanged, this, [this](int row) {
+    dckModelBrowser->Choose(ChosenModel());
+    ModelChosen(row);
+  });
   ConnectGuarded(cmbAnims, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
   // Choosing the animation already chosen shows it too, when the viewer no longer does
   // (after Save changes let the model go).
@@ -352,6 +375,11 @@ void TMainWindow::CreateToolbars() {
     if (!shown) AnimationChosen();
   });
   ConnectGuarded(edFindModel, &QLineEdit::textChanged, this, [this] { FillModelList(); });
+  // The browser's pictures pose each model by its first offered animation.
+  ConnectGuarded(chkFilter, &QCheckBox::toggled, this, [this] {
+    BrowseCatalogue();
+    FillModelList();
+  });
   ConnectGuarded(cmbDetails, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
 }
 
@@ -409,9 +437,11 @@ void TMainWindow::FirstShow() {
   try {
     Catalogue.LoadCatalogueCache(FPaths.Cache);
   } catch (...) {
+    BrowseCatalogue();
     FillModelList();
     throw;
   }
+  BrowseCatalogue();
   FillModelList();
   UpdateTitle();
   StatusText("Complete!");
@@ -457,6 +487,7 @@ void TMainWindow::FillModelList() {
   QSignalBlocker block(cmbModels);
   cmbModels->clear();
   const QString find = edFindModel->text().trimmed();
+  std::vector<int32_t> shown;
   for (const TModelRef& model : Catalogue.Models) {
     const QString item = Text(model.DisplayText());
     bool found = find.isEmpty() || item.contains(find, Qt::CaseInsensitive);
@@ -464,9 +495,46 @@ void TMainWindow::FillModelList() {
       for (const std::string& name : Catalogue.NamesFor(model.Index))
         found = found || Text(name).contains(find, Qt::CaseInsensitive);
     // The item's data is the model's place in the catalogue.
-    if (found) cmbModels->addItem(item, int(model.Index));
+    if (found) {
+      cmbModels->addItem(item, int(model.Index));
+      shown.push_back(model.Index);
+    }
   }
   cmbModels->setCurrentIndex(RowOfModel(chosen));
+  dckModelBrowser->ShowModels(shown);
+  dckModelBrowser->Choose(ChosenModel());
+}
+
+void TMainWindow::BrowseCatalogue() {
+  std::vector<TBrowserModel> models;
+  for (const TModelRef& model : Catalogue.Models) {
+    TBrowserModel shown;
+    shown.Model = model;
+    TThumbnailItem item;
+    item.Model = model;
+    if (!model.IsBattle()) {
+      const std::vector<std::string> anims =
+          Catalogue.AnimationsFor(model.Index, chkFilter->isChecked());
+      if (!anims.empty()) shown.Anim = anims.front();
+      item.Names = Catalogue.NamesFor(model.Index);
+    }
+    shown.Label = model.Member + "\n" + item.DisplayName();
+    models.push_back(std::move(shown));
+  }
+  TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(kind.Path, error);
+  if (!error) kind.Path = absolute.string();
+  dckModelBrowser->SetArchive(kind, std::move(models));
+}
+
+void TMainWindow::ChooseFromBrowser(int k, bool show) {
+  const int row = RowOfModel(k);
+  if (row < 0) return;
+  if (cmbModels->currentIndex() != row) cmbModels->setCurrentIndex(row);
+  // A battle model is shown once chosen; a field model with its first animation.
+  if (show && cmbModels->currentIndex() == row && !ShowsChosenModel() && cmbAnims->count() > 0)
+    ChooseListedAnimation(0);
 }
 
 int TMainWindow::RowOfModel(int k) const {
@@ -546,8 +614,7 @@ bool TMainWindow::AnimationChosen() {
     frmViewer->SelectBattleAnimation(anim);
     return true;
   }
-  if (LoadFieldModel(chosen, Bytes(cmbAnims->itemText(anim))))
-    return true;
+  if (LoadFieldModel(chosen, Bytes(cmbAnims->itemText(anim)))) return true;
   // Kept: the list shows the animation still loaded, if it is in it.
   QSignalBlocker block(cmbAnims);
   cmbAnims->setCurrentIndex(

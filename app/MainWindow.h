@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AnimationDocument.h"
+#include "app/ModelBrowser.h"
 #include "app/RenderOptionsDialog.h"
 #include "app/catalogue.h"
 #include "app/exportdialog.h"
@@ -28,6 +29,8 @@ struct TPalkorPaths {
   std::string Settings; // "quenmark.ini"
   std::string Filter;   // "palkor.filter"
   std::string Cache;    // "palkor.cache"
+  // The thumbnail cache's folder; empty: "thumbnails" beside the catalogue cache.
+  std::string Thumbnails;
   // The settings in the user's configuration folder, the cache in the user's cache
   // folder; the filter file in the configuration folder when there is one there, else
   // beside the program (as the program's path with the extension ".filter").
@@ -142,6 +145,9 @@ private:
   QCheckBox* chkFilter;
   QLabel *pStatus, *pEmpty;
   TProgressPanel* pProgress;
+  // View > Model Browser (its toggle action: mnuModelBrowser).
+  TModelBrowser* dckModelBrowser;
+  QAction* mnuModelBrowser;
 
   void CreateActions();
   void CreateMenus();
@@ -162,6 +168,11 @@ private:
   void FindGameFolder();
   void FirstShow();
   void FillModelList();
+  // The browser shows the catalogue's models, of the archive listed.
+  void BrowseCatalogue();
+  // The model at catalogue place k chosen in the list, as a user would; with show, its
+  // first animation shown too.
+  void ChooseFromBrowser(int k, bool show);
   // The list row of catalogue model k, or -1 when a search hides it.
   int RowOfModel(int k) const;
   void ModelChosen(int index);

@@ -65,6 +65,7 @@ void TMainWindow::OpenCatalogue(const std::string& path, bool folder) {
     cmbDetails->clear();
     cmbModels->setCurrentIndex(-1);
   }
+  BrowseCatalogue();
   FillModelList();
   AddRecentArchive(path);
   UpdateTitle();

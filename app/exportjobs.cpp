@@ -34,17 +34,6 @@ TModelRef ModelNamed(const TCatalogue& catalogue, const std::string& model) {
   return catalogue.Models[size_t(k)];
 }
 
-namespace {
-
-// The catalogue's field model of ref, checked: "no model named MODEL" for one outside it.
-const TModelRef& CatalogueModel(const TCatalogue& catalogue, const TModelRef& ref) {
-  if (ref.Index < 0 || size_t(ref.Index) >= catalogue.Models.size() ||
-      !(catalogue.Models[size_t(ref.Index)] == ref))
-    throw Exception("no model named " + ref.Member);
-  return ref;
-}
-
-// The folder and the folders above it, as mkdir -p makes them.
 void MakeFolders(const std::string& folder) {
   for (size_t slash = 1; slash != std::string::npos;) {
     slash = folder.find('/', slash);
@@ -59,6 +48,16 @@ void MakeFolders(const std::string& folder) {
   struct stat info;
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     throw Exception(Format("Cannot create folder \"%s\". %s", folder, std::strerror(ENOTDIR)));
+}
+
+namespace {
+
+// The catalogue's field model of ref, checked: "no model named MODEL" for one outside it.
+const TModelRef& CatalogueModel(const TCatalogue& catalogue, const TModelRef& ref) {
+  if (ref.Index < 0 || size_t(ref.Index) >= catalogue.Models.size() ||
+      !(catalogue.Models[size_t(ref.Index)] == ref))
+    throw Exception("no model named " + ref.Member);
+  return ref;
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 #include "archive/FolderArchive.h"
 
+#include "archive/MemberLog.h"
 #include "platform/DebugLog.h"
 #include "platform/Files.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <limits>
@@ -54,6 +57,10 @@ public:
   void Read(int32_t index, TStream& dest, int64_t maxBytes) override {
     TLGPEntry entry = FArchive.GetEntry(index);
     TFileStream file(FArchive.FileName() + entry.Name, TFileMode::OpenRead);
+    struct stat info;
+    if (::fstat(file.Handle(), &info) == 0)
+      TMemberReadLog::Note({entry.Name, 0, int64_t(info.st_size),
+                            int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec});
     int64_t size = maxBytes < 0 ? file.Size() : std::min(file.Size(), maxBytes);
     if (size > 0) dest.CopyFrom(file, size);
   }

@@ -10,6 +10,8 @@
 //            in a short text); read only by the verifying open, 255 bytes at most
 #include "archive/LGPFile.h"
 
+#include "archive/MemberLog.h"
+
 #include "platform/FilePieces.h"
 #include "platform/Memory.h"
 #include "platform/StringList.h"
@@ -396,6 +398,7 @@ public:
     // A size beyond the end of the file fails before anything is copied.
     const int64_t dataStart = offset + LGPMemberHeaderSize;
     if (size > FFileSize - dataStart) throw EReadError();
+    TMemberReadLog::Note({entry.Name, offset, size, 0});
     const int64_t want = maxBytes < 0 ? size : std::min<int64_t>(size, maxBytes);
     FLastEnd = dataStart + size;
     // A member that is not wholly at hand is fetched into the window when reads run in
@@ -485,6 +488,7 @@ public:
     FStart = int64_t(entry.Offset) + LGPMemberHeaderSize;
     if (size > FFile.Size() - FStart) throw EReadError();
     FSize = size;
+    TMemberReadLog::Note({entry.Name, entry.Offset, size, 0});
   }
 
   int64_t Read(void* buffer, int64_t count) override {

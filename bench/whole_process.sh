@@ -54,5 +54,15 @@ pair "render --png, 30 frames 640x480 / libpng alone" "<= 1.2x" \
 pair "render BMP, 30 frames / dd fsync of the same files" "<= 1.5x" \
   "$cli render $data/render.lgp knig.hrc kn30.a --out $work/again/" \
   "for f in $work/bmp/*.bmp; do dd if=\$f of=$work/ddbmp/\$(basename \$f) conv=fsync status=none; done"
+# Thumbnails of the 1,200 models of the synthetic field archive the export benchmark
+# writes, drawn on one thread and on two, against building them and libpng alone.
+[ -f "$data/models/char.lgp" ] || "$build/bench/palkor_bench_export" --write-archive "$data/models" > /dev/null
+mkdir -p "$work/thumbs1" "$work/thumbs2" "$work/thumbfloor"
+pair "thumbnails of 1,200 models / building them + libpng" "<= 1.5x" \
+  "$cli thumbnails $data/models/char.lgp $work/thumbs1 --jobs 1" \
+  "$build/bench/thumb_floor $data/models/char.lgp $work/thumbfloor"
+pair "thumbnails --jobs 2 / --jobs 1" "<= 0.59x (1.7x faster)" \
+  "$cli thumbnails $data/models/char.lgp $work/thumbs2 --jobs 2" \
+  "$cli thumbnails $data/models/char.lgp $work/thumbs1 --jobs 1"
 peak=$(/usr/bin/time -f %M "$cli" battle "$data/tiny/battle.lgp" rt 2>&1 > /dev/null | tail -1)
 echo "battle peak memory: $((peak / 1024)) MiB  target <= 24 MiB"

@@ -5,6 +5,7 @@
 // in the build folder it is beside palkor-cli.
 #include "cli/CliSupport.h"
 #include "cli/RenderArgs.h"
+#include "cli/ThumbnailArgs.h"
 
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
@@ -28,7 +29,7 @@ std::string RenderHelper() {
 }
 
 // Runs palkor-render with the same arguments, once palkor-cli has found them valid.
-void ExecRender(palkor::cli::TRenderArgs&) {
+void ExecHelper() {
   const std::string helper = RenderHelper();
   std::fflush(stdout);
   std::vector<char*> arguments;
@@ -37,6 +38,14 @@ void ExecRender(palkor::cli::TRenderArgs&) {
   arguments.push_back(nullptr);
   ::execv(helper.c_str(), arguments.data());
   throw palkor::Exception(palkor::Format("Cannot run \"%s\". %s", helper, std::strerror(errno)));
+}
+
+void ExecRender(palkor::cli::TRenderArgs&) {
+  ExecHelper();
+}
+
+void ExecThumbnails(palkor::cli::TThumbnailArgs&) {
+  ExecHelper();
 }
 
 } // namespace
@@ -55,6 +64,7 @@ int main(int argc, char** argv) {
     cli::AddBattleCommands(app);
     cli::AddCatalogueCommands(app);
     cli::AddRenderCommand(app, ExecRender);
+    cli::AddThumbnailCommands(app, ExecThumbnails, ExecThumbnails);
     cli::AddTexturiseCommands(app);
     cli::AddExportCommands(app);
     return cli::RunCommandLine(app, argc, argv);

@@ -1,7 +1,9 @@
-// palkor-render: palkor-cli's render command, run by palkor-cli with its own arguments.
-// It alone of the two draws, and so loads the GL libraries.
+// palkor-render: palkor-cli's commands that draw (render, thumbnails, contact-sheet), run
+// by palkor-cli with its own arguments. It alone of the two draws, and so loads the GL
+// libraries (and Qt, for the contact sheet's text).
 #include "cli/CliSupport.h"
 #include "cli/RenderArgs.h"
+#include "cli/ThumbnailArgs.h"
 
 #include <cstdio>
 #include <new>
@@ -9,9 +11,11 @@
 int main(int argc, char** argv) {
   using namespace palkor;
   try {
-    CLI::App app{"palkor-cli render: an animation's frames as image files, headless", "palkor-cli"};
+    CLI::App app{"palkor-cli render, thumbnails and contact-sheet: pictures drawn headless",
+                 "palkor-cli"};
     app.require_subcommand(1);
     cli::AddRenderCommand(app, cli::RunRender);
+    cli::AddThumbnailCommands(app, cli::RunThumbnails, cli::RunContactSheet);
     return cli::RunCommandLine(app, argc, argv);
   } catch (const std::bad_alloc&) {
     // Not even the command could be set up.

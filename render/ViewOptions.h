@@ -29,6 +29,10 @@ struct TViewOptions {
   int32_t DisplayGroup = 0;
   // The clear colour, 0x00BBGGRR.
   uint32_t BackColour = 0x338000;
+  // The background cleared to nothing (alpha 0) instead of BackColour, and alpha kept as
+  // coverage: a pixel's alpha says how much of it the model covers, and its colour is
+  // the model's times that (premultiplied), for pictures laid over others.
+  bool TransparentBackground = false;
 };
 
 } // namespace palkor

@@ -10,9 +10,13 @@ namespace palkor {
 
 namespace {
 
+// With coverage (a transparent background), textured groups add their alpha to what
+// lies below as one layer over another does, and plain groups, drawn without blending,
+// cover their pixels whole whatever their colours' alpha.
 void DrawPartPass(const TFF7PPart& part, int pass, const TTextureSet& textures,
-                  int32_t displayGroup) {
+                  int32_t displayGroup, bool coverage) {
   bool inBegin = false;
+  bool textured = false;
   auto end = [&] {
     if (inBegin) glEnd();
     inBegin = false;
@@ -20,9 +24,13 @@ void DrawPartPass(const TFF7PPart& part, int pass, const TTextureSet& textures,
   auto group = [&](size_t g) {
     end();
     const TPGroup& grp = part.Groups[g];
-    if (grp.Textured()) {
+    textured = grp.Textured();
+    if (textured) {
       glEnable(GL_BLEND);
-      glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+      if (coverage)
+        glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+      else
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
       glEnable(GL_TEXTURE_2D);
       glDepthFunc(GL_LEQUAL);
       if (uint32_t(grp.TexIndex) < part.Textures.size())
@@ -58,7 +66,7 @@ void DrawPartPass(const TFF7PPart& part, int pass, const TTextureSet& textures,
     inBegin = true;
     for (size_t k = 0; k < 3; ++k) {
       const TRGBA& colour = part.Colours[size_t(vertices[k])];
-      glColor4ub(colour.R, colour.G, colour.B, colour.A);
+      glColor4ub(colour.R, colour.G, colour.B, coverage && !textured ? 255 : colour.A);
       if (uvs[k] >= 0 && uvs[k] < texCoordCount)
         glTexCoord2f(part.TexCoords[size_t(uvs[k])].U, part.TexCoords[size_t(uvs[k])].V);
       const TVec3& position = part.Vertices[size_t(vertices[k])];
@@ -89,8 +97,8 @@ void DrawPart(const TFF7PPart& part, const TTextureSet& textures, const TViewOpt
     glVertex3f(0, 0, 25);
     glEnd();
   }
-  DrawPartPass(part, 0, textures, options.DisplayGroup);
-  DrawPartPass(part, 1, textures, options.DisplayGroup);
+  DrawPartPass(part, 0, textures, options.DisplayGroup, options.TransparentBackground);
+  DrawPartPass(part, 1, textures, options.DisplayGroup, options.TransparentBackground);
 }
 
 void DrawFieldModel(const TFieldModel& model, const TTextureSet& textures,

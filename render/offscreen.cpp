@@ -154,6 +154,14 @@ void TOffscreenContext::Resize(int width, int height) {
 }
 
 std::vector<uint8_t> TOffscreenContext::ReadPixelsRGB(bool bottomUp) {
+  return ReadPixels(GL_RGB, 3, bottomUp);
+}
+
+std::vector<uint8_t> TOffscreenContext::ReadPixelsRGBA(bool bottomUp) {
+  return ReadPixels(GL_RGBA, 4, bottomUp);
+}
+
+std::vector<uint8_t> TOffscreenContext::ReadPixels(GLenum format, size_t channels, bool bottomUp) {
   if (eglGetCurrentContext() != FContext) MakeCurrent();
   GLint oldReadFramebuffer = 0, oldAlignment = 4;
   glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &oldReadFramebuffer);
@@ -161,9 +169,9 @@ std::vector<uint8_t> TOffscreenContext::ReadPixelsRGB(bool bottomUp) {
   glBindFramebuffer(GL_READ_FRAMEBUFFER, FFramebuffer);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
 
-  size_t rowBytes = size_t(FWidth) * 3;
+  size_t rowBytes = size_t(FWidth) * channels;
   std::vector<uint8_t> pixels(rowBytes * size_t(FHeight));
-  glReadPixels(0, 0, FWidth, FHeight, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+  glReadPixels(0, 0, FWidth, FHeight, format, GL_UNSIGNED_BYTE, pixels.data());
 
   glPixelStorei(GL_PACK_ALIGNMENT, oldAlignment);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(oldReadFramebuffer));

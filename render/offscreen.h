@@ -38,9 +38,12 @@ public:
   // bottomUp, the bottom row first, as GL reads it). Makes the context current first
   // when it is not.
   std::vector<uint8_t> ReadPixelsRGB(bool bottomUp = false);
+  // The same with alpha: RGBA bytes, 4 per pixel.
+  std::vector<uint8_t> ReadPixelsRGBA(bool bottomUp = false);
 
 private:
   std::string AllocateBuffers(int width, int height);
+  std::vector<uint8_t> ReadPixels(GLenum format, size_t channels, bool bottomUp);
   void Release();
 
   EGLDisplay FDisplay = EGL_NO_DISPLAY;

@@ -136,8 +136,11 @@ void DrawWithReflection(const TSceneState& state) {
 void PaintScene(const TSceneState& state) {
   ApplyViewSwitches(state.Options);
   const uint32_t back = state.Options.BackColour;
-  glClearColor(float(back & 0xFF) / 255, float((back >> 8) & 0xFF) / 255,
-               float((back >> 16) & 0xFF) / 255, 1.0f);
+  if (state.Options.TransparentBackground)
+    glClearColor(0, 0, 0, 0);
+  else
+    glClearColor(float(back & 0xFF) / 255, float((back >> 8) & 0xFF) / 255,
+                 float((back >> 16) & 0xFF) / 255, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
 
   // The eye looks along -Z from a height of 20. At zoom 0 it would sit on the target and

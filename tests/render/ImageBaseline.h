@@ -18,11 +18,12 @@ struct TBaselineResult {
   std::string Message; // why not, and where the pictures were written
 };
 
-// rgb: height rows of width pixels, 3 bytes each, top row first. A missing baseline is
+// pixels: height rows of width pixels, channels bytes each (3 RGB, 4 RGBA, whose alpha
+// is compared as a colour is), top row first. A missing baseline is
 // written from the picture (to be looked at and committed) and does not match; on a
 // mismatch the picture and a map of the differing pixels are written to the test
 // output's baseline-output folder as NAME.actual.png and NAME.diff.png.
 TBaselineResult CompareWithBaseline(const std::string& name, int width, int height,
-                                    const std::vector<uint8_t>& rgb);
+                                    const std::vector<uint8_t>& pixels, int channels = 3);
 
 } // namespace palkor::testing
