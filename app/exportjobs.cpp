@@ -44,7 +44,8 @@ const TModelRef& CatalogueModel(const TCatalogue& catalogue, const TModelRef& re
   return ref;
 }
 
-// The folder and the folders above it, as mkdir -p makes them.
+} // namespace
+
 void MakeFolders(const std::string& folder) {
   for (size_t slash = 1; slash != std::string::npos;) {
     slash = folder.find('/', slash);
@@ -60,8 +61,6 @@ void MakeFolders(const std::string& folder) {
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     throw Exception(Format("Cannot create folder \"%s\". %s", folder, std::strerror(ENOTDIR)));
 }
-
-} // namespace
 
 TExportItem ResolveExportItem(const TLGPFile& archive, const TCatalogue& catalogue,
                               const TModelRef& model, const std::vector<std::string>& anims,

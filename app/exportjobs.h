@@ -22,6 +22,10 @@ bool IsBattleModelName(const std::string& model);
 // name in any letter case ("no model named MODEL" when it has none).
 TModelRef ModelNamed(const TCatalogue& catalogue, const std::string& model);
 
+// The folder and the folders above it, as mkdir -p makes them ("Cannot create folder
+// "%s". %s").
+void MakeFolders(const std::string& folder);
+
 // One model to export and the animations to export with it.
 struct TExportItem {
   TModelRef Model;
