@@ -85,6 +85,7 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   // Edits, undone and done again: the picture, the frame slider and the pose panel
   // follow; the title's mark follows the document's modified state.
   ConnectGuarded(&FDocument, &TAnimationDocument::Changed, this, [this] {
+    frmViewer->TexturesEdited();
     frmViewer->AnimationEdited();
     FPosePanel->ShowEdits();
   });
@@ -546,8 +547,7 @@ bool TMainWindow::AnimationChosen() {
     frmViewer->SelectBattleAnimation(anim);
     return true;
   }
-  if (LoadFieldModel(chosen, Bytes(cmbAnims->itemText(anim))))
-    return true;
+  if (LoadFieldModel(chosen, Bytes(cmbAnims->itemText(anim)))) return true;
   // Kept: the list shows the animation still loaded, if it is in it.
   QSignalBlocker block(cmbAnims);
   cmbAnims->setCurrentIndex(
@@ -566,6 +566,7 @@ bool TMainWindow::ReleaseModel() {
       return false;
     case TDialogs::TAnswer::Yes:
       if (TFieldModel* field = session.FieldModel()) {
+        FDocument.SaveTextures(*session.Archive().Open());
         field->SaveAnimation();
         StatusText(Format("Saved %s into %s", field->AnimName, field->LGPFileName));
       } else if (TBattleModel* battle = session.BattleModel()) {
