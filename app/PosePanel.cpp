@@ -6,10 +6,9 @@
 #include "platform/images.h"
 #include "render/QtGuard.h"
 #include "render/QtText.h"
+#include "texturiser/TexturiserWindow.h"
 
 #include <QHBoxLayout>
-#include <QImage>
-#include <QImageReader>
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -236,26 +235,11 @@ void TPosePanel::ShowTextureMenu(const QPoint& at) {
 
 void TPosePanel::ReplaceTexture(const std::string& member) {
   if (!FDocument.TextureOf(member)) return;
-  QStringList patterns;
-  for (const QByteArray& format : QImageReader::supportedImageFormats())
-    patterns << "*." + QString::fromLatin1(format);
   std::string file;
-  if (!Dialogs().OpenFile("Pictures|" + Bytes(patterns.join(' ')) + "|All files|*", "png", file))
+  if (!Dialogs().OpenFile("Pictures|*.png *.bmp *.jpg *.jpeg *.gif *.tga *.webp|All files|*", "png",
+                          file))
     return;
-  QImageReader reader(Text(file));
-  const QSize size = reader.size();
-  if (size.isValid()) CheckTEXSize(file, size.width(), size.height());
-  QImage read = reader.read();
-  if (read.isNull()) throw Exception(Format("%s: %s", file, Bytes(reader.errorString())));
-  const QImage rgba = read.convertToFormat(QImage::Format_RGBA8888);
-  TTexImage picture;
-  CheckTEXSize(file, rgba.width(), rgba.height());
-  picture.Width = rgba.width();
-  picture.Height = rgba.height();
-  picture.Pixels.resize(size_t(picture.Width) * size_t(picture.Height) * 4);
-  for (int y = 0; y < rgba.height(); ++y)
-    std::memcpy(picture.Pixels.data() + size_t(y) * size_t(picture.Width) * 4,
-                rgba.constScanLine(y), size_t(picture.Width) * 4);
+  const TTexImage picture = ReadPictureFile(file);
 
   // The member as it is now (replaced and not yet saved, or in the archive) lends its
   // header and kind.
