@@ -7,14 +7,17 @@ set -eu
 build=$(cd "$1" && pwd)
 data=$2
 cli=$build/palkor-cli
-[ -f "$data/char.lgp" ] || "$build/bench/palkor_bench_data" "$data"
+[ -f "$data/paint.png" ] || "$build/bench/palkor_bench_data" "$data"
 data=$(cd "$data" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Inputs of the floors: the text battle --frames prints, the frames render writes.
 "$cli" battle "$data/big/battle.lgp" zz --frames > "$work/frames.txt"
-mkdir -p "$work/bmp" "$work/png" "$work/again" "$work/floor" "$work/extract" "$work/dd" "$work/ddbmp"
+mkdir -p "$work/bmp" "$work/png" "$work/again" "$work/floor" "$work/extract" "$work/dd" "$work/ddbmp" \
+  "$work/texall" "$work/texfloor"
+# tex-import replaces a texture of its own copy of the demo archive, again and again.
+cp "$data/render.lgp" "$work/import.lgp"
 "$cli" render "$data/render.lgp" knig.hrc kn30.a --out "$work/bmp/"
 members=$(tr '\n' ' ' < "$data/largest.txt")
 
@@ -54,5 +57,11 @@ pair "render --png, 30 frames 640x480 / libpng alone" "<= 1.2x" \
 pair "render BMP, 30 frames / dd fsync of the same files" "<= 1.5x" \
   "$cli render $data/render.lgp knig.hrc kn30.a --out $work/again/" \
   "for f in $work/bmp/*.bmp; do dd if=\$f of=$work/ddbmp/\$(basename \$f) conv=fsync status=none; done"
+pair "tex-import of a 256x256 RGBA PNG / libpng + libimagequant" "<= 2x" \
+  "$cli tex-import $work/import.lgp KNAC.TEX $data/paint.png" \
+  "$build/bench/quantise_floor $data/paint.png"
+pair "tex --all, the 56 MB archive's 3,600 textures / libpng" "<= 1.5x" \
+  "$cli tex $data/catalogue.lgp --all $work/texall" \
+  "$build/bench/tex_png_floor $data/catalogue.lgp $work/texfloor"
 peak=$(/usr/bin/time -f %M "$cli" battle "$data/tiny/battle.lgp" rt 2>&1 > /dev/null | tail -1)
 echo "battle peak memory: $((peak / 1024)) MiB  target <= 24 MiB"
