@@ -11,7 +11,7 @@
 PACKAGES := qt6-base-dev libqt6opengl6-dev libgl-dev libglu1-mesa-dev libegl-dev xvfb xauth \
             libpng-dev zlib1g-dev libfmt-dev nlohmann-json3-dev libcli11-dev libgtest-dev \
             libbenchmark-dev ninja-build cmake g++ libegl-mesa0 libgl1-mesa-dri \
-            libtinygltf-dev help2man librsvg2-bin fonts-dejavu-core
+            libtinygltf-dev help2man librsvg2-bin fonts-dejavu-core libimagequant-dev pkg-config
 # Real programs the tests check exported files and the installed tree with.
 TEST_PACKAGES := blender python3-numpy desktop-file-utils appstream shared-mime-info man-db file \
                  libglib2.0-bin dpkg-dev

@@ -1,6 +1,8 @@
 #include "app/AnimationDocument.h"
 
+#include "field/texwrite.h"
 #include "platform/Exceptions.h"
+#include "platform/StringList.h"
 
 #include <QUndoCommand>
 
@@ -94,6 +96,28 @@ private:
   bool FWasModified;
 };
 
+// One texture member's picture, from one image and TEX file to another. The file before
+// is what the member held, so that a save after an undo writes it back.
+class TTextureCommand : public QUndoCommand {
+public:
+  TTextureCommand(TAnimationDocument& document, std::string member,
+                  std::shared_ptr<const TTexImage> before, std::string beforeBytes,
+                  std::shared_ptr<const TTexImage> after, std::string afterBytes,
+                  const QString& text)
+      : QUndoCommand(text), FDocument(document), FMember(std::move(member)),
+        FBefore(std::move(before)), FAfter(std::move(after)), FBeforeBytes(std::move(beforeBytes)),
+        FAfterBytes(std::move(afterBytes)) {}
+
+  void redo() override { FDocument.SetTexture(FMember, FAfter, FAfterBytes); }
+  void undo() override { FDocument.SetTexture(FMember, FBefore, FBeforeBytes); }
+
+private:
+  TAnimationDocument& FDocument;
+  std::string FMember;
+  std::shared_ptr<const TTexImage> FBefore, FAfter;
+  std::string FBeforeBytes, FAfterBytes;
+};
+
 TAnimationDocument::TAnimationDocument(QObject* parent) : QObject(parent) {
   connect(&FUndo, &QUndoStack::cleanChanged, this,
           [this](bool clean) { emit ModifiedChanged((FModel || FBattle) && !clean); });
@@ -105,6 +129,7 @@ void TAnimationDocument::Attach(TFieldModel* field, TBattleModel* battle) {
   FBattle = field ? nullptr : battle;
   FUndo.clear();
   FUndo.setClean();
+  FTextureEdits.clear();
   if (wasModified) emit ModifiedChanged(false);
 }
 
@@ -143,6 +168,57 @@ void TAnimationDocument::ReplaceBattleAnimation(int32_t index, std::vector<TBatt
   std::vector<TBattleFrame> before = FBattle->Anims->Anims[size_t(index)].Frames;
   Push(std::make_unique<TBattleAnimationCommand>(*this, index, std::move(before), std::move(frames),
                                                  FBattle->AnimationModified(index), text));
+}
+
+std::shared_ptr<const TTexImage> TAnimationDocument::TextureOf(const std::string& member) const {
+  if (!FModel) return nullptr;
+  for (int32_t b = 0; b < FModel->BoneCount(); ++b)
+    for (const auto& part : FModel->GetBone(b).Parts)
+      for (size_t t = 0; t < part->Textures.size() && t < part->TextureNames.size(); ++t)
+        if (SameTextASCII(part->TextureNames[t], member)) return part->Textures[t];
+  return nullptr;
+}
+
+std::string TAnimationDocument::TextureBytes(const std::string& member) const {
+  auto edit = FTextureEdits.find(UpperCaseASCII(member));
+  return edit == FTextureEdits.end() ? std::string() : edit->second.second;
+}
+
+void TAnimationDocument::ReplaceTexture(const std::string& member,
+                                        std::shared_ptr<const TTexImage> image, std::string bytes,
+                                        const QString& text) {
+  if (!FModel) return;
+  std::shared_ptr<const TTexImage> before = TextureOf(member);
+  if (!before) throw Exception(Format("The model shows no texture %s", member));
+  std::string beforeBytes = TextureBytes(member);
+  if (beforeBytes.empty()) {
+    std::unique_ptr<TLGPFile> archive = FModel->LGPClass->Create(FModel->LGPFileName, false);
+    const int32_t index = archive->IndexOf(member);
+    if (index < 0) throw EListError(index);
+    beforeBytes = archive->ReadMemberToMemory(index)->View();
+  }
+  Push(std::make_unique<TTextureCommand>(*this, member, std::move(before), std::move(beforeBytes),
+                                         std::move(image), std::move(bytes), text));
+}
+
+void TAnimationDocument::SetTexture(const std::string& member,
+                                    const std::shared_ptr<const TTexImage>& image,
+                                    const std::string& bytes) {
+  for (int32_t b = 0; b < FModel->BoneCount(); ++b)
+    for (auto& part : FModel->GetBone(b).Parts)
+      for (size_t t = 0; t < part->Textures.size() && t < part->TextureNames.size(); ++t)
+        if (SameTextASCII(part->TextureNames[t], member)) part->Textures[t] = image;
+  FTextureEdits[UpperCaseASCII(member)] = {member, bytes};
+  Notify();
+}
+
+void TAnimationDocument::SaveTextures(TLGPFile& archive) const {
+  for (const auto& [key, edit] : FTextureEdits) {
+    const int32_t index = archive.IndexOf(edit.first);
+    if (index < 0) throw EListError(index);
+    archive.ModifyMember(
+        index, [&](std::string_view current) { return WithTEXHeader(edit.second, current); });
+  }
 }
 
 void TAnimationDocument::Push(std::unique_ptr<QUndoCommand> command) {

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QUndoStack>
 
+#include <map>
 #include <memory>
 
 #include <string>
@@ -42,9 +43,27 @@ public:
   // text. Nothing changes when the model cannot take them.
   void ReplaceBattleAnimation(int32_t index, std::vector<TBattleFrame> frames, const QString& text);
 
+  // The field model's texture member shows image (decoded from bytes, the member's new
+  // TEX file) in every part that uses it: one step named text. Nothing without a field
+  // model.
+  void ReplaceTexture(const std::string& member, std::shared_ptr<const TTexImage> image,
+                      std::string bytes, const QString& text);
+  // The image the model on show has for the texture member (any letter case); none when
+  // no part uses it.
+  std::shared_ptr<const TTexImage> TextureOf(const std::string& member) const;
+  // The TEX file a replaced texture member has now, not yet saved; empty for a member
+  // not replaced since the last save.
+  std::string TextureBytes(const std::string& member) const;
+  // Writes the texture members replaced since the last save into archive, each under
+  // the archive's lock with the header the member then has.
+  void SaveTextures(TLGPFile& archive) const;
+
   bool Modified() const { return (FModel || FBattle) && !FUndo.isClean(); }
-  // The animations are as the archive now holds them.
-  void MarkSaved() { FUndo.setClean(); }
+  // The animations and textures are as the archive now holds them.
+  void MarkSaved() {
+    FTextureEdits.clear();
+    FUndo.setClean();
+  }
 
 signals:
   // The animations changed: by an edit, an undo or a redo.
@@ -55,6 +74,10 @@ private:
   friend class TRotationCommand;
   friend class TAnimationBytesCommand;
   friend class TBattleAnimationCommand;
+  friend class TTextureCommand;
+  // The parts' images of member become image, and the member's file to save bytes.
+  void SetTexture(const std::string& member, const std::shared_ptr<const TTexImage>& image,
+                  const std::string& bytes);
   void Notify() { emit Changed(); }
   // Pushes a command whose first redo may fail: then it is neither kept nor leaked.
   void Push(std::unique_ptr<QUndoCommand> command);
@@ -63,6 +86,9 @@ private:
   TBattleModel* FBattle = nullptr;
   QUndoStack FUndo;
   int FDrag = 0;
+  // Texture members replaced since the last save, by upper-case name: the archive's name
+  // and the new TEX file.
+  std::map<std::string, std::pair<std::string, std::string>> FTextureEdits;
 };
 
 } // namespace palkor

@@ -86,6 +86,7 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   // Edits, undone and done again: the picture, the frame slider and the pose panel
   // follow; the title's mark follows the document's modified state.
   ConnectGuarded(&FDocument, &TAnimationDocument::Changed, this, [this] {
+    frmViewer->TexturesEdited();
     frmViewer->AnimationEdited();
     FPosePanel->ShowEdits();
   });
@@ -633,6 +634,7 @@ bool TMainWindow::ReleaseModel() {
       return false;
     case TDialogs::TAnswer::Yes:
       if (TFieldModel* field = session.FieldModel()) {
+        FDocument.SaveTextures(*session.Archive().Open());
         field->SaveAnimation();
         StatusText(Format("Saved %s into %s", field->AnimName, field->LGPFileName));
       } else if (TBattleModel* battle = session.BattleModel()) {

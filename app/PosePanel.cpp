@@ -1,14 +1,20 @@
 #include "app/PosePanel.h"
 
+#include "app/TextureFiles.h"
 #include "platform/Dialogs.h"
+#include "platform/StringList.h"
+#include "platform/images.h"
 #include "render/QtGuard.h"
 #include "render/QtText.h"
+#include "texturiser/TexturiserWindow.h"
 
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <tuple>
 
@@ -82,6 +88,9 @@ TPosePanel::TPosePanel(TfrmViewer& viewer, TAnimationDocument& document)
 
   ConnectGuarded(lstParts, &QListWidget::currentRowChanged, this,
                  [this](int row) { ChooseBone(row); });
+  lstParts->setContextMenuPolicy(Qt::CustomContextMenu);
+  ConnectGuarded(lstParts, &QListWidget::customContextMenuRequested, this,
+                 [this](const QPoint& at) { ShowTextureMenu(at); });
   int tag = 0;
   for (QSlider* slider : {trkRX, trkRY, trkRZ}) {
     // A drag is one step to undo, however many values it passes through.
@@ -194,6 +203,66 @@ void TPosePanel::CopyPoseToEveryFrame() {
   TViewerSession& session = FViewer.Session();
   session.SetFrame(session.Frame());
   FViewer.update();
+}
+
+std::vector<std::string> TPosePanel::TexturesOfBone(int row) const {
+  std::vector<std::string> members;
+  const TFieldModel* model = FViewer.Session().FieldModel();
+  if (!model || row < 0 || row >= model->BoneCount()) return members;
+  for (const auto& part : model->GetBone(row).Parts)
+    for (const std::string& name : part->TextureNames) {
+      bool listed = false;
+      for (const std::string& member : members) listed |= SameTextASCII(member, name);
+      if (!listed) members.push_back(name);
+    }
+  return members;
+}
+
+void TPosePanel::ShowTextureMenu(const QPoint& at) {
+  const QModelIndex index = lstParts->indexAt(at);
+  if (!index.isValid()) return;
+  const std::vector<std::string> members = TexturesOfBone(index.row());
+  if (members.empty()) return;
+  QMenu menu(lstParts);
+  for (const std::string& member : members) {
+    ConnectGuarded(menu.addAction(Text("Replace Texture " + member + "...")), &QAction::triggered,
+                   this, [this, member] { ReplaceTexture(member); });
+    ConnectGuarded(menu.addAction(Text("Export Texture " + member + "...")), &QAction::triggered,
+                   this, [this, member] { ExportTexture(member); });
+  }
+  menu.exec(lstParts->viewport()->mapToGlobal(at));
+}
+
+void TPosePanel::ReplaceTexture(const std::string& member) {
+  if (!FDocument.TextureOf(member)) return;
+  std::string file;
+  if (!Dialogs().OpenFile("Pictures|*.png *.bmp *.jpg *.jpeg *.gif *.tga *.webp|All files|*", "png",
+                          file))
+    return;
+  const TTexImage picture = ReadPictureFile(file);
+
+  // The member as it is now (replaced and not yet saved, or in the archive) lends its
+  // header and kind.
+  std::string current = FDocument.TextureBytes(member);
+  if (current.empty()) {
+    std::unique_ptr<TLGPFile> archive = FViewer.Session().Archive().Open();
+    const int32_t index = archive->IndexOf(member);
+    if (index < 0) throw EListError(index);
+    current = archive->ReadMemberToMemory(index)->View();
+  }
+  TTexImportResult result;
+  std::string bytes = EncodeTexture(picture, current, {}, result);
+  TMemoryStream stream(bytes);
+  std::shared_ptr<const TTexImage> image = LoadTEX(stream, TEXDataOffset);
+  FDocument.ReplaceTexture(member, image, std::move(bytes), Text("Replace Texture " + member));
+}
+
+void TPosePanel::ExportTexture(const std::string& member) {
+  std::shared_ptr<const TTexImage> image = FDocument.TextureOf(member);
+  if (!image) return;
+  std::string file = TexPictureName(member);
+  if (!Dialogs().SaveFile("PNG pictures|*.png", "png", file)) return;
+  WritePNG(file, image->Width, image->Height, image->Pixels.data(), 4);
 }
 
 } // namespace palkor

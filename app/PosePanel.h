@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <string>
+#include <vector>
 
 namespace palkor {
 
@@ -41,7 +42,20 @@ public:
   // selected afterwards.
   void CopyPoseToEveryFrame();
 
+  // The texture members of the parts on the bone of list row, each once, in part order;
+  // the bone list's context menu offers "Replace Texture..." and "Export Texture..." for
+  // each.
+  std::vector<std::string> TexturesOfBone(int row) const;
+  // Asks for a picture (any format Qt reads) and makes it the texture member's: written
+  // as the member's TEX file (its header and kind kept, a picture of more colours than a
+  // palette holds quantised) and shown at once; one step to undo, saved with the
+  // animation.
+  void ReplaceTexture(const std::string& member);
+  // Asks for a PNG file and writes the texture member's picture, as shown, into it.
+  void ExportTexture(const std::string& member);
+
 private:
+  void ShowTextureMenu(const QPoint& at);
   void FillBoneList();
   void ShowReadouts();
 

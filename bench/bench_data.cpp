@@ -2,7 +2,8 @@
 // own writers:
 //   catalogue.lgp      56 MB: 1,200 skeletons, 4,000 animations, 16,000 members in all,
 //                      the 50 largest of them 200 KB textures; the skeletons and
-//                      animations lie together at the start
+//                      animations lie together at the start; every .TEX member a
+//                      palettised texture (its pixels a pattern), padded to its size
 //   char.lgp           the same counts and size laid out as the game's field archive:
 //                      each skeleton followed by its parts, resources and textures with
 //                      its animations among them, so that the members the catalogue
@@ -12,6 +13,7 @@
 //   big/battle.lgp     a battle model whose animations member is about 3 MB
 //   render.lgp         the demo archive with the knight's walk lengthened to 30 frames
 //                      (KN30.A)
+//   paint.png          a 256x256 RGBA picture of many colours, as painted, for tex-import
 #include "battle/BattleModel.h"
 #include "field/AnimLayout.h"
 #include "fixtures/BattleWriters.h"
@@ -19,6 +21,7 @@
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
 #include "platform/Streams.h"
+#include "platform/images.h"
 
 #include <cmath>
 #include <cstdio>
@@ -29,6 +32,23 @@ using namespace palkor;
 using namespace palkor::fixtures;
 
 namespace {
+
+// A palettised texture of exactly size bytes (at least 1,300): 256 colours, a width of
+// 32 or 256 and as many rows as fit, the rest padding; palette and pixels a pattern.
+std::string TextureOfSize(size_t size, uint32_t seed) {
+  const size_t width = size >= 64 * 1024 ? 256 : 32;
+  const size_t height = (size - 236 - 1024) / width;
+  std::string tex(236, '\0');
+  auto put = [&](size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i) tex[offset + size_t(i)] = char(value >> (8 * i));
+  };
+  put(60, uint32_t(width));
+  put(64, uint32_t(height));
+  put(88, 256);
+  tex += PatternBytes(1024 + width * height, seed);
+  tex += PatternBytes(size - tex.size(), seed + 1);
+  return tex;
+}
 
 void WriteCatalogueArchive(const std::string& folder) {
   TLGPFixture lgp;
@@ -56,7 +76,7 @@ void WriteCatalogueArchive(const std::string& folder) {
   }
   for (int big = 0; big < 50; ++big, ++members) {
     const std::string member = Letters(name++, 4) + ".TEX";
-    const std::string bytes = PatternBytes(200 * 1024 + size_t(big) * 64, uint32_t(big));
+    const std::string bytes = TextureOfSize(200 * 1024 + size_t(big) * 64, uint32_t(big));
     lgp.Add(member, bytes);
     largest << member << "\n";
     WriteFile(folder + "/members/" + member, bytes);
@@ -68,7 +88,8 @@ void WriteCatalogueArchive(const std::string& folder) {
   const size_t size = size_t((56LL * 1000 * 1000 - total) / rest);
   static const char* extensions[] = {".P", ".RSD", ".TEX"};
   for (int i = 0; i < rest; ++i)
-    lgp.Add(Letters(name++, 4) + extensions[i % 3], PatternBytes(size, uint32_t(i)));
+    lgp.Add(Letters(name++, 4) + extensions[i % 3],
+            i % 3 == 2 ? TextureOfSize(size, uint32_t(i)) : PatternBytes(size, uint32_t(i)));
   WriteFile(folder + "/catalogue.lgp", BuildLGP(lgp));
 }
 
@@ -98,8 +119,8 @@ void WriteFieldShapedArchive(const std::string& folder) {
       if (o % 3 == 1 || (o == others - 1 && anims == 4)) {
         TAFixture a;
         a.HeaderBoneCount = 12 + anim % 7;
-        a.Frames.assign(3 + anim % 5, std::vector<std::array<float, 3>>(
-                                          size_t(a.HeaderBoneCount), {1, 2, float(anim)}));
+        a.Frames.assign(3 + anim % 5, std::vector<std::array<float, 3>>(size_t(a.HeaderBoneCount),
+                                                                        {1, 2, float(anim)}));
         lgp.Add(Letters(name++, 4) + ".A", BuildA(a));
         ++anim;
       }
@@ -115,6 +136,22 @@ void WriteFieldShapedArchive(const std::string& folder) {
     lgp.Members[otherMembers[k]].Data =
         PatternBytes(size_t(unit * (1 + int64_t(k * 7 % 15))), uint32_t(k));
   WriteFile(folder + "/char.lgp", BuildLGP(lgp));
+}
+
+// Soft shapes and gradients of some thousands of colours, with a transparent border.
+void WritePaint(const std::string& folder) {
+  constexpr int size = 256;
+  std::vector<uint8_t> pixels;
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const double u = x / double(size), v = y / double(size);
+      const double ring = std::sin(20 * std::hypot(u - 0.4, v - 0.6));
+      pixels.push_back(uint8_t(127 + 120 * ring * u));
+      pixels.push_back(uint8_t(255 * v));
+      pixels.push_back(uint8_t(200 - 150 * u * v));
+      pixels.push_back(x < 4 || y < 4 ? 0 : 255);
+    }
+  WriteFile(folder + "/paint.png", EncodePNG(size, size, pixels.data(), 4));
 }
 
 void WriteBigBattle(const std::string& folder) {
@@ -186,5 +223,6 @@ int main(int argc, char** argv) {
   WriteFile(folder + "/tiny/battle.lgp", BuildLGP(BuildDemoBattleArchive()));
   WriteBigBattle(folder);
   WriteRenderArchive(folder);
+  WritePaint(folder);
   return 0;
 }

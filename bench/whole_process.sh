@@ -7,14 +7,17 @@ set -eu
 build=$(cd "$1" && pwd)
 data=$2
 cli=$build/palkor-cli
-[ -f "$data/char.lgp" ] || "$build/bench/palkor_bench_data" "$data"
+[ -f "$data/paint.png" ] || "$build/bench/palkor_bench_data" "$data"
 data=$(cd "$data" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Inputs of the floors: the text battle --frames prints, the frames render writes.
 "$cli" battle "$data/big/battle.lgp" zz --frames > "$work/frames.txt"
-mkdir -p "$work/bmp" "$work/png" "$work/again" "$work/floor" "$work/extract" "$work/dd" "$work/ddbmp"
+mkdir -p "$work/bmp" "$work/png" "$work/again" "$work/floor" "$work/extract" "$work/dd" "$work/ddbmp" \
+  "$work/texall" "$work/texfloor"
+# tex-import replaces a texture of its own copy of the demo archive, again and again.
+cp "$data/render.lgp" "$work/import.lgp"
 "$cli" render "$data/render.lgp" knig.hrc kn30.a --out "$work/bmp/"
 members=$(tr '\n' ' ' < "$data/largest.txt")
 
@@ -64,5 +67,11 @@ pair "thumbnails of 1,200 models / building them + libpng" "<= 1.5x" \
 pair "thumbnails --jobs 2 / --jobs 1" "<= 0.59x (1.7x faster)" \
   "$cli thumbnails $data/models/char.lgp $work/thumbs2 --jobs 2" \
   "$cli thumbnails $data/models/char.lgp $work/thumbs1 --jobs 1"
+pair "tex-import of a 256x256 RGBA PNG / libpng + libimagequant" "<= 2x" \
+  "$cli tex-import $work/import.lgp KNAC.TEX $data/paint.png" \
+  "$build/bench/quantise_floor $data/paint.png"
+pair "tex --all, the 56 MB archive's 3,600 textures / libpng" "<= 1.5x" \
+  "$cli tex $data/catalogue.lgp --all $work/texall" \
+  "$build/bench/tex_png_floor $data/catalogue.lgp $work/texfloor"
 peak=$(/usr/bin/time -f %M "$cli" battle "$data/tiny/battle.lgp" rt 2>&1 > /dev/null | tail -1)
 echo "battle peak memory: $((peak / 1024)) MiB  target <= 24 MiB"

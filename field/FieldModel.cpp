@@ -151,6 +151,7 @@ std::unique_ptr<TFF7PPart> LoadResource(TModelMembers& members, const std::strin
       image = ReadingMember(member, [&] { return LoadTEX(*data, TEXDataOffset); });
     }
     part->Textures.push_back(image);
+    part->TextureNames.push_back(member);
     part->Blended = true;
   }
   return part;

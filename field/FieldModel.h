@@ -80,6 +80,9 @@ public:
   // Decoded textures, in the order the groups' TexIndex counts them. Parts that name
   // the same texture member share its image.
   std::vector<std::shared_ptr<const TTexImage>> Textures;
+  // The archive members of Textures, as the resource names them, when the part was
+  // loaded from an archive (empty otherwise).
+  std::vector<std::string> TextureNames;
 };
 
 // How the viewer draws a part, without drawing: pass 0 draws the groups with TexFlag 0,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Streams.h"
+#include "platform/images.h"
 
 #include <cstdint>
 #include <memory>
@@ -9,11 +10,9 @@
 namespace palkor {
 
 // A decoded texture: Width x Height pixels of 4 bytes, red, green, blue, alpha in memory
-// order, the top row first, rows packed. An empty image has Width and Height 0.
-struct TTexImage {
-  int32_t Width = 0, Height = 0;
-  std::vector<uint8_t> Pixels;
-};
+// order, the top row first, rows packed, as pictures read from image files are. An empty
+// image has Width and Height 0.
+using TTexImage = TRGBAImage;
 
 // The offset of the palette or pixel data in every TEX file the program reads.
 constexpr int32_t TEXDataOffset = 236;

@@ -12,7 +12,8 @@
 //   46   4   colours used, 50  4  colours important: 0
 //   54       pixels: 4 bytes each, blue, green, red, 0; the bottom row first
 //
-// PNG: written by libpng into memory, 8-bit samples, no interlacing.
+// PNG: written by libpng into memory, 8-bit samples, no interlacing; read by libpng from
+// memory, any colour type, depth and interlacing, to 8-bit RGBA.
 #include "platform/images.h"
 
 #include "platform/Exceptions.h"
@@ -23,6 +24,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -155,6 +157,95 @@ std::string EncodeBMP32(int width, int height, const uint8_t* rgbPixels, bool bo
 void WriteBMP32(const std::string& path, int width, int height, const uint8_t* rgbPixels,
                 bool bottomUp) {
   ReplaceFileWithBytes(path, EncodeBMP32(width, height, rgbPixels, bottomUp));
+}
+
+namespace {
+
+struct TPNGSource {
+  std::string_view Bytes;
+  size_t Position = 0;
+  char Error[200] = {};
+};
+
+void ReadPNGData(png_structp png, png_bytep data, png_size_t length) {
+  auto* source = static_cast<TPNGSource*>(png_get_io_ptr(png));
+  if (length > source->Bytes.size() - source->Position) png_error(png, "the file ends early");
+  std::memcpy(data, source->Bytes.data() + source->Position, length);
+  source->Position += length;
+}
+
+void PNGReadError(png_structp png, png_const_charp message) {
+  auto* source = static_cast<TPNGSource*>(png_get_error_ptr(png));
+  std::snprintf(source->Error, sizeof source->Error, "%s", message);
+  png_longjmp(png, 1);
+}
+
+// Owns libpng's read structures, so that every way out of the decoder frees them.
+struct TPNGReader {
+  png_structp Png = nullptr;
+  png_infop Info = nullptr;
+  ~TPNGReader() { png_destroy_read_struct(&Png, Info ? &Info : nullptr, nullptr); }
+};
+
+// Reads the header and sets the transformations to 8-bit RGBA; false with the error
+// kept in source. Nothing with a destructor lives in this frame across setjmp.
+bool ReadPNGHeader(TPNGReader& reader, TPNGSource& source, png_uint_32& width,
+                   png_uint_32& height) {
+  if (setjmp(png_jmpbuf(reader.Png))) return false;
+  png_set_read_fn(reader.Png, &source, ReadPNGData);
+  png_read_info(reader.Png, reader.Info);
+  int depth = 0, colourType = 0;
+  png_get_IHDR(reader.Png, reader.Info, &width, &height, &depth, &colourType, nullptr, nullptr,
+               nullptr);
+  if (depth == 16) png_set_strip_16(reader.Png);
+  if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(reader.Png);
+  if (colourType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(reader.Png);
+  if (png_get_valid(reader.Png, reader.Info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(reader.Png);
+  if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA)
+    png_set_gray_to_rgb(reader.Png);
+  png_set_filler(reader.Png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(reader.Png);
+  png_read_update_info(reader.Png, reader.Info);
+  return png_get_rowbytes(reader.Png, reader.Info) == size_t(width) * 4;
+}
+
+bool ReadPNGRows(TPNGReader& reader, png_bytep* rows) {
+  if (setjmp(png_jmpbuf(reader.Png))) return false;
+  png_read_image(reader.Png, rows);
+  png_read_end(reader.Png, nullptr);
+  return true;
+}
+
+} // namespace
+
+TRGBAImage DecodePNGImage(std::string_view bytes, const std::string& name,
+                          const std::function<void(int32_t width, int32_t height)>& checkSize) {
+  if (bytes.size() < 8 || png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8) != 0)
+    throw Exception(name + " is not a PNG image");
+  TPNGSource source;
+  source.Bytes = bytes;
+  TPNGReader reader;
+  reader.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, PNGReadError, PNGWarning);
+  if (!reader.Png) throw std::bad_alloc();
+  reader.Info = png_create_info_struct(reader.Png);
+  if (!reader.Info) throw std::bad_alloc();
+  png_uint_32 width = 0, height = 0;
+  if (!ReadPNGHeader(reader, source, width, height))
+    throw Exception(Format("%s: damaged PNG image (%s)", name,
+                           source.Error[0] ? source.Error : "unexpected layout"));
+  // libpng keeps each side within 1000000 pixels, so both fit an int32_t.
+  if (checkSize) checkSize(int32_t(width), int32_t(height));
+
+  TRGBAImage image;
+  image.Pixels.resize(size_t(width) * size_t(height) * 4);
+  std::vector<png_bytep> rows(height);
+  for (png_uint_32 y = 0; y < height; ++y)
+    rows[y] = image.Pixels.data() + size_t(y) * size_t(width) * 4;
+  if (!ReadPNGRows(reader, rows.data()))
+    throw Exception(Format("%s: damaged PNG image (%s)", name, source.Error));
+  image.Width = int32_t(width);
+  image.Height = int32_t(height);
+  return image;
 }
 
 } // namespace palkor

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace palkor {
 
@@ -25,5 +28,22 @@ void WriteBMP32(const std::string& path, int width, int height, const uint8_t* r
                 bool bottomUp = false);
 // The bytes of that BMP file.
 std::string EncodeBMP32(int width, int height, const uint8_t* rgbPixels, bool bottomUp = false);
+
+// A decoded picture: Width x Height pixels of 4 bytes, red, green, blue, alpha, the top
+// row first, rows packed.
+struct TRGBAImage {
+  int32_t Width = 0, Height = 0;
+  std::vector<uint8_t> Pixels;
+};
+
+// Decodes PNG bytes of any colour type, bit depth and interlacing to 8-bit RGBA (16-bit
+// samples keep their high byte, grey becomes equal red, green and blue, a tRNS chunk
+// becomes alpha). checkSize, when given, is called with the image's size once the
+// header is read and before any pixel memory is taken; it may throw to refuse the
+// image. Throws Exception "NAME is not a PNG image" when the bytes do not start with the
+// PNG signature and "NAME: damaged PNG image (REASON)" when libpng cannot decode them;
+// NAME is what the caller calls the bytes.
+TRGBAImage DecodePNGImage(std::string_view bytes, const std::string& name,
+                          const std::function<void(int32_t width, int32_t height)>& checkSize = {});
 
 } // namespace palkor

@@ -46,6 +46,11 @@ void TViewerSession::LoadBattleModel(const TArchiveKind& archive, const TModelRe
   LoadBattleModel(*file, model);
 }
 
+void TViewerSession::RefreshTextures() {
+  if (FField) FTextures.Add(*FField);
+  if (FBattle) FTextures.Add(*FBattle);
+}
+
 void TViewerSession::Clear() {
   FModel = {};
   FField.reset();

@@ -51,6 +51,9 @@ public:
   void LoadBattleModel(const TArchiveKind& archive, const TModelRef& model);
   // Lets the model shown go, and its textures.
   void Clear();
+  // Makes the textures of images the model shows that have none yet (a texture
+  // replaced); the context the model was loaded in must be current.
+  void RefreshTextures();
 
   // Which model is shown, as it was given to the loader; an empty reference (no member)
   // when none is.

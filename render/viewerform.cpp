@@ -326,6 +326,16 @@ void TfrmViewer::AnimationReplaced() {
   }
 }
 
+void TfrmViewer::TexturesEdited() {
+  makeCurrent();
+  struct TDone {
+    TfrmViewer& Viewer;
+    ~TDone() { Viewer.doneCurrent(); }
+  } done{*this};
+  FSession.RefreshTextures();
+  update();
+}
+
 void TfrmViewer::AnimationEdited() {
   if (!FSession.HasModel()) return;
   // The frame slider follows an animation that changed its length (an import undone).

@@ -64,6 +64,8 @@ public:
   // The animation changed by an edit, an undo or a redo: the picture and the frame slider
   // follow, the frame on show staying where the animation still has it.
   void AnimationEdited();
+  // A texture of the model on show was replaced, or put back: the picture shows it.
+  void TexturesEdited();
   // The panels at the picture's left and right that show while editable (the bone list
   // and the pose panel), the right one rightWidth wide.
   void SetSidePanels(QWidget* left, QWidget* right, int rightWidth);

@@ -5,6 +5,7 @@
 
 #include "field/RSD.h"
 #include "field/tex.h"
+#include "field/texquantise.h"
 #include "geometry/Conventions.h"
 #include "platform/Convert.h"
 #include "platform/Dialogs.h"
@@ -16,6 +17,7 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -30,6 +32,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace palkor {
 
@@ -127,6 +130,7 @@ TTexturiserWindow::TTexturiserWindow(QWidget* parent)
   bSaveP = button("Save P", "bSaveP");
   bAddTexData = button("Add Tex Data", "bAddTexData");
   bLoadRSD = button("Load RSD", "bLoadRSD");
+  bLoadImage = button("Load Image...", "bLoadImage");
   lbGroups = new QListWidget(this);
   lbGroups->setObjectName("lbGroups");
   lbVerts = new QListWidget(this);
@@ -145,6 +149,7 @@ TTexturiserWindow::TTexturiserWindow(QWidget* parent)
   for (QPushButton* button : {bOpenP, bSaveP, bAddTexData}) left->addWidget(button);
   left->addWidget(lbGroups, 1);
   left->addWidget(bLoadRSD);
+  left->addWidget(bLoadImage);
   auto* controls = new QGridLayout();
   int column = 0;
   for (auto [caption, slider] :
@@ -219,6 +224,17 @@ TTexturiserWindow::TTexturiserWindow(QWidget* parent)
     if (FDocument->Image().Empty()) throw Exception("No P file is open: use Open P first");
     std::string fileName = FDocument->FileName();
     if (Dialogs().OpenFile("RSD File|*.RSD|All files|*.*", "RSD", fileName)) LoadRSD(fileName);
+  });
+  ConnectGuarded(bLoadImage, &QPushButton::clicked, this, [this] {
+    if (FTextureFiles.empty()) throw Exception("No textures are loaded: use Load RSD first");
+    int index = 0;
+    if (FTextureFiles.size() > 1 &&
+        !Dialogs().ChooseItem("Load Image", "Texture to replace:", FTextureFiles, index))
+      return;
+    std::string fileName = FTextureFiles[size_t(index)];
+    if (Dialogs().OpenFile("Pictures|*.png *.bmp *.jpg *.jpeg *.gif *.tga *.webp|All files|*",
+                           "png", fileName))
+      LoadImage(index, fileName);
   });
   ConnectGuarded(lbVerts, &QListWidget::itemDoubleClicked, this,
                  [this](QListWidgetItem* item) { SetTexCoord(lbVerts->row(item)); });
@@ -390,6 +406,7 @@ void TTexturiserWindow::OpenP(const std::string& fileName) {
   View->MakeCurrent();
   FTextures.Clear();
   FPart.Textures.clear();
+  FTextureFiles.clear();
   FSwitches.DisplayGroup = 0;
   FDocument->Open(fileName, std::move(bytes));
   RefreshLists(false);
@@ -457,9 +474,11 @@ void TTexturiserWindow::LoadRSD(const std::string& fileName) {
   }();
   const std::string folder = FolderOf(fileName);
   std::vector<std::shared_ptr<const TTexImage>> images;
+  std::vector<std::string> files;
   for (int32_t i = 0; i < rsd.TextureCount(); ++i) {
     TMemoryStream data;
-    data.LoadFromFile(FindInFolder(folder, rsd.TextureName(i)));
+    files.push_back(FindInFolder(folder, rsd.TextureName(i)));
+    data.LoadFromFile(files.back());
     images.push_back(LoadTEX(data, TEXDataOffset));
   }
   View->MakeCurrent();
@@ -475,10 +494,49 @@ void TTexturiserWindow::LoadRSD(const std::string& fileName) {
     }
   }
   FPart.Textures = images;
+  FTextureFiles = files;
   FPart.Blended = FPart.Blended || !images.empty();
   View->update();
   lblStatus->setText(Text(Format("Loaded %s from %s",
                                  Plural(int64_t(images.size()), "texture", "textures"), fileName)));
+}
+
+// The new file is written first; the texture shown changes only once it is on disk.
+void TTexturiserWindow::LoadImage(int32_t texture, const std::string& fileName) {
+  CheckListIndex(texture, int64_t(FTextureFiles.size()));
+  const std::string& texFile = FTextureFiles[size_t(texture)];
+  const TTexImage picture = ReadPictureFile(fileName);
+  TMemoryStream current;
+  current.LoadFromFile(texFile);
+  std::string bytes = IsDirectColourTEX(current.View())
+                          ? WriteTEX(current.View(), ToDirectColour(picture))
+                          : WriteTEX(current.View(), QuantiseTEX(picture, {}).Image);
+  TMemoryStream written(bytes);
+  std::shared_ptr<const TTexImage> image = LoadTEX(written, TEXDataOffset);
+  ReplaceFileWithBytes(texFile, bytes);
+  View->MakeCurrent();
+  if (View->context()) FTextures.Add(image);
+  FPart.Textures[size_t(texture)] = image;
+  View->update();
+  lblStatus->setText(Text(Format("Wrote %s into %s", fileName, texFile)));
+}
+
+TTexImage ReadPictureFile(const std::string& fileName) {
+  QImageReader reader(Text(fileName));
+  const QSize size = reader.size();
+  if (size.isValid()) CheckTEXSize(fileName, size.width(), size.height());
+  const QImage read = reader.read();
+  if (read.isNull()) throw Exception(Format("%s: %s", fileName, Bytes(reader.errorString())));
+  const QImage rgba = read.convertToFormat(QImage::Format_RGBA8888);
+  CheckTEXSize(fileName, rgba.width(), rgba.height());
+  TTexImage picture;
+  picture.Width = rgba.width();
+  picture.Height = rgba.height();
+  picture.Pixels.resize(size_t(picture.Width) * size_t(picture.Height) * 4);
+  for (int y = 0; y < rgba.height(); ++y)
+    std::memcpy(picture.Pixels.data() + size_t(y) * size_t(picture.Width) * 4,
+                rgba.constScanLine(y), size_t(picture.Width) * 4);
+  return picture;
 }
 
 } // namespace palkor

@@ -10,6 +10,7 @@
 #include <QDialog>
 
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -20,6 +21,11 @@ class QPushButton;
 class QSlider;
 
 namespace palkor {
+
+// The picture in fileName, of any format Qt's image reader knows, as RGBA. Fails with
+// "FILE: REASON" for a file that is not such a picture, and as CheckTEXSize does for one
+// larger than a texture holds (before its pixels are read).
+TTexImage ReadPictureFile(const std::string& fileName);
 
 class TTexturiserWindow;
 
@@ -70,6 +76,13 @@ public:
   void SaveP();
   void AddTexData();
   void LoadRSD(const std::string& fileName);
+  // Load Image...: the picture in fileName (any format Qt reads) written into the TEX
+  // file of the part's texture (from 0, as Load RSD found it beside the RSD), its header
+  // and kind kept and a picture of more colours than a palette holds quantised, and
+  // shown at once. The file is replaced whole or not at all.
+  void LoadImage(int32_t texture, const std::string& fileName);
+  // The TEX files of the textures Load RSD loaded, in order.
+  const std::vector<std::string>& TextureFiles() const { return FTextureFiles; }
   // Asks for U, then V, each starting at the row's value; a cancelled box, or a value
   // that is no number, changes nothing (V is not asked after a bad U).
   void SetTexCoord(int row);
@@ -119,12 +132,13 @@ private:
   TPFileDocument* FDocument;
   TFF7PPart FPart;
   TTextureSet FTextures;
+  std::vector<std::string> FTextureFiles;
   TTexturiserSwitches FSwitches;
   std::string FLastPFile; // the last file Open P was given, where the next one starts
   TVec3 FCentre;
   double FRadius = 0; // half the diagonal of the box around the part's vertices
 
-  QPushButton *bOpenP, *bSaveP, *bAddTexData, *bLoadRSD;
+  QPushButton *bOpenP, *bSaveP, *bAddTexData, *bLoadRSD, *bLoadImage;
   QListWidget *lbGroups, *lbVerts;
   QSlider *TrkX, *TrkY, *TrkZ, *trkZoom;
   QCheckBox* chkWire;

@@ -1,5 +1,6 @@
 // The Texturiser driven as a user would, on Xvfb with real GL: small P parts opened,
 // shown, edited, saved or let go, with the pictures read back.
+#include "platform/images.h"
 #include "texturiser/TexturiserWindow.h"
 
 #include "fixtures/FieldWriters.h"
@@ -210,6 +211,33 @@ private slots:
     SetDialogs(nullptr);
     Script.reset();
     Dir.reset();
+  }
+
+  // Load Image: a picture into the texture's TEX file beside the RSD, shown at once.
+  void loadImageWritesThePictureIntoTheTextureFileAndShowsIt() {
+    OpenTwoWithTexture();
+    QVERIFY(Picture().Has(Red));
+    std::vector<uint8_t> yellow;
+    for (int i = 0; i < 4 * 4; ++i) yellow.insert(yellow.end(), {255, 255, 0, 255});
+    WritePNG(File("yellow.png"), 4, 4, yellow.data(), 4);
+    Script->FileAnswers.push_back(File("yellow.png"));
+    Child<QPushButton>("bLoadImage")->click();
+    QVERIFY(Script->Errors.empty());
+    TPicture loaded = Picture();
+    QVERIFY2(loaded.Has(Yellow) && !loaded.Has(Red) && !loaded.Has(Blue),
+             qPrintable(loaded.Describe()));
+    TMemoryStream file;
+    file.LoadFromFile(File("TWOT.TEX"));
+    QCOMPARE(LoadTEX(file, TEXDataOffset)->Pixels, yellow);
+
+    // Not a picture: one error, the file and the texture as they were.
+    WriteFile(File("text.png"), "no picture");
+    Script->FileAnswers.push_back(File("text.png"));
+    Child<QPushButton>("bLoadImage")->click();
+    QCOMPARE(int(Script->Errors.size()), 1);
+    file.LoadFromFile(File("TWOT.TEX"));
+    QCOMPARE(LoadTEX(file, TEXDataOffset)->Pixels, yellow);
+    QVERIFY(Picture().Has(Yellow));
   }
 
   void anOpenedPartIsDrawnAtOnceFillingTheViewTheRightWayUp() {
