@@ -115,7 +115,7 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
 
   Catalogue.ProgressPosition = 0;
   Catalogue.ProgressTotal = 1;
-  Catalogue.LoadFilterFile(FPaths.Filter);
+  LoadFilter();
   LoadToolbarLayout(tbPalkorModels, Qt::TopToolBarArea);
   LoadToolbarLayout(tbPalkorDisplayOpts, Qt::BottomToolBarArea);
   // A row of its own at first: beside the model lists it would not fit a window of the
@@ -184,7 +184,7 @@ void TMainWindow::CreateActions() {
   mnuExportAll = command("Export All &Models...", [this] { ExportAllModels(); });
   mnuImportAnimation = command("&Import Animation...", [this] { ImportAnimation(); });
   mnuSaveChanges = command(
-      "&Save changes", [this] { ReleaseModel(); }, QKeySequence::Save);
+      "&Save changes", [this] { SaveChanges(); }, QKeySequence::Save);
   mnuExit = command(
       "E&xit", [this] { close(); }, QKeySequence::Quit);
   mnuSetBackground = command("Set &Background...", [this] { SetBackground(); });
@@ -197,9 +197,12 @@ void TMainWindow::CreateActions() {
   mnuUndo->setShortcut(QKeySequence::Undo);
   mnuRedo = FDocument.UndoStack().createRedoAction(this, "&Redo");
   mnuRedo->setShortcut(QKeySequence::Redo);
-  // The viewer's own keys, named in the menu: as shortcuts of the window they would take
-  // Space and the arrows from the search box and the lists.
-  mnuPlay = command("&Play/Pause\tSpace", [this] { frmViewer->TogglePlay(); });
+  // Space plays and pauses wherever the focus is in the window, except in the search box,
+  // which takes its text first. The arrows and Home are the viewer's own keys, named in
+  // the menu: as shortcuts of the window they would take them from the lists.
+  mnuPlay = command(
+      "&Play/Pause", [this] { frmViewer->TogglePlay(); }, QKeySequence(Qt::Key_Space));
+  mnuPlay->setShortcutContext(Qt::WindowShortcut);
   mnuPreviousFrame = command("Pre&vious Frame\tLeft", [this] { frmViewer->StepFrame(-1); });
   mnuNextFrame = command("&Next Frame\tRight", [this] { frmViewer->StepFrame(1); });
   mnuFirstFrame = command("&First Frame\tHome", [this] { frmViewer->FirstFrame(); });
@@ -305,6 +308,8 @@ void TMainWindow::CreateToolbars() {
     const QString caption = QString(a->text()).remove('&');
     auto* box = new QCheckBox(caption, tbPalkorDisplayOpts);
     box->setObjectName("chk" + caption);
+    // A click leaves the focus where it was, so that Space goes on playing and pausing.
+    box->setFocusPolicy(Qt::TabFocus);
     connect(box, &QCheckBox::toggled, a, &QAction::setChecked);
     connect(a, &QAction::toggled, box, &QCheckBox::setChecked);
     tbPalkorDisplayOpts->addWidget(box);
@@ -315,6 +320,7 @@ void TMainWindow::CreateToolbars() {
   chkFilter = new QCheckBox("Filter anims", tbPalkorDetails);
   chkFilter->setObjectName("chkFilter");
   chkFilter->setToolTip("Display only anims associated with model");
+  chkFilter->setFocusPolicy(Qt::TabFocus);
   cmbDetails = new QComboBox(tbPalkorDetails);
   cmbDetails->setObjectName("cmbDetails");
   cmbDetails->setMinimumWidth(150);
@@ -352,6 +358,7 @@ void TMainWindow::CreateToolbars() {
     if (!shown) AnimationChosen();
   });
   ConnectGuarded(edFindModel, &QLineEdit::textChanged, this, [this] { FillModelList(); });
+  ConnectGuarded(chkFilter, &QCheckBox::toggled, this, [this] { FilterSwitched(); });
   ConnectGuarded(cmbDetails, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
 }
 
@@ -409,9 +416,11 @@ void TMainWindow::FirstShow() {
   try {
     Catalogue.LoadCatalogueCache(FPaths.Cache);
   } catch (...) {
+    LoadFilter();
     FillModelList();
     throw;
   }
+  LoadFilter();
   FillModelList();
   UpdateTitle();
   StatusText("Complete!");
@@ -486,50 +495,43 @@ const TModelRef* TMainWindow::ChosenModelRef() const {
 void TMainWindow::ModelChosen(int row) {
   QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails);
   const int index = row < 0 ? -1 : cmbModels->itemData(row).toInt();
-  if (index < 0) {
+  if (index < 0 || size_t(index) >= Catalogue.Models.size()) {
     cmbAnims->clear();
     return;
   }
-  if (size_t(index) >= Catalogue.Models.size()) {
-    cmbAnims->clear();
+  // The model on show goes first, its unsaved edits asked about: Cancel keeps it, and the
+  // list goes back to it.
+  if (!ReleaseModel()) {
+    QSignalBlocker blockModels(cmbModels);
+    cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
     return;
   }
   const TModelRef& model = Catalogue.Models[size_t(index)];
+  FShownModelIndex = index;
+  cmbAnims->clear();
+  cmbDetails->clear();
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   if (model.IsBattle()) {
-    if (!LoadBattleModel(model)) {
-      // The edited field model stays: so does the list that goes with it.
-      QSignalBlocker blockModels(cmbModels);
-      cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
-      return;
-    }
-    FShownModelIndex = index;
-    cmbAnims->clear();
+    frmViewer->LoadBattleModel(*kind.Class, kind.Path, model);
     for (int32_t a = 0; a < frmViewer->Session().BattleModel()->AnimCount(); ++a)
       cmbAnims->addItem(QString("Animation %1").arg(a + 1));
-    cmbAnims->setCurrentIndex(-1);
+    // Shown at once, playing its first animation, which the list names.
+    cmbAnims->setCurrentIndex(cmbAnims->count() > 0 ? 0 : -1);
     frmViewer->SelectBattleAnimation(0);
-    cmbDetails->clear();
     cmbDetails->addItem(Text(model.DisplayText()));
     cmbDetails->addItem(
         QString("Total # Polygons: %1").arg(frmViewer->Session().BattleModel()->PolyTotal));
     cmbDetails->setCurrentIndex(-1);
     return;
   }
-  // A battle model on show goes now, its unsaved animations asked about; a field model
-  // stays until one of the new model's animations is chosen.
-  if (frmViewer->Session().BattleModel() && !ReleaseModel()) {
-    QSignalBlocker blockModels(cmbModels);
-    cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
-    return;
-  }
-  cmbAnims->clear();
-  FShownModelIndex = index;
-  for (const std::string& name : Catalogue.AnimationsFor(index, chkFilter->isChecked()))
+  for (const std::string& name : Catalogue.AnimationsFor(index, FilterAnims()))
     cmbAnims->addItem(Text(name));
-  cmbAnims->setCurrentIndex(-1);
-  cmbDetails->clear();
   for (const std::string& line : Catalogue.DetailsFor(index)) cmbDetails->addItem(Text(line));
   cmbDetails->setCurrentIndex(-1);
+  // Shown at once with its first offered animation (without one when none is offered).
+  cmbAnims->setCurrentIndex(cmbAnims->count() > 0 ? 0 : -1);
+  frmViewer->LoadModel(*kind.Class, kind.Path, model,
+                       cmbAnims->count() > 0 ? Bytes(cmbAnims->itemText(0)) : std::string());
 }
 
 bool TMainWindow::AnimationChosen() {
@@ -546,8 +548,7 @@ bool TMainWindow::AnimationChosen() {
     frmViewer->SelectBattleAnimation(anim);
     return true;
   }
-  if (LoadFieldModel(chosen, Bytes(cmbAnims->itemText(anim))))
-    return true;
+  if (LoadFieldModel(chosen, Bytes(cmbAnims->itemText(anim)))) return true;
   // Kept: the list shows the animation still loaded, if it is in it.
   QSignalBlocker block(cmbAnims);
   cmbAnims->setCurrentIndex(
@@ -557,29 +558,45 @@ bool TMainWindow::AnimationChosen() {
   return false;
 }
 
-bool TMainWindow::ReleaseModel() {
-  const TViewerSession& session = frmViewer->Session();
-  if (!session.HasModel()) return true;
-  if (FDocument.Modified()) {
-    switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
-    case TDialogs::TAnswer::Cancel:
-      return false;
-    case TDialogs::TAnswer::Yes:
-      if (TFieldModel* field = session.FieldModel()) {
-        field->SaveAnimation();
-        StatusText(Format("Saved %s into %s", field->AnimName, field->LGPFileName));
-      } else if (TBattleModel* battle = session.BattleModel()) {
-        battle->SaveAnimations();
-        StatusText(Format("Saved the animations of %s into %s", battle->Code, battle->LGPFileName));
-      }
-      FDocument.MarkSaved();
-      break;
-    case TDialogs::TAnswer::No:
-      break;
-    }
+bool TMainWindow::OfferToSave() {
+  if (!FDocument.Modified()) return true;
+  switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
+  case TDialogs::TAnswer::Cancel:
+    return false;
+  case TDialogs::TAnswer::Yes:
+    SaveAnimations();
+    break;
+  case TDialogs::TAnswer::No:
+    break;
   }
+  return true;
+}
+
+void TMainWindow::SaveAnimations() {
+  const TViewerSession& session = frmViewer->Session();
+  if (TFieldModel* field = session.FieldModel()) {
+    field->SaveAnimation();
+    StatusText(Format("Saved %s into %s", field->AnimName, field->LGPFileName));
+  } else if (TBattleModel* battle = session.BattleModel()) {
+    battle->SaveAnimations();
+    StatusText(Format("Saved the animations of %s into %s", battle->Code, battle->LGPFileName));
+  }
+  FDocument.MarkSaved();
+}
+
+bool TMainWindow::ReleaseModel() {
+  if (!frmViewer->Session().HasModel()) return true;
+  if (!OfferToSave()) return false;
   frmViewer->ClearModel();
   return true;
+}
+
+void TMainWindow::SaveChanges() {
+  if (!FDocument.Modified()) {
+    StatusText("No changes to save");
+    return;
+  }
+  SaveAnimations();
 }
 
 // The previous model goes first, so that an animation it saves is read back as saved.
