@@ -64,6 +64,7 @@ TProgressPanel::TProgressPanel(const TCatalogue& catalogue, QWidget* parent)
     : QWidget(parent), FCatalogue(&catalogue) {}
 
 void TProgressPanel::paintEvent(QPaintEvent*) {
+  if (FIdle) return;
   QPainter painter(this);
   int filled =
       TCatalogue::ProgressWidth(width(), FCatalogue->ProgressPosition, FCatalogue->ProgressTotal);
@@ -451,8 +452,12 @@ void TMainWindow::SaveOnExit() {
 }
 
 void TMainWindow::StatusText(const std::string& text) {
-  pStatus->setText(Text(text));
-  pStatus->setToolTip(QString());
+  // Too long for the panel (a path, mostly): cut in the middle, whole in the tip.
+  const QString whole = Text(text);
+  const QString shown =
+      pStatus->fontMetrics().elidedText(whole, Qt::ElideMiddle, pStatus->width() - 4);
+  pStatus->setText(shown);
+  pStatus->setToolTip(shown == whole ? QString() : whole);
   pStatus->repaint();
 }
 
@@ -576,9 +581,11 @@ void TMainWindow::SaveAnimations() {
   const TViewerSession& session = frmViewer->Session();
   if (TFieldModel* field = session.FieldModel()) {
     field->SaveAnimation();
+    TCatalogue::ArchiveWritten(FPaths.Cache, field->LGPFileName);
     StatusText(Format("Saved %s into %s", field->AnimName, field->LGPFileName));
   } else if (TBattleModel* battle = session.BattleModel()) {
     battle->SaveAnimations();
+    TCatalogue::ArchiveWritten(FPaths.Cache, battle->LGPFileName);
     StatusText(Format("Saved the animations of %s into %s", battle->Code, battle->LGPFileName));
   }
   FDocument.MarkSaved();

@@ -41,14 +41,23 @@ class TProgressPanel : public QWidget {
   Q_OBJECT
 public:
   explicit TProgressPanel(const TCatalogue& catalogue, QWidget* parent = nullptr);
-  // The catalogue whose analysis the panel shows.
-  void Follow(const TCatalogue& catalogue) { FCatalogue = &catalogue; }
+  // The catalogue whose analysis the panel shows, from now on.
+  void Follow(const TCatalogue& catalogue) {
+    FCatalogue = &catalogue;
+    FIdle = false;
+  }
+  // The analysis is over: the panel empties.
+  void Finish() {
+    FIdle = true;
+    update();
+  }
 
 protected:
   void paintEvent(QPaintEvent* event) override;
 
 private:
   const TCatalogue* FCatalogue;
+  bool FIdle = true;
 };
 
 // The main window: menus, the three toolbars, the status bar, the eight display

@@ -39,7 +39,7 @@ void TMainWindow::OpenCatalogue(const std::string& path, bool folder) {
     TMainWindow& Main;
     ~TFollowBack() {
       Main.pProgress->Follow(Main.Catalogue);
-      Main.pProgress->update();
+      Main.pProgress->Finish();
     }
   } followBack{*this};
   try {

@@ -219,8 +219,7 @@ private slots:
         ->setText(QString::fromStdString(out + "/"));
     main->RenderAnimation(false);
     QVERIFY(FileExists(out + "/PK_KNIG_KNWA_0023.bmp"));
-    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(),
-             QString::fromStdString("Wrote 24 images to " + out + "/"));
+    QCOMPARE(StatusOf(*main), QString::fromStdString("Wrote 24 images to " + out + "/"));
     // Another archive opened: nothing of the one before is on show, or rendered.
     main->OpenArchive(Dir->File("battle.lgp"));
     QCOMPARE(main->ChosenModel(), -1);
@@ -279,8 +278,7 @@ private slots:
 
     // Save changes says what it wrote where.
     Child<QAction>(&*main, "mnuSaveChanges")->trigger();
-    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(),
-             QString::fromStdString("Saved KNWA.A into " + Dir->File("char.lgp")));
+    QCOMPARE(StatusOf(*main), QString::fromStdString("Saved KNWA.A into " + Dir->File("char.lgp")));
     // The model stays on show, unmodified, its steps still there to undo.
     QVERIFY(!main->isWindowModified() && main->Document().UndoStack().isClean());
     QCOMPARE(main->Document().UndoStack().count(), 2);

@@ -154,7 +154,7 @@ private slots:
     Main->OpenArchive(lone + "/char.lgp");
     Show(*Main, "KNIG.HRC - KNIG", nullptr);
     Child<QCheckBox>(&*Main, "chkFilter")->click();
-    QCOMPARE(Child<QLabel>(&*Main, "pStatus")->text(),
+    QCOMPARE(StatusOf(*Main),
              QString("No filter file (palkor.filter): every animation is offered"));
     QCOMPARE(Listed("cmbAnims"), every);
     Child<QLineEdit>(&*Main, "edFindModel")->setText("Knight");
@@ -198,6 +198,45 @@ private slots:
     QVERIFY(animation->isChecked());
   }
 
+  // A save of the program's own leaves the catalogue cache of the archive it wrote valid:
+  // the next start lists the archive again without an error, whatever was open at exit.
+  void theCacheOutlivesTheProgramsOwnSave() {
+    ShowKnight();
+    Main->close(); // the cache of char.lgp
+    Main = Start();
+    Show(*Main, "KNIG.HRC - KNIG", "KNWA.A");
+    Viewer = Child<TfrmViewer>(&*Main, "frmViewer");
+    Main->Document().SetRotation(3, 0, {10, 20, 30}, false);
+    const int64_t before = int64_t(ReadFileBytes(Dir->File("char.lgp")).size());
+    Child<QAction>(&*Main, "mnuSaveChanges")->trigger();
+    QVERIFY(int64_t(ReadFileBytes(Dir->File("char.lgp")).size()) > before);
+    Main->OpenArchive(Dir->File("battle.lgp")); // no cache is written for it at exit
+    Main->close();
+    Main = Start();
+    QVERIFY2(Script->Errors.empty(), Script->Errors.empty() ? "" : Script->Errors[0].c_str());
+    QCOMPARE(Listed("cmbModels"), (QStringList{"KNIG.HRC - KNIG", "HOUN.HRC - HOUN"}));
+    QCOMPARE(Child<QLabel>(&*Main, "pStatus")->text(), QString("Complete!"));
+  }
+
+  // A long status (a path) is cut in the middle and shown whole in its tip; the progress
+  // bar is empty once the archive is analysed.
+  void theStatusKeepsBothEndsAndTheBarEmpties() {
+    ShowKnight();
+    QWidget* bar = Child<QWidget>(&*Main, "pProgress");
+    const QImage picture = bar->grab().toImage();
+    const QColor highlight = bar->palette().highlight().color();
+    for (int x = 0; x < picture.width(); x += 4)
+      QVERIFY(picture.pixelColor(x, picture.height() / 2) != highlight);
+    Main->Document().SetRotation(3, 0, {10, 20, 30}, false);
+    Child<QAction>(&*Main, "mnuSaveChanges")->trigger();
+    const QLabel* status = Child<QLabel>(&*Main, "pStatus");
+    const QString whole = QString::fromStdString("Saved KNWA.A into " + Dir->File("char.lgp"));
+    QCOMPARE(status->toolTip(), whole);
+    QVERIFY(status->text().startsWith("Saved") && status->text().endsWith("char.lgp") &&
+            status->text().contains(QChar(0x2026)));
+    QVERIFY(status->fontMetrics().horizontalAdvance(status->text()) <= status->width());
+  }
+
   // Render Animation asks for a folder when none is given, starts at the view as shown
   // (turning after each frame), and puts back the view and the animation afterwards.
   void renderAnimationAsksForAFolderAndPutsTheViewBack() {
@@ -214,8 +253,7 @@ private slots:
     Script->FolderAnswers = {out};
     Main->RenderAnimation(false);
     QCOMPARE(Child<QLineEdit>(dialog, "eOutput")->text(), QString::fromStdString(out + "/"));
-    QCOMPARE(Child<QLabel>(&*Main, "pStatus")->text(),
-             QString::fromStdString("Wrote 24 images to " + out + "/"));
+    QCOMPARE(StatusOf(*Main), QString::fromStdString("Wrote 24 images to " + out + "/"));
     const std::vector<uint8_t> still = ReadBMPFile(out + "/PK_KNIG_KNWA_0000.bmp").RGB;
     const std::vector<uint8_t> next = ReadBMPFile(out + "/PK_KNIG_KNWA_0001.bmp").RGB;
     // With a turn, the first image is still the view as shown; the next one is turned.
