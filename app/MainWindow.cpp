@@ -180,7 +180,7 @@ void TMainWindow::CreateActions() {
       },
       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
   mnuTexturiser = command("&Texturiser Tool...", [this] { frmTex->exec(); });
-  mnuRenderAnimation = command("&Render Animation...", [this] { RenderAnimation(); });
+  mnuRenderAnimation = command("Re&nder Animation...", [this] { RenderAnimation(); });
   mnuExportGltf = command("Export &glTF...", [this] { ExportGltf(); });
   mnuExportAll = command("Export All &Models...", [this] { ExportAllModels(); });
   mnuImportAnimation = command("&Import Animation...", [this] { ImportAnimation(); });
@@ -188,7 +188,7 @@ void TMainWindow::CreateActions() {
       "&Save changes", [this] { SaveChanges(); }, QKeySequence::Save);
   mnuExit = command(
       "E&xit", [this] { close(); }, QKeySequence::Quit);
-  mnuSetBackground = command("Set &Background...", [this] { SetBackground(); });
+  mnuSetBackground = command("Set Back&ground...", [this] { SetBackground(); });
   mnuHelpContents = command(
       "&Contents...", [this] { ShowHelpContents(); }, QKeySequence::HelpContents);
   mnuAbout = command("&About Palkor...", [this] { ShowAbout(); });
@@ -408,7 +408,8 @@ void TMainWindow::showEvent(QShowEvent* event) {
 }
 
 void TMainWindow::FirstShow() {
-  if (!isMaximized() && !isMinimized()) {
+  // Centred at the first run; afterwards where it was left.
+  if (FCentre && !isMaximized() && !isMinimized()) {
     QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
     move(screen.center() - rect().center());
   }

@@ -219,6 +219,7 @@ private:
   TAnimationDocument FDocument;
   TPosePanel* FPosePanel = nullptr;
   bool FShown = false;
+  bool FCentre = true;       // no place kept from a run before: centred when first shown
   int FShownModelIndex = -1; // the model list entry whose animations are listed
   bool FSaved = false;
 };

@@ -188,11 +188,18 @@ private slots:
     QCOMPARE(Child<QAction>(&*main, "mnuExit")->shortcut(), QKeySequence(QKeySequence::Quit));
     QCOMPARE(Child<QAction>(&*main, "mnuHelpContents")->shortcut(),
              QKeySequence(QKeySequence::HelpContents));
-    for (QAction* menu : main->menuBar()->actions())
+    // Every item has a mnemonic, and no two items of a menu share one.
+    for (QAction* menu : main->menuBar()->actions()) {
+      QSet<QChar> letters;
       for (QAction* item : menu->menu()->actions()) {
         if (item->isSeparator()) continue;
-        QVERIFY2(item->text().contains('&'), qPrintable(item->text()));
+        const QString text = item->text();
+        const qsizetype amp = text.indexOf('&');
+        QVERIFY2(amp >= 0 && amp + 1 < text.size(), qPrintable(text));
+        QVERIFY2(!letters.contains(text[amp + 1].toLower()), qPrintable(text));
+        letters.insert(text[amp + 1].toLower());
       }
+    }
     for (QAction* opensDialog :
          {Child<QAction>(&*main, "mnuOpenLGP"), Child<QAction>(&*main, "mnuOpenFolder"),
           Child<QAction>(&*main, "mnuTexturiser"), Child<QAction>(&*main, "mnuRenderAnimation"),

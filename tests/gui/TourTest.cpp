@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QSettings>
 #include <QTest>
 #include <QUrl>
 
@@ -235,6 +236,24 @@ private slots:
     QVERIFY(status->text().startsWith("Saved") && status->text().endsWith("char.lgp") &&
             status->text().contains(QChar(0x2026)));
     QVERIFY(status->fontMetrics().horizontalAdvance(status->text()) <= status->width());
+  }
+
+  // The window comes back where it was left, start after start.
+  void theWindowComesBackWhereItWasLeft() {
+    {
+      QSettings ini(QString::fromStdString(Paths().Settings), QSettings::IniFormat);
+      ini.setValue("Palkor/Left", 100);
+      ini.setValue("Palkor/Top", 120);
+    }
+    for (int start = 0; start < 2; ++start) {
+      Main = Start();
+      QCOMPARE(Main->pos(), QPoint(100, 120));
+      Main->close();
+      Main.reset();
+      QSettings ini(QString::fromStdString(Paths().Settings), QSettings::IniFormat);
+      QCOMPARE(ini.value("Palkor/Left").toInt(), 100);
+      QCOMPARE(ini.value("Palkor/Top").toInt(), 120);
+    }
   }
 
   // Render Animation asks for a folder when none is given, starts at the view as shown
