@@ -25,10 +25,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QPixmap>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -102,6 +104,14 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   sub->setObjectName("ViewerWindow");
   sub->setWidget(frmViewer);
   sub->setWindowTitle("Model viewer");
+  // The one viewer is not closed: its frame has no close button (closing it any other way
+  // only shrinks it), and it shows the program's icon rather than the toolkit's.
+  sub->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                      Qt::WindowMinMaxButtonsHint);
+  QPixmap blank(16, 16);
+  blank.fill(Qt::transparent);
+  sub->setWindowIcon(QApplication::windowIcon().isNull() ? QIcon(blank)
+                                                         : QApplication::windowIcon());
   Workspace->addSubWindow(sub);
   sub->show();
   // The viewer fills the work area and follows it as the main window is resized.

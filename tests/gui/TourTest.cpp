@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QDropEvent>
+#include <QMdiSubWindow>
 #include <QMimeData>
 #include <QSettings>
 #include <QTest>
@@ -254,6 +255,17 @@ private slots:
       QCOMPARE(ini.value("Palkor/Left").toInt(), 100);
       QCOMPARE(ini.value("Palkor/Top").toInt(), 120);
     }
+  }
+
+  // The inner viewer window offers no close button, and does not show the toolkit's logo.
+  void theViewerWindowCannotBeClosedByMistake() {
+    Main = Start();
+    auto* sub = Child<QMdiSubWindow>(&*Main, "ViewerWindow");
+    QVERIFY(!(sub->windowFlags() & Qt::WindowCloseButtonHint));
+    QVERIFY(sub->windowFlags() & Qt::WindowMinMaxButtonsHint);
+    QVERIFY(!sub->windowIcon().isNull());
+    sub->close();
+    QVERIFY(sub->isVisible());
   }
 
   // Render Animation asks for a folder when none is given, starts at the view as shown
