@@ -20,8 +20,11 @@ public:
         FDocument(document), FBone(bone), FFrame(frame), FBefore(before), FAfter(after),
         FMerge(merge), FDrag(drag) {}
 
-  void redo() override { Apply(FAfter); }
-  void undo() override { Apply(FBefore); }
+  void redo() override {
+    Apply(FAfter, FDone);
+    FDone = true;
+  }
+  void undo() override { Apply(FBefore, true); }
   int id() const override { return 1; }
   bool mergeWith(const QUndoCommand* other) override {
     const auto* next = static_cast<const TRotationCommand*>(other);
@@ -33,8 +36,9 @@ public:
   }
 
 private:
-  void Apply(const TVec3& rotation) {
+  void Apply(const TVec3& rotation, bool again) {
     FDocument.Model()->SetRotation(FBone, FFrame, rotation);
+    if (again) FDocument.Select(FBone);
     FDocument.Notify();
   }
 
@@ -43,31 +47,38 @@ private:
   TVec3 FBefore, FAfter;
   bool FMerge;
   int FDrag;
+  bool FDone = false; // done once: a redo from now on is one done again
 };
 
 // The whole animation, from one A file to another.
 class TAnimationBytesCommand : public QUndoCommand {
 public:
   TAnimationBytesCommand(TAnimationDocument& document, std::string before, std::string after,
-                         const QString& text)
+                         const QString& text, int32_t selectedBone)
       : QUndoCommand(text), FDocument(document), FBefore(std::move(before)),
-        FAfter(std::move(after)) {}
+        FAfter(std::move(after)), FSelectedBone(selectedBone) {}
 
-  void redo() override { Apply(FAfter); }
-  void undo() override { Apply(FBefore); }
+  void redo() override {
+    Apply(FAfter, FDone);
+    FDone = true;
+  }
+  void undo() override { Apply(FBefore, true); }
 
 private:
-  void Apply(const std::string& bytes) {
+  void Apply(const std::string& bytes, bool again) {
     TFieldModel& model = *FDocument.Model();
     const int32_t frame = model.CurrentFrame;
     model.ReplaceAnimation(bytes);
     // The frame on show stays, where the animation still has it.
     if (frame < model.FrameCount) model.SetFrame(frame);
+    if (again) FDocument.Select(FSelectedBone);
     FDocument.Notify();
   }
 
   TAnimationDocument& FDocument;
   std::string FBefore, FAfter;
+  int32_t FSelectedBone;
+  bool FDone = false;
 };
 
 // A battle animation's frames, from one set to another; undone, the animation is marked
@@ -143,7 +154,7 @@ void TAnimationDocument::SetRotation(int32_t bone, int32_t frame, const TVec3& r
   FUndo.push(new TRotationCommand(*this, bone, frame, before, rotation, merge, FDrag));
 }
 
-void TAnimationDocument::CopyPoseToEveryFrame(int32_t frame) {
+void TAnimationDocument::CopyPoseToEveryFrame(int32_t frame, int32_t selectedBone) {
   if (!FModel) return;
   std::string before(FModel->AnimData.View()), after = before;
   const int32_t bones = FModel->BoneCount();
@@ -151,14 +162,15 @@ void TAnimationDocument::CopyPoseToEveryFrame(int32_t frame) {
     for (int32_t b = 1; b < bones; ++b)
       SetAnimRotation(after, bones, b, f, AnimRotation(before, bones, b, frame));
   FUndo.push(new TAnimationBytesCommand(*this, std::move(before), std::move(after),
-                                        "Copy the pose to every frame"));
+                                        "Copy the pose to every frame", selectedBone));
 }
 
-void TAnimationDocument::ReplaceAnimation(std::string bytes, const QString& text) {
+void TAnimationDocument::ReplaceAnimation(std::string bytes, const QString& text,
+                                          int32_t selectedBone) {
   if (!FModel) return;
   if (AnimFrameCount(int64_t(bytes.size()), FModel->BoneCount()) < 1) throw EReadError();
   Push(std::make_unique<TAnimationBytesCommand>(*this, std::string(FModel->AnimData.View()),
-                                                std::move(bytes), text));
+                                                std::move(bytes), text, selectedBone));
 }
 
 void TAnimationDocument::ReplaceBattleAnimation(int32_t index, std::vector<TBattleFrame> frames,

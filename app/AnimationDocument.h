@@ -32,13 +32,16 @@ public:
 
   // Bone's rotation at frame. Steps for the same bone and frame with merge set, made
   // between one BeginDrag and the next (a trackbar being dragged), become one step.
+  // Undone or done again, the step selects bone again (BoneSelected).
   void SetRotation(int32_t bone, int32_t frame, const TVec3& rotation, bool merge);
   void BeginDrag() { ++FDrag; }
   // Every frame's bone rotations made those of frame (each frame's two leading triples
-  // stay its own): one step.
-  void CopyPoseToEveryFrame(int32_t frame);
-  // A whole A file in place of the field animation (an import): one step named text.
-  void ReplaceAnimation(std::string bytes, const QString& text);
+  // stay its own): one step, made with selectedBone selected (-1 for none), which undoing
+  // or doing it again selects again.
+  void CopyPoseToEveryFrame(int32_t frame, int32_t selectedBone = -1);
+  // A whole A file in place of the field animation (an import): one step named text, as
+  // CopyPoseToEveryFrame for selectedBone.
+  void ReplaceAnimation(std::string bytes, const QString& text, int32_t selectedBone = -1);
   // Frames in place of the battle model's animation index (an import): one step named
   // text. Nothing changes when the model cannot take them.
   void ReplaceBattleAnimation(int32_t index, std::vector<TBattleFrame> frames, const QString& text);
@@ -68,6 +71,9 @@ public:
 signals:
   // The animations changed: by an edit, an undo or a redo.
   void Changed();
+  // A step of a field animation was undone or done again: the bone selected when it was
+  // made (-1 for none) is selected again. Comes before the step's Changed.
+  void BoneSelected(int32_t bone);
   void ModifiedChanged(bool modified);
 
 private:
@@ -79,6 +85,7 @@ private:
   void SetTexture(const std::string& member, const std::shared_ptr<const TTexImage>& image,
                   const std::string& bytes);
   void Notify() { emit Changed(); }
+  void Select(int32_t bone) { emit BoneSelected(bone); }
   // Pushes a command whose first redo may fail: then it is neither kept nor leaked.
   void Push(std::unique_ptr<QUndoCommand> command);
 

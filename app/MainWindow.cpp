@@ -26,10 +26,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QPixmap>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -65,6 +67,7 @@ TProgressPanel::TProgressPanel(const TCatalogue& catalogue, QWidget* parent)
     : QWidget(parent), FCatalogue(&catalogue) {}
 
 void TProgressPanel::paintEvent(QPaintEvent*) {
+  if (FIdle) return;
   QPainter painter(this);
   int filled =
       TCatalogue::ProgressWidth(width(), FCatalogue->ProgressPosition, FCatalogue->ProgressTotal);
@@ -103,6 +106,14 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   sub->setObjectName("ViewerWindow");
   sub->setWidget(frmViewer);
   sub->setWindowTitle("Model viewer");
+  // The one viewer is not closed: its frame has no close button (closing it any other way
+  // only shrinks it), and it shows the program's icon rather than the toolkit's.
+  sub->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                      Qt::WindowMinMaxButtonsHint);
+  QPixmap blank(16, 16);
+  blank.fill(Qt::transparent);
+  sub->setWindowIcon(QApplication::windowIcon().isNull() ? QIcon(blank)
+                                                         : QApplication::windowIcon());
   Workspace->addSubWindow(sub);
   sub->show();
   // The viewer fills the work area and follows it as the main window is resized.
@@ -135,7 +146,7 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
 
   Catalogue.ProgressPosition = 0;
   Catalogue.ProgressTotal = 1;
-  Catalogue.LoadFilterFile(FPaths.Filter);
+  LoadFilter();
   LoadToolbarLayout(tbPalkorModels, Qt::TopToolBarArea);
   LoadToolbarLayout(tbPalkorDisplayOpts, Qt::BottomToolBarArea);
   // A row of its own at first: beside the model lists it would not fit a window of the
@@ -199,15 +210,15 @@ void TMainWindow::CreateActions() {
       },
       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
   mnuTexturiser = command("&Texturiser Tool...", [this] { frmTex->exec(); });
-  mnuRenderAnimation = command("&Render Animation...", [this] { RenderAnimation(); });
+  mnuRenderAnimation = command("Re&nder Animation...", [this] { RenderAnimation(); });
   mnuExportGltf = command("Export &glTF...", [this] { ExportGltf(); });
   mnuExportAll = command("Export All &Models...", [this] { ExportAllModels(); });
   mnuImportAnimation = command("&Import Animation...", [this] { ImportAnimation(); });
   mnuSaveChanges = command(
-      "&Save changes", [this] { ReleaseModel(); }, QKeySequence::Save);
+      "&Save changes", [this] { SaveChanges(); }, QKeySequence::Save);
   mnuExit = command(
       "E&xit", [this] { close(); }, QKeySequence::Quit);
-  mnuSetBackground = command("Set &Background...", [this] { SetBackground(); });
+  mnuSetBackground = command("Set Back&ground...", [this] { SetBackground(); });
   mnuHelpContents = command(
       "&Contents...", [this] { ShowHelpContents(); }, QKeySequence::HelpContents);
   mnuAbout = command("&About Palkor...", [this] { ShowAbout(); });
@@ -217,9 +228,12 @@ void TMainWindow::CreateActions() {
   mnuUndo->setShortcut(QKeySequence::Undo);
   mnuRedo = FDocument.UndoStack().createRedoAction(this, "&Redo");
   mnuRedo->setShortcut(QKeySequence::Redo);
-  // The viewer's own keys, named in the menu: as shortcuts of the window they would take
-  // Space and the arrows from the search box and the lists.
-  mnuPlay = command("&Play/Pause\tSpace", [this] { frmViewer->TogglePlay(); });
+  // Space plays and pauses wherever the focus is in the window, except in the search box,
+  // which takes its text first. The arrows and Home are the viewer's own keys, named in
+  // the menu: as shortcuts of the window they would take them from the lists.
+  mnuPlay = command(
+      "&Play/Pause", [this] { frmViewer->TogglePlay(); }, QKeySequence(Qt::Key_Space));
+  mnuPlay->setShortcutContext(Qt::WindowShortcut);
   mnuPreviousFrame = command("Pre&vious Frame\tLeft", [this] { frmViewer->StepFrame(-1); });
   mnuNextFrame = command("&Next Frame\tRight", [this] { frmViewer->StepFrame(1); });
   mnuFirstFrame = command("&First Frame\tHome", [this] { frmViewer->FirstFrame(); });
@@ -327,6 +341,8 @@ void TMainWindow::CreateToolbars() {
     const QString caption = QString(a->text()).remove('&');
     auto* box = new QCheckBox(caption, tbPalkorDisplayOpts);
     box->setObjectName("chk" + caption);
+    // A click leaves the focus where it was, so that Space goes on playing and pausing.
+    box->setFocusPolicy(Qt::TabFocus);
     connect(box, &QCheckBox::toggled, a, &QAction::setChecked);
     connect(a, &QAction::toggled, box, &QCheckBox::setChecked);
     tbPalkorDisplayOpts->addWidget(box);
@@ -337,6 +353,7 @@ void TMainWindow::CreateToolbars() {
   chkFilter = new QCheckBox("Filter anims", tbPalkorDetails);
   chkFilter->setObjectName("chkFilter");
   chkFilter->setToolTip("Display only anims associated with model");
+  chkFilter->setFocusPolicy(Qt::TabFocus);
   cmbDetails = new QComboBox(tbPalkorDetails);
   cmbDetails->setObjectName("cmbDetails");
   cmbDetails->setMinimumWidth(150);
@@ -380,6 +397,7 @@ void TMainWindow::CreateToolbars() {
   ConnectGuarded(chkFilter, &QCheckBox::toggled, this, [this] {
     BrowseCatalogue();
     FillModelList();
+    FilterSwitched();
   });
   ConnectGuarded(cmbDetails, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
 }
@@ -429,7 +447,8 @@ void TMainWindow::showEvent(QShowEvent* event) {
 }
 
 void TMainWindow::FirstShow() {
-  if (!isMaximized() && !isMinimized()) {
+  // Centred at the first run; afterwards where it was left.
+  if (FCentre && !isMaximized() && !isMinimized()) {
     QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
     move(screen.center() - rect().center());
   }
@@ -438,10 +457,12 @@ void TMainWindow::FirstShow() {
   try {
     Catalogue.LoadCatalogueCache(FPaths.Cache);
   } catch (...) {
+    LoadFilter();
     BrowseCatalogue();
     FillModelList();
     throw;
   }
+  LoadFilter();
   BrowseCatalogue();
   FillModelList();
   UpdateTitle();
@@ -473,8 +494,12 @@ void TMainWindow::SaveOnExit() {
 }
 
 void TMainWindow::StatusText(const std::string& text) {
-  pStatus->setText(Text(text));
-  pStatus->setToolTip(QString());
+  // Too long for the panel (a path, mostly): cut in the middle, whole in the tip.
+  const QString whole = Text(text);
+  const QString shown =
+      pStatus->fontMetrics().elidedText(whole, Qt::ElideMiddle, pStatus->width() - 4);
+  pStatus->setText(shown);
+  pStatus->setToolTip(shown == whole ? QString() : whole);
   pStatus->repaint();
 }
 
@@ -555,50 +580,43 @@ const TModelRef* TMainWindow::ChosenModelRef() const {
 void TMainWindow::ModelChosen(int row) {
   QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails);
   const int index = row < 0 ? -1 : cmbModels->itemData(row).toInt();
-  if (index < 0) {
+  if (index < 0 || size_t(index) >= Catalogue.Models.size()) {
     cmbAnims->clear();
     return;
   }
-  if (size_t(index) >= Catalogue.Models.size()) {
-    cmbAnims->clear();
+  // The model on show goes first, its unsaved edits asked about: Cancel keeps it, and the
+  // list goes back to it.
+  if (!ReleaseModel()) {
+    QSignalBlocker blockModels(cmbModels);
+    cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
     return;
   }
   const TModelRef& model = Catalogue.Models[size_t(index)];
+  FShownModelIndex = index;
+  cmbAnims->clear();
+  cmbDetails->clear();
+  const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   if (model.IsBattle()) {
-    if (!LoadBattleModel(model)) {
-      // The edited field model stays: so does the list that goes with it.
-      QSignalBlocker blockModels(cmbModels);
-      cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
-      return;
-    }
-    FShownModelIndex = index;
-    cmbAnims->clear();
+    frmViewer->LoadBattleModel(*kind.Class, kind.Path, model);
     for (int32_t a = 0; a < frmViewer->Session().BattleModel()->AnimCount(); ++a)
       cmbAnims->addItem(QString("Animation %1").arg(a + 1));
-    cmbAnims->setCurrentIndex(-1);
+    // Shown at once, playing its first animation, which the list names.
+    cmbAnims->setCurrentIndex(cmbAnims->count() > 0 ? 0 : -1);
     frmViewer->SelectBattleAnimation(0);
-    cmbDetails->clear();
     cmbDetails->addItem(Text(model.DisplayText()));
     cmbDetails->addItem(
         QString("Total # Polygons: %1").arg(frmViewer->Session().BattleModel()->PolyTotal));
     cmbDetails->setCurrentIndex(-1);
     return;
   }
-  // A battle model on show goes now, its unsaved animations asked about; a field model
-  // stays until one of the new model's animations is chosen.
-  if (frmViewer->Session().BattleModel() && !ReleaseModel()) {
-    QSignalBlocker blockModels(cmbModels);
-    cmbModels->setCurrentIndex(RowOfModel(FShownModelIndex));
-    return;
-  }
-  cmbAnims->clear();
-  FShownModelIndex = index;
-  for (const std::string& name : Catalogue.AnimationsFor(index, chkFilter->isChecked()))
+  for (const std::string& name : Catalogue.AnimationsFor(index, FilterAnims()))
     cmbAnims->addItem(Text(name));
-  cmbAnims->setCurrentIndex(-1);
-  cmbDetails->clear();
   for (const std::string& line : Catalogue.DetailsFor(index)) cmbDetails->addItem(Text(line));
   cmbDetails->setCurrentIndex(-1);
+  // Shown at once with its first offered animation (without one when none is offered).
+  cmbAnims->setCurrentIndex(cmbAnims->count() > 0 ? 0 : -1);
+  frmViewer->LoadModel(*kind.Class, kind.Path, model,
+                       cmbAnims->count() > 0 ? Bytes(cmbAnims->itemText(0)) : std::string());
 }
 
 bool TMainWindow::AnimationChosen() {
@@ -625,30 +643,48 @@ bool TMainWindow::AnimationChosen() {
   return false;
 }
 
-bool TMainWindow::ReleaseModel() {
-  const TViewerSession& session = frmViewer->Session();
-  if (!session.HasModel()) return true;
-  if (FDocument.Modified()) {
-    switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
-    case TDialogs::TAnswer::Cancel:
-      return false;
-    case TDialogs::TAnswer::Yes:
-      if (TFieldModel* field = session.FieldModel()) {
-        FDocument.SaveTextures(*session.Archive().Open());
-        field->SaveAnimation();
-        StatusText(Format("Saved %s into %s", field->AnimName, field->LGPFileName));
-      } else if (TBattleModel* battle = session.BattleModel()) {
-        battle->SaveAnimations();
-        StatusText(Format("Saved the animations of %s into %s", battle->Code, battle->LGPFileName));
-      }
-      FDocument.MarkSaved();
-      break;
-    case TDialogs::TAnswer::No:
-      break;
-    }
+bool TMainWindow::OfferToSave() {
+  if (!FDocument.Modified()) return true;
+  switch (Dialogs().Ask("Model animations have changed! Update LGP?", true)) {
+  case TDialogs::TAnswer::Cancel:
+    return false;
+  case TDialogs::TAnswer::Yes:
+    SaveAnimations();
+    break;
+  case TDialogs::TAnswer::No:
+    break;
   }
+  return true;
+}
+
+void TMainWindow::SaveAnimations() {
+  const TViewerSession& session = frmViewer->Session();
+  if (TFieldModel* field = session.FieldModel()) {
+    FDocument.SaveTextures(*session.Archive().Open());
+    field->SaveAnimation();
+    TCatalogue::ArchiveWritten(FPaths.Cache, field->LGPFileName);
+    StatusText(Format("Saved %s into %s", field->AnimName, field->LGPFileName));
+  } else if (TBattleModel* battle = session.BattleModel()) {
+    battle->SaveAnimations();
+    TCatalogue::ArchiveWritten(FPaths.Cache, battle->LGPFileName);
+    StatusText(Format("Saved the animations of %s into %s", battle->Code, battle->LGPFileName));
+  }
+  FDocument.MarkSaved();
+}
+
+bool TMainWindow::ReleaseModel() {
+  if (!frmViewer->Session().HasModel()) return true;
+  if (!OfferToSave()) return false;
   frmViewer->ClearModel();
   return true;
+}
+
+void TMainWindow::SaveChanges() {
+  if (!FDocument.Modified()) {
+    StatusText("No changes to save");
+    return;
+  }
+  SaveAnimations();
 }
 
 // The previous model goes first, so that an animation it saves is read back as saved.

@@ -27,7 +27,7 @@ namespace palkor {
 // Where the main window keeps what lasts between runs.
 struct TPalkorPaths {
   std::string Settings; // "quenmark.ini"
-  std::string Filter;   // "palkor.filter"
+  std::string Filter;   // "palkor.filter" for an archive without one beside it
   std::string Cache;    // "palkor.cache"
   // The thumbnail cache's folder; empty: "thumbnails" beside the catalogue cache.
   std::string Thumbnails;
@@ -44,14 +44,23 @@ class TProgressPanel : public QWidget {
   Q_OBJECT
 public:
   explicit TProgressPanel(const TCatalogue& catalogue, QWidget* parent = nullptr);
-  // The catalogue whose analysis the panel shows.
-  void Follow(const TCatalogue& catalogue) { FCatalogue = &catalogue; }
+  // The catalogue whose analysis the panel shows, from now on.
+  void Follow(const TCatalogue& catalogue) {
+    FCatalogue = &catalogue;
+    FIdle = false;
+  }
+  // The analysis is over: the panel empties.
+  void Finish() {
+    FIdle = true;
+    update();
+  }
 
 protected:
   void paintEvent(QPaintEvent* event) override;
 
 private:
   const TCatalogue* FCatalogue;
+  bool FIdle = true;
 };
 
 // The main window: menus, the three toolbars, the status bar, the eight display
@@ -103,8 +112,12 @@ public:
   // Offers to save edited animations ("Model animations have changed! Update LGP?") and
   // lets the model on show go, field or battle: Yes saves, No discards. Cancel keeps the
   // model and its edits and returns false. If saving fails the model stays and the error
-  // goes on. File > Save changes.
+  // goes on. Leaving a model: another model, another archive, the end of the program.
   bool ReleaseModel();
+  // File > Save changes: the edited animations written into the archive without a
+  // question; the model stays on show, now unmodified. If saving fails the edits stay
+  // and the error goes on.
+  void SaveChanges();
   // File > Render Animation; showDialog false takes the dialog's settings as they are.
   void RenderAnimation(bool showDialog = true);
   // File > Export glTF: the model on show, as shown, into one file.
@@ -163,7 +176,19 @@ private:
   void ForgetRecentArchive(const std::string& path);
   void FillRecentMenu();
   void OpenCatalogue(const std::string& path, bool folder);
+  // Asks about unsaved edits of the model on show, saving them on Yes; false on Cancel.
+  bool OfferToSave();
+  // Writes the edited animations of the model on show into its archive.
+  void SaveAnimations();
   void UpdateTitle();
+  // The filter file of the open archive: "palkor.filter" beside it (in a folder opened
+  // as an archive, or beside that folder), else the one of FPaths; none when neither is
+  // there.
+  void LoadFilter();
+  // "Filter anims" is ticked and a filter file was found.
+  bool FilterAnims() const { return chkFilter->isChecked() && !FFilterFile.empty(); }
+  // "Filter anims" switched: the animation list of the model chosen offered afresh.
+  void FilterSwitched();
   void ShowHelpContents();
   void FindGameFolder();
   void FirstShow();
@@ -200,9 +225,12 @@ private:
   TShownModels ShownForExport(TModelRef& model, std::string& current) const;
 
   TPalkorPaths FPaths;
+  std::string FFilterFile;   // the filter file loaded, or "" for none
+  std::string FRenderFolder; // the folder Render Animation wrote into last
   TAnimationDocument FDocument;
   TPosePanel* FPosePanel = nullptr;
   bool FShown = false;
+  bool FCentre = true;       // no place kept from a run before: centred when first shown
   int FShownModelIndex = -1; // the model list entry whose animations are listed
   bool FSaved = false;
 };

@@ -85,7 +85,7 @@ void TMainWindow::ExportGltf() {
   ShownForExport(model, current);
   const TArchiveKind kind = ArchiveKindForPath(Catalogue.ArchivePath);
   const bool battle = model.IsBattle();
-  const bool filter = chkFilter->isChecked();
+  const bool filter = FilterAnims();
   std::unique_ptr<TLGPFile> archive = kind.Open();
   const TExportItem offered = ResolveExportItem(*archive, Catalogue, model, {}, filter);
   frmExport->Prepare(battle,
@@ -131,7 +131,7 @@ void TMainWindow::ExportAllModels() {
   std::vector<TExportItem> items;
   {
     std::unique_ptr<TLGPFile> archive = kind.Open();
-    items = ExportItemsOf(*archive, Catalogue, chkFilter->isChecked());
+    items = ExportItemsOf(*archive, Catalogue, FilterAnims());
   }
   QProgressDialog progress("Exporting models...", "Cancel", 0, int(items.size()), this);
   progress.setWindowTitle("Export All Models");
@@ -199,7 +199,8 @@ void TMainWindow::ImportAnimation() {
       FDocument.ReplaceAnimation(
           ImportFieldAnimation(shownField, shownField.AnimData.View(), *file, chosen, fps,
                                FieldAnimationsOf(*archive, Catalogue, model)),
-          "Import " + QString::fromStdString(names[size_t(chosen)]));
+          "Import " + QString::fromStdString(names[size_t(chosen)]),
+          frmViewer->Session().Options.SelectedBone);
     }
   }
   frmViewer->AnimationReplaced();

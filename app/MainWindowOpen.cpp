@@ -30,15 +30,16 @@ void TMainWindow::OpenFolder(const std::string& folder) {
 }
 
 void TMainWindow::OpenCatalogue(const std::string& path, bool folder) {
+  // Unsaved edits are asked about before anything else: Cancel opens nothing.
+  if (!OfferToSave()) return;
   TCatalogue next;
   next.ArchivePath = path;
-  next.FilterList = Catalogue.FilterList;
   pProgress->Follow(next);
   struct TFollowBack {
     TMainWindow& Main;
     ~TFollowBack() {
       Main.pProgress->Follow(Main.Catalogue);
-      Main.pProgress->update();
+      Main.pProgress->Finish();
     }
   } followBack{*this};
   try {
@@ -55,9 +56,10 @@ void TMainWindow::OpenCatalogue(const std::string& path, bool folder) {
     throw Exception(Format("%s\n\n\"%s\" is not an LGP archive%s.", e.Message(), path,
                            cutShort ? ": a member runs past the end of the file" : ""));
   }
-  // The model on show stays until a model of the new list is chosen, as it does when
-  // another model of the same list is.
+  // Nothing of the archive before stays on show: its model goes with its lists.
+  frmViewer->ClearModel();
   Catalogue = std::move(next);
+  LoadFilter();
   FShownModelIndex = -1;
   {
     QSignalBlocker blockAnims(cmbAnims), blockDetails(cmbDetails), blockModels(cmbModels);
@@ -111,6 +113,46 @@ void TMainWindow::UpdateTitle() {
   }
   setWindowTitle(name.isEmpty() ? QString("Quenmark: Palkor")
                                 : name + "[*] \u2014 Quenmark: Palkor");
+}
+
+void TMainWindow::LoadFilter() {
+  std::vector<std::string> candidates;
+  const std::string& archive = Catalogue.ArchivePath;
+  if (!archive.empty()) {
+    std::string path = archive;
+    if (path.size() > 1 && path.back() == '/') {
+      candidates.push_back(path + "palkor.filter");
+      path.pop_back();
+    }
+    const size_t slash = path.rfind('/');
+    candidates.push_back((slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+                         "palkor.filter");
+  }
+  candidates.push_back(FPaths.Filter);
+  FFilterFile.clear();
+  for (const std::string& candidate : candidates)
+    if (FileExists(candidate)) {
+      FFilterFile = candidate;
+      break;
+    }
+  Catalogue.LoadFilterFile(FFilterFile);
+}
+
+void TMainWindow::FilterSwitched() {
+  if (FShown && chkFilter->isChecked() && FFilterFile.empty())
+    StatusText("No filter file (palkor.filter): every animation is offered");
+  const int model = ChosenModel();
+  if (model < 0 || size_t(model) >= Catalogue.Models.size() ||
+      Catalogue.Models[size_t(model)].IsBattle())
+    return;
+  // The animation on show stays on show, and chosen when the list offers it.
+  const TFieldModel* shown = frmViewer->Session().FieldModel();
+  const QString current = shown && ShowsChosenModel() ? Text(shown->AnimName) : QString();
+  QSignalBlocker block(cmbAnims);
+  cmbAnims->clear();
+  for (const std::string& name : Catalogue.AnimationsFor(model, FilterAnims()))
+    cmbAnims->addItem(Text(name));
+  cmbAnims->setCurrentIndex(current.isEmpty() ? -1 : cmbAnims->findText(current));
 }
 
 void TMainWindow::dragEnterEvent(QDragEnterEvent* event) {

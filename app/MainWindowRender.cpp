@@ -34,12 +34,23 @@ private:
   TfrmViewer& FViewer;
 };
 
+// The folder that holds an archive file or folder, ending with "/"; "" for none.
+std::string FolderOf(std::string path) {
+  if (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 } // namespace
 
 void TMainWindow::RenderAnimation(bool showDialog) {
   // What the viewer shows is what is rendered.
   if (!frmViewer->Session().HasModel()) throw Exception("No model selected");
+  frmRenderOptions->SetStartFolder(FRenderFolder.empty() ? FolderOf(Catalogue.ArchivePath)
+                                                         : FRenderFolder);
   if (showDialog && frmRenderOptions->exec() != QDialog::Accepted) return;
+  // An empty output folder is asked for: the files never land unseen in the current folder.
+  if (!frmRenderOptions->ChooseOutputIfEmpty()) return;
   TRenderJob job;
   job.Output = frmRenderOptions->Options();
   job.AllAnimations = frmRenderOptions->AllAnimations();
@@ -52,22 +63,35 @@ void TMainWindow::RenderAnimation(bool showDialog) {
     // Each loaded as the list loads it: an edited animation is asked about first.
     job.ShowAnimation = [this](int32_t pass) { return ChooseListedAnimation(pass); };
   }
-  // The panels are not part of the picture; they come back however the run ends, and
-  // the trackbars show where the run left the view and the frame.
+  // The panels are not part of the picture; they come back however the run ends, with
+  // the view turned back to where it was and the trackbars showing the session.
   frmViewer->SetPanelsShown(false);
   struct TViewerBack {
     TfrmViewer& Viewer;
+    TViewCamera View;
     ~TViewerBack() {
+      TViewCamera& camera = Viewer.Session().Camera;
+      camera.RotateX = View.RotateX;
+      camera.RotateY = View.RotateY;
+      camera.RotateZ = View.RotateZ;
       Viewer.SetPanelsShown(true);
       Viewer.ShowSession();
     }
-  } viewerBack{*frmViewer};
+  } viewerBack{*frmViewer, frmViewer->Session().Camera};
+  const int shownRow = cmbAnims->currentIndex();
   QApplication::processEvents();
   aAnimation->setChecked(false);
 
   TViewerFrames target(*frmViewer);
   const int32_t written = RunRenderJob(frmViewer->Session(), target, job);
-  StatusText(Format("Wrote %d images to %s", written, job.Output.Prefix));
+  // Every animation rendered: the one shown before is shown again.
+  if (job.AllAnimations && shownRow >= 0 && shownRow < cmbAnims->count() &&
+      cmbAnims->currentIndex() != shownRow)
+    ChooseListedAnimation(shownRow);
+  const std::string& prefix = job.Output.Prefix;
+  const size_t slash = prefix.rfind('/');
+  if (slash != std::string::npos) FRenderFolder = prefix.substr(0, slash + 1);
+  StatusText(Format("Wrote %d images to %s", written, prefix));
 }
 
 } // namespace palkor

@@ -134,6 +134,8 @@ void TMainWindow::ForgetRecentArchive(const std::string& path) {
 void TMainWindow::LoadSettings() {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   ini.beginGroup("Palkor");
+  // Left and Top are the window's frame, as move() places it.
+  FCentre = !ini.contains("Left") || !ini.contains("Top");
   move(ini.value("Left", x()).toInt(), ini.value("Top", y()).toInt());
   resize(ini.value("Width", width()).toInt(), ini.value("Height", height()).toInt());
   switch (ini.value("WS", 0).toInt()) {
@@ -155,8 +157,11 @@ void TMainWindow::SaveSettings() {
   QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
   ini.beginGroup("Palkor");
   QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
-  ini.setValue("Left", normal.x());
-  ini.setValue("Top", normal.y());
+  // The frame's place, which move() takes back at the next start: the client area's
+  // place would put the window lower by its title bar at every start.
+  const QPoint frame = normal.topLeft() - (geometry().topLeft() - pos());
+  ini.setValue("Left", frame.x());
+  ini.setValue("Top", frame.y());
   ini.setValue("Width", normal.width());
   ini.setValue("Height", normal.height());
   ini.setValue("WS", isMinimized() ? 1 : isMaximized() ? 2 : 0);

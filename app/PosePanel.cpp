@@ -102,6 +102,12 @@ TPosePanel::TPosePanel(TfrmViewer& viewer, TAnimationDocument& document)
     ++tag;
   }
   ConnectGuarded(btnCopy, &QPushButton::clicked, this, [this] { CopyPoseToEveryFrame(); });
+  ConnectGuarded(&FDocument, &TAnimationDocument::BoneSelected, this,
+                 [this](int32_t bone) { SelectBone(bone); });
+  for (auto [slider, axis] : {std::pair{trkRX, "X"}, {trkRY, "Y"}, {trkRZ, "Z"}})
+    slider->setToolTip(QString("The chosen bone's turn about %1 in the frame on show: choose a "
+                               "bone in the list first")
+                           .arg(axis));
   ModelChanged();
 }
 
@@ -116,12 +122,34 @@ void TPosePanel::ModelChanged() {
     for (QSlider* slider : {trkRX, trkRY, trkRZ}) slider->setValue(0);
   }
   ShowReadouts();
-  const TViewerSession& session = FViewer.Session();
-  const bool field = session.FieldModel() != nullptr;
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{trkRX, trkRY, trkRZ, lblRX, lblRY, lblRZ, btnCopy})
-    control->setEnabled(field);
-  lblPoseNote->setVisible(session.BattleModel() != nullptr);
+  UpdateControls();
+  lblPoseNote->setVisible(FViewer.Session().BattleModel() != nullptr);
+}
+
+void TPosePanel::UpdateControls() {
+  const TFieldModel* model = FViewer.Session().FieldModel();
+  const int32_t selected = FViewer.Session().Options.SelectedBone;
+  const bool bone = model && selected >= 1 && selected < model->BoneCount();
+  for (QWidget* control : std::initializer_list<QWidget*>{trkRX, trkRY, trkRZ, lblRX, lblRY, lblRZ})
+    control->setEnabled(bone);
+  btnCopy->setEnabled(model != nullptr);
+}
+
+void TPosePanel::SelectBone(int32_t bone) {
+  const TFieldModel* model = FViewer.Session().FieldModel();
+  if (!model) return;
+  if (bone < 0 || bone >= model->BoneCount()) bone = -1;
+  {
+    QSignalBlocker block(lstParts);
+    lstParts->setCurrentRow(bone);
+  }
+  if (bone >= 0) {
+    ChooseBone(bone);
+    return;
+  }
+  FViewer.Session().Options.SelectedBone = -1;
+  UpdateControls();
+  FViewer.update();
 }
 
 // Depth first with an explicit stack; a bone is listed once even if the parents should
@@ -168,6 +196,7 @@ void TPosePanel::ChooseBone(int row) {
     trkRZ->setValue(int(rotation.Z));
   }
   ShowReadouts();
+  UpdateControls();
   FViewer.update();
 }
 
@@ -197,12 +226,12 @@ void TPosePanel::CopyPoseToEveryFrame() {
                          true))
     return;
   // The pose shown, written into every frame as one step.
-  FDocument.CopyPoseToEveryFrame(model->CurrentFrame);
-  // As the copy always left it: the last bone selected, the frame of the slider shown.
-  FViewer.Session().Options.SelectedBone = model->BoneCount() - 1;
+  FDocument.CopyPoseToEveryFrame(model->CurrentFrame, FViewer.Session().Options.SelectedBone);
+  // As the copy always left it: the last bone selected (the list and the trackbars
+  // showing it), the frame of the slider shown.
   TViewerSession& session = FViewer.Session();
   session.SetFrame(session.Frame());
-  FViewer.update();
+  SelectBone(model->BoneCount() - 1);
 }
 
 std::vector<std::string> TPosePanel::TexturesOfBone(int row) const {

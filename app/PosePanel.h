@@ -36,11 +36,15 @@ public:
   // as they are. Loading them is not an edit.
   void ChooseBone(int row);
   // Trackbar tag (0 X, 1 Y, 2 Z) moved to position: that component of the selected
-  // bone's rotation at the frame on show. Nothing without a bone from 1 on selected.
+  // bone's rotation at the frame on show. Nothing without a bone from 1 on selected (the
+  // trackbars are disabled then).
   void SetComponent(int tag, int position);
   // Asks, then writes the pose on show into every frame as one step; the last bone is
   // selected afterwards.
   void CopyPoseToEveryFrame();
+  // Selects bone (-1 for none) in the list, the trackbars showing it: an undo or a redo
+  // puts back the bone its step was made with.
+  void SelectBone(int32_t bone);
 
   // The texture members of the parts on the bone of list row, each once, in part order;
   // the bone list's context menu offers "Replace Texture..." and "Export Texture..." for
@@ -56,6 +60,9 @@ public:
 
 private:
   void ShowTextureMenu(const QPoint& at);
+  // The trackbars enabled while a bone with a rotation (1 on) of a field model is
+  // selected; "Cpy" while a field model is shown.
+  void UpdateControls();
   void FillBoneList();
   void ShowReadouts();
 

@@ -60,13 +60,18 @@ int32_t RunRenderJob(TViewerSession& session, TFrameTarget& target, const TRende
     }
     return true;
   };
+  // Every pass starts at the view as it was shown.
+  TFrameOutputOptions output = job.Output;
+  output.StartX = session.Camera.RotateX;
+  output.StartY = session.Camera.RotateY;
+  output.StartZ = session.Camera.RotateZ;
   int32_t written = 0;
   for (int32_t pass = 0; pass < passes; ++pass) {
     if (job.AllAnimations && !show(pass)) break;
     if (!session.HasModel()) throw Exception("No model selected");
     const int32_t lastFrame = session.LastFrame();
-    if (job.PassBegins) job.PassBegins((lastFrame + 1) * job.Output.Repeat);
-    written += RenderAnimationFrames(target, job.Output, FrameModelPartOf(session),
+    if (job.PassBegins) job.PassBegins((lastFrame + 1) * output.Repeat);
+    written += RenderAnimationFrames(target, output, FrameModelPartOf(session),
                                      FrameAnimPartOf(session), lastFrame, job.AfterFrame);
   }
   return written;

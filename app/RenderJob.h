@@ -54,8 +54,9 @@ struct TRenderJob {
 };
 
 // Runs the passes of job over the session into target: each pass's frames from 0 to
-// the session's last frame, as RenderAnimationFrames writes them, its files named by the
-// model and animation on show. A file that cannot be written stops the job with its
+// the session's last frame, as RenderAnimationFrames writes them, starting at the view of
+// the session's camera as the job begins, its files named by the model and animation on
+// show. A file that cannot be written stops the job with its
 // error. Returns the number of images written.
 int32_t RunRenderJob(TViewerSession& session, TFrameTarget& target, const TRenderJob& job);
 

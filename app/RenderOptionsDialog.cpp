@@ -22,9 +22,8 @@ TRenderOptionsDialog::TRenderOptionsDialog(QWidget* parent) : QDialog(parent) {
   grid->addWidget(btnChooseOutput, 0, 3);
   // The prefix is used as typed; the chooser fills in a folder ending with "/".
   ConnectGuarded(btnChooseOutput, &QPushButton::clicked, this, [this] {
-    std::string folder;
-    if (Dialogs().ChooseFolder(QFile::encodeName(eOutput->text()).toStdString(), folder))
-      eOutput->setText(QFile::decodeName(folder.c_str()) + "/");
+    ChooseOutput(eOutput->text().isEmpty() ? FStartFolder
+                                           : QFile::encodeName(eOutput->text()).toStdString());
   });
 
   auto row = [&](const char* caption, QSlider*& slider, QLabel*& label, int minimum, int maximum,
@@ -76,6 +75,18 @@ TRenderOptionsDialog::TRenderOptionsDialog(QWidget* parent) : QDialog(parent) {
                               {btnOK, "btnOK"},
                               {btnCancel, "btnCancel"}})
     widget->setObjectName(name);
+}
+
+bool TRenderOptionsDialog::ChooseOutput(const std::string& start) {
+  std::string folder;
+  if (!Dialogs().ChooseFolder(start, folder)) return false;
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  eOutput->setText(QFile::decodeName(folder.c_str()));
+  return true;
+}
+
+bool TRenderOptionsDialog::ChooseOutputIfEmpty() {
+  return !eOutput->text().isEmpty() || ChooseOutput(FStartFolder);
 }
 
 TFrameOutputOptions TRenderOptionsDialog::Options() const {

@@ -20,8 +20,17 @@ public:
 
   TFrameOutputOptions Options() const;
   bool AllAnimations() const { return chkAll->isChecked(); }
+  // Where the folder chooser starts while the output folder is empty: the folder used
+  // last, or the open archive's.
+  void SetStartFolder(const std::string& folder) { FStartFolder = folder; }
+  // With an empty output folder, asks for one (starting at the start folder) and puts it
+  // in, ending with "/"; false when the user cancels. The output folder as typed stays.
+  bool ChooseOutputIfEmpty();
 
 private:
+  // Asks for the output folder, starting at start; false when cancelled.
+  bool ChooseOutput(const std::string& start);
+  std::string FStartFolder;
   QLineEdit* eOutput;
   QPushButton* btnChooseOutput;
   QSlider *trkRepeat, *trkX, *trkY, *trkZ;

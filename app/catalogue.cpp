@@ -27,8 +27,10 @@
 #include "app/catalogue.h"
 
 #include "platform/Convert.h"
+#include "platform/DebugLog.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
+#include "platform/Streams.h"
 
 #include <algorithm>
 #include <array>
@@ -491,6 +493,28 @@ void TCatalogue::LoadCatalogueCache(const std::string& cacheFileName) {
     uint32_t tag = cache.ReadCacheLine(text, true);
     AnimList.push_back({text, tag});
   }
+}
+
+void TCatalogue::ArchiveWritten(const std::string& cacheFileName, const std::string& archivePath) {
+  int64_t size = 0;
+  if (!FileExists(cacheFileName) || !FindOrdinaryFile(archivePath, size)) return;
+  std::string text = ReadFileBytes(cacheFileName);
+  // The record line: the first, or the third after today's two layout lines.
+  size_t at = 0;
+  for (std::string_view layout : LayoutLines) {
+    const std::string expected = std::string(layout) + "\r\n";
+    if (text.compare(at, expected.size(), expected) != 0) {
+      at = 0;
+      break;
+    }
+    at += expected.size();
+  }
+  const size_t end = text.find_first_of("\r\n", at);
+  if (end == std::string::npos || end < at + 8) return;
+  if (text.compare(at + 8, end - at - 8, archivePath) != 0) return;
+  text.replace(at, 8, Format("%.8X", uint32_t(size)));
+  ReplaceFileWithBytes(cacheFileName, text);
+  LogFmt("Catalogue cache: %s saved into, its size recorded again", archivePath);
 }
 
 } // namespace palkor

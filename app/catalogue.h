@@ -81,6 +81,11 @@ public:
   // model", the entries before the damage kept.
   void LoadCatalogueCache(const std::string& cacheFileName);
 
+  // The archive at archivePath was written by this program (a saved animation): a cache
+  // file that records it takes its new size, so that the next start does not take it for
+  // stale. Any other cache, or none, is left alone.
+  static void ArchiveWritten(const std::string& cacheFileName, const std::string& archivePath);
+
   // The filled width of a progress panel of width pixels at position of total: rounded
   // to the nearest pixel, halves to even.
   static int32_t ProgressWidth(int32_t width, int32_t position, int32_t total);

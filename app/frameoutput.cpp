@@ -137,15 +137,15 @@ int32_t RenderAnimationFrames(TFrameTarget& target, const TFrameOutputOptions& o
   // the files elsewhere is refused before anything is drawn.
   CheckMemberFileName(modelPart);
   CheckMemberFileName(animPart);
-  int32_t x = 0, y = 0, z = 0, n = 0;
-  target.SetView(x, y, z);
+  auto angle = [](int32_t degrees) { return (degrees % 360 + 360) % 360; };
+  int32_t x = angle(options.StartX), y = angle(options.StartY), z = angle(options.StartZ), n = 0;
   TImageWriter writer(options.Png);
   for (int32_t pass = 0; pass < options.Repeat; ++pass)
     for (int32_t f = 0; f <= lastFrame; ++f) {
+      target.SetView(x, y, z);
       x = (x + options.IncX) % 360;
       y = (y + options.IncY) % 360;
       z = (z + options.IncZ) % 360;
-      target.SetView(x, y, z);
       target.ShowFrame(f);
       TImageWriter::TImage image;
       image.Pixels = target.CaptureRows(image.Width, image.Height, image.BottomUp);

@@ -23,7 +23,9 @@ std::string FrameFileName(const std::string& prefix, const std::string& model,
 struct TFrameOutputOptions {
   std::string Prefix;                   // put in front of every file name as it stands
   int32_t Repeat = 1;                   // passes over each animation, 1 to 50
-  int32_t IncX = 0, IncY = 0, IncZ = 0; // degrees added to the view before each frame
+  int32_t IncX = 0, IncY = 0, IncZ = 0; // degrees added to the view after each frame
+  // The view of the first image, in degrees: the view as it was shown.
+  int32_t StartX = 0, StartY = 0, StartZ = 0;
   bool Png = false;
 };
 
@@ -43,9 +45,9 @@ public:
   }
 };
 
-// One animation: Repeat passes over frames 0 to lastFrame, the view reset to 0 and then
-// turned by the increments before every frame (so the first image is already turned),
-// each image written under the next number from 0000. An existing file is replaced; a
+// One animation: Repeat passes over frames 0 to lastFrame, the first image at the start
+// view and each one after it turned by the increments once more, each image written under
+// the next number from 0000. An existing file is replaced; a
 // file that cannot be written stops the run with its error, the images before it
 // written. Images are encoded and written on a second thread while the next is drawn;
 // afterFrame is called after each image is drawn, and every image is written by the

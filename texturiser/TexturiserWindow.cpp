@@ -15,6 +15,8 @@
 #include "render/scene.h"
 
 #include <QCheckBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QImageReader>
@@ -287,6 +289,10 @@ void TTexturiserWindow::RefreshLists(bool keepRows) {
   for (const std::string& row : FDocument->Image().GroupRows()) lbGroups->addItem(Text(row));
   lbVerts->clear();
   for (const std::string& row : FDocument->Image().VertRows()) lbVerts->addItem(Text(row));
+  // The one row of a part without texture coordinates says why it cannot be edited.
+  if (FPart.TexCoords.empty() && lbVerts->count() == 1)
+    lbVerts->item(0)->setToolTip("This part has no texture coordinates: Add Tex Data gives it "
+                                 "one per vertex");
   if (keepRows) {
     if (groupRow >= 0 && groupRow < lbGroups->count()) lbGroups->setCurrentRow(groupRow);
     if (vertRow >= 0 && vertRow < lbVerts->count()) lbVerts->setCurrentRow(vertRow);
@@ -409,6 +415,7 @@ void TTexturiserWindow::OpenP(const std::string& fileName) {
   FTextureFiles.clear();
   FSwitches.DisplayGroup = 0;
   FDocument->Open(fileName, std::move(bytes));
+  setWindowTitle(QFileInfo(QFile::decodeName(fileName.c_str())).fileName() + " \u2014 Texturiser");
   RefreshLists(false);
   FrameView();
   lblStatus->setText(Text(
@@ -432,12 +439,23 @@ void TTexturiserWindow::AddTexData() {
 void TTexturiserWindow::SetTexCoord(int row) {
   if (row < 0 || row >= FPart.TexCoordCount()) return;
   const TTexCoord current = FPart.TexCoords[size_t(row)];
-  std::string u = CoordText(current.U);
-  if (!Dialogs().InputBox("Change TexCoord", "Enter new U (X) coord:", u)) return;
-  const float uValue = CoordValue(u);
-  std::string v = CoordText(current.V);
-  if (!Dialogs().InputBox("Change TexCoord", "Enter new V (Y) coord:", v)) return;
-  const float vValue = CoordValue(v);
+  // A value that is not a number is said and asked for again, as typed; what was typed
+  // before it stays. Cancel changes nothing.
+  auto ask = [](const char* prompt, std::string text, float& value) {
+    for (;;) {
+      if (!Dialogs().InputBox("Change TexCoord", prompt, text)) return false;
+      try {
+        value = CoordValue(text);
+        return true;
+      } catch (const Exception& e) {
+        Dialogs().ShowError(e.what());
+      }
+    }
+  };
+  float uValue = 0, vValue = 0;
+  if (!ask("Enter new U (X) coord:", CoordText(current.U), uValue) ||
+      !ask("Enter new V (Y) coord:", CoordText(current.V), vValue))
+    return;
   FDocument->SetTexCoord(row, uValue, vValue);
   lbVerts->setCurrentRow(row);
   EditDone();
@@ -446,9 +464,12 @@ void TTexturiserWindow::SetTexCoord(int row) {
 void TTexturiserWindow::TextureOn(bool on) {
   int group = lbGroups->currentRow();
   if (group < 0) return;
-  if (on)
-    FDocument->TextureOn(group, Dialogs().Confirm("Normals on?"));
-  else
+  if (on) {
+    // Cancel leaves the group as it was.
+    const TDialogs::TAnswer normals = Dialogs().Ask("Normals on?", true);
+    if (normals == TDialogs::TAnswer::Cancel) return;
+    FDocument->TextureOn(group, normals == TDialogs::TAnswer::Yes);
+  } else
     FDocument->TextureOff(group);
   lbGroups->setCurrentRow(group);
   EditDone();

@@ -47,7 +47,7 @@ struct TRecordingTarget : TFrameTarget {
 
 } // namespace
 
-TEST(FrameOutput, PassesRepeatAndTurnTheViewBeforeEachFrame) {
+TEST(FrameOutput, PassesRepeatAndTurnTheViewAfterEachFrame) {
   TTempDir dir;
   TRecordingTarget target;
   TFrameOutputOptions options;
@@ -57,16 +57,27 @@ TEST(FrameOutput, PassesRepeatAndTurnTheViewBeforeEachFrame) {
   options.IncZ = 350;
   EXPECT_EQ(RenderAnimationFrames(target, options, "AAAA", "ABCD", 35), 72);
   ASSERT_EQ(target.Shots.size(), 72u);
-  EXPECT_EQ(target.Shots[0], (std::array<int32_t, 4>{10, 0, 350, 0}));  // already turned
-  EXPECT_EQ(target.Shots[35], (std::array<int32_t, 4>{0, 0, 0, 35}));   // a full circle
-  EXPECT_EQ(target.Shots[36], (std::array<int32_t, 4>{10, 0, 350, 0})); // the second pass
+  EXPECT_EQ(target.Shots[0], (std::array<int32_t, 4>{0, 0, 0, 0}));      // the view as it was
+  EXPECT_EQ(target.Shots[35], (std::array<int32_t, 4>{350, 0, 10, 35})); // nearly a circle
+  EXPECT_EQ(target.Shots[36], (std::array<int32_t, 4>{0, 0, 0, 0}));     // the second pass
   EXPECT_TRUE(FileExists(dir.File("PK_AAAA_ABCD_0071.bmp")));
   EXPECT_FALSE(FileExists(dir.File("PK_AAAA_ABCD_0072.bmp")));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 72);
   TBMPFile bmp = ReadBMPFile(dir.File("PK_AAAA_ABCD_0001.bmp"));
   EXPECT_EQ(bmp.Width, 2);
-  EXPECT_EQ(bmp.RGB[0], 10);  // X 20 / 2
-  EXPECT_EQ(bmp.RGB[2], 170); // Z 340 / 2
+  EXPECT_EQ(bmp.RGB[0], 5);   // X 10 / 2
+  EXPECT_EQ(bmp.RGB[2], 175); // Z 350 / 2
+
+  // A view turned before the run is the first image's; the turns go on from it.
+  target.Shots.clear();
+  options.Repeat = 1;
+  options.StartX = 30;
+  options.StartY = 355;
+  options.IncY = 10;
+  options.IncZ = 0;
+  RenderAnimationFrames(target, options, "AAAA", "ABCD", 1);
+  EXPECT_EQ(target.Shots, (std::vector<std::array<int32_t, 4>>{{30, 355, 0, 0}, {40, 5, 0, 1}}));
+  options.StartX = options.StartY = options.IncY = 0;
 
   options.Png = true;
   options.Repeat = 1;

@@ -174,9 +174,11 @@ private slots:
     Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
     QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->count(), 2);
     QCOMPARE(Child<QComboBox>(&*main, "cmbDetails")->itemText(0), QString("Number of bones: 11"));
-    QVERIFY(!Child<TfrmViewer>(&*main, "frmViewer")
-                 ->Session()
-                 .FieldModel()); // nothing loaded before an animation is chosen
+    // Shown at once, with its first animation chosen.
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->currentIndex(), 0);
+    QCOMPARE(QString::fromStdString(
+                 Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel()->AnimName),
+             QString("KNWA.A"));
     Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
     QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
     QCOMPARE(QString::fromStdString(
@@ -211,7 +213,7 @@ private slots:
     QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().BattleModel());
     QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->count(), 2);
     QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->itemText(1), QString("Animation 2"));
-    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->currentIndex(), -1);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->currentIndex(), 0);
     QCOMPARE(Child<QComboBox>(&*main, "cmbDetails")->itemText(0), QString("[Battle] RTAA"));
     QCOMPARE(Child<QComboBox>(&*main, "cmbDetails")->itemText(1), QString("Total # Polygons: 168"));
     QCOMPARE(Child<QSlider>(Child<TfrmViewer>(&*main, "frmViewer"), "trkFrame")->maximum(), 16);
@@ -304,10 +306,13 @@ private slots:
     QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().Options.Bones);
     Child<QComboBox>(&*main, "cmbAnims")->setCurrentIndex(1);
     QVERIFY(!Child<QAction>(&*main, "aBones")->isChecked());
-    // File > Save changes without edits asks nothing and empties the viewer.
+    // File > Save changes without edits asks nothing, writes nothing and keeps the model.
+    const std::string archive = ReadFileBytes(Demo("char.lgp"));
     Child<QAction>(&*main, "mnuSaveChanges")->trigger();
-    QVERIFY(!Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
+    QVERIFY(Child<TfrmViewer>(&*main, "frmViewer")->Session().FieldModel());
     QVERIFY(Script->Questions.empty());
+    QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), QString("No changes to save"));
+    QCOMPARE(ReadFileBytes(Demo("char.lgp")), archive);
   }
 
   void anAnimationSavedOnReloadIsReadBackAsSaved() {
@@ -372,9 +377,11 @@ private slots:
       if (int64_t(i) < triple + 4 || int64_t(i) >= triple + 8) QCOMPARE(edited[i], before[i]);
     QVERIFY(edited.substr(size_t(triple) + 4, 4) != before.substr(size_t(triple) + 4, 4));
 
-    Script->Answers.push_back(TDialogs::TAnswer::Yes);
+    // Written without a question; the model stays on show, unmodified.
     Child<QAction>(&*main, "mnuSaveChanges")->trigger();
-    QVERIFY(!viewer.Session().FieldModel());
+    QVERIFY(Script->Questions.empty());
+    QVERIFY(viewer.Session().FieldModel() && !main->Document().Modified());
+    QCOMPARE(std::string(viewer.Session().FieldModel()->AnimData.View()), edited);
     QCOMPARE(Member(archive, "KNWA.A"), edited);
     QCOMPARE(int64_t(ReadFileBytes(archive).size()), size + 24 + int64_t(before.size()));
   }
@@ -413,21 +420,26 @@ private slots:
     QCOMPARE(QString::fromStdString(viewer.Session().FieldModel()->AnimName), QString("KNWA.A"));
     QVERIFY(main->Document().Modified());
     QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->currentIndex(), 0);
-    // Cancel before a battle model too, and before the program ends.
+    // Cancel before another archive: nothing of it is opened.
     Script->Answers.push_back(TDialogs::TAnswer::Cancel);
     main->OpenArchive(Demo("battle.lgp"));
-    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
+    QCOMPARE(main->Catalogue.ArchivePath, Demo("char.lgp"));
     QVERIFY(!Child<TfrmViewer>(&*main, "frmViewer")->Session().BattleModel() &&
             main->Document().Modified());
-    main->OpenArchive(Demo("char.lgp"));
-    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(0);
+    // Cancel before another model: the list goes back to the model on show.
+    Script->Answers.push_back(TDialogs::TAnswer::Cancel);
+    Child<QComboBox>(&*main, "cmbModels")->setCurrentIndex(1);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->currentIndex(), 0);
+    QCOMPARE(QString::fromStdString(viewer.Session().FieldModel()->HRCName), QString("KNIG.HRC"));
     QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->count(), 2);
+    QCOMPARE(Child<QComboBox>(&*main, "cmbAnims")->currentIndex(), 0);
+    QVERIFY(main->Document().Modified());
+    // And before the program ends.
     Script->Answers.push_back(TDialogs::TAnswer::Cancel);
     QVERIFY(!main->close());
     QVERIFY(main->Document().Modified());
     // A save that fails keeps the model and its edits.
     std::rename(Demo("char.lgp").c_str(), Demo("moved.lgp").c_str());
-    Script->Answers.push_back(TDialogs::TAnswer::Yes);
     Child<QAction>(&*main, "mnuSaveChanges")->trigger();
     QCOMPARE(Script->Errors.size(), size_t(1));
     QVERIFY(viewer.Session().FieldModel() && main->Document().Modified());

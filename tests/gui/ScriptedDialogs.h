@@ -24,6 +24,7 @@ public:
   // Where the colour and file choices started.
   std::vector<uint32_t> ColourStarts;
   std::vector<std::string> FileStarts;
+  std::vector<std::string> FolderStarts;
   std::vector<std::string> SaveSuggestions;           // the names SaveFile was offered
   std::vector<std::vector<std::string>> ItemsOffered; // the lists ChooseItem offered
 
@@ -54,7 +55,8 @@ public:
     fileName = answer;
     return true;
   }
-  bool ChooseFolder(const std::string&, std::string& folder) override {
+  bool ChooseFolder(const std::string& start, std::string& folder) override {
+    FolderStarts.push_back(start);
     return Take(FolderAnswers, folder) && !folder.empty();
   }
   bool ChooseItem(const std::string&, const std::string&, const std::vector<std::string>& items,

@@ -14,11 +14,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QOpenGLWidget>
 #include <QPushButton>
 #include <QSlider>
-#include <QLayout>
 #include <QTest>
 
 #include <filesystem>
@@ -281,6 +281,7 @@ private slots:
     const QImage unmarked = State().Picture;
     Child<QListWidget>("lbVerts")->setCurrentRow(0);
     QCOMPARE(Child<QListWidget>("lbVerts")->currentItem()->text(), QString("(Unsuitable)"));
+    QVERIFY(Child<QListWidget>("lbVerts")->currentItem()->toolTip().contains("Add Tex Data"));
     QVERIFY(State().Picture == unmarked);
     QVERIFY(Script->Errors.empty());
   }
@@ -301,6 +302,11 @@ private slots:
     GroupCommand(0, "mTextureOff");
     TPicture plain = Picture();
     QVERIFY2(plain.Has(White) && !plain.Has(Red), qPrintable(plain.Describe()));
+    // Cancel at "Normals on?" leaves the group untextured.
+    const std::string off = Tex->Document().Bytes();
+    Script->Answers.push_back(TDialogs::TAnswer::Cancel);
+    GroupCommand(0, "mTextureOn");
+    QVERIFY(Tex->Document().Bytes() == off);
     Script->Answers.push_back(TDialogs::TAnswer::No);
     GroupCommand(0, "mTextureOn");
     QCOMPARE(Tex->Part().Groups[0].PrimType, 3);
@@ -356,33 +362,36 @@ private slots:
 
   void coordinateBoxesStartAtTheRowAndCheckEachValueWhenGiven_data() {
     QTest::addColumn<QStringList>("answers");
-    QTest::addColumn<int>("asked");
+    QTest::addColumn<QStringList>("starts");
     QTest::addColumn<QString>("error");
     QTest::addColumn<QString>("row");
-    QTest::newRow("both given") << QStringList{"0.25", "-2.5e-1"} << 2 << ""
+    QTest::newRow("both given") << QStringList{"0.25", "-2.5e-1"} << QStringList{"1", "0"} << ""
                                 << "Vert 3 - 0.25/-0.25";
-    QTest::newRow("both kept") << QStringList{"1", "0"} << 2 << ""
+    QTest::newRow("both kept") << QStringList{"1", "0"} << QStringList{"1", "0"} << ""
                                << "Vert 3 - 1.00/0.00";
-    QTest::newRow("bad U") << QStringList{"x", "0.5"} << 1
+    // A bad value is said and asked for again, as typed; the value before it stays.
+    QTest::newRow("bad U") << QStringList{"x", "0.25", "-0.25"} << QStringList{"1", "x", "0"}
                            << "'x' is not a valid floating point value"
-                           << "Vert 3 - 1.00/0.00";
-    QTest::newRow("U beyond a float")
-        << QStringList{"1e39"} << 1 << "'1e39' is too large for a texture coordinate"
-        << "Vert 3 - 1.00/0.00";
-    QTest::newRow("bad V") << QStringList{"0.5", "0,5"} << 2
+                           << "Vert 3 - 0.25/-0.25";
+    QTest::newRow("U beyond a float") << QStringList{"1e39"} << QStringList{"1", "1e39"}
+                                      << "'1e39' is too large for a texture coordinate"
+                                      << "Vert 3 - 1.00/0.00";
+    QTest::newRow("bad V") << QStringList{"0.25", "0,5", "-0.25"} << QStringList{"1", "0", "0,5"}
                            << "'0,5' is not a valid floating point value"
-                           << "Vert 3 - 1.00/0.00";
-    QTest::newRow("U cancelled") << QStringList{} << 1 << ""
+                           << "Vert 3 - 0.25/-0.25";
+    QTest::newRow("U cancelled") << QStringList{} << QStringList{"1"} << ""
                                  << "Vert 3 - 1.00/0.00";
-    QTest::newRow("V cancelled") << QStringList{"0.5"} << 2 << ""
+    QTest::newRow("V cancelled") << QStringList{"0.5"} << QStringList{"1", "0"} << ""
                                  << "Vert 3 - 1.00/0.00";
   }
   void coordinateBoxesStartAtTheRowAndCheckEachValueWhenGiven() {
     QFETCH(QStringList, answers);
-    QFETCH(int, asked);
+    QFETCH(QStringList, starts);
     QFETCH(QString, error);
     QFETCH(QString, row);
     Tex->OpenP(File("TWO.P"));
+    // The title names the file; the rows of a part without coordinates say why.
+    QCOMPARE(Tex->windowTitle(), QString("TWO.P \u2014 Texturiser"));
     const std::string before = Tex->Document().Bytes();
     QCOMPARE(Child<QListWidget>("lbVerts")->item(2)->text(), QString("Vert 3 - 1.00/0.00"));
     for (const QString& answer : answers) Script->InputAnswers.push_back(answer.toStdString());
@@ -393,9 +402,9 @@ private slots:
     QTest::mouseClick(Child<QListWidget>("lbVerts")->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(Child<QListWidget>("lbVerts")->viewport(), Qt::LeftButton, {}, at);
     // U starts at the row's U, V (when asked) at its V.
-    const std::vector<std::string> starts =
-        asked == 2 ? std::vector<std::string>{"1", "0"} : std::vector<std::string>{"1"};
-    QCOMPARE(Script->InputStarts, starts);
+    std::vector<std::string> expected;
+    for (const QString& start : starts) expected.push_back(start.toStdString());
+    QCOMPARE(Script->InputStarts, expected);
     QCOMPARE(Script->Errors.size(), size_t(error.isEmpty() ? 0 : 1));
     if (!error.isEmpty()) QCOMPARE(QString::fromStdString(Script->Errors[0]), error);
     QCOMPARE(Child<QListWidget>("lbVerts")->item(2)->text(), row);
@@ -631,7 +640,8 @@ private slots:
     Child<QSlider>("TrkX")->setValue(25);
     Child<QSlider>("TrkY")->setValue(35);
     QApplication::processEvents();
-    const QImage image = Child<QOpenGLWidget>("View")->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    const QImage image =
+        Child<QOpenGLWidget>("View")->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
     std::vector<uint8_t> rgb;
     for (int y = 0; y < image.height(); ++y)
       rgb.insert(rgb.end(), image.constScanLine(y), image.constScanLine(y) + image.width() * 3);

@@ -8,6 +8,7 @@
 #include "platform/Dialogs.h"
 #include "tests/gui/ScriptedDialogs.h"
 
+#include <QLabel>
 #include <QListWidget>
 #include <QTest>
 
@@ -55,6 +56,11 @@ protected:
     main->show();
     if (!QTest::qWaitForWindowExposed(main.get())) qWarning("the main window was not exposed");
     return main;
+  }
+  // The status panel's whole text: its tip when the panel shows it cut.
+  static QString StatusOf(const QWidget& main) {
+    const QLabel* status = Child<QLabel>(&main, "pStatus");
+    return status->toolTip().isEmpty() ? status->text() : status->toolTip();
   }
   // The model and animation chosen in the lists, as a user would.
   static void Show(TMainWindow& main, const char* model, const char* anim) {
