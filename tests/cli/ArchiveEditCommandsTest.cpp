@@ -188,14 +188,17 @@ TEST_F(ArchiveEditCommands, ARebuildEndedAnywhereLeavesTheOldArchiveWhole) {
   const std::string before = ReadFileBytes(Lgp);
   // The file size limit ends the process (SIGXFSZ) at that point of writing the new
   // archive; ignored, the write fails as on a full disk.
-  for (uint64_t limit : {1, 16, 200, 3700, 3800, 5000, 6000, 6800}) {
+  // The new archive is some 3,900 bytes; the limit also cuts what the process can say
+  // on standard error, so the message is looked at where it fits.
+  for (uint64_t limit : {1, 16, 200, 3700, 3800}) {
     for (bool ignore : {false, true}) {
       palkor::testing::TCliSetup setup;
       setup.FileSize = limit;
       setup.IgnoreFileSize = ignore;
       auto r = RunCli({"compact", Lgp}, setup);
       EXPECT_NE(r.ExitCode, 0) << limit;
-      if (ignore) EXPECT_EQ(r.Err.rfind("palkor-cli: Stream write error", 0), 0u) << r.Err;
+      if (ignore && limit >= 200)
+        EXPECT_EQ(r.Err.rfind("palkor-cli: Stream write error", 0), 0u) << r.Err;
       EXPECT_EQ(ReadFileBytes(Lgp), before) << limit;
     }
   }
