@@ -503,11 +503,16 @@ bool CopyFileBytes(int from, int64_t offset, int to, int64_t length) {
   return true;
 }
 
+namespace {
+
+// True when both paths name the same file (the same inode of the same device).
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa, sb;
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 }
+
+} // namespace
 
 bool PathNamesHandle(const std::string& path, int handle) {
   struct stat sp, sh;

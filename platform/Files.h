@@ -111,8 +111,6 @@ bool CopyFileBytes(int from, int64_t offset, int to, int64_t length);
 void RenameFileNoReplace(const std::string& from, const std::string& to);
 // Removes a file; "Cannot open file "%s". %s" when the system refuses.
 void RemoveFile(const std::string& path);
-// True when both paths name the same file (the same inode of the same device).
-bool SameFile(const std::string& a, const std::string& b);
 // True when path names the file open as handle.
 bool PathNamesHandle(const std::string& path, int handle);
 
