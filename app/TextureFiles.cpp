@@ -1,5 +1,7 @@
 #include "app/TextureFiles.h"
 
+#include "archive/ArchiveEdit.h"
+
 #include "app/exportjobs.h"
 #include "field/tex.h"
 #include "platform/Exceptions.h"
@@ -94,9 +96,19 @@ std::string NewTEXHeader(TLGPFile& archive) {
       continue; // a member that cannot be read lends no header
     }
     const std::string_view bytes = data->View();
-    if (bytes.size() < size_t(TEXDataOffset)) continue;
+    if (bytes.size() < size_t(TEXDataOffset) || IsDirectColourTEX(bytes)) continue;
     const int32_t count = GetI32LE(reinterpret_cast<const uint8_t*>(bytes.data()) + 88);
-    if (count > 0 && count <= 256) return std::string(bytes.substr(0, size_t(TEXDataOffset)));
+    if (count <= 0 || count > 256) continue;
+    // Only a texture that decodes lends its header: a damaged member's bytes could say
+    // anything about the picture.
+    try {
+      DecodeMember(entry.Name, bytes);
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception&) {
+      continue;
+    }
+    return std::string(bytes.substr(0, size_t(TEXDataOffset)));
   }
   return DefaultTEXHeader();
 }
@@ -163,9 +175,13 @@ TTexExportProgress ExportTextures(TLGPFile& archive, const std::string& folder,
 }
 
 void AddArchiveMember(TLGPFile& archive, const std::string& name, std::string_view data) {
-  // Here the archive's own adding of a member goes, once archives can be rebuilt with
-  // new members; until then a texture can only replace one that is there.
-  throw Exception(name + " is not in the archive: adding members is not available yet");
+  // One rebuild of the archive with the new member (a folder archive writes the file).
+  TArchiveEdit edit;
+  TArchiveEdit::TAdd add;
+  add.Name = name;
+  add.Data.Bytes = std::string(data);
+  edit.Adds.push_back(std::move(add));
+  EditArchive(TArchiveKind{&archive.ClassType(), archive.FileName()}, edit);
 }
 
 } // namespace palkor

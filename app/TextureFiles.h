@@ -80,8 +80,8 @@ struct TTexExportProgress {
 TTexExportProgress ExportTextures(TLGPFile& archive, const std::string& folder,
                                   const std::function<void(const TTexExportProgress&)>& progress);
 
-// Adds a member to the archive. Adding members is not available yet: this fails with
-// "NAME is not in the archive: adding members is not available yet".
+// Adds a member to the archive, as one rebuild of it (see EditArchive); the archive
+// object given reads the file as it was before.
 void AddArchiveMember(TLGPFile& archive, const std::string& name, std::string_view data);
 
 } // namespace palkor

@@ -11,8 +11,9 @@
 #include "archive/LGPFile.h"
 
 #include "archive/MemberLog.h"
-
+#include "archive/LGPTables.h"
 #include "platform/FilePieces.h"
+#include "platform/Files.h"
 #include "platform/Memory.h"
 #include "platform/StringList.h"
 
@@ -160,7 +161,21 @@ void TLGPFile::Open(const std::string& fileName, bool verify) {
   TReadingScope reading("archive \"" + fileName + "\"");
   TFileStream file(fileName, TFileMode::OpenRead);
   try {
-    LoadFromStream(file, verify);
+    if (verify) {
+      LoadFromStream(file, verify);
+    } else {
+      // The header only: the table is read when it is needed, and a single member found
+      // by name needs only its slot of the lookup table. The table must lie inside the
+      // file all the same.
+      FEntries.clear();
+      FEntriesByOffset.clear();
+      FTrailer.clear();
+      FCount = ReadHeader(file);
+      if (int64_t(FCount) * LGPTableEntrySize > file.Size() - LGPHeaderSize) throw EReadError();
+      FTableRead = FCount == 0;
+      FFoundIndex = -1;
+      InvalidateNameIndex();
+    }
   } catch (EReadError& e) {
     e.AddCause(Format("\"%s\" ends before its table of members does", fileName));
     throw;
@@ -168,7 +183,53 @@ void TLGPFile::Open(const std::string& fileName, bool verify) {
   FFileName = fileName;
 }
 
+void TLGPFile::ReadTable() const {
+  if (FTableRead) return;
+  TReadingScope reading("archive \"" + FFileName + "\"");
+  TFileStream file(FFileName, TFileMode::OpenRead);
+  try {
+    const_cast<TLGPFile*>(this)->LoadFromStream(file, false);
+  } catch (EReadError& e) {
+    e.AddCause(Format("\"%s\" ends before its table of members does", FFileName));
+    throw;
+  }
+}
+
+int32_t TLGPFile::FindThroughLookup(const std::string& name) const {
+  const int32_t slot = LookupSlot(name);
+  if (slot < 0) return -1;
+  try {
+    TFileStream file(FFileName, TFileMode::OpenRead);
+    const int64_t tableEnd = LGPHeaderSize + int64_t(FCount) * LGPTableEntrySize;
+    if (file.Size() < tableEnd + LookupTableSize) return -1;
+    uint8_t record[4];
+    file.SetPosition(tableEnd + 4 * int64_t(slot));
+    file.ReadBuffer(record, 4);
+    const int32_t first = GetU16LE(record), count = GetU16LE(record + 2);
+    if (first < 1 || count == 0 || first - 1 + count > FCount) return -1;
+    file.SetPosition(LGPHeaderSize + int64_t(first - 1) * LGPTableEntrySize);
+    const std::string entries = file.ReadBytes(int64_t(count) * LGPTableEntrySize);
+    for (int32_t k = 0; k < count; ++k) {
+      const auto* item = reinterpret_cast<const uint8_t*>(entries.data()) + k * LGPTableEntrySize;
+      if (!SameTextASCII(NameField(item), name)) continue;
+      FFoundIndex = first - 1 + k;
+      FFoundEntry = TLGPEntry();
+      FFoundEntry.Name = NameField(item);
+      FFoundEntry.Offset = GetI32LE(item + LGPNameSize);
+      return FFoundIndex;
+    }
+  } catch (const EStreamError&) {
+    // The table walk answers instead, and says what is wrong if anything is.
+  }
+  return -1;
+}
+
 const TLGPEntry& TLGPFile::EntryAt(int32_t index) const {
+  if (!FTableRead) {
+    CheckListIndex(index, FCount);
+    if (index == FFoundIndex) return FFoundEntry;
+    ReadTable();
+  }
   CheckListIndex(index, int64_t(FEntries.size()));
   return FEntries[size_t(index)];
 }
@@ -185,6 +246,16 @@ bool TLGPFile::GetEntryByName(const std::string& name, TLGPEntry& entry) const {
 }
 
 int32_t TLGPFile::IndexOf(const std::string& name) const {
+  if (!FTableRead) {
+    // The first lookup goes through the game's lookup table; a name not found there is
+    // looked for in the whole table, so that a lookup table that is absent or stale
+    // never hides a member.
+    if (!FNameLookedUp) {
+      FNameLookedUp = true;
+      if (const int32_t found = FindThroughLookup(name); found >= 0) return found;
+    }
+    ReadTable();
+  }
   if (!FNameIndexSorted) {
     // One lookup is answered by a pass over the table: sorting every name costs more
     // than comparing them once. The index is built on the second lookup.
@@ -214,6 +285,7 @@ TLGPEntry TLGPFile::GetEntryByOffset(int32_t rank) const {
 // The game's tables are usually in offset order already. The order is that of the
 // offsets as they were read: it is made before any of them changes.
 void TLGPFile::OrderByOffset() const {
+  ReadTable();
   if (FEntriesByOffset.size() == FEntries.size()) return;
   FEntriesByOffset.clear();
   FEntriesByOffset.reserve(FEntries.size());
@@ -241,14 +313,7 @@ void TLGPFile::InvalidateNameIndex() {
   FNameLookedUp = false;
 }
 
-void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
-  FEntries.clear();
-  FEntriesByOffset.clear();
-  FNameIndex.Clear();
-  FCount = 0;
-  FCreator.clear();
-  FTrailer.clear();
-
+int32_t TLGPFile::ReadHeader(TStream& stream) {
   uint8_t header[LGPHeaderSize];
   stream.ReadBuffer(header, LGPHeaderSize);
   int32_t count = GetI32LE(header + 12);
@@ -258,6 +323,18 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
   int first = 0;
   while (first < 12 && header[first] == 0) ++first;
   FCreator.assign(reinterpret_cast<const char*>(header) + first, size_t(12 - first));
+  return count;
+}
+
+void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
+  FEntries.clear();
+  FEntriesByOffset.clear();
+  FNameIndex.Clear();
+  FCount = 0;
+  FCreator.clear();
+  FTrailer.clear();
+
+  const int32_t count = ReadHeader(stream);
 
   // The table is read in pieces of whole entries through one small buffer, after checking
   // that the stream holds all of it.
@@ -283,6 +360,8 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
     }
   }
   FCount = count;
+  FTableRead = true;
+  FFoundIndex = -1;
 
   InvalidateNameIndex();
 
@@ -540,49 +619,71 @@ std::unique_ptr<TStream> TLGPFile::OpenMemberStream(int32_t index) {
 }
 
 void TLGPFile::ReadMember(int32_t index, TStream& dest) {
-  CheckListIndex(index, int64_t(FEntries.size()));
+  const std::string name = EntryAt(index).Name;
   try {
     OpenMemberReader()->Read(index, dest);
   } catch (EReadError& e) {
-    e.AddCause(Format("%s runs past the end of \"%s\"", FEntries[size_t(index)].Name, FFileName));
+    e.AddCause(Format("%s runs past the end of \"%s\"", name, FFileName));
     throw;
   }
 }
 
 namespace {
 
-// Opens the archive for writing and waits for its exclusive lock.
+// Opens the archive for writing and waits for its exclusive lock. An archive rebuilt
+// meanwhile is a new file in the old one's place, the lock had being that of the old
+// one: the new file is opened and locked in turn.
 std::unique_ptr<TFileStream> OpenLocked(const std::string& fileName) {
-  auto file = std::make_unique<TFileStream>(fileName, TFileMode::OpenReadWrite);
-  file->LockExclusive(ArchiveLockWaiter(fileName));
-  return file;
+  for (;;) {
+    auto file = std::make_unique<TFileStream>(fileName, TFileMode::OpenReadWrite);
+    file->LockExclusive(ArchiveLockWaiter(fileName));
+    if (PathNamesHandle(fileName, file->Handle())) return file;
+  }
 }
 
 } // namespace
 
+int32_t TLGPFile::FindAgainLocked(TFileStream& file, int32_t index, const std::string& name) {
+  uint8_t tableEntry[LGPTableEntrySize];
+  if (size_t(index) < FEntries.size() && SameTextASCII(FEntries[size_t(index)].Name, name) &&
+      file.Size() >= LGPHeaderSize + int64_t(index + 1) * LGPTableEntrySize) {
+    file.SetPosition(LGPHeaderSize + int64_t(index) * LGPTableEntrySize);
+    file.ReadBuffer(tableEntry, LGPTableEntrySize);
+    if (UpperCaseASCII(NameField(tableEntry)) == UpperCaseASCII(name)) return index;
+  }
+  // Members were added, removed or renamed since this archive was opened: the table is
+  // read again, and the member found by its name.
+  file.SetPosition(0);
+  LoadFromStream(file, false);
+  OrderByOffset();
+  const int32_t found = IndexOf(name);
+  if (found < 0)
+    throw Exception(Format("Archive \"%s\" was changed by another program: it no longer holds %s",
+                           FFileName, name));
+  return found;
+}
+
 void TLGPFile::WriteMember(int32_t index, TStream& source) {
-  CheckListIndex(index, int64_t(FEntries.size()));
+  const std::string name = EntryAt(index).Name;
   OrderByOffset();
   // Writers of one archive take turns from here to the table entry: two appending at
   // the same old end would overwrite each other's members.
-  WriteMemberLocked(*OpenLocked(FFileName), index, source);
+  std::unique_ptr<TFileStream> file = OpenLocked(FFileName);
+  WriteMemberLocked(*file, FindAgainLocked(*file, index, name), source);
 }
 
 void TLGPFile::ModifyMember(int32_t index,
                             const std::function<std::string(std::string_view)>& change) {
-  CheckListIndex(index, int64_t(FEntries.size()));
+  const std::string name = EntryAt(index).Name;
   OrderByOffset();
   std::unique_ptr<TFileStream> file = OpenLocked(FFileName);
   // The member as the file holds it now: another writer may have moved it since the
   // table was read.
+  index = FindAgainLocked(*file, index, name);
   const int64_t size = file->Size();
   uint8_t tableEntry[LGPTableEntrySize];
   file->SetPosition(LGPHeaderSize + int64_t(index) * LGPTableEntrySize);
   file->ReadBuffer(tableEntry, LGPTableEntrySize);
-  if (UpperCaseASCII(NameField(tableEntry)) != UpperCaseASCII(FEntries[size_t(index)].Name))
-    throw Exception(Format("Archive \"%s\" was changed by another program: its member %d is "
-                           "no longer %s",
-                           FFileName, index, FEntries[size_t(index)].Name));
   const int32_t offset = GetI32LE(tableEntry + LGPNameSize);
   uint8_t header[LGPMemberHeaderSize];
   if (offset < 0 || int64_t(offset) + LGPMemberHeaderSize > size) throw EReadError();
@@ -654,6 +755,7 @@ void TLGPFile::ReloadOffsets() {
 }
 
 void TLGPFile::VerifyMembers() {
+  ReadTable();
   TFileStream file(FFileName, TFileMode::OpenReadWrite);
   int64_t size = file.Size();
   for (TLGPEntry& entry : FEntries) VerifyEntry(file, size, entry);

@@ -168,11 +168,29 @@ protected:
   // Drops NameIndex; it is rebuilt from Entries and sorted once, on the first lookup by
   // name (a pass over the table, such as the catalogue's, needs none).
   void InvalidateNameIndex();
+  // Reads the 16-byte header: the creator into Creator; returns the member count.
+  int32_t ReadHeader(TStream& stream);
+  // Reads the table of an archive opened without it (FTableRead false), once.
+  void ReadTable() const;
+  // The table position of name found through the lookup table after the table of
+  // contents, reading only it and the entries of the name's slot; -1 when the lookup
+  // table does not lead to it (absent, stale, or written by another program).
+  int32_t FindThroughLookup(const std::string& name) const;
   void OrderByOffset() const;
+  // The table position of the member name, at index when this archive was opened, in
+  // the locked archive file: index when the file's table still has it there, else (the
+  // archive was rebuilt meanwhile) the table read again and the member found by name;
+  // fails when it is gone.
+  int32_t FindAgainLocked(TFileStream& file, int32_t index, const std::string& name);
   // WriteMember's work once file is open and locked.
   void WriteMemberLocked(TFileStream& file, int32_t index, TStream& source);
 
   int32_t FCount = 0;
+  // The table is in Entries. An archive opened without verification reads it only when
+  // something asks for more than one member found by name (FoundEntry).
+  mutable bool FTableRead = true;
+  mutable int32_t FFoundIndex = -1;
+  mutable TLGPEntry FFoundEntry;
   // Table order; owns the entries. Filled once by the constructor, never resized after.
   std::vector<TLGPEntry> FEntries;
   // The same entries in ascending Offset order, made on first use (OrderByOffset) unless

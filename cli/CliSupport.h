@@ -50,6 +50,7 @@ private:
 
 // The commands, each group adding its subcommands to the program.
 void AddArchiveCommands(CLI::App& app);
+void AddArchiveEditCommands(CLI::App& app);
 void AddTexCommands(CLI::App& app);
 void AddFieldCommands(CLI::App& app);
 void AddBattleCommands(CLI::App& app);

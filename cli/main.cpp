@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("palkor-cli ") + PALKOR_VERSION);
     app.require_subcommand(1);
     cli::AddArchiveCommands(app);
+    cli::AddArchiveEditCommands(app);
     cli::AddTexCommands(app);
     cli::AddFieldCommands(app);
     cli::AddBattleCommands(app);

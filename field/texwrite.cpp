@@ -64,7 +64,12 @@ void CheckTEXSize(const std::string& name, int64_t width, int64_t height) {
 }
 
 std::string DefaultTEXHeader() {
-  return std::string(size_t(TEXDataOffset), '\0');
+  // The demo textures' layout: nothing but the fields that describe the picture, which
+  // name a palette here so that a picture written with it is palettised.
+  std::string header(size_t(TEXDataOffset), '\0');
+  PutI32LE(header, PaletteCountOffset, 1);
+  PutI32LE(header, PaletteSizeOffset, 256);
+  return header;
 }
 
 bool IsDirectColourTEX(std::string_view tex) {

@@ -2,6 +2,7 @@
 
 #include "platform/Exceptions.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -270,7 +271,10 @@ bool ReadLink(const std::string& path, std::string& target) {
 
 } // namespace
 
-TReplacedFile::TReplacedFile(const std::string& path) : FPath(path), FTarget(path) {
+TReplacedFile::TReplacedFile(const std::string& path) : TReplacedFile(path, {}) {}
+
+TReplacedFile::TReplacedFile(const std::string& path, std::string_view tempStem)
+    : FPath(path), FTarget(path) {
   // Follow the path's links one at a time, so that a link to one of our descriptors
   // is seen as such and a link to a missing file makes that file, the link staying.
   for (int hops = 0;; ++hops) {
@@ -325,7 +329,9 @@ TReplacedFile::TReplacedFile(const std::string& path) : FPath(path), FTarget(pat
   std::string folder = slash == std::string::npos ? std::string() : FTarget.substr(0, slash + 1);
   // A short name of its own, so that any name the file system takes for the file can
   // be replaced.
-  FTemp = folder + ".palkor-XXXXXX";
+  FTemp = folder + (!tempStem.empty() && tempStem.size() + 8 <= NAME_MAX
+                        ? "." + std::string(tempStem) + "-XXXXXX"
+                        : std::string(".palkor-XXXXXX"));
   FHandle = MakeTemporaryFile(FTemp, FSlot);
   if (FHandle < 0) throw EFCreateError(path, SystemErrorText(errno));
 }
@@ -442,6 +448,97 @@ void ReplaceFileFromStream(const std::string& path, TStream& source) {
 
 void ReplaceFileWithBytes(const std::string& path, std::string_view bytes) {
   ReplaceFileWith(path, [&](int fd) { return WriteAll(fd, bytes); });
+}
+
+void RemoveLeftTemporaryFiles(const std::string& target, std::string_view tempStem) {
+  if (tempStem.empty() || tempStem.size() + 8 > NAME_MAX) return;
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  const std::string prefix = "." + std::string(tempStem) + "-";
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (dirent* item = ::readdir(dir)) {
+    std::string_view name = item->d_name;
+    if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix)
+      ::unlinkat(::dirfd(dir), item->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
+bool WriteToHandle(int fd, std::string_view bytes) {
+  return WriteAll(fd, bytes);
+}
+
+bool CopyFileBytes(int from, int64_t offset, int to, int64_t length) {
+  off_t at = off_t(offset);
+  bool kernel = true;
+  while (length > 0 && kernel) {
+    const ssize_t n = ::copy_file_range(from, &at, to, nullptr, size_t(length), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+                  errno == EBADF))
+      kernel = false; // copied by hand below
+    else if (n < 0)
+      return false;
+    else if (n == 0) {
+      errno = ENODATA;
+      return false;
+    } else
+      length -= n;
+  }
+  std::vector<char> buffer(size_t(std::min<int64_t>(length, 1 << 20)));
+  while (length > 0) {
+    const ssize_t n =
+        ::pread(from, buffer.data(), size_t(std::min<int64_t>(length, int64_t(buffer.size()))), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = ENODATA;
+      return false;
+    }
+    if (!WriteAll(to, std::string_view(buffer.data(), size_t(n)))) return false;
+    at += n;
+    length -= n;
+  }
+  return true;
+}
+
+namespace {
+
+// True when both paths name the same file (the same inode of the same device).
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+} // namespace
+
+bool PathNamesHandle(const std::string& path, int handle) {
+  struct stat sp, sh;
+  return ::stat(path.c_str(), &sp) == 0 && ::fstat(handle, &sh) == 0 && sp.st_dev == sh.st_dev &&
+         sp.st_ino == sh.st_ino;
+}
+
+void RenameFileNoReplace(const std::string& from, const std::string& to) {
+  if (SameFile(from, to)) {
+    if (::rename(from.c_str(), to.c_str()) != 0) throw EFCreateError(to, SystemErrorText(errno));
+    return;
+  }
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+  int error = errno;
+  if (error == EINVAL || error == ENOSYS) {
+    // A file system without the kernel's refusal: checked here, then renamed.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) throw EFCreateError(to, SystemErrorText(EEXIST));
+    if (::rename(from.c_str(), to.c_str()) == 0) return;
+    error = errno;
+  }
+  throw EFCreateError(to, SystemErrorText(error));
+}
+
+void RemoveFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) throw EFOpenError(path, SystemErrorText(errno));
 }
 
 uint32_t GetTickCount() {

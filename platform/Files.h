@@ -58,6 +58,10 @@ void ReplaceFileWithBytes(const std::string& path, std::string_view bytes);
 class TReplacedFile {
 public:
   explicit TReplacedFile(const std::string& path);
+  // The same with the temporary file named ".STEM-XXXXXX" beside the file, so that the
+  // ones a writer killed outright leaves behind can be found again
+  // (RemoveLeftTemporaryFiles); a stem too long for a file name gets the usual name.
+  TReplacedFile(const std::string& path, std::string_view tempStem);
   ~TReplacedFile();
   TReplacedFile(const TReplacedFile&) = delete;
   TReplacedFile& operator=(const TReplacedFile&) = delete;
@@ -65,6 +69,9 @@ public:
   void Commit(std::string_view bytes);
   // The same with a writer of its own given the file descriptor; false is a failure.
   void Commit(const std::function<bool(int)>& write);
+
+  // The file that is replaced: path with its symbolic links followed.
+  const std::string& Target() const { return FTarget; }
 
 private:
   void Forget() noexcept;
@@ -84,6 +91,28 @@ private:
 // is still the default) call it and then end the process by the signal as before, and a
 // program ending itself at once may call it too.
 void RemoveTemporaryFiles() noexcept;
+
+// Removes the temporary files ".STEM-XXXXXX" beside the file target that writers named
+// so (see TReplacedFile) and did not put in place. Only for a caller that knows no such
+// writer runs meanwhile (it holds the lock every one of them takes).
+void RemoveLeftTemporaryFiles(const std::string& target, std::string_view tempStem);
+
+// Writes all of bytes to the file descriptor at its position; false on failure (errno
+// says why).
+bool WriteToHandle(int fd, std::string_view bytes);
+// Copies length bytes of the file open as from, from offset on, to the position of the
+// file open as to, through the kernel's copy where it has one; false on failure (errno
+// says why; ENODATA when from ends first).
+bool CopyFileBytes(int from, int64_t offset, int to, int64_t length);
+
+// Renames a file, failing with "Cannot create file "%s". %s" (to) when to exists
+// already (unless both name the same file, as a change of letter case does on a file
+// system that ignores case) or the system refuses.
+void RenameFileNoReplace(const std::string& from, const std::string& to);
+// Removes a file; "Cannot open file "%s". %s" when the system refuses.
+void RemoveFile(const std::string& path);
+// True when path names the file open as handle.
+bool PathNamesHandle(const std::string& path, int handle);
 
 // Milliseconds of a steady clock, wrapping at 2^32.
 uint32_t GetTickCount();

@@ -22,7 +22,8 @@ namespace {
 // name: /dev/null) and the address space limited when limit > 0. Between fork and exec
 // the child makes only calls that are safe there, for the test may have threads.
 pid_t Spawn(const std::vector<std::string>& args, const std::string& out, bool appendOut,
-            const std::string& err, uint64_t limit) {
+            const std::string& err, uint64_t limit, uint64_t fileSize = 0,
+            bool ignoreFileSize = false) {
   std::vector<std::string> argv{PALKOR_CLI};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
@@ -52,6 +53,15 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& out, bool a
       capped.rlim_cur = limit;
       if (::setrlimit(RLIMIT_AS, &capped) != 0) ::_exit(126);
     }
+    if (fileSize > 0) {
+      struct rlimit capped;
+      ::getrlimit(RLIMIT_FSIZE, &capped);
+      capped.rlim_cur = fileSize;
+      if (::setrlimit(RLIMIT_FSIZE, &capped) != 0) ::_exit(126);
+      struct sigaction action = {};
+      action.sa_handler = ignoreFileSize ? SIG_IGN : SIG_DFL;
+      ::sigaction(SIGXFSZ, &action, nullptr);
+    }
     ::execve(PALKOR_CLI, cargv.data(), environ);
     ::_exit(127);
   }
@@ -76,8 +86,8 @@ TCliResult RunCli(const std::vector<std::string>& args, const TCliSetup& setup) 
   const std::string outPath = setup.AppendOut.empty() ? dir.File("out") : setup.AppendOut;
   const std::string errPath = dir.File("err");
   TCliResult result;
-  result.ExitCode =
-      WaitCli(Spawn(args, outPath, !setup.AppendOut.empty(), errPath, setup.AddressSpace));
+  result.ExitCode = WaitCli(Spawn(args, outPath, !setup.AppendOut.empty(), errPath,
+                                  setup.AddressSpace, setup.FileSize, setup.IgnoreFileSize));
   if (setup.AppendOut.empty()) result.Out = ReadFileBytes(outPath);
   result.Err = ReadFileBytes(errPath);
   return result;

@@ -22,6 +22,11 @@ struct TCliSetup {
   // The address space the process may have (RLIMIT_AS), set in the child before it
   // runs palkor-cli; 0 for no limit.
   uint64_t AddressSpace = 0;
+  // The largest file the process may write (RLIMIT_FSIZE), 0 for no limit: a write past
+  // it ends the process by SIGXFSZ, as if killed there, or with IgnoreFileSize fails as
+  // writing to a full disk does.
+  uint64_t FileSize = 0;
+  bool IgnoreFileSize = false;
 };
 
 // Runs the built palkor-cli with args and collects what it printed.

@@ -1,0 +1,331 @@
+// An archive rebuilt whole. The new file, written beside the old one:
+//
+//   0        12  creator field (the old one's; "\0\0SQUARESOFT" for a new archive)
+//   12       4   member count
+//   16       27 x count  table, ordered by lookup slot: name, offset, byte 24 (kept; 14 for
+//                a new member), bytes 25-26 (the name's number in the conflict table)
+//   ...      lookup table and conflict table (LGPTables)
+//   members  in table order, each a 24-byte header and its data, with nothing between
+//   end      "FINAL FANTASY7"
+#include "archive/ArchiveEdit.h"
+
+#include "archive/FolderArchive.h"
+#include "archive/LGPTables.h"
+#include "platform/Files.h"
+#include "platform/StringList.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace palkor {
+
+namespace {
+
+// One member of the archive being built.
+struct TBuiltMember {
+  std::string Name;
+  uint8_t Byte24 = NewMemberByte24;
+  std::string Folder; // its folder in the conflict table
+  // The data: in the old archive at DataOffset, or a new member's (Source index).
+  int64_t DataOffset = -1;
+  int32_t Source = -1;
+  int64_t Size = 0;
+};
+
+// A new member's data, open until it is copied.
+struct TOpenSource {
+  std::unique_ptr<TFileStream> File;
+  const std::string* Bytes = nullptr;
+  int64_t Size = 0;
+};
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The temporary file of a rebuild is named after the archive, so that one left by a
+// rebuild killed outright is found and removed by the next.
+std::string TempStem(const std::string& path) {
+  return BaseName(path) + ".rebuild";
+}
+
+int32_t FindBuilt(const std::vector<TBuiltMember>& members, const std::string& name) {
+  for (size_t i = 0; i < members.size(); ++i)
+    if (SameTextASCII(members[i].Name, name)) return int32_t(i);
+  return -1;
+}
+
+TOpenSource OpenSource(const TMemberData& data) {
+  TOpenSource source;
+  if (data.Bytes) {
+    source.Bytes = &*data.Bytes;
+    source.Size = int64_t(data.Bytes->size());
+  } else {
+    source.File = std::make_unique<TFileStream>(data.Path, TFileMode::OpenRead);
+    source.Size = source.File->Size();
+  }
+  if (source.Size > std::numeric_limits<int32_t>::max() - LGPMemberHeaderSize)
+    throw Exception(Format("\"%s\" is too large for an archive member", data.Path));
+  return source;
+}
+
+// Removes, renames and adds members as edit says; the new members' data is opened into
+// sources.
+void ApplyEdit(std::vector<TBuiltMember>& members, const TArchiveEdit& edit,
+               const std::string& archive, std::vector<TOpenSource>& sources) {
+  for (const std::string& name : edit.Removes) {
+    int32_t k = FindBuilt(members, name);
+    if (k < 0) throw Exception(Format("no member named %s", name));
+    members.erase(members.begin() + k);
+  }
+  for (const auto& [from, to] : edit.Renames) {
+    int32_t k = FindBuilt(members, from);
+    if (k < 0) throw Exception(Format("no member named %s", from));
+    CheckMemberName(to);
+    int32_t there = FindBuilt(members, to);
+    if (there >= 0 && there != k) throw Exception(Format("%s is already in %s", to, archive));
+    members[size_t(k)].Name = to;
+  }
+  for (const TArchiveEdit::TAdd& add : edit.Adds) {
+    CheckMemberName(add.Name);
+    int32_t k = FindBuilt(members, add.Name);
+    if (k >= 0 && !add.Replace) throw Exception(Format("%s is already in %s", add.Name, archive));
+    sources.push_back(OpenSource(add.Data));
+    TBuiltMember* member = k >= 0 ? &members[size_t(k)] : &members.emplace_back();
+    if (k < 0) member->Name = add.Name;
+    member->DataOffset = -1;
+    member->Source = int32_t(sources.size() - 1);
+    member->Size = sources.back().Size;
+  }
+}
+
+// Writes the archive of members (the old archive open as old, when there is one) in
+// place of the file at path: a temporary file beside it, pushed to the disk, renamed
+// over it. Returns the new size.
+int64_t WriteArchive(const std::string& path, const std::string& creatorField,
+                     std::vector<TBuiltMember>& members, TFileStream* old,
+                     std::vector<TOpenSource>& sources) {
+  // Ordered by slot; members of one slot keep their order.
+  std::stable_sort(members.begin(), members.end(),
+                   [](const TBuiltMember& a, const TBuiltMember& b) {
+                     return LookupSlot(a.Name) < LookupSlot(b.Name);
+                   });
+  std::vector<std::string> names, folders;
+  for (const TBuiltMember& member : members) {
+    names.push_back(member.Name);
+    folders.push_back(member.Folder);
+  }
+  std::vector<uint16_t> conflictNumbers;
+  const TLGPTables tables = MakeLGPTables(names, folders, conflictNumbers);
+
+  std::string head = creatorField;
+  head.resize(12, '\0');
+  head.resize(LGPHeaderSize + members.size() * LGPTableEntrySize, '\0');
+  auto* bytes = reinterpret_cast<uint8_t*>(head.data());
+  PutU32LE(bytes + 12, uint32_t(members.size()));
+  head += EncodeLGPTables(tables);
+  bytes = reinterpret_cast<uint8_t*>(head.data());
+  int64_t offset = int64_t(head.size());
+  for (size_t i = 0; i < members.size(); ++i) {
+    uint8_t* item = bytes + LGPHeaderSize + i * LGPTableEntrySize;
+    std::memcpy(item, members[i].Name.data(), members[i].Name.size());
+    if (offset > std::numeric_limits<int32_t>::max())
+      throw Exception(Format("Archive \"%s\" cannot grow beyond 2 GB", path));
+    PutU32LE(item + LGPNameSize, uint32_t(offset));
+    item[24] = members[i].Byte24;
+    item[25] = uint8_t(conflictNumbers[i] & 0xFF);
+    item[26] = uint8_t(conflictNumbers[i] >> 8);
+    offset += LGPMemberHeaderSize + members[i].Size;
+  }
+  const int64_t newSize = offset + int64_t(LGPTerminator.size());
+
+  const std::string stem = TempStem(path);
+  TReplacedFile replaced(path, stem);
+  replaced.Commit([&](int fd) {
+    if (!WriteToHandle(fd, head)) return false;
+    for (const TBuiltMember& member : members) {
+      uint8_t header[LGPMemberHeaderSize] = {};
+      std::memcpy(header, member.Name.data(), member.Name.size());
+      PutU32LE(header + LGPNameSize, uint32_t(member.Size));
+      if (!WriteToHandle(fd, {reinterpret_cast<const char*>(header), sizeof header})) return false;
+      if (member.Source < 0) {
+        if (!CopyFileBytes(old->Handle(), member.DataOffset, fd, member.Size)) return false;
+      } else if (const TOpenSource& source = sources[size_t(member.Source)]; source.File) {
+        if (!CopyFileBytes(source.File->Handle(), 0, fd, member.Size)) return false;
+      } else if (!WriteToHandle(fd, *source.Bytes)) {
+        return false;
+      }
+    }
+    return WriteToHandle(fd, LGPTerminator);
+  });
+  // No other rebuild of this archive runs while its lock is held.
+  RemoveLeftTemporaryFiles(replaced.Target(), stem);
+  return newSize;
+}
+
+// Opens the archive and takes its exclusive lock. A writer that waited while another
+// rebuilt the archive holds the lock of a file no longer in its place: it opens the new
+// one and waits again.
+std::unique_ptr<TFileStream> OpenArchiveLocked(const std::string& path) {
+  for (;;) {
+    auto file = std::make_unique<TFileStream>(path, TFileMode::OpenReadWrite);
+    file->LockExclusive(ArchiveLockWaiter(path));
+    if (PathNamesHandle(path, file->Handle())) return file;
+  }
+}
+
+// The members of the locked archive, each checked to lie inside the file.
+std::vector<TBuiltMember> ReadMembers(TFileStream& file, const std::string& path,
+                                      std::string& creatorField) {
+  const int64_t fileSize = file.Size();
+  auto fail = [&](const std::string& why) {
+    return Exception(Format("Archive \"%s\" cannot be rebuilt: %s", path, why));
+  };
+  if (fileSize < LGPHeaderSize) throw fail("it ends inside its header");
+  file.SetPosition(0);
+  uint8_t header[LGPHeaderSize];
+  file.ReadBuffer(header, LGPHeaderSize);
+  creatorField.assign(reinterpret_cast<const char*>(header), 12);
+  const int32_t count = GetI32LE(header + 12);
+  const int64_t tableEnd = LGPHeaderSize + int64_t(count) * LGPTableEntrySize;
+  if (count < 0 || tableEnd > fileSize) throw fail("its table of members is not inside the file");
+  const std::string table = file.ReadBytes(tableEnd - LGPHeaderSize);
+  const auto* entries = reinterpret_cast<const uint8_t*>(table.data());
+
+  // The conflict table's folders, where the old archive has a lookup table.
+  std::vector<std::string> folders(static_cast<size_t>(count));
+  int64_t firstOffset = fileSize;
+  for (int32_t i = 0; i < count; ++i)
+    firstOffset = std::min<int64_t>(
+        firstOffset,
+        std::max<int64_t>(tableEnd, GetI32LE(entries + size_t(i) * LGPTableEntrySize + 20)));
+  TLGPTables tables;
+  size_t length = 0;
+  file.SetPosition(tableEnd);
+  if (DecodeLGPTables(file.ReadBytes(std::min<int64_t>(firstOffset - tableEnd, 16 << 20)), tables,
+                      length))
+    for (const auto& conflict : tables.Conflicts)
+      for (const TConflictMember& member : conflict)
+        if (member.Position < folders.size()) folders[member.Position] = member.Folder;
+
+  std::vector<TBuiltMember> members(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    const uint8_t* item = entries + size_t(i) * LGPTableEntrySize;
+    TBuiltMember& member = members[size_t(i)];
+    const auto* name = reinterpret_cast<const char*>(item);
+    member.Name.assign(name, strnlen(name, LGPNameSize));
+    member.Byte24 = item[24];
+    member.Folder = folders[size_t(i)];
+    const int64_t offset = GetI32LE(item + LGPNameSize);
+    if (offset < 0 || offset + LGPMemberHeaderSize > fileSize)
+      throw fail(Format("member \"%s\" lies outside the file", member.Name));
+    uint8_t memberHeader[LGPMemberHeaderSize];
+    file.SetPosition(offset);
+    file.ReadBuffer(memberHeader, LGPMemberHeaderSize);
+    const int32_t size = GetI32LE(memberHeader + LGPNameSize);
+    if (size < 0 || size > fileSize - offset - LGPMemberHeaderSize)
+      throw fail(Format("member \"%s\" runs past the end of the file", member.Name));
+    member.DataOffset = offset + LGPMemberHeaderSize;
+    member.Size = size;
+  }
+  return members;
+}
+
+TEditResult EditFolder(const std::string& folder, const TArchiveEdit& edit) {
+  TPathLock lock(folder, ArchiveLockWaiter(folder));
+  // The folder as it is now; names in any letter case find their files.
+  std::vector<std::string> files;
+  for (TFolderFile& file : ListFolderFiles(folder)) files.push_back(std::move(file.Name));
+  auto find = [&](const std::string& name) {
+    auto it = std::find_if(files.begin(), files.end(),
+                           [&](const std::string& file) { return SameTextASCII(file, name); });
+    return it;
+  };
+  // Everything is checked before the first file changes.
+  std::vector<std::string> after = files;
+  auto findAfter = [&](const std::string& name) {
+    return std::find_if(after.begin(), after.end(),
+                        [&](const std::string& file) { return SameTextASCII(file, name); });
+  };
+  for (const std::string& name : edit.Removes) {
+    auto it = findAfter(name);
+    if (it == after.end()) throw Exception(Format("no member named %s", name));
+    after.erase(it);
+  }
+  for (const auto& [from, to] : edit.Renames) {
+    auto it = findAfter(from);
+    if (it == after.end()) throw Exception(Format("no member named %s", from));
+    CheckMemberName(to);
+    auto there = findAfter(to);
+    if (there != after.end() && there != it)
+      throw Exception(Format("%s is already in %s", to, folder));
+    *it = to;
+  }
+  for (const TArchiveEdit::TAdd& add : edit.Adds) {
+    CheckMemberName(add.Name);
+    if (findAfter(add.Name) != after.end() && !add.Replace)
+      throw Exception(Format("%s is already in %s", add.Name, folder));
+    if (findAfter(add.Name) == after.end()) after.push_back(add.Name);
+  }
+
+  for (const std::string& name : edit.Removes) {
+    auto it = find(name);
+    RemoveFile(folder + *it);
+    files.erase(it);
+  }
+  for (const auto& [from, to] : edit.Renames) {
+    auto it = find(from);
+    RenameFileNoReplace(folder + *it, folder + to);
+    *it = to;
+  }
+  for (const TArchiveEdit::TAdd& add : edit.Adds) {
+    auto it = find(add.Name);
+    const std::string name = it != files.end() ? *it : add.Name;
+    if (add.Data.Bytes) {
+      ReplaceFileWithBytes(folder + name, *add.Data.Bytes);
+    } else {
+      TFileStream source(add.Data.Path, TFileMode::OpenRead);
+      ReplaceFileFromStream(folder + name, source);
+    }
+    if (it == files.end()) files.push_back(name);
+  }
+  return {};
+}
+
+} // namespace
+
+TEditResult EditArchive(const TArchiveKind& kind, const TArchiveEdit& edit) {
+  if (kind.Class == &TFolderArchive::Class()) {
+    std::string folder = kind.Path;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder != "/") folder += '/';
+    return EditFolder(folder, edit);
+  }
+  std::unique_ptr<TFileStream> file = OpenArchiveLocked(kind.Path);
+  std::string creatorField;
+  std::vector<TBuiltMember> members = ReadMembers(*file, kind.Path, creatorField);
+  std::vector<TOpenSource> sources;
+  ApplyEdit(members, edit, kind.Path, sources);
+  TEditResult result;
+  result.OldSize = file->Size();
+  result.NewSize = WriteArchive(kind.Path, creatorField, members, file.get(), sources);
+  return result;
+}
+
+void CreateArchive(const std::string& path, const std::vector<TArchiveEdit::TAdd>& adds) {
+  TArchiveEdit edit;
+  edit.Adds = adds;
+  std::vector<TBuiltMember> members;
+  std::vector<TOpenSource> sources;
+  ApplyEdit(members, edit, path, sources);
+  // An archive already there is replaced under its lock, as any change to it is.
+  std::unique_ptr<TFileStream> old;
+  if (FileExists(path)) old = OpenArchiveLocked(path);
+  WriteArchive(path, std::string(2, '\0') + "SQUARESOFT", members, nullptr, sources);
+}
+
+} // namespace palkor
