@@ -48,7 +48,11 @@ std::vector<TMemberStamp> StampMembers(TLGPFile& archive, const std::vector<std:
   }
   std::vector<TMemberHead> heads;
   for (size_t k = 0; k < names.size(); ++k)
-    if (indexes[k] >= 0) heads.push_back({indexes[k], 0});
+    if (indexes[k] >= 0) {
+      TMemberHead head;
+      head.Index = indexes[k];
+      heads.push_back(std::move(head));
+    }
   if (!heads.empty()) archive.OpenMemberReader()->ReadHeads(heads);
   size_t next = 0;
   for (size_t k = 0; k < names.size(); ++k) {

@@ -71,6 +71,8 @@ TEST(RSD, TheModelLoaderAndTheTexturiserReadTheSameEntriesByTheirOwnRules) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Read(c.Text, Archive), c.Archive) << c.Text;
-    if (!c.File.empty()) EXPECT_EQ(Read(c.Text, File), c.File) << c.Text;
+    if (!c.File.empty()) {
+      EXPECT_EQ(Read(c.Text, File), c.File) << c.Text;
+    }
   }
 }

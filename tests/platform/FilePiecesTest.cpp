@@ -45,7 +45,9 @@ TEST(FilePieces, EveryPieceGetsTheFilesBytesWhicheverWayItIsRead) {
     TQueueSwitch allowed(queue);
     TFileStream file(path, TFileMode::OpenRead);
     TFilePieceReader reader(file.Handle());
-    if (!queue) EXPECT_FALSE(reader.Batched());
+    if (!queue) {
+      EXPECT_FALSE(reader.Batched());
+    }
     std::vector<std::string> buffers;
     std::vector<TFilePiece> pieces;
     for (const TCase& c : cases) buffers.emplace_back(size_t(c.Length), '?');
@@ -58,10 +60,11 @@ TEST(FilePieces, EveryPieceGetsTheFilesBytesWhicheverWayItIsRead) {
       for (size_t k = 0; k < cases.size(); ++k) {
         const TCase& c = cases[k];
         ASSERT_EQ(pieces[k].Done, c.Expected) << "queue " << queue << " piece " << k;
-        if (c.Expected > 0)
+        if (c.Expected > 0) {
           EXPECT_EQ(buffers[k].substr(0, size_t(c.Expected)),
                     bytes.substr(size_t(c.Offset), size_t(c.Expected)))
               << "queue " << queue << " piece " << k;
+        }
       }
       for (std::string& buffer : buffers) buffer.assign(buffer.size(), '?');
       reader.Read(pieces);
