@@ -16,6 +16,7 @@
 #include "field/texwrite.h"
 
 #include "platform/Exceptions.h"
+#include "platform/Streams.h"
 
 #include <cstdlib>
 
@@ -36,7 +37,7 @@ constexpr size_t ImageFields[] = {
     HeightOffset,    BytesPerRowOffset,  PaletteSizeOffset,       ColoursPerPaletteAgainOffset};
 
 void PutI32LE(std::string& bytes, size_t offset, int64_t value) {
-  for (int i = 0; i < 4; ++i) bytes[offset + size_t(i)] = char(uint32_t(value) >> (8 * i));
+  PutU32LE(reinterpret_cast<uint8_t*>(bytes.data()) + offset, uint32_t(value));
 }
 
 std::string HeaderFrom(std::string_view header) {
