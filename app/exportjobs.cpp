@@ -1,5 +1,8 @@
 #include "app/exportjobs.h"
 
+#include "app/TextureFiles.h"
+#include "archive/FolderArchive.h"
+
 #include "battle/BattleModel.h"
 #include "field/FieldModel.h"
 #include "platform/Convert.h"
@@ -216,6 +219,26 @@ void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
     if (AnimFrameCount(int64_t(bytes.size()), field.BoneCount()) < 1) throw EReadError();
     return bytes;
   });
+}
+
+TModelImport PlanModelImport(TLGPFile& archive, const TCatalogue& catalogue, const TModelRef& model,
+                             const std::string& file, bool prune) {
+  TModelImportOptions options;
+  options.Prune = prune;
+  const std::string header = NewTEXHeader(archive);
+  options.EncodeTexture = [header](const TTexImage& picture) {
+    TTexImportResult result;
+    return EncodeTexture(picture, header, {}, result);
+  };
+  TGltfAnimationFile gltf(file);
+  if (model.IsBattle()) return PlanBattleModelImport(archive, model.Code(), gltf, options);
+  CatalogueModel(catalogue, model);
+  options.Animations = FieldAnimationsOf(archive, catalogue, model);
+  return PlanFieldModelImport(archive, model.Member, gltf, options);
+}
+
+void ApplyModelImport(const std::string& archivePath, const TModelImport& plan) {
+  EditArchive(ArchiveKindForPath(archivePath), plan.Edit);
 }
 
 TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExportItem>& items,

@@ -4,6 +4,7 @@
 #include "archive/LGPFile.h"
 #include "export/gltf.h"
 #include "export/gltfimport.h"
+#include "export/modelimport.h"
 
 #include <cstdint>
 #include <functional>
@@ -80,6 +81,15 @@ std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue
 void ImportAnimationIntoArchive(TLGPFile& archive, const TCatalogue& catalogue,
                                 const TModelRef& model, const std::string& file,
                                 const std::string& anim, const std::string& from, int32_t fps);
+
+// What putting the first skinned mesh of the glTF file on the model's skeleton would
+// write (see PlanFieldModelImport): new textures made as tex-import makes them, headed
+// as the archive's first palettised texture. Nothing is written.
+TModelImport PlanModelImport(TLGPFile& archive, const TCatalogue& catalogue, const TModelRef& model,
+                             const std::string& file, bool prune);
+
+// Writes a planned import into the archive through one rebuild: all of it or nothing.
+void ApplyModelImport(const std::string& archivePath, const TModelImport& plan);
 
 // The animations whose frame 0 a glTF file of the catalogue's field model may be bound
 // in: every one offered for the model (filter off), read from archive when they are

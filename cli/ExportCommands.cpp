@@ -5,6 +5,7 @@
 #include "app/exportjobs.h"
 #include "archive/FolderArchive.h"
 #include "platform/Convert.h"
+#include "platform/StringList.h"
 
 #include <cstdio>
 #include <memory>
@@ -20,6 +21,7 @@ struct TExportArgs {
   std::vector<std::string> Anims;
   int32_t Fps = 30;
   int32_t Jobs = 0;
+  bool Prune = false;
 };
 
 // The archive's catalogue with the filter file loaded when one is given.
@@ -99,6 +101,24 @@ void RunImportAnim(const TExportArgs& args) {
                              args.Anim, args.From, args.Fps);
 }
 
+void RunImportModel(const TExportArgs& args) {
+  TModelImport plan;
+  {
+    auto archive = OpenArchive(args.Archive);
+    TCatalogue catalogue;
+    if (!IsBattleModelName(args.Model)) catalogue = Analyse(*archive, args);
+    plan = PlanModelImport(*archive, catalogue, ModelNamed(catalogue, args.Model), args.File,
+                           args.Prune);
+  }
+  ApplyModelImport(args.Archive, plan);
+  for (const TModelImportSummary::TBone& bone : plan.Summary.Bones)
+    PrintLine(Format("%s: %d triangles, %d textures", Latin1ToUTF8(bone.Name), bone.Triangles,
+                     bone.Textures));
+  std::fflush(stdout);
+  for (const std::string& warning : plan.Summary.Warnings)
+    std::fprintf(stderr, "palkor-cli: warning: %s\n", EscapeControls(warning).c_str());
+}
+
 } // namespace
 
 void AddExportCommands(CLI::App& app) {
@@ -155,6 +175,18 @@ void AddExportCommands(CLI::App& app) {
       ->check(CLI::Range(1, 1000));
   import->callback([importArgs] { RunImportAnim(*importArgs);
 });
+
+auto modelArgs = std::make_shared<TExportArgs>();
+CLI::App* importModel = app.add_subcommand(
+    "import-model", "Put the skinned mesh of a glTF file on a model's skeleton in the archive");
+importModel->add_option("ARCHIVE", modelArgs->Archive, "LGP file or folder")->required();
+importModel
+    ->add_option("MODEL", modelArgs->Model, "HRC member name (field) or two-letter code (battle)")
+    ->required();
+importModel->add_option("FILE", modelArgs->File, "glTF file (.glb or .gltf)")->required();
+importModel->add_flag("--prune", modelArgs->Prune,
+                      "Remove the model's own TEX members that no part names any more");
+importModel->callback([modelArgs] { RunImportModel(*modelArgs); });
 } // namespace palkor::cli
 
 } // namespace palkor::cli

@@ -289,25 +289,34 @@ void LoadGltfFile(const std::string& path, TGltfFileContents& document) {
   }
 }
 
-// An accessor's float values, checked against the bytes that are there before anything is
-// made from its count. Normalised integer components are read as glTF defines them.
-std::vector<float> ReadGltfFloats(const TGltfFileContents& file, int index,
-                                  const std::string& path) {
+namespace {
+
+// Where an accessor's elements lie, checked against the bytes that are there: First is
+// null for an accessor without a buffer view (all zeros), or of no elements.
+struct TAccessorBytes {
+  const unsigned char* First = nullptr;
+  size_t Stride = 0, Count = 0;
+  int Components = 0, Size = 0;
+};
+
+TAccessorBytes AccessorBytes(const TGltfFileContents& file, int index, const std::string& path) {
   const tinygltf::Model& model = file.Model;
   if (index < 0 || size_t(index) >= model.accessors.size())
     InvalidGltf(path, Format("no accessor %d", index));
   const tinygltf::Accessor& accessor = model.accessors[size_t(index)];
-  const int components = tinygltf::GetNumComponentsInType(uint32_t(accessor.type));
-  const int size = tinygltf::GetComponentSizeInBytes(uint32_t(accessor.componentType));
-  if (components <= 0 || size <= 0)
+  TAccessorBytes at;
+  at.Components = tinygltf::GetNumComponentsInType(uint32_t(accessor.type));
+  at.Size = tinygltf::GetComponentSizeInBytes(uint32_t(accessor.componentType));
+  if (at.Components <= 0 || at.Size <= 0)
     InvalidGltf(path, Format("accessor %d has no known type", index));
-  const size_t element = size_t(components * size);
-  if (accessor.count == 0) return {};
+  const size_t element = size_t(at.Components * at.Size);
+  at.Count = accessor.count;
+  if (accessor.count == 0) return at;
   if (accessor.bufferView < 0) {
     // All zeros, as glTF defines it; no more of them than the file has bytes.
     if (accessor.count > file.Bytes / element)
       InvalidGltf(path, Format("accessor %d holds more values than the file", index));
-    return std::vector<float>(accessor.count * size_t(components), 0.0f);
+    return at;
   }
   if (size_t(accessor.bufferView) >= model.bufferViews.size())
     InvalidGltf(path, Format("accessor %d names no buffer view", index));
@@ -325,9 +334,42 @@ std::vector<float> ReadGltfFloats(const TGltfFileContents& file, int index,
       accessor.byteOffset > view.byteLength || element > view.byteLength - accessor.byteOffset ||
       accessor.count - 1 > (view.byteLength - accessor.byteOffset - element) / stride)
     InvalidGltf(path, Format("accessor %d lies outside its buffer", index));
+  at.First = data.data() + view.byteOffset + accessor.byteOffset;
+  at.Stride = stride;
+  return at;
+}
+
+} // namespace
+
+std::vector<uint32_t> ReadGltfIndices(const TGltfFileContents& file, int index,
+                                      const std::string& path) {
+  const TAccessorBytes at = AccessorBytes(file, index, path);
+  const tinygltf::Accessor& accessor = file.Model.accessors[size_t(index)];
+  if (at.Components != 1 || (accessor.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
+                             accessor.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
+                             accessor.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT))
+    InvalidGltf(path, Format("accessor %d does not hold unsigned integers", index));
+  std::vector<uint32_t> values(at.Count, 0);
+  if (!at.First) return values;
+  for (size_t i = 0; i < at.Count; ++i) {
+    const unsigned char* p = at.First + i * at.Stride;
+    values[i] = at.Size == 1 ? *p : at.Size == 2 ? uint32_t(p[0] | (p[1] << 8)) : GetU32LE(p);
+  }
+  return values;
+}
+
+// An accessor's float values, checked against the bytes that are there before anything is
+// made from its count. Normalised integer components are read as glTF defines them.
+std::vector<float> ReadGltfFloats(const TGltfFileContents& file, int index,
+                                  const std::string& path) {
+  const TAccessorBytes at = AccessorBytes(file, index, path);
+  const tinygltf::Accessor& accessor = file.Model.accessors[size_t(index)];
+  const int components = at.Components, size = at.Size;
+  if (!at.First) return std::vector<float>(at.Count * size_t(components), 0.0f);
+  const size_t stride = at.Stride;
   std::vector<float> values(accessor.count * size_t(components), 0.0f);
   for (size_t i = 0; i < accessor.count; ++i) {
-    const unsigned char* p = data.data() + view.byteOffset + accessor.byteOffset + i * stride;
+    const unsigned char* p = at.First + i * stride;
     for (int c = 0; c < components; ++c, p += size) {
       float v = 0;
       switch (accessor.componentType) {

@@ -31,4 +31,9 @@ void LoadGltfFile(const std::string& path, TGltfFileContents& document);
 std::vector<float> ReadGltfFloats(const TGltfFileContents& file, int index,
                                   const std::string& path);
 
+// An accessor of unsigned integer scalars (8, 16 or 32 bits), such as a primitive's
+// indices, checked as ReadGltfFloats checks.
+std::vector<uint32_t> ReadGltfIndices(const TGltfFileContents& file, int index,
+                                      const std::string& path);
+
 } // namespace palkor

@@ -260,6 +260,10 @@ TGltfAnimationFile::TGltfAnimationFile(const std::string& path)
 
 TGltfAnimationFile::~TGltfAnimationFile() = default;
 
+const TGltfFileContents& TGltfAnimationFile::Contents() const {
+  return *Impl;
+}
+
 std::vector<std::string> TGltfAnimationFile::AnimationNames() const {
   std::vector<std::string> names;
   for (const tinygltf::Animation& a : Impl->Model.animations) names.push_back(a.name);
@@ -466,6 +470,8 @@ void RebaseOnBindPose(std::vector<std::vector<TMatrix4>>& poses,
       pose[b] = parentInverse[b] * pose[b] * bind[b];
 }
 
+} // namespace
+
 // The file's first animation's name, or "".
 std::string FirstAnimationName(const TGltfAnimationFile& file) {
   const std::vector<std::string> names = file.AnimationNames();
@@ -532,6 +538,8 @@ std::vector<TBindCandidate> BattleBindCandidates(const TBattleModel& model,
     });
   return candidates;
 }
+
+namespace {
 
 bool SameTurn(const TMatrix4& a, const TMatrix4& b, float tolerance) {
   for (int i = 0; i < 12; ++i)

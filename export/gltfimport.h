@@ -67,6 +67,8 @@ public:
                   std::vector<TMatrix4>& joints) const;
 
   struct TImpl;
+  // The document as read, for readers of what else it holds (its meshes).
+  const struct TGltfFileContents& Contents() const;
 
 private:
   std::string FPath;
@@ -79,6 +81,18 @@ struct TFieldAnimations {
   std::vector<std::string> Names;
   std::function<std::string(const std::string& name)> Read;
 };
+
+// The poses a field model's file may be bound in, in the order they are tried: every
+// rotation 0, then frame 0 of the animation named first (the file's first animation's
+// name), then of the others. The model's own animation comes from memory.
+std::vector<TBindCandidate> FieldBindCandidates(const TFieldModel& model, const std::string& first,
+                                                const TFieldAnimations& others);
+// The same for a battle model: every rotation and offset 0, then frame 0 of the animation
+// first is named after ("Animation N"), then of the others.
+std::vector<TBindCandidate> BattleBindCandidates(const TBattleModel& model,
+                                                 const std::string& first);
+// The file's first animation's name, or "".
+std::string FirstAnimationName(const TGltfAnimationFile& file);
 
 // A field model's animation made from animation of file (the model's bone names are the
 // joints'): an A file of one frame per sample, each bone's rotation the angles the
