@@ -1,0 +1,101 @@
+// import-model as a user runs it: exported models put back, and files it refuses.
+#include "tests/cli/CliRunner.h"
+
+#include "fixtures/Demo.h"
+#include "fixtures/GltfParts.h"
+#include "fixtures/LGPWriter.h"
+#include "fixtures/TempDir.h"
+#include "platform/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+using namespace palkor;
+using namespace palkor::fixtures;
+using palkor::testing::ExpectFailures;
+using palkor::testing::RunCli;
+
+namespace {
+
+class ImportModelCommand : public ::testing::Test {
+protected:
+  TTempDir Dir;
+  std::string Char = Dir.File("char.lgp"), Battle = Dir.File("battle.lgp");
+
+  void SetUp() override {
+    WriteFile(Char, BuildLGP(BuildDemoFieldArchive()));
+    WriteFile(Battle, BuildLGP(BuildDemoBattleArchive()));
+  }
+
+  // The exported file's parts, changed by change and written as name.
+  std::string Changed(const std::string& from, const std::string& name,
+                      const std::function<void(TGlbParts&)>& change) {
+    TGlbParts parts = SplitGlb(ReadFileBytes(from));
+    change(parts);
+    const std::string path = Dir.File(name);
+    WriteFile(path, JoinGlb(parts));
+    return path;
+  }
+};
+
+} // namespace
+
+TEST_F(ImportModelCommand, AnExportedKnightGoesBackWithALineABoneAndTheSameFramesDrawn) {
+  const std::string knight = Dir.File("knight.glb");
+  ASSERT_EQ(RunCli({"export", Char, "KNIG.HRC", knight}).ExitCode, 0);
+  // Every frame of the walk, drawn.
+  const auto render = [&](const std::string& prefix) {
+    auto r = RunCli({"render", Char, "KNIG.HRC", "KNWA.A", "--out", Dir.File(prefix), "--png",
+                     "--size", "96x96"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    std::vector<std::string> frames;
+    for (int k = 0; k < 24; ++k) {
+      char name[32];
+      std::snprintf(name, sizeof name, "PK_KNIG_KNWA_%04d.png", k);
+      frames.push_back(ReadFileBytes(Dir.File(prefix + name)));
+    }
+    return frames;
+  };
+  const auto before = render("before");
+  auto r = RunCli({"import-model", Char, "knig.hrc", knight});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Err, "");
+  EXPECT_EQ(r.Out.substr(0, r.Out.find('\n', r.Out.find('\n') + 1) + 1),
+            "hip: 12 triangles, 0 textures\nspine: 12 triangles, 1 textures\n");
+  EXPECT_EQ(RunCli({"check", Char}).ExitCode, 0);
+  EXPECT_EQ(RunCli({"pose", Char, "KNIG.HRC", "KNWA.A"}).ExitCode, 0);
+  EXPECT_EQ(render("after"), before);
+}
+
+TEST_F(ImportModelCommand, FilesItCannotUseAreOneLineEachAndChangeNothing) {
+  const std::string knight = Dir.File("knight.glb");
+  ASSERT_EQ(RunCli({"export", Char, "KNIG.HRC", knight}).ExitCode, 0);
+  const std::string noSkin = Changed(knight, "noskin.glb", [](TGlbParts& parts) {
+    parts.Document.erase("skins");
+    for (auto& node : parts.Document["nodes"]) node.erase("skin");
+  });
+  const std::string noJoint = Changed(knight, "nojoint.glb", [](TGlbParts& parts) {
+    for (auto& node : parts.Document["nodes"])
+      if (node.contains("name")) node["name"] = "x" + node["name"].get<std::string>();
+  });
+  const std::string jpeg = Changed(knight, "jpeg.glb", [](TGlbParts& parts) {
+    const auto& view =
+        parts.Document["bufferViews"][parts.Document["images"][0]["bufferView"].get<int>()];
+    const size_t offset = view.value("byteOffset", size_t(0));
+    parts.Binary.replace(offset, 4, "\xFF\xD8\xFF\xE0");
+  });
+  const std::string charBefore = ReadFileBytes(Char);
+  ExpectFailures({
+      {{"import-model", Char, "knig.hrc", noSkin}, "no skinned mesh in " + noSkin},
+      {{"import-model", Char, "knig.hrc", noJoint},
+       "no joint of the skin in " + noJoint + " is named as a bone of KNIG.HRC"},
+      {{"import-model", Char, "knig.hrc", jpeg},
+       "image 0 of " + jpeg +
+           " is a JPEG image: only PNG images become textures (JPEG and other formats are "
+           "refused; save the texture as PNG)"},
+      {{"import-model", Char, "nobody.hrc", knight}, "no model named nobody.hrc"},
+  });
+  EXPECT_EQ(ReadFileBytes(Char), charBefore);
+}
