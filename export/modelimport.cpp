@@ -788,9 +788,136 @@ TModelImport PlanFieldModelImport(TLGPFile& archive, const std::string& hrcName,
   return result;
 }
 
-TModelImport PlanBattleModelImport(TLGPFile&, const std::string& code, const TGltfAnimationFile&,
-                                   const TModelImportOptions&) {
-  throw Exception(Format("import-model does not write battle models yet (%s)", code));
+TModelImport PlanBattleModelImport(TLGPFile& archive, const std::string& code,
+                                   const TGltfAnimationFile& file,
+                                   const TModelImportOptions& options) {
+  TBattleModel model;
+  model.LoadFromArchive(archive, code);
+  std::string lower = code;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  // New members are spelled as the model's skeleton member is.
+  const std::string aaName = archive.GetEntry(archive.IndexOf(lower + "aa")).Name;
+  const bool upper = !aaName.empty() && aaName[0] >= 'A' && aaName[0] <= 'Z';
+  auto spelled = [&](const std::string& suffix) {
+    return upper ? UpperCaseASCII(lower + suffix) : lower + suffix;
+  };
+  const int32_t bones = model.BoneCount;
+  std::vector<std::string> names{"root"};
+  for (int32_t b = 0; b < bones; ++b) names.push_back("bone" + std::to_string(b));
+  TMatrix4 w;
+  const TFileMesh mesh = ReadFileMesh(file.Contents(), file.Path(), names, w, UpperCaseASCII(code));
+  const std::vector<TMatrix4> bind =
+      BindJointsOf(file, names, BattleBindCandidates(model, FirstAnimationName(file)));
+  TModelImport result;
+  WarnOfMovedJoints(mesh, bind, names, result.Summary);
+  if (!mesh.Bones[0].Corners.empty())
+    result.Summary.Warnings.push_back(
+        "triangles bound to the root left out: a battle model's root carries no part");
+
+  // The model's textures, in member order after "ab": pictures it has keep their member and
+  // place; new ones follow the last, before the parts ("am").
+  const tinygltf::Model& gltf = file.Contents().Model;
+  std::vector<std::string> textureSuffixes;
+  for (char second = 'c'; second < 'm'; ++second) {
+    const std::string suffix{'a', second};
+    if (archive.IndexOf(lower + suffix) >= 0) textureSuffixes.push_back(suffix);
+  }
+  std::vector<int32_t> texIndexOf(gltf.images.size(), -1);
+  int32_t textureCount = int32_t(model.Textures.size());
+  {
+    std::vector<bool> used(gltf.images.size(), false);
+    for (const TBoneMaterials& bone : mesh.Bones)
+      for (const auto& [material, corners] : bone.Corners)
+        if (const int32_t image = MaterialImage(gltf, material); image >= 0)
+          used[size_t(image)] = true;
+    char next = textureSuffixes.empty() ? 'c' : char(textureSuffixes.back()[1] + 1);
+    for (size_t i = 0; i < used.size(); ++i) {
+      if (!used[i]) continue;
+      const TTexImage picture = DecodeGltfImage(file.Contents(), int32_t(i), file.Path());
+      for (size_t t = 0; t < model.Textures.size(); ++t) {
+        const TTexImage* own = model.Textures[t].get();
+        if (own && own->Width == picture.Width && own->Height == picture.Height &&
+            own->Pixels == picture.Pixels) {
+          texIndexOf[i] = int32_t(t);
+          break;
+        }
+      }
+      if (texIndexOf[i] >= 0) continue;
+      if (next >= 'm')
+        throw Exception(Format("%s has no room for another texture: a battle model's textures "
+                               "are members %sac to %sal",
+                               UpperCaseASCII(code), UpperCaseASCII(code), UpperCaseASCII(code)));
+      if (!options.EncodeTexture) throw Exception("no texture writer");
+      const std::string member = spelled(std::string{'a', next++});
+      result.Edit.Adds.push_back({member, {"", options.EncodeTexture(picture)}, false});
+      result.Summary.Members.push_back(member);
+      ++result.Summary.Textures;
+      texIndexOf[i] = textureCount++;
+    }
+  }
+
+  // The skeleton with a part for every bone that had one or gets triangles.
+  std::string skeleton = ReadMemberBytes(archive, lower + "aa");
+  std::vector<bool> hasPart(size_t(bones), false);
+  for (int32_t b = 0; b < bones; ++b) hasPart[size_t(b)] = model.Parts[size_t(b)] != nullptr;
+  std::vector<std::string> partMembers; // the old part members, in order
+  for (char first = 'a'; first <= 'c'; ++first)
+    for (char second = 'a'; second <= 'z'; ++second) {
+      const std::string suffix{first, second};
+      if (suffix >= "am" && archive.IndexOf(lower + suffix) >= 0) partMembers.push_back(suffix);
+    }
+  TPKeptBytes template_;
+  if (!partMembers.empty())
+    template_ = KeptPBytes(ReadMemberBytes(archive, lower + partMembers[0]));
+
+  size_t slot = 0;           // the part member of the next bone with a part
+  std::string suffix = "am"; // where a new part member goes
+  const bool reverse = ReversesWinding(BattleMirror() * FieldVertexMap());
+  const TMatrix4 mirror = BattleMirror().AffineInverse();
+  for (int32_t b = 0; b < bones; ++b) {
+    const TBoneMaterials& bone = mesh.Bones[size_t(b + 1)];
+    if (!hasPart[size_t(b)] && bone.Corners.empty()) continue;
+    // Part members are named in bone order from "am": a bone that gets its first part
+    // moves the members after it up a name. Each keeps the bytes of the bone's old part.
+    const std::string member = suffix;
+    TPKeptBytes kept = template_;
+    if (hasPart[size_t(b)] && slot < partMembers.size())
+      kept = KeptPBytes(ReadMemberBytes(archive, lower + partMembers[slot++]));
+    if (suffix >= "da")
+      throw Exception(Format("%s has no room for more parts", UpperCaseASCII(code)));
+    if (++suffix[1] > 'z') {
+      suffix[1] = 'a';
+      ++suffix[0];
+    }
+    if (!hasPart[size_t(b)])
+      PutU32LE(reinterpret_cast<uint8_t*>(skeleton.data()) + 52 + 12 * size_t(b) + 8, 1);
+    const std::vector<TPMeshGroup> groups =
+        PartGroups(bone, mirror * bind[size_t(b + 1)].AffineInverse(), reverse, texIndexOf, gltf);
+    TModelImportSummary::TBone summary{names[size_t(b + 1)], 0, 0};
+    std::set<int32_t> textures;
+    for (const auto& group : groups) {
+      summary.Triangles += int64_t(group.Triangles.size());
+      if (group.TexIndex >= 0) textures.insert(group.TexIndex);
+    }
+    summary.Textures = int32_t(textures.size());
+    if (summary.Triangles > 0) {
+      result.Summary.Triangles += summary.Triangles;
+      result.Summary.Bones.push_back(summary);
+    }
+    const std::string name = spelled(member);
+    const bool there = archive.IndexOf(name) >= 0;
+    result.Edit.Adds.push_back({there ? archive.GetEntry(archive.IndexOf(name)).Name : name,
+                                {"", WritePFile(groups, kept)},
+                                there});
+    result.Summary.Members.push_back(name);
+  }
+  if (result.Summary.Triangles == 0)
+    throw Exception(
+        Format("no triangle of %s is bound to a bone of %s", file.Path(), UpperCaseASCII(code)));
+  result.Edit.Adds.push_back({aaName, {"", skeleton}, true});
+  result.Summary.Members.push_back(aaName);
+  return result;
 }
 
 } // namespace palkor

@@ -60,8 +60,12 @@ TModelImport PlanFieldModelImport(TLGPFile& archive, const std::string& hrcName,
                                   const TGltfAnimationFile& file,
                                   const TModelImportOptions& options);
 
-// The same for a battle model by its two-letter code: its part members (one a bone)
-// replaced, a bone without triangles given an empty part.
+// The same for a battle model by its two-letter code (joints "root", "bone0", ...): the
+// part members, named in bone order from "am", written anew, each keeping the skipped
+// bytes of the bone's old part; a bone that had a part and gets no triangles keeps an
+// empty one, a bone that gets its first part is marked so in the skeleton member and the
+// part members after it move up a name. New pictures become texture members after the
+// model's last (at most to "al"). Triangles bound to the root are left out (a warning).
 TModelImport PlanBattleModelImport(TLGPFile& archive, const std::string& code,
                                    const TGltfAnimationFile& file,
                                    const TModelImportOptions& options);

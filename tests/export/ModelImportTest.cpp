@@ -3,11 +3,13 @@
 
 #include "archive/ArchiveEdit.h"
 #include "archive/FolderArchive.h"
+#include "battle/BattleModel.h"
 #include "export/gltf.h"
 #include "field/FieldModel.h"
 #include "field/pwrite.h"
 #include "fixtures/Demo.h"
 #include "fixtures/TempDir.h"
+#include "geometry/Conventions.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
 #include "platform/Streams.h"
@@ -161,4 +163,36 @@ TEST_F(ModelImport, HRCResourceLinesAreRewrittenAndEverythingElseKept) {
             ":HEADER\r\n:SKELETON x\r\n:BONES 2\r\n\r\na\r\nroot\r\n1.5\r\n0\r\n# a "
             "comment\r\n\r\nb\r\na\r\n2\r\n1 AAAD\r\n");
   EXPECT_THROW(HRCResources("1\n2\n3\nnot empty\n"), Exception);
+}
+
+TEST_F(ModelImport, TheGolemComesBackPosedAsItWasThroughItsPartMembers) {
+  const std::string battle = Dir.File("battle.lgp");
+  auto exportGolem = [&] {
+    auto archive = TLGPFile::Create(battle, false);
+    TBattleModel golem;
+    golem.LoadFromArchive(*archive, "rt");
+    return ExportBattleModel(golem, "RT", {0, 1}, {}).Bytes(true);
+  };
+  const std::string exported = exportGolem();
+  const std::string path = Dir.File("golem.glb");
+  WriteFile(path, exported);
+  std::string skeleton;
+  {
+    auto archive = TLGPFile::Create(battle, false);
+    skeleton = Member(*archive, "rtaa");
+    TModelImportOptions options;
+    options.EncodeTexture = [](const TTexImage&) -> std::string {
+      throw Exception("no texture is to be written");
+    };
+    const TModelImport plan =
+        PlanBattleModelImport(*archive, "rt", TGltfAnimationFile(path), options);
+    EXPECT_EQ(plan.Summary.Bones.size(), 10u);
+    EXPECT_EQ(plan.Summary.Textures, 0);
+    EXPECT_TRUE(plan.Summary.Warnings.empty());
+    archive.reset();
+    EditArchive(ArchiveKindForPath(battle), plan.Edit);
+  }
+  ExpectSamePoses(exported, exportGolem(), 0.01f * GltfMetresPerUnit * BattleViewerScale);
+  auto archive = TLGPFile::Create(battle, false);
+  EXPECT_EQ(Member(*archive, "rtaa"), skeleton); // every bone had its part already
 }
