@@ -21,9 +21,11 @@
 #include "geometry/Conventions.h"
 #include "platform/Convert.h"
 #include "platform/Exceptions.h"
+#include "platform/Files.h"
 #include "platform/StringList.h"
 #include "platform/images.h"
 
+#include <nlohmann/json.hpp>
 #include <tiny_gltf.h>
 
 #include <algorithm>
@@ -116,15 +118,29 @@ TTexImage DecodeGltfImage(const TGltfFileContents& file, int32_t index, const st
     if (view.byteOffset > data.size() || view.byteLength > data.size() - view.byteOffset)
       InvalidGltf(path, Format("image %d lies outside its buffer", index));
     bytes = {reinterpret_cast<const char*>(data.data()) + view.byteOffset, view.byteLength};
-  } else if (tinygltf::IsDataURI(image.uri)) {
+  } else {
+    // The glTF library keeps no data URI of an image it did not decode: the document's
+    // own text has it.
+    std::string uri = image.uri;
+    if (uri.empty()) {
+      const std::string text = ReadFileBytes(path);
+      const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+      if (document.is_object() && document.contains("images") && document["images"].is_array() &&
+          size_t(index) < document["images"].size() &&
+          document["images"][size_t(index)].is_object()) {
+        const nlohmann::json& entry = document["images"][size_t(index)];
+        if (entry.contains("uri") && entry["uri"].is_string())
+          uri = entry["uri"].get<std::string>();
+      }
+    }
+    if (!tinygltf::IsDataURI(uri))
+      throw Exception(Format("image %d of %s is the file \"%s\": only images inside the glTF "
+                             "file (a .glb, or data URIs) are read",
+                             index, path, uri));
     std::string mime;
-    if (!tinygltf::DecodeDataURI(&decoded, mime, image.uri, 0, false))
+    if (!tinygltf::DecodeDataURI(&decoded, mime, uri, 0, false))
       InvalidGltf(path, Format("image %d does not decode", index));
     bytes = {reinterpret_cast<const char*>(decoded.data()), decoded.size()};
-  } else {
-    throw Exception(Format("image %d of %s is the file \"%s\": only images inside the glTF "
-                           "file (a .glb, or data URIs) are read",
-                           index, path, image.uri));
   }
   const std::string name = Format("image %d of %s", index, path);
   static const char png[] = "\x89PNG";

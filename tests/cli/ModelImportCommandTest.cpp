@@ -67,6 +67,12 @@ TEST_F(ImportModelCommand, AnExportedKnightGoesBackWithALineABoneAndTheSameFrame
   EXPECT_EQ(RunCli({"check", Char}).ExitCode, 0);
   EXPECT_EQ(RunCli({"pose", Char, "KNIG.HRC", "KNWA.A"}).ExitCode, 0);
   EXPECT_EQ(render("after"), before);
+  // A JSON file, its pictures in data URIs, reads the same.
+  const std::string json = Dir.File("knight.gltf");
+  ASSERT_EQ(RunCli({"export", Char, "KNIG.HRC", json}).ExitCode, 0);
+  r = RunCli({"import-model", Char, "KNIG.HRC", json});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(render("json"), before);
 }
 
 TEST_F(ImportModelCommand, FilesItCannotUseAreOneLineEachAndChangeNothing) {

@@ -3,7 +3,9 @@
 #include "battle/BattleModel.h"
 #include "export/gltf.h"
 #include "export/gltfimport.h"
+#include "export/modelimport.h"
 #include "field/FieldModel.h"
+#include "field/texquantise.h"
 #include "fixtures/BattleWriters.h"
 #include "fixtures/FieldWriters.h"
 #include "fixtures/LGPWriter.h"
@@ -195,6 +197,38 @@ void ExerciseGltfImport(const std::string& bytes) {
         ImportBattleAnimation(*m.Battle, 0, file, int32_t(a), 30);
       } catch (const Exception&) {
       }
+    }
+  } catch (const Exception&) {
+  }
+}
+
+void ExerciseModelImport(const std::string& bytes) {
+  DefaultModels(); // writes the field model's archive
+  static const std::string battlePath = [] {
+    TLGPFixture lgp;
+    for (const auto& [suffix, member] : DefaultBattle()) lgp.Add("bb" + suffix, member);
+    const std::string path = ScratchPath("import-battle.lgp");
+    WriteFile(path, BuildLGP(lgp));
+    return path;
+  }();
+  const std::string path = ScratchPath("import-model.glb");
+  WriteFile(path, bytes);
+  TModelImportOptions options;
+  options.Prune = true;
+  options.EncodeTexture = [](const TTexImage& picture) {
+    return WriteTEX(DefaultTEXHeader(), QuantiseTEX(picture, {}).Image);
+  };
+  try {
+    TGltfAnimationFile file(path);
+    try {
+      auto archive = TLGPFile::Create(ScratchPath("gltf-model.lgp"), false);
+      PlanFieldModelImport(*archive, "M.HRC", file, options);
+    } catch (const Exception&) {
+    }
+    try {
+      auto archive = TLGPFile::Create(battlePath, false);
+      PlanBattleModelImport(*archive, "bb", file, options);
+    } catch (const Exception&) {
     }
   } catch (const Exception&) {
   }

@@ -41,6 +41,10 @@ std::vector<std::string> DefaultGltfFiles();
 // message are expected and swallowed.
 void ExerciseGltfImport(const std::string& bytes);
 
+// Reads bytes as a glTF file and plans putting its mesh on the default field model and
+// battle model (nothing is written). Errors with a message are expected and swallowed.
+void ExerciseModelImport(const std::string& bytes);
+
 // A file path of this process, in memory-backed /dev/shm.
 std::string ScratchPath(const char* name);
 

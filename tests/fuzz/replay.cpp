@@ -23,7 +23,8 @@
   X(fuzz_battle_skeleton)                                                                          \
   X(fuzz_battle_anims)                                                                             \
   X(fuzz_battle_model)                                                                             \
-  X(fuzz_gltf_import)
+  X(fuzz_gltf_import)                                                                              \
+  X(fuzz_model_import)
 
 #define PALKOR_DECLARE(name) extern "C" int PalkorFuzz_##name(const uint8_t* data, size_t size);
 PALKOR_FUZZ_TARGETS(PALKOR_DECLARE)

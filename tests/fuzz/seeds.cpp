@@ -50,5 +50,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> gltf = palkor::fuzzing::DefaultGltfFiles();
   for (size_t i = 0; i < gltf.size(); ++i)
     seed("fuzz_gltf_import", std::to_string(i) + ".gltf", gltf[i]);
+  for (size_t i = 0; i < gltf.size(); ++i)
+    seed("fuzz_model_import", std::to_string(i) + ".gltf", gltf[i]);
   return 0;
 }
