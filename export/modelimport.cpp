@@ -362,6 +362,27 @@ std::vector<TMatrix4> BindJointsOf(const TGltfAnimationFile& file,
   return joints;
 }
 
+// Moves the mesh and its joints so that the first bone's joint lies where the bind pose
+// puts it. A program that saved the file again may have bound the skin in a space moved
+// from that of the node above the skeleton (Blender binds it in its armature's); the joints'
+// places relative to each other, by which the bind pose was chosen, are the same.
+void AlignToBind(TFileMesh& mesh, const std::vector<TMatrix4>& bind) {
+  for (size_t b = 0; b < mesh.HasJoint.size() && b < bind.size(); ++b) {
+    if (!mesh.HasJoint[b]) continue;
+    const TVec3 want = bind[b].Translation(), have = mesh.JointPositions[b];
+    const TVec3 d{want.X - have.X, want.Y - have.Y, want.Z - have.Z};
+    if (d.X == 0 && d.Y == 0 && d.Z == 0) return;
+    auto move = [&](TVec3& p) { p = {p.X + d.X, p.Y + d.Y, p.Z + d.Z}; };
+    for (TVec3& joint : mesh.JointPositions) move(joint);
+    for (TBoneMaterials& bone : mesh.Bones)
+      for (auto& [material, corners] : bone.Corners)
+        for (TFileCorner& corner : corners) move(corner.Position);
+    mesh.LowY += d.Y;
+    mesh.HighY += d.Y;
+    return;
+  }
+}
+
 // The joints that lie more than 1 % of the model's height from where the skeleton puts
 // them.
 void WarnOfMovedJoints(const TFileMesh& mesh, const std::vector<TMatrix4>& bind,
@@ -668,9 +689,10 @@ TModelImport PlanFieldModelImport(TLGPFile& archive, const std::string& hrcName,
   std::vector<std::string> names;
   for (const auto& bone : model.Bones) names.push_back(Latin1ToUTF8(bone->Name));
   TMatrix4 w;
-  const TFileMesh mesh = ReadFileMesh(file.Contents(), file.Path(), names, w, hrcName);
+  TFileMesh mesh = ReadFileMesh(file.Contents(), file.Path(), names, w, hrcName);
   const std::vector<TMatrix4> bind = BindJointsOf(
       file, names, FieldBindCandidates(model, FirstAnimationName(file), options.Animations));
+  AlignToBind(mesh, bind);
 
   TModelImport result;
   WarnOfMovedJoints(mesh, bind, names, result.Summary);
@@ -822,9 +844,10 @@ TModelImport PlanBattleModelImport(TLGPFile& archive, const std::string& code,
   std::vector<std::string> names{"root"};
   for (int32_t b = 0; b < bones; ++b) names.push_back("bone" + std::to_string(b));
   TMatrix4 w;
-  const TFileMesh mesh = ReadFileMesh(file.Contents(), file.Path(), names, w, UpperCaseASCII(code));
+  TFileMesh mesh = ReadFileMesh(file.Contents(), file.Path(), names, w, UpperCaseASCII(code));
   const std::vector<TMatrix4> bind =
       BindJointsOf(file, names, BattleBindCandidates(model, FirstAnimationName(file)));
+  AlignToBind(mesh, bind);
   TModelImport result;
   WarnOfMovedJoints(mesh, bind, names, result.Summary);
   if (!mesh.Bones[0].Corners.empty())
