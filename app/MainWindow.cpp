@@ -214,6 +214,7 @@ void TMainWindow::CreateActions() {
   mnuExportGltf = command("Export &glTF...", [this] { ExportGltf(); });
   mnuExportAll = command("Export All &Models...", [this] { ExportAllModels(); });
   mnuImportAnimation = command("&Import Animation...", [this] { ImportAnimation(); });
+  mnuImportModel = command("Import Mo&del...", [this] { ImportModel(); });
   mnuSaveChanges = command(
       "&Save changes", [this] { SaveChanges(); }, QKeySequence::Save);
   mnuExit = command(
@@ -255,6 +256,7 @@ void TMainWindow::CreateActions() {
                               {mnuExportGltf, "mnuExportGltf"},
                               {mnuExportAll, "mnuExportAll"},
                               {mnuImportAnimation, "mnuImportAnimation"},
+                              {mnuImportModel, "mnuImportModel"},
                               {mnuSaveChanges, "mnuSaveChanges"},
                               {mnuExit, "mnuExit"},
                               {mnuSetBackground, "mnuSetBackground"},
@@ -284,6 +286,7 @@ void TMainWindow::CreateMenus() {
   file->addAction(mnuExportGltf);
   file->addAction(mnuExportAll);
   file->addAction(mnuImportAnimation);
+  file->addAction(mnuImportModel);
   file->addAction(mnuSaveChanges);
   file->addSeparator();
   file->addAction(mnuExit);

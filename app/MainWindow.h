@@ -127,6 +127,11 @@ public:
   // File > Import Animation: one animation of a glTF file, chosen from its list, in
   // place of the current animation of the model on show, in memory until saved.
   void ImportAnimation();
+  // File > Import Model: the skinned mesh of a glTF file on the skeleton of the model on
+  // show (or chosen in the list), told and asked about first, written into the archive
+  // through one rebuild, then shown from the archive as written. Nothing to undo: the
+  // question comes first.
+  void ImportModel();
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -146,9 +151,9 @@ private:
   QAction *aAnimation, *aCrosshairs, *aWireframe, *aReflections, *aBones, *aBodies, *aLighting,
       *aEditable;
   QAction *mnuOpenLGP, *mnuOpenFolder, *mnuTexturiser, *mnuRenderAnimation, *mnuExportGltf,
-      *mnuExportAll, *mnuImportAnimation, *mnuSaveChanges, *mnuExit, *mnuSetBackground, *mnuAbout,
-      *mnuHelpContents, *mnuUndo, *mnuRedo, *mnuPlay, *mnuPreviousFrame, *mnuNextFrame,
-      *mnuFirstFrame, *mnuWholeModel;
+      *mnuExportAll, *mnuImportAnimation, *mnuImportModel, *mnuSaveChanges, *mnuExit,
+      *mnuSetBackground, *mnuAbout, *mnuHelpContents, *mnuUndo, *mnuRedo, *mnuPlay,
+      *mnuPreviousFrame, *mnuNextFrame, *mnuFirstFrame, *mnuWholeModel;
   QMenu* mnuOpenRecent;
   QAction *mnuToolbarModels, *mnuToolbarDisplayOpts, *mnuToolbarDetails;
   QToolBar *tbPalkorModels, *tbPalkorDisplayOpts, *tbPalkorDetails;

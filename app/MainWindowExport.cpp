@@ -5,6 +5,7 @@
 #include "render/QtText.h"
 
 #include "archive/FolderArchive.h"
+#include "platform/Convert.h"
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
@@ -212,6 +213,56 @@ void TMainWindow::ImportAnimation() {
       "Imported " + QString::fromStdString(names[size_t(chosen)]) + " into " + Text(target);
   pStatus->setText(pStatus->fontMetrics().elidedText(status, Qt::ElideMiddle, pStatus->width()));
   pStatus->setToolTip(status);
+}
+
+// What an import will write, as the question before it.
+std::string ImportSummary(const TModelImport& plan, const std::string& model,
+                          const std::string& file) {
+  std::string text = Format("Put the mesh of %s on %s?\n\n", file, model);
+  for (const TModelImportSummary::TBone& bone : plan.Summary.Bones)
+    text += Format("%s: %d triangles, %d textures\n", Latin1ToUTF8(bone.Name), bone.Triangles,
+                   bone.Textures);
+  text += Format("\n%d triangles on %d bones; %d new textures.", plan.Summary.Triangles,
+                 int64_t(plan.Summary.Bones.size()), plan.Summary.Textures);
+  for (const std::string& warning : plan.Summary.Warnings) text += "\nWarning: " + warning;
+  text += "\n\nThe model's parts in the archive are replaced (this cannot be undone).";
+  return text;
+}
+
+void TMainWindow::ImportModel() {
+  if (Catalogue.Models.empty()) throw Exception("No archive open");
+  // The model on show, or the one chosen in the list.
+  TModelRef model;
+  std::string current;
+  if (ShowsChosenModel()) {
+    ShownForExport(model, current);
+  } else {
+    const int k = ChosenModel();
+    if (k < 0) throw Exception("No model selected");
+    model = Catalogue.Models[size_t(k)];
+  }
+  const std::string name = model.IsBattle() ? model.Code() : model.Member;
+  std::string path;
+  if (!Dialogs().OpenFile("glTF files|*.glb;*.gltf|All files|*.*", "glb", path)) return;
+  TModelImport plan;
+  {
+    TWaitCursor wait;
+    std::unique_ptr<TLGPFile> archive = ArchiveKindForPath(Catalogue.ArchivePath).Open();
+    plan = PlanModelImport(*archive, Catalogue, model, path, false);
+  }
+  if (!Dialogs().Confirm(ImportSummary(plan, name, path))) return;
+  // Edited animations are saved or let go first, as when another model is chosen.
+  if (!ReleaseModel()) return;
+  const std::string archivePath = Catalogue.ArchivePath;
+  {
+    TWaitCursor wait;
+    ApplyModelImport(archivePath, plan);
+  }
+  // The archive's table changed: it is read again, and the model shown as written.
+  OpenArchive(archivePath);
+  ShowModel(name, current);
+  StatusText(Format("Imported %s into %s",
+                    FileName(QFileInfo(QFile::decodeName(path.c_str())).fileName()), name));
 }
 
 } // namespace palkor
