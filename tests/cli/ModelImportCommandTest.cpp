@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <sstream>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -104,4 +105,33 @@ TEST_F(ImportModelCommand, FilesItCannotUseAreOneLineEachAndChangeNothing) {
       {{"import-model", Char, "nobody.hrc", knight}, "no model named nobody.hrc"},
   });
   EXPECT_EQ(ReadFileBytes(Char), charBefore);
+}
+
+TEST_F(ImportModelCommand, PruneRemovesTheModelsTexturesThatNoPartNamesAnyMore) {
+  const std::string knight = Dir.File("knight.glb");
+  ASSERT_EQ(RunCli({"export", Char, "KNIG.HRC", knight}).ExitCode, 0);
+  // Every textured material drawn with the first picture: the other is used no more.
+  const std::string one = Changed(knight, "one.glb", [](TGlbParts& parts) {
+    for (auto& material : parts.Document["materials"])
+      if (material["pbrMetallicRoughness"].contains("baseColorTexture"))
+        material["pbrMetallicRoughness"]["baseColorTexture"]["index"] = 0;
+  });
+  auto textures = [&](const std::string& archive) {
+    std::string names;
+    std::istringstream lines(RunCli({"members", archive}).Out);
+    for (std::string line; std::getline(lines, line);)
+      if (line.find("KN") != std::string::npos && line.find(".TEX") != std::string::npos)
+        names += line.substr(line.rfind('\t') + 1) + " ";
+    return names;
+  };
+  const std::string kept = Dir.File("kept.lgp");
+  WriteFile(kept, ReadFileBytes(Char));
+  EXPECT_EQ(textures(Char), "KNAC.TEX KNAE.TEX ");
+  ASSERT_EQ(RunCli({"import-model", kept, "KNIG.HRC", one}).ExitCode, 0);
+  EXPECT_EQ(textures(kept), "KNAC.TEX KNAE.TEX "); // compact does not know who uses them
+  auto r = RunCli({"import-model", Char, "KNIG.HRC", one, "--prune"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(textures(Char), "KNAC.TEX ");
+  EXPECT_EQ(RunCli({"check", Char}).ExitCode, 0);
+  EXPECT_EQ(RunCli({"pose", Char, "KNIG.HRC", "KNWA.A"}).ExitCode, 0);
 }
