@@ -73,5 +73,20 @@ pair "tex-import of a 256x256 RGBA PNG / libpng + libimagequant" "<= 2x" \
 pair "tex --all, the 56 MB archive's 3,600 textures / libpng" "<= 1.5x" \
   "$cli tex $data/catalogue.lgp --all $work/texall" \
   "$build/bench/tex_png_floor $data/catalogue.lgp $work/texfloor"
+# import-model of the demo knight and golem, each exported and put back into its own copy
+# of the demo archives, again and again, against reading the file with tinygltf and
+# writing as many bytes as the archive holds.
+"$build/palkor-demo" "$work/demo" > /dev/null
+"$cli" export "$work/demo/char.lgp" KNIG.HRC "$work/knig.glb"
+"$cli" export "$work/demo/battle.lgp" rt "$work/rt.glb"
+# Once first, so that the archives have the size every later run writes.
+"$cli" import-model "$work/demo/char.lgp" KNIG.HRC "$work/knig.glb" > /dev/null
+"$cli" import-model "$work/demo/battle.lgp" rt "$work/rt.glb" > /dev/null
+pair "import-model of the knight / tinygltf + fsync of its bytes" "<= 3x" \
+  "$cli import-model $work/demo/char.lgp KNIG.HRC $work/knig.glb" \
+  "$build/bench/import_floor $work/knig.glb $work/floor.bin $(stat -c %s "$work/demo/char.lgp")"
+pair "import-model of the golem / tinygltf + fsync of its bytes" "<= 3x" \
+  "$cli import-model $work/demo/battle.lgp rt $work/rt.glb" \
+  "$build/bench/import_floor $work/rt.glb $work/floor.bin $(stat -c %s "$work/demo/battle.lgp")"
 peak=$(/usr/bin/time -f %M "$cli" battle "$data/tiny/battle.lgp" rt 2>&1 > /dev/null | tail -1)
 echo "battle peak memory: $((peak / 1024)) MiB  target <= 24 MiB"
