@@ -93,6 +93,24 @@ TEST_F(ImportModelCommand, FilesItCannotUseAreOneLineEachAndChangeNothing) {
     const size_t offset = view.value("byteOffset", size_t(0));
     parts.Binary.replace(offset, 4, "\xFF\xD8\xFF\xE0");
   });
+  // A picture larger than a TEX texture holds: its PNG header says 40000 x 40000.
+  const std::string huge = Changed(knight, "huge.glb", [](TGlbParts& parts) {
+    const auto& view =
+        parts.Document["bufferViews"][parts.Document["images"][0]["bufferView"].get<int>()];
+    const size_t ihdr = view.value("byteOffset", size_t(0)) + 8; // chunk length, "IHDR"
+    for (size_t k : {size_t(8), size_t(12)}) {
+      const uint32_t size = 40000;
+      for (size_t b = 0; b < 4; ++b) parts.Binary[ihdr + k + b] = char(size >> (24 - 8 * b));
+    }
+    // The chunk's CRC over its type and data, as PNG readers check it.
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t k = 4; k < 4 + 4 + 13; ++k) {
+      crc ^= uint8_t(parts.Binary[ihdr + k]);
+      for (int bit = 0; bit < 8; ++bit) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    crc ^= 0xFFFFFFFFu;
+    for (size_t b = 0; b < 4; ++b) parts.Binary[ihdr + 21 + b] = char(crc >> (24 - 8 * b));
+  });
   const std::string charBefore = ReadFileBytes(Char);
   ExpectFailures({
       {{"import-model", Char, "knig.hrc", noSkin}, "no skinned mesh in " + noSkin},
@@ -102,6 +120,9 @@ TEST_F(ImportModelCommand, FilesItCannotUseAreOneLineEachAndChangeNothing) {
        "image 0 of " + jpeg +
            " is a JPEG image: only PNG images become textures (JPEG and other formats are "
            "refused; save the texture as PNG)"},
+      {{"import-model", Char, "knig.hrc", huge},
+       "image 0 of " + huge + ": 40000x40000 pixels, more than a TEX texture holds (at most " +
+           std::to_string((int64_t(1) << 31) / 4 - 1) + " pixels)"},
       {{"import-model", Char, "nobody.hrc", knight}, "no model named nobody.hrc"},
   });
   EXPECT_EQ(ReadFileBytes(Char), charBefore);
