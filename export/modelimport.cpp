@@ -165,7 +165,7 @@ struct TFileMesh {
   int64_t Triangles = 0, Unbound = 0;
   std::vector<TVec3> JointPositions; // each bone's joint in the bind pose, model space
   std::vector<bool> HasJoint;
-  float LowY = INFINITY, HighY = -INFINITY;
+  TVec3 Low{INFINITY, INFINITY, INFINITY}, High{-INFINITY, -INFINITY, -INFINITY};
 };
 
 // Reads the mesh's triangles into the model's space, each to the bone of the largest
@@ -322,8 +322,10 @@ TFileMesh ReadFileMesh(const TGltfFileContents& file, const std::string& path,
         if (!std::isfinite(p.X) || !std::isfinite(p.Y) || !std::isfinite(p.Z))
           InvalidGltf(path, Format("primitive %d has a position that is no number", int64_t(pi)));
         corner.Position = p;
-        mesh.LowY = std::min(mesh.LowY, p.Y);
-        mesh.HighY = std::max(mesh.HighY, p.Y);
+        mesh.Low = {std::min(mesh.Low.X, p.X), std::min(mesh.Low.Y, p.Y),
+                    std::min(mesh.Low.Z, p.Z)};
+        mesh.High = {std::max(mesh.High.X, p.X), std::max(mesh.High.Y, p.Y),
+                     std::max(mesh.High.Z, p.Z)};
         if (!colours.empty()) {
           const float* c = &colours[v * size_t(colourWidth)];
           corner.Colour = {SRGBByte(c[0]), SRGBByte(c[1]), SRGBByte(c[2]),
@@ -377,8 +379,8 @@ void AlignToBind(TFileMesh& mesh, const std::vector<TMatrix4>& bind) {
     for (TBoneMaterials& bone : mesh.Bones)
       for (auto& [material, corners] : bone.Corners)
         for (TFileCorner& corner : corners) move(corner.Position);
-    mesh.LowY += d.Y;
-    mesh.HighY += d.Y;
+    move(mesh.Low);
+    move(mesh.High);
     return;
   }
 }
@@ -387,12 +389,15 @@ void AlignToBind(TFileMesh& mesh, const std::vector<TMatrix4>& bind) {
 // them.
 void WarnOfMovedJoints(const TFileMesh& mesh, const std::vector<TMatrix4>& bind,
                        const std::vector<std::string>& names, TModelImportSummary& summary) {
-  float low = mesh.LowY, high = mesh.HighY;
+  // The model's height as it stands or lies in the bind pose: its largest extent.
+  TVec3 low = mesh.Low, high = mesh.High;
   for (const TMatrix4& joint : bind) {
-    low = std::min(low, joint.Translation().Y);
-    high = std::max(high, joint.Translation().Y);
+    const TVec3 p = joint.Translation();
+    low = {std::min(low.X, p.X), std::min(low.Y, p.Y), std::min(low.Z, p.Z)};
+    high = {std::max(high.X, p.X), std::max(high.Y, p.Y), std::max(high.Z, p.Z)};
   }
-  const float height = high > low ? high - low : 1.0f;
+  const float extent = std::max({high.X - low.X, high.Y - low.Y, high.Z - low.Z});
+  const float height = extent > 0 ? extent : 1.0f;
   for (size_t b = 0; b < names.size() && b < bind.size(); ++b) {
     if (!mesh.HasJoint[b]) continue;
     const TVec3 a = mesh.JointPositions[b], c = bind[b].Translation();

@@ -367,3 +367,34 @@ TEST_F(ModelImport, AMeshChangedAsA3DToolChangesItIsPosedAsTheFileSkinsIt) {
   }
   EXPECT_EQ(found, recoloured);
 }
+
+TEST_F(ModelImport, AJointAwayFromTheSkeletonIsNamedAndTheMeshStillFollowsTheSkeleton) {
+  std::string exported;
+  {
+    auto archive = TLGPFile::Create(Char, false);
+    exported = ExportKnight(*archive);
+  }
+  TGlbParts parts = SplitGlb(exported);
+  const nlohmann::json& skin = parts.Document["skins"][0];
+  auto joint = [&](const std::string& name) {
+    for (size_t j = 0; j < skin["joints"].size(); ++j)
+      if (parts.Document["nodes"][skin["joints"][j].get<size_t>()]["name"] == name) return j;
+    return size_t(0);
+  };
+  // The head's joint bound a unit away, more than 1 % of the knight's size (some 20
+  // units); the spine's a tenth of a unit, less.
+  const size_t at = parts.AccessorOffset(skin["inverseBindMatrices"].get<int>());
+  for (auto [name, by] : {std::pair<const char*, float>{"head", 1.0f}, {"spine", 0.1f}}) {
+    const size_t y = at + joint(name) * 64 + 13 * 4;
+    parts.PutF32LE(y, FloatAt(parts, y) - by);
+  }
+  const std::string path = Dir.File("moved.glb");
+  WriteFile(path, JoinGlb(parts));
+  const TModelImport plan = Plan(path);
+  ASSERT_EQ(plan.Summary.Warnings.size(), 1u);
+  EXPECT_EQ(plan.Summary.Warnings[0].rfind("joint head lies 1.00 units from the skeleton's", 0), 0u)
+      << plan.Summary.Warnings[0];
+  EditArchive(ArchiveKindForPath(Char), plan.Edit);
+  auto archive = TLGPFile::Create(Char, false);
+  ExpectSamePoses(exported, ExportKnight(*archive), 0.01f * GltfMetresPerUnit);
+}
