@@ -143,6 +143,7 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   CreateMenus();
   CreateToolbars();
   CreateStatusBar();
+  UpdateCommands();
 
   Catalogue.ProgressPosition = 0;
   Catalogue.ProgressTotal = 1;
@@ -379,6 +380,7 @@ void TMainWindow::CreateToolbars() {
   ConnectGuarded(cmbModels, &QComboBox::currentIndexChanged, this, [this](int row) {
     dckModelBrowser->Choose(ChosenModel());
     ModelChosen(row);
+    UpdateCommands();
   });
   ConnectGuarded(cmbAnims, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
   // Choosing the animation already chosen shows it too, when the viewer no longer does
@@ -529,6 +531,7 @@ void TMainWindow::FillModelList() {
   cmbModels->setCurrentIndex(RowOfModel(chosen));
   dckModelBrowser->ShowModels(shown);
   dckModelBrowser->Choose(ChosenModel());
+  UpdateCommands();
 }
 
 void TMainWindow::BrowseCatalogue() {
@@ -706,6 +709,19 @@ void TMainWindow::ModelChanged() {
   const TViewerSession& session = frmViewer->Session();
   FDocument.Attach(session.FieldModel(), session.BattleModel());
   FPosePanel->ModelChanged();
+  UpdateCommands();
+}
+
+void TMainWindow::UpdateCommands() {
+  const TViewerSession& session = frmViewer->Session();
+  const bool chosenShown = ShowsChosenModel();
+  const bool animated = session.FieldModel()    ? !session.FieldModel()->AnimName.empty()
+                        : session.BattleModel() ? session.BattleModel()->AnimCount() > 0
+                                                : false;
+  mnuRenderAnimation->setEnabled(session.HasModel());
+  mnuExportGltf->setEnabled(chosenShown);
+  mnuExportAll->setEnabled(!Catalogue.Models.empty());
+  mnuImportAnimation->setEnabled(chosenShown && animated);
 }
 
 void TMainWindow::FieldModelLoaded(bool showBones, bool showBodies) {

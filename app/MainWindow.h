@@ -181,6 +181,9 @@ private:
   // Writes the edited animations of the model on show into its archive.
   void SaveAnimations();
   void UpdateTitle();
+  // The commands that need an archive, a model on show or an animation enabled just when
+  // there is one: Render Animation, Export glTF, Export All Models, Import Animation.
+  void UpdateCommands();
   // The filter file of the open archive: "palkor.filter" beside it (in a folder opened
   // as an archive, or beside that folder), else the one of FPaths; none when neither is
   // there.

@@ -284,7 +284,8 @@ private slots:
 
   void cancelsChangeNothing() {
     auto main = Start();
-    Child<QAction>(&*main, "mnuImportAnimation")->trigger();
+    QVERIFY(!Child<QAction>(&*main, "mnuImportAnimation")->isEnabled());
+    Guarded([&] { main->ImportAnimation(); });
     QCOMPARE(Script->Errors, std::vector<std::string>{"No model selected"});
     Script->Errors.clear();
     main->OpenArchive(Dir->File("char.lgp"));

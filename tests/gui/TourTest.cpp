@@ -257,6 +257,37 @@ private slots:
     }
   }
 
+  // Render Animation, Export glTF, Export All Models and Import Animation wait for an
+  // archive and a model on show, and come as soon as there is one.
+  void commandsWaitUntilTheyCanWork() {
+    Main = Start();
+    auto enabled = [&] {
+      QStringList on;
+      for (const char* name :
+           {"mnuRenderAnimation", "mnuExportGltf", "mnuExportAll", "mnuImportAnimation"})
+        if (Child<QAction>(&*Main, name)->isEnabled()) on << name;
+      return on;
+    };
+    const QStringList all{"mnuRenderAnimation", "mnuExportGltf", "mnuExportAll",
+                          "mnuImportAnimation"};
+    QCOMPARE(enabled(), QStringList());
+    Main->OpenArchive(Dir->File("char.lgp"));
+    QCOMPARE(enabled(), QStringList{"mnuExportAll"});
+    Show(*Main, "KNIG.HRC - KNIG", nullptr);
+    QCOMPARE(enabled(), all);
+    // A search that hides the model on show: the list no longer names what is exported.
+    Child<QLineEdit>(&*Main, "edFindModel")->setText("houn");
+    QCOMPARE(enabled(), (QStringList{"mnuRenderAnimation", "mnuExportAll"}));
+    Child<QLineEdit>(&*Main, "edFindModel")->clear();
+    Show(*Main, "KNIG.HRC - KNIG", nullptr);
+    QCOMPARE(enabled(), all);
+    Main->OpenArchive(Dir->File("battle.lgp"));
+    QCOMPARE(enabled(), QStringList{"mnuExportAll"});
+    Show(*Main, "[Battle] RTAA", nullptr);
+    QCOMPARE(enabled(), all);
+    QVERIFY(Script->Errors.empty());
+  }
+
   // The inner viewer window offers no close button, and does not show the toolkit's logo.
   void theViewerWindowCannotBeClosedByMistake() {
     Main = Start();
