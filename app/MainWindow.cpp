@@ -528,6 +528,10 @@ void TMainWindow::FillModelList() {
       shown.push_back(model.Index);
     }
   }
+  // A search that finds nothing says so in the list it emptied. Set before the row is:
+  // taking the text away chooses the first row.
+  cmbModels->setPlaceholderText(
+      shown.empty() && !find.isEmpty() ? QString("No model matches \"%1\"").arg(find) : QString());
   cmbModels->setCurrentIndex(RowOfModel(chosen));
   dckModelBrowser->ShowModels(shown);
   dckModelBrowser->Choose(ChosenModel());

@@ -172,6 +172,10 @@ private:
   void SaveToolbarLayout(QToolBar* toolbar);
   // The toolbars' rows, order, floating state and positions as they were left.
   void RestoreToolbarState();
+  // A folder a file chooser starts at next time, kept in the settings under key
+  // ("ImportFolder": File > Import Animation's); "" when none was kept.
+  std::string KeptFolder(const char* key) const;
+  void KeepFolder(const char* key, const std::string& folder);
   void AddRecentArchive(const std::string& path);
   void ForgetRecentArchive(const std::string& path);
   void FillRecentMenu();

@@ -2,10 +2,10 @@
 // opened at start after the catalogue cache, as File > Open would; MODEL (an HRC name or
 // a battle code) is then chosen and, with ANIM (an A member or a battle animation's
 // number), shown playing. --help and --version answer without a display.
-#include "app/QtDialogs.h"
 #include "app/MainWindow.h"
-#include "platform/DebugLog.h"
+#include "app/QtDialogs.h"
 #include "archive/LGPFile.h"
+#include "platform/DebugLog.h"
 #include "platform/Memory.h"
 
 #include <QApplication>

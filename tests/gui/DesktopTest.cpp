@@ -165,6 +165,9 @@ private slots:
       for (int row = 0; row < Child<QComboBox>(&*main, "cmbModels")->count(); ++row)
         items << Child<QComboBox>(&*main, "cmbModels")->itemText(row);
       QCOMPARE(items, c.Items);
+      // A search that finds nothing says so in the list.
+      QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->placeholderText(),
+               c.Items.isEmpty() ? QString("No model matches \"%1\"").arg(c.Text) : QString());
     }
     // A model chosen from the narrowed list is that model, and stays chosen as the search
     // widens again.

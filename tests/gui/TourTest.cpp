@@ -3,6 +3,7 @@
 // back, the filter file beside the archive, Space that plays wherever the focus is, and
 // Render Animation's folder, view and animation.
 #include "app/MainWindow.h"
+#include "app/QtDialogs.h"
 #include "fixtures/PNGReader.h"
 #include "platform/Files.h"
 #include "tests/gui/ScriptedDialogs.h"
@@ -14,6 +15,7 @@
 #include <QMimeData>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <filesystem>
@@ -255,6 +257,64 @@ private slots:
       QCOMPARE(ini.value("Palkor/Left").toInt(), 100);
       QCOMPARE(ini.value("Palkor/Top").toInt(), 120);
     }
+  }
+
+  // A dropped file that is not an archive is refused with the reason before anything is
+  // asked or let go; one that begins as an archive does is opened whatever its name.
+  void aDroppedFileThatIsNoArchiveIsRefusedWithTheReason() {
+    ShowKnight();
+    Bones()->setCurrentRow(3);
+    Trackbar("trkRY")->setValue(45);
+    auto drop = [&](const std::string& path) {
+      QMimeData data;
+      data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+      QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&*Main, &enter);
+      QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&*Main, &dropped);
+    };
+    WriteFile(Dir->File("picture.png"), "\x89PNG\r\n\x1a\n and the rest of a picture");
+    WriteFile(Dir->File("short.lgp"), std::string(2, '\0') + "SQUARE");
+    for (const char* name : {"picture.png", "short.lgp"}) {
+      drop(Dir->File(name));
+      QCOMPARE(Script->Errors.back(),
+               Format("\"%s\" is not an LGP archive: it does not begin as one does (its "
+                      "creator, such as \"SQUARESOFT\", and its member count), so it was "
+                      "not opened.",
+                      name));
+    }
+    drop(Dir->File("gone.lgp"));
+    QCOMPARE(
+        Script->Errors.back(),
+        std::string("\"gone.lgp\" is neither an LGP archive nor a folder: it was not opened."));
+    QCOMPARE(Script->Errors.size(), size_t(3));
+    QVERIFY(Script->Questions.empty());
+    QCOMPARE(Main->Catalogue.ArchivePath, Dir->File("char.lgp"));
+    QVERIFY(Main->isWindowModified() && Viewer->Session().FieldModel());
+    // An archive by another name: asked about the edits (Cancel), as any archive is.
+    std::filesystem::copy_file(Dir->File("battle.lgp"), Dir->File("battle.dat"));
+    Script->Answers = {TDialogs::TAnswer::Cancel};
+    drop(Dir->File("battle.dat"));
+    QCOMPARE(Script->Questions.size(), size_t(1));
+    QCOMPARE(Script->Errors.size(), size_t(3));
+  }
+
+  // The Import Animation list's title is not cut.
+  void theChoiceDialogIsWideEnoughForItsTitle() {
+    TQtDialogs dialogs;
+    int width = 0, needed = 0;
+    QTimer::singleShot(0, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      if (!dialog) return;
+      width = dialog->width();
+      needed = dialog->fontMetrics().horizontalAdvance(dialog->windowTitle() + " \u2014 " +
+                                                       QApplication::applicationDisplayName());
+      dialog->close();
+    });
+    int index = 0;
+    QVERIFY(!dialogs.ChooseItem("Import Animation", "Animation to import into KNWA.A:", {"Walk"},
+                                index));
+    QVERIFY2(width > needed + 100, qPrintable(QString("%1 for %2").arg(width).arg(needed)));
   }
 
   // Render Animation, Export glTF, Export All Models and Import Animation wait for an
