@@ -473,7 +473,7 @@ TPictureArea TfrmViewer::FreeArea() const {
 
 void TfrmViewer::FrameWholeModel() {
   if (!FSession.FrameWholeModel(double(width()) / std::max(height(), 1), FrameFill, FreeArea(),
-                                trkZoom->minimum(), trkZoom->maximum()))
+                                trkZoom->minimum(), trkZoom->maximum(), true))
     return;
   // The nearest whole zoom at which it fits, as far as the trackbar goes.
   trkZoom->setValue(FSession.Camera.Zoom);
