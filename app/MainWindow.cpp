@@ -63,6 +63,12 @@ protected:
 
 } // namespace
 
+QIcon PalkorIcon() {
+  QIcon icon;
+  for (int size : {32, 64, 256}) icon.addFile(QString(":/palkor/palkor-%1.png").arg(size));
+  return icon;
+}
+
 TProgressPanel::TProgressPanel(const TCatalogue& catalogue, QWidget* parent)
     : QWidget(parent), FCatalogue(&catalogue) {}
 
@@ -107,13 +113,12 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   sub->setWidget(frmViewer);
   sub->setWindowTitle("Model viewer");
   // The one viewer is not closed: its frame has no close button (closing it any other way
-  // only shrinks it), and it shows the program's icon rather than the toolkit's.
+  // only shrinks it), and it shows the program's icon rather than the toolkit's, as every
+  // window of the program does.
   sub->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                       Qt::WindowMinMaxButtonsHint);
-  QPixmap blank(16, 16);
-  blank.fill(Qt::transparent);
-  sub->setWindowIcon(QApplication::windowIcon().isNull() ? QIcon(blank)
-                                                         : QApplication::windowIcon());
+  if (QApplication::windowIcon().isNull()) QApplication::setWindowIcon(PalkorIcon());
+  sub->setWindowIcon(QApplication::windowIcon());
   Workspace->addSubWindow(sub);
   sub->show();
   // The viewer fills the work area and follows it as the main window is resized.
@@ -144,6 +149,7 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   CreateToolbars();
   CreateStatusBar();
   UpdateCommands();
+  SetTabOrder();
 
   Catalogue.ProgressPosition = 0;
   Catalogue.ProgressTotal = 1;
@@ -418,6 +424,22 @@ void TMainWindow::CreateStatusBar() {
   statusBar()->addWidget(pProgress);
   statusBar()->addWidget(pEmpty);
   statusBar()->installEventFilter(this);
+}
+
+void TMainWindow::SetTabOrder() {
+  // The lists of the top toolbars, the viewer with its trackbars and side panels, then
+  // the display switches of the bottom toolbar: Tab follows the window as it is laid out.
+  std::vector<QWidget*> order{edFindModel, cmbModels, cmbAnims, chkFilter, cmbDetails, frmViewer};
+  QWidget* next = frmViewer->nextInFocusChain();
+  for (int guard = 0; next != frmViewer && guard < 10000; ++guard, next = next->nextInFocusChain())
+    if (frmViewer->isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus))
+      order.push_back(next);
+  for (QAction* a :
+       {aAnimation, aCrosshairs, aWireframe, aReflections, aBones, aBodies, aLighting, aEditable})
+    order.push_back(
+        tbPalkorDisplayOpts->findChild<QCheckBox*>("chk" + QString(a->text()).remove('&')));
+  for (size_t i = 1; i < order.size(); ++i)
+    if (order[i - 1] && order[i]) setTabOrder(order[i - 1], order[i]);
 }
 
 bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -62,6 +63,9 @@ private:
   const TCatalogue* FCatalogue;
   bool FIdle = true;
 };
+
+// The program's icon, made into it: every window shows it.
+QIcon PalkorIcon();
 
 // The main window: menus, the three toolbars, the status bar, the eight display
 // switches, the settings file, the catalogue and the one model viewer.
@@ -166,6 +170,7 @@ private:
   void CreateMenus();
   void CreateToolbars();
   void CreateStatusBar();
+  void SetTabOrder();
   void LoadSettings();
   void SaveSettings();
   void LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea, int defaultRow = 0);

@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName("Quenmark: Palkor");
   // The installed desktop entry and icon: the window is matched to the entry by its name.
   QGuiApplication::setDesktopFileName(PALKOR_APP_ID);
-  QApplication::setWindowIcon(QIcon::fromTheme(PALKOR_APP_ID));
+  QApplication::setWindowIcon(QIcon::fromTheme(PALKOR_APP_ID, PalkorIcon()));
   commandLine.Parser.process(app);
   // The log goes to the user's data folder: the program's own may not be writable. It is
   // written at the end only once it is pointed there.

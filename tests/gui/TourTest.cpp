@@ -348,13 +348,36 @@ private slots:
     QVERIFY(Script->Errors.empty());
   }
 
-  // The inner viewer window offers no close button, and does not show the toolkit's logo.
+  // Tab follows the window: the top toolbars' lists, the viewer with its trackbars and
+  // side panels, then the display switches at the bottom, and round again.
+  void tabFollowsTheWindow() {
+    Main = Start();
+    const QStringList expected{"edFindModel",  "cmbModels", "cmbAnims", "chkFilter",
+                               "cmbDetails",   "frmViewer", "TrkX",     "trkFrame",
+                               "btnQuickAnim", "lstParts",  "trkRX",    "chkAnimation",
+                               "chkEditable"};
+    QStringList met;
+    QWidget* w = Child<QWidget>(&*Main, "edFindModel");
+    for (int step = 0; step < 1000 && (step == 0 || w != Child<QWidget>(&*Main, "edFindModel"));
+         ++step, w = w->nextInFocusChain())
+      if (expected.contains(w->objectName()) && !met.contains(w->objectName()))
+        met << w->objectName();
+    QCOMPARE(met, expected);
+  }
+
+  // The inner viewer window offers no close button, and shows the program's icon, as
+  // every window does.
   void theViewerWindowCannotBeClosedByMistake() {
     Main = Start();
     auto* sub = Child<QMdiSubWindow>(&*Main, "ViewerWindow");
     QVERIFY(!(sub->windowFlags() & Qt::WindowCloseButtonHint));
     QVERIFY(sub->windowFlags() & Qt::WindowMinMaxButtonsHint);
-    QVERIFY(!sub->windowIcon().isNull());
+    QVERIFY(!PalkorIcon().pixmap(32).isNull());
+    const qint64 icon = QApplication::windowIcon().cacheKey();
+    QVERIFY(!QApplication::windowIcon().pixmap(32).isNull());
+    for (const char* window : {"ViewerWindow", "frmTex", "frmRenderOptions", "frmExport"})
+      QCOMPARE(Child<QWidget>(&*Main, window)->windowIcon().cacheKey(), icon);
+    QCOMPARE(Main->windowIcon().cacheKey(), icon);
     sub->close();
     QVERIFY(sub->isVisible());
   }
