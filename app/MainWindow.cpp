@@ -120,6 +120,10 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   if (QApplication::windowIcon().isNull()) QApplication::setWindowIcon(PalkorIcon());
   sub->setWindowIcon(QApplication::windowIcon());
   Workspace->addSubWindow(sub);
+  // The frame's close button is the system menu's: without that menu it is not drawn,
+  // whatever the window manager (or none) does.
+  sub->setWindowFlags(sub->windowFlags() & ~(Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint));
+  sub->setSystemMenu(nullptr);
   sub->show();
   // The viewer fills the work area and follows it as the main window is resized.
   ViewerWindow = sub;

@@ -306,6 +306,9 @@ void TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::s
     trkEnd->setMaximum(0);
   }
   SetFrameSlider(FSession.LastFrame(), 0);
+  // The switches show what is drawn: a battle model, too, comes with its bodies and
+  // without its bones.
+  FHost.FieldModelLoaded(false, true);
   ModelChanged();
 }
 

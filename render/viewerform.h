@@ -25,8 +25,8 @@ public:
   // Playing started or stopped in the viewer (Quick Animation, Space, a step): the
   // Animation switch follows.
   virtual void PlayingChanged(bool playing) = 0;
-  // A field model was loaded: the bone and body switches it starts with, for the
-  // switches to show.
+  // A model was loaded, field or battle: the bone and body switches it starts with, for
+  // the switches to show.
   virtual void FieldModelLoaded(bool showBones, bool showBodies) = 0;
   // The model on show was loaded or let go.
   virtual void ModelChanged() {}

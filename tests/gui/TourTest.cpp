@@ -343,8 +343,14 @@ private slots:
     QCOMPARE(enabled(), all);
     Main->OpenArchive(Dir->File("battle.lgp"));
     QCOMPARE(enabled(), QStringList{"mnuExportAll"});
+    Child<QAction>(&*Main, "aBodies")->setChecked(false);
+    Child<QAction>(&*Main, "aBones")->setChecked(true);
     Show(*Main, "[Battle] RTAA", nullptr);
     QCOMPARE(enabled(), all);
+    // The switches show what a battle model is drawn with, as a field model's do.
+    QVERIFY(Child<QAction>(&*Main, "aBodies")->isChecked() &&
+            !Child<QAction>(&*Main, "aBones")->isChecked());
+    QVERIFY(Child<TfrmViewer>(&*Main, "frmViewer")->Session().Options.Bodies);
     QVERIFY(Script->Errors.empty());
   }
 
@@ -370,7 +376,8 @@ private slots:
   void theViewerWindowCannotBeClosedByMistake() {
     Main = Start();
     auto* sub = Child<QMdiSubWindow>(&*Main, "ViewerWindow");
-    QVERIFY(!(sub->windowFlags() & Qt::WindowCloseButtonHint));
+    // The close button is drawn for the system menu, window manager or none.
+    QVERIFY(!(sub->windowFlags() & (Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint)));
     QVERIFY(sub->windowFlags() & Qt::WindowMinMaxButtonsHint);
     QVERIFY(!PalkorIcon().pixmap(32).isNull());
     const qint64 icon = QApplication::windowIcon().cacheKey();
