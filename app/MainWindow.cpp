@@ -63,6 +63,12 @@ protected:
 
 } // namespace
 
+QIcon PalkorIcon() {
+  QIcon icon;
+  for (int size : {32, 64, 256}) icon.addFile(QString(":/palkor/palkor-%1.png").arg(size));
+  return icon;
+}
+
 TProgressPanel::TProgressPanel(const TCatalogue& catalogue, QWidget* parent)
     : QWidget(parent), FCatalogue(&catalogue) {}
 
@@ -107,14 +113,17 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   sub->setWidget(frmViewer);
   sub->setWindowTitle("Model viewer");
   // The one viewer is not closed: its frame has no close button (closing it any other way
-  // only shrinks it), and it shows the program's icon rather than the toolkit's.
+  // only shrinks it), and it shows the program's icon rather than the toolkit's, as every
+  // window of the program does.
   sub->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                       Qt::WindowMinMaxButtonsHint);
-  QPixmap blank(16, 16);
-  blank.fill(Qt::transparent);
-  sub->setWindowIcon(QApplication::windowIcon().isNull() ? QIcon(blank)
-                                                         : QApplication::windowIcon());
+  if (QApplication::windowIcon().isNull()) QApplication::setWindowIcon(PalkorIcon());
+  sub->setWindowIcon(QApplication::windowIcon());
   Workspace->addSubWindow(sub);
+  // The frame's close button is the system menu's: without that menu it is not drawn,
+  // whatever the window manager (or none) does.
+  sub->setWindowFlags(sub->windowFlags() & ~(Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint));
+  sub->setSystemMenu(nullptr);
   sub->show();
   // The viewer fills the work area and follows it as the main window is resized.
   ViewerWindow = sub;
@@ -143,6 +152,8 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   CreateMenus();
   CreateToolbars();
   CreateStatusBar();
+  UpdateCommands();
+  SetTabOrder();
 
   Catalogue.ProgressPosition = 0;
   Catalogue.ProgressTotal = 1;
@@ -382,6 +393,7 @@ void TMainWindow::CreateToolbars() {
   ConnectGuarded(cmbModels, &QComboBox::currentIndexChanged, this, [this](int row) {
     dckModelBrowser->Choose(ChosenModel());
     ModelChosen(row);
+    UpdateCommands();
   });
   ConnectGuarded(cmbAnims, &QComboBox::currentIndexChanged, this, [this] { AnimationChosen(); });
   // Choosing the animation already chosen shows it too, when the viewer no longer does
@@ -419,6 +431,22 @@ void TMainWindow::CreateStatusBar() {
   statusBar()->addWidget(pProgress);
   statusBar()->addWidget(pEmpty);
   statusBar()->installEventFilter(this);
+}
+
+void TMainWindow::SetTabOrder() {
+  // The lists of the top toolbars, the viewer with its trackbars and side panels, then
+  // the display switches of the bottom toolbar: Tab follows the window as it is laid out.
+  std::vector<QWidget*> order{edFindModel, cmbModels, cmbAnims, chkFilter, cmbDetails, frmViewer};
+  QWidget* next = frmViewer->nextInFocusChain();
+  for (int guard = 0; next != frmViewer && guard < 10000; ++guard, next = next->nextInFocusChain())
+    if (frmViewer->isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus))
+      order.push_back(next);
+  for (QAction* a :
+       {aAnimation, aCrosshairs, aWireframe, aReflections, aBones, aBodies, aLighting, aEditable})
+    order.push_back(
+        tbPalkorDisplayOpts->findChild<QCheckBox*>("chk" + QString(a->text()).remove('&')));
+  for (size_t i = 1; i < order.size(); ++i)
+    if (order[i - 1] && order[i]) setTabOrder(order[i - 1], order[i]);
 }
 
 bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -529,9 +557,14 @@ void TMainWindow::FillModelList() {
       shown.push_back(model.Index);
     }
   }
+  // A search that finds nothing says so in the list it emptied. Set before the row is:
+  // taking the text away chooses the first row.
+  cmbModels->setPlaceholderText(
+      shown.empty() && !find.isEmpty() ? QString("No model matches \"%1\"").arg(find) : QString());
   cmbModels->setCurrentIndex(RowOfModel(chosen));
   dckModelBrowser->ShowModels(shown);
   dckModelBrowser->Choose(ChosenModel());
+  UpdateCommands();
 }
 
 void TMainWindow::BrowseCatalogue() {
@@ -709,6 +742,19 @@ void TMainWindow::ModelChanged() {
   const TViewerSession& session = frmViewer->Session();
   FDocument.Attach(session.FieldModel(), session.BattleModel());
   FPosePanel->ModelChanged();
+  UpdateCommands();
+}
+
+void TMainWindow::UpdateCommands() {
+  const TViewerSession& session = frmViewer->Session();
+  const bool chosenShown = ShowsChosenModel();
+  const bool animated = session.FieldModel()    ? !session.FieldModel()->AnimName.empty()
+                        : session.BattleModel() ? session.BattleModel()->AnimCount() > 0
+                                                : false;
+  mnuRenderAnimation->setEnabled(session.HasModel());
+  mnuExportGltf->setEnabled(chosenShown);
+  mnuExportAll->setEnabled(!Catalogue.Models.empty());
+  mnuImportAnimation->setEnabled(chosenShown && animated);
 }
 
 void TMainWindow::FieldModelLoaded(bool showBones, bool showBodies) {

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -62,6 +63,9 @@ private:
   const TCatalogue* FCatalogue;
   bool FIdle = true;
 };
+
+// The program's icon, made into it: every window shows it.
+QIcon PalkorIcon();
 
 // The main window: menus, the three toolbars, the status bar, the eight display
 // switches, the settings file, the catalogue and the one model viewer.
@@ -171,12 +175,17 @@ private:
   void CreateMenus();
   void CreateToolbars();
   void CreateStatusBar();
+  void SetTabOrder();
   void LoadSettings();
   void SaveSettings();
   void LoadToolbarLayout(QToolBar* toolbar, Qt::ToolBarArea defaultArea, int defaultRow = 0);
   void SaveToolbarLayout(QToolBar* toolbar);
   // The toolbars' rows, order, floating state and positions as they were left.
   void RestoreToolbarState();
+  // A folder a file chooser starts at next time, kept in the settings under key
+  // ("ImportFolder": File > Import Animation's); "" when none was kept.
+  std::string KeptFolder(const char* key) const;
+  void KeepFolder(const char* key, const std::string& folder);
   void AddRecentArchive(const std::string& path);
   void ForgetRecentArchive(const std::string& path);
   void FillRecentMenu();
@@ -186,6 +195,9 @@ private:
   // Writes the edited animations of the model on show into its archive.
   void SaveAnimations();
   void UpdateTitle();
+  // The commands that need an archive, a model on show or an animation enabled just when
+  // there is one: Render Animation, Export glTF, Export All Models, Import Animation.
+  void UpdateCommands();
   // The filter file of the open archive: "palkor.filter" beside it (in a folder opened
   // as an archive, or beside that folder), else the one of FPaths; none when neither is
   // there.

@@ -161,8 +161,14 @@ void TMainWindow::ImportAnimation() {
     throw Exception(
         Format("%s has no animation to import into", battle ? model.Code() : model.Member));
   const std::string target = battle ? "Animation " + current : current;
-  std::string path;
+  // The chooser starts in the folder a file was imported from last, else beside the
+  // archive.
+  std::string path = KeptFolder("ImportFolder");
+  if (path.empty() || !DirectoryExists(path))
+    path = ArchiveFolder(ArchiveKindForPath(Catalogue.ArchivePath)) + "/";
   if (!Dialogs().OpenFile("glTF files|*.glb;*.gltf|All files|*.*", "glb", path)) return;
+  KeepFolder("ImportFolder",
+             FileName(QFileInfo(QFile::decodeName(path.c_str())).absolutePath()) + "/");
   std::unique_ptr<TGltfAnimationFile> file;
   {
     TWaitCursor wait;

@@ -21,6 +21,34 @@
 
 namespace palkor {
 
+namespace {
+
+// Why a file dropped on the window is not taken as an archive, or "" when it may be one:
+// an LGP archive starts with its creator (NUL bytes, then text such as "SQUARESOFT") and
+// its member count. Only these 16 bytes are read.
+std::string NotAnArchiveReason(const std::string& path) {
+  const QString name = QFileInfo(QFile::decodeName(path.c_str())).fileName();
+  QFile file(QFile::decodeName(path.c_str()));
+  if (!QFileInfo(file).isFile())
+    return Format("\"%s\" is neither an LGP archive nor a folder: it was not opened.", Bytes(name));
+  if (!file.open(QIODevice::ReadOnly))
+    return Format("Cannot open file \"%s\". %s", path, Bytes(file.errorString()));
+  const QByteArray head = file.read(16);
+  bool archive = head.size() == 16 && (uint8_t(head[15]) & 0x80) == 0;
+  bool text = false;
+  for (int i = 0; i < 12 && archive; ++i) {
+    const uint8_t byte = uint8_t(head[i]);
+    text = text || byte != 0;
+    archive = text ? byte >= 0x20 && byte < 0x7F : true;
+  }
+  if (archive) return {};
+  return Format("\"%s\" is not an LGP archive: it does not begin as one does (its creator, "
+                "such as \"SQUARESOFT\", and its member count), so it was not opened.",
+                Bytes(name));
+}
+
+} // namespace
+
 void TMainWindow::OpenLGP(const std::string& fileName) {
   OpenCatalogue(fileName, false);
 }
@@ -164,7 +192,15 @@ void TMainWindow::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (urls.isEmpty() || !urls.front().isLocalFile()) return;
   event->acceptProposedAction();
-  OpenArchive(QFile::encodeName(urls.front().toLocalFile()).toStdString());
+  const std::string path = QFile::encodeName(urls.front().toLocalFile()).toStdString();
+  // A file that is not an archive is refused with the reason, before anything is asked
+  // or let go.
+  if (!DirectoryExists(path))
+    if (const std::string reason = NotAnArchiveReason(path); !reason.empty()) {
+      Dialogs().ShowError(reason);
+      return;
+    }
+  OpenArchive(path);
 }
 
 void TMainWindow::FillRecentMenu() {

@@ -113,6 +113,16 @@ QStringList TMainWindow::RecentArchives() const {
   return ini.value("Palkor/Recent").toStringList();
 }
 
+std::string TMainWindow::KeptFolder(const char* key) const {
+  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
+  return QFile::encodeName(ini.value(QString("Palkor/") + key).toString()).toStdString();
+}
+
+void TMainWindow::KeepFolder(const char* key, const std::string& folder) {
+  QSettings ini(QFile::decodeName(FPaths.Settings.c_str()), QSettings::IniFormat);
+  ini.setValue(QString("Palkor/") + key, QFile::decodeName(folder.c_str()));
+}
+
 void TMainWindow::AddRecentArchive(const std::string& path) {
   QString entry = QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath();
   if (path.size() > 1 && path.back() == '/' && !entry.endsWith('/')) entry += '/';

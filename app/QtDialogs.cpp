@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -21,6 +22,9 @@ std::string LowerASCII(std::string text) {
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   return text;
 }
+
+// What a title bar takes besides its text: the icon and the buttons, at their widest.
+constexpr int TitleBarButtons = 160;
 
 } // namespace
 
@@ -166,6 +170,12 @@ bool TQtDialogs::ChooseItem(const std::string& caption, const std::string& promp
   // Items may read the same: the choice is taken by its place in the list, not its text.
   auto* combo = dialog.findChild<QComboBox*>();
   if (!combo) return false;
+  // Wide enough for its title, which the window manager follows with the program's name,
+  // sets in its own font (larger than the program's as a rule) and frames with its
+  // buttons. The dialog's layout takes its width from its contents.
+  const QString title = Text(caption) + " \u2014 " + QApplication::applicationDisplayName();
+  combo->setMinimumWidth(QFontMetrics(QApplication::font()).horizontalAdvance(title) * 5 / 4 +
+                         TitleBarButtons);
   combo->setCurrentIndex(index >= 0 && index < int(items.size()) ? index : 0);
   if (dialog.exec() != QDialog::Accepted || combo->currentIndex() < 0) return false;
   index = combo->currentIndex();

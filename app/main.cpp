@@ -2,10 +2,10 @@
 // opened at start after the catalogue cache, as File > Open would; MODEL (an HRC name or
 // a battle code) is then chosen and, with ANIM (an A member or a battle animation's
 // number), shown playing. --help and --version answer without a display.
-#include "app/QtDialogs.h"
 #include "app/MainWindow.h"
-#include "platform/DebugLog.h"
+#include "app/QtDialogs.h"
 #include "archive/LGPFile.h"
+#include "platform/DebugLog.h"
 #include "platform/Memory.h"
 
 #include <QApplication>
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName("Quenmark: Palkor");
   // The installed desktop entry and icon: the window is matched to the entry by its name.
   QGuiApplication::setDesktopFileName(PALKOR_APP_ID);
-  QApplication::setWindowIcon(QIcon::fromTheme(PALKOR_APP_ID));
+  QApplication::setWindowIcon(QIcon::fromTheme(PALKOR_APP_ID, PalkorIcon()));
   commandLine.Parser.process(app);
   // The log goes to the user's data folder: the program's own may not be writable. It is
   // written at the end only once it is pointed there.

@@ -127,8 +127,8 @@ TSceneState TViewerSession::SceneState() const {
 }
 
 bool TViewerSession::FrameWholeModel(double aspect, double fill, const TPictureArea& area,
-                                     int32_t minZoom, int32_t maxZoom) {
-  const TFraming framing = FrameModel(SceneState(), aspect, fill, area);
+                                     int32_t minZoom, int32_t maxZoom, bool wholeAnimation) {
+  const TFraming framing = FrameModel(SceneState(), aspect, fill, area, wholeAnimation);
   if (!framing.Found) return false;
   Camera.PanX = framing.PanX;
   Camera.PanY = framing.PanY;

@@ -88,11 +88,12 @@ public:
   TSceneState SceneState() const;
   // Paints the scene into the current context (set up with SetupScene and ResizeScene).
   void Paint() const { PaintScene(SceneState()); }
-  // Pans and zooms so that the model, posed as it is, fills fill of area of a picture
-  // width / height = aspect, at the nearest whole zoom from minZoom to maxZoom. False,
-  // and nothing changed, when the scene draws nothing.
+  // Pans and zooms so that the model, posed as it is (with wholeAnimation: at every frame
+  // of its animation), fills fill of area of a picture width / height = aspect, at the
+  // nearest whole zoom from minZoom to maxZoom. False, and nothing changed, when the
+  // scene draws nothing.
   bool FrameWholeModel(double aspect, double fill, const TPictureArea& area, int32_t minZoom,
-                       int32_t maxZoom);
+                       int32_t maxZoom, bool wholeAnimation = false);
 
   TViewOptions Options;
   TViewCamera Camera;

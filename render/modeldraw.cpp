@@ -2,6 +2,7 @@
 
 #include "battle/BattleModel.h"
 #include "field/FieldModel.h"
+#include "geometry/Conventions.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -84,17 +85,37 @@ GLUquadric* SphereQuadric() {
   return quadric;
 }
 
+// A bone at its joint: a line along Z to reach (blue at the joint, green when selected,
+// white at the end) and a sphere of radius at the joint (red when selected).
+void DrawBone(float reach, double radius, bool selected) {
+  glLineWidth(4);
+  glBegin(GL_LINES);
+  if (selected)
+    glColor3f(0, 1, 0);
+  else
+    glColor3f(0, 0, 1);
+  glVertex3f(0, 0, 0);
+  glColor3f(1, 1, 1);
+  glVertex3f(0, 0, reach);
+  glEnd();
+  if (selected) glColor3f(1, 0, 0);
+  gluSphere(SphereQuadric(), radius, 8, 8);
+  glLineWidth(1);
+}
+
 } // namespace
 
-void DrawPart(const TFF7PPart& part, const TTextureSet& textures, const TViewOptions& options) {
+void DrawPart(const TFF7PPart& part, const TTextureSet& textures, const TViewOptions& options,
+              float crosshairReach) {
   if (options.Crosshairs) {
+    const float r = crosshairReach;
     glBegin(GL_LINES);
-    glVertex3f(-25, 0, 0);
-    glVertex3f(25, 0, 0);
-    glVertex3f(0, -25, 0);
-    glVertex3f(0, 25, 0);
-    glVertex3f(0, 0, -25);
-    glVertex3f(0, 0, 25);
+    glVertex3f(-r, 0, 0);
+    glVertex3f(r, 0, 0);
+    glVertex3f(0, -r, 0);
+    glVertex3f(0, r, 0);
+    glVertex3f(0, 0, -r);
+    glVertex3f(0, 0, r);
     glEnd();
   }
   DrawPartPass(part, 0, textures, options.DisplayGroup, options.TransparentBackground);
@@ -118,21 +139,7 @@ void DrawFieldBone(const TFieldModel& model, int32_t index, int pass, const TTex
     if (options.FirstBone <= b && b <= options.LastBone && options.Bodies &&
         bone.Blended == (pass == 1))
       for (const auto& part : bone.Parts) DrawPart(*part, textures, options);
-    if (!options.Bones) continue;
-    bool selected = b == options.SelectedBone;
-    glLineWidth(4);
-    glBegin(GL_LINES);
-    if (selected)
-      glColor3f(0, 1, 0);
-    else
-      glColor3f(0, 0, 1);
-    glVertex3f(0, 0, 0);
-    glColor3f(1, 1, 1);
-    glVertex3f(0, 0, bone.Length);
-    glEnd();
-    if (selected) glColor3f(1, 0, 0);
-    gluSphere(SphereQuadric(), 1, 8, 8);
-    glLineWidth(1);
+    if (options.Bones) DrawBone(bone.Length, 1, b == options.SelectedBone);
   }
   glLoadMatrixf(saved.M);
 }
@@ -143,10 +150,21 @@ void DrawBattleModel(const TBattleModel& model, const TBattleFrame* frame,
                      const TTextureSet& textures, const TViewOptions& options) {
   TMatrix4 saved;
   glGetFloatv(GL_MODELVIEW_MATRIX, saved.M);
+  // The model is drawn scaled down: what a field model has at a size of its own (the
+  // crosshairs, the joints) is scaled up as much, and lighting's normals are made whole
+  // again, or they would come out scaled up and light every face white.
+  const float unit = 1 / BattleViewerScale;
+  const bool normalize = options.Lighting && !glIsEnabled(GL_NORMALIZE);
+  if (normalize) glEnable(GL_NORMALIZE);
   for (const TPosedJoint& joint : model.PoseJoints(frame, saved)) {
     glLoadMatrixf(joint.Joint.M);
-    if (const auto& part = model.Parts[size_t(joint.Bone)]) DrawPart(*part, textures, options);
+    const int32_t b = joint.Bone;
+    if (options.Bodies)
+      if (const auto& part = model.Parts[size_t(b)]) DrawPart(*part, textures, options, 25 * unit);
+    if (options.Bones)
+      DrawBone(BattleBoneReach(model.Bones[size_t(b)].Length), unit, b == options.SelectedBone);
   }
+  if (normalize) glDisable(GL_NORMALIZE);
   glLoadMatrixf(saved.M);
 }
 

@@ -2,6 +2,7 @@
 
 #include "battle/BattleModel.h"
 #include "field/FieldModel.h"
+#include "geometry/Conventions.h"
 #include "geometry/Placement.h"
 #include "render/modeldraw.h"
 
@@ -91,7 +92,16 @@ void DrawPlacedFieldModel(const TSceneState& state) {
   DrawFieldModel(*state.FieldModel, TexturesOf(state), state.Options);
 }
 
-void DrawWithReflection(const TSceneState& state) {
+void DrawPlacedBattleModel(const TSceneState& state) {
+  ApplyPlacement(PlacementOf(state, TPlacedModel::Battle));
+  DrawBattleModel(*state.BattleModel,
+                  state.BattleModel->FrameAt(state.BattleAnimation, state.BattleFrame),
+                  TexturesOf(state), state.Options);
+}
+
+// The floor, with the model placed and drawn by drawPlaced mirrored in it and standing
+// above it.
+void DrawWithReflection(const std::function<void()>& drawPlaced) {
   // Mark the floor in the stencil buffer, writing neither colour nor depth.
   glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
   glEnable(GL_STENCIL_TEST);
@@ -110,7 +120,7 @@ void DrawWithReflection(const TSceneState& state) {
   glClipPlane(GL_CLIP_PLANE0, below);
   glPushMatrix();
   glScalef(1, -1, 1);
-  DrawPlacedFieldModel(state);
+  drawPlaced();
   glPopMatrix();
   glDisable(GL_CLIP_PLANE0);
   glDisable(GL_STENCIL_TEST);
@@ -126,7 +136,7 @@ void DrawWithReflection(const TSceneState& state) {
   glEnable(GL_CLIP_PLANE0);
   glClipPlane(GL_CLIP_PLANE0, above);
   glPushMatrix();
-  DrawPlacedFieldModel(state);
+  drawPlaced();
   glPopMatrix();
   glDisable(GL_CLIP_PLANE0);
 }
@@ -150,17 +160,19 @@ void PaintScene(const TSceneState& state) {
   gluLookAt(0, EyeHeight, std::max(double(state.Zoom), 1e-3), 0, EyeHeight, 0, 0, 1, 0);
   glTranslatef(state.PanX, state.PanY, 0);
 
+  // Either model stands on the floor and is mirrored in it when Reflections is on.
   if (state.BattleModel) {
-    glPushMatrix();
-    ApplyPlacement(PlacementOf(state, TPlacedModel::Battle));
-    DrawBattleModel(*state.BattleModel,
-                    state.BattleModel->FrameAt(state.BattleAnimation, state.BattleFrame),
-                    TexturesOf(state), state.Options);
-    glPopMatrix();
+    if (state.Options.Reflections) {
+      DrawWithReflection([&] { DrawPlacedBattleModel(state); });
+    } else {
+      glPushMatrix();
+      DrawPlacedBattleModel(state);
+      glPopMatrix();
+    }
   }
   if (state.FieldModel) {
     if (state.Options.Reflections) {
-      DrawWithReflection(state);
+      DrawWithReflection([&] { DrawPlacedFieldModel(state); });
     } else {
       glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
       glPushMatrix();
@@ -181,11 +193,18 @@ void ForEachDrawnPoint(const TSceneState& state, const std::function<void(const 
   };
   if (state.BattleModel) {
     const TBattleModel& model = *state.BattleModel;
+    const TViewOptions& options = state.Options;
     const TMatrix4 place = PlacementMatrix(PlacementOf(state, TPlacedModel::Battle));
     const TBattleFrame* frame = model.FrameAt(state.BattleAnimation, state.BattleFrame);
-    for (const TPosedJoint& joint : model.PoseJoints(frame, place))
-      if (size_t(joint.Bone) < model.Parts.size() && model.Parts[size_t(joint.Bone)])
-        part(*model.Parts[size_t(joint.Bone)], joint.Joint);
+    for (const TPosedJoint& joint : model.PoseJoints(frame, place)) {
+      const size_t b = size_t(joint.Bone);
+      if (options.Bodies && b < model.Parts.size() && model.Parts[b])
+        part(*model.Parts[b], joint.Joint);
+      if (options.Bones && b < model.Bones.size()) {
+        point(joint.Joint.TransformPoint({0, 0, 0}));
+        point(joint.Joint.TransformPoint({0, 0, BattleBoneReach(model.Bones[b].Length)}));
+      }
+    }
   }
   if (state.FieldModel) {
     const TFieldModel& model = *state.FieldModel;
@@ -199,6 +218,42 @@ void ForEachDrawnPoint(const TSceneState& state, const std::function<void(const 
         point(joint.Joint.TransformPoint({0, 0, 0}));
         point(joint.Joint.TransformPoint({0, 0, bone.Length}));
       }
+    }
+  }
+}
+
+// What ForEachDrawnPoint gives at each frame of the animation shown (at the frame shown
+// without one): the reach of the whole animation. A field model is posed at each frame
+// and back at its own.
+void ForEachFramePoint(const TSceneState& state, const std::function<void(const TVec3&)>& point) {
+  auto points = [&](const TSceneState& posed) { ForEachDrawnPoint(posed, point); };
+  TSceneState posed = state;
+  if (state.BattleModel) {
+    posed.FieldModel = nullptr;
+    const int32_t frames = state.BattleModel->FrameCount(state.BattleAnimation);
+    for (int32_t f = 0; f < std::max(frames, 1); ++f) {
+      posed.BattleFrame = frames > 0 ? f : state.BattleFrame;
+      points(posed);
+    }
+  }
+  if (TFieldModel* model = state.FieldModel) {
+    posed.BattleModel = nullptr;
+    posed.FieldModel = model;
+    const int32_t shown = model->CurrentFrame;
+    if (model->FrameCount <= 0) {
+      points(posed);
+      return;
+    }
+    struct TPoseBack {
+      TFieldModel& Model;
+      int32_t Frame;
+      ~TPoseBack() {
+        if (Frame >= 0 && Frame < Model.FrameCount) Model.SetFrame(Frame);
+      }
+    } back{*model, shown};
+    for (int32_t f = 0; f < model->FrameCount; ++f) {
+      model->SetFrame(f);
+      points(posed);
     }
   }
 }
@@ -219,16 +274,20 @@ double WorldPerPixel(int32_t zoom, int32_t height) {
 // plane's bound. At that distance the pans that serve lie between L and U (below); of
 // these, the one where the points reach equally far to either side of the area's middle
 // is found by halving, the reach growing with p.
-TFraming FrameModel(const TSceneState& state, double aspect, double fill,
-                    const TPictureArea& area) {
+TFraming FrameModel(const TSceneState& state, double aspect, double fill, const TPictureArea& area,
+                    bool wholeAnimation) {
   TFraming framing;
   if (!(aspect > 0) || !(fill > 0) || !(area.Right > area.Left) || !(area.Top > area.Bottom))
     return framing;
   std::vector<TVec3> points;
-  ForEachDrawnPoint(state, [&](const TVec3& p) {
+  auto keep = [&](const TVec3& p) {
     // Broken files can pose to infinities or NaN; such points frame nothing.
     if (std::isfinite(p.X) && std::isfinite(p.Y) && std::isfinite(p.Z)) points.push_back(p);
-  });
+  };
+  if (wholeAnimation)
+    ForEachFramePoint(state, keep);
+  else
+    ForEachDrawnPoint(state, keep);
   if (points.empty()) return framing;
   constexpr double infinity = std::numeric_limits<double>::infinity();
   struct TAxis {

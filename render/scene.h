@@ -53,14 +53,15 @@ struct TPictureArea {
 // state says, lies inside the middle fill (0 to 1) of the area, as near the area's middle
 // as it reaches to either side. Found is false when the state draws no point of a model
 // (none shown, bodies and bones off, or no parts), or for an empty area; the rest is
-// then 0.
+// then 0. With wholeAnimation, what is framed is the reach of every frame of the
+// animation shown, not only the pose on show.
 struct TFraming {
   bool Found = false;
   float PanX = 0, PanY = 0;
   double Zoom = 0; // the least distance that fits; never nearer than the near plane allows
 };
 TFraming FrameModel(const TSceneState& state, double aspect, double fill,
-                    const TPictureArea& area = {});
+                    const TPictureArea& area = {}, bool wholeAnimation = false);
 
 // The options' Wireframe and Lighting switches, applied to the current context: polygons
 // drawn as lines or filled; light 0 five units right of the eye with colour tracking, or

@@ -306,6 +306,9 @@ void TfrmViewer::LoadBattleModel(const TLGPFileClass& archiveClass, const std::s
     trkEnd->setMaximum(0);
   }
   SetFrameSlider(FSession.LastFrame(), 0);
+  // The switches show what is drawn: a battle model, too, comes with its bodies and
+  // without its bones.
+  FHost.FieldModelLoaded(false, true);
   ModelChanged();
 }
 
@@ -473,7 +476,7 @@ TPictureArea TfrmViewer::FreeArea() const {
 
 void TfrmViewer::FrameWholeModel() {
   if (!FSession.FrameWholeModel(double(width()) / std::max(height(), 1), FrameFill, FreeArea(),
-                                trkZoom->minimum(), trkZoom->maximum()))
+                                trkZoom->minimum(), trkZoom->maximum(), true))
     return;
   // The nearest whole zoom at which it fits, as far as the trackbar goes.
   trkZoom->setValue(FSession.Camera.Zoom);

@@ -25,8 +25,8 @@ public:
   // Playing started or stopped in the viewer (Quick Animation, Space, a step): the
   // Animation switch follows.
   virtual void PlayingChanged(bool playing) = 0;
-  // A field model was loaded: the bone and body switches it starts with, for the
-  // switches to show.
+  // A model was loaded, field or battle: the bone and body switches it starts with, for
+  // the switches to show.
   virtual void FieldModelLoaded(bool showBones, bool showBodies) = 0;
   // The model on show was loaded or let go.
   virtual void ModelChanged() {}
@@ -85,9 +85,9 @@ public:
   void TogglePlay();
   // The Animation switch: playing on or off, in the phase the clock had.
   void SetPlaying(bool on);
-  // Pans and zooms so that the model on show, posed as it is, fills the part of the
-  // picture the panels leave free (as far as the Zoom trackbar reaches). Nothing changes
-  // without a model that draws something.
+  // Pans and zooms so that the model on show, at every frame of its animation, fills the
+  // part of the picture the panels leave free (as far as the Zoom trackbar reaches).
+  // Nothing changes without a model that draws something.
   void FrameWholeModel();
   // The turn trackbars moved by whole degrees, wrapping round within their range.
   void TurnBy(int degreesX, int degreesY);

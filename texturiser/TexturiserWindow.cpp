@@ -246,6 +246,9 @@ TTexturiserWindow::TTexturiserWindow(QWidget* parent)
   connect(lbVerts, &QListWidget::currentRowChanged, View, [this] { View->update(); });
   for (QSlider* slider : {TrkX, TrkY, TrkZ, trkZoom})
     connect(slider, &QSlider::valueChanged, View, [this] { View->update(); });
+  // Nothing is open yet: nothing to save or to give texture coordinates.
+  bSaveP->setEnabled(false);
+  bAddTexData->setEnabled(false);
 }
 
 TTexturiserWindow::~TTexturiserWindow() {
@@ -297,6 +300,9 @@ void TTexturiserWindow::RefreshLists(bool keepRows) {
     if (groupRow >= 0 && groupRow < lbGroups->count()) lbGroups->setCurrentRow(groupRow);
     if (vertRow >= 0 && vertRow < lbVerts->count()) lbVerts->setCurrentRow(vertRow);
   }
+  // Save P needs a file open; Add Tex Data a part without texture coordinates yet.
+  bSaveP->setEnabled(FDocument->IsOpen());
+  bAddTexData->setEnabled(FDocument->IsOpen() && FPart.TexCoords.empty());
   View->update();
 }
 

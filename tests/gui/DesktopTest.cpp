@@ -165,6 +165,9 @@ private slots:
       for (int row = 0; row < Child<QComboBox>(&*main, "cmbModels")->count(); ++row)
         items << Child<QComboBox>(&*main, "cmbModels")->itemText(row);
       QCOMPARE(items, c.Items);
+      // A search that finds nothing says so in the list.
+      QCOMPARE(Child<QComboBox>(&*main, "cmbModels")->placeholderText(),
+               c.Items.isEmpty() ? QString("No model matches \"%1\"").arg(c.Text) : QString());
     }
     // A model chosen from the narrowed list is that model, and stays chosen as the search
     // widens again.
@@ -188,18 +191,29 @@ private slots:
     QCOMPARE(Child<QAction>(&*main, "mnuExit")->shortcut(), QKeySequence(QKeySequence::Quit));
     QCOMPARE(Child<QAction>(&*main, "mnuHelpContents")->shortcut(),
              QKeySequence(QKeySequence::HelpContents));
-    // Every item has a mnemonic, and no two items of a menu share one.
-    for (QAction* menu : main->menuBar()->actions()) {
+    // Every item has a mnemonic, and no two items of a menu share one: the menu bar, every
+    // menu and submenu (Open Recent filled), and the Texturiser's.
+    main->OpenArchive(Dir->File("char.lgp"));
+    main->OpenArchive(Dir->File("battle.lgp"));
+    emit Child<QMenu>(&*main, "mnuOpenRecent")->aboutToShow();
+    std::vector<QList<QAction*>> menus{main->menuBar()->actions()};
+    for (QMenuBar* bar : Child<QWidget>(&*main, "frmTex")->findChildren<QMenuBar*>())
+      menus.push_back(bar->actions());
+    int walked = 0;
+    for (size_t m = 0; m < menus.size(); ++m) {
       QSet<QChar> letters;
-      for (QAction* item : menu->menu()->actions()) {
+      for (QAction* item : menus[m]) {
         if (item->isSeparator()) continue;
         const QString text = item->text();
         const qsizetype amp = text.indexOf('&');
         QVERIFY2(amp >= 0 && amp + 1 < text.size(), qPrintable(text));
         QVERIFY2(!letters.contains(text[amp + 1].toLower()), qPrintable(text));
         letters.insert(text[amp + 1].toLower());
+        if (item->menu()) menus.push_back(item->menu()->actions());
+        ++walked;
       }
     }
+    QVERIFY(walked > 40);
     for (QAction* opensDialog :
          {Child<QAction>(&*main, "mnuOpenLGP"), Child<QAction>(&*main, "mnuOpenFolder"),
           Child<QAction>(&*main, "mnuTexturiser"), Child<QAction>(&*main, "mnuRenderAnimation"),

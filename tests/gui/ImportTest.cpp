@@ -284,7 +284,8 @@ private slots:
 
   void cancelsChangeNothing() {
     auto main = Start();
-    Child<QAction>(&*main, "mnuImportAnimation")->trigger();
+    QVERIFY(!Child<QAction>(&*main, "mnuImportAnimation")->isEnabled());
+    Guarded([&] { main->ImportAnimation(); });
     QCOMPARE(Script->Errors, std::vector<std::string>{"No model selected"});
     Script->Errors.clear();
     main->OpenArchive(Dir->File("char.lgp"));
@@ -303,6 +304,29 @@ private slots:
     QVERIFY(!main->Document().Modified() && !Child<QAction>(&*main, "aAnimation")->isChecked());
     QCOMPARE(Child<QLabel>(&*main, "pStatus")->text(), status);
     QVERIFY(Script->Errors.empty() && Script->Questions.empty());
+  }
+
+  // The file chooser starts beside the archive, then in the folder a file was chosen from
+  // last, at the next start too.
+  void theFileChooserStartsWhereTheLastFileCameFrom() {
+    const std::string folder = Dir->File("files");
+    std::filesystem::create_directory(folder);
+    const std::string file = ExportModel(Dir->File("char.lgp"), "KNIG.HRC", {}, folder + "/k.glb");
+    {
+      auto main = Start();
+      main->OpenArchive(Dir->File("char.lgp"));
+      Show(*main, "KNIG.HRC - KNIG", nullptr);
+      Import(*main, file, -1);
+      Import(*main, "", 0);
+      main->close();
+    }
+    auto main = Start();
+    main->OpenArchive(Dir->File("char.lgp"));
+    Show(*main, "KNIG.HRC - KNIG", nullptr);
+    Import(*main, "", 0);
+    QCOMPARE(Script->FileStarts,
+             (std::vector<std::string>{Dir->Path() + "/", folder + "/", folder + "/"}));
+    QVERIFY(Script->Errors.empty());
   }
 
   // Files that cannot give the animation: one error each, the model as it was.

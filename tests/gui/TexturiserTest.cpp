@@ -335,6 +335,24 @@ private slots:
     QCOMPARE(Script->Errors, std::vector<std::string>{});
   }
 
+  // Save P waits for a file, Add Tex Data for a part without texture coordinates.
+  void saveAndAddTexDataWaitUntilTheyCanWork() {
+    auto enabled = [&] {
+      return std::pair{Child<QPushButton>("bSaveP")->isEnabled(),
+                       Child<QPushButton>("bAddTexData")->isEnabled()};
+    };
+    QCOMPARE(enabled(), std::pair(false, false));
+    Tex->OpenP(File("ONE.P"));
+    QCOMPARE(enabled(), std::pair(true, true));
+    Child<QPushButton>("bAddTexData")->click();
+    QCOMPARE(enabled(), std::pair(true, false));
+    Child<QAction>("mUndo")->trigger();
+    QCOMPARE(enabled(), std::pair(true, true));
+    Tex->OpenP(File("TWO.P"));
+    QCOMPARE(enabled(), std::pair(true, false));
+    QVERIFY(Script->Errors.empty());
+  }
+
   void fileChoicesStartAtTheOpenPFile() {
     std::string other = File("other");
     std::filesystem::create_directory(other);

@@ -3,6 +3,7 @@
 // back, the filter file beside the archive, Space that plays wherever the focus is, and
 // Render Animation's folder, view and animation.
 #include "app/MainWindow.h"
+#include "app/QtDialogs.h"
 #include "fixtures/PNGReader.h"
 #include "platform/Files.h"
 #include "tests/gui/ScriptedDialogs.h"
@@ -14,6 +15,7 @@
 #include <QMimeData>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <filesystem>
@@ -257,13 +259,132 @@ private slots:
     }
   }
 
-  // The inner viewer window offers no close button, and does not show the toolkit's logo.
+  // A dropped file that is not an archive is refused with the reason before anything is
+  // asked or let go; one that begins as an archive does is opened whatever its name.
+  void aDroppedFileThatIsNoArchiveIsRefusedWithTheReason() {
+    ShowKnight();
+    Bones()->setCurrentRow(3);
+    Trackbar("trkRY")->setValue(45);
+    auto drop = [&](const std::string& path) {
+      QMimeData data;
+      data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+      QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&*Main, &enter);
+      QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&*Main, &dropped);
+    };
+    WriteFile(Dir->File("picture.png"), "\x89PNG\r\n\x1a\n and the rest of a picture");
+    WriteFile(Dir->File("short.lgp"), std::string(2, '\0') + "SQUARE");
+    for (const char* name : {"picture.png", "short.lgp"}) {
+      drop(Dir->File(name));
+      QCOMPARE(Script->Errors.back(),
+               Format("\"%s\" is not an LGP archive: it does not begin as one does (its "
+                      "creator, such as \"SQUARESOFT\", and its member count), so it was "
+                      "not opened.",
+                      name));
+    }
+    drop(Dir->File("gone.lgp"));
+    QCOMPARE(
+        Script->Errors.back(),
+        std::string("\"gone.lgp\" is neither an LGP archive nor a folder: it was not opened."));
+    QCOMPARE(Script->Errors.size(), size_t(3));
+    QVERIFY(Script->Questions.empty());
+    QCOMPARE(Main->Catalogue.ArchivePath, Dir->File("char.lgp"));
+    QVERIFY(Main->isWindowModified() && Viewer->Session().FieldModel());
+    // An archive by another name: asked about the edits (Cancel), as any archive is.
+    std::filesystem::copy_file(Dir->File("battle.lgp"), Dir->File("battle.dat"));
+    Script->Answers = {TDialogs::TAnswer::Cancel};
+    drop(Dir->File("battle.dat"));
+    QCOMPARE(Script->Questions.size(), size_t(1));
+    QCOMPARE(Script->Errors.size(), size_t(3));
+  }
+
+  // The Import Animation list's title is not cut.
+  void theChoiceDialogIsWideEnoughForItsTitle() {
+    TQtDialogs dialogs;
+    int width = 0, needed = 0;
+    QTimer::singleShot(0, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      if (!dialog) return;
+      width = dialog->width();
+      needed = dialog->fontMetrics().horizontalAdvance(dialog->windowTitle() + " \u2014 " +
+                                                       QApplication::applicationDisplayName());
+      dialog->close();
+    });
+    int index = 0;
+    QVERIFY(!dialogs.ChooseItem("Import Animation", "Animation to import into KNWA.A:", {"Walk"},
+                                index));
+    QVERIFY2(width > needed + 100, qPrintable(QString("%1 for %2").arg(width).arg(needed)));
+  }
+
+  // Render Animation, Export glTF, Export All Models and Import Animation wait for an
+  // archive and a model on show, and come as soon as there is one.
+  void commandsWaitUntilTheyCanWork() {
+    Main = Start();
+    auto enabled = [&] {
+      QStringList on;
+      for (const char* name :
+           {"mnuRenderAnimation", "mnuExportGltf", "mnuExportAll", "mnuImportAnimation"})
+        if (Child<QAction>(&*Main, name)->isEnabled()) on << name;
+      return on;
+    };
+    const QStringList all{"mnuRenderAnimation", "mnuExportGltf", "mnuExportAll",
+                          "mnuImportAnimation"};
+    QCOMPARE(enabled(), QStringList());
+    Main->OpenArchive(Dir->File("char.lgp"));
+    QCOMPARE(enabled(), QStringList{"mnuExportAll"});
+    Show(*Main, "KNIG.HRC - KNIG", nullptr);
+    QCOMPARE(enabled(), all);
+    // A search that hides the model on show: the list no longer names what is exported.
+    Child<QLineEdit>(&*Main, "edFindModel")->setText("houn");
+    QCOMPARE(enabled(), (QStringList{"mnuRenderAnimation", "mnuExportAll"}));
+    Child<QLineEdit>(&*Main, "edFindModel")->clear();
+    Show(*Main, "KNIG.HRC - KNIG", nullptr);
+    QCOMPARE(enabled(), all);
+    Main->OpenArchive(Dir->File("battle.lgp"));
+    QCOMPARE(enabled(), QStringList{"mnuExportAll"});
+    Child<QAction>(&*Main, "aBodies")->setChecked(false);
+    Child<QAction>(&*Main, "aBones")->setChecked(true);
+    Show(*Main, "[Battle] RTAA", nullptr);
+    QCOMPARE(enabled(), all);
+    // The switches show what a battle model is drawn with, as a field model's do.
+    QVERIFY(Child<QAction>(&*Main, "aBodies")->isChecked() &&
+            !Child<QAction>(&*Main, "aBones")->isChecked());
+    QVERIFY(Child<TfrmViewer>(&*Main, "frmViewer")->Session().Options.Bodies);
+    QVERIFY(Script->Errors.empty());
+  }
+
+  // Tab follows the window: the top toolbars' lists, the viewer with its trackbars and
+  // side panels, then the display switches at the bottom, and round again.
+  void tabFollowsTheWindow() {
+    Main = Start();
+    const QStringList expected{"edFindModel",  "cmbModels", "cmbAnims", "chkFilter",
+                               "cmbDetails",   "frmViewer", "TrkX",     "trkFrame",
+                               "btnQuickAnim", "lstParts",  "trkRX",    "chkAnimation",
+                               "chkEditable"};
+    QStringList met;
+    QWidget* w = Child<QWidget>(&*Main, "edFindModel");
+    for (int step = 0; step < 1000 && (step == 0 || w != Child<QWidget>(&*Main, "edFindModel"));
+         ++step, w = w->nextInFocusChain())
+      if (expected.contains(w->objectName()) && !met.contains(w->objectName()))
+        met << w->objectName();
+    QCOMPARE(met, expected);
+  }
+
+  // The inner viewer window offers no close button, and shows the program's icon, as
+  // every window does.
   void theViewerWindowCannotBeClosedByMistake() {
     Main = Start();
     auto* sub = Child<QMdiSubWindow>(&*Main, "ViewerWindow");
-    QVERIFY(!(sub->windowFlags() & Qt::WindowCloseButtonHint));
+    // The close button is drawn for the system menu, window manager or none.
+    QVERIFY(!(sub->windowFlags() & (Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint)));
     QVERIFY(sub->windowFlags() & Qt::WindowMinMaxButtonsHint);
-    QVERIFY(!sub->windowIcon().isNull());
+    QVERIFY(!PalkorIcon().pixmap(32).isNull());
+    const qint64 icon = QApplication::windowIcon().cacheKey();
+    QVERIFY(!QApplication::windowIcon().pixmap(32).isNull());
+    for (const char* window : {"ViewerWindow", "frmTex", "frmRenderOptions", "frmExport"})
+      QCOMPARE(Child<QWidget>(&*Main, window)->windowIcon().cacheKey(), icon);
+    QCOMPARE(Main->windowIcon().cacheKey(), icon);
     sub->close();
     QVERIFY(sub->isVisible());
   }

@@ -115,20 +115,6 @@ TEST_F(SceneTest, WithReflectionsNothingShowsBelowTheFloorOutsideIt) {
   EXPECT_EQ(At(0, -2, -45), Background);
 }
 
-TEST_F(SceneTest, BattleModelsGetNoFloor) {
-  TBattleModel::TMemberList list;
-  list.emplace_back("aa", std::make_unique<TMemoryStream>(BuildBattleSkeleton({})));
-  list.emplace_back("ab", std::make_unique<TMemoryStream>(std::string_view()));
-  list.emplace_back("am", std::make_unique<TMemoryStream>(std::string_view()));
-  list.emplace_back("da", std::make_unique<TMemoryStream>(BuildBattleAnimations({})));
-  TBattleModel battle;
-  battle.LoadFromList(list);
-  State.BattleModel = &battle;
-  State.Options.Reflections = true;
-  PaintScene(State);
-  EXPECT_EQ(At(15, 0, 0), Background);
-}
-
 // The picture's pixels that are not background: their box, and whether any lies on the
 // picture's edge.
 struct TDrawnBox {
@@ -262,6 +248,112 @@ TEST_F(SceneTest, ABattleModelIsFramedAtItsScaleAndPose) {
     EXPECT_FALSE(box.OnEdge);
     EXPECT_TRUE(box.Height() > 0.75 * 480 || box.Width() > 0.75 * 640)
         << box.Width() << "x" << box.Height();
+  }
+}
+
+// The display switches do for a battle model what they do for a field model, at the
+// field's size: bodies off draws none, bones draw lines and joints, crosshairs reach 25
+// world units, reflections give the floor and a mirror image, and lighting shades
+// rather than burning every face white.
+TEST_F(SceneTest, TheSwitchesDoForABattleModelWhatTheyDoForAFieldModel) {
+  WriteFile(Dir.File("battle.lgp"), BuildLGP(BuildDemoBattleArchive()));
+  auto archive = TLGPFile::Create(Dir.File("battle.lgp"), false);
+  TBattleModel golem;
+  golem.LoadFromArchive(*archive, "rt");
+  State.BattleModel = &golem;
+  State.Zoom = 60;
+  PaintScene(State);
+  const TDrawnBox bodies = DrawnBox(Context);
+  ASSERT_GT(bodies.Width(), 50);
+
+  State.Options.Bodies = false;
+  PaintScene(State);
+  EXPECT_LT(DrawnBox(Context).Width(), 1);
+  State.Options.Bones = true;
+  PaintScene(State);
+  const TDrawnBox bones = DrawnBox(Context);
+  EXPECT_GT(bones.Height(), bodies.Height() / 2);
+  EXPECT_TRUE(bones.Left >= bodies.Left - 20 && bones.Right <= bodies.Right + 20);
+
+  State.Options.Bones = false;
+  State.Options.Bodies = true;
+  State.Options.Crosshairs = true;
+  PaintScene(State);
+  // 25 units either side of the parts' origins: 100 pixels at the target's distance
+  // (a picture 480 high spans 2 x 60 units there), well beyond the golem's own width.
+  const TDrawnBox crosshairs = DrawnBox(Context);
+  EXPECT_GT(crosshairs.Width(), 190);
+  EXPECT_GT(crosshairs.Width(), bodies.Width() + 60);
+  State.Options.Crosshairs = false;
+
+  State.Options.Reflections = true;
+  PaintScene(State);
+  EXPECT_NE(At(25, 0, 20), Background); // the floor, beside the golem's feet
+  EXPECT_NE(At(0, -4, 0), Background);  // the image below them
+  State.Options.Reflections = false;
+
+  auto burnt = [&] {
+    const std::vector<uint8_t> pixels = Context.ReadPixelsRGB();
+    int white = 0, drawn = 0;
+    for (size_t p = 0; p < pixels.size(); p += 3) {
+      if (TColour{pixels[p], pixels[p + 1], pixels[p + 2]} == Background) continue;
+      ++drawn;
+      white += pixels[p] > 245 && pixels[p + 1] > 245 && pixels[p + 2] > 245;
+    }
+    return double(white) / std::max(drawn, 1);
+  };
+  State.Options.Lighting = true;
+  PaintScene(State);
+  EXPECT_LT(burnt(), 0.05);
+  EXPECT_TRUE(glIsEnabled(GL_LIGHTING) && !glIsEnabled(GL_NORMALIZE));
+}
+
+// Framed for the whole animation, every frame of it stays inside the picture: the
+// golem's attack swings far beyond its first pose, the knight walks.
+TEST_F(SceneTest, FramingTheWholeAnimationKeepsEveryFrameInThePicture) {
+  WriteFile(Dir.File("battle.lgp"), BuildLGP(BuildDemoBattleArchive()));
+  auto archive = TLGPFile::Create(Dir.File("battle.lgp"), false);
+  TBattleModel golem;
+  golem.LoadFromArchive(*archive, "rt");
+  State.BattleModel = &golem;
+  State.BattleAnimation = 1;
+  State.RotateY = 90; // seen from the side, the swing goes across the picture
+  const TFraming pose = FrameModel(State, 640.0 / 480.0, 0.9);
+  const TFraming whole = FrameModel(State, 640.0 / 480.0, 0.9, {}, true);
+  ASSERT_TRUE(pose.Found && whole.Found);
+  EXPECT_GT(whole.Zoom, pose.Zoom * 1.1);
+  State.PanX = whole.PanX;
+  State.PanY = whole.PanY;
+  State.Zoom = int32_t(std::ceil(whole.Zoom));
+  bool filled = false;
+  for (int32_t frame = 0; frame < golem.FrameCount(1); ++frame) {
+    SCOPED_TRACE(frame);
+    State.BattleFrame = frame;
+    PaintScene(State);
+    const TDrawnBox box = DrawnBox(Context);
+    EXPECT_FALSE(box.OnEdge);
+    filled = filled || box.Height() > 0.8 * 480 || box.Width() > 0.8 * 640;
+  }
+  EXPECT_TRUE(filled);
+
+  State = {};
+  WriteFile(Dir.File("char.lgp"), BuildLGP(BuildDemoFieldArchive()));
+  auto chars = TLGPFile::Create(Dir.File("char.lgp"), false);
+  TFieldModel knight(*chars, "KNIG.HRC", "KNWA.A");
+  knight.SetFrame(3);
+  State.FieldModel = &knight;
+  State.RotateY = 90;
+  const TFraming walk = FrameModel(State, 640.0 / 480.0, 0.9, {}, true);
+  ASSERT_TRUE(walk.Found);
+  EXPECT_EQ(knight.CurrentFrame, 3); // posed back where it was
+  State.PanX = walk.PanX;
+  State.PanY = walk.PanY;
+  State.Zoom = int32_t(std::ceil(walk.Zoom));
+  for (int32_t frame = 0; frame < knight.FrameCount; ++frame) {
+    SCOPED_TRACE(frame);
+    knight.SetFrame(frame);
+    PaintScene(State);
+    EXPECT_FALSE(DrawnBox(Context).OnEdge);
   }
 }
 
