@@ -7,6 +7,7 @@
 #include "archive/FolderArchive.h"
 #include "archive/LGPCheck.h"
 #include "field/AnimLayout.h"
+#include "field/RSD.h"
 #include "field/tex.h"
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
@@ -200,6 +201,9 @@ TPartPreview::~TPartPreview() {
 }
 
 void TPartPreview::ShowPart(std::unique_ptr<TFF7PPart> part) {
+  // The textures of the part before go with it, in this view's context.
+  MakeCurrent();
+  FTextures.Clear();
   FPart = std::move(part);
   update();
 }
@@ -245,6 +249,11 @@ void TPartPreview::paintGL() {
   glRotated(180, 0, 0, 1);
   glTranslatef(-middle.X, -middle.Y, -middle.Z);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  try {
+    FTextures.Add(*FPart);
+  } catch (const std::exception&) {
+    // A texture that cannot be made draws untextured.
+  }
   DrawPart(*FPart, FTextures, TViewOptions());
 }
 
@@ -570,16 +579,39 @@ void TArchiveWindow::ShowPreview() {
       const int32_t colours = HeaderI32(bytes, 88);
       const int32_t palettes = HeaderI32(bytes, 48);
       info += QString("\n%1 \u00D7 %2 pixels, ").arg(image.Width).arg(image.Height);
-      info += colours == 0 ? QString("direct colour")
-                           : QString("%1 palette%2 of %3 colours, colour key %4")
-                                 .arg(palettes)
-                                 .arg(palettes == 1 ? "" : "s")
-                                 .arg(colours)
-                                 .arg(HeaderI32(bytes, 8) > 0 ? "on" : "off");
+      info += colours == 0
+                  ? QString("direct colour")
+                  : (palettes > 1 ? QString("%1 palettes of %2 colours").arg(palettes)
+                                  : QString("a palette of %2 colours"))
+                            .arg(colours) +
+                        QString(", colour key %1").arg(HeaderI32(bytes, 8) > 0 ? "on" : "off");
     } else if (kind == "Part" || kind == "Battle part") {
       std::unique_ptr<TMemoryStream> data = archive->ReadMemberToMemory(index);
       data->SetPosition(0);
       std::unique_ptr<TFF7PPart> part = TFF7PPart::CreateFromStream(*data);
+      // A field part's textures are named by the resource of the same name, when there
+      // is one; without them (or where they fail) the part is drawn untextured.
+      if (kind == "Part" && row->Name.size() > 2) {
+        const int32_t rsd = archive->IndexOf(row->Name.substr(0, row->Name.size() - 2) + ".RSD");
+        try {
+          if (rsd >= 0) {
+            std::unique_ptr<TMemoryStream> text = archive->ReadMemberToMemory(rsd);
+            text->SetPosition(0);
+            const TRSDResource resource(*text, archive->EntryAt(rsd).Name, TRSDRules());
+            std::vector<std::shared_ptr<const TTexImage>> textures;
+            for (int32_t n = 0; n < std::min(resource.TextureCount(), 256); ++n) {
+              const int32_t tex = archive->IndexOf(resource.TextureName(n));
+              if (tex < 0) throw Exception("missing texture");
+              textures.push_back(std::make_shared<TTexImage>(ReadTexture(*archive, tex)));
+            }
+            part->Textures = std::move(textures);
+          }
+        } catch (const std::bad_alloc&) {
+          throw;
+        } catch (const std::exception&) {
+          part->Textures.clear();
+        }
+      }
       info += QString("\n%1 vertices, %2 polygons in %3 groups, %4 texture coordinates")
                   .arg(part->VertexCount())
                   .arg(part->PolyCount())
