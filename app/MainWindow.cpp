@@ -143,6 +143,10 @@ TMainWindow::TMainWindow(TPalkorPaths paths, QWidget* parent)
   mnuModelBrowser->setText("&Model Browser");
   mnuModelBrowser->setShortcut(QKeySequence("Ctrl+B"));
   mnuModelBrowser->setObjectName("mnuModelBrowser");
+  mnuArchiveMembers = new QAction("&Archive Members", this);
+  mnuArchiveMembers->setObjectName("mnuArchiveMembers");
+  mnuArchiveMembers->setShortcut(QKeySequence("Ctrl+M"));
+  ConnectGuarded(mnuArchiveMembers, &QAction::triggered, this, [this] { ShowArchiveWindow(); });
   ConnectGuarded(dckModelBrowser, &TModelBrowser::ModelChosen, this,
                  [this](int32_t k) { ChooseFromBrowser(k, false); });
   ConnectGuarded(dckModelBrowser, &TModelBrowser::ModelActivated, this,
@@ -309,6 +313,7 @@ void TMainWindow::CreateMenus() {
     view->addAction(a);
   view->addSeparator();
   view->addAction(mnuModelBrowser);
+  view->addAction(mnuArchiveMembers);
   QMenu* options = menuBar()->addMenu("&Options");
   for (QAction* a :
        {aAnimation, aCrosshairs, aWireframe, aReflections, aBones, aBodies, aLighting, aEditable})

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AnimationDocument.h"
+#include "app/ArchiveWindow.h"
 #include "app/ModelBrowser.h"
 #include "app/RenderOptionsDialog.h"
 #include "app/catalogue.h"
@@ -69,7 +70,10 @@ QIcon PalkorIcon();
 
 // The main window: menus, the three toolbars, the status bar, the eight display
 // switches, the settings file, the catalogue and the one model viewer.
-class TMainWindow : public QMainWindow, public TViewerHost, public TCatalogueListener {
+class TMainWindow : public QMainWindow,
+                    public TViewerHost,
+                    public TCatalogueListener,
+                    public TArchiveHost {
   Q_OBJECT
 public:
   explicit TMainWindow(TPalkorPaths paths = TPalkorPaths::Default(), QWidget* parent = nullptr);
@@ -105,6 +109,12 @@ public:
   int32_t ProgressPanelWidth() const override { return pProgress->width(); }
   void RepaintProgress() override { pProgress->repaint(); }
   void ModelListUpdating(bool updating) override;
+
+  // TArchiveHost
+  bool ArchiveChanging() override;
+  void ArchiveChanged() override;
+  // View > Archive Members: the Archive window, on the open archive.
+  void ShowArchiveWindow();
 
   // The viewer's background colour, 0x00BBGGRR: Options > Set Background, kept in the
   // settings.
@@ -170,6 +180,12 @@ private:
   // View > Model Browser (its toggle action: mnuModelBrowser).
   TModelBrowser* dckModelBrowser;
   QAction* mnuModelBrowser;
+  // View > Archive Members (mnuArchiveMembers): made when first asked for.
+  TArchiveWindow* frmArchive = nullptr;
+  QAction* mnuArchiveMembers;
+  // The model and animation on show before the Archive window changed the archive,
+  // shown again afterwards when they are still there.
+  std::string FModelBeforeChange, FAnimBeforeChange;
 
   void CreateActions();
   void CreateMenus();

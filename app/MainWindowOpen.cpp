@@ -99,6 +99,8 @@ void TMainWindow::OpenCatalogue(const std::string& path, bool folder) {
   FillModelList();
   AddRecentArchive(path);
   UpdateTitle();
+  if (frmArchive && frmArchive->Archive().Path != path)
+    frmArchive->SetArchive(ArchiveKindForPath(path));
 }
 
 void TMainWindow::OpenArchive(const std::string& path) {

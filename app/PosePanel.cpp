@@ -102,6 +102,9 @@ TPosePanel::TPosePanel(TfrmViewer& viewer, TAnimationDocument& document)
     ++tag;
   }
   ConnectGuarded(btnCopy, &QPushButton::clicked, this, [this] { CopyPoseToEveryFrame(); });
+  FViewer.PartDoubleClicked = [this](int32_t bone, int32_t part, QPoint global) {
+    return OfferPartTextures(bone, part, global);
+  };
   ConnectGuarded(&FDocument, &TAnimationDocument::BoneSelected, this,
                  [this](int32_t bone) { SelectBone(bone); });
   for (auto [slider, axis] : {std::pair{trkRX, "X"}, {trkRY, "Y"}, {trkRZ, "Z"}})
@@ -234,17 +237,41 @@ void TPosePanel::CopyPoseToEveryFrame() {
   SelectBone(model->BoneCount() - 1);
 }
 
+namespace {
+
+void AddOnce(std::vector<std::string>& members, const std::string& name) {
+  for (const std::string& member : members)
+    if (SameTextASCII(member, name)) return;
+  members.push_back(name);
+}
+
+} // namespace
+
 std::vector<std::string> TPosePanel::TexturesOfBone(int row) const {
   std::vector<std::string> members;
   const TFieldModel* model = FViewer.Session().FieldModel();
   if (!model || row < 0 || row >= model->BoneCount()) return members;
   for (const auto& part : model->GetBone(row).Parts)
-    for (const std::string& name : part->TextureNames) {
-      bool listed = false;
-      for (const std::string& member : members) listed |= SameTextASCII(member, name);
-      if (!listed) members.push_back(name);
-    }
+    for (const std::string& name : part->TextureNames) AddOnce(members, name);
   return members;
+}
+
+std::vector<std::string> TPosePanel::TexturesOfPart(int32_t bone, int32_t part) const {
+  std::vector<std::string> members;
+  const TFieldModel* model = FViewer.Session().FieldModel();
+  if (!model || bone < 0 || bone >= model->BoneCount()) return members;
+  const auto& parts = model->GetBone(bone).Parts;
+  if (part < 0 || size_t(part) >= parts.size()) return members;
+  for (const std::string& name : parts[size_t(part)]->TextureNames) AddOnce(members, name);
+  return members;
+}
+
+bool TPosePanel::OfferPartTextures(int32_t bone, int32_t part, QPoint global) {
+  const std::vector<std::string> members = TexturesOfPart(bone, part);
+  if (members.empty()) return false;
+  SelectBone(bone);
+  ShowTextureMenu(members, global);
+  return true;
 }
 
 void TPosePanel::ShowTextureMenu(const QPoint& at) {
@@ -252,14 +279,19 @@ void TPosePanel::ShowTextureMenu(const QPoint& at) {
   if (!index.isValid()) return;
   const std::vector<std::string> members = TexturesOfBone(index.row());
   if (members.empty()) return;
-  QMenu menu(lstParts);
+  ShowTextureMenu(members, lstParts->viewport()->mapToGlobal(at));
+}
+
+void TPosePanel::ShowTextureMenu(const std::vector<std::string>& members, QPoint global) {
+  QMenu menu(this);
+  menu.setObjectName("mnuTextures");
   for (const std::string& member : members) {
     ConnectGuarded(menu.addAction(Text("Replace Texture " + member + "...")), &QAction::triggered,
                    this, [this, member] { ReplaceTexture(member); });
     ConnectGuarded(menu.addAction(Text("Export Texture " + member + "...")), &QAction::triggered,
                    this, [this, member] { ExportTexture(member); });
   }
-  menu.exec(lstParts->viewport()->mapToGlobal(at));
+  menu.exec(global);
 }
 
 void TPosePanel::ReplaceTexture(const std::string& member) {

@@ -50,6 +50,12 @@ public:
   // the bone list's context menu offers "Replace Texture..." and "Export Texture..." for
   // each.
   std::vector<std::string> TexturesOfBone(int row) const;
+  // The texture members of part (its place among the bone's parts) of bone, each once.
+  std::vector<std::string> TexturesOfPart(int32_t bone, int32_t part) const;
+  // A double-click on a part in the picture: the part's bone chosen in the list and
+  // "Replace Texture..." and "Export Texture..." offered for each of the part's textures
+  // at global; false (the click frames the model instead) for a part without textures.
+  bool OfferPartTextures(int32_t bone, int32_t part, QPoint global);
   // Asks for a picture (any format Qt reads) and makes it the texture member's: written
   // as the member's TEX file (its header and kind kept, a picture of more colours than a
   // palette holds quantised) and shown at once; one step to undo, saved with the
@@ -60,6 +66,8 @@ public:
 
 private:
   void ShowTextureMenu(const QPoint& at);
+  // The menu of Replace and Export for each of members, shown at global.
+  void ShowTextureMenu(const std::vector<std::string>& members, QPoint global);
   // The trackbars enabled while a bone with a rotation (1 on) of a field model is
   // selected; "Cpy" while a field model is shown.
   void UpdateControls();

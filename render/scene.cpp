@@ -341,6 +341,66 @@ TFraming FrameModel(const TSceneState& state, double aspect, double fill, const 
   return framing;
 }
 
+TPickedPart PickPart(const TSceneState& state, double aspect, double x, double y) {
+  TPickedPart picked;
+  if (!state.FieldModel || !(aspect > 0)) return picked;
+  const TFieldModel& model = *state.FieldModel;
+  const TViewOptions& options = state.Options;
+  if (!options.Bodies) return picked;
+  // The camera of PaintScene: the eye at (0, EyeHeight, zoom) looking along -Z, the world
+  // moved by the pan, a 90 degree perspective.
+  const double zoom = std::max(double(state.Zoom), 1e-3);
+  struct TSeen {
+    double X, Y, Depth;
+  };
+  auto see = [&](const TVec3& p) {
+    const double depth = zoom - double(p.Z);
+    return TSeen{(double(p.X) + state.PanX) / depth / aspect,
+                 (double(p.Y) + state.PanY - EyeHeight) / depth, depth};
+  };
+  double nearest = std::numeric_limits<double>::infinity();
+  const TMatrix4 place = PlacementMatrix(PlacementOf(state, TPlacedModel::Field));
+  for (const TPosedJoint& joint : model.PoseFrom(0, place)) {
+    if (joint.Bone < options.FirstBone || joint.Bone > options.LastBone) continue;
+    const TFieldBone& bone = *model.Bones[size_t(joint.Bone)];
+    for (size_t k = 0; k < bone.Parts.size(); ++k) {
+      const TFF7PPart& part = *bone.Parts[k];
+      auto polygon = [&](size_t, const TIndexTriple& corners, const TIndexTriple&) {
+        TSeen seen[3];
+        for (int c = 0; c < 3; ++c) {
+          seen[c] = see(joint.Joint.TransformPoint(part.Vertices[size_t(corners[size_t(c)])]));
+          if (!(seen[c].Depth > NearPlane) || !std::isfinite(seen[c].X) ||
+              !std::isfinite(seen[c].Y))
+            return;
+        }
+        // Barycentric weights of the point; inside when none is negative.
+        const double area = (seen[1].X - seen[0].X) * (seen[2].Y - seen[0].Y) -
+                            (seen[2].X - seen[0].X) * (seen[1].Y - seen[0].Y);
+        if (area == 0) return;
+        const double w1 = ((x - seen[0].X) * (seen[2].Y - seen[0].Y) -
+                           (seen[2].X - seen[0].X) * (y - seen[0].Y)) /
+                          area;
+        const double w2 = ((seen[1].X - seen[0].X) * (y - seen[0].Y) -
+                           (x - seen[0].X) * (seen[1].Y - seen[0].Y)) /
+                          area;
+        const double w0 = 1 - w1 - w2;
+        if (w0 < 0 || w1 < 0 || w2 < 0) return;
+        // The depth across the triangle as the picture interpolates it: 1 / depth is
+        // linear on the screen.
+        const double depth = 1 / (w0 / seen[0].Depth + w1 / seen[1].Depth + w2 / seen[2].Depth);
+        if (depth < nearest) {
+          nearest = depth;
+          picked = {true, joint.Bone, int32_t(k)};
+        }
+      };
+      for (int pass = 0; pass < 2; ++pass)
+        WalkPartPass(
+            part, pass, [](size_t) {}, polygon, options.DisplayGroup);
+    }
+  }
+  return picked;
+}
+
 // Light 0 is placed while the model-view matrix holds the identity, so it sits in eye
 // space whatever the camera and the model's turn.
 void ApplyViewSwitches(const TViewOptions& options) {

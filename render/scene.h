@@ -63,6 +63,19 @@ struct TFraming {
 TFraming FrameModel(const TSceneState& state, double aspect, double fill,
                     const TPictureArea& area = {}, bool wholeAnimation = false);
 
+// The part of a field model drawn nearest the eye at a point of the picture: its bone and
+// its place among the bone's parts.
+struct TPickedPart {
+  bool Found = false;
+  int32_t Bone = -1, Part = -1;
+};
+// What PaintScene draws of state's field model at the point (x, y) of a picture width /
+// height = aspect, x and y from -1 to 1 left to right and bottom to top: the filled
+// triangles of the parts of the bones drawn (the bone range, Bodies and the display
+// group as the options have them; the mirror image aside), the nearest one that covers
+// the point. Found is false where none does, and for a battle model.
+TPickedPart PickPart(const TSceneState& state, double aspect, double x, double y);
+
 // The options' Wireframe and Lighting switches, applied to the current context: polygons
 // drawn as lines or filled; light 0 five units right of the eye with colour tracking, or
 // no light. Leaves the model-view matrix as the identity when Lighting is on.

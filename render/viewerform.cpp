@@ -504,11 +504,26 @@ void TfrmViewer::mouseMoveEvent(QMouseEvent* event) {
   event->accept();
 }
 
+TPickedPart TfrmViewer::PartAt(QPoint at) const {
+  if (width() <= 0 || height() <= 0) return {};
+  return PickPart(FSession.SceneState(), double(width()) / height(),
+                  2.0 * (at.x() + 0.5) / width() - 1, 1 - 2.0 * (at.y() + 0.5) / height());
+}
+
 void TfrmViewer::mouseDoubleClickEvent(QMouseEvent* event) {
   setFocus(Qt::MouseFocusReason);
   FDragFrom = event->position().toPoint();
-  if (event->button() == Qt::LeftButton) Guarded([&] { FrameWholeModel(); });
   event->accept();
+  if (event->button() != Qt::LeftButton) return;
+  Guarded([&] {
+    if (FEditable && PartDoubleClicked) {
+      const TPickedPart picked = PartAt(event->position().toPoint());
+      if (picked.Found &&
+          PartDoubleClicked(picked.Bone, picked.Part, event->globalPosition().toPoint()))
+        return;
+    }
+    FrameWholeModel();
+  });
 }
 
 // Wheel turned away from the user brings the eye nearer.

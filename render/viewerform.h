@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,14 @@ public:
   void ZoomBy(int steps);
   // The picture moved by pixels (right and down), its pan in the scene's units.
   void PanBy(int pixelsX, int pixelsY);
+
+  // The part of the field model drawn at point at of the window (none found off the
+  // model).
+  TPickedPart PartAt(QPoint at) const;
+  // Called on a double-click on a part of the field model while editable, with its bone,
+  // its place among the bone's parts and the point on the screen: true when it took the
+  // click (offering that part's textures), false lets it frame the whole model.
+  std::function<bool(int32_t bone, int32_t part, QPoint global)> PartDoubleClicked;
 
   // The picture as the viewer draws it now: its framebuffer as top-down RGB.
   std::vector<uint8_t> CapturePixels(int& width, int& height);

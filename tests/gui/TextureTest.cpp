@@ -7,10 +7,13 @@
 #include "fixtures/LGPWriter.h"
 #include "fixtures/PNGReader.h"
 #include "platform/images.h"
+#include "render/QtText.h"
 #include "tests/gui/WindowTestSupport.h"
 
 #include <QAction>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -89,6 +92,67 @@ private slots:
     auto archive = TLGPFile::Create(Dir->File("char.lgp"), false);
     for (const std::string& member : members)
       QCOMPARE(ReadTexture(*archive, archive->IndexOf(member)).Pixels, pixels);
+    main.reset();
+  }
+
+  // Picking follows the picture: where a part is found, the model is drawn. A
+  // double-click on a textured part, Editable on, chooses its bone and offers its
+  // textures; Export Texture from that menu writes the texture.
+  void aDoubleClickOnAPartOffersItsTextures() {
+    auto main = Start();
+    main->OpenArchive(Dir->File("char.lgp"));
+    Show(*main, "KNIG.HRC - KNIG", "KNWA.A");
+    auto* viewer = Child<TfrmViewer>(&*main, "frmViewer");
+    Child<QAction>(&*main, "aEditable")->setChecked(true);
+    Child<QAction>(&*main, "aBones")->setChecked(false);
+    auto* panel = Child<TPosePanel>(viewer, "pRotate");
+    QApplication::processEvents();
+    const QImage picture = viewer->grabFramebuffer().scaled(viewer->size());
+    const QRgb background = picture.pixel(1, 1);
+    QPoint at;
+    int32_t bone = -1;
+    std::vector<std::string> textures;
+    int found = 0, missed = 0;
+    for (int y = 2; y < viewer->height() - 2; y += 5)
+      for (int x = 2; x < viewer->width() - 2; x += 5) {
+        const TPickedPart picked = viewer->PartAt({x, y});
+        // Away from the model's edges the two agree.
+        bool edge = false;
+        for (int dy = -2; dy <= 2; ++dy)
+          for (int dx = -2; dx <= 2; ++dx)
+            edge |= (picture.pixel(x + dx, y + dy) == background) !=
+                    (picture.pixel(x, y) == background);
+        if (edge) continue;
+        found += picked.Found;
+        missed += picked.Found != (picture.pixel(x, y) != background);
+        if (picked.Found && bone < 0 && !panel->TexturesOfPart(picked.Bone, picked.Part).empty()) {
+          at = {x, y};
+          bone = picked.Bone;
+          textures = panel->TexturesOfPart(picked.Bone, picked.Part);
+        }
+      }
+    QVERIFY(found > 50);
+    QVERIFY2(missed <= found / 50, qPrintable(QString("%1 of %2").arg(missed).arg(found)));
+    QVERIFY(bone >= 0);
+
+    QStringList offered;
+    QTimer::singleShot(0, viewer, [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (!menu) return;
+      for (QAction* action : menu->actions()) offered.push_back(action->text());
+      Script->SaveAnswers.push_back(Dir->File("picked.png"));
+      menu->actions()[1]->trigger();
+      menu->close();
+    });
+    QTest::mouseDClick(viewer, Qt::LeftButton, Qt::NoModifier, at);
+    QCOMPARE(offered.size(), qsizetype(2 * textures.size()));
+    QCOMPARE(offered[0], Text("Replace Texture " + textures[0] + "..."));
+    QCOMPARE(offered[1], Text("Export Texture " + textures[0] + "..."));
+    QCOMPARE(viewer->Session().Options.SelectedBone, bone);
+    auto archive = TLGPFile::Create(Dir->File("char.lgp"), false);
+    QCOMPARE(ReadPNGFile(Dir->File("picked.png")).RGBA,
+             ReadTexture(*archive, archive->IndexOf(textures[0])).Pixels);
+    QVERIFY(Script->Errors.empty());
     main.reset();
   }
 
