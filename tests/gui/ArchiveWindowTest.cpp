@@ -233,6 +233,10 @@ private slots:
     main->ShowArchiveWindow();
     auto* window = Child<TArchiveWindow>(&*main, "frmArchive");
     QVERIFY(QTest::qWaitForWindowExposed(window));
+    // F2 and Delete are window shortcuts: they reach the window only once it is active,
+    // which a loaded display server may take a moment to make it.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
     const std::string wave = MemberBytes(Dir->File("char.lgp"), "KNWV.A");
     QVERIFY(window->ChooseMember("KNWV.A"));
     Script->InputAnswers.push_back("KNW2.A");
