@@ -81,9 +81,29 @@ void TBitReader::MakeCodeLengths(int32_t shift, TCodeLengths& lengths) {
   }
 }
 
+void TBitReader::MakeCodeRuns(int32_t shift, TCodeRuns& runs) {
+  for (uint32_t prefix = 0; prefix < runs.size(); ++prefix) {
+    auto bit = [&](int32_t at) { return (prefix >> (RunBits - 1 - at)) & 1; };
+    int32_t at = 0, codes = 0;
+    for (;;) {
+      // A code's length is settled by its first bit, or its first four.
+      int32_t length = 1;
+      if (bit(at) != 0) {
+        if (at + 4 > RunBits) break;
+        const int32_t type = int32_t(bit(at + 1) << 2 | bit(at + 2) << 1 | bit(at + 3));
+        length = type == 0 ? 4 : type <= 6 ? 4 + type : 4 + 12 - shift;
+      }
+      if (at + length > RunBits) break;
+      at += length;
+      ++codes;
+    }
+    runs[prefix] = uint16_t(codes << 8 | at);
+  }
+}
+
 // A code's length is settled by its first four bits, so a code whose table length is
 // more than the bits left is one that reading field by field fails on too.
-void TBitReader::SkipRotations(int32_t count, const TCodeLengths& lengths) {
+void TBitReader::SkipRotations(int32_t count, const TCodeLengths& lengths, const TCodeRuns& runs) {
   uint64_t bits = FBits;
   int32_t bitCount = FBitCount;
   for (int64_t left = int64_t(count) * 3; left > 0; --left) {
@@ -94,6 +114,16 @@ void TBitReader::SkipRotations(int32_t count, const TCodeLengths& lengths) {
       Refill();
       bits = FBits;
       bitCount = FBitCount;
+    }
+    // The codes lying whole in the next RunBits bits, when they are all still wanted
+    // and at hand; the last of them is counted by the loop.
+    const uint32_t run = runs[bits >> (64 - RunBits)];
+    const int32_t codes = int32_t(run >> 8), runLength = int32_t(run & 255);
+    if (codes > 1 && codes <= left && runLength <= bitCount) {
+      bits <<= runLength;
+      bitCount -= runLength;
+      left -= codes - 1;
+      continue;
     }
     const int32_t length = lengths[bits >> 54];
     if (length > bitCount) {
@@ -260,7 +290,11 @@ void TBattleFrameDecoder::Next() {
 void TBattleFrameDecoder::Skip() {
   if (FNext == 0) return Next();
   for (int k = 0; k < 3; ++k) FReader.ReadOffsetDelta();
-  FReader.SkipRotations(FRecord.RotationCount, FLengths);
+  if (!FRuns) {
+    FRuns = std::make_unique<TBitReader::TCodeRuns>();
+    TBitReader::MakeCodeRuns(FRecord.Shift, *FRuns);
+  }
+  FReader.SkipRotations(FRecord.RotationCount, FLengths, *FRuns);
   ++FNext;
 }
 

@@ -93,9 +93,15 @@ public:
   // (4 + 12 - shift bits) included.
   using TCodeLengths = std::array<uint8_t, 1024>;
   static void MakeCodeLengths(int32_t shift, TCodeLengths& lengths);
+  // The codes that lie whole in the first RunBits bits, by those bits: how many
+  // (bits 15-8) and their length in all (bits 7-0); 0 where the first code does not fit.
+  static constexpr int32_t RunBits = 14;
+  using TCodeRuns = std::array<uint16_t, size_t(1) << RunBits>;
+  static void MakeCodeRuns(int32_t shift, TCodeRuns& runs);
   // Passes over the bits ReadRotations reads for count triples, keeping nothing, and
-  // fails where it would: a code needs more bits than are left.
-  void SkipRotations(int32_t count, const TCodeLengths& lengths);
+  // fails where it would: a code needs more bits than are left. Runs of short codes are
+  // passed over a run at a time.
+  void SkipRotations(int32_t count, const TCodeLengths& lengths, const TCodeRuns& runs);
 
 private:
   // A rotation code by its first 10 bits: its length and value, or length 0 for the
@@ -244,6 +250,8 @@ private:
   int32_t FNext = 0;
   TBitReader::TShiftedCodes FCodes;
   TBitReader::TCodeLengths FLengths;
+  // Made by the first Skip: a pass that decodes never needs them.
+  std::unique_ptr<TBitReader::TCodeRuns> FRuns;
 };
 
 // The records an animations member holds (those TBattleAnims decodes), each decoded once

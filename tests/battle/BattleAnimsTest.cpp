@@ -308,7 +308,7 @@ TEST(BattleAnims, RecordsAreEncodedAtTheShiftThatKeepsTheirValuesAndFoundAgainBy
 TEST(BattleAnims, CheckingAndDecodingFrameByFrameAgreeWithDecodingTheMember) {
   std::mt19937 random(11);
   std::vector<std::string> records;
-  for (int32_t shift : {0, 3, 12}) {
+  for (int32_t shift : {0, 3, 8, 12}) {
     TBattleAnimFixture anim;
     anim.Shift = shift;
     const int32_t step = 1 << shift;
