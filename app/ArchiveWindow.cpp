@@ -662,6 +662,16 @@ void TArchiveWindow::ShowPreview() {
   }
 }
 
+void TArchiveWindow::ReplaceTexture(const std::string& member, const std::string& file) {
+  const TTexImage picture = ReadPictureFile(file);
+  Change(
+      [&] {
+        std::unique_ptr<TLGPFile> archive = FArchive.Open();
+        ImportTexture(*archive, member, picture, {});
+      },
+      Format("Replaced the texture %s with %s", member, file));
+}
+
 bool TArchiveWindow::Change(const std::function<void()>& change, const std::string& done) {
   if (!FHost.ArchiveChanging()) return false;
   struct TTellHost {
@@ -747,13 +757,7 @@ void TArchiveWindow::DropFiles(const QStringList& files, int32_t onRow) {
                                   QFileInfo(files.front()).fileName().toStdString())))
       return;
     const std::string member = target->Name;
-    const TTexImage picture = ReadPictureFile(file);
-    Change(
-        [&] {
-          std::unique_ptr<TLGPFile> archive = FArchive.Open();
-          ImportTexture(*archive, member, picture, {});
-        },
-        Format("Replaced the texture %s with %s", member, file));
+    ReplaceTexture(member, file);
     ChooseMember(member);
     return;
   }
@@ -801,13 +805,7 @@ void TArchiveWindow::ReplaceChosen() {
     return;
   const QString path = QFile::decodeName(file.c_str());
   if (texture && IsPictureFile(path)) {
-    const TTexImage picture = ReadPictureFile(file);
-    Change(
-        [&] {
-          std::unique_ptr<TLGPFile> archive = FArchive.Open();
-          ImportTexture(*archive, member, picture, {});
-        },
-        Format("Replaced the texture %s with %s", member, file));
+    ReplaceTexture(member, file);
   } else {
     TMemoryStream data;
     {

@@ -151,6 +151,8 @@ private:
   bool ApplyEdit(const TArchiveEdit& edit, const std::string& done);
   // Runs change on the archive, the host asked first and told after.
   bool Change(const std::function<void()>& change, const std::string& done);
+  // Replaces the texture member with the picture in file, as tex-import does.
+  void ReplaceTexture(const std::string& member, const std::string& file);
   void UpdateActions();
   void ShowStatus(const std::string& text);
   // The member of row in the source model, or null.

@@ -502,25 +502,6 @@ std::vector<size_t> ResourceLines(std::string_view text, const std::vector<TLine
   return resourceLines;
 }
 
-std::vector<std::string> ResourceNamesOf(std::string line) {
-  std::vector<std::string> names;
-  size_t blank = line.find(' ');
-  if (blank != std::string::npos)
-    line.erase(0, blank + 1);
-  else if (line == "0")
-    return names;
-  while (!line.empty()) {
-    blank = line.find(' ');
-    if (blank == std::string::npos) {
-      names.push_back(line);
-      break;
-    }
-    names.push_back(line.substr(0, blank));
-    line = line.substr(blank + 1, 255);
-  }
-  return names;
-}
-
 std::string ReadMemberBytes(TLGPFile& archive, const std::string& name) {
   const int32_t index = archive.IndexOf(name);
   if (index < 0) {
@@ -659,7 +640,7 @@ std::vector<std::vector<std::string>> HRCResources(std::string_view text) {
   const std::vector<TLineSpan> lines = SplitLines(text);
   std::vector<std::vector<std::string>> resources;
   for (size_t line : ResourceLines(text, lines))
-    resources.push_back(ResourceNamesOf(
+    resources.push_back(ResourceNames(
         std::string(text.substr(lines[line].Start, lines[line].End - lines[line].Start))));
   return resources;
 }

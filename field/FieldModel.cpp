@@ -98,29 +98,6 @@ private:
   size_t FNext = 0;
 };
 
-// The resource names of a resource line: the count before the first blank is dropped;
-// the rest splits at single blanks. A line without a blank is one name, whatever it
-// reads as ("12" names 12.rsd), except "0": a bone without parts has that line, and
-// it names no resource.
-std::vector<std::string> ResourceNames(std::string line) {
-  std::vector<std::string> names;
-  size_t blank = line.find(' ');
-  if (blank != std::string::npos)
-    line.erase(0, blank + 1);
-  else if (line == "0")
-    return names;
-  while (!line.empty()) {
-    blank = line.find(' ');
-    if (blank == std::string::npos) {
-      names.push_back(line);
-      break;
-    }
-    names.push_back(line.substr(0, blank));
-    line = line.substr(blank + 1, 255);
-  }
-  return names;
-}
-
 // Decoded textures by member name in upper case, so that parts naming one member share
 // its image.
 using TTextureCache = std::map<std::string, std::shared_ptr<const TTexImage>>;
@@ -158,6 +135,25 @@ std::unique_ptr<TFF7PPart> LoadResource(TModelMembers& members, const std::strin
 }
 
 } // namespace
+
+std::vector<std::string> ResourceNames(std::string line) {
+  std::vector<std::string> names;
+  size_t blank = line.find(' ');
+  if (blank != std::string::npos)
+    line.erase(0, blank + 1);
+  else if (line == "0")
+    return names;
+  while (!line.empty()) {
+    blank = line.find(' ');
+    if (blank == std::string::npos) {
+      names.push_back(line);
+      break;
+    }
+    names.push_back(line.substr(0, blank));
+    line = line.substr(blank + 1, 255);
+  }
+  return names;
+}
 
 TFieldModel::TFieldModel(TLGPFile& lgp, const std::string& hrcName, const std::string& animName) {
   TReadingScope reading("model " + hrcName + " of \"" + lgp.FileName() + "\"");

@@ -103,6 +103,12 @@ void WalkPartPass(
     const std::function<void(size_t, const TIndexTriple&, const TIndexTriple&)>& polygon,
     int32_t displayGroup = 0, bool everyGroup = false);
 
+// The resource names of an HRC resource line: the count before the first blank is
+// dropped; the rest splits at single blanks. A line without a blank is one name,
+// whatever it reads as ("12" names 12.rsd), except "0": a bone without parts has that
+// line, and it names no resource.
+std::vector<std::string> ResourceNames(std::string line);
+
 // One bone of a field model, with the parts that hang on it.
 class TFieldBone {
 public:
