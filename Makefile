@@ -68,8 +68,12 @@ test-deps: deps
 node-deps:
 	$(call install_missing,$(NODE_PACKAGES))
 
+# ccache, where the machine has it, makes rebuilds of a fresh clone quick; nothing needs it.
+CCACHE := $(shell command -v ccache 2> /dev/null)
+
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE))
 
 configure: deps $(BUILD)/build.ninja
 
