@@ -436,7 +436,11 @@ public:
       }
       FHeadPiece[k] = int32_t(FPieceList.size() - 1);
     }
-    if (int64_t(FHeads.size()) < length) FHeads.resize(size_t(length));
+    if (int64_t(FHeads.size()) < length) {
+      // The reads fill it whole: its pages are made present at once.
+      FHeads.resize(size_t(length));
+      PrefaultForWrite(FHeads.data(), FHeads.size());
+    }
     uint8_t* dest = FHeads.data();
     for (TFilePiece& piece : FPieceList) {
       piece.Dest = dest;
