@@ -30,6 +30,7 @@
 #include "platform/DebugLog.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
+#include "platform/Memory.h"
 #include "platform/Streams.h"
 
 #include <algorithm>
@@ -164,6 +165,9 @@ void TCatalogue::Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueLis
     }
     Models.reserve(models);
     AnimList.reserve(anims);
+    // Both are filled to these counts, less what is not a model or an animation.
+    PrefaultForWrite(Models.data(), models * sizeof(TModelRef));
+    PrefaultForWrite(AnimList.data(), anims * sizeof(TCatalogueEntry));
   }
 
   TMemoryStream scratch;

@@ -10,8 +10,8 @@
 //            in a short text); read only by the verifying open, 255 bytes at most
 #include "archive/LGPFile.h"
 
-#include "archive/MemberLog.h"
 #include "archive/LGPTables.h"
+#include "archive/MemberLog.h"
 #include "platform/FilePieces.h"
 #include "platform/Files.h"
 #include "platform/Memory.h"
@@ -344,6 +344,8 @@ void TLGPFile::LoadFromStream(TStream& stream, bool verify) {
   constexpr int32_t entriesPerRead = 2048;
   std::vector<uint8_t> table(size_t(std::min(count, entriesPerRead)) * LGPTableEntrySize);
 
+  FEntries.reserve(size_t(count));
+  PrefaultForWrite(FEntries.data(), size_t(count) * sizeof(TLGPEntry));
   FEntries.resize(size_t(count));
   int32_t highestOffset = std::numeric_limits<int32_t>::min();
   for (int32_t start = 0; start < count; start += entriesPerRead) {
@@ -434,7 +436,11 @@ public:
       }
       FHeadPiece[k] = int32_t(FPieceList.size() - 1);
     }
-    if (int64_t(FHeads.size()) < length) FHeads.resize(size_t(length));
+    if (int64_t(FHeads.size()) < length) {
+      // The reads fill it whole: its pages are made present at once.
+      FHeads.resize(size_t(length));
+      PrefaultForWrite(FHeads.data(), FHeads.size());
+    }
     uint8_t* dest = FHeads.data();
     for (TFilePiece& piece : FPieceList) {
       piece.Dest = dest;

@@ -5,9 +5,13 @@
 #include "platform/Exceptions.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace palkor {
 
@@ -59,6 +63,19 @@ std::string OutOfMemoryText() {
                                    : std::string("Not enough memory");
   if (FailedSize > 0) text += Format(": %s bytes asked for", std::to_string(FailedSize));
   return text;
+}
+
+void PrefaultForWrite(void* address, size_t size) {
+#ifdef MADV_POPULATE_WRITE
+  static const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(address) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(address) + size) & ~(page - 1);
+  // A system without it leaves the pages to be faulted in as they are written.
+  if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#else
+  (void)address;
+  (void)size;
+#endif
 }
 
 void* AllocateOrThrow(size_t size) {

@@ -57,4 +57,9 @@ size_t FailedAllocationSize();
 // for ("Not enough memory to read archive "x.lgp": 48000000000 bytes asked for").
 std::string OutOfMemoryText();
 
+// Makes the pages wholly inside [address, address + size) present and writable in one
+// call to the system, where it offers that, instead of one page fault a page as they are
+// first written: for a large block that is about to be filled whole. Changes no byte.
+void PrefaultForWrite(void* address, size_t size);
+
 } // namespace palkor
