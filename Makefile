@@ -111,6 +111,7 @@ bench: build
 	$(BUILD)/bench/palkor_bench_render
 	$(BUILD)/bench/palkor_bench_export
 	$(BUILD)/bench/palkor_bench_import
+	xvfb-run -a $(BUILD)/bench/palkor_bench_browser $(BENCH_DATA)/models/char.lgp
 
 fuzz: fuzz-deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -G Ninja -DPALKOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -17,6 +17,15 @@ namespace {
 
 constexpr int32_t BrowserThumbnailSize = DefaultThumbnailSize;
 
+// An icon that looks the same chosen or not: by default the chosen item's icon is drawn
+// tinted with the highlight colour, which turns a thumbnail into a grey shape and hides
+// the very colours it is there to show. The label's highlight shows the choice.
+QIcon UntintedIcon(const QPixmap& pixmap) {
+  QIcon icon(pixmap);
+  icon.addPixmap(pixmap, QIcon::Selected);
+  return icon;
+}
+
 QIcon BlankIcon(bool failed) {
   QPixmap pixmap(BrowserThumbnailSize, BrowserThumbnailSize);
   pixmap.fill(Qt::transparent);
@@ -27,7 +36,7 @@ QIcon BlankIcon(bool failed) {
     painter.drawLine(a, a, b, b);
     painter.drawLine(b, a, a, b);
   }
-  return QIcon(pixmap);
+  return UntintedIcon(pixmap);
 }
 
 } // namespace
@@ -228,7 +237,7 @@ void TModelBrowser::Deliver(uint64_t generation, int32_t place, QImage picture, 
   if (generation != FGeneration || size_t(place) >= FState.size() || FState[size_t(place)] != 0)
     return;
   FState[size_t(place)] = failed ? 2 : 1;
-  FIcons[size_t(place)] = failed ? FFailedIcon : QIcon(QPixmap::fromImage(picture));
+  FIcons[size_t(place)] = failed ? FFailedIcon : UntintedIcon(QPixmap::fromImage(picture));
   ++FDone;
   if (QStandardItem* item = ItemOf(place)) item->setIcon(FIcons[size_t(place)]);
 }

@@ -53,6 +53,22 @@ class ModelBrowserTest : public QObject, protected testing::TWindowTestBase {
     return count;
   }
 
+  // The pixels of the grid's row, as the grid draws it, whose colour is warm (red well
+  // above blue): the hound's browns, which a tint of the highlight's blue takes away.
+  static int WarmPixelsShown(TMainWindow& main, int row) {
+    QListView* grid = Grid(main);
+    const QModelIndex index = grid->model()->index(row, 0);
+    grid->scrollTo(index);
+    const QImage shown = grid->viewport()->grab(grid->visualRect(index)).toImage();
+    int count = 0;
+    for (int y = 0; y < shown.height(); ++y)
+      for (int x = 0; x < shown.width(); ++x) {
+        const QColor colour = shown.pixelColor(x, y);
+        count += colour.red() > colour.blue() + 40;
+      }
+    return count;
+  }
+
 private slots:
   void init() { BeginTest(); }
   void cleanup() { EndTest(); }
@@ -106,6 +122,22 @@ private slots:
     Child<QCheckBox>(main.get(), "chkFilter")->setChecked(true);
     QTRY_COMPARE_WITH_TIMEOUT(Browser(*main)->ThumbnailsDone(), 2, 20000);
     QCOMPARE(Browser(*main)->ThumbnailsDrawn(), drawn + changed);
+  }
+
+  // The chosen model's thumbnail is shown in its own colours: the choice is not drawn
+  // as a tint over the picture.
+  void ChosenThumbnailKeepsItsColours() {
+    auto main = Start();
+    main->OpenLGP(Dir->File("char.lgp"));
+    OpenBrowser(*main, 2);
+    QCOMPARE(Labels(*main), (QStringList{"KNIG.HRC", "HOUN.HRC"}));
+    Grid(*main)->setCurrentIndex(Grid(*main)->model()->index(0, 0));
+    const int unchosen = WarmPixelsShown(*main, 1);
+    QVERIFY2(unchosen > 2000, qPrintable(QString::number(unchosen)));
+    Grid(*main)->setCurrentIndex(Grid(*main)->model()->index(1, 0));
+    const int chosen = WarmPixelsShown(*main, 1);
+    QVERIFY2(chosen >= unchosen * 9 / 10,
+             qPrintable(QString("%1 warm pixels chosen, %2 not").arg(chosen).arg(unchosen)));
   }
 
   // A second start finds every thumbnail in the cache; a replaced member makes its model
