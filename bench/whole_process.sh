@@ -94,5 +94,14 @@ cp "$data/char.lgp" "$work/edited.lgp"
 "$cli" compact "$work/edited.lgp" > /dev/null
 pair "check of a 56 MB archive / cat of it" "<= 1.0x" \
   "$cli check $work/edited.lgp" "cat $work/edited.lgp"
+pair "compact of a 56 MB archive / crash-safe copy of it" "<= 1.3x" \
+  "$cli compact $work/edited.lgp" \
+  "$build/bench/safe_copy_floor $work/edited.lgp $work/copied.lgp"
+# add --replace puts the same member back each time, so the archive keeps its size.
+head -c 4096 "$data/char.lgp" > "$work/ADDED.TEX"
+"$cli" add "$work/edited.lgp" "$work/ADDED.TEX" > /dev/null
+pair "add of one member to a 56 MB archive / crash-safe copy" "<= 1.3x" \
+  "$cli add $work/edited.lgp $work/ADDED.TEX --replace" \
+  "$build/bench/safe_copy_floor $work/edited.lgp $work/copied.lgp"
 peak=$(/usr/bin/time -f %M "$cli" battle "$data/tiny/battle.lgp" rt 2>&1 > /dev/null | tail -1)
 echo "battle peak memory: $((peak / 1024)) MiB  target <= 24 MiB"
