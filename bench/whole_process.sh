@@ -113,5 +113,12 @@ set -- $("$cli" members --verify "$work/looked.lgp" |
 pair "extract of one member / crash-safe copy of its bytes" "<= 1.2x" \
   "$cli extract $work/looked.lgp $largest $work/one.bin" \
   "$build/bench/safe_copy_floor $work/looked.lgp $work/one.floor $1 $2"
+# unpack of the 16,000 members of the compacted archive into a folder it has filled once,
+# against cp -r of the same files over a copy of them and one sync.
+"$cli" unpack "$work/looked.lgp" "$work/unpacked"
+cp -r "$work/unpacked" "$work/copiedfolder"
+pair "unpack of a 56 MB archive / cp -r of its files + sync" "<= 1.5x" \
+  "$cli unpack $work/looked.lgp $work/unpacked" \
+  "cp -rT $work/unpacked $work/copiedfolder && sync"
 peak=$(/usr/bin/time -f %M "$cli" battle "$data/tiny/battle.lgp" rt 2>&1 > /dev/null | tail -1)
 echo "battle peak memory: $((peak / 1024)) MiB  target <= 24 MiB"
