@@ -15,6 +15,7 @@
 #include "platform/StringList.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -33,6 +34,9 @@ struct TBuiltMember {
   int64_t DataOffset = -1;
   int32_t Source = -1;
   int64_t Size = 0;
+  // The old archive's header of the member (name and size), copied with the data when
+  // the new header is the same.
+  std::array<uint8_t, LGPMemberHeaderSize> OldHeader{};
 };
 
 // A new member's data, open until it is copied.
@@ -147,20 +151,46 @@ int64_t WriteArchive(const std::string& path, const std::string& creatorField,
   TReplacedFile replaced(path, stem);
   replaced.Commit([&](int fd) {
     if (!WriteToHandle(fd, head)) return false;
+    // Bytes of the old archive that follow one another there and in the new archive are
+    // copied as one run: a compact archive's members take one copy, not three system
+    // calls each.
+    int64_t runStart = 0, runSize = 0;
+    auto flushRun = [&] {
+      const bool copied = runSize == 0 || CopyFileBytes(old->Handle(), runStart, fd, runSize);
+      runSize = 0;
+      return copied;
+    };
+    auto addRun = [&](int64_t start, int64_t size) {
+      if (runSize > 0 && runStart + runSize == start) {
+        runSize += size;
+        return true;
+      }
+      if (!flushRun()) return false;
+      runStart = start;
+      runSize = size;
+      return true;
+    };
     for (const TBuiltMember& member : members) {
       uint8_t header[LGPMemberHeaderSize] = {};
       std::memcpy(header, member.Name.data(), member.Name.size());
       PutU32LE(header + LGPNameSize, uint32_t(member.Size));
+      if (member.Source < 0 &&
+          std::memcmp(header, member.OldHeader.data(), LGPMemberHeaderSize) == 0) {
+        if (!addRun(member.DataOffset - LGPMemberHeaderSize, LGPMemberHeaderSize + member.Size))
+          return false;
+        continue;
+      }
+      if (!flushRun()) return false;
       if (!WriteToHandle(fd, {reinterpret_cast<const char*>(header), sizeof header})) return false;
       if (member.Source < 0) {
-        if (!CopyFileBytes(old->Handle(), member.DataOffset, fd, member.Size)) return false;
+        if (!addRun(member.DataOffset, member.Size)) return false;
       } else if (const TOpenSource& source = sources[size_t(member.Source)]; source.File) {
         if (!CopyFileBytes(source.File->Handle(), 0, fd, member.Size)) return false;
       } else if (!WriteToHandle(fd, *source.Bytes)) {
         return false;
       }
     }
-    return WriteToHandle(fd, LGPTerminator);
+    return flushRun() && WriteToHandle(fd, LGPTerminator);
   });
   // No other rebuild of this archive runs while its lock is held.
   RemoveLeftTemporaryFiles(replaced.Target(), stem);
@@ -231,6 +261,7 @@ std::vector<TBuiltMember> ReadMembers(TFileStream& file, const std::string& path
       throw fail(Format("member \"%s\" runs past the end of the file", member.Name));
     member.DataOffset = offset + LGPMemberHeaderSize;
     member.Size = size;
+    std::memcpy(member.OldHeader.data(), memberHeader, LGPMemberHeaderSize);
   }
   return members;
 }
