@@ -25,7 +25,11 @@ void TMainWindow::ShowHelpContents() {
       "Edit &gt; Undo (Ctrl+Z) takes a change back. File &gt; Save changes (Ctrl+S) writes "
       "the animation into the archive.</p>"
       "<p>File &gt; Export glTF writes the model for Blender and game engines; File &gt; "
-      "Import Animation reads an animation back.</p>",
+      "Import Animation reads an animation back, and File &gt; Import Model puts a mesh "
+      "made on the same skeleton in place of the model's parts.</p>"
+      "<p>View &gt; Model Browser (Ctrl+B) shows every model as a picture; View &gt; Archive "
+      "Members (Ctrl+M) lists the archive's files to preview, extract, add, replace, "
+      "rename, remove, compact and check them.</p>",
       &help);
   text->setWordWrap(true);
   text->setMinimumWidth(420);
