@@ -15,9 +15,9 @@ void TMainWindow::ShowHelpContents() {
   auto* text = new QLabel(
       "<h3>Palkor</h3>"
       "<p>Open a game archive (File &gt; Open LGP, Ctrl+O) or a folder of extracted files "
-      "(Ctrl+Shift+O), or drop one on the window. Choose a model, then one of its "
-      "animations, to show it; type in the search box to find a model by its file or "
-      "display name.</p>"
+      "(Ctrl+Shift+O), or drop one on the window. Choosing a model shows it with its "
+      "first animation; choose another animation in the list beside it. Type in the "
+      "search box to find a model by its file or display name.</p>"
       "<p><b>In the viewer</b>: drag to turn the model, use the wheel to zoom, drag with "
       "the right or middle button to move it, double-click to see all of it. Space plays "
       "and pauses, Left and Right step a frame, Home goes to frame 0.</p>"
