@@ -15,14 +15,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
-#include <thread>
 
 namespace palkor {
 
@@ -247,13 +244,10 @@ TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExp
   MakeFolders(folder);
   const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 
-  std::mutex lock;
-  std::condition_variable changed;
+  TWorkQueue queue;
+  queue.Count = items.size();
   TExportAllProgress state;
   state.Total = int32_t(items.size());
-  size_t next = 0;
-  bool stopping = false;
-  int32_t running = 0;
   // What ends the whole run, once: a worker that ran out of memory (the model it was
   // exporting, and the size asked for), or anything else a worker could not go on past.
   std::exception_ptr fatal;
@@ -265,9 +259,9 @@ TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExp
     // A failure here ends the run: the other workers take no more models, and it is
     // thrown once every worker has finished the model it has under way.
     auto stop = [&](std::exception_ptr failure, bool outOfMemory) noexcept {
-      std::lock_guard<std::mutex> guard(lock);
-      if (current) --running;
-      stopping = true;
+      std::lock_guard<std::mutex> guard(queue.Lock);
+      if (current) --queue.Running;
+      queue.Stopping = true;
       if (!fatal) {
         fatal = failure;
         if (outOfMemory) {
@@ -289,10 +283,10 @@ TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExp
       }
       for (;;) {
         {
-          std::lock_guard<std::mutex> guard(lock);
-          if (stopping || next >= items.size()) break;
-          current = &items[next++];
-          ++running;
+          std::lock_guard<std::mutex> guard(queue.Lock);
+          if (queue.Stopping || queue.Next >= queue.Count) break;
+          current = &items[queue.Next++];
+          ++queue.Running;
         }
         const TExportItem& item = *current;
         std::string error = openError;
@@ -308,50 +302,26 @@ TExportAllProgress ExportAll(const TArchiveKind& archive, const std::vector<TExp
           }
         }
         {
-          std::lock_guard<std::mutex> guard(lock);
+          std::lock_guard<std::mutex> guard(queue.Lock);
           if (!error.empty()) state.Failures.emplace_back(item.Name(), error);
           current = nullptr;
-          --running;
+          --queue.Running;
           ++state.Done;
         }
-        changed.notify_all();
+        queue.Changed.notify_all();
       }
     } catch (const std::bad_alloc&) {
       stop(std::current_exception(), true);
-      changed.notify_all();
+      queue.Changed.notify_all();
     } catch (...) {
       stop(std::current_exception(), false);
-      changed.notify_all();
+      queue.Changed.notify_all();
     }
   };
 
-  const int32_t threads = std::max(1, std::min<int32_t>(jobs, int32_t(items.size())));
-  std::vector<std::thread> pool;
   // A failure of the caller's side (a thread that cannot be made, the progress call)
   // stops the run as a worker's does.
-  std::exception_ptr failure;
-  try {
-    pool.reserve(size_t(threads));
-    for (int32_t t = 0; t < threads; ++t) pool.push_back(StartThread(worker));
-    std::unique_lock<std::mutex> guard(lock);
-    for (;;) {
-      const bool finished = (stopping || next >= items.size()) && running == 0;
-      const TExportAllProgress now = state;
-      guard.unlock();
-      const bool goOn = !progress || progress(now);
-      guard.lock();
-      if (!goOn) stopping = true;
-      if (finished) break;
-      changed.wait_for(guard, std::chrono::milliseconds(100),
-                       [&] { return state.Done != now.Done || (stopping && running == 0); });
-    }
-  } catch (...) {
-    failure = std::current_exception();
-    std::lock_guard<std::mutex> guard(lock);
-    stopping = true;
-  }
-  for (std::thread& t : pool) t.join();
-  if (failure) std::rethrow_exception(failure);
+  RunWorkers(queue, jobs, worker, state, progress);
   if (starved) {
     std::string text = "Not enough memory to export " + starved->Name();
     if (starvedSize > 0) text += Format(": %s bytes asked for", std::to_string(starvedSize));

@@ -6,11 +6,8 @@
 #include "render/Thumbnails.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <thread>
 
 namespace palkor {
 
@@ -41,13 +38,10 @@ RenderThumbnails(const TArchiveKind& archive, const std::vector<TThumbnailItem>&
                  int32_t size, int32_t jobs,
                  const std::function<void(size_t index, std::vector<uint8_t>& rgba)>& picture,
                  const std::function<bool(const TThumbnailProgress&)>& progress) {
-  std::mutex lock;
-  std::condition_variable changed;
+  TWorkQueue queue;
+  queue.Count = items.size();
   TThumbnailProgress state;
   state.Total = int32_t(items.size());
-  size_t next = 0;
-  bool stopping = false;
-  int32_t running = 0;
   std::exception_ptr fatal; // what ended the run, once
 
   auto worker = [&] {
@@ -64,10 +58,10 @@ RenderThumbnails(const TArchiveKind& archive, const std::vector<TThumbnailItem>&
       for (;;) {
         size_t index;
         {
-          std::lock_guard<std::mutex> guard(lock);
-          if (stopping || next >= items.size()) break;
-          index = next++;
-          ++running;
+          std::lock_guard<std::mutex> guard(queue.Lock);
+          if (queue.Stopping || queue.Next >= queue.Count) break;
+          index = queue.Next++;
+          ++queue.Running;
         }
         std::string error = openError;
         if (error.empty()) {
@@ -82,48 +76,22 @@ RenderThumbnails(const TArchiveKind& archive, const std::vector<TThumbnailItem>&
           }
         }
         {
-          std::lock_guard<std::mutex> guard(lock);
+          std::lock_guard<std::mutex> guard(queue.Lock);
           if (!error.empty()) state.Failures.emplace_back(index, error);
-          --running;
+          --queue.Running;
           ++state.Done;
         }
-        changed.notify_all();
+        queue.Changed.notify_all();
       }
     } catch (...) {
-      std::lock_guard<std::mutex> guard(lock);
-      stopping = true;
+      std::lock_guard<std::mutex> guard(queue.Lock);
+      queue.Stopping = true;
       if (!fatal) fatal = std::current_exception();
     }
-    changed.notify_all();
+    queue.Changed.notify_all();
   };
 
-  const int32_t threads = std::max(1, std::min<int32_t>(jobs, int32_t(items.size())));
-  std::vector<std::thread> pool;
-  std::exception_ptr failure;
-  try {
-    pool.reserve(size_t(threads));
-    for (int32_t t = 0; t < threads; ++t) pool.push_back(StartThread(worker));
-    std::unique_lock<std::mutex> guard(lock);
-    for (;;) {
-      const bool finished = (stopping || next >= items.size()) && running == 0;
-      const TThumbnailProgress now = state;
-      guard.unlock();
-      const bool goOn = !progress || progress(now);
-      guard.lock();
-      if (!goOn) stopping = true;
-      if (finished) break;
-      changed.wait_for(guard, std::chrono::milliseconds(100), [&] {
-        return state.Done != now.Done || state.Failures.size() != now.Failures.size() ||
-               (stopping && running == 0);
-      });
-    }
-  } catch (...) {
-    failure = std::current_exception();
-    std::lock_guard<std::mutex> guard(lock);
-    stopping = true;
-  }
-  for (std::thread& t : pool) t.join();
-  if (failure) std::rethrow_exception(failure);
+  RunWorkers(queue, jobs, worker, state, progress);
   if (fatal) std::rethrow_exception(fatal);
   return state;
 }
