@@ -11,6 +11,7 @@
 
 #include "archive/FolderArchive.h"
 #include "archive/LGPTables.h"
+#include "archive/MemberHeaders.h"
 #include "platform/Files.h"
 #include "platform/StringList.h"
 
@@ -243,6 +244,7 @@ std::vector<TBuiltMember> ReadMembers(TFileStream& file, const std::string& path
         if (member.Position < folders.size()) folders[member.Position] = member.Folder;
 
   std::vector<TBuiltMember> members(static_cast<size_t>(count));
+  std::vector<int64_t> offsets(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* item = entries + size_t(i) * LGPTableEntrySize;
     TBuiltMember& member = members[size_t(i)];
@@ -253,16 +255,19 @@ std::vector<TBuiltMember> ReadMembers(TFileStream& file, const std::string& path
     const int64_t offset = GetI32LE(item + LGPNameSize);
     if (offset < 0 || offset + LGPMemberHeaderSize > fileSize)
       throw fail(Format("member \"%s\" lies outside the file", member.Name));
-    uint8_t memberHeader[LGPMemberHeaderSize];
-    file.SetPosition(offset);
-    file.ReadBuffer(memberHeader, LGPMemberHeaderSize);
+    offsets[size_t(i)] = offset;
+  }
+  // Every member's header, read in one pass over the file.
+  ReadMemberHeaders(file.Handle(), fileSize, offsets, [&](size_t i, const uint8_t* memberHeader) {
+    TBuiltMember& member = members[i];
+    const int64_t offset = offsets[i];
     const int32_t size = GetI32LE(memberHeader + LGPNameSize);
     if (size < 0 || size > fileSize - offset - LGPMemberHeaderSize)
       throw fail(Format("member \"%s\" runs past the end of the file", member.Name));
     member.DataOffset = offset + LGPMemberHeaderSize;
     member.Size = size;
     std::memcpy(member.OldHeader.data(), memberHeader, LGPMemberHeaderSize);
-  }
+  });
   return members;
 }
 

@@ -2,25 +2,20 @@
 
 #include "archive/FolderArchive.h"
 #include "archive/LGPTables.h"
+#include "archive/MemberHeaders.h"
 #include "platform/StringList.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
-
-#include <sys/mman.h>
+#include <string_view>
 
 namespace palkor {
 
 namespace {
 
-struct TCheckedMember {
-  int32_t Position;
-  int64_t Offset, End; // header start; end of data (-1 when the header is unusable)
-};
-
-std::string Quoted(const std::string& name) {
-  return "\"" + name + "\"";
+std::string Quoted(std::string_view name) {
+  return "\"" + std::string(name) + "\"";
 }
 
 // A message as the rest of a sentence.
@@ -33,31 +28,15 @@ std::string LowerFirst(std::string text) {
 // conflict table, are less than this.
 constexpr int64_t MaxRegion = 16 * 1024 * 1024;
 
-// The archive's bytes for the check. Member headers lie a few kilobytes apart all through
-// the file: one read each costs a system call per member, so the file is mapped whole with
-// its pages populated at once (no fault per page); where mapping fails the reads go to
-// the file.
+// The archive's bytes for the check, read where they are needed.
 class TCheckedBytes {
 public:
-  TCheckedBytes(TFileStream& file, int64_t size) : FFile(file), FSize(size) {
-    void* mapped =
-        ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.Handle(), 0);
-    if (mapped != MAP_FAILED) FMapped = static_cast<const uint8_t*>(mapped);
-  }
-  ~TCheckedBytes() {
-    if (FMapped) ::munmap(const_cast<uint8_t*>(FMapped), size_t(FSize));
-  }
-  TCheckedBytes(const TCheckedBytes&) = delete;
-  TCheckedBytes& operator=(const TCheckedBytes&) = delete;
+  explicit TCheckedBytes(TFileStream& file) : FFile(file) {}
 
   // count bytes at offset, which the caller has checked lie inside the file.
   void Read(int64_t offset, void* buffer, int64_t count) {
-    if (FMapped) {
-      std::memcpy(buffer, FMapped + offset, size_t(count));
-    } else {
-      FFile.SetPosition(offset);
-      FFile.ReadBuffer(buffer, count);
-    }
+    FFile.SetPosition(offset);
+    FFile.ReadBuffer(buffer, count);
   }
   std::string ReadBytes(int64_t offset, int64_t count) {
     std::string bytes(size_t(count), '\0');
@@ -67,8 +46,6 @@ public:
 
 private:
   TFileStream& FFile;
-  int64_t FSize;
-  const uint8_t* FMapped = nullptr;
 };
 
 } // namespace
@@ -82,7 +59,7 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
     problems.push_back("it ends inside its header");
     return problems;
   }
-  TCheckedBytes bytes(file, fileSize);
+  TCheckedBytes bytes(file);
   uint8_t header[LGPHeaderSize];
   bytes.Read(0, header, LGPHeaderSize);
   const int32_t count = GetI32LE(header + 12);
@@ -98,55 +75,74 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
   const std::string table = bytes.ReadBytes(LGPHeaderSize, tableEnd - LGPHeaderSize);
   const auto* entries = reinterpret_cast<const uint8_t*>(table.data());
 
-  std::vector<std::string> names(static_cast<size_t>(count));
-  std::vector<TCheckedMember> members;
+  // The names as the table holds them, and the members whose headers lie inside the
+  // member data.
+  std::vector<std::string_view> names(static_cast<size_t>(count));
+  std::vector<int32_t> inside;
+  std::vector<int64_t> headerOffsets;
   int64_t firstOffset = fileSize, lastEnd = tableEnd;
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* item = entries + size_t(i) * LGPTableEntrySize;
     const auto* nameField = reinterpret_cast<const char*>(item);
-    names[size_t(i)].assign(nameField, strnlen(nameField, LGPNameSize));
-    const std::string& name = names[size_t(i)];
-    if (LookupSlot(name) < 0)
-      problems.push_back(Format("member %s has no place in the lookup table", Quoted(name)));
+    names[size_t(i)] = std::string_view(nameField, strnlen(nameField, LGPNameSize));
     const int64_t offset = GetI32LE(item + LGPNameSize);
     firstOffset = std::min(firstOffset, std::max<int64_t>(offset, tableEnd));
-    if (offset < tableEnd || offset + LGPMemberHeaderSize > fileSize) {
+    if (offset >= tableEnd && offset + LGPMemberHeaderSize <= fileSize) {
+      inside.push_back(i);
+      headerOffsets.push_back(offset);
+    }
+  }
+
+  // Their headers, in one pass in the order they lie: the size each gives, the names of
+  // those that name another member, and members that overlap the ones before them.
+  std::vector<int32_t> sizes(static_cast<size_t>(count));
+  std::vector<std::pair<int32_t, std::string>> misnamed;
+  std::vector<std::string> overlaps;
+  int64_t reach = -1;
+  int32_t reacher = -1;
+  ReadMemberHeaders(file.Handle(), fileSize, headerOffsets, [&](size_t k, const uint8_t* header) {
+    const int32_t i = inside[k];
+    const auto* headerName = reinterpret_cast<const char*>(header);
+    const std::string_view inHeader(headerName, strnlen(headerName, LGPNameSize));
+    if (!SameTextASCII(inHeader, names[size_t(i)])) misnamed.emplace_back(i, inHeader);
+    const int32_t size = GetI32LE(header + LGPNameSize);
+    sizes[size_t(i)] = size;
+    const int64_t offset = headerOffsets[k];
+    if (size < 0 || size > fileSize - offset - LGPMemberHeaderSize) return;
+    const int64_t end = offset + LGPMemberHeaderSize + size;
+    if (offset < reach)
+      overlaps.push_back(Format("members %s and %s overlap", Quoted(names[size_t(reacher)]),
+                                Quoted(names[size_t(i)])));
+    if (end > reach) {
+      reach = end;
+      reacher = i;
+    }
+    lastEnd = std::max(lastEnd, end);
+  });
+  std::sort(misnamed.begin(), misnamed.end());
+
+  // Each member's problems in table order, then the overlaps in the order members lie.
+  size_t nextInside = 0, nextMisnamed = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const std::string_view name = names[size_t(i)];
+    if (LookupSlot(name) < 0)
+      problems.push_back(Format("member %s has no place in the lookup table", Quoted(name)));
+    if (nextInside == inside.size() || inside[nextInside] != i) {
+      const int64_t offset = GetI32LE(entries + size_t(i) * LGPTableEntrySize + LGPNameSize);
       problems.push_back(
           Format("member %s: its header at %d lies outside the member data", Quoted(name), offset));
       continue;
     }
-    uint8_t memberHeader[LGPMemberHeaderSize];
-    bytes.Read(offset, memberHeader, LGPMemberHeaderSize);
-    const auto* headerName = reinterpret_cast<const char*>(memberHeader);
-    const std::string inHeader(headerName, strnlen(headerName, LGPNameSize));
-    if (UpperCaseASCII(inHeader) != UpperCaseASCII(name))
-      problems.push_back(
-          Format("member %s: its header names it %s", Quoted(name), Quoted(inHeader)));
-    const int32_t size = GetI32LE(memberHeader + LGPNameSize);
-    if (size < 0 || size > fileSize - offset - LGPMemberHeaderSize) {
+    const int64_t offset = headerOffsets[nextInside++];
+    if (nextMisnamed < misnamed.size() && misnamed[nextMisnamed].first == i)
+      problems.push_back(Format("member %s: its header names it %s", Quoted(name),
+                                Quoted(misnamed[nextMisnamed++].second)));
+    const int32_t size = sizes[size_t(i)];
+    if (size < 0 || size > fileSize - offset - LGPMemberHeaderSize)
       problems.push_back(
           Format("member %s: its size %d runs past the end of the file", Quoted(name), size));
-      continue;
-    }
-    const int64_t end = offset + LGPMemberHeaderSize + size;
-    members.push_back({i, offset, end});
-    lastEnd = std::max(lastEnd, end);
   }
-
-  std::sort(members.begin(), members.end(), [](const TCheckedMember& a, const TCheckedMember& b) {
-    return a.Offset != b.Offset ? a.Offset < b.Offset : a.Position < b.Position;
-  });
-  int64_t reach = -1;
-  int32_t reacher = -1;
-  for (const TCheckedMember& member : members) {
-    if (member.Offset < reach)
-      problems.push_back(Format("members %s and %s overlap", Quoted(names[size_t(reacher)]),
-                                Quoted(names[size_t(member.Position)])));
-    if (member.End > reach) {
-      reach = member.End;
-      reacher = member.Position;
-    }
-  }
+  problems.insert(problems.end(), overlaps.begin(), overlaps.end());
 
   // The lookup and conflict tables lie between the table of members and the first member.
   const std::string region =
@@ -156,13 +152,22 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
   if (!DecodeLGPTables(region, found, length)) {
     problems.push_back("it has no whole lookup and conflict table after its table of members");
   } else {
-    std::vector<std::string> folders(static_cast<size_t>(count));
+    // The folders the conflict table gives, by table position (the last where it gives
+    // several).
+    std::vector<std::pair<size_t, std::string_view>> folders;
     for (const auto& conflict : found.Conflicts)
       for (const TConflictMember& member : conflict)
-        if (member.Position < folders.size()) folders[member.Position] = member.Folder;
+        folders.emplace_back(member.Position, member.Folder);
+    std::stable_sort(folders.begin(), folders.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    auto folderOf = [&folders](size_t position) {
+      auto it = std::upper_bound(folders.begin(), folders.end(), position,
+                                 [](size_t p, const auto& entry) { return p < entry.first; });
+      return it != folders.begin() && (--it)->first == position ? it->second : std::string_view();
+    };
     try {
       std::vector<uint16_t> numbers;
-      const TLGPTables expected = MakeLGPTables(names, folders, numbers);
+      const TLGPTables expected = MakeLGPTables(names, folderOf, numbers);
       int32_t wrongSlots = 0;
       for (int32_t slot = 0; slot < LookupSlotCount; ++slot)
         if (!(expected.Lookup[size_t(slot)] == found.Lookup[size_t(slot)])) ++wrongSlots;
@@ -183,7 +188,7 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
     } catch (const Exception& e) {
       // A name without a slot is said above, member by member.
       if (std::all_of(names.begin(), names.end(),
-                      [](const std::string& name) { return LookupSlot(name) >= 0; }))
+                      [](std::string_view name) { return LookupSlot(name) >= 0; }))
         problems.push_back(LowerFirst(e.Message()));
     }
   }

@@ -15,8 +15,10 @@
 #include "platform/Streams.h"
 #include "platform/StringList.h"
 
+#include <algorithm>
 #include <cstring>
-#include <map>
+#include <utility>
+#include <vector>
 
 namespace palkor {
 
@@ -63,8 +65,19 @@ void CheckMemberName(std::string_view name) {
     throw Exception(Format("\"%s\" is not a member name: %s", std::string(name), problem));
 }
 
-TLGPTables MakeLGPTables(const std::vector<std::string>& names,
-                         const std::vector<std::string>& folders,
+namespace {
+
+// A name's hash in any letter case.
+uint32_t NameHash(std::string_view name) {
+  uint32_t hash = 2166136261u;
+  for (char c : name) hash = (hash ^ uint8_t(c >= 'a' && c <= 'z' ? c - 32 : c)) * 16777619u;
+  return hash;
+}
+
+} // namespace
+
+TLGPTables MakeLGPTables(std::span<const std::string_view> names,
+                         const std::function<std::string_view(size_t)>& folderOf,
                          std::vector<uint16_t>& conflictNumbers) {
   if (names.size() > 0xFFFF)
     throw Exception(Format("An archive's lookup table counts at most 65535 members, not %d",
@@ -74,36 +87,61 @@ TLGPTables MakeLGPTables(const std::vector<std::string>& names,
   for (size_t i = 0; i < names.size(); ++i) {
     const int32_t slot = LookupSlot(names[i]);
     if (slot < 0)
-      throw Exception(Format("Member \"%s\" has no place in the lookup table", names[i]));
+      throw Exception(
+          Format("Member \"%s\" has no place in the lookup table", std::string(names[i])));
     TLookupSlot& record = tables.Lookup[size_t(slot)];
     if (record.Count > 0 && slot != lastSlot)
       throw Exception(Format("The members whose names begin as \"%s\" do not stand together in "
                              "the table",
-                             names[i].substr(0, 2)));
+                             std::string(names[i].substr(0, 2))));
     if (record.Count == 0) record.First = uint16_t(i + 1);
     ++record.Count;
     lastSlot = slot;
   }
 
-  // Names that occur more than once, numbered in the order they first occur.
-  std::map<std::string, std::vector<uint16_t>> byName;
-  std::vector<std::string> order;
+  // Names that occur more than once (in any letter case), numbered in the order their
+  // second members stand in the table. Each member's first of its name is found through
+  // a hash table of positions: no name is copied.
+  constexpr uint16_t Empty = 0xFFFF;
+  size_t capacity = 16;
+  while (capacity < names.size() * 2) capacity *= 2;
+  std::vector<uint16_t> slots(capacity, Empty);
+  std::vector<uint16_t> firstOf(names.size());
   for (size_t i = 0; i < names.size(); ++i) {
-    std::vector<uint16_t>& positions = byName[UpperCaseASCII(names[i])];
-    if (positions.size() == 1) order.push_back(UpperCaseASCII(names[i]));
-    positions.push_back(uint16_t(i));
+    size_t k = NameHash(names[i]) & (capacity - 1);
+    while (slots[k] != Empty && !SameTextASCII(names[slots[k]], names[i]))
+      k = (k + 1) & (capacity - 1);
+    if (slots[k] == Empty) slots[k] = uint16_t(i);
+    firstOf[i] = slots[k];
   }
+  // A name's number, kept at its first member, given when its second member is met.
   conflictNumbers.assign(names.size(), 0);
-  for (const std::string& name : order) {
-    std::vector<TConflictMember>& conflict = tables.Conflicts.emplace_back();
-    for (uint16_t position : byName[name]) {
-      std::string folder = position < folders.size() ? folders[position] : std::string();
-      folder = folder.substr(0, std::min(folder.find('\0'), size_t(ConflictFolderSize)));
-      conflict.push_back({folder, position});
-      conflictNumbers[position] = uint16_t(tables.Conflicts.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    const uint16_t first = firstOf[i];
+    if (first == i) continue;
+    if (conflictNumbers[first] == 0) {
+      tables.Conflicts.emplace_back();
+      conflictNumbers[first] = uint16_t(tables.Conflicts.size());
     }
+    conflictNumbers[i] = conflictNumbers[first];
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (conflictNumbers[i] == 0) continue;
+    std::string_view folder = folderOf(i);
+    folder = folder.substr(0, std::min(folder.find('\0'), size_t(ConflictFolderSize)));
+    tables.Conflicts[conflictNumbers[i] - 1].push_back({std::string(folder), uint16_t(i)});
   }
   return tables;
+}
+
+TLGPTables MakeLGPTables(const std::vector<std::string>& names,
+                         const std::vector<std::string>& folders,
+                         std::vector<uint16_t>& conflictNumbers) {
+  const std::vector<std::string_view> views(names.begin(), names.end());
+  return MakeLGPTables(
+      views,
+      [&folders](size_t i) { return i < folders.size() ? std::string_view(folders[i]) : ""; },
+      conflictNumbers);
 }
 
 std::string EncodeLGPTables(const TLGPTables& tables) {

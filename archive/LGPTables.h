@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +60,11 @@ struct TLGPTables {
 // the members of a slot not standing together, or more members than 16 bits count.
 TLGPTables MakeLGPTables(const std::vector<std::string>& names,
                          const std::vector<std::string>& folders,
+                         std::vector<uint16_t>& conflictNumbers);
+// The same for names read in place, with member i's folder given by folderOf(i) (asked
+// only for names that occur more than once).
+TLGPTables MakeLGPTables(std::span<const std::string_view> names,
+                         const std::function<std::string_view(size_t)>& folderOf,
                          std::vector<uint16_t>& conflictNumbers);
 // The tables' bytes: the lookup table, then the conflict table.
 std::string EncodeLGPTables(const TLGPTables& tables);

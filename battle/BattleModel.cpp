@@ -338,7 +338,7 @@ void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code, b
   LGPClass = &archive.ClassType();
   Code = code;
   TMemberList list;
-  std::unique_ptr<TStream> animsMember;
+  std::unique_ptr<TStream> animsMember, animsTwin;
   for (char first = 'a'; first <= 'z'; ++first)
     for (char second = 'a'; second <= 'z'; ++second) {
       std::string suffix{first, second};
@@ -347,6 +347,7 @@ void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code, b
       if (!decodeAnims && suffix == "da") {
         // Left in the archive; the list holds its place.
         animsMember = archive.OpenMemberStream(index);
+        animsTwin = archive.OpenMemberStream(index);
         list.emplace_back(suffix, std::make_unique<TMemoryStream>());
         continue;
       }
@@ -360,14 +361,19 @@ void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code, b
   LoadFromList(list, decodeAnims);
   if (animsMember) {
     AnimsMember = std::move(animsMember);
+    AnimsTwin = std::move(animsTwin);
     FAnimsStart = 0;
   }
 }
 
 std::vector<TBattleRecord> TBattleModel::CheckAnims() {
+  return CheckAnims(*AnimsMember);
+}
+
+std::vector<TBattleRecord> TBattleModel::CheckAnims(TStream& member) const {
   return ReadingMember(UpperCaseASCII(Code + "da"), [&] {
-    AnimsMember->SetPosition(FAnimsStart);
-    return CheckBattleRecords(*AnimsMember);
+    member.SetPosition(FAnimsStart);
+    return CheckBattleRecords(member);
   });
 }
 

@@ -7,8 +7,15 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <optional>
+#include <span>
+#include <system_error>
+
+#include <sys/mman.h>
 
 namespace palkor::cli {
 
@@ -21,58 +28,213 @@ struct TBattleArgs {
 };
 
 // One line a frame: "frame", its number and offsets, then its rotations' values separated
-// by spaces, tab-separated. Frames come by the hundred thousand: each is printed as it is
-// decoded, and none is kept.
-void PrintFrames(TStream& member, const TBattleRecord& record, TOutputBuffer& out) {
-  // palkor-cli never writes its debug log: the decoder's lines are left out.
-  TBattleFrameDecoder decoder(member, record, false);
+// by spaces, tab-separated.
+void PrintFrame(TOutputBuffer& out, int32_t number, const std::array<int32_t, 3>& offsets,
+                std::span<const TBattleRotation> rotations) {
   // A line's most: the frame's number and offsets, five bytes a value, and the eight the
   // last value's copy takes.
-  const size_t lineRoom = 64 + size_t(record.RotationCount) * 15 + 8;
-  for (int32_t f = 0; f < record.FrameCount; ++f) {
-    decoder.Next();
-    const TBattleFrame& frame = decoder.Frame();
-    const bool room = out.MakeRoom(lineRoom);
-    out.Put("frame\t");
-    out.Put(int64_t(f));
-    for (int32_t offset : {frame.OffsetX, frame.OffsetY, frame.OffsetZ}) {
-      out.Put('\t');
-      out.Put(int64_t(offset));
-    }
+  const size_t lineRoom = 64 + rotations.size() * 15 + 8;
+  const bool room = out.MakeRoom(lineRoom);
+  out.Put("frame\t");
+  out.Put(int64_t(number));
+  for (int32_t offset : offsets) {
     out.Put('\t');
-    // Decoded values are all below 4096.
-    if (room) {
-      for (const TBattleRotation& r : frame.Rotations) {
-        out.PutSpacedUnchecked(uint32_t(r.X));
-        out.PutSpacedUnchecked(uint32_t(r.Y));
-        out.PutSpacedUnchecked(uint32_t(r.Z));
-      }
-    } else {
-      for (const TBattleRotation& r : frame.Rotations) {
-        out.PutSpaced(r.X);
-        out.PutSpaced(r.Y);
-        out.PutSpaced(r.Z);
-      }
-    }
-    if (frame.Rotations.empty())
-      out.Put('\n');
-    else
-      out.EndSpacedLine();
+    out.Put(int64_t(offset));
   }
+  out.Put('\t');
+  // Decoded values are all below 4096.
+  if (room) {
+    for (const TBattleRotation& r : rotations) {
+      out.PutSpacedUnchecked(uint32_t(r.X));
+      out.PutSpacedUnchecked(uint32_t(r.Y));
+      out.PutSpacedUnchecked(uint32_t(r.Z));
+    }
+  } else {
+    for (const TBattleRotation& r : rotations) {
+      out.PutSpaced(r.X);
+      out.PutSpaced(r.Y);
+      out.PutSpaced(r.Z);
+    }
+  }
+  if (rotations.empty())
+    out.Put('\n');
+  else
+    out.EndSpacedLine();
 }
 
+// Bytes kept in one mapping of memory asked to come in huge pages: while a second thread
+// of the process runs, each page touched for the first time costs the system dearly, and
+// frames kept by the megabyte would otherwise take one such fault every 4 KB.
+class THeldBytes {
+public:
+  explicit THeldBytes(size_t capacity) {
+    FCapacity = (capacity + Huge - 1) / Huge * Huge;
+    if (FCapacity == 0) return;
+    // A huge page more, so that the bytes can start on a huge page's boundary.
+    void* mapped = ::mmap(nullptr, FCapacity + Huge, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (mapped == MAP_FAILED) {
+      FCapacity = 0;
+      return;
+    }
+    FMapped = static_cast<uint8_t*>(mapped);
+    FData = FMapped + (Huge - reinterpret_cast<uintptr_t>(FMapped) % Huge) % Huge;
+    ::madvise(FData, FCapacity, MADV_HUGEPAGE);
+  }
+  ~THeldBytes() {
+    if (FMapped) ::munmap(FMapped, FCapacity + Huge);
+  }
+  THeldBytes(const THeldBytes&) = delete;
+  THeldBytes& operator=(const THeldBytes&) = delete;
+
+  size_t Room() const { return FCapacity - FSize; }
+  // Appends n bytes, which the caller has made sure there is room for.
+  void Put(const void* bytes, size_t n) {
+    std::memcpy(FData + FSize, bytes, n);
+    FSize += n;
+  }
+  const uint8_t* At(size_t offset) const { return FData + offset; }
+
+private:
+  static constexpr size_t Huge = size_t(2) << 20;
+  uint8_t* FMapped = nullptr;
+  uint8_t* FData = nullptr;
+  size_t FCapacity = 0, FSize = 0;
+};
+
+// Frames come by the hundred thousand: each is printed as it is decoded, and none is
+// kept, except those decoded while the check of the whole member still runs beside
+// them (nothing may be printed before it has passed): those are kept compactly, up to
+// HeldLimit bytes, and printed once it has.
+class TFramePrinter {
+public:
+  static constexpr size_t HeldLimit = size_t(64) << 20;
+
+  TFramePrinter(TStream& member, const std::vector<TBattleRecord>& records)
+      : FMember(member), FRecords(records) {}
+
+  // Decodes frames ahead while ready() is false, asking it every few frames; stops when
+  // it answers true, when every frame is decoded or when no more can be kept.
+  template <typename F>
+  void DecodeAhead(F&& ready) {
+    size_t total = 0;
+    for (const TBattleRecord& record : FRecords)
+      total += size_t(record.FrameCount) * FrameBytes(record);
+    FHeld = std::make_unique<THeldBytes>(std::min(total, HeldLimit));
+    for (int32_t n = 0;; ++n) {
+      if ((n & 63) == 0 && ready()) return;
+      const TBattleRecord* next = NextRecord();
+      if (!next || FrameBytes(*next) > FHeld->Room()) return;
+      Advance();
+      const TBattleFrame& frame = FDecoder->Frame();
+      const TOffsets offsets{frame.OffsetX, frame.OffsetY, frame.OffsetZ};
+      FHeld->Put(&offsets, sizeof offsets);
+      FHeld->Put(frame.Rotations.data(), frame.Rotations.size() * sizeof(TBattleRotation));
+      ++FHeldFrames;
+    }
+  }
+
+  // Prints the frames of record r (the records in order), those kept first.
+  void PrintRecord(size_t r, TOutputBuffer& out) {
+    const TBattleRecord& record = FRecords[r];
+    int32_t f = 0;
+    for (; f < record.FrameCount && FPrinted < FHeldFrames; ++f, ++FPrinted) {
+      TOffsets offsets;
+      std::memcpy(&offsets, FHeld->At(FHeldAt), sizeof offsets);
+      FHeldAt += sizeof offsets;
+      const auto* rotations = reinterpret_cast<const TBattleRotation*>(FHeld->At(FHeldAt));
+      PrintFrame(out, f, offsets, std::span(rotations, size_t(record.RotationCount)));
+      FHeldAt += size_t(record.RotationCount) * sizeof(TBattleRotation);
+    }
+    for (; f < record.FrameCount; ++f) {
+      Advance();
+      const TBattleFrame& frame = FDecoder->Frame();
+      PrintFrame(out, f, {frame.OffsetX, frame.OffsetY, frame.OffsetZ}, frame.Rotations);
+    }
+  }
+
+private:
+  using TOffsets = std::array<int32_t, 3>;
+
+  static size_t FrameBytes(const TBattleRecord& record) {
+    return sizeof(TOffsets) + size_t(record.RotationCount) * sizeof(TBattleRotation);
+  }
+  // The record of the next frame to decode; null when every frame is decoded.
+  const TBattleRecord* NextRecord() {
+    while (FRecord < FRecords.size() && FFrame == FRecords[FRecord].FrameCount) {
+      FDecoder.reset();
+      ++FRecord;
+      FFrame = 0;
+    }
+    return FRecord < FRecords.size() ? &FRecords[FRecord] : nullptr;
+  }
+  // Decodes the next frame (there is one).
+  void Advance() {
+    const TBattleRecord* record = NextRecord();
+    if (!FDecoder)
+      // palkor-cli never writes its debug log: the decoder's lines are left out.
+      FDecoder = std::make_unique<TBattleFrameDecoder>(FMember, *record, false);
+    FDecoder->Next();
+    ++FFrame;
+  }
+
+  TStream& FMember;
+  const std::vector<TBattleRecord>& FRecords;
+  // The record and frame the decoder stands after.
+  size_t FRecord = 0;
+  int32_t FFrame = 0;
+  std::unique_ptr<TBattleFrameDecoder> FDecoder;
+  // The frames decoded ahead, in order, and how many of them are printed.
+  std::unique_ptr<THeldBytes> FHeld;
+  size_t FHeldFrames = 0, FPrinted = 0, FHeldAt = 0;
+};
+
 // The model is loaded with its animations undecoded; every record is then decoded once
-// before anything is printed, so that a member that cannot be decoded fails with no
-// output, as loading the whole model does; the frames are decoded again as they are
-// printed.
+// to be sure it can be, so that a member that cannot be decoded fails with no output, as
+// loading the whole model does. The frames are decoded again as they are printed; that
+// decoding starts while the check runs on a second thread (over a stream of its own),
+// where one can be had.
 void RunBattle(const TBattleArgs& args) {
   TBattleModel model;
   {
     auto archive = OpenArchive(args.Archive);
     model.LoadFromArchive(*archive, args.Code, false);
   }
-  const std::vector<TBattleRecord> records = model.CheckAnims();
-  TStream& member = *model.AnimsMember;
+  std::vector<TBattleRecord> records;
+  std::future<std::vector<TBattleRecord>> check;
+  if (args.Frames && model.AnimsTwin) {
+    try {
+      check =
+          std::async(std::launch::async, [&model] { return model.CheckAnims(*model.AnimsTwin); });
+    } catch (const std::system_error&) {
+      // No second thread: the check runs first.
+    }
+  }
+  // The check's failure, where it has one, is the failure of the run.
+  auto checked = [&check] {
+    if (check.valid()) check.get();
+  };
+  std::optional<TFramePrinter> printer;
+  if (check.valid()) {
+    try {
+      // The records as their headers give them; the check decodes them.
+      model.AnimsMember->SetPosition(model.AnimsStart());
+      WalkBattleRecords(*model.AnimsMember,
+                        [&records](const TBattleRecord& record) { records.push_back(record); });
+      printer.emplace(*model.AnimsMember, records);
+      printer->DecodeAhead([&check] {
+        return check.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+      });
+    } catch (...) {
+      checked();
+      throw;
+    }
+    checked();
+  } else {
+    records = model.CheckAnims();
+    if (args.Frames) printer.emplace(*model.AnimsMember, records);
+  }
+
   TOutputBuffer out;
   auto field = [&out](std::string_view text, char end) {
     out.Put(text);
@@ -99,7 +261,7 @@ void RunBattle(const TBattleArgs& args) {
     field(std::to_string(a), '\t');
     field(std::to_string(record.RotationCount), '\t');
     field(std::to_string(record.FrameCount), '\n');
-    if (args.Frames) PrintFrames(member, record, out);
+    if (printer) printer->PrintRecord(a, out);
   }
   out.Flush();
 }
