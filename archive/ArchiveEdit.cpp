@@ -21,23 +21,43 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <numeric>
 
 namespace palkor {
 
 namespace {
 
-// One member of the archive being built.
+// One member of the archive being built. A rebuild holds tens of thousands: each is
+// kept small, its name in place and its folder (rare) in the archive's list.
 struct TBuiltMember {
-  std::string Name;
+  // The name, NUL-padded as the table and the member's header hold it.
+  std::array<char, LGPNameSize> NameField{};
+  uint8_t NameLength = 0;
   uint8_t Byte24 = NewMemberByte24;
-  std::string Folder; // its folder in the conflict table
+  // Whether the old archive's header of the member names it as the new one does (the
+  // size is the same), so that the header is copied with the data.
+  bool HeaderKept = false;
+  int32_t Folder = -1; // its folder in the conflict table: an index of Folders, or none
   // The data: in the old archive at DataOffset, or a new member's (Source index).
-  int64_t DataOffset = -1;
   int32_t Source = -1;
-  int64_t Size = 0;
-  // The old archive's header of the member (name and size), copied with the data when
-  // the new header is the same.
-  std::array<uint8_t, LGPMemberHeaderSize> OldHeader{};
+  int32_t Size = 0;
+  int64_t DataOffset = -1;
+
+  std::string_view Name() const { return {NameField.data(), NameLength}; }
+  // name has been checked to be a member name (at most 20 bytes).
+  void SetName(std::string_view name) {
+    NameField.fill('\0');
+    NameLength = uint8_t(std::min(name.size(), NameField.size()));
+    std::copy_n(name.begin(), NameLength, NameField.begin());
+    HeaderKept = false;
+  }
+};
+
+// The archive being built: its members and the folders they name.
+struct TBuiltArchive {
+  std::string CreatorField;
+  std::vector<TBuiltMember> Members;
+  std::vector<std::string> Folders;
 };
 
 // A new member's data, open until it is copied.
@@ -60,7 +80,7 @@ std::string TempStem(const std::string& path) {
 
 int32_t FindBuilt(const std::vector<TBuiltMember>& members, const std::string& name) {
   for (size_t i = 0; i < members.size(); ++i)
-    if (SameTextASCII(members[i].Name, name)) return int32_t(i);
+    if (SameTextASCII(members[i].Name(), name)) return int32_t(i);
   return -1;
 }
 
@@ -93,7 +113,7 @@ void ApplyEdit(std::vector<TBuiltMember>& members, const TArchiveEdit& edit,
     CheckMemberName(to);
     int32_t there = FindBuilt(members, to);
     if (there >= 0 && there != k) throw Exception(Format("%s is already in %s", to, archive));
-    members[size_t(k)].Name = to;
+    members[size_t(k)].SetName(to);
   }
   for (const TArchiveEdit::TAdd& add : edit.Adds) {
     CheckMemberName(add.Name);
@@ -101,33 +121,40 @@ void ApplyEdit(std::vector<TBuiltMember>& members, const TArchiveEdit& edit,
     if (k >= 0 && !add.Replace) throw Exception(Format("%s is already in %s", add.Name, archive));
     sources.push_back(OpenSource(add.Data));
     TBuiltMember* member = k >= 0 ? &members[size_t(k)] : &members.emplace_back();
-    if (k < 0) member->Name = add.Name;
+    if (k < 0) member->SetName(add.Name);
+    member->HeaderKept = false;
     member->DataOffset = -1;
     member->Source = int32_t(sources.size() - 1);
-    member->Size = sources.back().Size;
+    member->Size = int32_t(sources.back().Size);
   }
 }
 
-// Writes the archive of members (the old archive open as old, when there is one) in
-// place of the file at path: a temporary file beside it, pushed to the disk, renamed
-// over it. Returns the new size.
-int64_t WriteArchive(const std::string& path, const std::string& creatorField,
-                     std::vector<TBuiltMember>& members, TFileStream* old,
+// Writes the archive built (the old archive open as old, when there is one) in place of
+// the file at path: a temporary file beside it, pushed to the disk, renamed over it.
+// Returns the new size.
+int64_t WriteArchive(const std::string& path, const TBuiltArchive& built, TFileStream* old,
                      std::vector<TOpenSource>& sources) {
+  const std::vector<TBuiltMember>& members = built.Members;
   // Ordered by slot; members of one slot keep their order.
-  std::stable_sort(members.begin(), members.end(),
-                   [](const TBuiltMember& a, const TBuiltMember& b) {
-                     return LookupSlot(a.Name) < LookupSlot(b.Name);
-                   });
-  std::vector<std::string> names, folders;
-  for (const TBuiltMember& member : members) {
-    names.push_back(member.Name);
-    folders.push_back(member.Folder);
-  }
+  std::vector<int32_t> slots(members.size());
+  for (size_t i = 0; i < members.size(); ++i) slots[i] = LookupSlot(members[i].Name());
+  std::vector<uint32_t> order(members.size());
+  std::iota(order.begin(), order.end(), 0u);
+  if (!std::is_sorted(slots.begin(), slots.end()))
+    std::stable_sort(order.begin(), order.end(),
+                     [&](uint32_t a, uint32_t b) { return slots[a] < slots[b]; });
+  std::vector<std::string_view> names(members.size());
+  for (size_t i = 0; i < order.size(); ++i) names[i] = members[order[i]].Name();
   std::vector<uint16_t> conflictNumbers;
-  const TLGPTables tables = MakeLGPTables(names, folders, conflictNumbers);
+  const TLGPTables tables = MakeLGPTables(
+      names,
+      [&](size_t i) {
+        const int32_t folder = members[order[i]].Folder;
+        return folder < 0 ? std::string_view() : std::string_view(built.Folders[size_t(folder)]);
+      },
+      conflictNumbers);
 
-  std::string head = creatorField;
+  std::string head = built.CreatorField;
   head.resize(12, '\0');
   head.resize(LGPHeaderSize + members.size() * LGPTableEntrySize, '\0');
   auto* bytes = reinterpret_cast<uint8_t*>(head.data());
@@ -136,15 +163,16 @@ int64_t WriteArchive(const std::string& path, const std::string& creatorField,
   bytes = reinterpret_cast<uint8_t*>(head.data());
   int64_t offset = int64_t(head.size());
   for (size_t i = 0; i < members.size(); ++i) {
+    const TBuiltMember& member = members[order[i]];
     uint8_t* item = bytes + LGPHeaderSize + i * LGPTableEntrySize;
-    std::memcpy(item, members[i].Name.data(), members[i].Name.size());
+    std::memcpy(item, member.NameField.data(), member.NameField.size());
     if (offset > std::numeric_limits<int32_t>::max())
       throw Exception(Format("Archive \"%s\" cannot grow beyond 2 GB", path));
     PutU32LE(item + LGPNameSize, uint32_t(offset));
-    item[24] = members[i].Byte24;
+    item[24] = member.Byte24;
     item[25] = uint8_t(conflictNumbers[i] & 0xFF);
     item[26] = uint8_t(conflictNumbers[i] >> 8);
-    offset += LGPMemberHeaderSize + members[i].Size;
+    offset += LGPMemberHeaderSize + int64_t(member.Size);
   }
   const int64_t newSize = offset + int64_t(LGPTerminator.size());
 
@@ -171,12 +199,12 @@ int64_t WriteArchive(const std::string& path, const std::string& creatorField,
       runSize = size;
       return true;
     };
-    for (const TBuiltMember& member : members) {
+    for (uint32_t k : order) {
+      const TBuiltMember& member = members[k];
       uint8_t header[LGPMemberHeaderSize] = {};
-      std::memcpy(header, member.Name.data(), member.Name.size());
+      std::memcpy(header, member.NameField.data(), member.NameField.size());
       PutU32LE(header + LGPNameSize, uint32_t(member.Size));
-      if (member.Source < 0 &&
-          std::memcmp(header, member.OldHeader.data(), LGPMemberHeaderSize) == 0) {
+      if (member.Source < 0 && member.HeaderKept) {
         if (!addRun(member.DataOffset - LGPMemberHeaderSize, LGPMemberHeaderSize + member.Size))
           return false;
         continue;
@@ -210,8 +238,7 @@ std::unique_ptr<TFileStream> OpenArchiveLocked(const std::string& path) {
 }
 
 // The members of the locked archive, each checked to lie inside the file.
-std::vector<TBuiltMember> ReadMembers(TFileStream& file, const std::string& path,
-                                      std::string& creatorField) {
+TBuiltArchive ReadMembers(TFileStream& file, const std::string& path) {
   const int64_t fileSize = file.Size();
   auto fail = [&](const std::string& why) {
     return Exception(Format("Archive \"%s\" cannot be rebuilt: %s", path, why));
@@ -220,20 +247,31 @@ std::vector<TBuiltMember> ReadMembers(TFileStream& file, const std::string& path
   file.SetPosition(0);
   uint8_t header[LGPHeaderSize];
   file.ReadBuffer(header, LGPHeaderSize);
-  creatorField.assign(reinterpret_cast<const char*>(header), 12);
+  TBuiltArchive built;
+  built.CreatorField.assign(reinterpret_cast<const char*>(header), 12);
   const int32_t count = GetI32LE(header + 12);
   const int64_t tableEnd = LGPHeaderSize + int64_t(count) * LGPTableEntrySize;
   if (count < 0 || tableEnd > fileSize) throw fail("its table of members is not inside the file");
   const std::string table = file.ReadBytes(tableEnd - LGPHeaderSize);
   const auto* entries = reinterpret_cast<const uint8_t*>(table.data());
 
-  // The conflict table's folders, where the old archive has a lookup table.
-  std::vector<std::string> folders(static_cast<size_t>(count));
+  std::vector<TBuiltMember> members(static_cast<size_t>(count));
+  std::vector<int64_t> offsets(static_cast<size_t>(count));
   int64_t firstOffset = fileSize;
-  for (int32_t i = 0; i < count; ++i)
-    firstOffset = std::min<int64_t>(
-        firstOffset,
-        std::max<int64_t>(tableEnd, GetI32LE(entries + size_t(i) * LGPTableEntrySize + 20)));
+  for (int32_t i = 0; i < count; ++i) {
+    const uint8_t* item = entries + size_t(i) * LGPTableEntrySize;
+    TBuiltMember& member = members[size_t(i)];
+    const auto* name = reinterpret_cast<const char*>(item);
+    member.SetName(std::string_view(name, strnlen(name, LGPNameSize)));
+    member.Byte24 = item[24];
+    const int64_t offset = GetI32LE(item + LGPNameSize);
+    if (offset < 0 || offset + LGPMemberHeaderSize > fileSize)
+      throw fail(Format("member \"%s\" lies outside the file", std::string(member.Name())));
+    offsets[size_t(i)] = offset;
+    firstOffset = std::min(firstOffset, std::max(tableEnd, offset));
+  }
+
+  // The conflict table's folders, where the old archive has a lookup table.
   TLGPTables tables;
   size_t length = 0;
   file.SetPosition(tableEnd);
@@ -241,34 +279,24 @@ std::vector<TBuiltMember> ReadMembers(TFileStream& file, const std::string& path
                       length))
     for (const auto& conflict : tables.Conflicts)
       for (const TConflictMember& member : conflict)
-        if (member.Position < folders.size()) folders[member.Position] = member.Folder;
+        if (member.Position < members.size()) {
+          members[member.Position].Folder = int32_t(built.Folders.size());
+          built.Folders.push_back(member.Folder);
+        }
 
-  std::vector<TBuiltMember> members(static_cast<size_t>(count));
-  std::vector<int64_t> offsets(static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; ++i) {
-    const uint8_t* item = entries + size_t(i) * LGPTableEntrySize;
-    TBuiltMember& member = members[size_t(i)];
-    const auto* name = reinterpret_cast<const char*>(item);
-    member.Name.assign(name, strnlen(name, LGPNameSize));
-    member.Byte24 = item[24];
-    member.Folder = folders[size_t(i)];
-    const int64_t offset = GetI32LE(item + LGPNameSize);
-    if (offset < 0 || offset + LGPMemberHeaderSize > fileSize)
-      throw fail(Format("member \"%s\" lies outside the file", member.Name));
-    offsets[size_t(i)] = offset;
-  }
   // Every member's header, read in one pass over the file.
   ReadMemberHeaders(file.Handle(), fileSize, offsets, [&](size_t i, const uint8_t* memberHeader) {
     TBuiltMember& member = members[i];
     const int64_t offset = offsets[i];
     const int32_t size = GetI32LE(memberHeader + LGPNameSize);
     if (size < 0 || size > fileSize - offset - LGPMemberHeaderSize)
-      throw fail(Format("member \"%s\" runs past the end of the file", member.Name));
+      throw fail(Format("member \"%s\" runs past the end of the file", std::string(member.Name())));
     member.DataOffset = offset + LGPMemberHeaderSize;
     member.Size = size;
-    std::memcpy(member.OldHeader.data(), memberHeader, LGPMemberHeaderSize);
+    member.HeaderKept = std::memcmp(memberHeader, member.NameField.data(), LGPNameSize) == 0;
   });
-  return members;
+  built.Members = std::move(members);
+  return built;
 }
 
 TEditResult EditFolder(const std::string& folder, const TArchiveEdit& edit) {
@@ -342,26 +370,26 @@ TEditResult EditArchive(const TArchiveKind& kind, const TArchiveEdit& edit) {
     return EditFolder(folder, edit);
   }
   std::unique_ptr<TFileStream> file = OpenArchiveLocked(kind.Path);
-  std::string creatorField;
-  std::vector<TBuiltMember> members = ReadMembers(*file, kind.Path, creatorField);
+  TBuiltArchive built = ReadMembers(*file, kind.Path);
   std::vector<TOpenSource> sources;
-  ApplyEdit(members, edit, kind.Path, sources);
+  ApplyEdit(built.Members, edit, kind.Path, sources);
   TEditResult result;
   result.OldSize = file->Size();
-  result.NewSize = WriteArchive(kind.Path, creatorField, members, file.get(), sources);
+  result.NewSize = WriteArchive(kind.Path, built, file.get(), sources);
   return result;
 }
 
 void CreateArchive(const std::string& path, const std::vector<TArchiveEdit::TAdd>& adds) {
   TArchiveEdit edit;
   edit.Adds = adds;
-  std::vector<TBuiltMember> members;
+  TBuiltArchive built;
+  built.CreatorField = std::string(2, '\0') + "SQUARESOFT";
   std::vector<TOpenSource> sources;
-  ApplyEdit(members, edit, path, sources);
+  ApplyEdit(built.Members, edit, path, sources);
   // An archive already there is replaced under its lock, as any change to it is.
   std::unique_ptr<TFileStream> old;
   if (FileExists(path)) old = OpenArchiveLocked(path);
-  WriteArchive(path, std::string(2, '\0') + "SQUARESOFT", members, nullptr, sources);
+  WriteArchive(path, built, nullptr, sources);
 }
 
 } // namespace palkor
