@@ -68,7 +68,12 @@ void RunCompact(const TEditArgs& args) {
     TEditResult result = EditArchive(kind, {});
     saved = result.OldSize - result.NewSize;
   }
-  PrintLine("saved " + std::to_string(saved) + " bytes");
+  // An archive that lacked the lookup table or end mark the game reads gains them.
+  if (saved < 0)
+    PrintLine("saved 0 bytes (the archive grew by " + std::to_string(-saved) +
+              " bytes: it lacked the lookup table or end mark the game reads)");
+  else
+    PrintLine("saved " + std::to_string(saved) + " bytes");
 }
 
 void RunPack(const TEditArgs& args) {

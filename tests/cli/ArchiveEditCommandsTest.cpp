@@ -168,6 +168,20 @@ TEST_F(ArchiveEditCommands, RefusalsAreOneLineAndChangeNothing) {
   EXPECT_FALSE(FileExists(Dir.File("ESCAPE")));
 }
 
+TEST_F(ArchiveEditCommands, CompactSaysWhyAnArchiveWithoutALookupTableGrows) {
+  TLGPFixture f;
+  f.Add("AAAA.P", "a").Add("BBBB.P", "b");
+  f.Gap = "";
+  f.Trailer = "";
+  WriteFile(Lgp, BuildLGP(f));
+  const size_t before = ReadFileBytes(Lgp).size();
+  ExpectOk({"compact", Lgp}, "saved 0 bytes (the archive grew by 3616 bytes: it lacked the "
+                             "lookup table or end mark the game reads)\n");
+  EXPECT_EQ(ReadFileBytes(Lgp).size(), before + 3616);
+  ExpectOk({"check", Lgp});
+  ExpectOk({"compact", Lgp}, "saved 0 bytes\n");
+}
+
 TEST_F(ArchiveEditCommands, CheckPrintsEachProblemOfADamagedArchive) {
   TLGPFixture f;
   f.Add("AAAA.P", "a").Add("BBBB.P", "b");
