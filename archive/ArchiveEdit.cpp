@@ -23,6 +23,8 @@
 #include <memory>
 #include <numeric>
 
+#include <unistd.h>
+
 namespace palkor {
 
 namespace {
@@ -129,12 +131,129 @@ void ApplyEdit(std::vector<TBuiltMember>& members, const TArchiveEdit& edit,
   }
 }
 
+// Writes all of bytes at offset of the file; false on failure (errno says why).
+bool WriteAllAt(int fd, std::string_view bytes, int64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    bytes.remove_prefix(size_t(n));
+    offset += n;
+  }
+  return true;
+}
+
+// The member's data runs past the end of the old archive.
+Exception RunsPast(const std::string& path, const TBuiltMember& member) {
+  return Exception(
+      Format("Archive \"%s\" cannot be rebuilt: member \"%s\" runs past the end of the file", path,
+             std::string(member.Name())));
+}
+
+// The old archive's bytes copied to the new one through one buffer as they are read in
+// order, the member headers taken from the same reads: a rebuild that keeps the members'
+// order reads the old archive once. Bytes that follow one another in both archives are
+// written as one run.
+class TStreamedCopy {
+public:
+  TStreamedCopy(int from, int64_t fileSize, int to)
+      : FFrom(from), FTo(to), FFileSize(fileSize), FBuffer(static_cast<size_t>(ReadSize)) {}
+
+  // The member header at offset (inside the file, not before bytes already copied or
+  // asked for); bytes of the run waiting to be written before it are written on the way.
+  const uint8_t* Header(int64_t offset) {
+    while (!(FStart <= offset && offset + LGPMemberHeaderSize <= FEnd)) {
+      if (!WriteBuffered()) return nullptr;
+      Fill(FRunStart < FRunEnd ? FRunStart : offset);
+    }
+    return FBuffer.data() + (offset - FStart);
+  }
+  // Adds the old bytes [start, end) to what is written, after what was added before.
+  bool Add(int64_t start, int64_t end) {
+    if (FRunStart < FRunEnd && start == FRunEnd) {
+      FRunEnd = end;
+      return true;
+    }
+    if (!Flush()) return false;
+    FRunStart = start;
+    FRunEnd = end;
+    return true;
+  }
+  // Writes every byte added so far.
+  bool Flush() {
+    while (FRunStart < FRunEnd) {
+      if (!(FStart <= FRunStart && FRunStart < FEnd)) Fill(FRunStart);
+      if (!WriteBuffered()) return false;
+    }
+    return true;
+  }
+
+private:
+  static constexpr int64_t ReadSize = 256 * 1024;
+
+  // Writes the bytes of the waiting run that the buffer holds.
+  bool WriteBuffered() {
+    const int64_t from = std::max(FRunStart, FStart), to = std::min(FRunEnd, FEnd);
+    if (from >= to) return true;
+    if (!WriteToHandle(FTo, {reinterpret_cast<const char*>(FBuffer.data() + (from - FStart)),
+                             size_t(to - from)}))
+      return false;
+    FRunStart = to;
+    return true;
+  }
+  // The buffer holds the file from at on.
+  void Fill(int64_t at) {
+    const int64_t count = std::min(ReadSize, FFileSize - at);
+    if (count <= 0) throw EReadError();
+    int64_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::pread(FFrom, FBuffer.data() + done, size_t(count - done), at + done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw EReadError(); // the locked archive shrank
+      done += n;
+    }
+    FStart = at;
+    FEnd = at + count;
+  }
+
+  int FFrom, FTo;
+  int64_t FFileSize;
+  std::vector<uint8_t, TUninitialisedAllocator<uint8_t>> FBuffer;
+  int64_t FStart = 0, FEnd = 0;       // the bytes of the file the buffer holds
+  int64_t FRunStart = 0, FRunEnd = 0; // old bytes added and not yet written
+};
+
+// The sizes the old archive's member headers give (and whether they name the members as
+// the new archive does), read in one pass over the file.
+void ReadMemberSizes(TFileStream& file, const std::string& path,
+                     std::vector<TBuiltMember>& members) {
+  std::vector<int64_t> offsets;
+  std::vector<uint32_t> which;
+  for (size_t i = 0; i < members.size(); ++i)
+    if (members[i].Source < 0) {
+      offsets.push_back(members[i].DataOffset - LGPMemberHeaderSize);
+      which.push_back(uint32_t(i));
+    }
+  const int64_t fileSize = file.Size();
+  ReadMemberHeaders(file.Handle(), fileSize, offsets, [&](size_t k, const uint8_t* header) {
+    TBuiltMember& member = members[which[k]];
+    const int32_t size = GetI32LE(header + LGPNameSize);
+    if (size < 0 || size > fileSize - member.DataOffset) throw RunsPast(path, member);
+    member.Size = size;
+    member.HeaderKept = std::memcmp(header, member.NameField.data(), LGPNameSize) == 0;
+  });
+}
+
 // Writes the archive built (the old archive open as old, when there is one) in place of
 // the file at path: a temporary file beside it, pushed to the disk, renamed over it.
-// Returns the new size.
-int64_t WriteArchive(const std::string& path, const TBuiltArchive& built, TFileStream* old,
+// Returns the new size. The old archive's members come with their data offsets; their
+// sizes are read here.
+int64_t WriteArchive(const std::string& path, TBuiltArchive& built, TFileStream* old,
                      std::vector<TOpenSource>& sources) {
-  const std::vector<TBuiltMember>& members = built.Members;
+  std::vector<TBuiltMember>& members = built.Members;
   // Ordered by slot; members of one slot keep their order.
   std::vector<int32_t> slots(members.size());
   for (size_t i = 0; i < members.size(); ++i) slots[i] = LookupSlot(members[i].Name());
@@ -153,33 +272,96 @@ int64_t WriteArchive(const std::string& path, const TBuiltArchive& built, TFileS
         return folder < 0 ? std::string_view() : std::string_view(built.Folders[size_t(folder)]);
       },
       conflictNumbers);
+  const std::string encodedTables = EncodeLGPTables(tables);
+  const int64_t headSize =
+      LGPHeaderSize + int64_t(members.size()) * LGPTableEntrySize + int64_t(encodedTables.size());
 
-  std::string head = built.CreatorField;
-  head.resize(12, '\0');
-  head.resize(LGPHeaderSize + members.size() * LGPTableEntrySize, '\0');
-  auto* bytes = reinterpret_cast<uint8_t*>(head.data());
-  PutU32LE(bytes + 12, uint32_t(members.size()));
-  head += EncodeLGPTables(tables);
-  bytes = reinterpret_cast<uint8_t*>(head.data());
-  int64_t offset = int64_t(head.size());
-  for (size_t i = 0; i < members.size(); ++i) {
-    const TBuiltMember& member = members[order[i]];
-    uint8_t* item = bytes + LGPHeaderSize + i * LGPTableEntrySize;
-    std::memcpy(item, member.NameField.data(), member.NameField.size());
-    if (offset > std::numeric_limits<int32_t>::max())
-      throw Exception(Format("Archive \"%s\" cannot grow beyond 2 GB", path));
-    PutU32LE(item + LGPNameSize, uint32_t(offset));
-    item[24] = member.Byte24;
-    item[25] = uint8_t(conflictNumbers[i] & 0xFF);
-    item[26] = uint8_t(conflictNumbers[i] >> 8);
-    offset += LGPMemberHeaderSize + int64_t(member.Size);
-  }
-  const int64_t newSize = offset + int64_t(LGPTerminator.size());
+  // The old members in the new order lie in the same order in the old archive (as in any
+  // rebuild of an archive this program wrote that adds, removes or compacts): they are
+  // copied in one pass that reads their headers as it goes. Otherwise their sizes are
+  // read first.
+  bool streamed = old != nullptr;
+  int64_t lastOffset = -1;
+  for (uint32_t k : order)
+    if (members[k].Source < 0) {
+      streamed = streamed && members[k].DataOffset > lastOffset;
+      lastOffset = members[k].DataOffset;
+    }
+  if (old && !streamed) ReadMemberSizes(*old, path, members);
+
+  // The table of members, its offsets from the members' sizes.
+  auto makeHead = [&] {
+    std::string head = built.CreatorField;
+    head.resize(12, '\0');
+    head.resize(LGPHeaderSize + members.size() * LGPTableEntrySize, '\0');
+    auto* bytes = reinterpret_cast<uint8_t*>(head.data());
+    PutU32LE(bytes + 12, uint32_t(members.size()));
+    int64_t offset = headSize;
+    for (size_t i = 0; i < members.size(); ++i) {
+      const TBuiltMember& member = members[order[i]];
+      uint8_t* item = bytes + LGPHeaderSize + i * LGPTableEntrySize;
+      std::memcpy(item, member.NameField.data(), member.NameField.size());
+      if (offset > std::numeric_limits<int32_t>::max())
+        throw Exception(Format("Archive \"%s\" cannot grow beyond 2 GB", path));
+      PutU32LE(item + LGPNameSize, uint32_t(offset));
+      item[24] = member.Byte24;
+      item[25] = uint8_t(conflictNumbers[i] & 0xFF);
+      item[26] = uint8_t(conflictNumbers[i] >> 8);
+      offset += LGPMemberHeaderSize + int64_t(member.Size);
+    }
+    return head + encodedTables;
+  };
+  int64_t newSize = headSize + int64_t(LGPTerminator.size());
 
   const std::string stem = TempStem(path);
   TReplacedFile replaced(path, stem);
   replaced.Commit([&](int fd) {
-    if (!WriteToHandle(fd, head)) return false;
+    // A new member's header, then its data.
+    auto writeNew = [&](const TBuiltMember& member) {
+      uint8_t header[LGPMemberHeaderSize] = {};
+      std::memcpy(header, member.NameField.data(), member.NameField.size());
+      PutU32LE(header + LGPNameSize, uint32_t(member.Size));
+      if (!WriteToHandle(fd, {reinterpret_cast<const char*>(header), sizeof header})) return false;
+      const TOpenSource& source = sources[size_t(member.Source)];
+      return source.File ? CopyFileBytes(source.File->Handle(), 0, fd, member.Size)
+                         : WriteToHandle(fd, *source.Bytes);
+    };
+    if (streamed) {
+      // The members first, after room for the table, which their sizes give.
+      if (::lseek(fd, headSize, SEEK_SET) != headSize) return false;
+      TStreamedCopy copy(old->Handle(), old->Size(), fd);
+      for (uint32_t k : order) {
+        TBuiltMember& member = members[k];
+        if (member.Source >= 0) {
+          if (!copy.Flush() || !writeNew(member)) return false;
+        } else {
+          const int64_t at = member.DataOffset - LGPMemberHeaderSize;
+          const uint8_t* header = copy.Header(at);
+          if (!header) return false;
+          const int32_t size = GetI32LE(header + LGPNameSize);
+          if (size < 0 || size > old->Size() - member.DataOffset) throw RunsPast(path, member);
+          member.Size = size;
+          if (std::memcmp(header, member.NameField.data(), LGPNameSize) == 0) {
+            if (!copy.Add(at, member.DataOffset + size)) return false;
+          } else {
+            uint8_t renamed[LGPMemberHeaderSize] = {};
+            std::memcpy(renamed, member.NameField.data(), member.NameField.size());
+            PutU32LE(renamed + LGPNameSize, uint32_t(size));
+            if (!copy.Flush() ||
+                !WriteToHandle(fd, {reinterpret_cast<const char*>(renamed), sizeof renamed}) ||
+                !copy.Add(member.DataOffset, member.DataOffset + size))
+              return false;
+          }
+        }
+        newSize += LGPMemberHeaderSize + int64_t(member.Size);
+      }
+      if (!copy.Flush() || !WriteToHandle(fd, LGPTerminator)) return false;
+      const std::string head = makeHead();
+      return WriteAllAt(fd, head, 0);
+    }
+    for (const TBuiltMember& member : members)
+      newSize += LGPMemberHeaderSize + int64_t(member.Size);
+    if (!WriteToHandle(fd, makeHead())) return false;
     // Bytes of the old archive that follow one another there and in the new archive are
     // copied as one run: a compact archive's members take one copy, not three system
     // calls each.
@@ -201,23 +383,22 @@ int64_t WriteArchive(const std::string& path, const TBuiltArchive& built, TFileS
     };
     for (uint32_t k : order) {
       const TBuiltMember& member = members[k];
-      uint8_t header[LGPMemberHeaderSize] = {};
-      std::memcpy(header, member.NameField.data(), member.NameField.size());
-      PutU32LE(header + LGPNameSize, uint32_t(member.Size));
       if (member.Source < 0 && member.HeaderKept) {
         if (!addRun(member.DataOffset - LGPMemberHeaderSize, LGPMemberHeaderSize + member.Size))
           return false;
         continue;
       }
       if (!flushRun()) return false;
-      if (!WriteToHandle(fd, {reinterpret_cast<const char*>(header), sizeof header})) return false;
-      if (member.Source < 0) {
-        if (!addRun(member.DataOffset, member.Size)) return false;
-      } else if (const TOpenSource& source = sources[size_t(member.Source)]; source.File) {
-        if (!CopyFileBytes(source.File->Handle(), 0, fd, member.Size)) return false;
-      } else if (!WriteToHandle(fd, *source.Bytes)) {
-        return false;
+      if (member.Source >= 0) {
+        if (!writeNew(member)) return false;
+        continue;
       }
+      uint8_t header[LGPMemberHeaderSize] = {};
+      std::memcpy(header, member.NameField.data(), member.NameField.size());
+      PutU32LE(header + LGPNameSize, uint32_t(member.Size));
+      if (!WriteToHandle(fd, {reinterpret_cast<const char*>(header), sizeof header}) ||
+          !addRun(member.DataOffset, member.Size))
+        return false;
     }
     return flushRun() && WriteToHandle(fd, LGPTerminator);
   });
@@ -237,7 +418,8 @@ std::unique_ptr<TFileStream> OpenArchiveLocked(const std::string& path) {
   }
 }
 
-// The members of the locked archive, each checked to lie inside the file.
+// The members of the locked archive, each checked to begin inside the file; their sizes
+// are read as the new archive is written.
 TBuiltArchive ReadMembers(TFileStream& file, const std::string& path) {
   const int64_t fileSize = file.Size();
   auto fail = [&](const std::string& why) {
@@ -284,17 +466,8 @@ TBuiltArchive ReadMembers(TFileStream& file, const std::string& path) {
           built.Folders.push_back(member.Folder);
         }
 
-  // Every member's header, read in one pass over the file.
-  ReadMemberHeaders(file.Handle(), fileSize, offsets, [&](size_t i, const uint8_t* memberHeader) {
-    TBuiltMember& member = members[i];
-    const int64_t offset = offsets[i];
-    const int32_t size = GetI32LE(memberHeader + LGPNameSize);
-    if (size < 0 || size > fileSize - offset - LGPMemberHeaderSize)
-      throw fail(Format("member \"%s\" runs past the end of the file", std::string(member.Name())));
-    member.DataOffset = offset + LGPMemberHeaderSize;
-    member.Size = size;
-    member.HeaderKept = std::memcmp(memberHeader, member.NameField.data(), LGPNameSize) == 0;
-  });
+  for (int32_t i = 0; i < count; ++i)
+    members[size_t(i)].DataOffset = offsets[size_t(i)] + LGPMemberHeaderSize;
   built.Members = std::move(members);
   return built;
 }

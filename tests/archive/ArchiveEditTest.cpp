@@ -211,6 +211,17 @@ TEST_F(ArchiveEditTest, EachChangeIsOneRebuildWithEveryOtherMemberIntact) {
          m.erase("BBAA.P");
        },
        {{"AAAZ.P", 0}}},
+      {"rename within its slot: the header is written anew, the data copied",
+       [](ArchiveEditTest&) {
+         TArchiveEdit e;
+         e.Renames.push_back({"AAAB.A", "AAAC.A"});
+         return e;
+       },
+       [](auto& m) {
+         m["AAAC.A"] = m["AAAB.A"];
+         m.erase("AAAB.A");
+       },
+       {{"AAAC.A", 0x2a}}},
       {"compact", [](ArchiveEditTest&) { return TArchiveEdit{}; }, [](auto&) {}},
       {"several at once",
        [](ArchiveEditTest& t) {
