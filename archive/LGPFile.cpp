@@ -601,6 +601,12 @@ public:
     return FPosition;
   }
   int64_t Size() override { return FSize; }
+  bool FileBytes(int& handle, int64_t& offset, int64_t& length) override {
+    handle = FFile.Handle();
+    offset = FStart;
+    length = FSize;
+    return true;
+  }
 
 private:
   static constexpr int64_t BlockSize = 64 * 1024;

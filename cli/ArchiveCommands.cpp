@@ -31,13 +31,18 @@ void RunMembers(const TArchiveArgs& args) {
 void RunExtract(const TArchiveArgs& args) {
   auto archive = OpenArchive(args.Archive);
   int32_t index = FindMember(*archive, args.Member);
-  // The whole member is read before any file is touched.
-  TMemoryStream data;
-  archive->ReadMember(index, data);
-  if (args.File.empty())
+  if (args.File.empty()) {
+    // The whole member is read before anything is written.
+    TMemoryStream data;
+    archive->ReadMember(index, data);
     WriteStdout(data.View());
-  else
-    ReplaceFileFromStream(args.File, data);
+    return;
+  }
+  // The member's header is checked before any file is touched; its data then goes from
+  // the archive file to the new file, copied by the kernel where it can, and the old file
+  // stays as it was should that fail.
+  std::unique_ptr<TStream> member = archive->OpenMemberStream(index);
+  ReplaceFileFromStream(args.File, *member);
 }
 
 void RunReplace(const TArchiveArgs& args) {

@@ -76,17 +76,21 @@ namespace {
   ::_exit(1);
 }
 
-} // namespace
-
-int RunCommandLine(CLI::App& app, int argc, char** argv) {
+void SetUpProcess() {
   SetOutOfMemoryExit(ExitOutOfMemory);
   SetArchiveLockWaitHandler([](const std::string& archive, bool waiting) {
     if (waiting && ::isatty(2))
       std::cerr << "palkor-cli: waiting for another program writing to " << EscapeControls(archive)
                 << "\n";
   });
+}
+
+// Runs PARSE, which parses the command line with APP and runs the command chosen, and
+// answers as palkor-cli does.
+template <class TParse>
+int Answer(CLI::App& app, TParse&& parse) {
   try {
-    app.parse(argc, argv);
+    parse();
   } catch (const CLI::Success& e) {
     return app.exit(e); // --help, --version: to standard output
   } catch (const CLI::ParseError& e) {
@@ -114,6 +118,45 @@ int RunCommandLine(CLI::App& app, int argc, char** argv) {
     return 1;
   }
   return 0;
+}
+
+} // namespace
+
+int RunCommandLine(CLI::App& app, int argc, char** argv) {
+  SetUpProcess();
+  return Answer(app, [&] { app.parse(argc, argv); });
+}
+
+int RunCommandLine(const std::function<std::unique_ptr<CLI::App>()>& makeApp,
+                   const std::vector<TCommandGroup>& groups, int argc, char** argv) {
+  SetUpProcess();
+  const TCommandGroup* chosen = nullptr;
+  for (const TCommandGroup& group : groups)
+    for (std::string_view name : group.Names)
+      if (argc >= 2 && name == argv[1]) chosen = &group;
+  if (chosen != nullptr || (argc == 2 && std::string_view(argv[1]) == "--version")) {
+    std::unique_ptr<CLI::App> app = makeApp();
+    if (chosen != nullptr) chosen->Add(*app);
+    // Set once the command line has been read whole and found valid, before the command
+    // runs: a usage error after that comes from the command itself.
+    bool parsed = false;
+    app->parse_complete_callback([&parsed] { parsed = true; });
+    bool again = false;
+    const int status = Answer(*app, [&] {
+      try {
+        app->parse(argc, argv);
+      } catch (const CLI::CallForVersion&) {
+        throw;
+      } catch (const CLI::ParseError&) {
+        if (parsed) throw;
+        again = true;
+      }
+    });
+    if (!again) return status;
+  }
+  std::unique_ptr<CLI::App> app = makeApp();
+  for (const TCommandGroup& group : groups) group.Add(*app);
+  return Answer(*app, [&] { app->parse(argc, argv); });
 }
 
 TProgressBar::TProgressBar(int32_t total) : FTotal(std::max(total, 1)), FShow(::isatty(2)) {}

@@ -4,9 +4,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace palkor::cli {
 
@@ -29,6 +31,21 @@ std::string FloatText(float value);
 // version on standard output (0), wrong usage with the usage on standard error (2), a
 // failure as one line "palkor-cli: MESSAGE" (1).
 int RunCommandLine(CLI::App& app, int argc, char** argv);
+
+// Subcommands a program adds to its app together: their names, and the function that adds
+// them.
+struct TCommandGroup {
+  std::vector<std::string_view> Names;
+  std::function<void(CLI::App&)> Add;
+};
+
+// RunCommandLine over the app MAKEAPP makes with every group of commands added. A command
+// line that starts with a subcommand's name, or asks for the version alone, is parsed
+// first by an app that has only the group it names, so that the other commands are not
+// set up; a usage error found before the command runs is then judged again by the whole
+// app, so that every message and help text is the same as the whole program's.
+int RunCommandLine(const std::function<std::unique_ptr<CLI::App>()>& makeApp,
+                   const std::vector<TCommandGroup>& groups, int argc, char** argv);
 
 // Ends a command with exit status 1 when it has already said what went wrong.
 struct TQuietFailure {};

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <unistd.h>
 #include <vector>
@@ -54,21 +55,30 @@ int main(int argc, char** argv) {
   using namespace palkor;
   Arguments = argv;
   try {
-    CLI::App app{"palkor-cli: the viewer's work on the game's model archives, without a display",
-                 "palkor-cli"};
-    app.set_version_flag("--version", std::string("palkor-cli ") + PALKOR_VERSION);
-    app.require_subcommand(1);
-    cli::AddArchiveCommands(app);
-    cli::AddArchiveEditCommands(app);
-    cli::AddTexCommands(app);
-    cli::AddFieldCommands(app);
-    cli::AddBattleCommands(app);
-    cli::AddCatalogueCommands(app);
-    cli::AddRenderCommand(app, ExecRender);
-    cli::AddThumbnailCommands(app, ExecThumbnails, ExecThumbnails);
-    cli::AddTexturiseCommands(app);
-    cli::AddExportCommands(app);
-    return cli::RunCommandLine(app, argc, argv);
+    auto makeApp = [] {
+      auto app = std::make_unique<CLI::App>(
+          "palkor-cli: the viewer's work on the game's model archives, without a display",
+          "palkor-cli");
+      app->set_version_flag("--version", std::string("palkor-cli ") + PALKOR_VERSION);
+      app->require_subcommand(1);
+      return app;
+    };
+    // In the order of the help text.
+    const std::vector<cli::TCommandGroup> groups = {
+        {{"members", "extract", "replace"}, cli::AddArchiveCommands},
+        {{"add", "remove", "rename", "compact", "pack", "unpack", "check"},
+         cli::AddArchiveEditCommands},
+        {{"tex", "tex-import"}, cli::AddTexCommands},
+        {{"pose"}, cli::AddFieldCommands},
+        {{"battle"}, cli::AddBattleCommands},
+        {{"catalogue", "anims", "details"}, cli::AddCatalogueCommands},
+        {{"render"}, [](CLI::App& app) { cli::AddRenderCommand(app, ExecRender); }},
+        {{"thumbnails", "contact-sheet"},
+         [](CLI::App& app) { cli::AddThumbnailCommands(app, ExecThumbnails, ExecThumbnails); }},
+        {{"texturise"}, cli::AddTexturiseCommands},
+        {{"export", "export-all", "import-anim", "import-model"}, cli::AddExportCommands},
+    };
+    return cli::RunCommandLine(makeApp, groups, argc, argv);
   } catch (const std::bad_alloc&) {
     // Not even the commands could be set up.
     std::fputs("palkor-cli: Not enough memory\n", stderr);

@@ -75,10 +75,14 @@ namespace {
 
 bool WriteAll(int fd, std::string_view bytes);
 
-// Writes everything to fd; false on failure. A stream in memory is written as it lies.
+// Writes everything to fd; false on failure. A stream in memory is written as it lies,
+// one over bytes of a file is copied from that file.
 bool WriteAll(int fd, TStream& source) {
   if (typeid(source) == typeid(TMemoryStream))
     return WriteAll(fd, static_cast<TMemoryStream&>(source).View());
+  int from = -1;
+  int64_t offset = 0, length = 0;
+  if (source.FileBytes(from, offset, length)) return CopyFileBytes(from, offset, fd, length);
   source.SetPosition(0);
   std::vector<uint8_t> chunk(64 * 1024);
   for (;;) {

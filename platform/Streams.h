@@ -41,6 +41,10 @@ public:
   // count 0 copies the whole of source from its position 0. Returns the count copied.
   virtual int64_t CopyFrom(TStream& source, int64_t count);
 
+  // True for a stream whose bytes are length bytes of an open file from offset on, with
+  // the file's descriptor: they can then be copied from file to file by the kernel.
+  virtual bool FileBytes(int& handle, int64_t& offset, int64_t& length) { return false; }
+
   uint8_t ReadU8();
   uint16_t ReadU16LE();
   int16_t ReadI16LE() { return int16_t(ReadU16LE()); }
