@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string_view>
 
 namespace palkor {
@@ -72,8 +73,10 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
     problems.push_back(Format("its table of %d members runs past the end of the file", count));
     return problems;
   }
-  const std::string table = bytes.ReadBytes(LGPHeaderSize, tableEnd - LGPHeaderSize);
-  const auto* entries = reinterpret_cast<const uint8_t*>(table.data());
+  // Read into memory that is not cleared first: every byte is read over.
+  std::unique_ptr<uint8_t[]> table(new uint8_t[size_t(tableEnd - LGPHeaderSize)]);
+  bytes.Read(LGPHeaderSize, table.get(), tableEnd - LGPHeaderSize);
+  const uint8_t* entries = table.get();
 
   // The names as the table holds them, and the members whose headers lie inside the
   // member data.
