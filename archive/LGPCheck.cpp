@@ -3,12 +3,13 @@
 #include "archive/FolderArchive.h"
 #include "archive/LGPTables.h"
 #include "archive/MemberHeaders.h"
+#include "platform/Memory.h"
 #include "platform/StringList.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <memory>
+#include <span>
 #include <string_view>
 
 namespace palkor {
@@ -73,16 +74,19 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
     problems.push_back(Format("its table of %d members runs past the end of the file", count));
     return problems;
   }
-  // Read into memory that is not cleared first: every byte is read over.
-  std::unique_ptr<uint8_t[]> table(new uint8_t[size_t(tableEnd - LGPHeaderSize)]);
-  bytes.Read(LGPHeaderSize, table.get(), tableEnd - LGPHeaderSize);
-  const uint8_t* entries = table.get();
+  // The table and the arrays a member each, in one block.
+  const size_t members = static_cast<size_t>(count);
+  THugeBlock block(size_t(tableEnd - LGPHeaderSize) + 64 +
+                   members * (sizeof(std::string_view) + sizeof(int64_t) + 2 * sizeof(int32_t)));
+  uint8_t* const entries = block.Take<uint8_t>(size_t(tableEnd - LGPHeaderSize));
+  bytes.Read(LGPHeaderSize, entries, tableEnd - LGPHeaderSize);
 
   // The names as the table holds them, and the members whose headers lie inside the
   // member data.
-  std::vector<std::string_view> names(static_cast<size_t>(count));
-  std::vector<int32_t> inside;
-  std::vector<int64_t> headerOffsets;
+  const std::span<std::string_view> names(block.Take<std::string_view>(members), members);
+  int32_t* const insideAt = block.Take<int32_t>(members);
+  int64_t* const offsetsAt = block.Take<int64_t>(members);
+  size_t insideCount = 0;
   int64_t firstOffset = fileSize, lastEnd = tableEnd;
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* item = entries + size_t(i) * LGPTableEntrySize;
@@ -91,14 +95,16 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
     const int64_t offset = GetI32LE(item + LGPNameSize);
     firstOffset = std::min(firstOffset, std::max<int64_t>(offset, tableEnd));
     if (offset >= tableEnd && offset + LGPMemberHeaderSize <= fileSize) {
-      inside.push_back(i);
-      headerOffsets.push_back(offset);
+      insideAt[insideCount] = i;
+      offsetsAt[insideCount++] = offset;
     }
   }
+  const std::span<const int32_t> inside(insideAt, insideCount);
+  const std::span<const int64_t> headerOffsets(offsetsAt, insideCount);
 
   // Their headers, in one pass in the order they lie: the size each gives, the names of
   // those that name another member, and members that overlap the ones before them.
-  std::vector<int32_t> sizes(static_cast<size_t>(count));
+  int32_t* const sizes = block.Take<int32_t>(members);
   std::vector<std::pair<int32_t, std::string>> misnamed;
   std::vector<std::string> overlaps;
   int64_t reach = -1;

@@ -3,6 +3,7 @@
 #include "cli/OutputBuffer.h"
 
 #include "battle/BattleModel.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 #include <array>
@@ -14,8 +15,6 @@
 #include <optional>
 #include <span>
 #include <system_error>
-
-#include <sys/mman.h>
 
 namespace palkor::cli {
 
@@ -62,46 +61,6 @@ void PrintFrame(TOutputBuffer& out, int32_t number, const std::array<int32_t, 3>
     out.EndSpacedLine();
 }
 
-// Bytes kept in one mapping of memory asked to come in huge pages: while a second thread
-// of the process runs, each page touched for the first time costs the system dearly, and
-// frames kept by the megabyte would otherwise take one such fault every 4 KB.
-class THeldBytes {
-public:
-  explicit THeldBytes(size_t capacity) {
-    FCapacity = (capacity + Huge - 1) / Huge * Huge;
-    if (FCapacity == 0) return;
-    // A huge page more, so that the bytes can start on a huge page's boundary.
-    void* mapped = ::mmap(nullptr, FCapacity + Huge, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (mapped == MAP_FAILED) {
-      FCapacity = 0;
-      return;
-    }
-    FMapped = static_cast<uint8_t*>(mapped);
-    FData = FMapped + (Huge - reinterpret_cast<uintptr_t>(FMapped) % Huge) % Huge;
-    ::madvise(FData, FCapacity, MADV_HUGEPAGE);
-  }
-  ~THeldBytes() {
-    if (FMapped) ::munmap(FMapped, FCapacity + Huge);
-  }
-  THeldBytes(const THeldBytes&) = delete;
-  THeldBytes& operator=(const THeldBytes&) = delete;
-
-  size_t Room() const { return FCapacity - FSize; }
-  // Appends n bytes, which the caller has made sure there is room for.
-  void Put(const void* bytes, size_t n) {
-    std::memcpy(FData + FSize, bytes, n);
-    FSize += n;
-  }
-  const uint8_t* At(size_t offset) const { return FData + offset; }
-
-private:
-  static constexpr size_t Huge = size_t(2) << 20;
-  uint8_t* FMapped = nullptr;
-  uint8_t* FData = nullptr;
-  size_t FCapacity = 0, FSize = 0;
-};
-
 // Frames come by the hundred thousand: each is printed as it is decoded, and none is
 // kept, except those decoded while the check of the whole member still runs beside
 // them (nothing may be printed before it has passed): those are kept compactly, up to
@@ -120,16 +79,18 @@ public:
     size_t total = 0;
     for (const TBattleRecord& record : FRecords)
       total += size_t(record.FrameCount) * FrameBytes(record);
-    FHeld = std::make_unique<THeldBytes>(std::min(total, HeldLimit));
+    FHeld = std::make_unique<THugeBlock>(std::min(total, HeldLimit));
     for (int32_t n = 0;; ++n) {
       if ((n & 63) == 0 && ready()) return;
       const TBattleRecord* next = NextRecord();
-      if (!next || FrameBytes(*next) > FHeld->Room()) return;
+      if (!next || FrameBytes(*next) > FHeld->Size() - FHeldSize) return;
       Advance();
       const TBattleFrame& frame = FDecoder->Frame();
       const TOffsets offsets{frame.OffsetX, frame.OffsetY, frame.OffsetZ};
-      FHeld->Put(&offsets, sizeof offsets);
-      FHeld->Put(frame.Rotations.data(), frame.Rotations.size() * sizeof(TBattleRotation));
+      std::memcpy(FHeld->Data() + FHeldSize, &offsets, sizeof offsets);
+      std::memcpy(FHeld->Data() + FHeldSize + sizeof offsets, frame.Rotations.data(),
+                  frame.Rotations.size() * sizeof(TBattleRotation));
+      FHeldSize += FrameBytes(*next);
       ++FHeldFrames;
     }
   }
@@ -140,9 +101,9 @@ public:
     int32_t f = 0;
     for (; f < record.FrameCount && FPrinted < FHeldFrames; ++f, ++FPrinted) {
       TOffsets offsets;
-      std::memcpy(&offsets, FHeld->At(FHeldAt), sizeof offsets);
+      std::memcpy(&offsets, FHeld->Data() + FHeldAt, sizeof offsets);
       FHeldAt += sizeof offsets;
-      const auto* rotations = reinterpret_cast<const TBattleRotation*>(FHeld->At(FHeldAt));
+      const auto* rotations = reinterpret_cast<const TBattleRotation*>(FHeld->Data() + FHeldAt);
       PrintFrame(out, f, offsets, std::span(rotations, size_t(record.RotationCount)));
       FHeldAt += size_t(record.RotationCount) * sizeof(TBattleRotation);
     }
@@ -185,8 +146,9 @@ private:
   int32_t FFrame = 0;
   std::unique_ptr<TBattleFrameDecoder> FDecoder;
   // The frames decoded ahead, in order, and how many of them are printed.
-  std::unique_ptr<THeldBytes> FHeld;
-  size_t FHeldFrames = 0, FPrinted = 0, FHeldAt = 0;
+  // (In huge pages: while the check's thread runs, each page first touched costs dearly.)
+  std::unique_ptr<THugeBlock> FHeld;
+  size_t FHeldSize = 0, FHeldFrames = 0, FPrinted = 0, FHeldAt = 0;
 };
 
 // The model is loaded with its animations undecoded; every record is then decoded once

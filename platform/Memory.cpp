@@ -92,6 +92,24 @@ void* AllocateOrThrow(size_t size) {
   }
 }
 
+THugeBlock::THugeBlock(size_t size) : FSize(size) {
+  if (size == 0) return;
+  constexpr size_t Huge = size_t(2) << 20;
+  // A huge page more than asked for, so that the block can start on a huge page's
+  // boundary, where the system can give it whole pages.
+  FMappedSize = (size + Huge - 1) / Huge * Huge + Huge;
+  void* mapped = ::mmap(nullptr, FMappedSize, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (mapped == MAP_FAILED) FailAllocation(size);
+  FMapped = static_cast<uint8_t*>(mapped);
+  FData = FMapped + (Huge - reinterpret_cast<uintptr_t>(FMapped) % Huge) % Huge;
+  ::madvise(FData, FMappedSize - Huge, MADV_HUGEPAGE);
+}
+
+THugeBlock::~THugeBlock() {
+  if (FMapped) ::munmap(FMapped, FMappedSize);
+}
+
 } // namespace palkor
 
 void* operator new(std::size_t size) {

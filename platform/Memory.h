@@ -1,6 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <new>
 #include <string>
 
 namespace palkor {
@@ -61,5 +64,36 @@ std::string OutOfMemoryText();
 // call to the system, where it offers that, instead of one page fault a page as they are
 // first written: for a large block that is about to be filled whole. Changes no byte.
 void PrefaultForWrite(void* address, size_t size);
+
+// A block of memory for the large working arrays of one pass (the tables of tens of
+// thousands of members, frames kept by the megabyte), asked of the system in huge pages
+// where it has them: where each first touch of a 4 KB page costs the system dearly (more
+// so while a second thread of the process runs), a pass that fills a megabyte then pays
+// for one page, not 256. Its bytes start cleared; it is given back whole.
+class THugeBlock {
+public:
+  // Fails as the program's operator new does when the system has no memory.
+  explicit THugeBlock(size_t size);
+  ~THugeBlock();
+  THugeBlock(const THugeBlock&) = delete;
+  THugeBlock& operator=(const THugeBlock&) = delete;
+
+  uint8_t* Data() const { return FData; }
+  size_t Size() const { return FSize; }
+  // Room for count objects of T after what was taken before (each object made, as for
+  // a type that needs no constructor); fails as above when the block has no more.
+  template <typename T>
+  T* Take(size_t count) {
+    const size_t at = (FTaken + alignof(T) - 1) / alignof(T) * alignof(T);
+    if (count > (FSize - std::min(at, FSize)) / sizeof(T)) FailAllocation(count * sizeof(T));
+    FTaken = at + count * sizeof(T);
+    return new (FData + at) T[count];
+  }
+
+private:
+  uint8_t* FMapped = nullptr;
+  uint8_t* FData = nullptr;
+  size_t FMappedSize = 0, FSize = 0, FTaken = 0;
+};
 
 } // namespace palkor
