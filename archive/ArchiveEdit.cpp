@@ -13,6 +13,7 @@
 #include "archive/LGPTables.h"
 #include "archive/MemberHeaders.h"
 #include "platform/Files.h"
+#include "platform/Memory.h"
 #include "platform/StringList.h"
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <memory_resource>
 #include <numeric>
 
 #include <unistd.h>
@@ -55,10 +57,17 @@ struct TBuiltMember {
   }
 };
 
-// The archive being built: its members and the folders they name.
+// The archive being built: its members and the folders they name. Rebuilding an
+// archive of tens of thousands of members works through arrays of megabytes: they are
+// taken from one block in huge pages (Memory), where one is made.
 struct TBuiltArchive {
+  explicit TBuiltArchive(size_t memoryBytes = 0)
+      : Block(memoryBytes), Memory(Block.Data(), Block.Size(), std::pmr::new_delete_resource()),
+        Members(&Memory) {}
+  THugeBlock Block;
+  std::pmr::monotonic_buffer_resource Memory;
   std::string CreatorField;
-  std::vector<TBuiltMember> Members;
+  std::pmr::vector<TBuiltMember> Members;
   std::vector<std::string> Folders;
 };
 
@@ -80,7 +89,7 @@ std::string TempStem(const std::string& path) {
   return BaseName(path) + ".rebuild";
 }
 
-int32_t FindBuilt(const std::vector<TBuiltMember>& members, const std::string& name) {
+int32_t FindBuilt(const std::pmr::vector<TBuiltMember>& members, const std::string& name) {
   for (size_t i = 0; i < members.size(); ++i)
     if (SameTextASCII(members[i].Name(), name)) return int32_t(i);
   return -1;
@@ -102,7 +111,7 @@ TOpenSource OpenSource(const TMemberData& data) {
 
 // Removes, renames and adds members as edit says; the new members' data is opened into
 // sources.
-void ApplyEdit(std::vector<TBuiltMember>& members, const TArchiveEdit& edit,
+void ApplyEdit(std::pmr::vector<TBuiltMember>& members, const TArchiveEdit& edit,
                const std::string& archive, std::vector<TOpenSource>& sources) {
   for (const std::string& name : edit.Removes) {
     int32_t k = FindBuilt(members, name);
@@ -159,8 +168,9 @@ Exception RunsPast(const std::string& path, const TBuiltMember& member) {
 // written as one run.
 class TStreamedCopy {
 public:
-  TStreamedCopy(int from, int64_t fileSize, int to)
-      : FFrom(from), FTo(to), FFileSize(fileSize), FBuffer(static_cast<size_t>(ReadSize)) {}
+  TStreamedCopy(int from, int64_t fileSize, int to, std::pmr::memory_resource* memory)
+      : FFrom(from), FTo(to), FFileSize(fileSize),
+        FBuffer(static_cast<uint8_t*>(memory->allocate(size_t(ReadSize)))) {}
 
   // The member header at offset (inside the file, not before bytes already copied or
   // asked for); bytes of the run waiting to be written before it are written on the way.
@@ -169,7 +179,7 @@ public:
       if (!WriteBuffered()) return nullptr;
       Fill(FRunStart < FRunEnd ? FRunStart : offset);
     }
-    return FBuffer.data() + (offset - FStart);
+    return FBuffer + (offset - FStart);
   }
   // Adds the old bytes [start, end) to what is written, after what was added before.
   bool Add(int64_t start, int64_t end) {
@@ -198,8 +208,8 @@ private:
   bool WriteBuffered() {
     const int64_t from = std::max(FRunStart, FStart), to = std::min(FRunEnd, FEnd);
     if (from >= to) return true;
-    if (!WriteToHandle(FTo, {reinterpret_cast<const char*>(FBuffer.data() + (from - FStart)),
-                             size_t(to - from)}))
+    if (!WriteToHandle(
+            FTo, {reinterpret_cast<const char*>(FBuffer + (from - FStart)), size_t(to - from)}))
       return false;
     FRunStart = to;
     return true;
@@ -210,7 +220,7 @@ private:
     if (count <= 0) throw EReadError();
     int64_t done = 0;
     while (done < count) {
-      const ssize_t n = ::pread(FFrom, FBuffer.data() + done, size_t(count - done), at + done);
+      const ssize_t n = ::pread(FFrom, FBuffer + done, size_t(count - done), at + done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) throw EReadError(); // the locked archive shrank
       done += n;
@@ -221,7 +231,7 @@ private:
 
   int FFrom, FTo;
   int64_t FFileSize;
-  std::vector<uint8_t, TUninitialisedAllocator<uint8_t>> FBuffer;
+  uint8_t* FBuffer;                   // ReadSize bytes, the memory resource's
   int64_t FStart = 0, FEnd = 0;       // the bytes of the file the buffer holds
   int64_t FRunStart = 0, FRunEnd = 0; // old bytes added and not yet written
 };
@@ -229,7 +239,7 @@ private:
 // The sizes the old archive's member headers give (and whether they name the members as
 // the new archive does), read in one pass over the file.
 void ReadMemberSizes(TFileStream& file, const std::string& path,
-                     std::vector<TBuiltMember>& members) {
+                     std::pmr::vector<TBuiltMember>& members) {
   std::vector<int64_t> offsets;
   std::vector<uint32_t> which;
   for (size_t i = 0; i < members.size(); ++i)
@@ -253,16 +263,17 @@ void ReadMemberSizes(TFileStream& file, const std::string& path,
 // sizes are read here.
 int64_t WriteArchive(const std::string& path, TBuiltArchive& built, TFileStream* old,
                      std::vector<TOpenSource>& sources) {
-  std::vector<TBuiltMember>& members = built.Members;
+  std::pmr::vector<TBuiltMember>& members = built.Members;
+  std::pmr::memory_resource* memory = &built.Memory;
   // Ordered by slot; members of one slot keep their order.
-  std::vector<int32_t> slots(members.size());
+  std::pmr::vector<int32_t> slots(members.size(), memory);
   for (size_t i = 0; i < members.size(); ++i) slots[i] = LookupSlot(members[i].Name());
-  std::vector<uint32_t> order(members.size());
+  std::pmr::vector<uint32_t> order(members.size(), memory);
   std::iota(order.begin(), order.end(), 0u);
   if (!std::is_sorted(slots.begin(), slots.end()))
     std::stable_sort(order.begin(), order.end(),
                      [&](uint32_t a, uint32_t b) { return slots[a] < slots[b]; });
-  std::vector<std::string_view> names(members.size());
+  std::pmr::vector<std::string_view> names(members.size(), memory);
   for (size_t i = 0; i < order.size(); ++i) names[i] = members[order[i]].Name();
   std::vector<uint16_t> conflictNumbers;
   const TLGPTables tables = MakeLGPTables(
@@ -291,7 +302,7 @@ int64_t WriteArchive(const std::string& path, TBuiltArchive& built, TFileStream*
 
   // The table of members, its offsets from the members' sizes.
   auto makeHead = [&] {
-    std::string head = built.CreatorField;
+    std::pmr::string head(built.CreatorField, memory);
     head.resize(12, '\0');
     head.resize(LGPHeaderSize + members.size() * LGPTableEntrySize, '\0');
     auto* bytes = reinterpret_cast<uint8_t*>(head.data());
@@ -309,7 +320,8 @@ int64_t WriteArchive(const std::string& path, TBuiltArchive& built, TFileStream*
       item[26] = uint8_t(conflictNumbers[i] >> 8);
       offset += LGPMemberHeaderSize + int64_t(member.Size);
     }
-    return head + encodedTables;
+    head += encodedTables;
+    return head;
   };
   int64_t newSize = headSize + int64_t(LGPTerminator.size());
 
@@ -329,7 +341,7 @@ int64_t WriteArchive(const std::string& path, TBuiltArchive& built, TFileStream*
     if (streamed) {
       // The members first, after room for the table, which their sizes give.
       if (::lseek(fd, headSize, SEEK_SET) != headSize) return false;
-      TStreamedCopy copy(old->Handle(), old->Size(), fd);
+      TStreamedCopy copy(old->Handle(), old->Size(), fd, memory);
       for (uint32_t k : order) {
         TBuiltMember& member = members[k];
         if (member.Source >= 0) {
@@ -356,7 +368,7 @@ int64_t WriteArchive(const std::string& path, TBuiltArchive& built, TFileStream*
         newSize += LGPMemberHeaderSize + int64_t(member.Size);
       }
       if (!copy.Flush() || !WriteToHandle(fd, LGPTerminator)) return false;
-      const std::string head = makeHead();
+      const std::pmr::string head = makeHead();
       return WriteAllAt(fd, head, 0);
     }
     for (const TBuiltMember& member : members)
@@ -420,7 +432,9 @@ std::unique_ptr<TFileStream> OpenArchiveLocked(const std::string& path) {
 
 // The members of the locked archive, each checked to begin inside the file; their sizes
 // are read as the new archive is written.
-TBuiltArchive ReadMembers(TFileStream& file, const std::string& path) {
+// extraMembers: how many the edit may add.
+void ReadMembers(TFileStream& file, const std::string& path, size_t extraMembers,
+                 std::unique_ptr<TBuiltArchive>& built) {
   const int64_t fileSize = file.Size();
   auto fail = [&](const std::string& why) {
     return Exception(Format("Archive \"%s\" cannot be rebuilt: %s", path, why));
@@ -429,16 +443,25 @@ TBuiltArchive ReadMembers(TFileStream& file, const std::string& path) {
   file.SetPosition(0);
   uint8_t header[LGPHeaderSize];
   file.ReadBuffer(header, LGPHeaderSize);
-  TBuiltArchive built;
-  built.CreatorField.assign(reinterpret_cast<const char*>(header), 12);
   const int32_t count = GetI32LE(header + 12);
   const int64_t tableEnd = LGPHeaderSize + int64_t(count) * LGPTableEntrySize;
   if (count < 0 || tableEnd > fileSize) throw fail("its table of members is not inside the file");
-  const std::string table = file.ReadBytes(tableEnd - LGPHeaderSize);
-  const auto* entries = reinterpret_cast<const uint8_t*>(table.data());
+  // A member's share of the rebuild's arrays: itself, its table entry read and written,
+  // its offset, slot, place in the order and name.
+  const size_t memberBytes = sizeof(TBuiltMember) + 2 * LGPTableEntrySize + sizeof(int64_t) +
+                             2 * sizeof(int32_t) + sizeof(std::string_view);
+  built = std::make_unique<TBuiltArchive>((size_t(count) + extraMembers) * memberBytes +
+                                          (size_t(1) << 20));
+  built->CreatorField.assign(reinterpret_cast<const char*>(header), 12);
+  std::pmr::memory_resource* memory = &built->Memory;
+  std::pmr::vector<uint8_t> table(size_t(tableEnd - LGPHeaderSize), memory);
+  file.ReadBuffer(table.data(), int64_t(table.size()));
+  const uint8_t* entries = table.data();
 
-  std::vector<TBuiltMember> members(static_cast<size_t>(count));
-  std::vector<int64_t> offsets(static_cast<size_t>(count));
+  std::pmr::vector<TBuiltMember>& members = built->Members;
+  members.reserve(size_t(count) + extraMembers);
+  members.resize(size_t(count));
+  std::pmr::vector<int64_t> offsets(static_cast<size_t>(count), memory);
   int64_t firstOffset = fileSize;
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* item = entries + size_t(i) * LGPTableEntrySize;
@@ -462,14 +485,12 @@ TBuiltArchive ReadMembers(TFileStream& file, const std::string& path) {
     for (const auto& conflict : tables.Conflicts)
       for (const TConflictMember& member : conflict)
         if (member.Position < members.size()) {
-          members[member.Position].Folder = int32_t(built.Folders.size());
-          built.Folders.push_back(member.Folder);
+          members[member.Position].Folder = int32_t(built->Folders.size());
+          built->Folders.push_back(member.Folder);
         }
 
   for (int32_t i = 0; i < count; ++i)
     members[size_t(i)].DataOffset = offsets[size_t(i)] + LGPMemberHeaderSize;
-  built.Members = std::move(members);
-  return built;
 }
 
 TEditResult EditFolder(const std::string& folder, const TArchiveEdit& edit) {
@@ -543,12 +564,13 @@ TEditResult EditArchive(const TArchiveKind& kind, const TArchiveEdit& edit) {
     return EditFolder(folder, edit);
   }
   std::unique_ptr<TFileStream> file = OpenArchiveLocked(kind.Path);
-  TBuiltArchive built = ReadMembers(*file, kind.Path);
+  std::unique_ptr<TBuiltArchive> built;
+  ReadMembers(*file, kind.Path, edit.Adds.size(), built);
   std::vector<TOpenSource> sources;
-  ApplyEdit(built.Members, edit, kind.Path, sources);
+  ApplyEdit(built->Members, edit, kind.Path, sources);
   TEditResult result;
   result.OldSize = file->Size();
-  result.NewSize = WriteArchive(kind.Path, built, file.get(), sources);
+  result.NewSize = WriteArchive(kind.Path, *built, file.get(), sources);
   return result;
 }
 
