@@ -117,15 +117,24 @@ void RunUnpack(const TEditArgs& args) {
     throw EFCreateError(folder, SystemErrorText(errno));
   if (folder.back() != '/') folder += '/';
   std::unique_ptr<TLGPMemberReader> reader = archive->OpenMemberReader();
+  // Every file written beside the old ones first, then all put in place at once: a
+  // failure on the way leaves the old files as they were.
+  TReplacedFiles files(folder);
   for (int32_t i : written) {
     const std::string& name = archive->EntryAt(i).Name;
     TMemoryStream data;
     reader->Read(i, data);
     try {
-      ReplaceFileWithBytes(folder + name, data.View());
+      files.Add(name, data.View());
     } catch (Exception& e) {
       throw Exception(Format("member %s cannot be unpacked: %s", name, e.Message()));
     }
+  }
+  try {
+    files.Commit();
+  } catch (Exception& e) {
+    if (files.FailedName().empty()) throw;
+    throw Exception(Format("member %s cannot be unpacked: %s", files.FailedName(), e.Message()));
   }
   // A name the archive holds more than once (the game's archives keep files of one name
   // from several folders) can be only one file: the first is written.

@@ -18,6 +18,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +153,7 @@ enum : int { SlotFree, SlotClaimed, SlotMaking, SlotLive, SlotTaken };
 
 struct TTemporarySlot {
   std::atomic<int> State{SlotFree};
+  bool Folder = false; // a temporary folder, removed with the files in it
   char Name[PATH_MAX] = {};
 };
 static_assert(std::atomic<int>::is_always_lock_free);
@@ -195,10 +197,36 @@ void WatchTerminatingSignals() {
   });
 }
 
+// Removes the folder at path and the files in it, with calls that are safe in a signal
+// handler: its entries read by getdents64 into a buffer on the stack. A file made in it
+// meanwhile by another thread is removed on the next pass; once the folder is gone, none
+// can be made in it.
+void RemoveFolderAndFiles(const char* path) noexcept {
+  for (int pass = 0; pass < 64; ++pass) {
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return;
+    alignas(8) char buffer[8192];
+    for (;;) {
+      const ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (ssize_t at = 0; at < n;) {
+        const auto* item = reinterpret_cast<const dirent64*>(buffer + at);
+        const char* name = item->d_name;
+        if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
+          ::unlinkat(fd, name, 0);
+        at += item->d_reclen;
+      }
+    }
+    ::close(fd);
+    if (::rmdir(path) == 0 || errno != ENOTEMPTY) return;
+  }
+}
+
 // Makes the temporary file named by the template temp (its last six characters
 // "XXXXXX", replaced by the name made) and records it among the live ones; returns the
 // descriptor, or -1 with errno set. slot is the slot used, or -1 when none was free.
-int MakeTemporaryFile(std::string& temp, int& slot) {
+// With folder, a temporary folder is made instead (0 for the descriptor).
+int MakeTemporaryFile(std::string& temp, int& slot, bool folder = false) {
   WatchTerminatingSignals();
   slot = -1;
   if (temp.size() < PATH_MAX) {
@@ -210,7 +238,10 @@ int MakeTemporaryFile(std::string& temp, int& slot) {
       }
     }
   }
-  if (slot < 0) return ::mkostemp(temp.data(), O_CLOEXEC);
+  const auto make = [folder](char* name) {
+    return folder ? (::mkdtemp(name) ? 0 : -1) : ::mkostemp(name, O_CLOEXEC);
+  };
+  if (slot < 0) return make(temp.data());
   TTemporarySlot& entry = TemporarySlots[slot];
   if (RemovingTemporaryFiles) {
     // The process is ending of a signal and its files are being removed: none is made
@@ -219,8 +250,9 @@ int MakeTemporaryFile(std::string& temp, int& slot) {
     for (;;) ::pause();
   }
   std::memcpy(entry.Name, temp.c_str(), temp.size() + 1);
+  entry.Folder = folder;
   entry.State.store(SlotMaking);
-  const int fd = ::mkostemp(entry.Name, O_CLOEXEC);
+  const int fd = make(entry.Name);
   const int error = errno;
   std::memcpy(temp.data(), entry.Name, temp.size());
   int expected = SlotMaking;
@@ -232,7 +264,10 @@ int MakeTemporaryFile(std::string& temp, int& slot) {
   if (!entry.State.compare_exchange_strong(expected, SlotLive) || RemovingTemporaryFiles) {
     // The files are being removed for a process that is ending, perhaps before this one
     // was made: it goes too.
-    ::unlink(temp.c_str());
+    if (folder)
+      ::rmdir(temp.c_str());
+    else
+      ::unlink(temp.c_str());
   }
   return fd;
 }
@@ -435,7 +470,11 @@ void RemoveTemporaryFiles() noexcept {
     while ((state == SlotMaking || state == SlotLive) &&
            !slot.State.compare_exchange_weak(state, SlotTaken)) {
     }
-    if (state == SlotMaking || state == SlotLive) ::unlink(slot.Name);
+    if (state != SlotMaking && state != SlotLive) continue;
+    if (slot.Folder)
+      RemoveFolderAndFiles(slot.Name);
+    else
+      ::unlink(slot.Name);
   }
 }
 
@@ -454,6 +493,209 @@ void ReplaceFileFromStream(const std::string& path, TStream& source) {
 
 void ReplaceFileWithBytes(const std::string& path, std::string_view bytes) {
   ReplaceFileWith(path, [&](int fd) { return WriteAll(fd, bytes); });
+}
+
+namespace {
+
+// The temporary folders of batches: ".palkor-batch-XXXXXX".
+constexpr std::string_view BatchPrefix = ".palkor-batch-";
+
+// Removes the temporary folders that batches of the folder (open as folderHandle) left
+// when their processes were killed: a batch holds its folder's lock while it runs, so a
+// folder whose lock is free has no writer.
+void RemoveLeftBatchFolders(const std::string& folder, int folderHandle) {
+  const int listed = ::openat(folderHandle, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listed < 0) return;
+  DIR* dir = ::fdopendir(listed);
+  if (!dir) {
+    ::close(listed);
+    return;
+  }
+  std::vector<std::string> left;
+  while (dirent* item = ::readdir(dir)) {
+    const std::string_view name = item->d_name;
+    if (name.size() == BatchPrefix.size() + 6 &&
+        name.substr(0, BatchPrefix.size()) == BatchPrefix &&
+        (item->d_type == DT_DIR || item->d_type == DT_UNKNOWN))
+      left.emplace_back(name);
+  }
+  ::closedir(dir);
+  for (const std::string& name : left) {
+    const int fd =
+        ::openat(folderHandle, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) RemoveFolderAndFiles((folder + name).c_str());
+    ::close(fd);
+  }
+}
+
+} // namespace
+
+TReplacedFiles::TReplacedFiles(const std::string& folder) : FFolder(folder) {
+  if (!FFolder.empty() && FFolder.back() != '/') FFolder += '/';
+}
+
+TReplacedFiles::~TReplacedFiles() {
+  Discard();
+}
+
+void TReplacedFiles::Discard() noexcept {
+  if (FTempHandle >= 0) {
+    // Removed before its slot is given back, so that a signal meanwhile removes it too.
+    RemoveFolderAndFiles(FTemp.c_str());
+    ::close(FTempHandle);
+    FTempHandle = -1;
+    ReleaseTemporarySlot(FSlot);
+    FSlot = -1;
+  }
+  if (FFolderHandle >= 0) ::close(FFolderHandle);
+  FFolderHandle = -1;
+  FEntries.clear();
+  FEntryOf.clear();
+}
+
+void TReplacedFiles::MakeTemporaryFolder(const std::string& path) {
+  for (;;) {
+    FTemp = FFolder + std::string(BatchPrefix) + "XXXXXX";
+    if (MakeTemporaryFile(FTemp, FSlot, true) < 0)
+      throw EFCreateError(path, SystemErrorText(errno));
+    // Locked while the batch lives, and still there once locked: a batch removing the
+    // folders left behind may have taken this one between its making and its locking.
+    FTempHandle = ::open(FTemp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat st;
+    const bool locked =
+        FTempHandle >= 0 && ::flock(FTempHandle, LOCK_EX) == 0 && ::fstat(FTempHandle, &st) == 0;
+    if (locked && st.st_nlink > 0) return;
+    const int error = errno;
+    if (FTempHandle >= 0) ::close(FTempHandle);
+    FTempHandle = -1;
+    if (!locked) ::rmdir(FTemp.c_str());
+    ReleaseTemporarySlot(FSlot);
+    FSlot = -1;
+    if (!locked) throw EFCreateError(path, SystemErrorText(error));
+  }
+}
+
+void TReplacedFiles::Add(const std::string& name, std::string_view bytes) {
+  const std::string path = FFolder + name;
+  if (FFolderHandle < 0) {
+    // One look at the folder for the batch: what a new file's owner and mode will be.
+    FFolderHandle =
+        ::open(FFolder.empty() ? "." : FFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat folder;
+    if (FFolderHandle < 0 || ::fstat(FFolderHandle, &folder) != 0) {
+      const int error = errno;
+      if (FFolderHandle >= 0) ::close(FFolderHandle);
+      FFolderHandle = -1;
+      throw EFCreateError(path, SystemErrorText(error));
+    }
+    FNewUid = ::geteuid();
+    FNewGid = (folder.st_mode & S_ISGID) ? folder.st_gid : ::getegid();
+    FNewMode = 0666 & ~CurrentUmask();
+  }
+  // The file the name leads to: a link to another name of the folder is followed here; a
+  // link leading anywhere else, and an output that is not a regular file, are written at
+  // once as one file.
+  std::string file = name;
+  struct stat st;
+  bool exists = false;
+  for (int hops = 0;; ++hops) {
+    if (::fstatat(FFolderHandle, file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) throw EFCreateError(path, SystemErrorText(errno));
+      break;
+    }
+    if (S_ISREG(st.st_mode)) {
+      exists = true;
+      break;
+    }
+    if (S_ISDIR(st.st_mode)) throw EFCreateError(path, SystemErrorText(EISDIR));
+    char text[NAME_MAX + 1];
+    const ssize_t n = S_ISLNK(st.st_mode) && hops < 40
+                          ? ::readlinkat(FFolderHandle, file.c_str(), text, sizeof text)
+                          : -1;
+    const std::string_view next(text, size_t(std::max<ssize_t>(n, 0)));
+    if (n <= 0 || size_t(n) >= sizeof text || next.find('/') != next.npos || next == "." ||
+        next == "..") {
+      ReplaceFileWithBytes(path, bytes);
+      return;
+    }
+    file = next;
+  }
+  // The same refusal as overwriting in place: a file that may not be written.
+  if (exists && ::faccessat(FFolderHandle, file.c_str(), W_OK, AT_EACCESS) != 0)
+    throw EFCreateError(path, SystemErrorText(errno));
+  if (FTempHandle < 0) MakeTemporaryFolder(path);
+
+  // The temporary folder is the batch's alone: the file is made with its final mode.
+  const int fd =
+      ::openat(FTempHandle, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw EFCreateError(path, SystemErrorText(errno));
+  errno = 0;
+  bool written = WriteAll(fd, bytes);
+  int error = written ? 0 : errno;
+  if (written && exists) {
+    // The replaced file's mode and owner, where they differ from a new file's.
+    if (uint32_t(st.st_mode & 07777) != FNewMode) ::fchmod(fd, st.st_mode & 07777);
+    if ((st.st_uid != FNewUid || st.st_gid != FNewGid) && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+      // Keeping the owner needs privileges; the contents are what matter.
+    }
+  }
+  if (::close(fd) != 0 && errno != EINTR && written) {
+    written = false;
+    error = errno;
+  }
+  const auto [at, added] = FEntryOf.try_emplace(file, FEntries.size());
+  if (added) FEntries.push_back({file, name});
+  FEntries[at->second].Name = name;
+  if (!written) {
+    ::unlinkat(FTempHandle, file.c_str(), 0);
+    FEntries[at->second].File.clear(); // nothing of it is put in place
+    throw WriteFailure(path, error);
+  }
+}
+
+void TReplacedFiles::Commit() {
+  FFailedName.clear();
+  if (FTempHandle < 0) {
+    Discard();
+    return;
+  }
+  const std::string folder = FFolder.empty() ? "." : FFolder;
+  // Every new file whole on disk before the first takes an old one's place: one sync of
+  // the file system for them all.
+  if (::syncfs(FTempHandle) != 0) {
+    const int error = errno;
+    // The file at fault, when one is: each synced on its own.
+    for (const TEntry& entry : FEntries) {
+      if (entry.File.empty()) continue;
+      const int fd = ::openat(FTempHandle, entry.File.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd >= 0 && ::fsync(fd) != 0) {
+        const int fileError = errno;
+        ::close(fd);
+        FFailedName = entry.Name;
+        Discard();
+        throw WriteFailure(FFolder + FFailedName, fileError);
+      }
+      if (fd >= 0) ::close(fd);
+    }
+    Discard();
+    throw WriteFailure(folder, error);
+  }
+  for (const TEntry& entry : FEntries) {
+    if (entry.File.empty()) continue;
+    if (::renameat(FTempHandle, entry.File.c_str(), FFolderHandle, entry.File.c_str()) != 0) {
+      const int error = errno;
+      ::fsync(FFolderHandle); // the files renamed so far stay new
+      FFailedName = entry.Name;
+      Discard();
+      throw EFCreateError(FFolder + FFailedName, SystemErrorText(error));
+    }
+  }
+  const bool synced = ::fsync(FFolderHandle) == 0;
+  const int error = errno;
+  if (synced) RemoveLeftBatchFolders(FFolder, FFolderHandle);
+  Discard();
+  if (!synced) throw WriteFailure(folder, error);
 }
 
 void RemoveLeftTemporaryFiles(const std::string& target, std::string_view tempStem) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace palkor {
@@ -83,6 +84,54 @@ private:
   int FHandle = -1;
   int FDescriptor = -1; // the process's own descriptor written through, -1 for none
   int FSlot = -1;       // the temporary file's place among the live ones, -1 for none
+};
+
+// Many files of one folder replaced as one batch, each kept as ReplaceFileWithBytes keeps
+// a file (the old file whole until the new one is complete on disk, its mode and owner
+// kept, a symbolic link written through), at the cost of one sync for them all: every new
+// file is written under its own name into a hidden temporary folder beside them
+// (".palkor-batch-XXXXXX", made at the first Add), Commit syncs the file system once,
+// renames the files into place and syncs the folder. Killed at any point, each file holds
+// its old contents or its new ones, whole; ended by SIGINT, SIGTERM or SIGHUP, the
+// temporary folder and what it holds are removed (see RemoveTemporaryFiles), and one that a
+// process killed outright left behind is removed by the next batch committed in the same
+// folder. A name that is a symbolic link leading out of the folder, or an output that is not
+// a regular file, is written at once by ReplaceFileWithBytes.
+class TReplacedFiles {
+public:
+  explicit TReplacedFiles(const std::string& folder);
+  // Whatever was not committed is removed: the old files stay as they are.
+  ~TReplacedFiles();
+  TReplacedFiles(const TReplacedFiles&) = delete;
+  TReplacedFiles& operator=(const TReplacedFiles&) = delete;
+
+  // Writes bytes as the new contents of the file name of the folder. Fails as
+  // ReplaceFileWithBytes does, naming FOLDER/NAME, with every old file unchanged (but one
+  // written at once as said above). A name given again is written again: the last wins.
+  void Add(const std::string& name, std::string_view bytes);
+  // Puts every new file in place. A failure names a file (FOLDER/NAME, its name then in
+  // FailedName) or, when no one file is at fault, the folder; the files renamed before it
+  // hold their new contents, the others their old ones.
+  void Commit();
+  const std::string& FailedName() const { return FFailedName; }
+
+private:
+  struct TEntry {
+    std::string File; // the name in the folder, links followed
+    std::string Name; // as given to Add
+  };
+  void MakeTemporaryFolder(const std::string& path);
+  void Discard() noexcept;
+
+  std::string FFolder; // ending with "/" unless empty
+  std::string FTemp;   // the temporary folder's path
+  std::string FFailedName;
+  std::vector<TEntry> FEntries;
+  std::unordered_map<std::string, size_t> FEntryOf; // File -> its entry
+  int FFolderHandle = -1;
+  int FTempHandle = -1;
+  int FSlot = -1;
+  uint32_t FNewUid = 0, FNewGid = 0, FNewMode = 0;
 };
 
 // Removes every temporary file that a TReplacedFile has made and not yet put in place

@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -221,4 +224,48 @@ TEST_F(ArchiveEditCommands, ARebuildEndedAnywhereLeavesTheOldArchiveWhole) {
   for (const auto& entry : std::filesystem::directory_iterator(Dir.Path()))
     EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
   ExpectOk({"check", Lgp});
+}
+
+TEST_F(ArchiveEditCommands, UnpackEndedBySignalsLeavesEachFileOldOrNewWhole) {
+  // Many members, so that the signals come part of the way through.
+  const std::string many = Dir.File("many");
+  std::filesystem::create_directory(many);
+  std::map<std::string, std::string> fresh, old;
+  for (int i = 0; i < 2000; ++i) {
+    const std::string name = "M" + std::to_string(i) + ".P";
+    fresh[name] = PatternBytes(2000 + i, uint8_t(i));
+    old[name] = "old " + name;
+    WriteFile(many + "/" + name, fresh[name]);
+  }
+  ExpectOk({"pack", many, Lgp});
+  const std::string out = Dir.File("out");
+  const std::vector<std::string> args{"unpack", Lgp, out};
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(palkor::testing::WaitCli(palkor::testing::StartCli(args)), 0);
+  const auto whole = std::chrono::steady_clock::now() - start;
+  // Killed outright last: what that leaves is for the next run to remove.
+  const std::pair<int, double> kills[] = {
+      {SIGTERM, 0.2}, {SIGINT, 0.5}, {SIGHUP, 0.7}, {SIGTERM, 0.9}, {SIGKILL, 0.5}};
+  for (const auto& [signal, part] : kills) {
+    for (const auto& [name, bytes] : old) WriteFile(out + "/" + name, bytes);
+    const pid_t pid = palkor::testing::StartCli(args);
+    std::this_thread::sleep_for(
+        std::chrono::duration_cast<std::chrono::microseconds>(whole * part));
+    ::kill(pid, signal);
+    const int code = palkor::testing::WaitCli(pid);
+    EXPECT_TRUE(code == 128 + signal || code == 0) << code;
+    for (const auto& [name, bytes] : fresh) {
+      const std::string now = ReadFileBytes(out + "/" + name);
+      EXPECT_TRUE(now == bytes || now == old[name]) << name << " after signal " << signal;
+    }
+    int temporary = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(out))
+      temporary += entry.path().filename().string()[0] == '.';
+    // Killed outright, the batch folder may stay until the next run.
+    if (signal != SIGKILL) EXPECT_EQ(temporary, 0) << "signal " << signal << " at " << part;
+  }
+  ExpectOk(args);
+  for (const auto& [name, bytes] : fresh) EXPECT_EQ(ReadFileBytes(out + "/" + name), bytes);
+  for (const auto& entry : std::filesystem::directory_iterator(out))
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 }

@@ -164,3 +164,60 @@ TEST(Files, ANameOfOneOfOurDescriptorsIsWrittenThroughIt) {
   ::close(readOnly);
   EXPECT_EQ(TemporaryFilesIn(dir.Path()), 0);
 }
+
+TEST(Files, ABatchReplacesEveryFileOnlyWhenCommitted) {
+  fixtures::TTempDir dir;
+  std::filesystem::create_directory(dir.File("other"));
+  WriteFile(dir.File("OLD.A"), "old a");
+  ::chmod(dir.File("OLD.A").c_str(), 0640);
+  WriteFile(dir.File("REAL.P"), "old real");
+  std::filesystem::create_symlink("REAL.P", dir.File("ALIAS.P"));              // in the folder
+  std::filesystem::create_symlink(dir.File("other/FAR.P"), dir.File("FAR.P")); // out of it
+  // Each name, the bytes added, and what the folder then holds under the file named.
+  const struct {
+    std::string Name, Bytes, File;
+  } cases[] = {
+      {"NEW.A", "new", "NEW.A"},
+      {"OLD.A", "new a", "OLD.A"},
+      {"ALIAS.P", "through the link", "REAL.P"},
+      {"FAR.P", "far", "other/FAR.P"},
+  };
+  {
+    TReplacedFiles files(dir.Path());
+    for (const auto& c : cases) files.Add(c.Name, c.Bytes);
+    // Nothing in the folder changed before Commit (but the link leading out of it).
+    EXPECT_FALSE(FileExists(dir.File("NEW.A")));
+    EXPECT_EQ(ReadFileBytes(dir.File("OLD.A")), "old a");
+    EXPECT_EQ(ReadFileBytes(dir.File("REAL.P")), "old real");
+    // A folder in the way is refused, naming it, and the batch is left as it was.
+    std::filesystem::create_directory(dir.File("DIR.P"));
+    EXPECT_EQ(palkor::testing::ErrorOf([&] { files.Add("DIR.P", "x"); }),
+              "Cannot create file \"" + dir.File("DIR.P") + "\". Is a directory");
+    EXPECT_EQ(palkor::testing::ErrorOf([&] { files.Add(std::string(256, 'n'), "x"); }),
+              "Cannot create file \"" + dir.File(std::string(256, 'n')) + "\". File name too long");
+    files.Commit();
+  }
+  for (const auto& c : cases) EXPECT_EQ(ReadFileBytes(dir.File(c.File)), c.Bytes) << c.Name;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("ALIAS.P")));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("FAR.P")));
+  struct stat st;
+  ASSERT_EQ(::stat(dir.File("OLD.A").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  // A batch never committed changes nothing and leaves nothing; a batch folder left by a
+  // process killed outright goes with the next commit.
+  std::filesystem::create_directory(dir.File(".palkor-batch-Killed"));
+  WriteFile(dir.File(".palkor-batch-Killed/NEW.A"), "half");
+  {
+    TReplacedFiles files(dir.Path());
+    files.Add("NEW.A", "never");
+  }
+  EXPECT_EQ(ReadFileBytes(dir.File("NEW.A")), "new");
+  EXPECT_TRUE(std::filesystem::exists(dir.File(".palkor-batch-Killed")));
+  TReplacedFiles again(dir.Path());
+  again.Add("NEW.A", "again");
+  again.Commit();
+  EXPECT_EQ(ReadFileBytes(dir.File("NEW.A")), "again");
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+    EXPECT_NE(entry.path().filename().string().rfind(".palkor-", 0), 0u) << entry.path();
+}
