@@ -11,7 +11,6 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
-#include <thread>
 
 using namespace palkor;
 using namespace palkor::fixtures;
@@ -214,8 +213,9 @@ TEST_F(ArchiveEditCommands, ARebuildEndedAnywhereLeavesTheOldArchiveWhole) {
       setup.IgnoreFileSize = ignore;
       auto r = RunCli({"compact", Lgp}, setup);
       EXPECT_NE(r.ExitCode, 0) << limit;
-      if (ignore && limit >= 200)
+      if (ignore && limit >= 200) {
         EXPECT_EQ(r.Err.rfind("palkor-cli: Stream write error", 0), 0u) << r.Err;
+      }
       EXPECT_EQ(ReadFileBytes(Lgp), before) << limit;
     }
   }
@@ -248,11 +248,7 @@ TEST_F(ArchiveEditCommands, UnpackEndedBySignalsLeavesEachFileOldOrNewWhole) {
       {SIGTERM, 0.2}, {SIGINT, 0.5}, {SIGHUP, 0.7}, {SIGTERM, 0.9}, {SIGKILL, 0.5}};
   for (const auto& [signal, part] : kills) {
     for (const auto& [name, bytes] : old) WriteFile(out + "/" + name, bytes);
-    const pid_t pid = palkor::testing::StartCli(args);
-    std::this_thread::sleep_for(
-        std::chrono::duration_cast<std::chrono::microseconds>(whole * part));
-    ::kill(pid, signal);
-    const int code = palkor::testing::WaitCli(pid);
+    const int code = palkor::testing::SignalCliPartWay(args, whole, part, signal);
     EXPECT_TRUE(code == 128 + signal || code == 0) << code;
     for (const auto& [name, bytes] : fresh) {
       const std::string now = ReadFileBytes(out + "/" + name);
@@ -262,7 +258,9 @@ TEST_F(ArchiveEditCommands, UnpackEndedBySignalsLeavesEachFileOldOrNewWhole) {
     for (const auto& entry : std::filesystem::directory_iterator(out))
       temporary += entry.path().filename().string()[0] == '.';
     // Killed outright, the batch folder may stay until the next run.
-    if (signal != SIGKILL) EXPECT_EQ(temporary, 0) << "signal " << signal << " at " << part;
+    if (signal != SIGKILL) {
+      EXPECT_EQ(temporary, 0) << "signal " << signal << " at " << part;
+    }
   }
   ExpectOk(args);
   for (const auto& [name, bytes] : fresh) EXPECT_EQ(ReadFileBytes(out + "/" + name), bytes);

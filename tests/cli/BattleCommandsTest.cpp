@@ -117,7 +117,8 @@ TEST_F(BattleCommand, BrokenModelsFailWithOneLine) {
 TEST_F(BattleCommand, FramesThatCannotBeWrittenFailWithOneLine) {
   // More frames than fit the output buffer, into a device that is always full.
   TBattleAnimFixture anim;
-  for (int f = 0; f < 4000; ++f) anim.Frames.push_back({0, 0, 0, {{f % 4096, 0, 7}, {0, 2048, 7}}});
+  for (int f = 0; f < 4000; ++f)
+    anim.Frames.push_back({0, 0, 0, {{int16_t(f % 4096), 0, 7}, {0, 2048, 7}}});
   TLGPFixture lgp;
   lgp.Add("xyaa", BuildBattleSkeleton({{-1, 2.5f, false}, {0, 0.5f, false}})).Add("xyab", "");
   lgp.Add("xyam", "").Add("xyda", BuildBattleAnimations({EncodeBattleAnimation(anim)}));

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -79,6 +80,14 @@ int WaitCli(pid_t pid) {
   while (::waitpid(pid, &status, 0) < 0)
     if (errno != EINTR) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int SignalCliPartWay(const std::vector<std::string>& args,
+                     std::chrono::steady_clock::duration whole, double part, int signal) {
+  const pid_t pid = StartCli(args);
+  std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::microseconds>(whole * part));
+  ::kill(pid, signal);
+  return WaitCli(pid);
 }
 
 TCliResult RunCli(const std::vector<std::string>& args, const TCliSetup& setup) {

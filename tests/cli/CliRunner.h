@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -37,6 +38,10 @@ TCliResult RunCli(const std::vector<std::string>& args, const TCliSetup& setup =
 pid_t StartCli(const std::vector<std::string>& args);
 // Waits for it; its exit code, or 128 + the signal that ended it.
 int WaitCli(pid_t pid);
+// Starts palkor-cli with args, sends it signal once part of whole (a whole run's
+// length) has passed, and waits for it: as WaitCli.
+int SignalCliPartWay(const std::vector<std::string>& args,
+                     std::chrono::steady_clock::duration whole, double part, int signal);
 
 // Runs each case and expects it to fail with exit 1, nothing on standard output and the
 // one line "palkor-cli: MESSAGE" on standard error.

@@ -430,11 +430,7 @@ TEST_F(ExportCommand, ExportAllEndedBySignalsLeavesNoTemporaryFiles) {
                                           {SIGTERM, 0.6},  {SIGINT, 0.75}, {SIGTERM, 0.9}};
   for (const auto& [signal, part] : kills) {
     std::filesystem::remove_all(folder);
-    const pid_t pid = palkor::testing::StartCli(args);
-    std::this_thread::sleep_for(
-        std::chrono::duration_cast<std::chrono::microseconds>(whole * part));
-    ::kill(pid, signal);
-    const int code = palkor::testing::WaitCli(pid);
+    const int code = palkor::testing::SignalCliPartWay(args, whole, part, signal);
     // Ended by the signal as without a handler (or done before it came).
     EXPECT_TRUE(code == 128 + signal || code == 0) << code;
     ended += code == 128 + signal;
