@@ -252,7 +252,7 @@ void TCatalogue::Scan(TLGPFile& archive, TLGPMemberReader& reader, TCatalogueLis
   lookUpTo(count);
 }
 
-std::vector<std::string> TCatalogue::AnimationsFor(int32_t k, bool filterAnims) const {
+std::vector<std::string> TCatalogue::AnimationsFor(int32_t k, bool filterAnims, size_t most) const {
   CheckListIndex(k, int64_t(Models.size()));
   const TModelRef& model = Models[size_t(k)];
   if (model.IsBattle()) return {};
@@ -264,6 +264,7 @@ std::vector<std::string> TCatalogue::AnimationsFor(int32_t k, bool filterAnims) 
   }
   std::vector<std::string> names;
   for (const TCatalogueEntry& anim : AnimList) {
+    if (names.size() == most) break;
     if (anim.BoneCount() != uint32_t(model.BoneCount)) continue;
     if (filterAnims) {
       // The name's first four characters in upper case and a comma, made on the stack:

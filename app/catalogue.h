@@ -54,7 +54,8 @@ public:
   // The names of the animations offered for model k, in catalogue order: for a field
   // model the same bone count, and with filterAnims the prefixes the filter file gives
   // the model; none for a battle model. "List index out of bounds (k)" outside the list.
-  std::vector<std::string> AnimationsFor(int32_t k, bool filterAnims) const;
+  // At most most of them (a thumbnail needs the first only).
+  std::vector<std::string> AnimationsFor(int32_t k, bool filterAnims, size_t most = SIZE_MAX) const;
   // The display names the filter file gives field model k (comma-terminated); none for
   // a battle model.
   std::vector<std::string> NamesFor(int32_t k) const;

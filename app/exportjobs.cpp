@@ -85,7 +85,7 @@ TExportItem ResolveExportItem(const TLGPFile& archive, const TCatalogue& catalog
 }
 
 std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue& catalogue,
-                                       bool filterAnims) {
+                                       bool filterAnims, size_t mostAnims) {
   // Battle models first, then field models, as the archive lists them; a model is
   // exported once, however often the catalogue lists its code or member name.
   std::vector<TExportItem> items;
@@ -97,7 +97,7 @@ std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue
     if (model.IsBattle() || !seen.insert(UpperCaseASCII(model.Member)).second) continue;
     TExportItem item;
     item.Model = model;
-    item.Anims = catalogue.AnimationsFor(model.Index, filterAnims);
+    item.Anims = catalogue.AnimationsFor(model.Index, filterAnims, mostAnims);
     items.push_back(std::move(item));
   }
   return items;

@@ -69,9 +69,10 @@ void ExportItemToFile(TLGPFile& archive, const TExportItem& item, const TGltfOpt
                       const std::string& path, const TShownModels& shown = {});
 
 // Every model of the catalogue, each once in catalogue order, with its offered
-// animations: its field models, or its battle models.
+// animations (a field model's first mostAnims of them): its field models, or its battle
+// models.
 std::vector<TExportItem> ExportItemsOf(const TLGPFile& archive, const TCatalogue& catalogue,
-                                       bool filterAnims);
+                                       bool filterAnims, size_t mostAnims = SIZE_MAX);
 
 // Reads animation from (its name; empty: the file's first) of the glTF file at k / fps and
 // writes it into the model's animation anim: a field model's existing A member (any

@@ -23,7 +23,8 @@ std::string TThumbnailItem::DisplayName() const {
 std::vector<TThumbnailItem> ThumbnailItemsOf(const TLGPFile& archive, const TCatalogue& catalogue,
                                              bool filterAnims) {
   std::vector<TThumbnailItem> items;
-  for (TExportItem& exported : ExportItemsOf(archive, catalogue, filterAnims)) {
+  // A field model's first offered animation is the one its thumbnail shows.
+  for (TExportItem& exported : ExportItemsOf(archive, catalogue, filterAnims, 1)) {
     TThumbnailItem item;
     item.Model = std::move(exported.Model);
     if (!item.Model.IsBattle() && !exported.Anims.empty()) item.Anim = exported.Anims.front();

@@ -337,6 +337,9 @@ TEST_F(CatalogueTest, AnimationsMatchByBoneCountNarrowedByTheFilter) {
   // "mnop" has no comma after it, so it matches nothing; prefixes match in any case.
   EXPECT_EQ(Catalogue.AnimationsFor(0, true),
             (std::vector<std::string>{"ABCD.A", "EFGH.a", "QRST.A"}));
+  // The first few only, as a thumbnail asks.
+  EXPECT_EQ(Catalogue.AnimationsFor(0, true, 2), (std::vector<std::string>{"ABCD.A", "EFGH.a"}));
+  EXPECT_EQ(Catalogue.AnimationsFor(0, false, 1), (std::vector<std::string>{"ABCD.A"}));
   EXPECT_EQ(Catalogue.AnimationsFor(2, false), (std::vector<std::string>{"XXXX.A"}));
   EXPECT_EQ(Catalogue.NamesFor(0), (std::vector<std::string>{"First", "Second"}));
   EXPECT_TRUE(Catalogue.NamesFor(1).empty());
