@@ -155,11 +155,18 @@ bool WriteAllAt(int fd, std::string_view bytes, int64_t offset) {
   return true;
 }
 
-// The member's data runs past the end of the old archive.
-Exception RunsPast(const std::string& path, const TBuiltMember& member) {
-  return Exception(
-      Format("Archive \"%s\" cannot be rebuilt: member \"%s\" runs past the end of the file", path,
-             std::string(member.Name())));
+// Takes the size of an old member from its header in the old archive of fileSize bytes,
+// and whether the header names it as the new archive does; fails where the data runs
+// past the end of the file.
+void TakeOldHeader(const std::string& path, int64_t fileSize, const uint8_t* header,
+                   TBuiltMember& member) {
+  const int32_t size = GetI32LE(header + LGPNameSize);
+  if (size < 0 || size > fileSize - member.DataOffset)
+    throw Exception(
+        Format("Archive \"%s\" cannot be rebuilt: member \"%s\" runs past the end of the file",
+               path, std::string(member.Name())));
+  member.Size = size;
+  member.HeaderKept = std::memcmp(header, member.NameField.data(), LGPNameSize) == 0;
 }
 
 // The old archive's bytes copied to the new one through one buffer as they are read in
@@ -218,13 +225,7 @@ private:
   void Fill(int64_t at) {
     const int64_t count = std::min(ReadSize, FFileSize - at);
     if (count <= 0) throw EReadError();
-    int64_t done = 0;
-    while (done < count) {
-      const ssize_t n = ::pread(FFrom, FBuffer + done, size_t(count - done), at + done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw EReadError(); // the locked archive shrank
-      done += n;
-    }
+    ReadHandleAt(FFrom, FBuffer, count, at); // fails where the locked archive shrank
     FStart = at;
     FEnd = at + count;
   }
@@ -249,11 +250,7 @@ void ReadMemberSizes(TFileStream& file, const std::string& path,
     }
   const int64_t fileSize = file.Size();
   ReadMemberHeaders(file.Handle(), fileSize, offsets, [&](size_t k, const uint8_t* header) {
-    TBuiltMember& member = members[which[k]];
-    const int32_t size = GetI32LE(header + LGPNameSize);
-    if (size < 0 || size > fileSize - member.DataOffset) throw RunsPast(path, member);
-    member.Size = size;
-    member.HeaderKept = std::memcmp(header, member.NameField.data(), LGPNameSize) == 0;
+    TakeOldHeader(path, fileSize, header, members[which[k]]);
   });
 }
 
@@ -328,12 +325,16 @@ int64_t WriteArchive(const std::string& path, TBuiltArchive& built, TFileStream*
   const std::string stem = TempStem(path);
   TReplacedFile replaced(path, stem);
   replaced.Commit([&](int fd) {
-    // A new member's header, then its data.
-    auto writeNew = [&](const TBuiltMember& member) {
+    // The member's header as the new archive gives it.
+    auto writeHeader = [&](const TBuiltMember& member) {
       uint8_t header[LGPMemberHeaderSize] = {};
       std::memcpy(header, member.NameField.data(), member.NameField.size());
       PutU32LE(header + LGPNameSize, uint32_t(member.Size));
-      if (!WriteToHandle(fd, {reinterpret_cast<const char*>(header), sizeof header})) return false;
+      return WriteToHandle(fd, {reinterpret_cast<const char*>(header), sizeof header});
+    };
+    // A new member's header, then its data.
+    auto writeNew = [&](const TBuiltMember& member) {
+      if (!writeHeader(member)) return false;
       const TOpenSource& source = sources[size_t(member.Source)];
       return source.File ? CopyFileBytes(source.File->Handle(), 0, fd, member.Size)
                          : WriteToHandle(fd, *source.Bytes);
@@ -350,19 +351,12 @@ int64_t WriteArchive(const std::string& path, TBuiltArchive& built, TFileStream*
           const int64_t at = member.DataOffset - LGPMemberHeaderSize;
           const uint8_t* header = copy.Header(at);
           if (!header) return false;
-          const int32_t size = GetI32LE(header + LGPNameSize);
-          if (size < 0 || size > old->Size() - member.DataOffset) throw RunsPast(path, member);
-          member.Size = size;
-          if (std::memcmp(header, member.NameField.data(), LGPNameSize) == 0) {
-            if (!copy.Add(at, member.DataOffset + size)) return false;
-          } else {
-            uint8_t renamed[LGPMemberHeaderSize] = {};
-            std::memcpy(renamed, member.NameField.data(), member.NameField.size());
-            PutU32LE(renamed + LGPNameSize, uint32_t(size));
-            if (!copy.Flush() ||
-                !WriteToHandle(fd, {reinterpret_cast<const char*>(renamed), sizeof renamed}) ||
-                !copy.Add(member.DataOffset, member.DataOffset + size))
-              return false;
+          TakeOldHeader(path, old->Size(), header, member);
+          const int64_t end = member.DataOffset + member.Size;
+          if (member.HeaderKept) {
+            if (!copy.Add(at, end)) return false;
+          } else if (!copy.Flush() || !writeHeader(member) || !copy.Add(member.DataOffset, end)) {
+            return false;
           }
         }
         newSize += LGPMemberHeaderSize + int64_t(member.Size);
@@ -405,12 +399,7 @@ int64_t WriteArchive(const std::string& path, TBuiltArchive& built, TFileStream*
         if (!writeNew(member)) return false;
         continue;
       }
-      uint8_t header[LGPMemberHeaderSize] = {};
-      std::memcpy(header, member.NameField.data(), member.NameField.size());
-      PutU32LE(header + LGPNameSize, uint32_t(member.Size));
-      if (!WriteToHandle(fd, {reinterpret_cast<const char*>(header), sizeof header}) ||
-          !addRun(member.DataOffset, member.Size))
-        return false;
+      if (!writeHeader(member) || !addRun(member.DataOffset, member.Size)) return false;
     }
     return flushRun() && WriteToHandle(fd, LGPTerminator);
   });

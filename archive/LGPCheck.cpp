@@ -3,6 +3,7 @@
 #include "archive/FolderArchive.h"
 #include "archive/LGPTables.h"
 #include "archive/MemberHeaders.h"
+#include "platform/Files.h"
 #include "platform/Memory.h"
 #include "platform/StringList.h"
 
@@ -30,26 +31,6 @@ std::string LowerFirst(std::string text) {
 // conflict table, are less than this.
 constexpr int64_t MaxRegion = 16 * 1024 * 1024;
 
-// The archive's bytes for the check, read where they are needed.
-class TCheckedBytes {
-public:
-  explicit TCheckedBytes(TFileStream& file) : FFile(file) {}
-
-  // count bytes at offset, which the caller has checked lie inside the file.
-  void Read(int64_t offset, void* buffer, int64_t count) {
-    FFile.SetPosition(offset);
-    FFile.ReadBuffer(buffer, count);
-  }
-  std::string ReadBytes(int64_t offset, int64_t count) {
-    std::string bytes(size_t(count), '\0');
-    Read(offset, bytes.data(), count);
-    return bytes;
-  }
-
-private:
-  TFileStream& FFile;
-};
-
 } // namespace
 
 std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
@@ -61,9 +42,13 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
     problems.push_back("it ends inside its header");
     return problems;
   }
-  TCheckedBytes bytes(file);
+  // count bytes at offset, which the caller has checked lie inside the file.
+  auto readBytes = [&file](int64_t offset, int64_t count) {
+    file.SetPosition(offset);
+    return file.ReadBytes(count);
+  };
   uint8_t header[LGPHeaderSize];
-  bytes.Read(0, header, LGPHeaderSize);
+  ReadHandleAt(file.Handle(), header, LGPHeaderSize, 0);
   const int32_t count = GetI32LE(header + 12);
   if (count < 0) {
     problems.push_back(Format("its member count is negative (%d)", count));
@@ -79,7 +64,7 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
   THugeBlock block(size_t(tableEnd - LGPHeaderSize) + 64 +
                    members * (sizeof(std::string_view) + sizeof(int64_t) + 2 * sizeof(int32_t)));
   uint8_t* const entries = block.Take<uint8_t>(size_t(tableEnd - LGPHeaderSize));
-  bytes.Read(LGPHeaderSize, entries, tableEnd - LGPHeaderSize);
+  ReadHandleAt(file.Handle(), entries, tableEnd - LGPHeaderSize, LGPHeaderSize);
 
   // The names as the table holds them, and the members whose headers lie inside the
   // member data.
@@ -155,7 +140,7 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
 
   // The lookup and conflict tables lie between the table of members and the first member.
   const std::string region =
-      bytes.ReadBytes(tableEnd, std::clamp<int64_t>(firstOffset - tableEnd, 0, MaxRegion));
+      readBytes(tableEnd, std::clamp<int64_t>(firstOffset - tableEnd, 0, MaxRegion));
   TLGPTables found;
   size_t length = 0;
   if (!DecodeLGPTables(region, found, length)) {
@@ -203,7 +188,7 @@ std::vector<std::string> CheckArchive(const TArchiveKind& kind) {
   }
 
   if (fileSize - lastEnd != int64_t(LGPTerminator.size()) ||
-      bytes.ReadBytes(lastEnd, int64_t(LGPTerminator.size())) != LGPTerminator)
+      readBytes(lastEnd, int64_t(LGPTerminator.size())) != LGPTerminator)
     problems.push_back(Format("it does not end with \"%s\" right after its last member",
                               std::string(LGPTerminator)));
   return problems;

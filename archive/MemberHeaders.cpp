@@ -1,10 +1,10 @@
 #include "archive/MemberHeaders.h"
 
 #include "platform/Exceptions.h"
+#include "platform/Files.h"
 #include "platform/Memory.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -12,8 +12,6 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 namespace palkor {
 
@@ -27,18 +25,6 @@ constexpr int64_t ReadSize = 128 * 1024;
 // start than it saves.
 constexpr int64_t TwoThreadBytes = 8 << 20;
 
-// Fills count bytes at offset or throws "Stream read error".
-void ReadAt(int handle, uint8_t* buffer, int64_t count, int64_t offset) {
-  while (count > 0) {
-    const ssize_t n = ::pread(handle, buffer, size_t(count), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw EReadError();
-    buffer += n;
-    count -= n;
-    offset += n;
-  }
-}
-
 // Reads the headers at offsetAt(j) for j in [first, last), in that order (which is the
 // order they lie in the file), into buffer and hands each to take(j, header).
 template <typename TOffsetAt, typename TTake>
@@ -51,7 +37,7 @@ void ReadRun(int handle, int64_t fileSize, size_t first, size_t last, TOffsetAt&
     if (at < start || at + HeaderSize > end) {
       start = at;
       end = std::min(fileSize, at + ReadSize);
-      ReadAt(handle, buffer, end - start, start);
+      ReadHandleAt(handle, buffer, end - start, start);
     }
     take(j, buffer + (at - start));
   }

@@ -338,7 +338,7 @@ void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code, b
   LGPClass = &archive.ClassType();
   Code = code;
   TMemberList list;
-  std::unique_ptr<TStream> animsMember, animsTwin;
+  std::unique_ptr<TStream> animsMember;
   for (char first = 'a'; first <= 'z'; ++first)
     for (char second = 'a'; second <= 'z'; ++second) {
       std::string suffix{first, second};
@@ -347,7 +347,6 @@ void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code, b
       if (!decodeAnims && suffix == "da") {
         // Left in the archive; the list holds its place.
         animsMember = archive.OpenMemberStream(index);
-        animsTwin = archive.OpenMemberStream(index);
         list.emplace_back(suffix, std::make_unique<TMemoryStream>());
         continue;
       }
@@ -361,7 +360,6 @@ void TBattleModel::LoadFromArchive(TLGPFile& archive, const std::string& code, b
   LoadFromList(list, decodeAnims);
   if (animsMember) {
     AnimsMember = std::move(animsMember);
-    AnimsTwin = std::move(animsTwin);
     FAnimsStart = 0;
   }
 }

@@ -351,8 +351,8 @@ public:
   // then decodes the frames as it goes and must not fail half way): fails as decoding
   // them while loading does.
   std::vector<TBattleRecord> CheckAnims();
-  // The same read from another stream over AnimsMember's bytes (AnimsTwin, on a thread
-  // of its own while AnimsMember is read).
+  // The same read from another stream over AnimsMember's bytes (on a thread of its own
+  // while AnimsMember is read).
   std::vector<TBattleRecord> CheckAnims(TStream& member) const;
   // Where the animations start in AnimsMember.
   int64_t AnimsStart() const { return FAnimsStart; }
@@ -397,9 +397,6 @@ public:
   // The animations member, when loaded without decoding it: from the archive, read from
   // it as it is used (the archive stays open while the model keeps it).
   std::unique_ptr<TStream> AnimsMember;
-  // Beside AnimsMember, when loaded from an archive with the animations undecoded: the
-  // same member again, with a position of its own, for a second thread to read.
-  std::unique_ptr<TStream> AnimsTwin;
   std::vector<TBattleBone> Bones;
   int32_t BoneCount = 0;
   int32_t PolyTotal = 0;

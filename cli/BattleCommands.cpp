@@ -158,16 +158,19 @@ private:
 // where one can be had.
 void RunBattle(const TBattleArgs& args) {
   TBattleModel model;
+  // With --frames, the animations member once more, for the check's thread.
+  std::unique_ptr<TStream> twin;
   {
     auto archive = OpenArchive(args.Archive);
     model.LoadFromArchive(*archive, args.Code, false);
+    if (args.Frames && model.AnimsMember)
+      twin = archive->OpenMemberStream(archive->IndexOf(args.Code + "da"));
   }
   std::vector<TBattleRecord> records;
   std::future<std::vector<TBattleRecord>> check;
-  if (args.Frames && model.AnimsTwin) {
+  if (twin) {
     try {
-      check =
-          std::async(std::launch::async, [&model] { return model.CheckAnims(*model.AnimsTwin); });
+      check = std::async(std::launch::async, [&] { return model.CheckAnims(*twin); });
     } catch (const std::system_error&) {
       // No second thread: the check runs first.
     }

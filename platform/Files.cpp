@@ -717,6 +717,18 @@ bool WriteToHandle(int fd, std::string_view bytes) {
   return WriteAll(fd, bytes);
 }
 
+void ReadHandleAt(int fd, void* buffer, int64_t count, int64_t offset) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    const ssize_t n = ::pread(fd, out, size_t(count), off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw EReadError();
+    out += n;
+    count -= n;
+    offset += n;
+  }
+}
+
 bool CopyFileBytes(int from, int64_t offset, int to, int64_t length) {
   off_t at = off_t(offset);
   bool kernel = true;

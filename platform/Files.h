@@ -149,6 +149,9 @@ void RemoveLeftTemporaryFiles(const std::string& target, std::string_view tempSt
 // Writes all of bytes to the file descriptor at its position; false on failure (errno
 // says why).
 bool WriteToHandle(int fd, std::string_view bytes);
+// Reads exactly count bytes at offset of the open file (its position left alone), or
+// throws "Stream read error" where the file ends first or the read fails.
+void ReadHandleAt(int fd, void* buffer, int64_t count, int64_t offset);
 // Copies length bytes of the file open as from, from offset on, to the position of the
 // file open as to, through the kernel's copy where it has one; false on failure (errno
 // says why; ENODATA when from ends first).
