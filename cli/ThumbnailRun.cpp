@@ -7,6 +7,7 @@
 #include "app/exportjobs.h"
 #include "app/thumbnailjobs.h"
 #include "archive/FolderArchive.h"
+#include "platform/BatchedFiles.h"
 #include "platform/Files.h"
 #include "platform/images.h"
 
@@ -18,6 +19,7 @@
 #include <QPen>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -37,6 +39,13 @@ std::vector<TThumbnailItem> ItemsOf(const TArchiveKind& kind, const TThumbnailAr
   return ThumbnailItemsOf(*archive, catalogue, !args.Filter.empty());
 }
 
+// Mesa's software rasteriser splits every picture among threads of its own. For pictures
+// this small the hand-overs cost more than the threads save, and --jobs already draws
+// several at a time: each worker rasterises its own. A setting of the user's is kept.
+void DrawOnWorkerThreads(const TThumbnailArgs& args) {
+  if (args.Size <= 512) ::setenv("LP_NUM_THREADS", "0", 0);
+}
+
 int32_t JobsOf(const TThumbnailArgs& args) {
   return args.Jobs > 0 ? args.Jobs : int32_t(std::max(1u, std::thread::hardware_concurrency()));
 }
@@ -46,6 +55,7 @@ int32_t JobsOf(const TThumbnailArgs& args) {
 std::vector<size_t> Draw(const TArchiveKind& kind, const std::vector<TThumbnailItem>& items,
                          const TThumbnailArgs& args,
                          const std::function<void(size_t, std::vector<uint8_t>&)>& picture) {
+  DrawOnWorkerThreads(args);
   TProgressBar bar(int32_t(items.size()));
   size_t shown = 0;
   TThumbnailProgress result = RenderThumbnails(
@@ -67,13 +77,17 @@ void RunThumbnails(TThumbnailArgs& args) {
   const TArchiveKind kind = ArchiveKindForPath(args.Archive);
   const std::vector<TThumbnailItem> items = ItemsOf(kind, args);
   MakeFolders(args.Out);
-  const std::string prefix = args.Out.empty() || args.Out.back() == '/' ? args.Out : args.Out + "/";
+  // The pictures are put in place a batch at a time while the drawing goes on: one sync
+  // of the file system for each batch, not one for each small file.
+  TBatchedFiles pictures(args.Out, 128);
   const std::vector<size_t> failed =
       Draw(kind, items, args, [&](size_t index, std::vector<uint8_t>& rgba) {
         // The name is a member's, and may hold any byte.
         CheckMemberFileName(items[index].Name());
-        WritePNG(prefix + items[index].Name() + ".png", args.Size, args.Size, rgba.data(), 4);
+        pictures.Add(items[index].Name() + ".png",
+                     EncodePNG(args.Size, args.Size, rgba.data(), 4, false, TPNGRows::Unfiltered));
       });
+  pictures.Finish();
   if (!failed.empty()) throw TQuietFailure();
 }
 

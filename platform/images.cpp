@@ -65,7 +65,8 @@ void PNGWarning(png_structp, png_const_charp) {}
 
 // Encodes into target; false with target.Error set when libpng fails. Nothing with a
 // destructor lives in this frame across setjmp.
-bool EncodePNGInto(TPNGTarget& target, int width, int height, int channels, png_bytep const* rows) {
+bool EncodePNGInto(TPNGTarget& target, int width, int height, int channels, png_bytep const* rows,
+                   TPNGRows filtering) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &target, PNGError, PNGWarning);
   if (!png) {
     std::snprintf(target.Error, sizeof target.Error, "out of memory");
@@ -78,6 +79,7 @@ bool EncodePNGInto(TPNGTarget& target, int width, int height, int channels, png_
     return false;
   }
   png_set_write_fn(png, &target, AppendPNGData, FlushPNGData);
+  if (filtering == TPNGRows::Unfiltered) png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
   png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8,
                channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -95,7 +97,8 @@ void PutU16LE(uint8_t* p, uint16_t v) {
 
 } // namespace
 
-std::string EncodePNG(int width, int height, const uint8_t* pixels, int channels, bool bottomUp) {
+std::string EncodePNG(int width, int height, const uint8_t* pixels, int channels, bool bottomUp,
+                      TPNGRows filtering) {
   if (channels != 3 && channels != 4)
     throw Exception(Format("Cannot write a PNG image of %d channels", channels));
   // libpng refuses sides above 1000000 pixels.
@@ -110,7 +113,7 @@ std::string EncodePNG(int width, int height, const uint8_t* pixels, int channels
   TPNGTarget target;
   // Room for a picture that compresses poorly, so that the bytes are seldom moved.
   target.Bytes.reserve(rowBytes * size_t(height) / 2 + 1024);
-  if (!EncodePNGInto(target, width, height, channels, rows.data()))
+  if (!EncodePNGInto(target, width, height, channels, rows.data(), filtering))
     throw Exception(Format("Cannot write a PNG image: %s", target.Error));
   return std::move(target.Bytes);
 }

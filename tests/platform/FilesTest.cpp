@@ -1,4 +1,5 @@
 #include "platform/Files.h"
+#include "platform/BatchedFiles.h"
 
 #include "fixtures/LGPWriter.h"
 #include "fixtures/TempDir.h"
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace palkor;
@@ -218,6 +220,44 @@ TEST(Files, ABatchReplacesEveryFileOnlyWhenCommitted) {
   again.Add("NEW.A", "again");
   again.Commit();
   EXPECT_EQ(ReadFileBytes(dir.File("NEW.A")), "again");
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+    EXPECT_NE(entry.path().filename().string().rfind(".palkor-", 0), 0u) << entry.path();
+}
+
+// Files written from several threads are put in place a batch at a time while more come;
+// Finish puts the rest in place. A commit that fails is reported by Finish.
+TEST(Files, BatchedFilesAreAllPutInPlaceAndAFailedCommitIsReported) {
+  fixtures::TTempDir dir;
+  WriteFile(dir.File("T0-0"), "old");
+  {
+    TBatchedFiles files(dir.Path(), 3);
+    auto write = [&](int thread) {
+      for (int i = 0; i < 20; ++i) {
+        const std::string name = "T" + std::to_string(thread) + "-" + std::to_string(i);
+        files.Add(name, name + " bytes");
+      }
+    };
+    std::thread other(write, 1);
+    write(0);
+    other.join();
+    files.Finish();
+  }
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(ReadFileBytes(entry.path().string()), name + " bytes");
+    ++count;
+  }
+  EXPECT_EQ(count, 40u);
+
+  // A folder made where a file goes, after it was written: its rename fails at the commit.
+  TBatchedFiles files(dir.Path(), 100);
+  files.Add("T0-0", "new");
+  files.Add("LATE", "late");
+  std::filesystem::create_directory(dir.File("LATE"));
+  EXPECT_EQ(palkor::testing::ErrorOf([&] { files.Finish(); }),
+            "Cannot create file \"" + dir.File("LATE") + "\". Is a directory");
+  EXPECT_EQ(ReadFileBytes(dir.File("T0-0")), "new"); // renamed before the failure
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
     EXPECT_NE(entry.path().filename().string().rfind(".palkor-", 0), 0u) << entry.path();
 }
