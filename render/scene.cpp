@@ -258,6 +258,46 @@ void ForEachFramePoint(const TSceneState& state, const std::function<void(const 
   }
 }
 
+// Of the values v_i(pan) = (offsets[i] + pan) / depths[i] (depths all positive), the
+// indexes of those that can be the largest (Most) and the smallest (Least) at some pan
+// from low to high, as they are computed in floating point. Each v_i is linear in pan, so
+// a value below the one largest at low, or the one largest at high, by more than the
+// tolerance at both ends is below it all the way: it is left out of Most (and the same
+// the other way for Least). The tolerance is far above what rounding can move a value by,
+// so the largest (smallest) value of the points kept is that of them all at every pan.
+struct TContenders {
+  std::vector<size_t> Most, Least;
+};
+
+TContenders Contenders(const std::vector<double>& offsets, const std::vector<double>& depths,
+                       double low, double high) {
+  const size_t n = offsets.size();
+  std::vector<double> atLow(n), atHigh(n);
+  double scale = std::max(std::abs(low), std::abs(high)), nearest = depths[0], reach = 0;
+  size_t mostLow = 0, mostHigh = 0, leastLow = 0, leastHigh = 0;
+  for (size_t i = 0; i < n; ++i) {
+    atLow[i] = (offsets[i] + low) / depths[i];
+    atHigh[i] = (offsets[i] + high) / depths[i];
+    scale = std::max(scale, std::abs(offsets[i]));
+    nearest = std::min(nearest, depths[i]);
+    reach = std::max({reach, std::abs(atLow[i]), std::abs(atHigh[i])});
+    if (atLow[i] > atLow[mostLow]) mostLow = i;
+    if (atHigh[i] > atHigh[mostHigh]) mostHigh = i;
+    if (atLow[i] < atLow[leastLow]) leastLow = i;
+    if (atHigh[i] < atHigh[leastHigh]) leastHigh = i;
+  }
+  const double tolerance = 1e-9 * (scale / nearest + reach);
+  auto below = [&](size_t i, size_t by) {
+    return atLow[i] + tolerance < atLow[by] && atHigh[i] + tolerance < atHigh[by];
+  };
+  TContenders contenders;
+  for (size_t i = 0; i < n; ++i) {
+    if (!below(i, mostLow) && !below(i, mostHigh)) contenders.Most.push_back(i);
+    if (!below(leastLow, i) && !below(leastHigh, i)) contenders.Least.push_back(i);
+  }
+  return contenders;
+}
+
 } // namespace
 
 double WorldPerPixel(int32_t zoom, int32_t height) {
@@ -316,21 +356,26 @@ TFraming FrameModel(const TSceneState& state, double aspect, double fill, const 
   double zoom = std::max(leastDistance(across), leastDistance(up));
   for (const TVec3& p : points) zoom = std::max(zoom, p.Z + NearPlane);
   if (!std::isfinite(zoom)) return framing;
+  // Each point's depth before the eye and offset across.
+  std::vector<double> offsets(points.size()), depths(points.size());
+  for (size_t i = 0; i < points.size(); ++i) depths[i] = zoom - points[i].Z;
   auto centredPan = [&](const TAxis& a) {
     double low = -infinity, high = infinity; // L and U
-    for (const TVec3& p : points) {
-      low = std::max(low, a.Low * (zoom - p.Z) - offset(p, a));
-      high = std::min(high, a.High * (zoom - p.Z) - offset(p, a));
+    for (size_t i = 0; i < points.size(); ++i) {
+      offsets[i] = offset(points[i], a);
+      low = std::max(low, a.Low * depths[i] - offsets[i]);
+      high = std::min(high, a.High * depths[i] - offsets[i]);
     }
+    if (!(low < high)) return (low + high) / 2;
+    // Only the points that can reach farthest to either side at some pan between L and
+    // U take part in the halving; it finds the same pan as with every point.
+    const TContenders contenders = Contenders(offsets, depths, low, high);
     for (int i = 0; i < 60 && low < high; ++i) {
       const double pan = (low + high) / 2;
-      double most = -infinity, least = infinity;
-      for (const TVec3& p : points) {
-        const double seen = (offset(p, a) + pan) / (zoom - p.Z);
-        most = std::max(most, seen);
-        least = std::min(least, seen);
-      }
-      (most + least > a.Low + a.High ? high : low) = pan;
+      double farthest = -infinity, nearest = infinity;
+      for (size_t k : contenders.Most) farthest = std::max(farthest, (offsets[k] + pan) / depths[k]);
+      for (size_t k : contenders.Least) nearest = std::min(nearest, (offsets[k] + pan) / depths[k]);
+      (farthest + nearest > a.Low + a.High ? high : low) = pan;
     }
     return (low + high) / 2;
   };
