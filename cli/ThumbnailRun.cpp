@@ -10,6 +10,7 @@
 #include "platform/BatchedFiles.h"
 #include "platform/Files.h"
 #include "platform/images.h"
+#include "render/offscreen.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -42,6 +43,7 @@ std::vector<TThumbnailItem> ItemsOf(const TArchiveKind& kind, const TThumbnailAr
 // Mesa's software rasteriser splits every picture among threads of its own. For pictures
 // this small the hand-overs cost more than the threads save, and --jobs already draws
 // several at a time: each worker rasterises its own. A setting of the user's is kept.
+// Read when the driver is loaded: before any thread is started.
 void DrawOnWorkerThreads(const TThumbnailArgs& args) {
   if (args.Size <= 512) ::setenv("LP_NUM_THREADS", "0", 0);
 }
@@ -55,7 +57,6 @@ int32_t JobsOf(const TThumbnailArgs& args) {
 std::vector<size_t> Draw(const TArchiveKind& kind, const std::vector<TThumbnailItem>& items,
                          const TThumbnailArgs& args,
                          const std::function<void(size_t, std::vector<uint8_t>&)>& picture) {
-  DrawOnWorkerThreads(args);
   TProgressBar bar(int32_t(items.size()));
   size_t shown = 0;
   TThumbnailProgress result = RenderThumbnails(
@@ -74,6 +75,8 @@ std::vector<size_t> Draw(const TArchiveKind& kind, const std::vector<TThumbnailI
 } // namespace
 
 void RunThumbnails(TThumbnailArgs& args) {
+  DrawOnWorkerThreads(args);
+  const TOffscreenDisplayWarmUp display; // while the models are listed
   const TArchiveKind kind = ArchiveKindForPath(args.Archive);
   const std::vector<TThumbnailItem> items = ItemsOf(kind, args);
   MakeFolders(args.Out);
@@ -144,6 +147,8 @@ std::unique_ptr<QGuiApplication> FontApplication() {
 } // namespace
 
 void RunContactSheet(TThumbnailArgs& args) {
+  DrawOnWorkerThreads(args);
+  const TOffscreenDisplayWarmUp display; // while the models are listed
   const TArchiveKind kind = ArchiveKindForPath(args.Archive);
   const std::vector<TThumbnailItem> items = ItemsOf(kind, args);
 

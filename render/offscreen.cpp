@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <system_error>
 
 namespace palkor {
 
@@ -183,6 +184,25 @@ std::vector<uint8_t> TOffscreenContext::ReadPixels(GLenum format, size_t channel
                        pixels.data() + size_t(top + 1) * rowBytes,
                        pixels.data() + size_t(bottom) * rowBytes);
   return pixels;
+}
+
+TOffscreenDisplayWarmUp::TOffscreenDisplayWarmUp() {
+  try {
+    FThread = std::thread([this] {
+      try {
+        FDisplay = AcquireDisplay();
+      } catch (const std::exception&) {
+        // The contexts say why.
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread: the first context loads the driver.
+  }
+}
+
+TOffscreenDisplayWarmUp::~TOffscreenDisplayWarmUp() {
+  if (FThread.joinable()) FThread.join();
+  if (FDisplay != EGL_NO_DISPLAY) ReleaseDisplay(FDisplay);
 }
 
 } // namespace palkor

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace palkor {
@@ -53,6 +54,23 @@ private:
   GLuint FDepthStencilBuffer = 0;
   int FWidth = 0;
   int FHeight = 0;
+};
+
+// Makes the display that every context shares ready on a thread of its own while the
+// caller goes on: loading the driver takes about a tenth of a second, which a caller
+// that will make contexts can spend on other work. Contexts made meanwhile wait for it.
+// The display stays ready while this lives. One that cannot be had is left to the
+// contexts to report.
+class TOffscreenDisplayWarmUp {
+public:
+  TOffscreenDisplayWarmUp();
+  ~TOffscreenDisplayWarmUp();
+  TOffscreenDisplayWarmUp(const TOffscreenDisplayWarmUp&) = delete;
+  TOffscreenDisplayWarmUp& operator=(const TOffscreenDisplayWarmUp&) = delete;
+
+private:
+  EGLDisplay FDisplay = EGL_NO_DISPLAY;
+  std::thread FThread;
 };
 
 } // namespace palkor
