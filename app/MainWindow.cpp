@@ -580,8 +580,9 @@ void TMainWindow::BrowseCatalogue() {
     TThumbnailItem item;
     item.Model = model;
     if (!model.IsBattle()) {
+      // The thumbnail's pose: the first animation offered, not the thousands after it.
       const std::vector<std::string> anims =
-          Catalogue.AnimationsFor(model.Index, chkFilter->isChecked());
+          Catalogue.AnimationsFor(model.Index, chkFilter->isChecked(), 1);
       if (!anims.empty()) shown.Anim = anims.front();
       item.Names = Catalogue.NamesFor(model.Index);
     }

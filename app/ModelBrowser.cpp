@@ -103,6 +103,7 @@ void TModelBrowser::SetArchive(const TArchiveKind& archive, std::vector<TBrowser
   FShared.Archive = archive;
   FShared.Models = FModels;
   FShared.Queue.clear();
+  FShared.Opened.reset();
 }
 
 void TModelBrowser::ShowModels(const std::vector<int32_t>& places) {
@@ -119,7 +120,55 @@ void TModelBrowser::ShowModels(const std::vector<int32_t>& places) {
     item->setToolTip(Text(FModels[size_t(place)].Label));
     FItems->appendRow(item);
   }
+  ShowCachedAtOnce();
   Prioritise();
+}
+
+int TModelBrowser::RowsOnScreen() const {
+  const QSize viewport = lvModels->viewport()->size(), grid = lvModels->gridSize();
+  if (viewport.isEmpty() || grid.isEmpty()) return 0;
+  const int columns = std::max(1, viewport.width() / grid.width());
+  return columns * ((viewport.height() + grid.height() - 1) / grid.height());
+}
+
+// The thumbnails of the rows on screen that the cache holds are put in at once, so that
+// a window opened with the browser showing has them in its first paint; the others come
+// from the drawing thread as they are made. The archive opened for them is handed to the
+// thread.
+void TModelBrowser::ShowCachedAtOnce() {
+  constexpr int MostAtOnce = 64;
+  if (!isVisible()) return;
+  std::vector<int32_t> wanted;
+  const int rows = std::min({FItems->rowCount(), RowsOnScreen(), MostAtOnce});
+  for (int row = 0; row < rows; ++row) {
+    const int32_t place = FItems->item(row)->data().toInt();
+    if (FState[size_t(place)] == 0) wanted.push_back(place);
+  }
+  if (wanted.empty()) return;
+  TArchiveKind kind;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (FShared.Generation != FGeneration) return;
+    kind = FShared.Archive;
+  }
+  std::unique_ptr<TLGPFile> archive;
+  try {
+    archive = kind.Open();
+  } catch (const std::exception&) {
+    return; // the thread says so, as it draws
+  }
+  for (int32_t place : wanted) {
+    const TBrowserModel& model = FModels[size_t(place)];
+    std::vector<uint8_t> rgba = FCache.Find(
+        *archive, {kind.Path, model.Model.Member, model.Anim, BrowserThumbnailSize});
+    if (rgba.empty()) continue;
+    Deliver(FGeneration, place,
+            QImage(rgba.data(), BrowserThumbnailSize, BrowserThumbnailSize,
+                   BrowserThumbnailSize * 4, QImage::Format_RGBA8888),
+            false);
+  }
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FShared.Generation == FGeneration && !FShared.Opened) FShared.Opened = std::move(archive);
 }
 
 QStandardItem* TModelBrowser::ItemOf(int32_t place) const {
@@ -195,6 +244,10 @@ void TModelBrowser::Work() {
         continue;
       model = FShared.Models[size_t(job.Place)];
       kind = FShared.Archive;
+      if (archiveGeneration != job.Generation && FShared.Opened) {
+        archive = std::move(FShared.Opened);
+        archiveGeneration = job.Generation;
+      }
     }
     QImage picture;
     bool failed = false;

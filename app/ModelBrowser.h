@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -74,12 +75,16 @@ private:
     TArchiveKind Archive;
     std::vector<TBrowserModel> Models;
     std::deque<TJob> Queue;
+    // The archive opened for this generation by ShowModels, for the thread to take.
+    std::unique_ptr<TLGPFile> Opened;
     bool Stopping = false;
   };
 
   // The rows on screen first, then those below them, then those above: the models still
   // without a thumbnail, in that order, for the drawing thread.
   void Prioritise();
+  void ShowCachedAtOnce();
+  int RowsOnScreen() const;
   void Work();
   void Deliver(uint64_t generation, int32_t place, QImage picture, bool failed);
   QStandardItem* ItemOf(int32_t place) const;

@@ -161,7 +161,9 @@ bool TFilePieceReader::Batched() {
 
 void TFilePieceReader::Read(std::span<TFilePiece> pieces) {
   for (TFilePiece& piece : pieces) piece.Done = 0;
-  if (Batched()) {
+  // A few pieces are read one by one: making the queue costs more than the calls it saves.
+  constexpr size_t FewPieces = 16;
+  if (pieces.size() >= FewPieces && Batched()) {
     for (size_t start = 0; start < pieces.size(); start += TQueue::Entries) {
       auto batch = pieces.subspan(start, std::min<size_t>(TQueue::Entries, pieces.size() - start));
       if (!FQueue->Run(FHandle, batch)) {

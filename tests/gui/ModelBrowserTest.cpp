@@ -150,7 +150,12 @@ private slots:
       QCOMPARE(Browser(*main)->ThumbnailsDrawn(), 2);
     }
     {
-      auto main = Start(); // the catalogue comes back from its cache, the browser open
+      // The catalogue comes back from its cache, the browser open: the thumbnails on
+      // screen are in the window as it is shown, before the drawing thread has run.
+      auto main = std::make_unique<TMainWindow>(Paths());
+      main->show();
+      QCOMPARE(Browser(*main)->ThumbnailsDone(), 2);
+      QVERIFY(QTest::qWaitForWindowExposed(main.get()));
       QVERIFY(Browser(*main)->isVisible());
       OpenBrowser(*main, 2);
       QCOMPARE(Browser(*main)->ThumbnailsDrawn(), 0);
