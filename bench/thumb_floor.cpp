@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     for (size_t p = 0; p < rgba.size() / 4; p += 3)
       for (size_t c = 0; c < 4; ++c) rgba[p * 4 + c] = uint8_t(c == 3 ? 255 : p * (c + 1));
     for (const TModelRef& model : catalogue.Models) {
-      const std::vector<std::string> anims = catalogue.AnimationsFor(model.Index, false);
+      const std::vector<std::string> anims = catalogue.AnimationsFor(model.Index, false, 1);
       TFieldModel built(*archive, model.Member, anims.empty() ? std::string() : anims.front());
       if (!WritePicture(std::string(argv[2]) + "/" + model.FileStem() + ".png", rgba, size))
         return 1;
