@@ -47,8 +47,8 @@ RenderThumbnails(const TArchiveKind& archive, const std::vector<TThumbnailItem>&
 
   auto worker = [&] {
     try {
-      TThumbnailRenderer renderer(size);
-      // An archive that cannot be opened fails each model with its message.
+      // An archive that cannot be opened fails each model with its message. It is opened
+      // first: the renderer may wait for the GL driver to be loaded.
       std::unique_ptr<TLGPFile> reader;
       std::string openError;
       try {
@@ -56,6 +56,7 @@ RenderThumbnails(const TArchiveKind& archive, const std::vector<TThumbnailItem>&
       } catch (const std::exception& e) {
         openError = e.what();
       }
+      TThumbnailRenderer renderer(size);
       for (;;) {
         size_t index;
         {
