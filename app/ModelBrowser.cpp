@@ -1,5 +1,6 @@
 #include "app/ModelBrowser.h"
 
+#include "platform/Files.h"
 #include "platform/Threads.h"
 #include "render/QtGuard.h"
 #include "render/QtText.h"
@@ -97,13 +98,13 @@ void TModelBrowser::SetArchive(const TArchiveKind& archive, std::vector<TBrowser
   FShown.clear();
   FDone = 0;
   ++FGeneration;
+  FCacheArchive.reset();
   FItems->clear();
   std::lock_guard<std::mutex> guard(FLock);
   FShared.Generation = FGeneration;
   FShared.Archive = archive;
   FShared.Models = FModels;
   FShared.Queue.clear();
-  FShared.Opened.reset();
 }
 
 void TModelBrowser::ShowModels(const std::vector<int32_t>& places) {
@@ -133,42 +134,44 @@ int TModelBrowser::RowsOnScreen() const {
 
 // The thumbnails of the rows on screen that the cache holds are put in at once, so that
 // a window opened with the browser showing has them in its first paint; the others come
-// from the drawing thread as they are made. The archive opened for them is handed to the
-// thread.
+// from the drawing thread as they are made. The archive is read only when the cache has a
+// file for one of them.
 void TModelBrowser::ShowCachedAtOnce() {
   constexpr int MostAtOnce = 64;
   if (!isVisible()) return;
-  std::vector<int32_t> wanted;
-  const int rows = std::min({FItems->rowCount(), RowsOnScreen(), MostAtOnce});
-  for (int row = 0; row < rows; ++row) {
-    const int32_t place = FItems->item(row)->data().toInt();
-    if (FState[size_t(place)] == 0) wanted.push_back(place);
-  }
-  if (wanted.empty()) return;
   TArchiveKind kind;
   {
     std::lock_guard<std::mutex> guard(FLock);
     if (FShared.Generation != FGeneration) return;
     kind = FShared.Archive;
   }
-  std::unique_ptr<TLGPFile> archive;
-  try {
-    archive = kind.Open();
-  } catch (const std::exception&) {
-    return; // the thread says so, as it draws
-  }
-  for (int32_t place : wanted) {
+  std::vector<std::pair<int32_t, TThumbnailKey>> wanted;
+  const int rows = std::min({FItems->rowCount(), RowsOnScreen(), MostAtOnce});
+  for (int row = 0; row < rows; ++row) {
+    const int32_t place = FItems->item(row)->data().toInt();
+    if (FState[size_t(place)] != 0) continue;
     const TBrowserModel& model = FModels[size_t(place)];
-    std::vector<uint8_t> rgba = FCache.Find(
-        *archive, {kind.Path, model.Model.Member, model.Anim, BrowserThumbnailSize});
+    TThumbnailKey key{kind.Path, model.Model.Member, model.Anim, BrowserThumbnailSize};
+    if (FileExists(FCache.FileOf(key))) wanted.emplace_back(place, std::move(key));
+  }
+  if (wanted.empty()) return;
+  if (!FCacheArchive || FCacheArchiveGeneration != FGeneration) {
+    FCacheArchive.reset();
+    try {
+      FCacheArchive = kind.Open();
+    } catch (const std::exception&) {
+      return; // the drawing thread says so
+    }
+    FCacheArchiveGeneration = FGeneration;
+  }
+  for (const auto& [place, key] : wanted) {
+    std::vector<uint8_t> rgba = FCache.Find(*FCacheArchive, key);
     if (rgba.empty()) continue;
     Deliver(FGeneration, place,
             QImage(rgba.data(), BrowserThumbnailSize, BrowserThumbnailSize,
                    BrowserThumbnailSize * 4, QImage::Format_RGBA8888),
             false);
   }
-  std::lock_guard<std::mutex> guard(FLock);
-  if (FShared.Generation == FGeneration && !FShared.Opened) FShared.Opened = std::move(archive);
 }
 
 QStandardItem* TModelBrowser::ItemOf(int32_t place) const {
@@ -244,10 +247,6 @@ void TModelBrowser::Work() {
         continue;
       model = FShared.Models[size_t(job.Place)];
       kind = FShared.Archive;
-      if (archiveGeneration != job.Generation && FShared.Opened) {
-        archive = std::move(FShared.Opened);
-        archiveGeneration = job.Generation;
-      }
     }
     QImage picture;
     bool failed = false;

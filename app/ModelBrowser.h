@@ -75,8 +75,6 @@ private:
     TArchiveKind Archive;
     std::vector<TBrowserModel> Models;
     std::deque<TJob> Queue;
-    // The archive opened for this generation by ShowModels, for the thread to take.
-    std::unique_ptr<TLGPFile> Opened;
     bool Stopping = false;
   };
 
@@ -99,6 +97,9 @@ private:
   std::vector<int> FRows;
   std::vector<int32_t> FShown;
   uint64_t FGeneration = 0;
+  // The archive as the window's thread reads it for cached thumbnails, and its generation.
+  std::unique_ptr<TLGPFile> FCacheArchive;
+  uint64_t FCacheArchiveGeneration = 0;
   int32_t FDone = 0;
   QIcon FWaitingIcon, FFailedIcon;
 
