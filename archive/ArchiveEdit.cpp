@@ -140,21 +140,6 @@ void ApplyEdit(std::pmr::vector<TBuiltMember>& members, const TArchiveEdit& edit
   }
 }
 
-// Writes all of bytes at offset of the file; false on failure (errno says why).
-bool WriteAllAt(int fd, std::string_view bytes, int64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    bytes.remove_prefix(size_t(n));
-    offset += n;
-  }
-  return true;
-}
-
 // Takes the size of an old member from its header in the old archive of fileSize bytes,
 // and whether the header names it as the new archive does; fails where the data runs
 // past the end of the file.
@@ -362,8 +347,7 @@ int64_t WriteArchive(const std::string& path, TBuiltArchive& built, TFileStream*
         newSize += LGPMemberHeaderSize + int64_t(member.Size);
       }
       if (!copy.Flush() || !WriteToHandle(fd, LGPTerminator)) return false;
-      const std::pmr::string head = makeHead();
-      return WriteAllAt(fd, head, 0);
+      return ::lseek(fd, 0, SEEK_SET) == 0 && WriteToHandle(fd, makeHead());
     }
     for (const TBuiltMember& member : members)
       newSize += LGPMemberHeaderSize + int64_t(member.Size);
@@ -436,8 +420,8 @@ void ReadMembers(TFileStream& file, const std::string& path, size_t extraMembers
   const int64_t tableEnd = LGPHeaderSize + int64_t(count) * LGPTableEntrySize;
   if (count < 0 || tableEnd > fileSize) throw fail("its table of members is not inside the file");
   // A member's share of the rebuild's arrays: itself, its table entry read and written,
-  // its offset, slot, place in the order and name.
-  const size_t memberBytes = sizeof(TBuiltMember) + 2 * LGPTableEntrySize + sizeof(int64_t) +
+  // its slot, place in the order and name.
+  const size_t memberBytes = sizeof(TBuiltMember) + 2 * LGPTableEntrySize +
                              2 * sizeof(int32_t) + sizeof(std::string_view);
   built = std::make_unique<TBuiltArchive>((size_t(count) + extraMembers) * memberBytes +
                                           (size_t(1) << 20));
@@ -450,7 +434,6 @@ void ReadMembers(TFileStream& file, const std::string& path, size_t extraMembers
   std::pmr::vector<TBuiltMember>& members = built->Members;
   members.reserve(size_t(count) + extraMembers);
   members.resize(size_t(count));
-  std::pmr::vector<int64_t> offsets(static_cast<size_t>(count), memory);
   int64_t firstOffset = fileSize;
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* item = entries + size_t(i) * LGPTableEntrySize;
@@ -461,7 +444,7 @@ void ReadMembers(TFileStream& file, const std::string& path, size_t extraMembers
     const int64_t offset = GetI32LE(item + LGPNameSize);
     if (offset < 0 || offset + LGPMemberHeaderSize > fileSize)
       throw fail(Format("member \"%s\" lies outside the file", std::string(member.Name())));
-    offsets[size_t(i)] = offset;
+    member.DataOffset = offset + LGPMemberHeaderSize;
     firstOffset = std::min(firstOffset, std::max(tableEnd, offset));
   }
 
@@ -477,9 +460,6 @@ void ReadMembers(TFileStream& file, const std::string& path, size_t extraMembers
           members[member.Position].Folder = int32_t(built->Folders.size());
           built->Folders.push_back(member.Folder);
         }
-
-  for (int32_t i = 0; i < count; ++i)
-    members[size_t(i)].DataOffset = offsets[size_t(i)] + LGPMemberHeaderSize;
 }
 
 TEditResult EditFolder(const std::string& folder, const TArchiveEdit& edit) {
